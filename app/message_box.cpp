@@ -1,0 +1,40 @@
+#include "app/message_box.h"
+
+#include <QMessageBox>
+
+namespace {
+
+MessageHandler& CurrentHandler()
+{
+    static MessageHandler handler;
+    return handler;
+}
+
+QMessageBox::Icon ToQtIcon(MessageIcon icon)
+{
+    switch (icon) {
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Warning: return QMessageBox::Warning;
+    case MessageIcon::Error: return QMessageBox::Critical;
+    case MessageIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+void ShowMessage(QWidget* owner, const QString& text, const QString& caption, MessageIcon icon)
+{
+    const MessageRequest request{owner, text, caption, icon};
+    if (CurrentHandler()) {
+        CurrentHandler()(request);
+        return;
+    }
+    QMessageBox box(ToQtIcon(icon), caption, text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+void SetMessageHandler(MessageHandler handler)
+{
+    CurrentHandler() = std::move(handler);
+}

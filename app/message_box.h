@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// Every message box of the program goes through ShowMessage, so that window tests can
+// replace the real QMessageBox with a recorder and never block in a modal loop.
+enum class MessageIcon { None, Information, Warning, Error };
+
+struct MessageRequest {
+    QWidget* owner = nullptr;
+    QString text;
+    QString caption;
+    MessageIcon icon = MessageIcon::None;
+};
+
+using MessageHandler = std::function<void(const MessageRequest&)>;
+
+void ShowMessage(QWidget* owner, const QString& text, const QString& caption, MessageIcon icon);
+
+// Installs a replacement handler (tests); an empty handler restores the real message box.
+void SetMessageHandler(MessageHandler handler);

@@ -1,0 +1,198 @@
+#include "catalogue/recording.h"
+
+#include "platform/text_codec.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Closes a POSIX file descriptor when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    bool ok() const { return fd_ >= 0; }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+std::optional<std::uint32_t> ReadFileSize(const std::string& path)
+{
+    FileDescriptor file(path);
+    struct stat info {};
+    if (!file.ok() || ::fstat(file.get(), &info) != 0)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(info.st_size); // the low 32 bits, as the design reads it
+}
+
+// The size as the recorder's software saw it: through a single-precision float.
+float SizeAsFloat(std::uint32_t fileSize)
+{
+    return static_cast<float>(fileSize);
+}
+
+} // namespace
+
+RecordingHeader ParseRecordingHeader(const unsigned char (&bytes)[kHeaderSize])
+{
+    RecordingHeader header;
+    header.mode = static_cast<char>(bytes[0]);
+    std::memcpy(header.phone.data(), bytes + 1, header.phone.size());
+    header.year = static_cast<std::int8_t>(bytes[18]);
+    header.month = static_cast<std::int8_t>(bytes[19]);
+    header.day = static_cast<std::int8_t>(bytes[20]);
+    header.hour = static_cast<std::int8_t>(bytes[21]);
+    header.minute = static_cast<std::int8_t>(bytes[22]);
+    return header;
+}
+
+std::optional<RecordingHeader> ReadRecordingHeader(const std::string& path)
+{
+    FileDescriptor file(path);
+    if (!file.ok())
+        return std::nullopt;
+    unsigned char bytes[kHeaderSize] = {};
+    if (::pread(file.get(), bytes, kHeaderSize, kHeaderOffset) != static_cast<ssize_t>(kHeaderSize))
+        return std::nullopt;
+    return ParseRecordingHeader(bytes);
+}
+
+std::string PhoneText(const RecordingHeader& header)
+{
+    const char* begin = header.phone.data();
+    const void* nul = std::memchr(begin, '\0', header.phone.size());
+    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - begin)
+                                   : header.phone.size();
+    return Gb18030ToUtf8(std::string_view(begin, length));
+}
+
+std::string ModeName(char mode)
+{
+    switch (mode) {
+    case 'Z': return "主叫";
+    case 'B': return "被叫";
+    case 'L': return "留言";
+    case 'X': return "现场";
+    default: return "其他";
+    }
+}
+
+std::string StartTimeText(const RecordingHeader& header)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "20%02d年%02d月%02d日%02d时%02d分", header.year, header.month, header.day,
+                  header.hour, header.minute);
+    return text;
+}
+
+std::string DurationText(std::uint32_t fileSize)
+{
+    // 2/7 ms per byte in extended precision, truncated: 3500 bytes of file per second.
+    const long double milliseconds = static_cast<long double>(SizeAsFloat(fileSize)) * (2.0L / 7.0L);
+    const std::uint32_t seconds = static_cast<std::uint32_t>(milliseconds) / 1000;
+    const std::uint32_t h = seconds / 3600;
+    const std::uint32_t m = (seconds % 3600) / 60;
+    const std::uint32_t s = seconds % 60;
+    char text[64];
+    if (h == 0 && m == 0)
+        std::snprintf(text, sizeof text, "%u秒", s);
+    else if (h == 0)
+        std::snprintf(text, sizeof text, "%u分钟%u秒", m, s);
+    else
+        std::snprintf(text, sizeof text, "%u小时%u分钟%u秒", h, m, s);
+    return text;
+}
+
+std::string SizeText(std::uint32_t fileSize)
+{
+    // The plus one applies to exact multiples of 1024 too.
+    const long long kilobytes = static_cast<long long>(SizeAsFloat(fileSize)) / 1024 + 1;
+    return std::to_string(kilobytes) + "K";
+}
+
+const std::array<std::string, kColumnCount>& RecordingColumnTitles()
+{
+    static const std::array<std::string, kColumnCount> titles = {
+        "序号", "文件名", "电话号码", "录音方式", "开始时间", "录音时长", "文件长度", "备注"};
+    return titles;
+}
+
+std::optional<RecordingEntry> MakeRecordingEntry(const std::string& folder, const std::string& fileName,
+                                                 int rowNumber)
+{
+    const std::string path = folder + fileName;
+    const std::optional<RecordingHeader> header = ReadRecordingHeader(path);
+    if (!header)
+        return std::nullopt;
+    RecordingEntry entry;
+    entry.texts[kColNumber] = std::to_string(rowNumber);
+    entry.texts[kColFileName] = fileName;
+    entry.texts[kColPhone] = PhoneText(*header);
+    entry.texts[kColMode] = ModeName(header->mode);
+    entry.texts[kColStartTime] = StartTimeText(*header);
+    // A file that vanishes or is locked between the two opens keeps its row, with the
+    // duration and size left blank rather than shown as a made-up zero.
+    if (const std::optional<std::uint32_t> size = ReadFileSize(path)) {
+        entry.texts[kColDuration] = DurationText(*size);
+        entry.texts[kColSize] = SizeText(*size);
+    }
+    entry.texts[kColPath] = path;
+    return entry;
+}
+
+std::string TextSortKey(std::string_view utf8Text)
+{
+    std::string key = Utf8ToGb18030(utf8Text);
+    for (char& c : key) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return key;
+}
+
+int CompareSortKeys(std::string_view a, std::string_view b)
+{
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const int difference = static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[i]);
+        if (difference != 0)
+            return difference;
+    }
+    return static_cast<int>(a.size()) - static_cast<int>(b.size());
+}
+
+long long RowNumberValue(std::string_view text)
+{
+    long long value = 0;
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative)
+        i = 1;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10 + (text[i] - '0');
+    return negative ? -value : value;
+}
+
+int CompareEntries(const RecordingEntry& a, const RecordingEntry& b, const SortState& sort)
+{
+    if (sort.column == kColNumber) {
+        const long long x = RowNumberValue(a.number());
+        const long long y = RowNumberValue(b.number());
+        const int ascending = (x > y) - (x < y);
+        return sort.flag ? ascending : -ascending;
+    }
+    const int ascending = CompareSortKeys(TextSortKey(a.texts[sort.column]), TextSortKey(b.texts[sort.column]));
+    return sort.flag ? -ascending : ascending;
+}

@@ -1,0 +1,232 @@
+#include "tools/sample_maker.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+constexpr int kStepTable[89] = {
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
+    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
+    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
+    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
+    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
+    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+constexpr int kIndexAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+
+constexpr std::uint32_t kSampleRate = 8000;
+constexpr int kBlockBytes = 256;
+constexpr int kSamplesPerBlock = (kBlockBytes - 4) * 2 + 1; // 505
+
+void PutU16(std::vector<unsigned char>& out, std::uint32_t value)
+{
+    out.push_back(static_cast<unsigned char>(value & 0xFF));
+    out.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
+}
+
+void PutU32(std::vector<unsigned char>& out, std::uint32_t value)
+{
+    PutU16(out, value & 0xFFFF);
+    PutU16(out, value >> 16);
+}
+
+void PutId(std::vector<unsigned char>& out, const char (&id)[5])
+{
+    out.insert(out.end(), id, id + 4);
+}
+
+// Encodes one sample against the running predictor, as the IMA ADPCM reference encoder does.
+unsigned char EncodeNibble(int sample, int& predictor, int& index)
+{
+    const int step = kStepTable[index];
+    int diff = sample - predictor;
+    unsigned char code = 0;
+    if (diff < 0) {
+        code = 8;
+        diff = -diff;
+    }
+    int delta = step >> 3;
+    if (diff >= step) {
+        code |= 4;
+        diff -= step;
+        delta += step;
+    }
+    if (diff >= step >> 1) {
+        code |= 2;
+        diff -= step >> 1;
+        delta += step >> 1;
+    }
+    if (diff >= step >> 2) {
+        code |= 1;
+        delta += step >> 2;
+    }
+    predictor += (code & 8) ? -delta : delta;
+    predictor = std::clamp(predictor, -32768, 32767);
+    index = std::clamp(index + kIndexAdjust[code & 7], 0, 88);
+    return code;
+}
+
+std::uint32_t NextRandom(std::uint32_t& state)
+{
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+}
+
+} // namespace
+
+std::vector<unsigned char> EncodeImaAdpcm(const std::vector<std::int16_t>& samples, int blockBytes)
+{
+    const int samplesPerBlock = (blockBytes - 4) * 2 + 1;
+    std::vector<unsigned char> out;
+    int predictor = 0;
+    int index = 0;
+    for (std::size_t start = 0; start < samples.size(); start += samplesPerBlock) {
+        const std::size_t end = std::min(samples.size(), start + samplesPerBlock);
+        predictor = samples[start];
+        PutU16(out, static_cast<std::uint16_t>(predictor));
+        out.push_back(static_cast<unsigned char>(index));
+        out.push_back(0);
+        std::array<unsigned char, 8> codes{};
+        std::size_t pending = 0;
+        for (std::size_t i = start + 1; i < start + samplesPerBlock; ++i) {
+            // Past the last sample the block is padded with silence-holding codes.
+            const int sample = i < end ? samples[i] : predictor;
+            codes[pending++] = EncodeNibble(sample, predictor, index);
+            if (pending == 8) {
+                for (int b = 0; b < 4; ++b)
+                    out.push_back(static_cast<unsigned char>(codes[2 * b] | (codes[2 * b + 1] << 4)));
+                pending = 0;
+            }
+        }
+    }
+    return out;
+}
+
+std::vector<std::int16_t> MakeSampleAudio(std::uint32_t sampleCount, std::uint32_t seed)
+{
+    std::vector<std::int16_t> samples(sampleCount);
+    std::uint32_t noise = seed * 2654435761u + 12345u;
+    const double basePitch = 110.0 + (seed % 7) * 15.0;
+    double phase = 0.0;
+    for (std::uint32_t n = 0; n < sampleCount; ++n) {
+        const double t = static_cast<double>(n) / kSampleRate;
+        // Syllables of about a fifth of a second, separated by short pauses.
+        const double syllable = std::fmod(t * 3.3 + seed * 0.17, 1.0);
+        const double envelope = syllable < 0.7 ? std::sin(M_PI * syllable / 0.7) : 0.0;
+        const double pitch = basePitch * (1.0 + 0.15 * std::sin(2.0 * M_PI * 0.7 * t + seed));
+        phase += 2.0 * M_PI * pitch / kSampleRate;
+        double voiced = 0.0;
+        for (int harmonic = 1; harmonic <= 6; ++harmonic)
+            voiced += std::sin(harmonic * phase) / harmonic;
+        const double hiss = (static_cast<double>(NextRandom(noise) % 2001) - 1000.0) / 1000.0;
+        const double value = 7000.0 * envelope * voiced + 300.0 * hiss;
+        samples[n] = static_cast<std::int16_t>(std::clamp(value, -32768.0, 32767.0));
+    }
+    return samples;
+}
+
+std::vector<unsigned char> MakeSampleRecording(const SampleSpec& spec)
+{
+    // Whole blocks first, then the bytes of a partial last block when dataBytes asks for one.
+    const std::uint32_t blocks = (spec.dataBytes + kBlockBytes - 1) / kBlockBytes;
+    std::vector<unsigned char> data =
+        EncodeImaAdpcm(MakeSampleAudio(blocks * kSamplesPerBlock, spec.seed), kBlockBytes);
+    data.resize(spec.dataBytes);
+
+    std::vector<unsigned char> file;
+    PutId(file, "RIFF");
+    PutU32(file, 0); // patched below
+    PutId(file, "WAVE");
+
+    PutId(file, "fmt ");
+    PutU32(file, 20);
+    PutU16(file, 0x0011);
+    PutU16(file, 1);
+    PutU32(file, kSampleRate);
+    PutU32(file, kSampleRate * kBlockBytes / kSamplesPerBlock);
+    PutU16(file, kBlockBytes);
+    PutU16(file, 4);
+    PutU16(file, 2);
+    PutU16(file, kSamplesPerBlock);
+
+    // The recorder's own chunk: its body holds the 23-byte record at file offset 256.
+    PutId(file, "vrec");
+    const std::uint32_t recordChunkSize = 232;
+    PutU32(file, recordChunkSize);
+    const std::size_t bodyStart = file.size();
+    file.resize(bodyStart + recordChunkSize, 0);
+    unsigned char* record = file.data() + 256;
+    record[0] = static_cast<unsigned char>(spec.mode);
+    std::memcpy(record + 1, spec.phone.data(), std::min<std::size_t>(spec.phone.size(), 17));
+    const int times[5] = {spec.year, spec.month, spec.day, spec.hour, spec.minute};
+    for (int i = 0; i < 5; ++i)
+        record[18 + i] = static_cast<unsigned char>(times[i]);
+
+    PutId(file, "fact");
+    PutU32(file, 4);
+    PutU32(file, blocks * kSamplesPerBlock);
+
+    PutId(file, "data");
+    PutU32(file, spec.dataBytes);
+    file.insert(file.end(), data.begin(), data.end());
+
+    const std::uint32_t riffSize = static_cast<std::uint32_t>(file.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        file[4 + i] = static_cast<unsigned char>(riffSize >> (8 * i));
+    return file;
+}
+
+SampleSpec SampleSpecFor(std::uint32_t index, std::uint32_t dataBytes)
+{
+    static const char kModes[] = {'Z', 'B', 'B', 'Z', 'L', 'X', 'B', 'Z', 'Q'};
+    static const char* const kPhones[] = {"13800138000", "02161234567", "13912345678", "4008208820",
+                                          "075583765566", "18612345678", "010-87654321", "95588"};
+    SampleSpec spec;
+    spec.mode = kModes[index % std::size(kModes)];
+    if (spec.mode != 'X')
+        spec.phone = kPhones[(index * 5 + index / 7) % std::size(kPhones)];
+
+    using namespace std::chrono;
+    const sys_days firstDay = year{2023} / January / 2;
+    const auto start = sys_time<minutes>(firstDay) + hours(8) + minutes(index * 97 + (index % 13) * 3);
+    const sys_days day = floor<days>(start);
+    const year_month_day date(day);
+    const hh_mm_ss<minutes> time(start - day);
+    spec.year = static_cast<int>(date.year()) - 2000;
+    spec.month = static_cast<int>(static_cast<unsigned>(date.month()));
+    spec.day = static_cast<int>(static_cast<unsigned>(date.day()));
+    spec.hour = static_cast<int>(time.hours().count());
+    spec.minute = static_cast<int>(time.minutes().count());
+
+    spec.dataBytes = dataBytes != 0 ? dataBytes : 3500 * (4 + (index * 37) % 180);
+    spec.seed = index + 1;
+    return spec;
+}
+
+bool WriteSampleFile(const std::string& path, const SampleSpec& spec)
+{
+    const std::vector<unsigned char> bytes = MakeSampleRecording(spec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out.flush());
+}
+
+bool WriteSampleFolder(const std::string& dir, std::uint32_t count, std::uint32_t dataBytes,
+                       std::uint32_t firstNumber)
+{
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "VOC%05u.WAV", firstNumber + i);
+        if (!WriteSampleFile(dir + "/" + name, SampleSpecFor(firstNumber - 1 + i, dataBytes)))
+            return false;
+    }
+    return true;
+}
