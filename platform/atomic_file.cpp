@@ -1,0 +1,159 @@
+#include "platform/atomic_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+FileError Failure(int error, const std::string& what)
+{
+    return FileError{false, error, what + ": " + std::strerror(error)};
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Makes the rename itself durable; a folder that cannot be synced is not an error.
+void SyncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+TempFile CreateTempFileBeside(const std::string& path, mode_t mode)
+{
+    TempFile temp;
+    std::string pattern = FolderOf(path) + "/." + NameOf(path) + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    temp.fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+    if (temp.fd < 0)
+        return temp;
+    temp.path = buffer.data();
+    ::fchmod(temp.fd, mode);
+    return temp;
+}
+
+void DiscardTempFile(TempFile& temp)
+{
+    if (temp.fd >= 0)
+        ::close(temp.fd);
+    if (!temp.path.empty())
+        ::unlink(temp.path.c_str());
+    temp = TempFile{};
+}
+
+FileError CommitTempFile(TempFile& temp, const std::string& target)
+{
+    if (::fdatasync(temp.fd) != 0) {
+        const int error = errno;
+        DiscardTempFile(temp);
+        return Failure(error, "cannot flush " + target);
+    }
+    const int fd = temp.fd;
+    temp.fd = -1;
+    if (::close(fd) != 0) {
+        const int error = errno;
+        DiscardTempFile(temp);
+        return Failure(error, "cannot write " + target);
+    }
+    if (::rename(temp.path.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        DiscardTempFile(temp);
+        return Failure(error, "cannot replace " + target);
+    }
+    temp = TempFile{};
+    SyncFolder(FolderOf(target));
+    return FileError{};
+}
+
+FileError WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode, bool forceMode)
+{
+    struct stat existing {};
+    if (!forceMode && ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        mode = existing.st_mode & 07777;
+    TempFile temp = CreateTempFileBeside(path, mode);
+    if (temp.fd < 0)
+        return Failure(errno, "cannot create " + path);
+    if (!WriteAll(temp.fd, bytes.data(), bytes.size())) {
+        const int error = errno;
+        DiscardTempFile(temp);
+        return Failure(error, "cannot write " + path);
+    }
+    return CommitTempFile(temp, path);
+}
+
+FileError CopyFileAtomically(const std::string& source, const std::string& target)
+{
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return Failure(errno, "cannot open " + source);
+    struct stat info {};
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = errno != 0 ? errno : EINVAL;
+        ::close(in);
+        return Failure(error, "cannot read " + source);
+    }
+    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+    TempFile temp = CreateTempFileBeside(target, info.st_mode & 0777);
+    if (temp.fd < 0) {
+        const int error = errno;
+        ::close(in);
+        return Failure(error, "cannot create a file in the folder of " + target);
+    }
+    static constexpr std::size_t kBlock = 1 << 20;
+    std::vector<char> buffer(kBlock);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), kBlock);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 || (got > 0 && !WriteAll(temp.fd, buffer.data(), static_cast<std::size_t>(got)))) {
+            const int error = errno;
+            ::close(in);
+            DiscardTempFile(temp);
+            return Failure(error, "cannot copy " + source + " to " + target);
+        }
+        if (got == 0)
+            break;
+    }
+    ::close(in);
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    ::futimens(temp.fd, times);
+    return CommitTempFile(temp, target);
+}

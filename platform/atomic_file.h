@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+// Files that are never left half written: the content goes into a temporary file in the
+// target's own folder, is flushed to disk, and only then renamed over the target. A failure
+// at any step removes the temporary file and leaves an existing target as it was.
+
+struct FileError {
+    bool ok = true;
+    int error = 0;          // errno of the failing step
+    std::string message;    // what failed, for a clear message to the user
+    explicit operator bool() const { return ok; }
+};
+
+// Writes bytes to path. A symbolic link at path is replaced, never followed.
+// mode applies to a newly made file; an existing file keeps its permission bits
+// unless forceMode is set (the configuration file must stay private).
+FileError WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode = 0644,
+                              bool forceMode = false);
+
+// Copies source to target in the same way and gives the copy the source's modification
+// time. Reads in large blocks; a source that fails part way leaves no trace at the target.
+FileError CopyFileAtomically(const std::string& source, const std::string& target);
+
+// Creates a temporary file next to path (same folder), returning its descriptor and name;
+// fd is -1 on failure. Used by writers that stream large outputs.
+struct TempFile {
+    int fd = -1;
+    std::string path;
+};
+TempFile CreateTempFileBeside(const std::string& path, mode_t mode);
+// Flushes and closes temp, then renames it over target; removes temp on any failure.
+FileError CommitTempFile(TempFile& temp, const std::string& target);
+// Closes and removes temp (after a failed write).
+void DiscardTempFile(TempFile& temp);

@@ -1,0 +1,67 @@
+#include "platform/locations.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+std::string EnvOrEmpty(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+std::string WithoutTrailingSlash(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else the default below home.
+std::string XdgDir(const char* variable, const char* defaultBelowHome)
+{
+    const std::string value = EnvOrEmpty(variable);
+    if (!value.empty() && value.front() == '/')
+        return WithoutTrailingSlash(value);
+    return HomeDir() + "/" + defaultBelowHome;
+}
+
+} // namespace
+
+std::string HomeDir()
+{
+    std::string home = EnvOrEmpty("HOME");
+    if (home.empty()) {
+        if (const passwd* entry = ::getpwuid(::getuid()))
+            home = entry->pw_dir;
+    }
+    return home.empty() ? std::string("/") : WithoutTrailingSlash(home);
+}
+
+std::string ConfigDir()
+{
+    return XdgDir("XDG_CONFIG_HOME", ".config") + "/sdvoice";
+}
+
+std::string CacheDir()
+{
+    return XdgDir("XDG_CACHE_HOME", ".cache") + "/sdvoice";
+}
+
+std::string TempWavePath()
+{
+    return CacheDir() + "/wave.$$$";
+}
+
+std::string ExportFilePath()
+{
+    return HomeDir() + "/vrxexcel.xlsx";
+}
+
+std::string DefaultUploadPath()
+{
+    const std::string home = HomeDir();
+    return home == "/" ? home : home + "/";
+}

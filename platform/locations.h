@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+// Where the program keeps its files on Linux. Each follows the XDG variables with the
+// usual defaults; none of the folders is created here.
+
+// The user's home folder without a trailing "/".
+std::string HomeDir();
+// $XDG_CONFIG_HOME/sdvoice (default ~/.config/sdvoice), without a trailing "/".
+std::string ConfigDir();
+// $XDG_CACHE_HOME/sdvoice (default ~/.cache/sdvoice), without a trailing "/".
+std::string CacheDir();
+// The fixed temporary PCM wave file that every playback conversion replaces.
+std::string TempWavePath();
+// The fixed spreadsheet file of both list exports (~/vrxexcel.xlsx).
+std::string ExportFilePath();
+// The default upload folder: the home folder with a trailing "/".
+std::string DefaultUploadPath();

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The directory walk over one folder (not its subfolders) for recorder files: names that
+// match "VOC*.WAV" ignoring case. Directory order, as readdir returns it.
+struct WalkEntry {
+    std::string name;          // the file name as the file system returned it
+    std::uint32_t attributes;  // FileAttributes of the entry
+    bool twelveBytes;          // the name is exactly 12 bytes long in GB18030
+};
+
+// Calls visit for every name matching the pattern whose attribute word has no bit other
+// than the archive bit (the rule both lists use); visit returns false to stop the walk.
+// Returns false when the folder cannot be opened.
+bool WalkRecordings(const std::string& folder, const std::function<bool(const WalkEntry&)>& visit);
+
+// Case-insensitive match of "VOC*.WAV" (ASCII letters only fold).
+bool MatchesRecordingPattern(const std::string& name);
