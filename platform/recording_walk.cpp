@@ -1,0 +1,77 @@
+#include "platform/recording_walk.h"
+
+#include "platform/file_attributes.h"
+#include "platform/file_attributes_at.h"
+#include "platform/text_codec.h"
+
+#include <dirent.h>
+#include <string_view>
+
+namespace {
+
+char AsciiUpper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view text, std::string_view upper)
+{
+    if (text.size() != upper.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (AsciiUpper(text[i]) != upper[i])
+            return false;
+    return true;
+}
+
+// The walk keeps plain files only: any bit besides archive (read-only, hidden, system,
+// directory, normal, reparse point) passes the entry over.
+bool HasOnlyArchiveBit(std::uint32_t attributes)
+{
+    return (attributes & ~kAttrArchive) == 0;
+}
+
+class DirCloser {
+public:
+    explicit DirCloser(DIR* dir) : dir_(dir) {}
+    ~DirCloser() { ::closedir(dir_); }
+    DirCloser(const DirCloser&) = delete;
+    DirCloser& operator=(const DirCloser&) = delete;
+
+private:
+    DIR* dir_;
+};
+
+} // namespace
+
+bool MatchesRecordingPattern(const std::string& name)
+{
+    static constexpr std::string_view kPrefix = "VOC";
+    static constexpr std::string_view kSuffix = ".WAV";
+    if (name.size() < kPrefix.size() + kSuffix.size())
+        return false;
+    const std::string_view whole(name);
+    return EqualsIgnoringAsciiCase(whole.substr(0, kPrefix.size()), kPrefix)
+        && EqualsIgnoringAsciiCase(whole.substr(whole.size() - kSuffix.size()), kSuffix);
+}
+
+bool WalkRecordings(const std::string& folder, const std::function<bool(const WalkEntry&)>& visit)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return false;
+    DirCloser closer(dir);
+    const int dirFd = ::dirfd(dir);
+    const bool onFatVolume = IsFatVolume(dirFd);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!MatchesRecordingPattern(name))
+            continue;
+        const std::uint32_t attributes = FileAttributesAt(dirFd, entry->d_name, onFatVolume);
+        if (!HasOnlyArchiveBit(attributes))
+            continue;
+        if (!visit(WalkEntry{name, attributes, Gb18030Length(name) == 12}))
+            break;
+    }
+    return true;
+}
