@@ -10,10 +10,14 @@
 
 namespace {
 
-// Closes a POSIX file descriptor when it goes out of scope.
+// Closes a POSIX file descriptor when it goes out of scope. Opened without blocking: a pipe
+// named like a recording would otherwise wait for a writer forever; reads from it then fail.
 class FileDescriptor {
 public:
-    explicit FileDescriptor(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    explicit FileDescriptor(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
+    {
+    }
     ~FileDescriptor()
     {
         if (fd_ >= 0)
