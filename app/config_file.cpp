@@ -1,0 +1,185 @@
+#include "app/config_file.h"
+
+#include "platform/atomic_file.h"
+#include "platform/locations.h"
+#include "platform/text_codec.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr mode_t kPrivateFileMode = 0600;
+
+// Lines as they are stored: GB18030 bytes without their line endings. Writers keep the
+// lines they do not own byte for byte, even where the bytes would not decode.
+using RawLines = std::vector<std::string>;
+
+ConfigFileError CannotOpen(const std::string& path)
+{
+    return ConfigFileError("Cannot open file " + path);
+}
+
+ConfigFileError CannotCreate(const std::string& path)
+{
+    return ConfigFileError("Cannot create file " + path);
+}
+
+bool ReadAll(int fd, std::string& bytes)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// A missing file (or a missing folder on the way to it) has no lines. Anything that is not a
+// plain readable file is refused; O_NONBLOCK keeps a FIFO in its place from blocking the start.
+RawLines ReadRawLines(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return {};
+        throw CannotOpen(path);
+    }
+    struct stat info {};
+    std::string bytes;
+    const bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadAll(fd, bytes);
+    ::close(fd);
+    if (!readable)
+        throw CannotOpen(path);
+    return SplitConfigLines(bytes);
+}
+
+bool HoldsLineEnding(std::string_view line)
+{
+    return line.find_first_of("\r\n") != std::string_view::npos;
+}
+
+void WriteRawLines(const RawLines& lines, const std::string& path)
+{
+    std::string bytes;
+    for (const std::string& line : lines) {
+        // A line ending inside a line would shift the password into another line on the next read.
+        if (HoldsLineEnding(line))
+            throw CannotCreate(path);
+        bytes += line;
+        bytes += "\r\n";
+    }
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code error;
+    if (!folder.empty())
+        std::filesystem::create_directories(folder, error);
+    if (error || !WriteFileAtomically(path, bytes, kPrivateFileMode, true))
+        throw CannotCreate(path);
+}
+
+ConfigLines Decoded(const RawLines& lines)
+{
+    ConfigLines decoded;
+    decoded.reserve(lines.size());
+    for (const std::string& line : lines)
+        decoded.push_back(Gb18030ToUtf8(line));
+    return decoded;
+}
+
+bool IsBlankOrControl(char c)
+{
+    return static_cast<unsigned char>(c) <= 0x20;
+}
+
+} // namespace
+
+const std::string& ConfigFilePath()
+{
+    static const std::string path = ConfigDir() + "/qzacfg.cfg";
+    return path;
+}
+
+std::vector<std::string> SplitConfigLines(std::string_view bytes)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(bytes.substr(start));
+            break;
+        }
+        lines.emplace_back(bytes.substr(start, end - start));
+        const bool crLf = bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n';
+        start = end + (crLf ? 2 : 1);
+    }
+    return lines;
+}
+
+ConfigLines ReadConfigLines(const std::string& path)
+{
+    return Decoded(ReadRawLines(path));
+}
+
+void WriteConfigLines(const ConfigLines& lines, const std::string& path)
+{
+    RawLines raw;
+    raw.reserve(lines.size());
+    for (const std::string& line : lines)
+        raw.push_back(Utf8ToGb18030(line));
+    WriteRawLines(raw, path);
+}
+
+ConfigLines StorePassword(const std::string& password, const std::string& path)
+{
+    RawLines lines = ReadRawLines(path);
+    if (lines.empty())
+        lines.push_back(Utf8ToGb18030(DefaultUploadPath()));
+    if (lines.size() == 1)
+        lines.push_back(Utf8ToGb18030(password));
+    else
+        lines[1] = Utf8ToGb18030(password);
+    WriteRawLines(lines, path);
+    return Decoded(lines);
+}
+
+ConfigLines SaveUploadPath(const std::string& uploadPath, const std::string& path)
+{
+    RawLines lines = ReadRawLines(path);
+    if (lines.empty())
+        lines.push_back(Utf8ToGb18030(uploadPath));
+    else
+        lines[0] = Utf8ToGb18030(uploadPath);
+    WriteRawLines(lines, path);
+    return Decoded(lines);
+}
+
+std::string StoredPassword(const std::string& path)
+{
+    const RawLines lines = ReadRawLines(path);
+    return lines.size() >= 2 ? Gb18030ToUtf8(lines[1]) : std::string();
+}
+
+bool NeedLogin(const std::string& path)
+{
+    return !StoredPassword(path).empty();
+}
+
+std::string TrimPasswordText(std::string_view text)
+{
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && IsBlankOrControl(text[first]))
+        ++first;
+    while (last > first && IsBlankOrControl(text[last - 1]))
+        --last;
+    return std::string(text.substr(first, last - first));
+}
