@@ -1,0 +1,175 @@
+#include "catalogue/recording_model.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+// Above this many separate runs of removed rows, one reset is cheaper than a removal
+// notice per run (each of which shifts the rows behind it).
+constexpr std::size_t kMaxRemovalRuns = 256;
+
+} // namespace
+
+RecordingModel::RecordingModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int RecordingModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int RecordingModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant RecordingModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= kColumnCount)
+        return {};
+    return QString::fromStdString(rows_[static_cast<std::size_t>(index.row())].texts[index.column()]);
+}
+
+QVariant RecordingModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount)
+        return {};
+    return QString::fromStdString(RecordingColumnTitles()[section]);
+}
+
+Qt::ItemFlags RecordingModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+}
+
+void RecordingModel::Clear()
+{
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
+}
+
+void RecordingModel::Append(RecordingEntry entry)
+{
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    rows_.push_back(std::move(entry));
+    endInsertRows();
+}
+
+void RecordingModel::AppendBatch(std::vector<RecordingEntry> entries)
+{
+    if (entries.empty())
+        return;
+    const int first = rowCount();
+    beginInsertRows({}, first, first + static_cast<int>(entries.size()) - 1);
+    rows_.insert(rows_.end(), std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
+    endInsertRows();
+}
+
+void RecordingModel::RemoveRows(std::vector<int> rows)
+{
+    const int count = rowCount();
+    std::erase_if(rows, [count](int row) { return row < 0 || row >= count; });
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    if (rows.empty())
+        return;
+
+    // Runs of consecutive rows, as [first, last] pairs from the bottom up.
+    std::vector<std::pair<int, int>> runs;
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        if (!runs.empty() && runs.back().first == *it + 1)
+            runs.back().first = *it;
+        else
+            runs.emplace_back(*it, *it);
+    }
+    if (runs.size() > kMaxRemovalRuns) {
+        beginResetModel();
+        std::vector<char> removed(rows_.size(), 0);
+        for (int row : rows)
+            removed[static_cast<std::size_t>(row)] = 1;
+        std::size_t next = 0;
+        std::erase_if(rows_, [&](const RecordingEntry&) { return removed[next++] != 0; });
+        endResetModel();
+        return;
+    }
+    for (const auto& [first, last] : runs) {
+        beginRemoveRows({}, first, last);
+        rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+        endRemoveRows();
+    }
+}
+
+std::vector<int> RecordingModel::SortedOrder(const SortState& sort) const
+{
+    std::vector<int> order(rows_.size());
+    std::iota(order.begin(), order.end(), 0);
+    if (sort.column == kColNumber) {
+        std::vector<long long> numbers;
+        numbers.reserve(rows_.size());
+        for (const RecordingEntry& row : rows_)
+            numbers.push_back(RowNumberValue(row.number()));
+        // Ascending with the flag set, descending with it clear.
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            return sort.flag ? numbers[a] < numbers[b] : numbers[a] > numbers[b];
+        });
+        return order;
+    }
+    std::vector<std::string> keys;
+    keys.reserve(rows_.size());
+    for (const RecordingEntry& row : rows_)
+        keys.push_back(TextSortKey(row.texts[sort.column]));
+    // Ascending with the flag clear, descending with it set: the other way round from
+    // the number column.
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const int ascending = CompareSortKeys(keys[a], keys[b]);
+        return sort.flag ? ascending > 0 : ascending < 0;
+    });
+    return order;
+}
+
+void RecordingModel::ApplyOrder(const std::vector<int>& order)
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newRowOf(order.size());
+    std::vector<RecordingEntry> sorted;
+    sorted.reserve(rows_.size());
+    for (std::size_t position = 0; position < order.size(); ++position) {
+        newRowOf[static_cast<std::size_t>(order[position])] = static_cast<int>(position);
+        sorted.push_back(std::move(rows_[static_cast<std::size_t>(order[position])]));
+    }
+    rows_.swap(sorted);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& index : before)
+        after.append(this->index(newRowOf[static_cast<std::size_t>(index.row())], index.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void RecordingModel::Sort(const SortState& sort)
+{
+    if (sort.column < 0 || sort.column >= kColumnCount)
+        return;
+    ApplyOrder(SortedOrder(sort));
+}
+
+void RecordingModel::SortByColumnClick(int column)
+{
+    sortState_.column = column;
+    Sort(sortState_);
+    sortState_.flag = !sortState_.flag;
+}
+
+void RecordingModel::Renumber()
+{
+    if (rows_.empty())
+        return;
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        rows_[i].texts[kColNumber] = std::to_string(i + 1);
+    emit dataChanged(index(0, kColNumber), index(rowCount() - 1, kColNumber), {Qt::DisplayRole});
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "catalogue/recording.h"
+
+#include <QAbstractTableModel>
+#include <vector>
+
+// The rows of a recording list (the catalogue of the card and the search results) as a
+// table model: eight read-only text columns with the titles "序号" ... "备注".
+// The list's sort state lives here too, since a column click sorts with the one flag that
+// all columns share and only then inverts it.
+class RecordingModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    explicit RecordingModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    void Clear();
+    void Append(RecordingEntry entry);
+    // Appends many rows with one insertion notice, which keeps large listings cheap.
+    void AppendBatch(std::vector<RecordingEntry> entries);
+    // Removes the given rows (any order, duplicates and rows out of range ignored).
+    void RemoveRows(std::vector<int> rows);
+
+    // Orders the rows as CompareEntries does for this sort state. The comparison keys are
+    // computed once per sort, not once per comparison. Selections follow their rows.
+    void Sort(const SortState& sort);
+    // A click on a column title: sort by that column with the current flag, then invert it.
+    void SortByColumnClick(int column);
+    // Gives row i the number i + 1.
+    void Renumber();
+
+    const SortState& sortState() const { return sortState_; }
+    void SetSortState(const SortState& sort) { sortState_ = sort; }
+
+    const RecordingEntry& entry(int row) const { return rows_[static_cast<std::size_t>(row)]; }
+    const std::vector<RecordingEntry>& entries() const { return rows_; }
+
+private:
+    std::vector<int> SortedOrder(const SortState& sort) const;
+    void ApplyOrder(const std::vector<int>& order);
+
+    std::vector<RecordingEntry> rows_;
+    SortState sortState_;
+};
