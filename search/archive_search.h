@@ -1,0 +1,86 @@
+#pragma once
+
+#include "catalogue/recording.h"
+
+#include <QDate>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The search of one archive folder for recordings of a range of whole days, of one mode and
+// of a phone number containing the typed text. No windows here: the search window hands in
+// what its controls hold and shows the rows and the progress.
+
+// The mode filter's item that keeps every mode.
+inline constexpr std::string_view kAllModesItem = "所有类型";
+// The items of the mode filter, in the order the window lists them.
+inline constexpr std::string_view kModeFilterItems[] = {"所有类型", "留言", "被叫", "主叫", "现场", "其他"};
+// Shown (caption "错误") when the first day lies after the last.
+inline constexpr std::string_view kFromAfterToMessage = "查询开始时间大于查询结束时间！";
+
+// "2014年03月05日00" for 5 March 2014: no start-time text of that day is smaller.
+std::string LowerBoundText(const QDate& firstDay);
+// "2014年03月05日25": every start-time text of that day with an hour up to 24 is smaller;
+// an hour byte of 25 or more makes the text greater (it begins with the bound and is longer).
+std::string UpperBoundText(const QDate& lastDay);
+
+// The progress panel's text while the search looks at a file.
+std::string SearchProgressText(const std::string& fileName);
+
+struct SearchCriteria {
+    QDate firstDay;
+    QDate lastDay;
+    std::string mode{kAllModesItem}; // "所有类型" or one mode name
+    std::string phone;               // as typed; surrounding blanks and control characters do not count
+};
+
+// The three filters, with their texts prepared once for a whole search. Texts compare as
+// GB18030 (GBK) bytes.
+class SearchFilter {
+public:
+    explicit SearchFilter(const SearchCriteria& criteria);
+
+    // False when the lower bound is greater than the upper one: the search is refused.
+    bool boundsInOrder() const;
+    // Phone, then mode, then date: a row is kept only when all three pass.
+    bool Keeps(const RecordingEntry& row) const;
+
+    bool PhonePasses(const RecordingEntry& row) const;
+    bool ModePasses(const RecordingEntry& row) const;
+    bool DatePasses(const RecordingEntry& row) const;
+
+private:
+    std::string phoneBytes_; // trimmed, GB18030; empty keeps every row
+    std::string mode_;
+    std::string lowerBound_; // GB18030
+    std::string upperBound_; // GB18030
+};
+
+// Text with the leading and trailing characters of code 0x20 or below removed.
+std::string TrimBlanksAndControls(std::string_view text);
+
+enum class SearchOutcome {
+    Searched,        // the folder was searched (possibly stopped early by the progress callback)
+    FromAfterTo,     // refused: the first day lies after the last; no file was looked at
+    FolderUnreadable // the folder cannot be opened; the list stays empty
+};
+
+struct SearchResult {
+    SearchOutcome outcome = SearchOutcome::Searched;
+    std::vector<RecordingEntry> rows; // kept rows, numbered 1, 2, 3 in walk order
+    std::size_t entriesVisited = 0;   // walk entries shown in the progress panel
+    bool stopped = false;             // the progress callback asked to stop
+};
+
+// Called for every walk entry before its row is built, with the entry's name. The window
+// shows SearchProgressText and processes its events here; returning false ends the search
+// with the rows kept so far (for example when the window is being closed meanwhile).
+using SearchProgress = std::function<bool(const std::string& fileName)>;
+
+// Searches the recordings of folder (ending with "/"; its subfolders are not searched) in
+// walk order. Entries whose name is not 12 bytes long give no row, nor do files whose header
+// cannot be read; a dropped row does not use up a number.
+SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria& criteria,
+                                 const SearchProgress& progress = {});
