@@ -1,6 +1,203 @@
+#include "catalogue/catalogue_scan.h"
+#include "search/archive_search.h"
 #include "tools/voctool_commands.h"
 
+#include <QDate>
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
 
-int RunList(const CommandArgs&) { std::fputs("voctool: list is not built yet\n", stderr); return 1; }
-int RunSearch(const CommandArgs&) { std::fputs("voctool: search is not built yet\n", stderr); return 1; }
+namespace {
+
+// DIR with exactly one "/" at its end, however many it was given with.
+std::string FolderWithSeparator(std::string dir)
+{
+    if (dir.empty())
+        return dir; // no folder at all, not the root
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    return dir == "/" ? dir : dir + "/";
+}
+
+// One row per line: a tab, a line break or another control character stored in a phone
+// field or a file name is written as "\xNN", the way undecodable phone bytes are shown.
+void AppendPrintable(std::string& line, const std::string& text)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            line += "\\x";
+            line += kHex[byte >> 4];
+            line += kHex[byte & 0xF];
+        } else {
+            line += c;
+        }
+    }
+}
+
+void PrintRow(const RecordingEntry& row)
+{
+    std::string line;
+    for (int column = 0; column < kColumnCount; ++column) {
+        if (column > 0)
+            line += '\t';
+        AppendPrintable(line, row.texts[column]);
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+// The exit code after the rows: failing to write them (a full disk, a closed pipe) is no success.
+int FinishOutput()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fputs("voctool: cannot write the rows to standard output\n", stderr);
+        return 1;
+    }
+    return 0;
+}
+
+int ReportUnreadableFolder(const std::string& dir)
+{
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(dir, error);
+    if (!std::filesystem::exists(status))
+        std::fprintf(stderr, "voctool: no such folder: %s\n", dir.c_str());
+    else if (!std::filesystem::is_directory(status))
+        std::fprintf(stderr, "voctool: not a folder: %s\n", dir.c_str());
+    else
+        std::fprintf(stderr, "voctool: cannot read the folder %s\n", dir.c_str());
+    return 1;
+}
+
+// A day written YYYY-MM-DD, checked against the calendar.
+std::optional<QDate> ParseDay(const std::string& text)
+{
+    const bool shaped = text.size() == 10 && text[4] == '-' && text[7] == '-'
+        && std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
+    if (!shaped)
+        return std::nullopt;
+    const QDate day(std::stoi(text.substr(0, 4)), std::stoi(text.substr(5, 2)), std::stoi(text.substr(8, 2)));
+    if (!day.isValid())
+        return std::nullopt;
+    return day;
+}
+
+int SearchUsage(const std::string& problem)
+{
+    std::fprintf(stderr, "voctool: %s\n", problem.c_str());
+    std::fputs("usage: voctool search DIR --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT]\n", stderr);
+    return 2;
+}
+
+bool IsModeItem(const std::string& mode)
+{
+    return std::find(std::begin(kModeFilterItems), std::end(kModeFilterItems), mode) != std::end(kModeFilterItems);
+}
+
+std::string ModeItemsText()
+{
+    std::string items;
+    for (const std::string_view item : kModeFilterItems)
+        items += (items.empty() ? "" : ", ") + std::string(item);
+    return items;
+}
+
+struct SearchArguments {
+    std::string dir;
+    std::map<std::string, std::string> options; // "--from" -> value
+};
+
+// Splits the words into DIR and the options with their values; the text is the problem, if any.
+std::optional<std::string> SplitSearchArguments(const CommandArgs& args, SearchArguments& parsed)
+{
+    static const char* const kOptions[] = {"--from", "--to", "--mode", "--phone"};
+    bool haveDir = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        const bool isOption = std::find(std::begin(kOptions), std::end(kOptions), word) != std::end(kOptions);
+        if (isOption) {
+            if (i + 1 == args.size())
+                return word + " needs a value";
+            if (!parsed.options.emplace(word, args[++i]).second)
+                return word + " is given twice";
+        } else if (word.rfind("--", 0) == 0) {
+            return "unknown option " + word;
+        } else if (haveDir) {
+            return "only one folder can be searched";
+        } else {
+            parsed.dir = word;
+            haveDir = true;
+        }
+    }
+    if (!haveDir)
+        return std::string("the folder DIR is missing");
+    return std::nullopt;
+}
+
+// The criteria of the parsed words; the text is the problem, if any.
+std::optional<std::string> MakeCriteria(const SearchArguments& parsed, SearchCriteria& criteria)
+{
+    for (const char* option : {"--from", "--to"}) {
+        const auto value = parsed.options.find(option);
+        if (value == parsed.options.end())
+            return std::string(option) + " is missing";
+        const std::optional<QDate> day = ParseDay(value->second);
+        if (!day)
+            return std::string(option) + " must be a day written YYYY-MM-DD, not '" + value->second + "'";
+        (std::string(option) == "--from" ? criteria.firstDay : criteria.lastDay) = *day;
+    }
+    if (const auto mode = parsed.options.find("--mode"); mode != parsed.options.end()) {
+        if (!IsModeItem(mode->second))
+            return "--mode must be one of " + ModeItemsText() + ", not '" + mode->second + "'";
+        criteria.mode = mode->second;
+    }
+    if (const auto phone = parsed.options.find("--phone"); phone != parsed.options.end())
+        criteria.phone = phone->second;
+    return std::nullopt;
+}
+
+} // namespace
+
+int RunList(const CommandArgs& args)
+{
+    if (args.size() != 1) {
+        std::fputs("usage: voctool list DIR\n", stderr);
+        return 2;
+    }
+    const bool listed = ListRecordings(FolderWithSeparator(args[0]), [](std::optional<RecordingEntry> row) {
+        if (row)
+            PrintRow(*row);
+    });
+    if (!listed)
+        return ReportUnreadableFolder(args[0]);
+    return FinishOutput();
+}
+
+int RunSearch(const CommandArgs& args)
+{
+    SearchArguments parsed;
+    SearchCriteria criteria;
+    if (std::optional<std::string> problem = SplitSearchArguments(args, parsed))
+        return SearchUsage(*problem);
+    if (std::optional<std::string> problem = MakeCriteria(parsed, criteria))
+        return SearchUsage(*problem);
+
+    const SearchResult result = SearchArchiveFolder(FolderWithSeparator(parsed.dir), criteria);
+    switch (result.outcome) {
+    case SearchOutcome::FromAfterTo:
+        std::fprintf(stderr, "%s\n", std::string(kFromAfterToMessage).c_str());
+        return 1;
+    case SearchOutcome::FolderUnreadable:
+        return ReportUnreadableFolder(parsed.dir);
+    case SearchOutcome::Searched:
+        break;
+    }
+    for (const RecordingEntry& row : result.rows)
+        PrintRow(row);
+    return FinishOutput();
+}

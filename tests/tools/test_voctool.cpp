@@ -1,0 +1,265 @@
+#include "platform/recording_walk.h"
+#include "tools/sample_maker.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// voctool is built beside the tests: <build>/tools/voctool, the tests in <build>/tests/.
+std::string VoctoolPath()
+{
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / ".." / "tools" / "voctool").string();
+}
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome Voctool(const std::vector<std::string>& words)
+{
+    QStringList arguments;
+    for (const std::string& word : words)
+        arguments << QString::fromStdString(word);
+    QProcess process;
+    process.start(QString::fromStdString(VoctoolPath()), arguments);
+    Outcome outcome;
+    if (!process.waitForStarted() || !process.waitForFinished(60000)) {
+        ADD_FAILURE() << "voctool did not run: " << VoctoolPath() << " (build the voctool target)";
+        return outcome;
+    }
+    outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    outcome.out = process.readAllStandardOutput().toStdString();
+    outcome.err = process.readAllStandardError().toStdString();
+    return outcome;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream stream(text);
+    while (std::getline(stream, part, separator))
+        parts.push_back(part);
+    return parts;
+}
+
+// The rows of voctool's output, each split into its eight texts.
+std::vector<std::vector<std::string>> Rows(const Outcome& outcome)
+{
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : Split(outcome.out, '\n')) {
+        rows.push_back(Split(line, '\t'));
+        EXPECT_EQ(rows.back().size(), 8u) << line;
+    }
+    return rows;
+}
+
+std::vector<std::string> Column(const std::vector<std::vector<std::string>>& rows, std::size_t column)
+{
+    std::vector<std::string> texts;
+    for (const std::vector<std::string>& row : rows)
+        texts.push_back(row.size() > column ? row[column] : "");
+    return texts;
+}
+
+// The names the walk visits, in its order, that are 12 bytes long.
+std::vector<std::string> WalkOrder(const std::string& dir)
+{
+    std::vector<std::string> names;
+    WalkRecordings(dir, [&](const WalkEntry& entry) {
+        if (entry.twelveBytes)
+            names.push_back(entry.name);
+        return true;
+    });
+    return names;
+}
+
+void AddRecording(const std::string& path, char mode, const std::string& phone, int day, int hour)
+{
+    SampleSpec spec;
+    spec.mode = mode;
+    spec.phone = phone;
+    spec.year = 14;
+    spec.month = 3;
+    spec.day = day;
+    spec.hour = hour;
+    spec.minute = 30;
+    spec.dataBytes = 3500 * 2 - 300; // with the 300-byte head: 7000 bytes, 2 s
+    ASSERT_TRUE(WriteSampleFile(path, spec));
+}
+
+} // namespace
+
+TEST(VoctoolList, PrintsEveryRowInWalkOrderWithOneSeparatorInThePath)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string folder = dir.path().toStdString();
+    ASSERT_TRUE(WriteSampleFolder(folder, 4, 3500));
+    std::filesystem::resize_file(folder + "/VOC00002.WAV", 278); // no header: no row, no number
+    AddRecording(folder + "/VOC000005.WAV", 'Z', "1", 5, 9);     // 13 bytes: not a recording
+    AddRecording(folder + "/VOC00006.WAV", 'Z', "1", 5, 9);
+    ASSERT_EQ(::chmod((folder + "/VOC00006.WAV").c_str(), 0444), 0); // read-only: passed over
+    AddRecording(folder + "/voc00007.wav", 'z', "13800138000", 5, 9);
+
+    std::vector<std::string> expectedNames = WalkOrder(folder + "/");
+    std::erase(expectedNames, "VOC00002.WAV");
+    ASSERT_EQ(expectedNames.size(), 4u);
+
+    for (const std::string& given : {folder, folder + "/", folder + "//"}) {
+        const Outcome outcome = Voctool({"list", given});
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        const auto rows = Rows(outcome);
+        EXPECT_EQ(Column(rows, 0), (std::vector<std::string>{"1", "2", "3", "4"}));
+        EXPECT_EQ(Column(rows, 1), expectedNames);
+        for (const auto& row : rows)
+            EXPECT_EQ(row[7], folder + "/" + row[1]);
+    }
+
+    const auto rows = Rows(Voctool({"list", folder}));
+    for (const auto& row : rows) {
+        if (row[1] == "voc00007.wav") {
+            EXPECT_EQ(row, (std::vector<std::string>{row[0], "voc00007.wav", "13800138000", "其他",
+                                                     "2014年03月05日09时30分", "2秒", "7K", folder + "/voc00007.wav"}));
+        }
+        if (row[1] == "VOC00001.WAV") {
+            EXPECT_EQ(row[4], "2023年01月02日08时00分");
+        }
+    }
+}
+
+TEST(VoctoolList, KeepsOneRowPerLineWhateverThePhoneFieldHolds)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string folder = dir.path().toStdString();
+    AddRecording(folder + "/VOC00001.WAV", 'B', "12\t34\n56", 5, 9);
+    AddRecording(folder + "/VOC00002.WAV", 'B', "\xB5\xE7\xBB\xB0", 5, 9);
+
+    const Outcome outcome = Voctool({"list", folder});
+    EXPECT_EQ(outcome.exitCode, 0);
+    const auto rows = Rows(outcome);
+    ASSERT_EQ(rows.size(), 2u);
+    std::vector<std::string> phones = Column(rows, 2);
+    std::sort(phones.begin(), phones.end());
+    EXPECT_EQ(phones, (std::vector<std::string>{"12\\x0934\\x0A56", "电话"}));
+}
+
+TEST(VoctoolList, FailsWithAMessageForAMissingFolder)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string folder = dir.path().toStdString();
+    ASSERT_TRUE(WriteSampleFolder(folder, 1, 3500));
+
+    for (const std::string& missing : {folder + "/missing", folder + "/VOC00001.WAV", std::string()}) {
+        const Outcome outcome = Voctool({"list", missing});
+        EXPECT_NE(outcome.exitCode, 0) << missing;
+        EXPECT_TRUE(outcome.out.empty()) << missing;
+        EXPECT_NE(outcome.err.find("folder"), std::string::npos) << outcome.err;
+    }
+    EXPECT_NE(Voctool({"list"}).exitCode, 0);
+    EXPECT_NE(Voctool({"list", folder, folder}).exitCode, 0);
+
+    const Outcome one = Voctool({"list", folder + "/"});
+    EXPECT_EQ(one.exitCode, 0);
+    EXPECT_EQ(Rows(one).size(), 1u);
+}
+
+class VoctoolSearch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        folder_ = dir_.path().toStdString();
+        AddRecording(folder_ + "/VOC00001.WAV", 'Z', "13800138000", 4, 23);
+        AddRecording(folder_ + "/VOC00002.WAV", 'B', "02161234567", 5, 0);
+        AddRecording(folder_ + "/VOC00003.WAV", 'z', "95588", 5, 12);
+        AddRecording(folder_ + "/VOC00004.WAV", 'L', "13912345678", 5, 25);
+        AddRecording(folder_ + "/VOC00005.WAV", 'Z', "", 6, 8);
+    }
+
+    // File names of the kept rows, after checking that they are numbered 1, 2, 3.
+    std::vector<std::string> Kept(std::vector<std::string> words)
+    {
+        words.insert(words.begin(), {"search", folder_});
+        const Outcome outcome = Voctool(words);
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        const auto rows = Rows(outcome);
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i][0], std::to_string(i + 1));
+        std::vector<std::string> names = Column(rows, 1);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    QTemporaryDir dir_;
+    std::string folder_;
+};
+
+TEST_F(VoctoolSearch, KeepsTheRowsThatPassAllFilters)
+{
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(Kept({"--from", "2014-03-05", "--to", "2014-03-05"}), (Names{"VOC00002.WAV", "VOC00003.WAV"}));
+    EXPECT_EQ(Kept({"--to", "2014-03-06", "--from", "2014-03-04"}),
+              (Names{"VOC00001.WAV", "VOC00002.WAV", "VOC00003.WAV", "VOC00004.WAV", "VOC00005.WAV"}));
+    EXPECT_EQ(Kept({"--from", "2014-03-01", "--to", "2014-03-31", "--mode", "其他"}), (Names{"VOC00003.WAV"}));
+    EXPECT_EQ(Kept({"--from", "2014-03-01", "--to", "2014-03-31", "--mode", "主叫"}),
+              (Names{"VOC00001.WAV", "VOC00005.WAV"}));
+    EXPECT_EQ(Kept({"--from", "2014-03-01", "--to", "2014-03-31", "--phone", "  1 "}),
+              (Names{"VOC00001.WAV", "VOC00002.WAV", "VOC00004.WAV"}));
+    EXPECT_EQ(Kept({"--from", "2014-03-01", "--to", "2014-03-31", "--phone", "0", "--mode", "主叫"}),
+              (Names{"VOC00001.WAV"}));
+    EXPECT_EQ(Kept({"--from", "2014-03-01", "--to", "2014-03-31", "--phone", ""}).size(), 5u);
+    EXPECT_TRUE(Kept({"--from", "2015-03-01", "--to", "2015-03-31"}).empty());
+
+    const auto rows = Rows(Voctool({"search", folder_ + "/", "--from", "2014-03-06", "--to", "2014-03-06"}));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "VOC00005.WAV", "", "主叫", "2014年03月06日08时30分", "2秒",
+                                                 "7K", folder_ + "/VOC00005.WAV"}));
+}
+
+TEST_F(VoctoolSearch, RefusesAFirstDayAfterTheLast)
+{
+    for (const std::string& where : {folder_, folder_ + "/missing"}) {
+        const Outcome outcome = Voctool({"search", where, "--from", "2014-03-06", "--to", "2014-03-05"});
+        EXPECT_NE(outcome.exitCode, 0);
+        EXPECT_TRUE(outcome.out.empty());
+        EXPECT_NE(outcome.err.find("查询开始时间大于查询结束时间！"), std::string::npos) << outcome.err;
+    }
+}
+
+TEST_F(VoctoolSearch, ExplainsBadArguments)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {"search", folder_, "--from", "2014-02-30", "--to", "2014-03-05"},
+        {"search", folder_, "--from", "2014-3-5", "--to", "2014-03-05"},
+        {"search", folder_, "--from", "yesterday", "--to", "2014-03-05"},
+        {"search", folder_, "--from", "2014-03-05"},
+        {"search", folder_, "--from", "2014-03-05", "--to"},
+        {"search", folder_, "--from", "2014-03-05", "--to", "2014-03-05", "--mode", "Z"},
+        {"search", folder_, "--from", "2014-03-05", "--to", "2014-03-05", "--colour", "red"},
+        {"search", folder_, "--from", "2014-03-05", "--to", "2014-03-05", "--from", "2014-03-01"},
+        {"search", "--from", "2014-03-05", "--to", "2014-03-05"},
+        {"search", folder_, folder_, "--from", "2014-03-05", "--to", "2014-03-05"},
+    };
+    for (const auto& words : bad) {
+        const Outcome outcome = Voctool(words);
+        EXPECT_NE(outcome.exitCode, 0) << words.size();
+        EXPECT_TRUE(outcome.out.empty());
+        EXPECT_NE(outcome.err.find("usage"), std::string::npos) << outcome.err;
+    }
+    const Outcome missing = Voctool({"search", folder_ + "/missing", "--from", "2014-03-05", "--to", "2014-03-05"});
+    EXPECT_NE(missing.exitCode, 0);
+    EXPECT_NE(missing.err.find("no such folder"), std::string::npos) << missing.err;
+}
