@@ -141,6 +141,16 @@ bool FileExists(const std::string& path)
     return std::ifstream(path).good();
 }
 
+std::string ResolvedPath(const std::string& path)
+{
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr)
+        return {};
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
 // The sysfs folder of the mount's block device, resolved through /sys/dev/block/MAJ:MIN,
 // or through /sys/class/block/NAME for a /dev/NAME source. Empty when there is none.
 std::string BlockDeviceFolder(const MountEntry& entry, const std::string& sysfsRoot)
@@ -149,11 +159,9 @@ std::string BlockDeviceFolder(const MountEntry& entry, const std::string& sysfsR
     if (StartsWith(entry.source, "/dev/"))
         candidates.push_back(sysfsRoot + "/class/block/" + entry.source.substr(entry.source.rfind('/') + 1));
     for (const std::string& candidate : candidates) {
-        if (char* resolved = ::realpath(candidate.c_str(), nullptr)) {
-            std::string folder(resolved);
-            std::free(resolved);
+        std::string folder = ResolvedPath(candidate);
+        if (!folder.empty())
             return folder;
-        }
     }
     return {};
 }
@@ -175,9 +183,10 @@ std::string DiskFolder(const std::string& blockFolder)
     return FileExists(blockFolder + "/partition") ? ParentFolder(blockFolder) : blockFolder;
 }
 
-bool RunsThroughPlugInBus(const std::string& deviceFolder)
+// deviceFolder lies below the resolved sysfs root; only the part below it names buses.
+bool RunsThroughPlugInBus(const std::string& deviceFolder, const std::string& resolvedSysfsRoot)
 {
-    std::istringstream components(deviceFolder);
+    std::istringstream components(deviceFolder.substr(std::min(resolvedSysfsRoot.size(), deviceFolder.size())));
     std::string component;
     while (std::getline(components, component, '/')) {
         for (const char* prefix : kPlugInBusPrefixes)
@@ -198,7 +207,7 @@ bool IsUnderDesktopMediaFolder(const std::string& mountPoint)
     return StartsWith(mountPoint, "/media/") || StartsWith(mountPoint, "/run/media/");
 }
 
-VolumeKind KindOf(const MountEntry& entry, const std::string& sysfsRoot)
+VolumeKind KindOf(const MountEntry& entry, const std::string& sysfsRoot, const std::string& resolvedSysfsRoot)
 {
     const std::string blockFolder = BlockDeviceFolder(entry, sysfsRoot);
     const std::string diskFolder = blockFolder.empty() ? std::string() : DiskFolder(blockFolder);
@@ -214,7 +223,7 @@ VolumeKind KindOf(const MountEntry& entry, const std::string& sysfsRoot)
     if (IsOneOf(entry.fsType, kRamDiskTypes))
         return VolumeKind::RamDisk;
     if (!diskFolder.empty()
-        && (ReadFirstLine(diskFolder + "/removable") == "1" || RunsThroughPlugInBus(blockFolder)))
+        && (ReadFirstLine(diskFolder + "/removable") == "1" || RunsThroughPlugInBus(blockFolder, resolvedSysfsRoot)))
         return VolumeKind::Removable;
     return VolumeKind::Fixed;
 }
@@ -231,13 +240,14 @@ std::vector<Volume> ReadVolumes(const VolumeSources& sources)
         byId[entry.id] = &entry;
         topmostByMountPoint[entry.mountPoint] = &entry;
     }
+    const std::string resolvedSysfsRoot = ResolvedPath(sources.sysfsRoot);
     std::vector<Volume> volumes;
     for (const auto& [mountPoint, entry] : topmostByMountPoint) {
         if (IsPseudo(*entry) || LiesInsidePseudoTree(*entry, byId))
             continue;
         Volume volume;
         volume.mountPoint = mountPoint == "/" ? mountPoint : mountPoint + "/";
-        volume.kind = KindOf(*entry, sources.sysfsRoot);
+        volume.kind = KindOf(*entry, sources.sysfsRoot, resolvedSysfsRoot);
         volume.fsType = entry->fsType;
         volume.source = entry->source;
         volumes.push_back(std::move(volume));
