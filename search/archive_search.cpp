@@ -1,5 +1,7 @@
 #include "search/archive_search.h"
 
+#include "catalogue/catalogue_scan.h"
+#include "catalogue/recording_model.h"
 #include "platform/recording_walk.h"
 #include "platform/text_codec.h"
 
@@ -110,4 +112,20 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
     if (!walked)
         result.outcome = SearchOutcome::FolderUnreadable;
     return result;
+}
+
+bool ListFolderRecordings(const std::string& folder, RecordingModel& model, const std::function<void()>& afterEachFile)
+{
+    model.Clear();
+    const bool listed = ListRecordings(folder, [&](std::optional<RecordingEntry> row) {
+        if (row)
+            model.Append(std::move(*row));
+        if (afterEachFile)
+            afterEachFile();
+    });
+    const SortState byStartTime{kColStartTime, false};
+    model.SetSortState(byStartTime);
+    model.Sort(byStartTime);
+    model.Renumber();
+    return listed;
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+class RecordingModel;
+
 // The search of one archive folder for recordings of a range of whole days, of one mode and
 // of a phone number containing the typed text. No windows here: the search window hands in
 // what its controls hold and shows the rows and the progress.
@@ -84,3 +86,11 @@ using SearchProgress = std::function<bool(const std::string& fileName)>;
 // cannot be read; a dropped row does not use up a number.
 SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria& criteria,
                                  const SearchProgress& progress = {});
+
+// The listing of the folder selected in the tree (ending with "/"): the model is emptied and
+// filled with the folder's recordings, then sorted by start time ascending (sort state column
+// 4, flag clear, the flag not inverted) and renumbered 1, 2, 3 in that order. afterEachFile
+// runs after each 12-byte entry, with or without a row (the window shows its panel and
+// processes its events there). Returns false when the folder cannot be opened.
+bool ListFolderRecordings(const std::string& folder, RecordingModel& model,
+                          const std::function<void()>& afterEachFile = {});

@@ -1,5 +1,7 @@
 #include "search/archive_search.h"
 
+#include "catalogue/recording_model.h"
+
 #include "tools/sample_maker.h"
 
 #include <QTemporaryDir>
@@ -275,4 +277,38 @@ TEST(ArchiveSearchFolder, MissingFolderGivesNoRows)
     EXPECT_EQ(result.outcome, SearchOutcome::FolderUnreadable);
     EXPECT_TRUE(result.rows.empty());
     EXPECT_EQ(SearchArchiveFolder(folder.path(), OnDay()).outcome, SearchOutcome::Searched);
+}
+
+TEST(FolderListing, RowsRunInStartTimeOrderNumberedFromOne)
+{
+    ArchiveFolder folder;
+    folder.Add("VOC00001.WAV", 'Z', "1", 14, 3, 5, 9, 30);
+    folder.Add("VOC00002.WAV", 'Z', "2", 13, 12, 31, 23, 59);
+    folder.Add("VOC00003.WAV", 'Z', "3", 14, 3, 5, 9, 7);
+    folder.Add("VOC00004.WAV", 'Z', "4", 14, 3, 5, 9, 7); // ties may come in either order
+    folder.Add("VOC000005.WAV", 'Z', "5", 10, 1, 1, 0, 0); // not a recording
+    std::filesystem::resize_file(folder.path() + "VOC00001.WAV", 100); // no header: no row
+    RecordingModel model;
+    model.Append(RecordingEntry{}); // an earlier listing is replaced
+    model.SetSortState(SortState{2, true});
+    int calls = 0;
+
+    ASSERT_TRUE(ListFolderRecordings(folder.path(), model, [&] { ++calls; }));
+    EXPECT_EQ(calls, 4); // each 12-byte entry, with or without a row
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.entry(0).fileName(), "VOC00002.WAV");
+    EXPECT_EQ(Sorted({model.entry(1).phone(), model.entry(2).phone()}), (std::vector<std::string>{"3", "4"}));
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(model.entry(row).number(), std::to_string(row + 1));
+    EXPECT_EQ(model.sortState().column, kColStartTime);
+    EXPECT_FALSE(model.sortState().flag);
+
+    // The next click on the start time sorts ascending again, then inverts the flag.
+    model.SortByColumnClick(kColStartTime);
+    EXPECT_EQ(model.entry(0).fileName(), "VOC00002.WAV");
+    model.SortByColumnClick(kColStartTime);
+    EXPECT_EQ(model.entry(2).fileName(), "VOC00002.WAV");
+
+    EXPECT_FALSE(ListFolderRecordings(folder.path() + "missing/", model));
+    EXPECT_EQ(model.rowCount(), 0);
 }
