@@ -1,0 +1,72 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Turns a recorder file (RIFF WAVE holding IMA ADPCM, or plain PCM) into a 16-bit PCM wave
+// file that the player streams. Every size read from the input is treated as untrusted: it
+// is checked against what the file really holds before anything is reserved or read.
+
+inline constexpr std::uint16_t kFormatPcm = 1;
+inline constexpr std::uint16_t kFormatImaAdpcm = 0x0011;
+inline constexpr std::uint32_t kWaveHeaderBytes = 60;
+inline constexpr std::uint32_t kFormatRecordBytes = 64;
+inline constexpr int kImaTableSize = 89 * 8;
+
+// Indexed by step index x 8 + the three magnitude bits of a code. The differences reach
+// 61,436 at the top of the step table, so they are held in 32 bits.
+const std::array<std::int32_t, kImaTableSize>& DiffTable();
+// The next step index for the same position, already multiplied by 8.
+const std::array<std::int16_t, kImaTableSize>& NextIndexTable();
+
+// The first fields of a "fmt " body; missing fields read as zero.
+struct FormatRecord {
+    std::uint16_t formatTag = 0;
+    std::uint16_t channels = 0;
+    std::uint32_t samplesPerSecond = 0;
+    std::uint16_t bitsPerSample = 0;
+    std::uint16_t samplesPerBlock = 0;
+};
+FormatRecord ParseFormatRecord(const unsigned char (&bytes)[kFormatRecordBytes]);
+
+// How the "data" body of an IMA ADPCM input splits into blocks and samples.
+struct ImaLayout {
+    std::uint32_t channels = 0;
+    std::uint32_t samplesPerBlock = 0;
+    std::uint32_t blockBytes = 0;
+    std::uint32_t blocks = 0;           // a final partial block counts as a block
+    std::uint64_t samplesPerChannel = 0;
+};
+// Refuses (with the reason in refusal) channel counts other than 1 and 2 and block sizes
+// whose groups would not line up with the block's end.
+std::optional<ImaLayout> ImaLayoutFor(const FormatRecord& format, std::uint32_t dataBytes,
+                                      std::string& refusal);
+
+// Starting at the stream's position, skips chunks (by exactly their body size, no pad byte)
+// until one whose id matches; returns its body size with the stream at the body's start,
+// or nothing when fewer than 8 bytes remain or a skip cannot be made.
+std::optional<std::uint32_t> FindChunk(std::FILE* stream, const char (&id)[5]);
+
+// Writes the 60-byte header: 1 channel, 8000 samples per second, 16 bits, whatever the input was.
+bool WriteWaveHeader(int fd, std::uint32_t outputDataBytes);
+std::array<unsigned char, kWaveHeaderBytes> WaveHeaderBytes(std::uint32_t outputDataBytes);
+
+// Decodes one block into valueCount interleaved samples. block holds blockBytes bytes, of
+// which only presentBytes came from the file: values whose codes lie beyond them stay silent.
+void DecodeImaBlock(const unsigned char* block, std::uint32_t blockBytes, std::uint32_t presentBytes,
+                    std::int16_t* destination, std::uint32_t channels, std::uint32_t valueCount);
+
+// Decodes a whole recording from the stream (positioned at its start); fileSize is the real
+// size of what the stream holds. Nothing on refusal, with the reason in refusal.
+std::optional<std::vector<std::int16_t>> DecodeRecording(std::FILE* input, std::uint64_t fileSize,
+                                                         std::string& refusal);
+
+// Converts inputPath into a PCM wave file at outputPath, written beside it under a temporary
+// name and renamed into place (a symbolic link at outputPath is replaced, not followed).
+// False when the input is refused or the output cannot be written; outputPath is then untouched.
+bool ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath,
+                      std::string* refusal = nullptr);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/wave_out.h"
+
+#include <SDL2/SDL.h>
+
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+// The sound output through SDL2 audio (PulseAudio, PipeWire or ALSA; SDL_AUDIODRIVER=dummy
+// where there is no sound card). SDL pulls samples from its own thread; buffers are handed
+// back from there once their last byte has been passed on.
+class SdlWaveOut : public WaveOut {
+public:
+    ~SdlWaveOut() override;
+
+    bool Open(const WaveFormat& format, DoneCallback onDone) override;
+    void Write(WaveBuffer& buffer) override;
+    void Pause() override;
+    void Restart() override;
+    void Reset() override;
+    void Close() override;
+
+private:
+    static void PullSamples(void* self, Uint8* stream, int length);
+    void Fill(Uint8* stream, std::size_t length);
+    void Return(const std::vector<WaveBuffer*>& buffers);
+
+    SDL_AudioDeviceID device_ = 0;
+    WaveFormat format_;
+    DoneCallback onDone_;
+    std::mutex mutex_;
+    std::deque<WaveBuffer*> queue_;
+    std::uint32_t offsetInFront_ = 0;
+    std::vector<WaveBuffer*> finished_; // reused by the SDL thread, so it does not allocate there
+};
+
+std::unique_ptr<WaveOut> MakeSdlWaveOut();
+
+// Scales interleaved PCM samples by the volume word: left channel (and mono) by the low
+// 16 bits, right channel by the high 16 bits, 0xFFFF leaving them unchanged.
+void ApplyVolume(unsigned char* bytes, std::size_t length, const WaveFormat& format, std::uint32_t volume);
