@@ -121,6 +121,11 @@ FileError WriteFileAtomically(const std::string& path, std::string_view bytes, m
 
 FileError CopyFileAtomically(const std::string& source, const std::string& target)
 {
+    return CopyFileAtomicallyWith(source, target, ::read);
+}
+
+FileError CopyFileAtomicallyWith(const std::string& source, const std::string& target, const ReadCall& readCall)
+{
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return Failure(errno, "cannot open " + source);
@@ -140,7 +145,7 @@ FileError CopyFileAtomically(const std::string& source, const std::string& targe
     static constexpr std::size_t kBlock = 1 << 20;
     std::vector<char> buffer(kBlock);
     for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), kBlock);
+        const ssize_t got = readCall(in, buffer.data(), kBlock);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 || (got > 0 && !WriteAll(temp.fd, buffer.data(), static_cast<std::size_t>(got)))) {

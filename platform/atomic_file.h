@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -24,6 +26,10 @@ FileError WriteFileAtomically(const std::string& path, std::string_view bytes, m
 // Copies source to target in the same way and gives the copy the source's modification
 // time. Reads in large blocks; a source that fails part way leaves no trace at the target.
 FileError CopyFileAtomically(const std::string& source, const std::string& target);
+// The same copy with the read call supplied by the caller (same contract as ::read), so that
+// tests can make a source fail part way as a pulled card does.
+using ReadCall = std::function<ssize_t(int fd, void* buffer, std::size_t size)>;
+FileError CopyFileAtomicallyWith(const std::string& source, const std::string& target, const ReadCall& readCall);
 
 // Creates a temporary file next to path (same folder), returning its descriptor and name;
 // fd is -1 on failure. Used by writers that stream large outputs.

@@ -1,0 +1,129 @@
+#include "catalogue/upload.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace {
+
+// A target that cannot be inspected counts as absent and is copied without a question.
+bool TargetExists(const std::string& target)
+{
+    struct stat info {};
+    return ::lstat(target.c_str(), &info) == 0;
+}
+
+} // namespace
+
+std::vector<std::string> CollectSelectedFiles(const std::vector<RecordingEntry>& rows,
+                                              std::vector<int> selectedRows)
+{
+    std::sort(selectedRows.begin(), selectedRows.end());
+    selectedRows.erase(std::unique(selectedRows.begin(), selectedRows.end()), selectedRows.end());
+    std::vector<std::string> names;
+    for (const int row : selectedRows) {
+        if (row >= 0 && static_cast<std::size_t>(row) < rows.size())
+            names.push_back(rows[static_cast<std::size_t>(row)].fileName());
+    }
+    return names;
+}
+
+std::vector<std::string> CollectAllFiles(const std::vector<RecordingEntry>& rows)
+{
+    std::vector<std::string> names;
+    names.reserve(rows.size());
+    for (const RecordingEntry& row : rows)
+        names.push_back(row.fileName());
+    return names;
+}
+
+void EnsureTrailingSeparator(std::string& path)
+{
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+}
+
+bool CreateUploadFolder(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return !error && std::filesystem::is_directory(path, error);
+}
+
+Uploader::Uploader(UploadWindow window, CopyCall copy) : window_(std::move(window)), copy_(std::move(copy)) {}
+
+void Uploader::UploadFileList(const std::vector<std::string>& names, const std::string& devicePath,
+                              const std::string& uploadPath)
+{
+    running_ = true;
+    stopRequested_ = false;
+    lastCopyOk_ = false;
+    const std::string rememberedPanelText = window_.panelText();
+    window_.setPanelVisible(true);
+    window_.setPanelText(kUploadingText);
+    window_.setProgressMaximum(static_cast<int>(names.size()));
+    window_.setProgressVisible(true);
+    window_.setCommandButtonsEnabled(false);
+    overwriteAnswer_ = kAnswerNone;
+    window_.processEvents();
+
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (stopRequested_)
+            break;
+        const std::string& name = names[i];
+        window_.setProgressPosition(static_cast<int>(i + 1));
+        window_.setPanelText(kUploadingFilePrefix + name);
+        // A click on "停止上传" made while the previous file was copied arrives here, after
+        // this file's stop test: this file is still handled, the run ends before the next.
+        window_.processEvents();
+
+        // An empty upload folder names no folder: the copy fails instead of landing in the
+        // working folder.
+        const std::string target = uploadPath.empty() ? std::string() : uploadPath + name;
+        const Step step = DecideOverwrite(name, target);
+        if (step == Step::EndRun)
+            break;
+        if (step == Step::Skip)
+            continue;
+        if (!CopyOne(devicePath + name, target)) {
+            window_.setPanelVisible(false);
+            window_.showWarning(kUploadFailedText, kUploadCaption);
+            break;
+        }
+    }
+    Finish(rememberedPanelText);
+}
+
+Uploader::Step Uploader::DecideOverwrite(const std::string& name, const std::string& target)
+{
+    if (overwriteAnswer_ == kAnswerYesToAll || !TargetExists(target))
+        return Step::Copy;
+    window_.setPanelVisible(false);
+    overwriteAnswer_ = window_.askOverwrite(name);
+    window_.setPanelVisible(true);
+    if (overwriteAnswer_ == kAnswerCancel)
+        return Step::EndRun;
+    if (overwriteAnswer_ == kAnswerNo)
+        return Step::Skip;
+    return Step::Copy;
+}
+
+bool Uploader::CopyOne(const std::string& source, const std::string& target)
+{
+    lastCopyOk_ = !target.empty() && copy_(source, target).ok;
+    return lastCopyOk_;
+}
+
+void Uploader::Finish(const std::string& rememberedPanelText)
+{
+    window_.setPanelVisible(false);
+    window_.setPanelText(rememberedPanelText);
+    if (lastCopyOk_)
+        window_.showWarning(kUploadDoneText, kUploadCaption);
+    window_.setProgressPosition(0);
+    window_.setProgressVisible(false);
+    window_.setCommandButtonsEnabled(true);
+    running_ = false;
+}

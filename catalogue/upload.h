@@ -1,0 +1,90 @@
+#pragma once
+
+#include "catalogue/recording.h"
+#include "platform/atomic_file.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Copying recordings from the card into the upload folder. The run knows nothing about
+// windows: the main window hands in what it needs to show as callbacks.
+
+// Result codes of the overwrite question.
+enum OverwriteAnswer : int {
+    kAnswerNone = 0,
+    kAnswerClosed = 2,   // title-bar close: replaces this file, as "是" does
+    kAnswerYes = 6,
+    kAnswerNo = 7,
+    kAnswerCancel = 9,   // "取消": ends the run
+    kAnswerYesToAll = 10,
+};
+
+// File names of the rows at selectedRows (any order, duplicates allowed), top to bottom.
+std::vector<std::string> CollectSelectedFiles(const std::vector<RecordingEntry>& rows,
+                                              std::vector<int> selectedRows);
+// File names of all rows, top to bottom.
+std::vector<std::string> CollectAllFiles(const std::vector<RecordingEntry>& rows);
+
+// Appends "/" unless path already ends with one. An empty path names no folder and stays
+// empty; an upload into it fails.
+void EnsureTrailingSeparator(std::string& path);
+
+// Creates the upload folder with its missing parents. A failure is not reported here:
+// the first copy into the folder then fails and the run says so.
+bool CreateUploadFolder(const std::string& path);
+
+// What a run needs from the main window.
+struct UploadWindow {
+    std::function<std::string()> panelText;
+    std::function<void(const std::string&)> setPanelText;
+    std::function<void(bool)> setPanelVisible;
+    std::function<void(int)> setProgressMaximum;
+    std::function<void(int)> setProgressPosition;
+    std::function<void(bool)> setProgressVisible;
+    // The six buttons "删除记录", "上传路径", "上传所选", "分类上传", "全部上传", "系统退出".
+    std::function<void(bool)> setCommandButtonsEnabled;
+    std::function<void()> processEvents;
+    // Asks whether to replace an existing file; returns an OverwriteAnswer.
+    std::function<int(const std::string& fileName)> askOverwrite;
+    // A message box with the warning icon.
+    std::function<void(const std::string& text, const std::string& caption)> showWarning;
+};
+
+using CopyCall = std::function<FileError(const std::string& source, const std::string& target)>;
+
+inline constexpr const char* kUploadingText = "正在上传文件...";
+inline constexpr const char* kUploadingFilePrefix = "正在上传文件:";
+inline constexpr const char* kUploadFailedText = "数据上传失败！";
+inline constexpr const char* kUploadDoneText = "数据上传完毕！";
+inline constexpr const char* kUploadCaption = "提示";
+
+class Uploader {
+public:
+    explicit Uploader(UploadWindow window, CopyCall copy = CopyFileAtomically);
+
+    // Copies each name from devicePath into uploadPath (both ending with "/"), asking before
+    // an existing file is replaced. devicePath is read afresh for every file.
+    void UploadFileList(const std::vector<std::string>& names, const std::string& devicePath,
+                        const std::string& uploadPath);
+    // Ends the run before the next file; taken in while the run lets window events run.
+    void RequestStop() { stopRequested_ = true; }
+
+    bool running() const { return running_; }
+    // Outcome of the last copy of the latest run; false when that run copied nothing.
+    bool lastCopyOk() const { return lastCopyOk_; }
+
+private:
+    enum class Step { Copy, Skip, EndRun };
+    Step DecideOverwrite(const std::string& name, const std::string& target);
+    bool CopyOne(const std::string& source, const std::string& target);
+    void Finish(const std::string& rememberedPanelText);
+
+    UploadWindow window_;
+    CopyCall copy_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> running_{false};
+    bool lastCopyOk_ = false;
+    int overwriteAnswer_ = kAnswerNone;
+};

@@ -1,0 +1,392 @@
+#include "catalogue/upload.h"
+
+#include "support/private_mounts.h"
+#include "support/temp_folder.h"
+#include "tools/sample_maker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Stands in for the main window: records every call in order and answers the overwrite
+// question from a script. A "click" queued by a copy is delivered at the next processEvents,
+// as a real click made during a blocking copy is.
+struct FakeWindow {
+    std::vector<std::string> log;
+    std::vector<std::string> messages;
+    std::vector<std::string> asked;
+    std::deque<int> answers;
+    std::string panel = "正在传输语音列表...";
+    bool stopClickPending = false;
+    Uploader* uploader = nullptr;
+
+    UploadWindow Callbacks()
+    {
+        UploadWindow window;
+        window.panelText = [this] { return panel; };
+        window.setPanelText = [this](const std::string& text) {
+            panel = text;
+            log.push_back("text " + text);
+        };
+        window.setPanelVisible = [this](bool on) { log.push_back(on ? "panel on" : "panel off"); };
+        window.setProgressMaximum = [this](int max) { log.push_back("max " + std::to_string(max)); };
+        window.setProgressPosition = [this](int at) { log.push_back("at " + std::to_string(at)); };
+        window.setProgressVisible = [this](bool on) { log.push_back(on ? "bar on" : "bar off"); };
+        window.setCommandButtonsEnabled = [this](bool on) { log.push_back(on ? "buttons on" : "buttons off"); };
+        window.processEvents = [this] {
+            log.push_back("events");
+            if (stopClickPending) {
+                stopClickPending = false;
+                uploader->RequestStop();
+            }
+        };
+        window.askOverwrite = [this](const std::string& name) {
+            asked.push_back(name);
+            log.push_back("ask " + name);
+            const int answer = answers.empty() ? kAnswerYes : answers.front();
+            if (!answers.empty())
+                answers.pop_front();
+            return answer;
+        };
+        window.showWarning = [this](const std::string& text, const std::string& caption) {
+            messages.push_back(caption + ":" + text);
+            log.push_back("message " + text);
+        };
+        return window;
+    }
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+const std::string kDone = "提示:数据上传完毕！";
+const std::string kFailed = "提示:数据上传失败！";
+
+// A card folder with sample recordings and an empty upload folder.
+struct UploadFixture {
+    TempFolder root;
+    std::string device = root.Path("VOICE") + "/";
+    std::string upload = root.Path("archive") + "/";
+    FakeWindow window;
+    std::vector<std::string> copied;
+    std::function<void(std::size_t copyIndex)> beforeCopy;
+    Uploader uploader;
+
+    explicit UploadFixture(std::uint32_t count = 5, CopyCall copy = CopyFileAtomically)
+        : uploader(window.Callbacks(), Recorded(std::move(copy)))
+    {
+        window.uploader = &uploader;
+        EXPECT_TRUE(WriteSampleFolder(device, count, 4000));
+        fs::create_directories(upload);
+    }
+
+    CopyCall Recorded(CopyCall copy)
+    {
+        return [this, copy](const std::string& source, const std::string& target) {
+            if (beforeCopy)
+                beforeCopy(copied.size());
+            copied.push_back(fs::path(target).filename().string());
+            return copy(source, target);
+        };
+    }
+
+    std::string Name(int number) const
+    {
+        char name[16];
+        std::snprintf(name, sizeof name, "VOC%05d.WAV", number);
+        return name;
+    }
+    std::vector<std::string> Names(std::initializer_list<int> numbers) const
+    {
+        std::vector<std::string> names;
+        for (const int number : numbers)
+            names.push_back(Name(number));
+        return names;
+    }
+    void PlaceOld(int number) const { WriteBytes(upload + Name(number), "old " + Name(number)); }
+    std::string Archived(int number) const { return TempFolder::Read(upload + Name(number)); }
+    bool Replaced(int number) const { return Archived(number) == TempFolder::Read(device + Name(number)); }
+    void Run(const std::vector<std::string>& names) { uploader.UploadFileList(names, device, upload); }
+
+    std::vector<std::string> UploadFolderNames() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(upload))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+RecordingEntry Row(const std::string& fileName)
+{
+    RecordingEntry row;
+    row.texts[kColFileName] = fileName;
+    return row;
+}
+
+} // namespace
+
+TEST(UploadCollect, NamesComeTopToBottomFromSelectionOrAllRows)
+{
+    const std::vector<RecordingEntry> rows{Row("VOC00003.WAV"), Row("VOC00001.WAV"), Row("VOC00002.WAV")};
+    EXPECT_EQ(CollectAllFiles(rows), (std::vector<std::string>{"VOC00003.WAV", "VOC00001.WAV", "VOC00002.WAV"}));
+    EXPECT_EQ(CollectSelectedFiles(rows, {2, 0, 2, 7, -1}),
+              (std::vector<std::string>{"VOC00003.WAV", "VOC00002.WAV"}));
+    EXPECT_TRUE(CollectSelectedFiles(rows, {}).empty());
+    EXPECT_TRUE(CollectAllFiles({}).empty());
+}
+
+TEST(UploadFolder, SeparatorAppendedOnceAndMissingParentsCreated)
+{
+    std::string path = "/media/archive";
+    EnsureTrailingSeparator(path);
+    EXPECT_EQ(path, "/media/archive/");
+    EnsureTrailingSeparator(path);
+    EXPECT_EQ(path, "/media/archive/");
+    std::string root = "/";
+    EnsureTrailingSeparator(root);
+    EXPECT_EQ(root, "/");
+    std::string empty;
+    EnsureTrailingSeparator(empty);
+    EXPECT_EQ(empty, "");
+
+    TempFolder folder;
+    EXPECT_TRUE(CreateUploadFolder(folder.Path("a/b/c/")));
+    EXPECT_TRUE(fs::is_directory(folder.Path("a/b/c")));
+    EXPECT_TRUE(CreateUploadFolder(folder.Path("a/b/c/")));
+    folder.Write("file", "x");
+    EXPECT_FALSE(CreateUploadFolder(folder.Path("file/sub/")));
+    EXPECT_FALSE(CreateUploadFolder(""));
+}
+
+TEST(UploadRun, UploadFolderThatCannotBeMadeFailsTheFirstCopy)
+{
+    UploadFixture fixture(2);
+    WriteBytes(fixture.root.Path("blocker"), "a file where the folder should be");
+    const std::string folder = fixture.root.Path("blocker") + "/sub/";
+    EXPECT_FALSE(CreateUploadFolder(folder));
+    fixture.uploader.UploadFileList(fixture.Names({1, 2}), fixture.device, folder);
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(fixture.copied, fixture.Names({1}));
+
+    // An empty upload folder never lands files in the working folder.
+    FakeWindow window;
+    Uploader uploader(window.Callbacks());
+    window.uploader = &uploader;
+    uploader.UploadFileList(fixture.Names({1}), fixture.device, "");
+    EXPECT_EQ(window.messages, std::vector<std::string>{kFailed});
+    EXPECT_FALSE(fs::exists(fixture.Name(1)));
+}
+
+TEST(UploadRun, CopiesEveryFileByteForByteWithItsModificationTime)
+{
+    UploadFixture fixture(3);
+    const timespec old[2] = {{1394000000, 0}, {1394010000, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (fixture.device + fixture.Name(2)).c_str(), old, 0), 0);
+    fixture.Run(fixture.Names({1, 2, 3}));
+    for (const int number : {1, 2, 3})
+        EXPECT_TRUE(fixture.Replaced(number)) << number;
+    struct stat copy {};
+    ASSERT_EQ(::stat((fixture.upload + fixture.Name(2)).c_str(), &copy), 0);
+    EXPECT_EQ(copy.st_mtim.tv_sec, 1394010000);
+    EXPECT_EQ(copy.st_mtim.tv_nsec, 123456789);
+    EXPECT_TRUE(fixture.window.asked.empty());
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1, 2, 3}));
+    EXPECT_TRUE(fixture.uploader.lastCopyOk());
+}
+
+TEST(UploadRun, WindowShowsPanelBarAndButtonsInTheirOrder)
+{
+    UploadFixture fixture(2);
+    fixture.PlaceOld(2);
+    fixture.window.answers = {kAnswerYes};
+    fixture.Run(fixture.Names({1, 2}));
+    const std::vector<std::string> expected{
+        "panel on", "text 正在上传文件...", "max 2", "bar on", "buttons off", "events",
+        "at 1", "text 正在上传文件:VOC00001.WAV", "events",
+        "at 2", "text 正在上传文件:VOC00002.WAV", "events", "panel off", "ask VOC00002.WAV", "panel on",
+        "panel off", "text 正在传输语音列表...", "message 数据上传完毕！", "at 0", "bar off", "buttons on"};
+    EXPECT_EQ(fixture.window.log, expected);
+    EXPECT_FALSE(fixture.uploader.running());
+}
+
+TEST(UploadRun, EachOverwriteAnswerDecidesItsFileAndAsksAgain)
+{
+    UploadFixture fixture(5);
+    for (const int number : {1, 2, 3, 4})
+        fixture.PlaceOld(number);
+    // "是", "否", title-bar close, "否"; file 5 is new and copied without a question.
+    fixture.window.answers = {kAnswerYes, kAnswerNo, kAnswerClosed, kAnswerNo};
+    fixture.Run(fixture.Names({1, 2, 3, 4, 5}));
+    EXPECT_EQ(fixture.window.asked, fixture.Names({1, 2, 3, 4}));
+    EXPECT_TRUE(fixture.Replaced(1));
+    EXPECT_EQ(fixture.Archived(2), "old " + fixture.Name(2));
+    EXPECT_TRUE(fixture.Replaced(3));
+    EXPECT_EQ(fixture.Archived(4), "old " + fixture.Name(4));
+    EXPECT_TRUE(fixture.Replaced(5));
+    EXPECT_EQ(fixture.copied, fixture.Names({1, 3, 5}));
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
+}
+
+TEST(UploadRun, NoToEveryExistingFileCopiesNothingAndReportsNothing)
+{
+    UploadFixture fixture(2);
+    fixture.PlaceOld(1);
+    fixture.PlaceOld(2);
+    fixture.window.answers = {kAnswerNo, kAnswerNo};
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_TRUE(fixture.copied.empty());
+    EXPECT_TRUE(fixture.window.messages.empty());
+    EXPECT_FALSE(fixture.uploader.lastCopyOk());
+}
+
+TEST(UploadRun, YesToAllHoldsForTheRestOfTheRunButNotForTheNext)
+{
+    UploadFixture fixture(4);
+    for (const int number : {1, 3, 4})
+        fixture.PlaceOld(number);
+    fixture.window.answers = {kAnswerYesToAll};
+    fixture.Run(fixture.Names({1, 2, 3, 4}));
+    EXPECT_EQ(fixture.window.asked, fixture.Names({1}));
+    for (const int number : {1, 2, 3, 4})
+        EXPECT_TRUE(fixture.Replaced(number)) << number;
+
+    fixture.window.asked.clear();
+    fixture.window.answers = {kAnswerNo, kAnswerNo};
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_EQ(fixture.window.asked, fixture.Names({1, 2}));
+}
+
+TEST(UploadRun, CancelEndsTheRunAtOnceAndTheMessageFollowsEarlierCopies)
+{
+    {
+        SCOPED_TRACE("取消 after a copy in the same run");
+        UploadFixture fixture(3);
+        fixture.PlaceOld(2);
+        fixture.window.answers = {kAnswerCancel};
+        fixture.Run(fixture.Names({1, 2, 3}));
+        EXPECT_EQ(fixture.copied, fixture.Names({1}));
+        EXPECT_EQ(fixture.Archived(2), "old " + fixture.Name(2));
+        EXPECT_FALSE(fs::exists(fixture.upload + fixture.Name(3)));
+        EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
+    }
+    {
+        SCOPED_TRACE("取消 at the first question, nothing copied before");
+        UploadFixture fixture(3);
+        fixture.PlaceOld(1);
+        fixture.window.answers = {kAnswerCancel};
+        fixture.Run(fixture.Names({1, 2, 3}));
+        EXPECT_TRUE(fixture.copied.empty());
+        EXPECT_EQ(fixture.Archived(1), "old " + fixture.Name(1));
+        EXPECT_TRUE(fixture.window.messages.empty());
+        EXPECT_EQ(fixture.window.log.back(), "buttons on");
+    }
+}
+
+TEST(UploadRun, StopClickDuringFileIEndsTheRunAfterFileIPlusOne)
+{
+    for (const std::size_t clickedDuring : {0u, 2u, 4u}) {
+        SCOPED_TRACE("click while copying file index " + std::to_string(clickedDuring));
+        UploadFixture fixture(5);
+        const bool hasNext = clickedDuring + 1 < 5;
+        if (hasNext)
+            fixture.PlaceOld(static_cast<int>(clickedDuring) + 2);
+        fixture.beforeCopy = [&](std::size_t copyIndex) {
+            if (copyIndex == clickedDuring)
+                fixture.window.stopClickPending = true;
+        };
+        fixture.Run(fixture.Names({1, 2, 3, 4, 5}));
+        std::vector<std::string> expected;
+        for (std::size_t i = 0; i <= std::min<std::size_t>(clickedDuring + 1, 4); ++i)
+            expected.push_back(fixture.Name(static_cast<int>(i) + 1));
+        EXPECT_EQ(fixture.copied, expected);
+        if (hasNext) { // file i + 1 was still handled, its question included
+            EXPECT_EQ(fixture.window.asked, fixture.Names({static_cast<int>(clickedDuring) + 2}));
+        }
+        EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
+    }
+    {
+        SCOPED_TRACE("a click outside a run is forgotten by the next run");
+        UploadFixture fixture(3);
+        fixture.uploader.RequestStop();
+        fixture.Run(fixture.Names({1, 2, 3}));
+        EXPECT_EQ(fixture.copied, fixture.Names({1, 2, 3}));
+    }
+}
+
+namespace {
+
+// A card pulled halfway: the first read hands out part of the file, the next one fails.
+ReadCall FailAfter(std::size_t bytes)
+{
+    auto calls = std::make_shared<int>(0);
+    return [calls, bytes](int fd, void* buffer, std::size_t size) -> ssize_t {
+        if ((*calls)++ == 0)
+            return ::read(fd, buffer, std::min(size, bytes));
+        errno = EIO;
+        return -1;
+    };
+}
+
+} // namespace
+
+TEST(UploadRun, CopyFailingHalfwayKeepsTheArchivedFileAndEndsTheRun)
+{
+    UploadFixture fixture(3, [](const std::string& source, const std::string& target) {
+        return CopyFileAtomicallyWith(source, target, FailAfter(3000));
+    });
+    fixture.PlaceOld(1);
+    const std::string before = fixture.Archived(1);
+    fixture.window.answers = {kAnswerYes};
+    fixture.Run(fixture.Names({1, 2, 3}));
+    EXPECT_EQ(fixture.Archived(1), before);
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1})); // no temporary file left
+    EXPECT_EQ(fixture.copied, fixture.Names({1}));
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_FALSE(fixture.uploader.lastCopyOk());
+    // The panel is hidden before the failure is shown, and the window is restored after it.
+    const auto& log = fixture.window.log;
+    const auto failure = std::find(log.begin(), log.end(), "message 数据上传失败！");
+    ASSERT_NE(failure, log.end());
+    EXPECT_EQ(*(failure - 1), "panel off");
+    EXPECT_EQ(log.back(), "buttons on");
+}
+
+TEST(UploadRun, FullDiskKeepsTheArchivedFileAndLeavesNoPartialFile)
+{
+    // A 256 KiB file system that holds one old recording and cannot take the new one.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    if (const std::string why = EnterPrivateMountNamespace(); !why.empty())
+        GTEST_SKIP() << "no private mount namespace here: " << why;
+    UploadFixture fixture(0);
+    ASSERT_TRUE(WriteSampleFile(fixture.device + fixture.Name(1), SampleSpecFor(0, 400000)));
+    ASSERT_TRUE(WriteSampleFile(fixture.device + fixture.Name(2), SampleSpecFor(1, 4000)));
+    if (::mount("tmpfs", fixture.upload.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "this machine refuses a tmpfs mount: " << std::strerror(errno);
+    fixture.PlaceOld(1);
+    fixture.window.answers = {kAnswerYes};
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_EQ(fixture.Archived(1), "old " + fixture.Name(1));
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1}));
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(fixture.copied, fixture.Names({1}));
+    ::umount(fixture.upload.c_str());
+}
