@@ -126,12 +126,14 @@ FileError CopyFileAtomically(const std::string& source, const std::string& targe
 
 FileError CopyFileAtomicallyWith(const std::string& source, const std::string& target, const ReadCall& readCall)
 {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a pipe named like a recording must fail here, not wait for a writer.
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (in < 0)
         return Failure(errno, "cannot open " + source);
     struct stat info {};
-    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int error = errno != 0 ? errno : EINVAL;
+    const int statError = ::fstat(in, &info) != 0 ? errno : 0;
+    if (statError != 0 || !S_ISREG(info.st_mode)) {
+        const int error = statError != 0 ? statError : S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         ::close(in);
         return Failure(error, "cannot read " + source);
     }
