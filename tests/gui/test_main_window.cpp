@@ -1,0 +1,248 @@
+#include "app/message_box.h"
+#include "catalogue/Unt_main.h"
+#include "catalogue/recording_model.h"
+#include "platform/locations.h"
+#include "support/temp_folder.h"
+#include "tools/sample_maker.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// The configuration file's folder is worked out once per process: point it at a private
+// folder before any window reads it.
+const TempFolder& ConfigHome()
+{
+    static const TempFolder folder;
+    return folder;
+}
+const bool configHomeSet = [] { return ::setenv("XDG_CONFIG_HOME", ConfigHome().path().c_str(), 1) == 0; }();
+
+std::vector<std::string> Column(const RecordingModel& model, int column)
+{
+    std::vector<std::string> texts;
+    for (const RecordingEntry& entry : model.entries())
+        texts.push_back(entry.texts[column]);
+    return texts;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(configHomeSet);
+        SetMessageHandler([this](const MessageRequest& request) { messages.push_back(request.text); });
+        deviceFolder = card.Path("VOICE") + "/";
+        ASSERT_TRUE(WriteSampleFolder(card.Path("VOICE"), 8, 3500));
+        window = std::make_unique<TFrmMain>();
+        window->SetDriveFinder([this]() -> std::optional<std::string> {
+            if (!attached)
+                return std::nullopt;
+            return deviceFolder;
+        });
+    }
+
+    void TearDown() override { SetMessageHandler({}); }
+
+    void ClickHeader(int column) { emit window->ListViewVoice->horizontalHeader()->sectionClicked(column); }
+
+    TempFolder card;
+    std::string deviceFolder;
+    bool attached = true;
+    std::vector<QString> messages;
+    std::unique_ptr<TFrmMain> window;
+};
+
+} // namespace
+
+TEST_F(MainWindow, ShowsTheControlsWithTheirTextsColoursAndNames)
+{
+    TFrmMain& w = *window;
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("SD卡录音设备语音管理软件"));
+    EXPECT_EQ(w.size(), QSize(935, 566));
+    EXPECT_EQ(w.palette().color(QPalette::Window), QColor(221, 221, 225));
+    EXPECT_EQ(w.font().family(), QStringLiteral("新宋体"));
+    EXPECT_EQ(w.font().pixelSize(), 12);
+
+    EXPECT_EQ(w.STStatic->text(), QStringLiteral("设备状态：设备未连接"));
+    EXPECT_EQ(w.STStatic->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(w.stPath->text(), QStringLiteral("上传路径："));
+    EXPECT_TRUE(w.EdtPath->isReadOnly());
+    EXPECT_TRUE(w.Pbarup->isHidden());
+    EXPECT_EQ(w.Pbarup->minimum(), 0);
+    EXPECT_EQ(w.Pbarup->maximum(), 100);
+    EXPECT_TRUE(w.PanelShow->isHidden());
+    EXPECT_EQ(w.PanelShow->text(), QStringLiteral("正在传输语音列表..."));
+    EXPECT_EQ(w.PanelShow->palette().color(QPalette::Window), QColor(166, 202, 240));
+    EXPECT_TRUE(w.LbPath->isHidden());
+    EXPECT_TRUE(w.IDTIMER->isSingleShot());
+    EXPECT_EQ(w.IDTIMER->interval(), 300);
+    EXPECT_FALSE(w.IDTIMER->isActive());
+
+    const std::vector<std::pair<QString, QString>> buttons = {
+        {"btnDel", "删除记录"},   {"btnPath", "上传路径"}, {"btnupone", "上传所选"}, {"btnuptype", "分类上传"},
+        {"btnupall", "全部上传"}, {"btnstop", "停止上传"}, {"btnclose", "系统退出"}};
+    for (const auto& [name, text] : buttons) {
+        const auto* button = w.findChild<QPushButton*>(name);
+        ASSERT_NE(button, nullptr) << name.toStdString();
+        EXPECT_EQ(button->text(), text);
+    }
+    for (const char* name : {"STStatic", "stPath", "EdtPath", "Pbarup", "ListViewVoice", "PanelShow", "LbPath", "IDTIMER"})
+        EXPECT_NE(w.findChild<QObject*>(QString::fromLatin1(name)), nullptr) << name;
+
+    QTableView* list = w.ListViewVoice;
+    EXPECT_TRUE(list->showGrid());
+    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+    const int widths[] = {50, 100, 120, 80, 150, 100, 100, 150};
+    const char* titles[] = {"序号", "文件名", "电话号码", "录音方式", "开始时间", "录音时长", "文件长度", "备注"};
+    for (int column = 0; column < 8; ++column) {
+        EXPECT_EQ(list->horizontalHeader()->sectionSize(column), widths[column]);
+        EXPECT_EQ(list->model()->headerData(column, Qt::Horizontal).toString(), QString::fromUtf8(titles[column]));
+    }
+
+    QStringList menus;
+    for (QAction* action : w.menuBar()->actions())
+        menus << action->text();
+    EXPECT_EQ(menus, (QStringList{"语音管理(&F)", "工具(&T)", "设置(&E)", "帮助(&H)"}));
+    const QList<QAction*> voiceItems = w.menuBar()->actions().front()->menu()->actions();
+    ASSERT_EQ(voiceItems.size(), 3);
+    EXPECT_TRUE(voiceItems[1]->isSeparator());
+    EXPECT_EQ(w.A1->text(), QStringLiteral("语音查询(&F)"));
+    EXPECT_EQ(w.A3->text(), QStringLiteral("退出(&X)"));
+    EXPECT_EQ(w.D2->text(), QStringLiteral("导出Excel(&E)"));
+    EXPECT_EQ(w.E2->text(), QStringLiteral("密码设置(&E)"));
+    EXPECT_EQ(w.E1->text(), QStringLiteral("关于系统(&H)"));
+    for (QAction* withIcon : {w.A1, w.A3, w.D2, w.E1})
+        EXPECT_FALSE(withIcon->icon().isNull()) << withIcon->text().toStdString();
+    EXPECT_TRUE(w.E2->icon().isNull());
+}
+
+TEST_F(MainWindow, TakesTheUploadFolderFromTheConfigurationFile)
+{
+    EXPECT_EQ(window->uploadPath, DefaultUploadPath()); // no file yet
+    EXPECT_EQ(window->EdtPath->text().toStdString(), DefaultUploadPath());
+    EXPECT_EQ(window->LbPath->count(), 0);
+
+    std::filesystem::create_directories(ConfigHome().Path("sdvoice"));
+    const std::string configFile = ConfigHome().Path("sdvoice/qzacfg.cfg");
+    std::ofstream(configFile, std::ios::binary) << "/srv/\xC2\xBC\xD2\xF4\r\nsecret\r\n"; // "录音" in GB18030
+    TFrmMain configured;
+    EXPECT_EQ(configured.uploadPath, "/srv/录音");
+    EXPECT_EQ(configured.EdtPath->text(), QStringLiteral("/srv/录音"));
+    EXPECT_EQ(configured.LbPath->count(), 2);
+    std::filesystem::remove(configFile);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindow, ListsTheCardWithTheWindowBusyAndEmptiesItWhenTheCardGoes)
+{
+    bool enabledWhileListing = true;
+    bool panelShownWhileListing = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        enabledWhileListing = window->isEnabled();
+        panelShownWhileListing = window->PanelShow->isVisible();
+    });
+    window->show();
+    EXPECT_TRUE(window->IDTIMER->isActive()); // showing arms the first scan
+    window->IDTIMERTimer();
+
+    EXPECT_FALSE(enabledWhileListing);
+    EXPECT_TRUE(panelShownWhileListing);
+    EXPECT_TRUE(window->isEnabled());
+    EXPECT_TRUE(window->PanelShow->isHidden());
+    EXPECT_EQ(window->STStatic->text(), QStringLiteral("设备状态：设备已连接"));
+    EXPECT_EQ(window->STStatic->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_EQ(window->devicePath, deviceFolder);
+    EXPECT_TRUE(window->listedFlag());
+    const RecordingModel& model = *window->voiceModel;
+    EXPECT_EQ(Column(model, kColNumber), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8"}));
+    EXPECT_EQ(model.entry(0).fileName(), "VOC00001.WAV");
+    EXPECT_EQ(model.entry(7).path(), deviceFolder + "VOC00008.WAV");
+    EXPECT_EQ(window->ListViewVoice->model()->rowCount(), 8);
+
+    attached = false;
+    window->MountTableChanged();
+    EXPECT_TRUE(window->IDTIMER->isActive());
+    window->IDTIMERTimer();
+    EXPECT_EQ(window->STStatic->text(), QStringLiteral("设备状态：设备未连接"));
+    EXPECT_EQ(window->STStatic->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_FALSE(window->listedFlag());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindow, HeaderClicksSortWithTheOneSharedFlag)
+{
+    window->IDTIMERTimer();
+    const RecordingModel& model = *window->voiceModel;
+    ASSERT_EQ(model.rowCount(), 8);
+    const auto phoneOrder = [&](int expectedSign) {
+        for (int row = 1; row < model.rowCount(); ++row) {
+            const int order = CompareSortKeys(TextSortKey(model.entry(row - 1).phone()), TextSortKey(model.entry(row).phone()));
+            if (expectedSign > 0 ? order > 0 : order < 0)
+                return false;
+        }
+        return true;
+    };
+
+    ClickHeader(kColPhone);
+    EXPECT_TRUE(phoneOrder(+1)) << "first click on 电话号码 sorts ascending";
+    EXPECT_NE(Column(model, kColNumber), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8"}));
+    ClickHeader(kColPhone);
+    EXPECT_TRUE(phoneOrder(-1)) << "second click sorts descending";
+    ClickHeader(kColNumber);
+    EXPECT_EQ(Column(model, kColNumber), (std::vector<std::string>{"8", "7", "6", "5", "4", "3", "2", "1"}));
+    ClickHeader(kColNumber);
+    EXPECT_EQ(Column(model, kColNumber), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8"}));
+}
+
+TEST_F(MainWindow, LayoutFollowsTheWindowSize)
+{
+    window->show();
+    window->resize(1000, 700);
+    EXPECT_EQ(window->ListViewVoice->geometry(), QRect(24, 40, 940, 560));
+    const QSize panel = window->PanelShow->size();
+    EXPECT_EQ(window->PanelShow->pos(), QPoint(500 - panel.width() / 2, 350 - panel.height() / 2 - 40));
+    QPushButton* const buttons[] = {window->btnDel,    window->btnPath,  window->btnupone, window->btnuptype,
+                                    window->btnupall,  window->btnstop,  window->btnclose};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(buttons[i]->pos(), QPoint(125 * (i + 1) - 30, 610)) << i;
+    const int barLeft = window->EdtPath->x() + window->EdtPath->width() + 20;
+    EXPECT_EQ(window->Pbarup->x(), barLeft);
+    EXPECT_EQ(window->Pbarup->y(), window->STStatic->y());
+    EXPECT_EQ(window->Pbarup->width(), 1000 - barLeft - 50);
+
+    window->resize(937, 567); // odd sizes: every division drops its remainder
+    EXPECT_EQ(window->btnclose->pos(), QPoint(7 * 117 - 30, 477));
+}
+
+TEST_F(MainWindow, MountChangesArmOneScanAndTheExitCommandsClose)
+{
+    window->MountTableChanged();
+    EXPECT_TRUE(window->IDTIMER->isActive());
+    window->IDTIMERTimer();
+    EXPECT_FALSE(window->IDTIMER->isActive());
+
+    window->show();
+    window->A3->trigger();
+    EXPECT_FALSE(window->isVisible());
+    window->show();
+    window->btnclose->click();
+    EXPECT_FALSE(window->isVisible());
+}
