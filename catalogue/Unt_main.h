@@ -85,7 +85,11 @@ public:
     void LayoutMainWindow();
 
     // Upload commands
-    // (members of the upload, category and deletion commands go here)
+    // The upload state and the modal questions of these commands (catalogue/upload_commands.h),
+    // made on first use and owned as a child object.
+    class UploadCommands& uploadCommands();
+    void StartUpload(const std::vector<std::string>& names);
+    class UploadCommands* uploadCommands_ = nullptr;
     // End of upload commands
 
 protected:

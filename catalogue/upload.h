@@ -70,6 +70,8 @@ public:
                         const std::string& uploadPath);
     // Ends the run before the next file; taken in while the run lets window events run.
     void RequestStop() { stopRequested_ = true; }
+    // Replaces the copy of one file (tests make copies fail or click during them).
+    void SetCopyCall(CopyCall copy) { copy_ = std::move(copy); }
 
     bool running() const { return running_; }
     // Outcome of the last copy of the latest run; false when that run copied nothing.
