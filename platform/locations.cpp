@@ -19,13 +19,19 @@ std::string WithoutTrailingSlash(std::string path)
     return path;
 }
 
+// Joins a folder and a name without doubling the "/" when the folder is the root.
+std::string JoinBelow(const std::string& folder, const std::string& name)
+{
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
 // An XDG base folder: the variable when it holds an absolute path, else the default below home.
 std::string XdgDir(const char* variable, const char* defaultBelowHome)
 {
     const std::string value = EnvOrEmpty(variable);
     if (!value.empty() && value.front() == '/')
         return WithoutTrailingSlash(value);
-    return HomeDir() + "/" + defaultBelowHome;
+    return JoinBelow(HomeDir(), defaultBelowHome);
 }
 
 } // namespace
@@ -57,7 +63,7 @@ std::string TempWavePath()
 
 std::string ExportFilePath()
 {
-    return HomeDir() + "/vrxexcel.xlsx";
+    return JoinBelow(HomeDir(), "vrxexcel.xlsx");
 }
 
 std::string DefaultUploadPath()

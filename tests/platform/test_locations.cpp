@@ -67,6 +67,8 @@ TEST(Locations, HomeGivesUploadAndExportPaths)
         ScopedEnv home("HOME", "/");
         EXPECT_EQ(HomeDir(), "/");
         EXPECT_EQ(DefaultUploadPath(), "/");
+        EXPECT_EQ(ConfigDir(), "/.config/sdvoice");
+        EXPECT_EQ(ExportFilePath(), "/vrxexcel.xlsx");
     }
     // Without HOME the account's home folder from the password database counts.
     const passwd* account = ::getpwuid(::getuid());
