@@ -123,10 +123,10 @@ std::vector<int> RecordingModel::SortedOrder(const SortState& sort) const
     for (const RecordingEntry& row : rows_)
         keys.push_back(TextSortKey(row.texts[sort.column]));
     // Ascending with the flag clear, descending with it set: the other way round from
-    // the number column.
+    // the number column. std::string compares its bytes as unsigned values with memcmp and
+    // a proper prefix first, which is the sign CompareSortKeys gives, only faster.
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const int ascending = CompareSortKeys(keys[a], keys[b]);
-        return sort.flag ? ascending > 0 : ascending < 0;
+        return sort.flag ? keys[b] < keys[a] : keys[a] < keys[b];
     });
     return order;
 }
