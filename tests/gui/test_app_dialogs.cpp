@@ -96,6 +96,10 @@ TEST_F(AppDialogsTest, LoginAcceptsOnlyTheStoredPasswordAsTyped)
     EXPECT_EQ(ok->text(), QStringLiteral("确定"));
     EXPECT_TRUE(ok->isDefault());
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    ok->setFocus();
+    login.hide();
+    login.show();  // every showing puts the focus back into the password box
+    EXPECT_EQ(login.focusWidget(), password);
     EXPECT_EQ(login.font().pointSize(), 9);
     EXPECT_EQ(login.font().family(), QStringLiteral("宋体"));
     for (const QString& face : {QStringLiteral("宋体"), QStringLiteral("新宋体")})
