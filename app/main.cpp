@@ -1,7 +1,10 @@
-#include <QApplication>
+#include "app/Unt_public.h"
+#include "app/startup.h"
+#include "catalogue/Unt_main.h"
 
 int main(int argc, char** argv)
 {
-    QApplication application(argc, argv);
-    return 0;
+    SdvoiceApplication application(argc, argv);
+    InstallFontSubstitutions();
+    return RunStartup(application, [] { return std::make_unique<TFrmMain>(); });
 }

@@ -1,7 +1,9 @@
 #include "catalogue/Unt_main.h"
 
+#include "app/Unt_about.h"
+#include "app/Unt_changepwd.h"
+#include "app/Unt_public.h"
 #include "app/config_file.h"
-#include "app/message_box.h"
 #include "catalogue/recording_model.h"
 #include "platform/locations.h"
 #include "platform/mount_watcher.h"
@@ -284,8 +286,7 @@ void TFrmMain::FormCreate()
     try {
         lines = ReadConfigLines();
     } catch (const ConfigFileError& error) {
-        ShowMessage(this, QString::fromStdString(error.what()), QCoreApplication::applicationName(),
-                    MessageIcon::Error);
+        ShowExceptionBox(this, error);
         return;
     }
     for (const std::string& line : lines)
@@ -411,8 +412,12 @@ void TFrmMain::D2Click()
 
 void TFrmMain::E2Click()
 {
+    TFrmChangePwd dialog(this);
+    dialog.exec();
 }
 
 void TFrmMain::E1Click()
 {
+    TFrmAbout dialog(this);
+    dialog.exec();
 }

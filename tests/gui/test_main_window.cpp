@@ -6,6 +6,7 @@
 #include "tools/sample_maker.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -245,4 +246,25 @@ TEST_F(MainWindow, MountChangesArmOneScanAndTheExitCommandsClose)
     window->show();
     window->btnclose->click();
     EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindow, MenuOpensThePasswordDialogAndTheAboutBoxModally)
+{
+    window->show();
+    const auto closeNextDialog = [](QString* className) {
+        QTimer::singleShot(0, [className] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                *className = QString::fromLatin1(dialog->metaObject()->className());
+                dialog->close();
+            }
+        });
+    };
+    QString opened;
+    closeNextDialog(&opened);
+    window->E2->trigger();
+    EXPECT_EQ(opened, QStringLiteral("TFrmChangePwd"));
+    closeNextDialog(&opened);
+    window->E1->trigger();
+    EXPECT_EQ(opened, QStringLiteral("TFrmAbout"));
+    EXPECT_TRUE(window->isVisible());
 }
