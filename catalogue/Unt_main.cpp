@@ -198,7 +198,7 @@ void TFrmMain::BuildControls()
     ListViewVoice->setWordWrap(false);
     ListViewVoice->verticalHeader()->hide();
     ListViewVoice->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    ListViewVoice->verticalHeader()->setDefaultSectionSize(ListViewVoice->fontMetrics().height() + 6);
+    ListViewVoice->verticalHeader()->setDefaultSectionSize(ListViewVoice->fontMetrics().height() + 2);
     QHeaderView* header = ListViewVoice->horizontalHeader();
     header->setSectionsClickable(true);
     header->setHighlightSections(false);
