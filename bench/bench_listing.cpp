@@ -2,7 +2,8 @@
 // operating system must do (bench/baseline_list), and the whole listing into the main
 // window (model, view, events processed after every file) against the bare ListRecordings.
 //
-//   bench_listing [COUNT]     (default 20000; run from the build folder, see bench/README.md)
+//   bench_listing [COUNT [FOLDER]]   (default 20000 recordings in a fresh folder under /tmp,
+//                                     removed at the end; a FOLDER given is filled once and kept)
 
 #include "catalogue/Unt_main.h"
 #include "catalogue/catalogue_scan.h"
@@ -51,17 +52,27 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     const std::uint32_t count = argc > 1 ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 20000;
 
-    char pattern[] = "/tmp/sdvoice-bench-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
+    const bool keepFolder = argc > 2;
+    std::string root;
+    if (keepFolder) {
+        root = argv[2];
+    } else {
+        char pattern[] = "/tmp/sdvoice-bench-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) {
+            std::perror("mkdtemp");
+            return 1;
+        }
+        root = pattern;
     }
-    const std::string root = pattern;
     const std::string folder = root + "/VOICE/";
-    std::printf("writing %u sample recordings into %s ...\n", count, folder.c_str());
-    if (!WriteSampleFolder(folder, count, 3500)) {
-        std::fprintf(stderr, "cannot write the sample folder\n");
-        return 1;
+    char lastName[16];
+    std::snprintf(lastName, sizeof lastName, "VOC%05u.WAV", count);
+    if (!std::filesystem::exists(folder + lastName)) {
+        std::printf("writing %u sample recordings into %s ...\n", count, folder.c_str());
+        if (!WriteSampleFolder(folder, count, 3500)) {
+            std::fprintf(stderr, "cannot write the sample folder\n");
+            return 1;
+        }
     }
 
     // Warm the cache: every file's inode and header page is read once before timing.
@@ -85,7 +96,9 @@ int main(int argc, char** argv)
     std::printf("ListRecordings / baseline:        %.2fx  (target <= 1.5x)\n", listMs / baselineMs);
     std::printf("window listing / ListRecordings:  %.2fx  (target <= 3x)\n", windowMs / listMs);
 
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
+    if (!keepFolder) {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
     return 0;
 }

@@ -16,7 +16,6 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPainter>
-#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
