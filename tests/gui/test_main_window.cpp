@@ -149,6 +149,14 @@ TEST_F(MainWindow, TakesTheUploadFolderFromTheConfigurationFile)
     EXPECT_EQ(configured.LbPath->count(), 2);
     std::filesystem::remove(configFile);
     EXPECT_TRUE(messages.empty());
+
+    // A file that exists but cannot be read: the error box names it, the defaults stay.
+    std::filesystem::create_directory(configFile);
+    TFrmMain unreadable;
+    std::filesystem::remove(configFile);
+    EXPECT_EQ(unreadable.uploadPath, DefaultUploadPath());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages.front(), QString::fromStdString("Cannot open file " + configFile));
 }
 
 TEST_F(MainWindow, ListsTheCardWithTheWindowBusyAndEmptiesItWhenTheCardGoes)
