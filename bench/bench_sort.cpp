@@ -64,7 +64,8 @@ int main(int argc, char** argv)
             ms[flag] = static_cast<double>(timer.nsecsElapsed()) / 1e6;
             worst = std::max(worst, ms[flag]);
         }
-        std::printf("  %-12s flag clear %7.1f   flag set %7.1f\n", titles[column].c_str(), ms[0], ms[1]);
+        std::printf("  column %d  flag clear %7.1f   flag set %7.1f   %s\n", column, ms[0], ms[1],
+                    titles[column].c_str());
     }
     std::printf("slowest sort: %.1f ms\n", worst);
     return 0;
