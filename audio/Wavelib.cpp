@@ -34,7 +34,7 @@ std::uint32_t ReadU32(const unsigned char* bytes)
 // so that nothing queued before the owner went quiet reaches it afterwards.
 void Notify(WavePlayer& player, std::function<void(WaveListener&)> notification)
 {
-    WaveListener* listener = player.listener;
+    WaveListener* listener = player.listener.load();
     if (!listener || WaveQuiet.load())
         return;
     listener->PostToOwnThread([listener, notification = std::move(notification)] {
@@ -45,7 +45,12 @@ void Notify(WavePlayer& player, std::function<void(WaveListener&)> notification)
 
 void OpenPlayer(WavePlayerSlot& slot, const std::string& path, bool startPaused, std::optional<int> percent)
 {
-    WaveClose(slot);
+    // A player still in the slot is closed first, and its end is not reported: the listener
+    // would take it for the end of the new playback.
+    if (slot.player) {
+        slot.player->listener.store(nullptr);
+        WaveClose(slot);
+    }
     std::unique_ptr<WavePlayer> player(new (std::nothrow) WavePlayer);
     if (!player)
         return;
@@ -61,7 +66,7 @@ void OpenPlayer(WavePlayerSlot& slot, const std::string& path, bool startPaused,
     player->position = percent ? WaveStartOffset(player->dataSize, *percent) : 0;
     WaveTotalBytes.store(player->dataSize);
     WavePlayedBytes.store(player->position);
-    player->listener = slot.listener;
+    player->listener.store(slot.listener);
     player->sleep = slot.sleep;
 
     player->device = slot.makeDevice ? slot.makeDevice() : nullptr;

@@ -85,7 +85,7 @@ struct WavePlayer {
     std::array<WaveBuffer, kWaveBufferCount> headers;
     std::array<std::array<unsigned char, kWaveBufferBytes>, kWaveBufferCount> buffers{};
     std::atomic<bool> paused{false};
-    WaveListener* listener = nullptr;
+    std::atomic<WaveListener*> listener{nullptr}; // cleared when a new playback replaces this one
     WaveSleeper sleep;
 };
 

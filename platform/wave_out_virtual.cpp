@@ -10,15 +10,12 @@ std::chrono::milliseconds VirtualClock::Now() const
 
 void VirtualClock::Advance(std::chrono::milliseconds duration)
 {
-    std::vector<VirtualWaveOut*> devices;
     {
+        // Held while the devices play, so that a device closed on another thread meanwhile
+        // waits in Detach instead of vanishing under the loop.
         std::lock_guard lock(mutex_);
-        devices = devices_;
-    }
-    for (VirtualWaveOut* device : devices)
-        device->Play(duration);
-    {
-        std::lock_guard lock(mutex_);
+        for (VirtualWaveOut* device : devices_)
+            device->Play(duration);
         now_ += duration;
     }
     changed_.notify_all();
@@ -67,6 +64,47 @@ void VirtualClock::SetRefuseOpen(bool refuse)
     refuseOpen_ = refuse;
 }
 
+std::vector<std::string> VirtualClock::Events() const
+{
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::string VirtualClock::WrittenBytes() const
+{
+    std::lock_guard lock(mutex_);
+    return writtenBytes_;
+}
+
+std::size_t VirtualClock::CountEventsLocked(std::string_view prefix) const
+{
+    return static_cast<std::size_t>(std::count_if(events_.begin(), events_.end(), [&](const std::string& event) {
+        return event.starts_with(prefix);
+    }));
+}
+
+std::size_t VirtualClock::CountEvents(std::string_view prefix) const
+{
+    std::lock_guard lock(mutex_);
+    return CountEventsLocked(prefix);
+}
+
+bool VirtualClock::WaitForEvents(std::string_view prefix, std::size_t count, std::chrono::milliseconds safetyLimit) const
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, safetyLimit, [&] { return CountEventsLocked(prefix) >= count; });
+}
+
+void VirtualClock::Record(std::string event, std::string_view bytes)
+{
+    {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+        writtenBytes_.append(bytes);
+    }
+    changed_.notify_all();
+}
+
 void VirtualClock::Attach(VirtualWaveOut* device)
 {
     std::lock_guard lock(mutex_);
@@ -100,6 +138,7 @@ bool VirtualWaveOut::Open(const WaveFormat& format, DoneCallback onDone)
         open_ = true;
     }
     clock_.Attach(this);
+    clock_.Record("open");
     return true;
 }
 
@@ -108,21 +147,27 @@ void VirtualWaveOut::Write(WaveBuffer& buffer)
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(&buffer);
-        writtenLengths_.push_back(buffer.length);
     }
-    written_.notify_all();
+    clock_.Record("write " + std::to_string(buffer.length),
+                  std::string_view(reinterpret_cast<const char*>(buffer.data), buffer.length));
 }
 
 void VirtualWaveOut::Pause()
 {
-    std::lock_guard lock(mutex_);
-    paused_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        paused_ = true;
+    }
+    clock_.Record("pause");
 }
 
 void VirtualWaveOut::Restart()
 {
-    std::lock_guard lock(mutex_);
-    paused_ = false;
+    {
+        std::lock_guard lock(mutex_);
+        paused_ = false;
+    }
+    clock_.Record("restart");
 }
 
 void VirtualWaveOut::Reset()
@@ -133,8 +178,8 @@ void VirtualWaveOut::Reset()
         returned.assign(queue_.begin(), queue_.end());
         queue_.clear();
         playedOfFront_ = 0;
-        ++resets_;
     }
+    clock_.Record("reset");
     Return(returned);
 }
 
@@ -147,8 +192,10 @@ void VirtualWaveOut::Close()
         open_ = false;
         queue_.clear();
     }
-    if (wasOpen)
+    if (wasOpen) {
         clock_.Detach(this);
+        clock_.Record("close");
+    }
 }
 
 void VirtualWaveOut::Play(std::chrono::milliseconds duration)
@@ -190,38 +237,3 @@ void VirtualWaveOut::Return(const std::vector<WaveBuffer*>& buffers)
     }
 }
 
-std::vector<std::uint32_t> VirtualWaveOut::WrittenLengths() const
-{
-    std::lock_guard lock(mutex_);
-    return writtenLengths_;
-}
-
-bool VirtualWaveOut::WaitForWrites(std::size_t count, std::chrono::milliseconds safetyLimit) const
-{
-    std::unique_lock lock(mutex_);
-    return written_.wait_for(lock, safetyLimit, [&] { return writtenLengths_.size() >= count; });
-}
-
-std::size_t VirtualWaveOut::QueuedCount() const
-{
-    std::lock_guard lock(mutex_);
-    return queue_.size();
-}
-
-int VirtualWaveOut::ResetCount() const
-{
-    std::lock_guard lock(mutex_);
-    return resets_;
-}
-
-bool VirtualWaveOut::IsPaused() const
-{
-    std::lock_guard lock(mutex_);
-    return paused_;
-}
-
-bool VirtualWaveOut::IsOpen() const
-{
-    std::lock_guard lock(mutex_);
-    return open_;
-}

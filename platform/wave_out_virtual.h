@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <vector>
 
 // A sound output without sound, for tests: time passes only when the test advances the clock.
 // Each advance plays the buffers that were queued when it began, at the format's byte rate,
 // and hands them back on the advancing thread. Threads that sleep on the clock wake once it
-// has advanced far enough, so nothing in a test waits for real time.
+// has advanced far enough, so nothing in a test waits for real time. The callbacks of returned
+// buffers run on the advancing thread and must not call back into the clock.
 
 class VirtualWaveOut;
 
@@ -32,10 +35,21 @@ public:
     // While set, newly made devices refuse to open.
     void SetRefuseOpen(bool refuse);
 
+    // What the devices did, in order: "open", "write 8000", "pause", "restart", "reset", "close".
+    std::vector<std::string> Events() const;
+    // Every byte written to any device, in the order of the writes.
+    std::string WrittenBytes() const;
+    // Waits (at most safetyLimit of real time) until count events start with prefix.
+    bool WaitForEvents(std::string_view prefix, std::size_t count,
+                       std::chrono::milliseconds safetyLimit = std::chrono::seconds(10)) const;
+    std::size_t CountEvents(std::string_view prefix) const;
+
 private:
     friend class VirtualWaveOut;
     void Attach(VirtualWaveOut* device);
     void Detach(VirtualWaveOut* device);
+    void Record(std::string event, std::string_view bytes = {});
+    std::size_t CountEventsLocked(std::string_view prefix) const;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -44,6 +58,8 @@ private:
     bool refuseOpen_ = false;
     std::vector<VirtualWaveOut*> devices_;
     VirtualWaveOut* latest_ = nullptr;
+    std::vector<std::string> events_;
+    std::string writtenBytes_;
 };
 
 class VirtualWaveOut : public WaveOut {
@@ -58,15 +74,6 @@ public:
     void Reset() override;
     void Close() override;
 
-    // What the test can observe.
-    std::vector<std::uint32_t> WrittenLengths() const;
-    // Waits (at most safetyLimit of real time) until count buffers have been written in all.
-    bool WaitForWrites(std::size_t count, std::chrono::milliseconds safetyLimit = std::chrono::seconds(10)) const;
-    std::size_t QueuedCount() const;
-    int ResetCount() const;
-    bool IsPaused() const;
-    bool IsOpen() const;
-
 private:
     friend class VirtualClock;
     void Play(std::chrono::milliseconds duration);
@@ -74,14 +81,11 @@ private:
 
     VirtualClock& clock_;
     const bool refuseOpen_;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable written_;
+    std::mutex mutex_;
     WaveFormat format_;
     DoneCallback onDone_;
     std::deque<WaveBuffer*> queue_;
     std::uint32_t playedOfFront_ = 0;
-    std::vector<std::uint32_t> writtenLengths_;
-    int resets_ = 0;
     bool paused_ = false;
     bool open_ = false;
 };

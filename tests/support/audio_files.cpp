@@ -1,0 +1,124 @@
+#include "support/audio_files.h"
+
+#include "support/temp_folder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+std::string U16(std::uint32_t value)
+{
+    return std::string{static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF)};
+}
+
+std::string U32(std::uint32_t value)
+{
+    return U16(value & 0xFFFF) + U16(value >> 16);
+}
+
+std::uint32_t ReadU32(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+} // namespace
+
+std::string Chunk(const std::string& id, const std::string& body)
+{
+    return Chunk(id, static_cast<std::uint32_t>(body.size()), body);
+}
+
+std::string Chunk(const std::string& id, std::uint32_t declaredSize, const std::string& body)
+{
+    return id.substr(0, 4) + U32(declaredSize) + body;
+}
+
+std::string MakeWaveFile(const ImaFileSpec& spec, const std::string& data)
+{
+    return MakeWaveFile(spec, static_cast<std::uint32_t>(data.size()), data);
+}
+
+std::string MakeWaveFile(const ImaFileSpec& spec, std::uint32_t declaredDataBytes, const std::string& data)
+{
+    const std::uint32_t blockAlign = spec.formatTag == 1 ? spec.channels * spec.bitsPerSample / 8
+                                                         : ((spec.samplesPerBlock - 1) * spec.channels) / 2 + 4 * spec.channels;
+    std::string format = U16(spec.formatTag) + U16(spec.channels) + U32(spec.samplesPerSecond) +
+                         U32(spec.samplesPerSecond * blockAlign / (spec.samplesPerBlock ? spec.samplesPerBlock : 1)) +
+                         U16(blockAlign) + U16(spec.bitsPerSample) + U16(2) + U16(spec.samplesPerBlock);
+    format.resize(spec.formatBodyBytes, '\0');
+    const std::string body = spec.formType.substr(0, 4) + spec.chunksBeforeFormat + Chunk("fmt ", format) +
+                             spec.chunksBeforeData + Chunk("data", declaredDataBytes, data);
+    return "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body;
+}
+
+std::vector<std::int16_t> SamplesOf(const std::string& bytes)
+{
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                                (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    return samples;
+}
+
+std::string ChunkBody(const std::string& file, const std::string& id)
+{
+    for (std::size_t at = 12; at + 8 <= file.size();) {
+        const std::uint32_t size = ReadU32(file, at + 4);
+        if (file.compare(at, 4, id) == 0)
+            return file.substr(at + 8, size);
+        at += 8 + static_cast<std::size_t>(size) + (size & 1);
+    }
+    return {};
+}
+
+std::vector<std::int16_t> ReadWaveSamples(const std::string& path)
+{
+    return SamplesOf(ChunkBody(TempFolder::Read(path), "data"));
+}
+
+bool RunProgram(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool HaveProgram(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        const std::size_t end = std::min(folders.find(':', start), folders.size());
+        if (::access((folders.substr(start, end - start) + "/" + name).c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}

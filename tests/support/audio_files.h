@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Builders and readers of wave files for the audio tests.
+
+struct ImaFileSpec {
+    std::uint16_t formatTag = 0x0011;
+    std::uint16_t channels = 1;
+    std::uint32_t samplesPerSecond = 8000;
+    std::uint16_t bitsPerSample = 4;
+    std::uint16_t samplesPerBlock = 505;
+    std::string formType = "WAVE";
+    std::string chunksBeforeFormat;  // whole chunks, headers included
+    std::string chunksBeforeData;
+    std::uint32_t formatBodyBytes = 20;  // the fields take 20; more bytes follow as zeros
+};
+
+// A RIFF chunk: id, little-endian size, body; no pad byte after an odd body.
+std::string Chunk(const std::string& id, const std::string& body);
+std::string Chunk(const std::string& id, std::uint32_t declaredSize, const std::string& body);
+// A RIFF file of spec's format chunk and a "data" chunk holding data.
+std::string MakeWaveFile(const ImaFileSpec& spec, const std::string& data);
+// The same with a "data" chunk that declares declaredDataBytes but holds data.
+std::string MakeWaveFile(const ImaFileSpec& spec, std::uint32_t declaredDataBytes, const std::string& data);
+
+// The body of the first chunk with id in a RIFF file image (odd bodies padded, as the
+// reference tools write them); empty when there is none.
+std::string ChunkBody(const std::string& file, const std::string& id);
+
+// The samples of the first "data" chunk of a wave file (16-bit little-endian); empty when
+// the file cannot be read or has no such chunk.
+std::vector<std::int16_t> ReadWaveSamples(const std::string& path);
+std::vector<std::int16_t> SamplesOf(const std::string& bytes);
+
+// Runs a program with arguments, its output thrown away; true when it exits 0.
+bool RunProgram(const std::vector<std::string>& argv);
+// True when name is an executable on PATH.
+bool HaveProgram(const std::string& name);
