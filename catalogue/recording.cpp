@@ -184,7 +184,9 @@ long long RowNumberValue(std::string_view text)
     const bool negative = !text.empty() && text[0] == '-';
     if (negative)
         i = 1;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+    // Saturates instead of overflowing on absurdly long digit runs.
+    constexpr long long kLimit = 1'000'000'000'000'000'000LL;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < kLimit; ++i)
         value = value * 10 + (text[i] - '0');
     return negative ? -value : value;
 }

@@ -38,7 +38,8 @@ void PutU32(std::vector<unsigned char>& out, std::uint32_t value)
 
 void PutId(std::vector<unsigned char>& out, const char (&id)[5])
 {
-    out.insert(out.end(), id, id + 4);
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<unsigned char>(id[i]));
 }
 
 // Encodes one sample against the running predictor, as the IMA ADPCM reference encoder does.
@@ -140,6 +141,7 @@ std::vector<unsigned char> MakeSampleRecording(const SampleSpec& spec)
     data.resize(spec.dataBytes);
 
     std::vector<unsigned char> file;
+    file.reserve(300 + data.size());
     PutId(file, "RIFF");
     PutU32(file, 0); // patched below
     PutId(file, "WAVE");
