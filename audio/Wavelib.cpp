@@ -248,7 +248,8 @@ bool FillBuffer(WavePlayer& player, int k)
         return false;
     }
     // The tail goes out in this fill; only the fill after it finds nothing and ends the data.
-    std::memcpy(buffer, player.data.data() + (player.dataSize - remaining), remaining);
+    if (remaining > 0)
+        std::memcpy(buffer, player.data.data() + (player.dataSize - remaining), remaining);
     header.length = remaining;
     player.position = player.dataSize;
     return remaining == 0;

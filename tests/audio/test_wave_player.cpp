@@ -181,6 +181,20 @@ TEST_F(WavePlayerTest, TwentyThousandBytesEndWhenTheFirstBufferReturns)
     EXPECT_EQ(clock.CountEvents("write"), 9u);
 }
 
+TEST_F(WavePlayerTest, EmptyDataChunkEndsOnTheFirstReturnedBufferAtZeroPercent)
+{
+    WaveOpen(slot, WaveFile(0), false);
+    ASSERT_TRUE(slot.player);
+    ASSERT_TRUE(clock.WaitForEvents("write", 8));
+    EXPECT_EQ(Writes(), Repeat("write 0", 8));
+    clock.Advance(1ms);
+    ASSERT_TRUE(clock.WaitForSleepers(1));
+    clock.Advance(2000ms);
+    ASSERT_TRUE(listener.RunUntilFinished());
+    EXPECT_EQ(listener.events.front(), "progress 0");
+    EXPECT_EQ(listener.events.back(), "finished");
+}
+
 TEST_F(WavePlayerTest, StartOffsetsAndPercentagesStayExactForLargeSizes)
 {
     WaveOpenAt(slot, WaveFile(100000), false, 50);
