@@ -6,6 +6,9 @@
 
 namespace {
 
+// Each pending copy holds an open descriptor; a batch also bounds what a power cut can undo.
+constexpr std::size_t kMaxPendingCopies = 100;
+
 // A target that cannot be inspected counts as absent and is copied without a question.
 bool TargetExists(const std::string& target)
 {
@@ -52,7 +55,20 @@ bool CreateUploadFolder(const std::string& path)
     return !error && std::filesystem::is_directory(path, error);
 }
 
-Uploader::Uploader(UploadWindow window, CopyCall copy) : window_(std::move(window)), copy_(std::move(copy)) {}
+Uploader::Uploader(UploadWindow window, TempCopyCall copy) : window_(std::move(window))
+{
+    SetCopyCall(std::move(copy));
+}
+
+void Uploader::SetCopyCall(TempCopyCall copy)
+{
+    if (!copy) {
+        copy = [](const std::string& source, const std::string& target, TempFile& temp) {
+            return CopyToTempFile(source, target, temp);
+        };
+    }
+    copy_ = std::move(copy);
+}
 
 void Uploader::UploadFileList(const std::vector<std::string>& names, const std::string& devicePath,
                               const std::string& uploadPath)
@@ -88,11 +104,13 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
         if (step == Step::Skip)
             continue;
         if (!CopyOne(devicePath + name, target)) {
-            window_.setPanelVisible(false);
-            window_.showWarning(kUploadFailedText, kUploadCaption);
+            CommitPending(); // the files copied before this one stay
+            ReportFailure();
             break;
         }
     }
+    if (!CommitPending())
+        ReportFailure();
     Finish(rememberedPanelText);
 }
 
@@ -100,6 +118,11 @@ Uploader::Step Uploader::DecideOverwrite(const std::string& name, const std::str
 {
     if (overwriteAnswer_ == kAnswerYesToAll || !TargetExists(target))
         return Step::Copy;
+    // The folder shows every file reported as copied while the user looks at the question.
+    if (!CommitPending()) {
+        ReportFailure();
+        return Step::EndRun;
+    }
     window_.setPanelVisible(false);
     overwriteAnswer_ = window_.askOverwrite(name);
     window_.setPanelVisible(true);
@@ -112,8 +135,28 @@ Uploader::Step Uploader::DecideOverwrite(const std::string& name, const std::str
 
 bool Uploader::CopyOne(const std::string& source, const std::string& target)
 {
-    lastCopyOk_ = !target.empty() && copy_(source, target).ok;
+    TempFile temp;
+    lastCopyOk_ = !target.empty() && copy_(source, target, temp).ok;
+    if (lastCopyOk_)
+        pending_.push_back({std::move(temp), target});
+    if (pending_.size() >= kMaxPendingCopies)
+        return CommitPending();
     return lastCopyOk_;
+}
+
+bool Uploader::CommitPending()
+{
+    if (pending_.empty() || CommitTempFiles(pending_))
+        return true;
+    lastCopyOk_ = false;
+    return false;
+}
+
+void Uploader::ReportFailure()
+{
+    lastCopyOk_ = false;
+    window_.setPanelVisible(false);
+    window_.showWarning(kUploadFailedText, kUploadCaption);
 }
 
 void Uploader::Finish(const std::string& rememberedPanelText)

@@ -52,7 +52,8 @@ struct UploadWindow {
     std::function<void(const std::string& text, const std::string& caption)> showWarning;
 };
 
-using CopyCall = std::function<FileError(const std::string& source, const std::string& target)>;
+// Copies source into a temporary file beside target, not yet flushed nor renamed.
+using TempCopyCall = std::function<FileError(const std::string& source, const std::string& target, TempFile& temp)>;
 
 inline constexpr const char* kUploadingText = "正在上传文件...";
 inline constexpr const char* kUploadingFilePrefix = "正在上传文件:";
@@ -62,7 +63,8 @@ inline constexpr const char* kUploadCaption = "提示";
 
 class Uploader {
 public:
-    explicit Uploader(UploadWindow window, CopyCall copy = CopyFileAtomically);
+    // Without a copy call the files are copied with CopyToTempFile.
+    explicit Uploader(UploadWindow window, TempCopyCall copy = {});
 
     // Copies each name from devicePath into uploadPath (both ending with "/"), asking before
     // an existing file is replaced. devicePath is read afresh for every file.
@@ -71,7 +73,7 @@ public:
     // Ends the run before the next file; taken in while the run lets window events run.
     void RequestStop() { stopRequested_ = true; }
     // Replaces the copy of one file (tests make copies fail or click during them).
-    void SetCopyCall(CopyCall copy) { copy_ = std::move(copy); }
+    void SetCopyCall(TempCopyCall copy);
 
     bool running() const { return running_; }
     // Outcome of the last copy of the latest run; false when that run copied nothing.
@@ -81,10 +83,15 @@ private:
     enum class Step { Copy, Skip, EndRun };
     Step DecideOverwrite(const std::string& name, const std::string& target);
     bool CopyOne(const std::string& source, const std::string& target);
+    bool CommitPending();
+    void ReportFailure();
     void Finish(const std::string& rememberedPanelText);
 
     UploadWindow window_;
-    CopyCall copy_;
+    TempCopyCall copy_;
+    // Copies made but not yet renamed over their targets: they are flushed together, which
+    // costs one flush per batch instead of one per file.
+    std::vector<PendingCopy> pending_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> running_{false};
     bool lastCopyOk_ = false;

@@ -126,6 +126,16 @@ FileError CopyFileAtomically(const std::string& source, const std::string& targe
 
 FileError CopyFileAtomicallyWith(const std::string& source, const std::string& target, const ReadCall& readCall)
 {
+    TempFile temp;
+    const FileError copied = CopyToTempFile(source, target, temp, readCall);
+    if (!copied)
+        return copied;
+    return CommitTempFile(temp, target);
+}
+
+FileError CopyToTempFile(const std::string& source, const std::string& target, TempFile& temp,
+                         const ReadCall& readCall)
+{
     // Not blocking: a pipe named like a recording must fail here, not wait for a writer.
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (in < 0)
@@ -138,7 +148,7 @@ FileError CopyFileAtomicallyWith(const std::string& source, const std::string& t
         return Failure(error, "cannot read " + source);
     }
     ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
-    TempFile temp = CreateTempFileBeside(target, info.st_mode & 0777);
+    temp = CreateTempFileBeside(target, info.st_mode & 0777);
     if (temp.fd < 0) {
         const int error = errno;
         ::close(in);
@@ -162,5 +172,37 @@ FileError CopyFileAtomicallyWith(const std::string& source, const std::string& t
     ::close(in);
     const timespec times[2] = {info.st_atim, info.st_mtim};
     ::futimens(temp.fd, times);
-    return CommitTempFile(temp, target);
+    return FileError{};
+}
+
+FileError CommitTempFiles(std::vector<PendingCopy>& pending)
+{
+    FileError result;
+    // One sync of the file system writes every copy back at once and reports any write-back
+    // error since the copies were made; only when it fails is each copy flushed on its own.
+    const bool allFlushed = !pending.empty() && ::syncfs(pending.front().temp.fd) == 0;
+    std::size_t committed = 0;
+    for (; committed < pending.size(); ++committed) {
+        PendingCopy& copy = pending[committed];
+        if ((!allFlushed && ::fdatasync(copy.temp.fd) != 0) || ::close(copy.temp.fd) != 0) {
+            const int error = errno;
+            copy.temp.fd = -1;
+            DiscardTempFile(copy.temp);
+            result = Failure(error, "cannot write " + copy.target);
+            break;
+        }
+        copy.temp.fd = -1;
+        if (::rename(copy.temp.path.c_str(), copy.target.c_str()) != 0) {
+            const int error = errno;
+            DiscardTempFile(copy.temp);
+            result = Failure(error, "cannot replace " + copy.target);
+            break;
+        }
+    }
+    for (std::size_t rest = committed; rest < pending.size(); ++rest)
+        DiscardTempFile(pending[rest].temp);
+    if (committed > 0)
+        SyncFolder(FolderOf(pending.front().target));
+    pending.clear();
+    return result;
 }

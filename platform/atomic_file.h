@@ -4,7 +4,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 #include <sys/types.h>
+#include <unistd.h>
 
 // Files that are never left half written: the content goes into a temporary file in the
 // target's own folder, is flushed to disk, and only then renamed over the target. A failure
@@ -42,3 +44,19 @@ TempFile CreateTempFileBeside(const std::string& path, mode_t mode);
 FileError CommitTempFile(TempFile& temp, const std::string& target);
 // Closes and removes temp (after a failed write).
 void DiscardTempFile(TempFile& temp);
+
+// Copying many files at the cost of one flush: CopyToTempFile puts the source's bytes and
+// modification time into a temporary file beside target (not flushed, nothing renamed; on
+// failure no temporary file is left), and CommitTempFiles flushes a batch of them together
+// and only then renames each over its target.
+FileError CopyToTempFile(const std::string& source, const std::string& target, TempFile& temp,
+                         const ReadCall& readCall = ::read);
+
+struct PendingCopy {
+    TempFile temp;
+    std::string target;
+};
+// Flushes the pending copies (temporary files of one folder) with one file-system sync, then
+// renames each over its target in order. At the first failure that copy and every later one are removed, the ones before it
+// stay in place. pending is empty afterwards.
+FileError CommitTempFiles(std::vector<PendingCopy>& pending);

@@ -87,21 +87,21 @@ struct UploadFixture {
     std::function<void(std::size_t copyIndex)> beforeCopy;
     Uploader uploader;
 
-    explicit UploadFixture(std::uint32_t count = 5, CopyCall copy = CopyFileAtomically)
-        : uploader(window.Callbacks(), Recorded(std::move(copy)))
+    explicit UploadFixture(std::uint32_t count = 5, ReadCall read = ::read)
+        : uploader(window.Callbacks(), Recorded(std::move(read)))
     {
         window.uploader = &uploader;
         EXPECT_TRUE(WriteSampleFolder(device, count, 4000));
         fs::create_directories(upload);
     }
 
-    CopyCall Recorded(CopyCall copy)
+    TempCopyCall Recorded(ReadCall read)
     {
-        return [this, copy](const std::string& source, const std::string& target) {
+        return [this, read](const std::string& source, const std::string& target, TempFile& temp) {
             if (beforeCopy)
                 beforeCopy(copied.size());
             copied.push_back(fs::path(target).filename().string());
-            return copy(source, target);
+            return CopyToTempFile(source, target, temp, read);
         };
     }
 
@@ -349,9 +349,7 @@ ReadCall FailAfter(std::size_t bytes)
 
 TEST(UploadRun, CopyFailingHalfwayKeepsTheArchivedFileAndEndsTheRun)
 {
-    UploadFixture fixture(3, [](const std::string& source, const std::string& target) {
-        return CopyFileAtomicallyWith(source, target, FailAfter(3000));
-    });
+    UploadFixture fixture(3, FailAfter(3000));
     fixture.PlaceOld(1);
     const std::string before = fixture.Archived(1);
     fixture.window.answers = {kAnswerYes};
@@ -389,4 +387,39 @@ TEST(UploadRun, FullDiskKeepsTheArchivedFileAndLeavesNoPartialFile)
     EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
     EXPECT_EQ(fixture.copied, fixture.Names({1}));
     ::umount(fixture.upload.c_str());
+}
+
+TEST(UploadRun, CopiesThatCannotBeRenamedInPlaceAreReportedAndRemoved)
+{
+    // Between the copy of file 1 and the end of the run a folder takes file 1's name: the
+    // copy cannot be put in place, the run says so and leaves no temporary file.
+    UploadFixture fixture(2);
+    fixture.beforeCopy = [&](std::size_t copyIndex) {
+        if (copyIndex == 1)
+            fs::create_directory(fixture.upload + fixture.Name(1));
+    };
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_EQ(fixture.copied, fixture.Names({1, 2}));
+    EXPECT_TRUE(fs::is_directory(fixture.upload + fixture.Name(1)));
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1}));
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_FALSE(fixture.uploader.lastCopyOk());
+    EXPECT_EQ(fixture.window.log.back(), "buttons on");
+}
+
+TEST(UploadRun, ManyFilesAreAllInPlaceWhenTheRunEnds)
+{
+    UploadFixture fixture(0);
+    std::vector<std::string> names;
+    for (int number = 1; number <= 230; ++number) {
+        ASSERT_TRUE(WriteSampleFile(fixture.device + fixture.Name(number), SampleSpecFor(number, 300)));
+        names.push_back(fixture.Name(number));
+    }
+    fixture.PlaceOld(150);
+    fixture.window.answers = {kAnswerYes};
+    fixture.Run(names);
+    EXPECT_EQ(fixture.UploadFolderNames(), names);
+    for (int number = 1; number <= 230; ++number)
+        EXPECT_TRUE(fixture.Replaced(number)) << number;
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
 }

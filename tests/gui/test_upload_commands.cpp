@@ -255,11 +255,11 @@ TEST_F(MainWindowFixture, UploadAllThenAskBeforeReplacingOnTheNextRun)
 TEST_F(MainWindowFixture, StopButtonClickedDuringACopyEndsTheRunAfterTheNextFile)
 {
     int copies = 0;
-    commands().uploader.SetCopyCall([&](const std::string& source, const std::string& target) {
+    commands().uploader.SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
         // A click made while this copy blocks reaches the window at the run's next event pass.
         if (++copies == 2)
             QTimer::singleShot(0, window->btnstop, &QPushButton::click);
-        return CopyFileAtomically(source, target);
+        return CopyToTempFile(source, target, temp);
     });
     window->btnupallClick();
     EXPECT_EQ(ArchiveNames(), (std::vector<std::string>{Name(1), Name(2), Name(3)}));
@@ -279,8 +279,8 @@ TEST_F(MainWindowFixture, FailedCopyAndNothingSelectedAreReported)
     EXPECT_EQ(window->voiceModel->rowCount(), 6);
 
     messages.clear();
-    commands().uploader.SetCopyCall([](const std::string& source, const std::string& target) {
-        return CopyFileAtomicallyWith(source, target, [](int, void*, std::size_t) -> ssize_t {
+    commands().uploader.SetCopyCall([](const std::string& source, const std::string& target, TempFile& temp) {
+        return CopyToTempFile(source, target, temp, [](int, void*, std::size_t) -> ssize_t {
             errno = EIO;
             return -1;
         });

@@ -1,0 +1,93 @@
+// Uploads 300 sample recordings of about 400 KB into an empty folder and compares the time
+// with `cp --preserve=timestamps` of the same files followed by `sync`.
+// Usage: bench_upload [work folder]   (default: a new folder under /tmp)
+
+#include "catalogue/upload.h"
+#include "tools/sample_maker.h"
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint32_t kFileCount = 300;
+constexpr std::uint32_t kDataBytes = 400000;
+
+double SecondsOf(const std::function<void()>& work)
+{
+    ::sync(); // start from a clean page cache state: nothing dirty left by the set-up
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+UploadWindow QuietWindow()
+{
+    UploadWindow window;
+    window.panelText = [] { return std::string(); };
+    window.setPanelText = [](const std::string&) {};
+    window.setPanelVisible = [](bool) {};
+    window.setProgressMaximum = [](int) {};
+    window.setProgressPosition = [](int) {};
+    window.setProgressVisible = [](bool) {};
+    window.setCommandButtonsEnabled = [](bool) {};
+    window.processEvents = [] { QCoreApplication::processEvents(); };
+    window.askOverwrite = [](const std::string&) { return int(kAnswerYes); };
+    window.showWarning = [](const std::string& text, const std::string&) { std::printf("message: %s\n", text.c_str()); };
+    return window;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    namespace fs = std::filesystem;
+    std::string base;
+    if (argc > 1) {
+        base = argv[1];
+        fs::create_directories(base);
+    } else {
+        char pattern[] = "/tmp/bench-upload-XXXXXX";
+        base = ::mkdtemp(pattern);
+    }
+    const std::string device = base + "/VOICE/";
+    const std::string uploaded = base + "/uploaded/";
+    const std::string copied = base + "/copied/";
+    if (!WriteSampleFolder(device, kFileCount, kDataBytes)) {
+        std::fprintf(stderr, "cannot write the sample recordings into %s\n", device.c_str());
+        return 1;
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(device))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    fs::create_directories(copied);
+
+    const double baseline = SecondsOf([&] {
+        const std::string command = "cp --preserve=timestamps " + device + "*.WAV " + copied + " && sync";
+        if (std::system(command.c_str()) != 0)
+            std::fprintf(stderr, "the baseline copy failed\n");
+    });
+    Uploader uploader(QuietWindow());
+    const double upload = SecondsOf([&] {
+        CreateUploadFolder(uploaded);
+        uploader.UploadFileList(names, device, uploaded);
+    });
+
+    std::uintmax_t bytes = 0;
+    for (const std::string& name : names)
+        bytes += fs::file_size(device + name);
+    std::printf("files %zu, %.1f MB in %s\n", names.size(), bytes / 1e6, base.c_str());
+    std::printf("cp --preserve=timestamps + sync: %.3f s\n", baseline);
+    std::printf("UploadFileList:                  %.3f s\n", upload);
+    std::printf("ratio: %.2f (target <= 1.30)\n", upload / baseline);
+    if (argc <= 1)
+        fs::remove_all(base);
+    return uploader.lastCopyOk() ? 0 : 1;
+}
