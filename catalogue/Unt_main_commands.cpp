@@ -10,6 +10,7 @@
 #include "catalogue/recording_model.h"
 #include "catalogue/upload_commands.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QItemSelectionModel>
@@ -184,11 +185,17 @@ void TFrmMain::btnstopClick()
     uploadCommands().uploader.RequestStop();
 }
 
-// Leaving during a run (the menu stays usable) ends the run after the current file.
 void TFrmMain::btncloseClick()
 {
-    uploadCommands().uploader.RequestStop();
     close();
+}
+
+// Leaving during a run (the menu and the close box stay usable) ends the run after the
+// current file.
+void TFrmMain::closeEvent(QCloseEvent* event)
+{
+    uploadCommands().uploader.RequestStop();
+    QMainWindow::closeEvent(event);
 }
 
 void TFrmMain::A3Click()

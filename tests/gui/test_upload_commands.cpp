@@ -267,6 +267,18 @@ TEST_F(MainWindowFixture, StopButtonClickedDuringACopyEndsTheRunAfterTheNextFile
     EXPECT_TRUE(WindowIdle());
 }
 
+TEST_F(MainWindowFixture, ClosingTheWindowDuringACopyEndsTheRunAfterTheNextFile)
+{
+    int copies = 0;
+    commands().uploader.SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
+        if (++copies == 2)
+            QTimer::singleShot(0, window.get(), [this] { window->close(); });
+        return CopyToTempFile(source, target, temp);
+    });
+    window->btnupallClick();
+    EXPECT_EQ(ArchiveNames(), (std::vector<std::string>{Name(1), Name(2), Name(3)}));
+}
+
 TEST_F(MainWindowFixture, FailedCopyAndNothingSelectedAreReported)
 {
     window->btnuponeClick();
