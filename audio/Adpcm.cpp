@@ -109,6 +109,56 @@ std::uint32_t SourceByteOfValue(std::uint32_t p, std::uint32_t channels)
     return 4 * channels + pass * 4 * channels + channel * 4 + k / 2;
 }
 
+struct ChannelState {
+    std::int32_t predictor = 0;
+    std::int32_t stepIndex = 0; // index x 8
+};
+
+// Decodes the 8 codes of one 4-byte group, low nibble first, keeping the first `stored` values
+// at out[0], out[Channels], ... The difference comes from the step in force before each code.
+template <std::uint32_t Channels>
+inline __attribute__((always_inline)) void DecodeGroup(std::uint32_t word, ChannelState& state, std::int16_t* out,
+                                                       std::uint32_t stored, const std::int32_t* diff,
+                                                       const std::int16_t* next)
+{
+    std::int32_t p = state.predictor;
+    std::int32_t stepIndex = state.stepIndex;
+    for (std::uint32_t k = 0; k < 8; ++k, word >>= 4) {
+        const std::uint32_t code = word & 0xF;
+        const std::uint32_t i = static_cast<std::uint32_t>(stepIndex) | (code & 7);
+        stepIndex = next[i];
+        p += (code & 8) ? -diff[i] : diff[i];
+        p = std::min(std::max(p, -32768), 32767);
+        if (k < stored)
+            out[k * Channels] = static_cast<std::int16_t>(p);
+    }
+    state.predictor = p;
+    state.stepIndex = stepIndex;
+}
+
+// The groups after the block headers: whole passes (one group per channel) first, then the
+// pass that the value count cuts short.
+template <std::uint32_t Channels>
+void DecodeGroups(const unsigned char* group, const unsigned char* blockEnd, ChannelState (&state)[2],
+                  std::int16_t* destination, std::uint32_t valueCount)
+{
+    const std::int32_t* diff = DiffTable().data();
+    const std::int16_t* next = NextIndexTable().data();
+    constexpr std::uint32_t kPass = 8 * Channels;
+    std::uint32_t n = Channels;
+    for (; n + kPass <= valueCount && group + 4 * Channels <= blockEnd; n += kPass) {
+        for (std::uint32_t c = 0; c < Channels; ++c, group += 4)
+            DecodeGroup<Channels>(ReadU32(group), state[c], destination + n + c, 8, diff, next);
+    }
+    if (n >= valueCount)
+        return;
+    for (std::uint32_t c = 0; c < Channels && group + 4 <= blockEnd; ++c, group += 4) {
+        const std::uint32_t first = n + c;
+        const std::uint32_t stored = first < valueCount ? std::min(8u, (valueCount - first + Channels - 1) / Channels) : 0;
+        DecodeGroup<Channels>(ReadU32(group), state[c], destination + first, stored, diff, next);
+    }
+}
+
 std::optional<std::vector<std::int16_t>> DecodeImaData(std::FILE* input, const FormatRecord& format,
                                                        std::uint32_t dataBytes, std::string& refusal)
 {
@@ -312,38 +362,17 @@ bool WriteWaveHeader(int fd, std::uint32_t outputDataBytes)
 void DecodeImaBlock(const unsigned char* block, std::uint32_t blockBytes, std::uint32_t presentBytes,
                     std::int16_t* destination, std::uint32_t channels, std::uint32_t valueCount)
 {
-    const std::int32_t* diff = DiffTable().data();
-    const std::int16_t* next = NextIndexTable().data();
-    std::int32_t predictor[2] = {};
-    std::int32_t index[2] = {};
+    ChannelState state[2];
     for (std::uint32_t c = 0; c < channels && c < valueCount; ++c) {
         const unsigned char* header = block + 4 * c;
-        predictor[c] = static_cast<std::int16_t>(ReadU16(header));
-        index[c] = std::min<std::int32_t>(ReadU16(header + 2), kMaxStepIndex) * 8;
-        destination[c] = static_cast<std::int16_t>(predictor[c]);
+        state[c].predictor = static_cast<std::int16_t>(ReadU16(header));
+        state[c].stepIndex = std::min<std::int32_t>(ReadU16(header + 2), kMaxStepIndex) * 8;
+        destination[c] = static_cast<std::int16_t>(state[c].predictor);
     }
-    const unsigned char* group = block + 4 * channels;
-    const unsigned char* blockEnd = block + blockBytes;
-    for (std::uint32_t n = channels; n < valueCount; n += 8 * channels) {
-        for (std::uint32_t c = 0; c < channels && group + 4 <= blockEnd; ++c, group += 4) {
-            std::uint32_t word = ReadU32(group);
-            std::int32_t p = predictor[c];
-            std::int32_t stepIndex = index[c];
-            const std::uint32_t first = n + c;
-            for (std::uint32_t k = 0; k < 8; ++k, word >>= 4) {
-                const std::uint32_t code = word & 0xF;
-                const std::uint32_t i = static_cast<std::uint32_t>(stepIndex) | (code & 7);
-                stepIndex = next[i];
-                p = (code & 8) ? p - diff[i] : p + diff[i];
-                p = std::clamp(p, -32768, 32767);
-                const std::uint32_t position = first + k * channels;
-                if (position < valueCount)
-                    destination[position] = static_cast<std::int16_t>(p);
-            }
-            predictor[c] = p;
-            index[c] = stepIndex;
-        }
-    }
+    if (channels == 1)
+        DecodeGroups<1>(block + 4, block + blockBytes, state, destination, valueCount);
+    else if (channels == 2)
+        DecodeGroups<2>(block + 8, block + blockBytes, state, destination, valueCount);
     if (presentBytes < blockBytes) {
         for (std::uint32_t p = 0; p < valueCount; ++p) {
             if (SourceByteOfValue(p, channels) >= presentBytes)
