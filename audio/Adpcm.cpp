@@ -1,5 +1,7 @@
 #include "audio/Adpcm.h"
 
+#include "audio/ima_tables.h"
+
 #include "platform/atomic_file.h"
 
 #include <algorithm>
@@ -13,15 +15,6 @@
 
 namespace {
 
-constexpr std::int32_t kStepTable[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-constexpr int kIndexAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
-constexpr int kMaxStepIndex = 88;
 
 // The RIFF size field must hold the data bytes plus the 52 header bytes after it.
 constexpr std::uint64_t kMaxOutputValues = (0xFFFFFFFFull - (kWaveHeaderBytes - 8)) / 2;
@@ -53,22 +46,6 @@ void PutU32(unsigned char* out, std::uint32_t value)
 bool SkipForward(std::FILE* stream, std::uint32_t bytes)
 {
     return bytes == 0 || ::fseeko(stream, static_cast<off_t>(bytes), SEEK_CUR) == 0;
-}
-
-bool WriteBytes(int fd, const void* data, std::size_t size)
-{
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 // Samples are kept in host order while decoding; files hold them little-endian.
@@ -233,12 +210,13 @@ bool WriteOutput(const std::string& outputPath, std::vector<std::int16_t>& sampl
         return Refuse(refusal, "cannot create a file beside " + outputPath + ": " + std::strerror(errno));
     SwapToOrFromLittleEndian(samples);
     const std::size_t bytes = samples.size() * sizeof(std::int16_t);
-    if (!WriteWaveHeader(temp.fd, static_cast<std::uint32_t>(bytes)) || !WriteBytes(temp.fd, samples.data(), bytes)) {
+    if (!WriteWaveHeader(temp.fd, static_cast<std::uint32_t>(bytes)) || !WriteAllBytes(temp.fd, samples.data(), bytes)) {
         const int error = errno;
         DiscardTempFile(temp);
         return Refuse(refusal, "cannot write " + outputPath + ": " + std::strerror(error));
     }
-    const FileError committed = CommitTempFile(temp, outputPath);
+    // The output is made again from its recording whenever it is needed.
+    const FileError committed = CommitTempFile(temp, outputPath, Flush::LeaveToSystem);
     if (!committed)
         return Refuse(refusal, committed.message);
     return true;
@@ -251,7 +229,7 @@ const std::array<std::int32_t, kImaTableSize>& DiffTable()
     static const std::array<std::int32_t, kImaTableSize> table = [] {
         std::array<std::int32_t, kImaTableSize> built{};
         for (int i = 0; i < kImaTableSize; ++i) {
-            const std::int32_t step = kStepTable[i >> 3];
+            const std::int32_t step = kImaStepTable[i >> 3];
             std::int32_t diff = step >> 3;
             if (i & 1)
                 diff += step >> 2;
@@ -271,7 +249,7 @@ const std::array<std::int16_t, kImaTableSize>& NextIndexTable()
     static const std::array<std::int16_t, kImaTableSize> table = [] {
         std::array<std::int16_t, kImaTableSize> built{};
         for (int i = 0; i < kImaTableSize; ++i)
-            built[i] = static_cast<std::int16_t>(std::clamp((i >> 3) + kIndexAdjust[i & 7], 0, kMaxStepIndex) * 8);
+            built[i] = static_cast<std::int16_t>(std::clamp((i >> 3) + kImaIndexAdjust[i & 7], 0, kImaMaxStepIndex) * 8);
         return built;
     }();
     return table;
@@ -356,7 +334,7 @@ std::array<unsigned char, kWaveHeaderBytes> WaveHeaderBytes(std::uint32_t output
 bool WriteWaveHeader(int fd, std::uint32_t outputDataBytes)
 {
     const std::array<unsigned char, kWaveHeaderBytes> header = WaveHeaderBytes(outputDataBytes);
-    return WriteBytes(fd, header.data(), header.size());
+    return WriteAllBytes(fd, header.data(), header.size());
 }
 
 void DecodeImaBlock(const unsigned char* block, std::uint32_t blockBytes, std::uint32_t presentBytes,
@@ -366,7 +344,7 @@ void DecodeImaBlock(const unsigned char* block, std::uint32_t blockBytes, std::u
     for (std::uint32_t c = 0; c < channels && c < valueCount; ++c) {
         const unsigned char* header = block + 4 * c;
         state[c].predictor = static_cast<std::int16_t>(ReadU16(header));
-        state[c].stepIndex = std::min<std::int32_t>(ReadU16(header + 2), kMaxStepIndex) * 8;
+        state[c].stepIndex = std::min<std::int32_t>(ReadU16(header + 2), kImaMaxStepIndex) * 8;
         destination[c] = static_cast<std::int16_t>(state[c].predictor);
     }
     if (channels == 1)

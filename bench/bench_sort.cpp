@@ -15,20 +15,20 @@
 
 namespace {
 
-// The row a realistic recording of the given spec would get, without writing the file.
+// The row a realistic recording of the given sample would get, without writing the file.
 RecordingEntry RowFor(std::uint32_t index, int number)
 {
-    const SampleSpec spec = SampleSpecFor(index, 0);
+    const SampleSpec sample = SampleSpecFor(index, 0);
     RecordingHeader header;
-    header.mode = spec.mode;
-    std::copy_n(spec.phone.begin(), std::min<std::size_t>(spec.phone.size(), header.phone.size()),
+    header.mode = sample.mode;
+    std::copy_n(sample.phone.begin(), std::min<std::size_t>(sample.phone.size(), header.phone.size()),
                 header.phone.begin());
-    header.year = static_cast<std::int8_t>(spec.year);
-    header.month = static_cast<std::int8_t>(spec.month);
-    header.day = static_cast<std::int8_t>(spec.day);
-    header.hour = static_cast<std::int8_t>(spec.hour);
-    header.minute = static_cast<std::int8_t>(spec.minute);
-    const std::uint32_t size = spec.dataBytes + 512;
+    header.year = static_cast<std::int8_t>(sample.year);
+    header.month = static_cast<std::int8_t>(sample.month);
+    header.day = static_cast<std::int8_t>(sample.day);
+    header.hour = static_cast<std::int8_t>(sample.hour);
+    header.minute = static_cast<std::int8_t>(sample.minute);
+    const std::uint32_t size = sample.dataBytes + 512;
     char name[16];
     std::snprintf(name, sizeof name, "VOC%05u.WAV", index % 100000);
     RecordingEntry entry;

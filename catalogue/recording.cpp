@@ -38,7 +38,7 @@ std::optional<std::uint32_t> ReadFileSize(const std::string& path)
     struct stat info {};
     if (!file.ok() || ::fstat(file.get(), &info) != 0)
         return std::nullopt;
-    return static_cast<std::uint32_t>(info.st_size); // the low 32 bits, as the design reads it
+    return static_cast<std::uint32_t>(info.st_size); // the low 32 bits, as the lists have always shown them
 }
 
 // The size as the recorder's software saw it: through a single-precision float.

@@ -79,7 +79,7 @@ struct SortState {
     bool flag = false;
 };
 
-// The comparison of the design: the number column as signed integers (ascending when the
+// The order of both recording lists: the number column as signed integers (ascending when the
 // flag is set); every other column as GBK bytes with ASCII a-z folded to upper case
 // (ascending when the flag is clear).
 int CompareEntries(const RecordingEntry& a, const RecordingEntry& b, const SortState& sort);
@@ -89,5 +89,5 @@ int CompareEntries(const RecordingEntry& a, const RecordingEntry& b, const SortS
 std::string TextSortKey(std::string_view utf8Text);
 // Byte-wise comparison of two keys: difference of the first differing bytes, else of the lengths.
 int CompareSortKeys(std::string_view a, std::string_view b);
-// The number column as the design reads it (atoi-like: leading digits, 0 when none).
+// The number column as a number (atoi-like: leading digits, 0 when none).
 long long RowNumberValue(std::string_view text);

@@ -29,21 +29,6 @@ std::string NameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Makes the rename itself durable; a folder that cannot be synced is not an error.
 void SyncFolder(const std::string& folder)
 {
@@ -79,9 +64,9 @@ void DiscardTempFile(TempFile& temp)
     temp = TempFile{};
 }
 
-FileError CommitTempFile(TempFile& temp, const std::string& target)
+FileError CommitTempFile(TempFile& temp, const std::string& target, Flush flush)
 {
-    if (::fdatasync(temp.fd) != 0) {
+    if (flush == Flush::ToDisk && ::fdatasync(temp.fd) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
         return Failure(error, "cannot flush " + target);
@@ -99,7 +84,8 @@ FileError CommitTempFile(TempFile& temp, const std::string& target)
         return Failure(error, "cannot replace " + target);
     }
     temp = TempFile{};
-    SyncFolder(FolderOf(target));
+    if (flush == Flush::ToDisk)
+        SyncFolder(FolderOf(target));
     return FileError{};
 }
 
@@ -111,7 +97,7 @@ FileError WriteFileAtomically(const std::string& path, std::string_view bytes, m
     TempFile temp = CreateTempFileBeside(path, mode);
     if (temp.fd < 0)
         return Failure(errno, "cannot create " + path);
-    if (!WriteAll(temp.fd, bytes.data(), bytes.size())) {
+    if (!WriteAllBytes(temp.fd, bytes.data(), bytes.size())) {
         const int error = errno;
         DiscardTempFile(temp);
         return Failure(error, "cannot write " + path);
@@ -160,7 +146,7 @@ FileError CopyToTempFile(const std::string& source, const std::string& target, T
         const ssize_t got = readCall(in, buffer.data(), kBlock);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0 || (got > 0 && !WriteAll(temp.fd, buffer.data(), static_cast<std::size_t>(got)))) {
+        if (got < 0 || (got > 0 && !WriteAllBytes(temp.fd, buffer.data(), static_cast<std::size_t>(got)))) {
             const int error = errno;
             ::close(in);
             DiscardTempFile(temp);
@@ -205,4 +191,20 @@ FileError CommitTempFiles(std::vector<PendingCopy>& pending)
         SyncFolder(FolderOf(pending.front().target));
     pending.clear();
     return result;
+}
+
+bool WriteAllBytes(int fd, const void* bytes, std::size_t size)
+{
+    const char* data = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
 }

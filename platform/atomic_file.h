@@ -40,8 +40,13 @@ struct TempFile {
     std::string path;
 };
 TempFile CreateTempFileBeside(const std::string& path, mode_t mode);
-// Flushes and closes temp, then renames it over target; removes temp on any failure.
-FileError CommitTempFile(TempFile& temp, const std::string& target);
+// Whether a commit waits until the data is on the disk. Files that can be made again from
+// their source at any time (the playback file) leave the flush to the system: the rename still
+// guarantees that readers never see them half written.
+enum class Flush { ToDisk, LeaveToSystem };
+// Flushes (unless told otherwise) and closes temp, then renames it over target; removes temp
+// on any failure.
+FileError CommitTempFile(TempFile& temp, const std::string& target, Flush flush = Flush::ToDisk);
 // Closes and removes temp (after a failed write).
 void DiscardTempFile(TempFile& temp);
 
@@ -60,3 +65,6 @@ struct PendingCopy {
 // renames each over its target in order. At the first failure that copy and every later one are removed, the ones before it
 // stay in place. pending is empty afterwards.
 FileError CommitTempFiles(std::vector<PendingCopy>& pending);
+
+// Writes all size bytes to fd, retrying short and interrupted writes; false on an error.
+bool WriteAllBytes(int fd, const void* bytes, std::size_t size);

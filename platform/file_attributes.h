@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-// The Windows attribute word of a file, which the design's listing rules test.
+// The Windows attribute word of a file, which the listing rules test.
 inline constexpr std::uint32_t kAttrReadOnly = 0x01;
 inline constexpr std::uint32_t kAttrHidden = 0x02;
 inline constexpr std::uint32_t kAttrSystem = 0x04;

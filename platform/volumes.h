@@ -4,7 +4,7 @@
 #include <vector>
 
 // The machine's volumes, read from the mount table and sysfs: what stands in for the
-// drive letters and drive types of the design.
+// drive letters and drive types of Windows.
 
 enum class VolumeKind { Removable, Fixed, Remote, CdRom, RamDisk };
 

@@ -1,5 +1,7 @@
 #include "tools/sample_maker.h"
 
+#include "audio/ima_tables.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -10,15 +12,6 @@
 #include <fstream>
 
 namespace {
-
-constexpr int kStepTable[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-constexpr int kIndexAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
 constexpr std::uint32_t kSampleRate = 8000;
 constexpr int kBlockBytes = 256;
@@ -45,7 +38,7 @@ void PutId(std::vector<unsigned char>& out, const char (&id)[5])
 // Encodes one sample against the running predictor, as the IMA ADPCM reference encoder does.
 unsigned char EncodeNibble(int sample, int& predictor, int& index)
 {
-    const int step = kStepTable[index];
+    const int step = kImaStepTable[index];
     int diff = sample - predictor;
     unsigned char code = 0;
     if (diff < 0) {
@@ -69,7 +62,7 @@ unsigned char EncodeNibble(int sample, int& predictor, int& index)
     }
     predictor += (code & 8) ? -delta : delta;
     predictor = std::clamp(predictor, -32768, 32767);
-    index = std::clamp(index + kIndexAdjust[code & 7], 0, 88);
+    index = std::clamp(index + kImaIndexAdjust[code & 7], 0, kImaMaxStepIndex);
     return code;
 }
 
@@ -132,13 +125,13 @@ std::vector<std::int16_t> MakeSampleAudio(std::uint32_t sampleCount, std::uint32
     return samples;
 }
 
-std::vector<unsigned char> MakeSampleRecording(const SampleSpec& spec)
+std::vector<unsigned char> MakeSampleRecording(const SampleSpec& sample)
 {
     // Whole blocks first, then the bytes of a partial last block when dataBytes asks for one.
-    const std::uint32_t blocks = (spec.dataBytes + kBlockBytes - 1) / kBlockBytes;
+    const std::uint32_t blocks = (sample.dataBytes + kBlockBytes - 1) / kBlockBytes;
     std::vector<unsigned char> data =
-        EncodeImaAdpcm(MakeSampleAudio(blocks * kSamplesPerBlock, spec.seed), kBlockBytes);
-    data.resize(spec.dataBytes);
+        EncodeImaAdpcm(MakeSampleAudio(blocks * kSamplesPerBlock, sample.seed), kBlockBytes);
+    data.resize(sample.dataBytes);
 
     std::vector<unsigned char> file;
     file.reserve(300 + data.size());
@@ -164,9 +157,9 @@ std::vector<unsigned char> MakeSampleRecording(const SampleSpec& spec)
     const std::size_t bodyStart = file.size();
     file.resize(bodyStart + recordChunkSize, 0);
     unsigned char* record = file.data() + 256;
-    record[0] = static_cast<unsigned char>(spec.mode);
-    std::memcpy(record + 1, spec.phone.data(), std::min<std::size_t>(spec.phone.size(), 17));
-    const int times[5] = {spec.year, spec.month, spec.day, spec.hour, spec.minute};
+    record[0] = static_cast<unsigned char>(sample.mode);
+    std::memcpy(record + 1, sample.phone.data(), std::min<std::size_t>(sample.phone.size(), 17));
+    const int times[5] = {sample.year, sample.month, sample.day, sample.hour, sample.minute};
     for (int i = 0; i < 5; ++i)
         record[18 + i] = static_cast<unsigned char>(times[i]);
 
@@ -175,7 +168,7 @@ std::vector<unsigned char> MakeSampleRecording(const SampleSpec& spec)
     PutU32(file, blocks * kSamplesPerBlock);
 
     PutId(file, "data");
-    PutU32(file, spec.dataBytes);
+    PutU32(file, sample.dataBytes);
     file.insert(file.end(), data.begin(), data.end());
 
     const std::uint32_t riffSize = static_cast<std::uint32_t>(file.size() - 8);
@@ -189,10 +182,10 @@ SampleSpec SampleSpecFor(std::uint32_t index, std::uint32_t dataBytes)
     static const char kModes[] = {'Z', 'B', 'B', 'Z', 'L', 'X', 'B', 'Z', 'Q'};
     static const char* const kPhones[] = {"13800138000", "02161234567", "13912345678", "4008208820",
                                           "075583765566", "18612345678", "010-87654321", "95588"};
-    SampleSpec spec;
-    spec.mode = kModes[index % std::size(kModes)];
-    if (spec.mode != 'X')
-        spec.phone = kPhones[(index * 5 + index / 7) % std::size(kPhones)];
+    SampleSpec sample;
+    sample.mode = kModes[index % std::size(kModes)];
+    if (sample.mode != 'X')
+        sample.phone = kPhones[(index * 5 + index / 7) % std::size(kPhones)];
 
     using namespace std::chrono;
     const sys_days firstDay = year{2023} / January / 2;
@@ -200,20 +193,20 @@ SampleSpec SampleSpecFor(std::uint32_t index, std::uint32_t dataBytes)
     const sys_days day = floor<days>(start);
     const year_month_day date(day);
     const hh_mm_ss<minutes> time(start - day);
-    spec.year = static_cast<int>(date.year()) - 2000;
-    spec.month = static_cast<int>(static_cast<unsigned>(date.month()));
-    spec.day = static_cast<int>(static_cast<unsigned>(date.day()));
-    spec.hour = static_cast<int>(time.hours().count());
-    spec.minute = static_cast<int>(time.minutes().count());
+    sample.year = static_cast<int>(date.year()) - 2000;
+    sample.month = static_cast<int>(static_cast<unsigned>(date.month()));
+    sample.day = static_cast<int>(static_cast<unsigned>(date.day()));
+    sample.hour = static_cast<int>(time.hours().count());
+    sample.minute = static_cast<int>(time.minutes().count());
 
-    spec.dataBytes = dataBytes != 0 ? dataBytes : 3500 * (4 + (index * 37) % 180);
-    spec.seed = index + 1;
-    return spec;
+    sample.dataBytes = dataBytes != 0 ? dataBytes : 3500 * (4 + (index * 37) % 180);
+    sample.seed = index + 1;
+    return sample;
 }
 
-bool WriteSampleFile(const std::string& path, const SampleSpec& spec)
+bool WriteSampleFile(const std::string& path, const SampleSpec& sample)
 {
-    const std::vector<unsigned char> bytes = MakeSampleRecording(spec);
+    const std::vector<unsigned char> bytes = MakeSampleRecording(sample);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out.flush());

@@ -18,7 +18,7 @@ struct SampleSpec {
 };
 
 // The whole file image of one recording.
-std::vector<unsigned char> MakeSampleRecording(const SampleSpec& spec);
+std::vector<unsigned char> MakeSampleRecording(const SampleSpec& sample);
 
 // Encodes 16-bit mono samples as IMA ADPCM blocks of blockBytes (header + nibbles).
 std::vector<unsigned char> EncodeImaAdpcm(const std::vector<std::int16_t>& samples, int blockBytes = 256);
@@ -26,7 +26,7 @@ std::vector<unsigned char> EncodeImaAdpcm(const std::vector<std::int16_t>& sampl
 // Synthetic speech-like audio: a few voiced tones with a syllable envelope.
 std::vector<std::int16_t> MakeSampleAudio(std::uint32_t sampleCount, std::uint32_t seed);
 
-// The spec of the index-th file of a realistic card: varied modes, phone numbers
+// The sample of the index-th file of a realistic card: varied modes, phone numbers
 // and start times; index 0 is the first file.
 SampleSpec SampleSpecFor(std::uint32_t index, std::uint32_t dataBytes);
 
@@ -35,4 +35,4 @@ SampleSpec SampleSpecFor(std::uint32_t index, std::uint32_t dataBytes);
 bool WriteSampleFolder(const std::string& dir, std::uint32_t count, std::uint32_t dataBytes = 3500 * 10,
                        std::uint32_t firstNumber = 1);
 // Writes one recording; false when the file cannot be written.
-bool WriteSampleFile(const std::string& path, const SampleSpec& spec);
+bool WriteSampleFile(const std::string& path, const SampleSpec& sample);

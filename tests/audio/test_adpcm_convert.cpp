@@ -193,23 +193,23 @@ TEST(AdpcmConvert, RefusedInputsLeaveTheOutputUntouched)
 {
     TempFolder folder;
     const std::string audio = MonoAudio(512);
-    const auto spec = [](auto change) {
-        ImaFileSpec spec;
-        change(spec);
-        return spec;
+    const auto layout = [](auto change) {
+        ImaFileSpec layout;
+        change(layout);
+        return layout;
     };
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"not RIFF", "RIFX" + MakeWaveFile(ImaFileSpec{}, audio).substr(4)},
         {"no fmt", std::string("RIFF\x10\0\0\0WAVE", 12) + Chunk("data", audio)},
         {"no data", MakeWaveFile(ImaFileSpec{}, audio).substr(0, 40) + Chunk("fact", "1234")},
-        {"other format tag", MakeWaveFile(spec([](ImaFileSpec& s) { s.formatTag = 0x55; }), audio)},
-        {"zero channels", MakeWaveFile(spec([](ImaFileSpec& s) { s.channels = 0; }), audio)},
-        {"three channels", MakeWaveFile(spec([](ImaFileSpec& s) { s.channels = 3; }), audio)},
-        {"zero samples per block", MakeWaveFile(spec([](ImaFileSpec& s) { s.samplesPerBlock = 0; }), audio)},
-        {"blocks off the groups", MakeWaveFile(spec([](ImaFileSpec& s) { s.samplesPerBlock = 506; }), audio)},
-        {"format chunk too short", MakeWaveFile(spec([](ImaFileSpec& s) { s.formatBodyBytes = 16; }), audio)},
-        {"24-bit PCM", MakeWaveFile(spec([](ImaFileSpec& s) { s.formatTag = 1; s.bitsPerSample = 24; }), audio)},
-        {"zero-bit PCM", MakeWaveFile(spec([](ImaFileSpec& s) { s.formatTag = 1; s.bitsPerSample = 0; }), audio)},
+        {"other format tag", MakeWaveFile(layout([](ImaFileSpec& s) { s.formatTag = 0x55; }), audio)},
+        {"zero channels", MakeWaveFile(layout([](ImaFileSpec& s) { s.channels = 0; }), audio)},
+        {"three channels", MakeWaveFile(layout([](ImaFileSpec& s) { s.channels = 3; }), audio)},
+        {"zero samples per block", MakeWaveFile(layout([](ImaFileSpec& s) { s.samplesPerBlock = 0; }), audio)},
+        {"blocks off the groups", MakeWaveFile(layout([](ImaFileSpec& s) { s.samplesPerBlock = 506; }), audio)},
+        {"format chunk too short", MakeWaveFile(layout([](ImaFileSpec& s) { s.formatBodyBytes = 16; }), audio)},
+        {"24-bit PCM", MakeWaveFile(layout([](ImaFileSpec& s) { s.formatTag = 1; s.bitsPerSample = 24; }), audio)},
+        {"zero-bit PCM", MakeWaveFile(layout([](ImaFileSpec& s) { s.formatTag = 1; s.bitsPerSample = 0; }), audio)},
         {"empty file", ""},
     };
     const std::string outputPath = folder.Write("out.wav", "previous recording");

@@ -26,16 +26,16 @@ public:
     void Add(const std::string& name, char mode, const std::string& phone, int year, int month, int day, int hour,
              int minute = 0)
     {
-        SampleSpec spec;
-        spec.mode = mode;
-        spec.phone = phone;
-        spec.year = year;
-        spec.month = month;
-        spec.day = day;
-        spec.hour = hour;
-        spec.minute = minute;
-        spec.dataBytes = 512;
-        ASSERT_TRUE(WriteSampleFile(path() + name, spec));
+        SampleSpec sample;
+        sample.mode = mode;
+        sample.phone = phone;
+        sample.year = year;
+        sample.month = month;
+        sample.day = day;
+        sample.hour = hour;
+        sample.minute = minute;
+        sample.dataBytes = 512;
+        ASSERT_TRUE(WriteSampleFile(path() + name, sample));
     }
 
     void AddOnDay(const std::string& name, char mode, const std::string& phone) { Add(name, mode, phone, 14, 3, 5, 9); }

@@ -45,21 +45,21 @@ std::string Chunk(const std::string& id, std::uint32_t declaredSize, const std::
     return id.substr(0, 4) + U32(declaredSize) + body;
 }
 
-std::string MakeWaveFile(const ImaFileSpec& spec, const std::string& data)
+std::string MakeWaveFile(const ImaFileSpec& layout, const std::string& data)
 {
-    return MakeWaveFile(spec, static_cast<std::uint32_t>(data.size()), data);
+    return MakeWaveFile(layout, static_cast<std::uint32_t>(data.size()), data);
 }
 
-std::string MakeWaveFile(const ImaFileSpec& spec, std::uint32_t declaredDataBytes, const std::string& data)
+std::string MakeWaveFile(const ImaFileSpec& layout, std::uint32_t declaredDataBytes, const std::string& data)
 {
-    const std::uint32_t blockAlign = spec.formatTag == 1 ? spec.channels * spec.bitsPerSample / 8
-                                                         : ((spec.samplesPerBlock - 1) * spec.channels) / 2 + 4 * spec.channels;
-    std::string format = U16(spec.formatTag) + U16(spec.channels) + U32(spec.samplesPerSecond) +
-                         U32(spec.samplesPerSecond * blockAlign / (spec.samplesPerBlock ? spec.samplesPerBlock : 1)) +
-                         U16(blockAlign) + U16(spec.bitsPerSample) + U16(2) + U16(spec.samplesPerBlock);
-    format.resize(spec.formatBodyBytes, '\0');
-    const std::string body = spec.formType.substr(0, 4) + spec.chunksBeforeFormat + Chunk("fmt ", format) +
-                             spec.chunksBeforeData + Chunk("data", declaredDataBytes, data);
+    const std::uint32_t blockAlign = layout.formatTag == 1 ? layout.channels * layout.bitsPerSample / 8
+                                                         : ((layout.samplesPerBlock - 1) * layout.channels) / 2 + 4 * layout.channels;
+    std::string format = U16(layout.formatTag) + U16(layout.channels) + U32(layout.samplesPerSecond) +
+                         U32(layout.samplesPerSecond * blockAlign / (layout.samplesPerBlock ? layout.samplesPerBlock : 1)) +
+                         U16(blockAlign) + U16(layout.bitsPerSample) + U16(2) + U16(layout.samplesPerBlock);
+    format.resize(layout.formatBodyBytes, '\0');
+    const std::string body = layout.formType.substr(0, 4) + layout.chunksBeforeFormat + Chunk("fmt ", format) +
+                             layout.chunksBeforeData + Chunk("data", declaredDataBytes, data);
     return "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body;
 }
 

@@ -21,10 +21,10 @@ struct ImaFileSpec {
 // A RIFF chunk: id, little-endian size, body; no pad byte after an odd body.
 std::string Chunk(const std::string& id, const std::string& body);
 std::string Chunk(const std::string& id, std::uint32_t declaredSize, const std::string& body);
-// A RIFF file of spec's format chunk and a "data" chunk holding data.
-std::string MakeWaveFile(const ImaFileSpec& spec, const std::string& data);
+// A RIFF file of the format chunk described by layout and a "data" chunk holding data.
+std::string MakeWaveFile(const ImaFileSpec& layout, const std::string& data);
 // The same with a "data" chunk that declares declaredDataBytes but holds data.
-std::string MakeWaveFile(const ImaFileSpec& spec, std::uint32_t declaredDataBytes, const std::string& data);
+std::string MakeWaveFile(const ImaFileSpec& layout, std::uint32_t declaredDataBytes, const std::string& data);
 
 // The body of the first chunk with id in a RIFF file image (odd bodies padded, as the
 // reference tools write them); empty when there is none.

@@ -86,16 +86,16 @@ std::vector<std::string> WalkOrder(const std::string& dir)
 
 void AddRecording(const std::string& path, char mode, const std::string& phone, int day, int hour)
 {
-    SampleSpec spec;
-    spec.mode = mode;
-    spec.phone = phone;
-    spec.year = 14;
-    spec.month = 3;
-    spec.day = day;
-    spec.hour = hour;
-    spec.minute = 30;
-    spec.dataBytes = 3500 * 2 - 300; // with the 300-byte head: 7000 bytes, 2 s
-    ASSERT_TRUE(WriteSampleFile(path, spec));
+    SampleSpec sample;
+    sample.mode = mode;
+    sample.phone = phone;
+    sample.year = 14;
+    sample.month = 3;
+    sample.day = day;
+    sample.hour = hour;
+    sample.minute = 30;
+    sample.dataBytes = 3500 * 2 - 300; // with the 300-byte head: 7000 bytes, 2 s
+    ASSERT_TRUE(WriteSampleFile(path, sample));
 }
 
 } // namespace
