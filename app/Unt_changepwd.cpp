@@ -3,6 +3,7 @@
 #include "app/Unt_public.h"
 #include "app/config_file.h"
 #include "app/message_box.h"
+#include "platform/text_codec.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -85,8 +86,8 @@ void TFrmChangePwd::reject()
 
 void TFrmChangePwd::bbtnOKClick()
 {
-    const std::string password = TrimPasswordText(Edt_NewPwd->text().toStdString());
-    const std::string check = TrimPasswordText(Edt_NewPwd2->text().toStdString());
+    const std::string password = TrimBlanksAndControls(Edt_NewPwd->text().toStdString());
+    const std::string check = TrimBlanksAndControls(Edt_NewPwd2->text().toStdString());
     if (password != check || password.empty()) {
         ShowMessage(this, QStringLiteral("请输入口令,新口令必须与校验口令相同,且不能为空！"), QStringLiteral("提示"),
                     MessageIcon::Warning);

@@ -94,11 +94,6 @@ ConfigLines Decoded(const RawLines& lines)
     return decoded;
 }
 
-bool IsBlankOrControl(char c)
-{
-    return static_cast<unsigned char>(c) <= 0x20;
-}
-
 } // namespace
 
 const std::string& ConfigFilePath()
@@ -173,13 +168,3 @@ bool NeedLogin(const std::string& path)
     return !StoredPassword(path).empty();
 }
 
-std::string TrimPasswordText(std::string_view text)
-{
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsBlankOrControl(text[first]))
-        ++first;
-    while (last > first && IsBlankOrControl(text[last - 1]))
-        --last;
-    return std::string(text.substr(first, last - first));
-}

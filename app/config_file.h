@@ -48,6 +48,3 @@ std::string StoredPassword(const std::string& path = ConfigFilePath());
 
 // The login gate: true when a password is set.
 bool NeedLogin(const std::string& path = ConfigFilePath());
-
-// A new password as it is stored: without leading and trailing blanks and control characters.
-std::string TrimPasswordText(std::string_view text);

@@ -84,3 +84,15 @@ std::size_t Gb18030Length(std::string_view text)
 {
     return IsAscii(text) ? text.size() : Utf8ToGb18030(text).size();
 }
+
+std::string TrimBlanksAndControls(std::string_view text)
+{
+    const auto isBlankOrControl = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && isBlankOrControl(text[begin]))
+        ++begin;
+    while (end > begin && isBlankOrControl(text[end - 1]))
+        --end;
+    return std::string(text.substr(begin, end - begin));
+}

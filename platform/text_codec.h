@@ -17,3 +17,7 @@ std::string Utf8ToGb18030(std::string_view text);
 
 // Length of a UTF-8 text in GBK bytes (the unit in which name lengths are counted).
 std::size_t Gb18030Length(std::string_view text);
+
+// The text without its leading and trailing characters of code 0x20 or below (blanks and
+// control characters); characters inside it are kept.
+std::string TrimBlanksAndControls(std::string_view text);

@@ -17,11 +17,6 @@ std::string DayBound(const QDate& day, const char* hourDigits)
     return text;
 }
 
-bool IsBlankOrControl(char c)
-{
-    return static_cast<unsigned char>(c) <= 0x20;
-}
-
 } // namespace
 
 std::string LowerBoundText(const QDate& firstDay)
@@ -37,17 +32,6 @@ std::string UpperBoundText(const QDate& lastDay)
 std::string SearchProgressText(const std::string& fileName)
 {
     return "正在检索文件:" + fileName;
-}
-
-std::string TrimBlanksAndControls(std::string_view text)
-{
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsBlankOrControl(text[begin]))
-        ++begin;
-    while (end > begin && IsBlankOrControl(text[end - 1]))
-        --end;
-    return std::string(text.substr(begin, end - begin));
 }
 
 SearchFilter::SearchFilter(const SearchCriteria& criteria)

@@ -60,9 +60,6 @@ private:
     std::string upperBound_; // GB18030
 };
 
-// Text with the leading and trailing characters of code 0x20 or below removed.
-std::string TrimBlanksAndControls(std::string_view text);
-
 enum class SearchOutcome {
     Searched,        // the folder was searched (possibly stopped early by the progress callback)
     FromAfterTo,     // refused: the first day lies after the last; no file was looked at

@@ -238,14 +238,4 @@ TEST_F(ConfigFileTest, UnwritableFileReportsCannotCreateAndKeepsTheOldContent)
     EXPECT_EQ(Bytes(), "D:\\\r\nsecret\r\n");
 }
 
-TEST(TrimPasswordTextTest, RemovesOuterBlanksAndControlCharactersOnly)
-{
-    EXPECT_EQ(TrimPasswordText("  pass word \t\r\n"), "pass word");
-    EXPECT_EQ(TrimPasswordText("\x01\x1F" "abc\x7F"), "abc\x7F");
-    EXPECT_EQ(TrimPasswordText("   "), "");
-    EXPECT_EQ(TrimPasswordText(""), "");
-    EXPECT_EQ(TrimPasswordText(" 密码 "), "密码");
-    EXPECT_EQ(TrimPasswordText("　密码　"), "　密码　");  // ideographic space is a character, kept
-}
-
 } // namespace

@@ -114,3 +114,13 @@ TEST(TextCodec, ThreadsConvertIndependently)
 }
 
 } // namespace
+
+TEST(TrimBlanksAndControlsTest, RemovesOuterBlanksAndControlCharactersOnly)
+{
+    EXPECT_EQ(TrimBlanksAndControls("  pass word \t\r\n"), "pass word");
+    EXPECT_EQ(TrimBlanksAndControls("\x01\x1F" "abc\x7F"), "abc\x7F");
+    EXPECT_EQ(TrimBlanksAndControls("   "), "");
+    EXPECT_EQ(TrimBlanksAndControls(""), "");
+    EXPECT_EQ(TrimBlanksAndControls(" 密码 "), "密码");
+    EXPECT_EQ(TrimBlanksAndControls("　密码　"), "　密码　");  // ideographic space is a character, kept
+}
