@@ -1,4 +1,5 @@
 #include "catalogue/catalogue_scan.h"
+#include "support/model_columns.h"
 #include "catalogue/recording_model.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
@@ -33,14 +34,6 @@ RecordingEntry Row(int number, const std::string& name)
     entry.texts[kColNumber] = std::to_string(number);
     entry.texts[kColFileName] = name;
     return entry;
-}
-
-std::vector<std::string> Column(const RecordingModel& model, int column)
-{
-    std::vector<std::string> texts;
-    for (const RecordingEntry& entry : model.entries())
-        texts.push_back(entry.texts[column]);
-    return texts;
 }
 
 // The main window's side of the detection cycle, played by a test: a card that can be

@@ -1,4 +1,5 @@
 #include "catalogue/recording_model.h"
+#include "support/model_columns.h"
 
 #include <QItemSelectionModel>
 #include <gtest/gtest.h>
@@ -14,14 +15,6 @@ RecordingEntry Row(const std::string& number, const std::string& name, const std
     RecordingEntry entry;
     entry.texts = {number, name, phone, mode, "2014年03月05日09时07分", duration, size, "/card/VOICE/" + name};
     return entry;
-}
-
-std::vector<std::string> Column(const RecordingModel& model, int column)
-{
-    std::vector<std::string> texts;
-    for (const RecordingEntry& entry : model.entries())
-        texts.push_back(entry.texts[column]);
-    return texts;
 }
 
 // Rows that exercise every rule of the comparison: case folding, prefixes, Chinese text,
