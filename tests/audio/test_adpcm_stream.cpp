@@ -1,0 +1,224 @@
+// Long recordings are decoded and written a run of blocks at a time. Every IMA ADPCM block
+// decodes on its own, so a recording must come out exactly as its pieces converted one by one,
+// wherever the runs happen to end; and a failure part way must never pass for a finished file.
+#include "audio/Adpcm.h"
+#include "support/audio_files.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <sys/resource.h>
+
+namespace {
+
+std::string NoiseBytes(std::size_t count, std::uint32_t seed)
+{
+    std::mt19937 generator(seed);
+    std::string bytes(count, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+std::uint32_t BlockBytes(const ImaFileSpec& spec)
+{
+    return ((spec.samplesPerBlock - 1) * spec.channels) / 2 + 4 * spec.channels;
+}
+
+// The "data" body of the converted file; fails the test when the conversion is refused.
+std::string ConvertedData(const TempFolder& folder, const std::string& file)
+{
+    const std::string inputPath = folder.Write("in.wav", file);
+    const std::string outputPath = folder.Path("out.wav");
+    std::string refusal;
+    EXPECT_TRUE(ConvertToPcmWave(outputPath, inputPath, &refusal)) << refusal;
+    const std::string output = TempFolder::Read(outputPath);
+    const std::string data = ChunkBody(output, "data");
+    EXPECT_EQ(output.size(), kWaveHeaderBytes + data.size()) << "sizes in the header do not match the samples";
+    return data;
+}
+
+std::size_t FilesIn(const std::string& folder)
+{
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        ++files;
+    return files;
+}
+
+// A read-only stream over bytes that ends, or fails with EIO, once `end` bytes have been read.
+struct BrokenSource {
+    const std::string* bytes = nullptr;
+    std::size_t position = 0;
+    std::size_t end = 0;
+    bool fails = false;
+};
+
+std::FILE* OpenBrokenSource(BrokenSource& source)
+{
+    cookie_io_functions_t calls{};
+    calls.read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
+        auto& source = *static_cast<BrokenSource*>(cookie);
+        if (source.position >= source.end) {
+            if (!source.fails)
+                return 0;
+            errno = EIO;
+            return -1;
+        }
+        const std::size_t count = std::min(size, source.end - source.position);
+        std::memcpy(buffer, source.bytes->data() + source.position, count);
+        source.position += count;
+        return static_cast<ssize_t>(count);
+    };
+    calls.seek = [](void* cookie, off64_t* offset, int whence) -> int {
+        auto& source = *static_cast<BrokenSource*>(cookie);
+        const off64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<off64_t>(source.position)
+                                                                          : static_cast<off64_t>(source.bytes->size());
+        if (base + *offset < 0)
+            return -1;
+        source.position = static_cast<std::size_t>(base + *offset);
+        *offset = base + *offset;
+        return 0;
+    };
+    return ::fopencookie(&source, "rb", calls);
+}
+
+// Holds the size limit for files this process writes, and ignores the signal that exceeding it
+// raises, so that writes beyond the limit fail with EFBIG as they do on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        savedSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, savedSignal_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*savedSignal_)(int) = SIG_DFL;
+};
+
+} // namespace
+
+TEST(AdpcmStream, LongRecordingsComeOutAsTheirPiecesConvertedOneByOne)
+{
+    TempFolder folder;
+    ImaFileSpec mono;
+    ImaFileSpec stereo;
+    stereo.channels = 2;
+    ImaFileSpec hugeStereoBlocks = stereo;
+    hugeStereoBlocks.samplesPerBlock = 65529;
+    ImaFileSpec tinyBlocks;
+    tinyBlocks.samplesPerBlock = 9;
+    const struct {
+        const char* name;
+        ImaFileSpec spec;
+        std::size_t blocks;
+    } layouts[] = {{"mono", mono, 2500}, {"stereo", stereo, 1300}, {"stereo blocks of 65529", hugeStereoBlocks, 11},
+                   {"mono blocks of 9", tinyBlocks, 150'000}};
+    for (const auto& layout : layouts) {
+        const std::uint32_t blockBytes = BlockBytes(layout.spec);
+        // Ends in a partial block that holds its headers and part of its groups.
+        const std::size_t tailBytes = std::min<std::size_t>(blockBytes - 1, 4 * layout.spec.channels + 20);
+        const std::string audio = NoiseBytes(layout.blocks * blockBytes + tailBytes, 11);
+        const std::string whole = ConvertedData(folder, MakeWaveFile(layout.spec, audio));
+        ASSERT_GT(whole.size(), 2u * 1024 * 1024) << layout.name;
+
+        const std::size_t pieceBytes = std::max<std::size_t>(1, layout.blocks / 7) * blockBytes;
+        std::string pieces;
+        for (std::size_t at = 0; at < audio.size(); at += pieceBytes)
+            pieces += ConvertedData(folder, MakeWaveFile(layout.spec, audio.substr(at, pieceBytes)));
+        ASSERT_EQ(whole.size(), pieces.size()) << layout.name;
+        EXPECT_TRUE(whole == pieces) << layout.name << ": first difference at byte "
+                                     << std::mismatch(whole.begin(), whole.end(), pieces.begin()).first - whole.begin();
+    }
+
+    ImaFileSpec pcm16;
+    pcm16.formatTag = 1;
+    pcm16.bitsPerSample = 16;
+    pcm16.channels = 2;
+    const std::string wide = NoiseBytes(3'000'000, 5);
+    EXPECT_TRUE(ConvertedData(folder, MakeWaveFile(pcm16, wide)) == wide) << "16-bit PCM";
+
+    ImaFileSpec pcm8 = pcm16;
+    pcm8.bitsPerSample = 8;
+    const std::string narrow = NoiseBytes(1'500'001, 7);
+    const std::vector<std::int16_t> converted = SamplesOf(ConvertedData(folder, MakeWaveFile(pcm8, narrow)));
+    ASSERT_EQ(converted.size(), narrow.size() - 1) << "8-bit PCM keeps whole sample pairs";
+    for (std::size_t i = 0; i < converted.size(); ++i) {
+        const auto expected = static_cast<std::int16_t>((static_cast<unsigned char>(narrow[i]) - 128) * 256);
+        ASSERT_EQ(converted[i], expected) << "8-bit PCM sample " << i;
+    }
+}
+
+TEST(AdpcmStream, FailedWritePartWayLeavesThePreviousOutputAndNoTemporaryFile)
+{
+    TempFolder folder;
+    const std::string inputPath = folder.Write("in.wav", MakeWaveFile(ImaFileSpec{}, NoiseBytes(3000 * 256, 3)));
+    const std::string outputPath = folder.Write("out.wav", "previous recording");
+    std::string refusal;
+    {
+        // The output would be about 3 MB: the first megabyte and a half is written, then the disk is "full".
+        const FileSizeLimit limit(1'500'000);
+        EXPECT_FALSE(ConvertToPcmWave(outputPath, inputPath, &refusal));
+    }
+    EXPECT_NE(refusal.find("cannot write " + outputPath), std::string::npos) << refusal;
+    EXPECT_EQ(TempFolder::Read(outputPath), "previous recording");
+    EXPECT_EQ(FilesIn(folder.path()), 2u) << "a temporary file was left behind";
+
+    // With room again the same conversion succeeds.
+    EXPECT_TRUE(ConvertToPcmWave(outputPath, inputPath, &refusal)) << refusal;
+    EXPECT_EQ(ReadWaveSamples(outputPath).size(), 3000u * 505);
+}
+
+TEST(AdpcmStream, ReadErrorIsRefusedWhileAFileEndingEarlyDecodesToSilence)
+{
+    const std::string file = MakeWaveFile(ImaFileSpec{}, NoiseBytes(3000 * 256, 9));
+    const std::size_t dataStart = file.size() - 3000 * 256;
+    std::string refusal;
+
+    BrokenSource intact{&file, 0, file.size(), false};
+    std::FILE* stream = OpenBrokenSource(intact);
+    ASSERT_NE(stream, nullptr);
+    const auto complete = DecodeRecording(stream, file.size(), refusal);
+    std::fclose(stream);
+    ASSERT_TRUE(complete) << refusal;
+    ASSERT_EQ(complete->size(), 3000u * 505);
+
+    // The file shrank after its size was taken: what it still holds decodes, the rest is silence.
+    BrokenSource shortened{&file, 0, dataStart + 2200 * 256, false};
+    stream = OpenBrokenSource(shortened);
+    const auto silenced = DecodeRecording(stream, file.size(), refusal);
+    std::fclose(stream);
+    ASSERT_TRUE(silenced) << refusal;
+    ASSERT_EQ(silenced->size(), complete->size());
+    EXPECT_TRUE(std::equal(complete->begin(), complete->begin() + 2200 * 505, silenced->begin()));
+    EXPECT_TRUE(std::all_of(silenced->begin() + 2200 * 505, silenced->end(), [](std::int16_t value) { return value == 0; }));
+
+    // A read error (a card pulled part way) is not silence: the decoding is refused.
+    for (const std::size_t failAt : {dataStart, dataStart + 100 * 256 + 7, dataStart + 2200 * 256}) {
+        BrokenSource failing{&file, 0, failAt, true};
+        stream = OpenBrokenSource(failing);
+        refusal.clear();
+        EXPECT_FALSE(DecodeRecording(stream, file.size(), refusal)) << "failing at byte " << failAt;
+        EXPECT_NE(refusal.find(std::strerror(EIO)), std::string::npos) << refusal;
+        std::fclose(stream);
+    }
+}
