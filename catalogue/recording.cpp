@@ -32,13 +32,13 @@ private:
     int fd_;
 };
 
-std::optional<std::uint32_t> ReadFileSize(const std::string& path)
+// Reads the header record of an open file; fails on fewer than 279 bytes.
+std::optional<RecordingHeader> ReadHeaderOf(const FileDescriptor& file)
 {
-    FileDescriptor file(path);
-    struct stat info {};
-    if (!file.ok() || ::fstat(file.get(), &info) != 0)
+    unsigned char bytes[kHeaderSize] = {};
+    if (!file.ok() || ::pread(file.get(), bytes, kHeaderSize, kHeaderOffset) != static_cast<ssize_t>(kHeaderSize))
         return std::nullopt;
-    return static_cast<std::uint32_t>(info.st_size); // the low 32 bits, as the lists have always shown them
+    return ParseRecordingHeader(bytes);
 }
 
 // The size as the recorder's software saw it: through a single-precision float.
@@ -64,13 +64,7 @@ RecordingHeader ParseRecordingHeader(const unsigned char (&bytes)[kHeaderSize])
 
 std::optional<RecordingHeader> ReadRecordingHeader(const std::string& path)
 {
-    FileDescriptor file(path);
-    if (!file.ok())
-        return std::nullopt;
-    unsigned char bytes[kHeaderSize] = {};
-    if (::pread(file.get(), bytes, kHeaderSize, kHeaderOffset) != static_cast<ssize_t>(kHeaderSize))
-        return std::nullopt;
-    return ParseRecordingHeader(bytes);
+    return ReadHeaderOf(FileDescriptor(path));
 }
 
 std::string PhoneText(const RecordingHeader& header)
@@ -136,22 +130,23 @@ const std::array<std::string, kColumnCount>& RecordingColumnTitles()
 std::optional<RecordingEntry> MakeRecordingEntry(const std::string& folder, const std::string& fileName,
                                                  int rowNumber)
 {
+    // Header and size come from one open of the file: the size is that of the file whose
+    // header was read, and a listing of tens of thousands of files makes one open per file.
     const std::string path = folder + fileName;
-    const std::optional<RecordingHeader> header = ReadRecordingHeader(path);
-    if (!header)
+    const FileDescriptor file(path);
+    const std::optional<RecordingHeader> header = ReadHeaderOf(file);
+    struct stat info {};
+    if (!header || ::fstat(file.get(), &info) != 0)
         return std::nullopt;
+    const auto size = static_cast<std::uint32_t>(info.st_size); // the low 32 bits, as the lists always showed
     RecordingEntry entry;
     entry.texts[kColNumber] = std::to_string(rowNumber);
     entry.texts[kColFileName] = fileName;
     entry.texts[kColPhone] = PhoneText(*header);
     entry.texts[kColMode] = ModeName(header->mode);
     entry.texts[kColStartTime] = StartTimeText(*header);
-    // A file that vanishes or is locked between the two opens keeps its row, with the
-    // duration and size left blank rather than shown as a made-up zero.
-    if (const std::optional<std::uint32_t> size = ReadFileSize(path)) {
-        entry.texts[kColDuration] = DurationText(*size);
-        entry.texts[kColSize] = SizeText(*size);
-    }
+    entry.texts[kColDuration] = DurationText(size);
+    entry.texts[kColSize] = SizeText(size);
     entry.texts[kColPath] = path;
     return entry;
 }

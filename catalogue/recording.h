@@ -68,7 +68,7 @@ struct RecordingEntry {
 const std::array<std::string, kColumnCount>& RecordingColumnTitles();
 
 // Builds the row for folder + fileName (folder ends with "/"), or nothing when the header
-// cannot be read. When the second open for the size fails, duration and size stay blank.
+// cannot be read.
 std::optional<RecordingEntry> MakeRecordingEntry(const std::string& folder, const std::string& fileName,
                                                  int rowNumber);
 
