@@ -27,9 +27,9 @@ std::string NoiseBytes(std::size_t count, std::uint32_t seed)
     return bytes;
 }
 
-std::uint32_t BlockBytes(const ImaFileSpec& spec)
+std::uint32_t BlockBytes(const ImaFileSpec& format)
 {
-    return ((spec.samplesPerBlock - 1) * spec.channels) / 2 + 4 * spec.channels;
+    return ((format.samplesPerBlock - 1) * format.channels) / 2 + 4 * format.channels;
 }
 
 // The "data" body of the converted file; fails the test when the conversion is refused.
@@ -129,22 +129,22 @@ TEST(AdpcmStream, LongRecordingsComeOutAsTheirPiecesConvertedOneByOne)
     tinyBlocks.samplesPerBlock = 9;
     const struct {
         const char* name;
-        ImaFileSpec spec;
+        ImaFileSpec format;
         std::size_t blocks;
     } layouts[] = {{"mono", mono, 2500}, {"stereo", stereo, 1300}, {"stereo blocks of 65529", hugeStereoBlocks, 11},
                    {"mono blocks of 9", tinyBlocks, 150'000}};
     for (const auto& layout : layouts) {
-        const std::uint32_t blockBytes = BlockBytes(layout.spec);
+        const std::uint32_t blockBytes = BlockBytes(layout.format);
         // Ends in a partial block that holds its headers and part of its groups.
-        const std::size_t tailBytes = std::min<std::size_t>(blockBytes - 1, 4 * layout.spec.channels + 20);
+        const std::size_t tailBytes = std::min<std::size_t>(blockBytes - 1, 4 * layout.format.channels + 20);
         const std::string audio = NoiseBytes(layout.blocks * blockBytes + tailBytes, 11);
-        const std::string whole = ConvertedData(folder, MakeWaveFile(layout.spec, audio));
+        const std::string whole = ConvertedData(folder, MakeWaveFile(layout.format, audio));
         ASSERT_GT(whole.size(), 2u * 1024 * 1024) << layout.name;
 
         const std::size_t pieceBytes = std::max<std::size_t>(1, layout.blocks / 7) * blockBytes;
         std::string pieces;
         for (std::size_t at = 0; at < audio.size(); at += pieceBytes)
-            pieces += ConvertedData(folder, MakeWaveFile(layout.spec, audio.substr(at, pieceBytes)));
+            pieces += ConvertedData(folder, MakeWaveFile(layout.format, audio.substr(at, pieceBytes)));
         ASSERT_EQ(whole.size(), pieces.size()) << layout.name;
         EXPECT_TRUE(whole == pieces) << layout.name << ": first difference at byte "
                                      << std::mismatch(whole.begin(), whole.end(), pieces.begin()).first - whole.begin();
