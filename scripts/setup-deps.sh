@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache
-  qt6-base-dev libsdl2-dev libxlsxwriter-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libsdl2-dev
+  libgtest-dev libgmock-dev
   fonts-noto-cjk xvfb xauth
   dosfstools mtools fusefat
   pulseaudio pulseaudio-utils sndfile-programs sox espeak-ng
