@@ -1,31 +1,64 @@
 #include "app/startup.h"
 
-#include "app/Unt_login.h"
-#include "app/Unt_public.h"
+#include "app/login_dialog.h"
+#include "platform/dialog_font.h"
+#include "platform/dialog_result.h"
+#include "platform/message_box.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QWidget>
 
 namespace {
 
 // Creates the login dialog, asks it whether a password is set, and shows it when one is.
-int PassLoginGate()
+// A configuration file that cannot be read is said in the error box and lets nobody in.
+bool PassLoginGate()
 {
-    TFrmLogin login;
-    return login.NeedLogin() ? login.exec() : ModalResult::Ok;
+    LoginDialog login;
+    const Result<bool> needed = login.NeedLogin();
+    if (!needed) {
+        ShowErrorBox(nullptr, needed.error());
+        return false;
+    }
+    return !*needed || login.exec() == ToDialogCode(DialogResult::Ok);
+}
+
+QString TextOf(const std::exception& error)
+{
+    return QString::fromUtf8(error.what());
 }
 
 } // namespace
 
-SdvoiceApplication::SdvoiceApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+void InstallChineseTranslations()
+{
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    QLocale::setDefault(chinese);
+    static QTranslator* translator = nullptr;
+    if (translator != nullptr)
+        return;
+    translator = new QTranslator(qApp);
+    // Without the translations package the texts stay in English, which is no reason to stop.
+    if (translator->load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+}
+
+SdvoiceApplication::SdvoiceApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    InstallChineseTranslations();
+}
 
 bool SdvoiceApplication::notify(QObject* receiver, QEvent* event)
 {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& error) {
-        ShowExceptionBox(activeWindow(), error);
+        ShowErrorBox(activeWindow(), TextOf(error));
     } catch (...) {
-        ShowExceptionBox(activeWindow(), QString());
+        ShowErrorBox(activeWindow(), QString());
     }
     return false;
 }
@@ -35,14 +68,14 @@ int RunStartup(QApplication& application, const MainWindowFactory& createMainWin
     try {
         InstallFontSubstitutions();
         const std::unique_ptr<QWidget> mainWindow = createMainWindow();
-        if (PassLoginGate() == ModalResult::Ok) {
+        if (PassLoginGate()) {
             mainWindow->show();
             application.exec();
         }
     } catch (const std::exception& error) {
-        ShowExceptionBox(nullptr, error);
+        ShowErrorBox(nullptr, TextOf(error));
     } catch (...) {
-        ShowExceptionBox(nullptr, QString());
+        ShowErrorBox(nullptr, QString());
     }
     return 0;
 }

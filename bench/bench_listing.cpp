@@ -5,7 +5,7 @@
 //   bench_listing [COUNT [FOLDER]]   (default 20000 recordings in a fresh folder under /tmp,
 //                                     removed at the end; a FOLDER given is filled once and kept)
 
-#include "catalogue/Unt_main.h"
+#include "app/main_window.h"
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/recording_model.h"
 #include "tools/sample_maker.h"
@@ -83,12 +83,12 @@ int main(int argc, char** argv)
     const double baselineMs = BaselineMilliseconds(folder, &baselineRecords);
     const double listMs = MillisecondsOf([&] { rows = ListRecordings(folder).size(); });
 
-    TFrmMain window;
+    MainWindow window;
     window.SetDriveFinder([&folder] { return std::optional<std::string>(folder); });
     window.show();
     QCoreApplication::processEvents();
-    const double windowMs = MillisecondsOf([&] { window.IDTIMERTimer(); });
-    const int windowRows = window.voiceModel->rowCount();
+    const double windowMs = MillisecondsOf([&] { window.ScanDevice(); });
+    const int windowRows = window.recordingModel().rowCount();
 
     std::printf("baseline_list:        %8.1f ms  (%ld records)\n", baselineMs, baselineRecords);
     std::printf("ListRecordings:       %8.1f ms  (%zu rows)\n", listMs, rows);

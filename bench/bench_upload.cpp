@@ -37,7 +37,7 @@ UploadWindow QuietWindow()
     window.setProgressVisible = [](bool) {};
     window.setCommandButtonsEnabled = [](bool) {};
     window.processEvents = [] { QCoreApplication::processEvents(); };
-    window.askOverwrite = [](const std::string&) { return int(kAnswerYes); };
+    window.askOverwrite = [](const std::string&) { return DialogResult::Yes; };
     window.showWarning = [](const std::string& text, const std::string&) { std::printf("message: %s\n", text.c_str()); };
     return window;
 }

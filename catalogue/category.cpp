@@ -9,19 +9,20 @@ namespace {
 // The start time up to and including "日": 14 bytes in GBK.
 constexpr std::size_t kDatePartBytes = 14;
 
-bool RowMatches(const RecordingEntry& row, int categoryKind, const std::string& criterionBytes)
+bool RowMatches(const RecordingEntry& row, CategoryKind kind, const std::string& criterionBytes)
 {
-    switch (categoryKind) {
-    case kCategoryDate:
+    switch (kind) {
+    case CategoryKind::Date:
         return !row.startTime().empty()
                && Utf8ToGb18030(row.startTime()).substr(0, kDatePartBytes) == criterionBytes;
-    case kCategoryPhone:
+    case CategoryKind::Phone:
         return Utf8ToGb18030(row.phone()) == criterionBytes;
-    case kCategoryMode:
+    case CategoryKind::Mode:
         return Utf8ToGb18030(row.mode()) == criterionBytes;
-    default:
-        return false;
+    case CategoryKind::None:
+        break;
     }
+    return false;
 }
 
 } // namespace
@@ -33,13 +34,13 @@ std::string DateCriterionText(int year, int month, int day)
     return text;
 }
 
-std::vector<std::string> CollectByCategory(const std::vector<RecordingEntry>& rows, int categoryKind,
-                                           const std::string& categoryText)
+std::vector<std::string> CollectByCategory(const std::vector<RecordingEntry>& rows, CategoryKind kind,
+                                           const std::string& text)
 {
-    const std::string criterionBytes = Utf8ToGb18030(categoryText);
+    const std::string criterionBytes = Utf8ToGb18030(text);
     std::vector<std::string> names;
     for (const RecordingEntry& row : rows) {
-        if (RowMatches(row, categoryKind, criterionBytes))
+        if (RowMatches(row, kind, criterionBytes))
             names.push_back(row.fileName());
     }
     return names;

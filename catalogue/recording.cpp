@@ -1,6 +1,7 @@
 #include "catalogue/recording.h"
 
 #include "platform/text_codec.h"
+#include "platform/unique_fd.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,33 +11,18 @@
 
 namespace {
 
-// Closes a POSIX file descriptor when it goes out of scope. Opened without blocking: a pipe
-// named like a recording would otherwise wait for a writer forever; reads from it then fail.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    bool ok() const { return fd_ >= 0; }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+// Opened without blocking: a pipe named like a recording would otherwise wait for a writer
+// forever; reads from it then fail.
+UniqueFd OpenRecording(const std::string& path)
+{
+    return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+}
 
 // Reads the header record of an open file; fails on fewer than 279 bytes.
-std::optional<RecordingHeader> ReadHeaderOf(const FileDescriptor& file)
+std::optional<RecordingHeader> ReadHeaderOf(const UniqueFd& file)
 {
     unsigned char bytes[kHeaderSize] = {};
-    if (!file.ok() || ::pread(file.get(), bytes, kHeaderSize, kHeaderOffset) != static_cast<ssize_t>(kHeaderSize))
+    if (!file.valid() || ::pread(file.get(), bytes, kHeaderSize, kHeaderOffset) != static_cast<ssize_t>(kHeaderSize))
         return std::nullopt;
     return ParseRecordingHeader(bytes);
 }
@@ -64,7 +50,7 @@ RecordingHeader ParseRecordingHeader(const unsigned char (&bytes)[kHeaderSize])
 
 std::optional<RecordingHeader> ReadRecordingHeader(const std::string& path)
 {
-    return ReadHeaderOf(FileDescriptor(path));
+    return ReadHeaderOf(OpenRecording(path));
 }
 
 std::string PhoneText(const RecordingHeader& header)
@@ -133,7 +119,7 @@ std::optional<RecordingEntry> MakeRecordingEntry(const std::string& folder, cons
     // Header and size come from one open of the file: the size is that of the file whose
     // header was read, and a listing of tens of thousands of files makes one open per file.
     const std::string path = folder + fileName;
-    const FileDescriptor file(path);
+    const UniqueFd file = OpenRecording(path);
     const std::optional<RecordingHeader> header = ReadHeaderOf(file);
     struct stat info {};
     if (!header || ::fstat(file.get(), &info) != 0)

@@ -1,5 +1,7 @@
 #include "catalogue/recording_model.h"
 
+#include "platform/qt_text.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -25,16 +27,18 @@ int RecordingModel::columnCount(const QModelIndex& parent) const
 
 QVariant RecordingModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= kColumnCount)
+    // The tooltip shows the whole text where a narrow column elides it (the path above all).
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() || index.row() >= rowCount()
+        || index.column() >= kColumnCount)
         return {};
-    return QString::fromStdString(rows_[static_cast<std::size_t>(index.row())].texts[index.column()]);
+    return ToQString(rows_[static_cast<std::size_t>(index.row())].texts[index.column()]);
 }
 
 QVariant RecordingModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount)
         return {};
-    return QString::fromStdString(RecordingColumnTitles()[section]);
+    return ToQString(RecordingColumnTitles()[section]);
 }
 
 Qt::ItemFlags RecordingModel::flags(const QModelIndex& index) const

@@ -8,6 +8,8 @@ namespace {
 
 // Each pending copy holds an open descriptor; a batch also bounds what a power cut can undo.
 constexpr std::size_t kMaxPendingCopies = 100;
+// What the progress bar shows as done is in the archive at most this much later.
+constexpr std::chrono::seconds kMaxCommitDelay{1};
 
 // A target that cannot be inspected counts as absent and is copied without a question.
 bool TargetExists(const std::string& target)
@@ -16,10 +18,22 @@ bool TargetExists(const std::string& target)
     return ::lstat(target.c_str(), &info) == 0;
 }
 
+// A folder of the target's name cannot be replaced by a file: the copy fails at once instead
+// of when its batch is renamed into place.
+bool FolderInTheWay(const std::string& target)
+{
+    struct stat info {};
+    return ::lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string FileNameOf(const std::string& path)
+{
+    return std::filesystem::path(path).filename().string();
+}
+
 } // namespace
 
-std::vector<std::string> CollectSelectedFiles(const std::vector<RecordingEntry>& rows,
-                                              std::vector<int> selectedRows)
+std::vector<std::string> CollectSelectedFiles(const std::vector<RecordingEntry>& rows, std::vector<int> selectedRows)
 {
     std::sort(selectedRows.begin(), selectedRows.end());
     selectedRows.erase(std::unique(selectedRows.begin(), selectedRows.end()), selectedRows.end());
@@ -55,9 +69,15 @@ bool CreateUploadFolder(const std::string& path)
     return !error && std::filesystem::is_directory(path, error);
 }
 
-Uploader::Uploader(UploadWindow window, TempCopyCall copy) : window_(std::move(window))
+Uploader::Uploader(UploadWindow window, TempCopyCall copy)
+    : window_(std::move(window)), clock_([] { return std::chrono::steady_clock::now(); })
 {
     SetCopyCall(std::move(copy));
+}
+
+void Uploader::SetClock(Clock clock)
+{
+    clock_ = std::move(clock);
 }
 
 void Uploader::SetCopyCall(TempCopyCall copy)
@@ -82,7 +102,8 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
     window_.setProgressMaximum(static_cast<int>(names.size()));
     window_.setProgressVisible(true);
     window_.setCommandButtonsEnabled(false);
-    overwriteAnswer_ = kAnswerNone;
+    overwriteAnswer_.reset();
+    lastCommit_ = clock_();
     window_.processEvents();
 
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -104,31 +125,33 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
         if (step == Step::Skip)
             continue;
         if (!CopyOne(devicePath + name, target)) {
-            CommitPending(); // the files copied before this one stay
+            (void)CommitPending(); // the files copied before this one stay
             ReportFailure();
             break;
         }
+        if (!CommitWhenDue())
+            break;
     }
-    if (!CommitPending())
-        ReportFailure();
+    if (const Result<void> committed = CommitPending(); !committed)
+        ReportFailure(committed.error().path);
     Finish(rememberedPanelText);
 }
 
 Uploader::Step Uploader::DecideOverwrite(const std::string& name, const std::string& target)
 {
-    if (overwriteAnswer_ == kAnswerYesToAll || !TargetExists(target))
+    if (overwriteAnswer_ == DialogResult::YesToAll || !TargetExists(target))
         return Step::Copy;
     // The folder shows every file reported as copied while the user looks at the question.
-    if (!CommitPending()) {
-        ReportFailure();
+    if (const Result<void> committed = CommitPending(); !committed) {
+        ReportFailure(committed.error().path);
         return Step::EndRun;
     }
     window_.setPanelVisible(false);
     overwriteAnswer_ = window_.askOverwrite(name);
     window_.setPanelVisible(true);
-    if (overwriteAnswer_ == kAnswerCancel)
+    if (overwriteAnswer_ == DialogResult::NoToAll)
         return Step::EndRun;
-    if (overwriteAnswer_ == kAnswerNo)
+    if (overwriteAnswer_ == DialogResult::No)
         return Step::Skip;
     return Step::Copy;
 }
@@ -136,27 +159,42 @@ Uploader::Step Uploader::DecideOverwrite(const std::string& name, const std::str
 bool Uploader::CopyOne(const std::string& source, const std::string& target)
 {
     TempFile temp;
-    lastCopyOk_ = !target.empty() && copy_(source, target, temp).ok;
+    lastCopyOk_ = !target.empty() && !FolderInTheWay(target) && copy_(source, target, temp).has_value();
     if (lastCopyOk_)
         pending_.push_back({std::move(temp), target});
-    if (pending_.size() >= kMaxPendingCopies)
-        return CommitPending();
     return lastCopyOk_;
 }
 
-bool Uploader::CommitPending()
+// Renames the batch into place once it holds 100 copies or a second has passed since the last
+// commit. A failure ends the run at once with a message that names the file.
+bool Uploader::CommitWhenDue()
 {
-    if (pending_.empty() || CommitTempFiles(pending_))
+    if (pending_.size() < kMaxPendingCopies && clock_() - lastCommit_ < kMaxCommitDelay)
         return true;
-    lastCopyOk_ = false;
-    return false;
+    const Result<void> committed = CommitPending();
+    if (!committed)
+        ReportFailure(committed.error().path);
+    return committed.has_value();
 }
 
-void Uploader::ReportFailure()
+Result<void> Uploader::CommitPending()
+{
+    lastCommit_ = clock_();
+    if (pending_.empty())
+        return {};
+    Result<void> committed = CommitTempFiles(pending_);
+    if (!committed)
+        lastCopyOk_ = false;
+    return committed;
+}
+
+void Uploader::ReportFailure(const std::string& failedPath)
 {
     lastCopyOk_ = false;
     window_.setPanelVisible(false);
-    window_.showWarning(kUploadFailedText, kUploadCaption);
+    const std::string text = failedPath.empty() ? kUploadFailedText
+                                                : kUploadFailedText + ("\n" + FileNameOf(failedPath));
+    window_.showWarning(text, kUploadCaption);
 }
 
 void Uploader::Finish(const std::string& rememberedPanelText)

@@ -2,28 +2,23 @@
 
 #include "catalogue/recording.h"
 #include "platform/atomic_file.h"
+#include "platform/dialog_result.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 // Copying recordings from the card into the upload folder. The run knows nothing about
 // windows: the main window hands in what it needs to show as callbacks.
 
-// Result codes of the overwrite question.
-enum OverwriteAnswer : int {
-    kAnswerNone = 0,
-    kAnswerClosed = 2,   // title-bar close: replaces this file, as "是" does
-    kAnswerYes = 6,
-    kAnswerNo = 7,
-    kAnswerCancel = 9,   // "取消": ends the run
-    kAnswerYesToAll = 10,
-};
+// The answers of the overwrite question: Yes ("是") and Cancel (the title-bar close) replace this
+// file, YesToAll ("全部") every later one too, No ("否") skips this file, NoToAll ("取消") ends the run.
 
 // File names of the rows at selectedRows (any order, duplicates allowed), top to bottom.
-std::vector<std::string> CollectSelectedFiles(const std::vector<RecordingEntry>& rows,
-                                              std::vector<int> selectedRows);
+std::vector<std::string> CollectSelectedFiles(const std::vector<RecordingEntry>& rows, std::vector<int> selectedRows);
 // File names of all rows, top to bottom.
 std::vector<std::string> CollectAllFiles(const std::vector<RecordingEntry>& rows);
 
@@ -46,14 +41,14 @@ struct UploadWindow {
     // The six buttons "删除记录", "上传路径", "上传所选", "分类上传", "全部上传", "系统退出".
     std::function<void(bool)> setCommandButtonsEnabled;
     std::function<void()> processEvents;
-    // Asks whether to replace an existing file; returns an OverwriteAnswer.
-    std::function<int(const std::string& fileName)> askOverwrite;
+    // Asks whether to replace an existing file.
+    std::function<DialogResult(const std::string& fileName)> askOverwrite;
     // A message box with the warning icon.
     std::function<void(const std::string& text, const std::string& caption)> showWarning;
 };
 
 // Copies source into a temporary file beside target, not yet flushed nor renamed.
-using TempCopyCall = std::function<FileError(const std::string& source, const std::string& target, TempFile& temp)>;
+using TempCopyCall = std::function<Result<void>(const std::string& source, const std::string& target, TempFile& temp)>;
 
 inline constexpr const char* kUploadingText = "正在上传文件...";
 inline constexpr const char* kUploadingFilePrefix = "正在上传文件:";
@@ -74,6 +69,9 @@ public:
     void RequestStop() { stopRequested_ = true; }
     // Replaces the copy of one file (tests make copies fail or click during them).
     void SetCopyCall(TempCopyCall copy);
+    // Replaces the clock that decides when copies are renamed into place (tests).
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    void SetClock(Clock clock);
 
     bool running() const { return running_; }
     // Outcome of the last copy of the latest run; false when that run copied nothing.
@@ -83,17 +81,21 @@ private:
     enum class Step { Copy, Skip, EndRun };
     Step DecideOverwrite(const std::string& name, const std::string& target);
     bool CopyOne(const std::string& source, const std::string& target);
-    bool CommitPending();
-    void ReportFailure();
+    bool CommitWhenDue();
+    Result<void> CommitPending();
+    // The failure message; a failure found when a batch was renamed into place names its file.
+    void ReportFailure(const std::string& failedPath = {});
     void Finish(const std::string& rememberedPanelText);
 
     UploadWindow window_;
     TempCopyCall copy_;
+    Clock clock_;
+    std::chrono::steady_clock::time_point lastCommit_;
     // Copies made but not yet renamed over their targets: they are flushed together, which
     // costs one flush per batch instead of one per file.
     std::vector<PendingCopy> pending_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> running_{false};
     bool lastCopyOk_ = false;
-    int overwriteAnswer_ = kAnswerNone;
+    std::optional<DialogResult> overwriteAnswer_;
 };

@@ -1,5 +1,7 @@
 #include "platform/atomic_file.h"
 
+#include "platform/unique_fd.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -10,9 +12,9 @@
 
 namespace {
 
-FileError Failure(int error, const std::string& what)
+Failure SystemFailure(int error, const std::string& what, const std::string& path = {})
 {
-    return FileError{false, error, what + ": " + std::strerror(error)};
+    return Failure{what + ": " + std::strerror(error), error, path};
 }
 
 std::string FolderOf(const std::string& path)
@@ -32,11 +34,9 @@ std::string NameOf(const std::string& path)
 // Makes the rename itself durable; a folder that cannot be synced is not an error.
 void SyncFolder(const std::string& folder)
 {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid())
+        ::fsync(fd.get());
 }
 
 } // namespace
@@ -64,106 +64,102 @@ void DiscardTempFile(TempFile& temp)
     temp = TempFile{};
 }
 
-FileError CommitTempFile(TempFile& temp, const std::string& target, Flush flush)
+Result<void> CommitTempFile(TempFile& temp, const std::string& target, Flush flush)
 {
     if (flush == Flush::ToDisk && ::fdatasync(temp.fd) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
-        return Failure(error, "cannot flush " + target);
+        return SystemFailure(error, "cannot flush " + target);
     }
     const int fd = temp.fd;
     temp.fd = -1;
     if (::close(fd) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
-        return Failure(error, "cannot write " + target);
+        return SystemFailure(error, "cannot write " + target);
     }
     if (::rename(temp.path.c_str(), target.c_str()) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
-        return Failure(error, "cannot replace " + target);
+        return SystemFailure(error, "cannot replace " + target);
     }
     temp = TempFile{};
     if (flush == Flush::ToDisk)
         SyncFolder(FolderOf(target));
-    return FileError{};
+    return {};
 }
 
-FileError WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode, bool forceMode)
+Result<void> WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode, bool forceMode)
 {
     struct stat existing {};
     if (!forceMode && ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
         mode = existing.st_mode & 07777;
     TempFile temp = CreateTempFileBeside(path, mode);
     if (temp.fd < 0)
-        return Failure(errno, "cannot create " + path);
+        return SystemFailure(errno, "cannot create " + path);
     if (!WriteAllBytes(temp.fd, bytes.data(), bytes.size())) {
         const int error = errno;
         DiscardTempFile(temp);
-        return Failure(error, "cannot write " + path);
+        return SystemFailure(error, "cannot write " + path);
     }
     return CommitTempFile(temp, path);
 }
 
-FileError CopyFileAtomically(const std::string& source, const std::string& target)
+Result<void> CopyFileAtomically(const std::string& source, const std::string& target)
 {
     return CopyFileAtomicallyWith(source, target, ::read);
 }
 
-FileError CopyFileAtomicallyWith(const std::string& source, const std::string& target, const ReadCall& readCall)
+Result<void> CopyFileAtomicallyWith(const std::string& source, const std::string& target, const ReadCall& readCall)
 {
     TempFile temp;
-    const FileError copied = CopyToTempFile(source, target, temp, readCall);
+    Result<void> copied = CopyToTempFile(source, target, temp, readCall);
     if (!copied)
         return copied;
     return CommitTempFile(temp, target);
 }
 
-FileError CopyToTempFile(const std::string& source, const std::string& target, TempFile& temp,
+Result<void> CopyToTempFile(const std::string& source, const std::string& target, TempFile& temp,
                          const ReadCall& readCall)
 {
     // Not blocking: a pipe named like a recording must fail here, not wait for a writer.
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (in < 0)
-        return Failure(errno, "cannot open " + source);
+    const UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!in.valid())
+        return SystemFailure(errno, "cannot open " + source);
     struct stat info {};
-    const int statError = ::fstat(in, &info) != 0 ? errno : 0;
+    const int statError = ::fstat(in.get(), &info) != 0 ? errno : 0;
     if (statError != 0 || !S_ISREG(info.st_mode)) {
         const int error = statError != 0 ? statError : S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        ::close(in);
-        return Failure(error, "cannot read " + source);
+        return SystemFailure(error, "cannot read " + source);
     }
-    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     temp = CreateTempFileBeside(target, info.st_mode & 0777);
     if (temp.fd < 0) {
         const int error = errno;
-        ::close(in);
-        return Failure(error, "cannot create a file in the folder of " + target);
+        return SystemFailure(error, "cannot create a file in the folder of " + target);
     }
     static constexpr std::size_t kBlock = 1 << 20;
     std::vector<char> buffer(kBlock);
     for (;;) {
-        const ssize_t got = readCall(in, buffer.data(), kBlock);
+        const ssize_t got = readCall(in.get(), buffer.data(), kBlock);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 || (got > 0 && !WriteAllBytes(temp.fd, buffer.data(), static_cast<std::size_t>(got)))) {
             const int error = errno;
-            ::close(in);
             DiscardTempFile(temp);
-            return Failure(error, "cannot copy " + source + " to " + target);
+            return SystemFailure(error, "cannot copy " + source + " to " + target);
         }
         if (got == 0)
             break;
     }
-    ::close(in);
     const timespec times[2] = {info.st_atim, info.st_mtim};
     ::futimens(temp.fd, times);
-    return FileError{};
+    return {};
 }
 
-FileError CommitTempFiles(std::vector<PendingCopy>& pending)
+Result<void> CommitTempFiles(std::vector<PendingCopy>& pending)
 {
-    FileError result;
+    Result<void> result;
     // One sync of the file system writes every copy back at once and reports any write-back
     // error since the copies were made; only when it fails is each copy flushed on its own.
     const bool allFlushed = !pending.empty() && ::syncfs(pending.front().temp.fd) == 0;
@@ -174,14 +170,14 @@ FileError CommitTempFiles(std::vector<PendingCopy>& pending)
             const int error = errno;
             copy.temp.fd = -1;
             DiscardTempFile(copy.temp);
-            result = Failure(error, "cannot write " + copy.target);
+            result = SystemFailure(error, "cannot write " + copy.target, copy.target);
             break;
         }
         copy.temp.fd = -1;
         if (::rename(copy.temp.path.c_str(), copy.target.c_str()) != 0) {
             const int error = errno;
             DiscardTempFile(copy.temp);
-            result = Failure(error, "cannot replace " + copy.target);
+            result = SystemFailure(error, "cannot replace " + copy.target, copy.target);
             break;
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -12,26 +14,19 @@
 // target's own folder, is flushed to disk, and only then renamed over the target. A failure
 // at any step removes the temporary file and leaves an existing target as it was.
 
-struct FileError {
-    bool ok = true;
-    int error = 0;          // errno of the failing step
-    std::string message;    // what failed, for a clear message to the user
-    explicit operator bool() const { return ok; }
-};
-
 // Writes bytes to path. A symbolic link at path is replaced, never followed.
 // mode applies to a newly made file; an existing file keeps its permission bits
 // unless forceMode is set (the configuration file must stay private).
-FileError WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode = 0644,
+Result<void> WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode = 0644,
                               bool forceMode = false);
 
 // Copies source to target in the same way and gives the copy the source's modification
 // time. Reads in large blocks; a source that fails part way leaves no trace at the target.
-FileError CopyFileAtomically(const std::string& source, const std::string& target);
+Result<void> CopyFileAtomically(const std::string& source, const std::string& target);
 // The same copy with the read call supplied by the caller (same contract as ::read), so that
 // tests can make a source fail part way as a pulled card does.
 using ReadCall = std::function<ssize_t(int fd, void* buffer, std::size_t size)>;
-FileError CopyFileAtomicallyWith(const std::string& source, const std::string& target, const ReadCall& readCall);
+Result<void> CopyFileAtomicallyWith(const std::string& source, const std::string& target, const ReadCall& readCall);
 
 // Creates a temporary file next to path (same folder), returning its descriptor and name;
 // fd is -1 on failure. Used by writers that stream large outputs.
@@ -46,7 +41,7 @@ TempFile CreateTempFileBeside(const std::string& path, mode_t mode);
 enum class Flush { ToDisk, LeaveToSystem };
 // Flushes (unless told otherwise) and closes temp, then renames it over target; removes temp
 // on any failure.
-FileError CommitTempFile(TempFile& temp, const std::string& target, Flush flush = Flush::ToDisk);
+Result<void> CommitTempFile(TempFile& temp, const std::string& target, Flush flush = Flush::ToDisk);
 // Closes and removes temp (after a failed write).
 void DiscardTempFile(TempFile& temp);
 
@@ -54,7 +49,7 @@ void DiscardTempFile(TempFile& temp);
 // modification time into a temporary file beside target (not flushed, nothing renamed; on
 // failure no temporary file is left), and CommitTempFiles flushes a batch of them together
 // and only then renames each over its target.
-FileError CopyToTempFile(const std::string& source, const std::string& target, TempFile& temp,
+Result<void> CopyToTempFile(const std::string& source, const std::string& target, TempFile& temp,
                          const ReadCall& readCall = ::read);
 
 struct PendingCopy {
@@ -62,9 +57,10 @@ struct PendingCopy {
     std::string target;
 };
 // Flushes the pending copies (temporary files of one folder) with one file-system sync, then
-// renames each over its target in order. At the first failure that copy and every later one are removed, the ones before it
-// stay in place. pending is empty afterwards.
-FileError CommitTempFiles(std::vector<PendingCopy>& pending);
+// renames each over its target in order. At the first failure that copy and every later one are
+// removed, the ones before it stay in place; the failure's path is that copy's target. pending is
+// empty afterwards.
+Result<void> CommitTempFiles(std::vector<PendingCopy>& pending);
 
 // Writes all size bytes to fd, retrying short and interrupted writes; false on an error.
 bool WriteAllBytes(int fd, const void* bytes, std::size_t size);

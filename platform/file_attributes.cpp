@@ -1,5 +1,6 @@
 #include "platform/file_attributes.h"
 #include "platform/file_attributes_at.h"
+#include "platform/unique_fd.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -15,13 +16,11 @@ namespace {
 // driver does not answer. Windows reports a file without any bit as "normal" (0x80).
 bool ReadFatAttributes(int dirFd, const char* name, std::uint32_t& attributes)
 {
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    const UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    if (!fd.valid())
         return false;
     __u32 dosAttributes = 0;
-    const bool answered = ::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &dosAttributes) == 0;
-    ::close(fd);
-    if (!answered)
+    if (::ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &dosAttributes) != 0)
         return false;
     attributes = dosAttributes == 0 ? kAttrNormal : dosAttributes;
     return true;
@@ -102,10 +101,8 @@ std::uint32_t FileAttributes(const std::string& path)
     std::string folder;
     std::string name;
     SplitPath(path, folder, name);
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
+    const UniqueFd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd.valid())
         return kInvalidAttributes;
-    const std::uint32_t attributes = FileAttributesAt(dirFd, name.c_str(), IsFatVolume(dirFd));
-    ::close(dirFd);
-    return attributes;
+    return FileAttributesAt(dirFd.get(), name.c_str(), IsFatVolume(dirFd.get()));
 }

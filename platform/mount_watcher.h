@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/unique_fd.h"
+
 #include <string>
 
 // Notices mounts and unmounts: the mount table file wakes poll() with POLLPRI on every
@@ -8,17 +10,14 @@
 class MountWatcher {
 public:
     explicit MountWatcher(const std::string& mountInfoPath = "/proc/self/mountinfo");
-    ~MountWatcher();
-    MountWatcher(const MountWatcher&) = delete;
-    MountWatcher& operator=(const MountWatcher&) = delete;
 
-    bool valid() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
+    bool valid() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
     // Re-reads the table so that the next change wakes poll() again.
     void Acknowledge();
     // Waits up to timeoutMs for a change; true when one came (for tests and tools).
     bool WaitForChange(int timeoutMs);
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
 };

@@ -44,16 +44,16 @@ TEST(Category, ByDayTakesEveryTimeOfThatDayAndNothingOutsideTheCentury)
         Row("VOC00006.WAV", "6", 'B', -1, 1, 1, 12, 0),   // "20-1年..."
         Row("VOC00007.WAV", "7", 'B', 14, 13, 5, 12, 0),
     };
-    EXPECT_EQ(CollectByCategory(rows, kCategoryDate, DateCriterionText(2014, 3, 5)),
+    EXPECT_EQ(CollectByCategory(rows, CategoryKind::Date, DateCriterionText(2014, 3, 5)),
               (Names{"VOC00001.WAV", "VOC00003.WAV"}));
-    EXPECT_EQ(CollectByCategory(rows, kCategoryDate, DateCriterionText(2099, 12, 31)), Names{"VOC00004.WAV"});
-    EXPECT_TRUE(CollectByCategory(rows, kCategoryDate, DateCriterionText(2100, 1, 1)).empty());
-    EXPECT_TRUE(CollectByCategory(rows, kCategoryDate, DateCriterionText(1999, 1, 1)).empty());
-    EXPECT_TRUE(CollectByCategory(rows, kCategoryDate, DateCriterionText(2014, 3, 7)).empty());
+    EXPECT_EQ(CollectByCategory(rows, CategoryKind::Date, DateCriterionText(2099, 12, 31)), Names{"VOC00004.WAV"});
+    EXPECT_TRUE(CollectByCategory(rows, CategoryKind::Date, DateCriterionText(2100, 1, 1)).empty());
+    EXPECT_TRUE(CollectByCategory(rows, CategoryKind::Date, DateCriterionText(1999, 1, 1)).empty());
+    EXPECT_TRUE(CollectByCategory(rows, CategoryKind::Date, DateCriterionText(2014, 3, 7)).empty());
 
     RecordingEntry noTime = rows[0];
     noTime.texts[kColStartTime].clear();
-    EXPECT_TRUE(CollectByCategory({noTime}, kCategoryDate, "").empty());
+    EXPECT_TRUE(CollectByCategory({noTime}, CategoryKind::Date, "").empty());
 }
 
 TEST(Category, ByPhoneComparesTheWholeTextExactly)
@@ -65,11 +65,11 @@ TEST(Category, ByPhoneComparesTheWholeTextExactly)
         Row("VOC00004.WAV", "138001380001", 'L', 14, 3, 5, 1, 0),
         Row("VOC00005.WAV", "", 'X', 14, 3, 5, 1, 0),
     };
-    EXPECT_EQ(CollectByCategory(rows, kCategoryPhone, "13800138000"), (Names{"VOC00001.WAV", "VOC00003.WAV"}));
-    EXPECT_EQ(CollectByCategory(rows, kCategoryPhone, ""), (Names{"VOC00002.WAV", "VOC00005.WAV"}));
-    EXPECT_TRUE(CollectByCategory(rows, kCategoryPhone, "1380013").empty());
-    EXPECT_TRUE(CollectByCategory(rows, kCategoryPhone, " 13800138000").empty());
-    EXPECT_TRUE(CollectByCategory(rows, kCategoryPhone, "13800138000 ").empty());
+    EXPECT_EQ(CollectByCategory(rows, CategoryKind::Phone, "13800138000"), (Names{"VOC00001.WAV", "VOC00003.WAV"}));
+    EXPECT_EQ(CollectByCategory(rows, CategoryKind::Phone, ""), (Names{"VOC00002.WAV", "VOC00005.WAV"}));
+    EXPECT_TRUE(CollectByCategory(rows, CategoryKind::Phone, "1380013").empty());
+    EXPECT_TRUE(CollectByCategory(rows, CategoryKind::Phone, " 13800138000").empty());
+    EXPECT_TRUE(CollectByCategory(rows, CategoryKind::Phone, "13800138000 ").empty());
 }
 
 TEST(Category, ByModeMatchesTheShownNameOtherTakesUnknownLetters)
@@ -81,10 +81,10 @@ TEST(Category, ByModeMatchesTheShownNameOtherTakesUnknownLetters)
         Row("VOC00004.WAV", "4", 'L', 14, 3, 5, 1, 0),
         Row("VOC00005.WAV", "5", 'Q', 14, 3, 5, 1, 0),
     };
-    EXPECT_EQ(CollectByCategory(rows, kCategoryMode, "其他"),
+    EXPECT_EQ(CollectByCategory(rows, CategoryKind::Mode, "其他"),
               (Names{"VOC00001.WAV", "VOC00003.WAV", "VOC00005.WAV"}));
-    EXPECT_EQ(CollectByCategory(rows, kCategoryMode, "主叫"), Names{"VOC00002.WAV"});
-    EXPECT_EQ(CollectByCategory(rows, kCategoryMode, "留言"), Names{"VOC00004.WAV"});
-    EXPECT_TRUE(CollectByCategory(rows, kCategoryMode, "现场").empty());
-    EXPECT_TRUE(CollectByCategory(rows, kCategoryNone, "主叫").empty());
+    EXPECT_EQ(CollectByCategory(rows, CategoryKind::Mode, "主叫"), Names{"VOC00002.WAV"});
+    EXPECT_EQ(CollectByCategory(rows, CategoryKind::Mode, "留言"), Names{"VOC00004.WAV"});
+    EXPECT_TRUE(CollectByCategory(rows, CategoryKind::Mode, "现场").empty());
+    EXPECT_TRUE(CollectByCategory(rows, CategoryKind::None, "主叫").empty());
 }

@@ -28,7 +28,7 @@ struct FakeWindow {
     std::vector<std::string> log;
     std::vector<std::string> messages;
     std::vector<std::string> asked;
-    std::deque<int> answers;
+    std::deque<DialogResult> answers;
     std::string panel = "正在传输语音列表...";
     bool stopClickPending = false;
     Uploader* uploader = nullptr;
@@ -56,7 +56,7 @@ struct FakeWindow {
         window.askOverwrite = [this](const std::string& name) {
             asked.push_back(name);
             log.push_back("ask " + name);
-            const int answer = answers.empty() ? kAnswerYes : answers.front();
+            const DialogResult answer = answers.empty() ? DialogResult::Yes : answers.front();
             if (!answers.empty())
                 answers.pop_front();
             return answer;
@@ -146,8 +146,7 @@ TEST(UploadCollect, NamesComeTopToBottomFromSelectionOrAllRows)
 {
     const std::vector<RecordingEntry> rows{Row("VOC00003.WAV"), Row("VOC00001.WAV"), Row("VOC00002.WAV")};
     EXPECT_EQ(CollectAllFiles(rows), (std::vector<std::string>{"VOC00003.WAV", "VOC00001.WAV", "VOC00002.WAV"}));
-    EXPECT_EQ(CollectSelectedFiles(rows, {2, 0, 2, 7, -1}),
-              (std::vector<std::string>{"VOC00003.WAV", "VOC00002.WAV"}));
+    EXPECT_EQ(CollectSelectedFiles(rows, {2, 0, 2, 7, -1}), (std::vector<std::string>{"VOC00003.WAV", "VOC00002.WAV"}));
     EXPECT_TRUE(CollectSelectedFiles(rows, {}).empty());
     EXPECT_TRUE(CollectAllFiles({}).empty());
 }
@@ -216,13 +215,29 @@ TEST(UploadRun, WindowShowsPanelBarAndButtonsInTheirOrder)
 {
     UploadFixture fixture(2);
     fixture.PlaceOld(2);
-    fixture.window.answers = {kAnswerYes};
+    fixture.window.answers = {DialogResult::Yes};
     fixture.Run(fixture.Names({1, 2}));
-    const std::vector<std::string> expected{
-        "panel on", "text 正在上传文件...", "max 2", "bar on", "buttons off", "events",
-        "at 1", "text 正在上传文件:VOC00001.WAV", "events",
-        "at 2", "text 正在上传文件:VOC00002.WAV", "events", "panel off", "ask VOC00002.WAV", "panel on",
-        "panel off", "text 正在传输语音列表...", "message 数据上传完毕！", "at 0", "bar off", "buttons on"};
+    const std::vector<std::string> expected{"panel on",
+                                            "text 正在上传文件...",
+                                            "max 2",
+                                            "bar on",
+                                            "buttons off",
+                                            "events",
+                                            "at 1",
+                                            "text 正在上传文件:VOC00001.WAV",
+                                            "events",
+                                            "at 2",
+                                            "text 正在上传文件:VOC00002.WAV",
+                                            "events",
+                                            "panel off",
+                                            "ask VOC00002.WAV",
+                                            "panel on",
+                                            "panel off",
+                                            "text 正在传输语音列表...",
+                                            "message 数据上传完毕！",
+                                            "at 0",
+                                            "bar off",
+                                            "buttons on"};
     EXPECT_EQ(fixture.window.log, expected);
     EXPECT_FALSE(fixture.uploader.running());
 }
@@ -233,7 +248,7 @@ TEST(UploadRun, EachOverwriteAnswerDecidesItsFileAndAsksAgain)
     for (const int number : {1, 2, 3, 4})
         fixture.PlaceOld(number);
     // "是", "否", title-bar close, "否"; file 5 is new and copied without a question.
-    fixture.window.answers = {kAnswerYes, kAnswerNo, kAnswerClosed, kAnswerNo};
+    fixture.window.answers = {DialogResult::Yes, DialogResult::No, DialogResult::Cancel, DialogResult::No};
     fixture.Run(fixture.Names({1, 2, 3, 4, 5}));
     EXPECT_EQ(fixture.window.asked, fixture.Names({1, 2, 3, 4}));
     EXPECT_TRUE(fixture.Replaced(1));
@@ -250,7 +265,7 @@ TEST(UploadRun, NoToEveryExistingFileCopiesNothingAndReportsNothing)
     UploadFixture fixture(2);
     fixture.PlaceOld(1);
     fixture.PlaceOld(2);
-    fixture.window.answers = {kAnswerNo, kAnswerNo};
+    fixture.window.answers = {DialogResult::No, DialogResult::No};
     fixture.Run(fixture.Names({1, 2}));
     EXPECT_TRUE(fixture.copied.empty());
     EXPECT_TRUE(fixture.window.messages.empty());
@@ -262,14 +277,14 @@ TEST(UploadRun, YesToAllHoldsForTheRestOfTheRunButNotForTheNext)
     UploadFixture fixture(4);
     for (const int number : {1, 3, 4})
         fixture.PlaceOld(number);
-    fixture.window.answers = {kAnswerYesToAll};
+    fixture.window.answers = {DialogResult::YesToAll};
     fixture.Run(fixture.Names({1, 2, 3, 4}));
     EXPECT_EQ(fixture.window.asked, fixture.Names({1}));
     for (const int number : {1, 2, 3, 4})
         EXPECT_TRUE(fixture.Replaced(number)) << number;
 
     fixture.window.asked.clear();
-    fixture.window.answers = {kAnswerNo, kAnswerNo};
+    fixture.window.answers = {DialogResult::No, DialogResult::No};
     fixture.Run(fixture.Names({1, 2}));
     EXPECT_EQ(fixture.window.asked, fixture.Names({1, 2}));
 }
@@ -280,7 +295,7 @@ TEST(UploadRun, CancelEndsTheRunAtOnceAndTheMessageFollowsEarlierCopies)
         SCOPED_TRACE("取消 after a copy in the same run");
         UploadFixture fixture(3);
         fixture.PlaceOld(2);
-        fixture.window.answers = {kAnswerCancel};
+        fixture.window.answers = {DialogResult::NoToAll};
         fixture.Run(fixture.Names({1, 2, 3}));
         EXPECT_EQ(fixture.copied, fixture.Names({1}));
         EXPECT_EQ(fixture.Archived(2), "old " + fixture.Name(2));
@@ -291,7 +306,7 @@ TEST(UploadRun, CancelEndsTheRunAtOnceAndTheMessageFollowsEarlierCopies)
         SCOPED_TRACE("取消 at the first question, nothing copied before");
         UploadFixture fixture(3);
         fixture.PlaceOld(1);
-        fixture.window.answers = {kAnswerCancel};
+        fixture.window.answers = {DialogResult::NoToAll};
         fixture.Run(fixture.Names({1, 2, 3}));
         EXPECT_TRUE(fixture.copied.empty());
         EXPECT_EQ(fixture.Archived(1), "old " + fixture.Name(1));
@@ -352,7 +367,7 @@ TEST(UploadRun, CopyFailingHalfwayKeepsTheArchivedFileAndEndsTheRun)
     UploadFixture fixture(3, FailAfter(3000));
     fixture.PlaceOld(1);
     const std::string before = fixture.Archived(1);
-    fixture.window.answers = {kAnswerYes};
+    fixture.window.answers = {DialogResult::Yes};
     fixture.Run(fixture.Names({1, 2, 3}));
     EXPECT_EQ(fixture.Archived(1), before);
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1})); // no temporary file left
@@ -380,7 +395,7 @@ TEST(UploadRun, FullDiskKeepsTheArchivedFileAndLeavesNoPartialFile)
     if (::mount("tmpfs", fixture.upload.c_str(), "tmpfs", 0, "size=256k") != 0)
         GTEST_SKIP() << "this machine refuses a tmpfs mount: " << std::strerror(errno);
     fixture.PlaceOld(1);
-    fixture.window.answers = {kAnswerYes};
+    fixture.window.answers = {DialogResult::Yes};
     fixture.Run(fixture.Names({1, 2}));
     EXPECT_EQ(fixture.Archived(1), "old " + fixture.Name(1));
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1}));
@@ -402,7 +417,7 @@ TEST(UploadRun, CopiesThatCannotBeRenamedInPlaceAreReportedAndRemoved)
     EXPECT_EQ(fixture.copied, fixture.Names({1, 2}));
     EXPECT_TRUE(fs::is_directory(fixture.upload + fixture.Name(1)));
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1}));
-    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed + "\n" + fixture.Name(1)});
     EXPECT_FALSE(fixture.uploader.lastCopyOk());
     EXPECT_EQ(fixture.window.log.back(), "buttons on");
 }
@@ -416,10 +431,59 @@ TEST(UploadRun, ManyFilesAreAllInPlaceWhenTheRunEnds)
         names.push_back(fixture.Name(number));
     }
     fixture.PlaceOld(150);
-    fixture.window.answers = {kAnswerYes};
+    fixture.window.answers = {DialogResult::Yes};
     fixture.Run(names);
     EXPECT_EQ(fixture.UploadFolderNames(), names);
     for (int number = 1; number <= 230; ++number)
         EXPECT_TRUE(fixture.Replaced(number)) << number;
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
+}
+
+TEST(UploadRun, AFolderInTheWayEndsTheRunAtItsFileAndAFailedRenameNamesItsFile)
+{
+    UploadFixture fixture(8);
+    fs::create_directory(fixture.upload + fixture.Name(5));
+    fixture.window.answers = {DialogResult::Yes};
+    fixture.Run(fixture.Names({1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(fixture.copied, fixture.Names({1, 2, 3, 4})) << "nothing after the failed file is attempted";
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1, 2, 3, 4, 5}));
+    EXPECT_TRUE(fs::is_directory(fixture.upload + fixture.Name(5)));
+
+    // A folder that appears after its file was copied shows when the batch is renamed into
+    // place: the run ends there, and the message says which file failed.
+    UploadFixture late(8);
+    auto now = std::chrono::steady_clock::now();
+    late.uploader.SetClock([&now] { return now; });
+    late.beforeCopy = [&](std::size_t copiedSoFar) {
+        if (copiedSoFar == 2) {
+            fs::create_directory(late.upload + late.Name(2));
+            now += std::chrono::seconds(2);
+        }
+    };
+    late.Run(late.Names({1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(late.window.messages, std::vector<std::string>{"提示:数据上传失败！\n" + late.Name(2)});
+    EXPECT_EQ(late.copied, late.Names({1, 2, 3}));
+    EXPECT_EQ(late.UploadFolderNames(), late.Names({1, 2}));
+    EXPECT_FALSE(late.uploader.lastCopyOk());
+}
+
+TEST(UploadRun, CopiesReachTheArchiveEverySecondDuringALongRun)
+{
+    UploadFixture fixture(7);
+    auto now = std::chrono::steady_clock::now();
+    fixture.uploader.SetClock([&now] { return now; });
+    std::vector<std::size_t> archivedBeforeEachCopy;
+    fixture.beforeCopy = [&](std::size_t) {
+        const std::vector<std::string> names = fixture.UploadFolderNames();
+        archivedBeforeEachCopy.push_back(std::count_if(names.begin(), names.end(), [](const std::string& name) {
+            return !name.starts_with("."); // copies not yet renamed into place are hidden
+        }));
+        now += std::chrono::milliseconds(400);
+    };
+    fixture.Run(fixture.Names({1, 2, 3, 4, 5, 6, 7}));
+    // Commits once a second has passed: after the third copy (1.2 s) and the sixth (2.4 s).
+    EXPECT_EQ(archivedBeforeEachCopy, (std::vector<std::size_t>{0, 0, 0, 3, 3, 3, 6}));
+    EXPECT_EQ(fixture.UploadFolderNames().size(), 7u);
     EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
 }

@@ -1,11 +1,12 @@
-#include "app/Unt_about.h"
-#include "app/Unt_changepwd.h"
-#include "app/Unt_login.h"
-#include "app/config_file.h"
-#include "app/message_box.h"
+#include "app/about_dialog.h"
+#include "app/change_password_dialog.h"
+#include "app/login_dialog.h"
 #include "app/startup.h"
-#include "app/Unt_public.h"
+#include "platform/config_file.h"
+#include "platform/dialog_result.h"
 #include "platform/locations.h"
+#include "platform/message_box.h"
+#include "support/find_child.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -43,14 +45,6 @@ private:
 };
 [[maybe_unused]] ::testing::Environment* const kConfigHome =
     ::testing::AddGlobalTestEnvironment(new ConfigHomeEnvironment);
-
-template <typename Widget>
-Widget* Child(QWidget* parent, const char* name)
-{
-    auto* child = parent->findChild<Widget*>(QString::fromLatin1(name));
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-}
 
 void PressKey(QWidget* target, int key)
 {
@@ -86,8 +80,8 @@ protected:
 TEST_F(AppDialogsTest, LoginAcceptsOnlyTheStoredPasswordAsTyped)
 {
     PutConfig("D:\\\r\nSecret\r\n");
-    TFrmLogin login;
-    ASSERT_TRUE(login.NeedLogin());
+    LoginDialog login;
+    ASSERT_TRUE(login.NeedLogin().value());
     login.show();
     EXPECT_EQ(login.windowTitle(), QStringLiteral("用户登录"));
     EXPECT_EQ(Child<QLabel>(&login, "lbpasswd")->text(), QStringLiteral("请输入口令："));
@@ -96,18 +90,20 @@ TEST_F(AppDialogsTest, LoginAcceptsOnlyTheStoredPasswordAsTyped)
     EXPECT_EQ(ok->text(), QStringLiteral("确定"));
     EXPECT_TRUE(ok->isDefault());
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    password->setText(QStringLiteral("密码 ab"));
+    EXPECT_EQ(password->displayText(), QStringLiteral("*****"));
+    password->clear();
     ok->setFocus();
     login.hide();
-    login.show();  // every showing puts the focus back into the password box
+    login.show(); // every showing puts the focus back into the password box
     EXPECT_EQ(login.focusWidget(), password);
     EXPECT_EQ(login.font().pointSize(), 9);
     EXPECT_EQ(login.font().family(), QStringLiteral("宋体"));
     for (const QString& face : {QStringLiteral("宋体"), QStringLiteral("新宋体")})
-        EXPECT_EQ(QFont::substitutes(face).join(u',').toLower(),
-                  QStringLiteral("noto serif cjk sc,noto sans cjk sc"));
+        EXPECT_EQ(QFont::substitutes(face).join(u',').toLower(), QStringLiteral("noto serif cjk sc,noto sans cjk sc"));
 
-    for (const QString& wrong : {QStringLiteral("secret"), QStringLiteral("Secret "), QStringLiteral(" Secret"),
-                                 QString()}) {
+    for (const QString& wrong :
+         {QStringLiteral("secret"), QStringLiteral("Secret "), QStringLiteral(" Secret"), QString()}) {
         messages_.clear();
         password->setText(wrong);
         ok->click();
@@ -125,14 +121,14 @@ TEST_F(AppDialogsTest, LoginAcceptsOnlyTheStoredPasswordAsTyped)
     PressKey(password, Qt::Key_Return);
     EXPECT_TRUE(messages_.empty());
     EXPECT_FALSE(login.isVisible());
-    EXPECT_EQ(login.result(), ModalResult::Ok);
+    EXPECT_EQ(login.result(), ToDialogCode(DialogResult::Ok));
 }
 
 TEST_F(AppDialogsTest, LoginComparesChineseAndStoredBlanksExactly)
 {
-    PutConfig("D:\\\r\n\xC3\xDC \xC2\xEB \r\n");  // "密 码 " in GB18030
-    TFrmLogin login;
-    ASSERT_TRUE(login.NeedLogin());
+    PutConfig("D:\\\r\n\xC3\xDC \xC2\xEB \r\n"); // "密 码 " in GB18030
+    LoginDialog login;
+    ASSERT_TRUE(login.NeedLogin().value());
     login.show();
     auto* password = Child<QLineEdit>(&login, "edtPassWord");
     password->setText(QStringLiteral("密 码"));
@@ -140,34 +136,34 @@ TEST_F(AppDialogsTest, LoginComparesChineseAndStoredBlanksExactly)
     EXPECT_EQ(messages_.size(), 1u);
     password->setText(QStringLiteral("密 码 "));
     Child<QPushButton>(&login, "bbtnOK")->click();
-    EXPECT_EQ(login.result(), ModalResult::Ok);
+    EXPECT_EQ(login.result(), ToDialogCode(DialogResult::Ok));
 }
 
 TEST_F(AppDialogsTest, EveryOtherWayOutOfTheLoginIsCancel)
 {
     PutConfig("D:\\\r\npw\r\n");
-    const std::function<void(TFrmLogin&)> ways[] = {
-        [](TFrmLogin& login) { Child<QPushButton>(&login, "bbtnClose")->click(); },
-        [](TFrmLogin& login) { PressKey(Child<QLineEdit>(&login, "edtPassWord"), Qt::Key_Escape); },
-        [](TFrmLogin& login) { login.close(); },
+    const std::function<void(LoginDialog&)> ways[] = {
+        [](LoginDialog& login) { Child<QPushButton>(&login, "bbtnClose")->click(); },
+        [](LoginDialog& login) { PressKey(Child<QLineEdit>(&login, "edtPassWord"), Qt::Key_Escape); },
+        [](LoginDialog& login) { login.close(); },
     };
     for (const auto& leave : ways) {
-        TFrmLogin login;
-        ASSERT_TRUE(login.NeedLogin());
+        LoginDialog login;
+        ASSERT_TRUE(login.NeedLogin().value());
         login.show();
         Child<QLineEdit>(&login, "edtPassWord")->setText(QStringLiteral("pw"));
         leave(login);
         EXPECT_FALSE(login.isVisible());
-        EXPECT_EQ(login.result(), ModalResult::Cancel);
+        EXPECT_EQ(login.result(), ToDialogCode(DialogResult::Cancel));
     }
     EXPECT_TRUE(messages_.empty());
-    EXPECT_EQ(Child<QPushButton>(std::make_unique<TFrmLogin>().get(), "bbtnClose")->text(), QStringLiteral("取消"));
+    EXPECT_EQ(Child<QPushButton>(std::make_unique<LoginDialog>().get(), "bbtnClose")->text(), QStringLiteral("取消"));
 }
 
 // ---- password change ----
 
 struct ChangePwdDialog {
-    TFrmChangePwd dialog;
+    ChangePasswordDialog dialog;
     QLineEdit* first = Child<QLineEdit>(&dialog, "Edt_NewPwd");
     QLineEdit* second = Child<QLineEdit>(&dialog, "Edt_NewPwd2");
     QPushButton* ok = Child<QPushButton>(&dialog, "bbtnOK");
@@ -190,6 +186,9 @@ TEST_F(AppDialogsTest, ChangePasswordShowsItsControls)
     EXPECT_EQ(Child<QLabel>(&change.dialog, "lbSecpwd")->text(), QStringLiteral("校验密码"));
     for (QLineEdit* box : {change.first, change.second}) {
         EXPECT_EQ(box->echoMode(), QLineEdit::Password);
+        box->setText(QStringLiteral("pw"));
+        EXPECT_EQ(box->displayText(), QStringLiteral("**"));
+        box->clear();
         EXPECT_EQ(box->maxLength(), 20);
         EXPECT_TRUE(box->font().bold());
     }
@@ -232,17 +231,17 @@ TEST_F(AppDialogsTest, ChangePasswordStoresTheTrimmedPasswordForTheNextLogin)
         EXPECT_EQ(messages_[0].caption, QStringLiteral("提示"));
         EXPECT_EQ(messages_[0].icon, MessageIcon::None);
         EXPECT_FALSE(change.dialog.isVisible());
-        EXPECT_EQ(change.dialog.result(), ModalResult::Ok);
+        EXPECT_EQ(change.dialog.result(), ToDialogCode(DialogResult::Ok));
     }
-    EXPECT_EQ(ReadConfigLines(), (ConfigLines{DefaultUploadPath(), "new pw"}));
+    EXPECT_EQ(ReadConfigLines().value(), (ConfigLines{DefaultUploadPath(), "new pw"}));
 
     messages_.clear();
-    TFrmLogin login;
-    ASSERT_TRUE(login.NeedLogin());
+    LoginDialog login;
+    ASSERT_TRUE(login.NeedLogin().value());
     login.show();
     Child<QLineEdit>(&login, "edtPassWord")->setText(QStringLiteral("new pw"));
     Child<QPushButton>(&login, "bbtnOK")->click();
-    EXPECT_EQ(login.result(), ModalResult::Ok);
+    EXPECT_EQ(login.result(), ToDialogCode(DialogResult::Ok));
     EXPECT_TRUE(messages_.empty());
 }
 
@@ -279,7 +278,7 @@ TEST_F(AppDialogsTest, CancellingThePasswordChangeStoresNothing)
         else
             PressKey(change.second, Qt::Key_Escape);
         EXPECT_FALSE(change.dialog.isVisible());
-        EXPECT_EQ(change.dialog.result(), ModalResult::Cancel);
+        EXPECT_EQ(change.dialog.result(), ToDialogCode(DialogResult::Cancel));
     }
     EXPECT_FALSE(fs::exists(ConfigFilePath()));
     EXPECT_TRUE(messages_.empty());
@@ -289,7 +288,7 @@ TEST_F(AppDialogsTest, CancellingThePasswordChangeStoresNothing)
 
 TEST_F(AppDialogsTest, AboutBoxShowsNameVersionAndPictureAndClosesWithOk)
 {
-    TFrmAbout about;
+    AboutDialog about;
     about.show();
     EXPECT_EQ(about.windowTitle(), QStringLiteral("关于"));
     EXPECT_EQ(Child<QLabel>(&about, "lbVersion")->text(), QStringLiteral("SD卡录音设备语音管理软件R6.01.02"));
@@ -298,7 +297,7 @@ TEST_F(AppDialogsTest, AboutBoxShowsNameVersionAndPictureAndClosesWithOk)
     EXPECT_EQ(ok->text(), QStringLiteral("确认"));
     ok->click();
     EXPECT_FALSE(about.isVisible());
-    EXPECT_EQ(about.result(), ModalResult::Ok);
+    EXPECT_EQ(about.result(), ToDialogCode(DialogResult::Ok));
     EXPECT_TRUE(messages_.empty());
 }
 
@@ -319,13 +318,11 @@ public:
     {
         ++log_.created;
         log_.uploadPath = DefaultUploadPath();
-        try {
-            const ConfigLines lines = ReadConfigLines();
-            if (!lines.empty())
-                log_.uploadPath = lines.front();
-        } catch (const ConfigFileError& error) {
-            ShowExceptionBox(this, error);
-        }
+        const Result<ConfigLines> lines = ReadConfigLines();
+        if (!lines)
+            ShowErrorBox(this, lines.error());
+        else if (!lines->empty())
+            log_.uploadPath = lines->front();
     }
 
 protected:
@@ -340,12 +337,12 @@ private:
 };
 
 // Runs the start-up with the fake main window; whenever the login dialog is up, `answer` acts on it.
-StartupLog RunStartupWith(const std::function<void(TFrmLogin&)>& answer)
+StartupLog RunStartupWith(const std::function<void(LoginDialog&)>& answer)
 {
     StartupLog log;
     QTimer loginWatcher;
     QObject::connect(&loginWatcher, &QTimer::timeout, [&] {
-        if (auto* login = qobject_cast<TFrmLogin*>(QApplication::activeModalWidget())) {
+        if (auto* login = qobject_cast<LoginDialog*>(QApplication::activeModalWidget())) {
             ++log.loginsSeen;
             answer(*login);
         }
@@ -356,21 +353,30 @@ StartupLog RunStartupWith(const std::function<void(TFrmLogin&)>& answer)
     return log;
 }
 
-void TypePassword(TFrmLogin& login, const QString& text)
+void TypePassword(LoginDialog& login, const QString& text)
 {
     Child<QLineEdit>(&login, "edtPassWord")->setText(text);
     Child<QPushButton>(&login, "bbtnOK")->click();
 }
 
+TEST_F(AppDialogsTest, QtsOwnTextsAreChineseWhateverTheDesktopLanguage)
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    InstallChineseTranslations();
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("提示"), QStringLiteral("x"), QMessageBox::Ok);
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+    EXPECT_EQ(QLocale().language(), QLocale::Chinese);
+}
+
 TEST_F(AppDialogsTest, StartupWithoutPasswordShowsTheMainWindowAtOnce)
 {
-    const auto noAnswer = [](TFrmLogin& login) { login.reject(); };
+    const auto noAnswer = [](LoginDialog& login) { login.reject(); };
 
     StartupLog log = RunStartupWith(noAnswer);
     EXPECT_TRUE(log.shown);
     EXPECT_EQ(log.loginsSeen, 0);
     EXPECT_EQ(log.uploadPath, DefaultUploadPath());
-    EXPECT_FALSE(fs::exists(ConfigFilePath()));  // start-up never creates the file
+    EXPECT_FALSE(fs::exists(ConfigFilePath())); // start-up never creates the file
 
     PutConfig("E:\\\xC2\xBC\xD2\xF4");
     log = RunStartupWith(noAnswer);
@@ -388,13 +394,13 @@ TEST_F(AppDialogsTest, StartupWithoutPasswordShowsTheMainWindowAtOnce)
 TEST_F(AppDialogsTest, StartupShowsTheMainWindowOnlyAfterTheRightPassword)
 {
     PutConfig("/srv/a\r\npw\r\n");
-    StartupLog log = RunStartupWith([](TFrmLogin& login) { login.reject(); });
+    StartupLog log = RunStartupWith([](LoginDialog& login) { login.reject(); });
     EXPECT_EQ(log.created, 1);
     EXPECT_EQ(log.loginsSeen, 1);
     EXPECT_FALSE(log.shown);
 
     int attempts = 0;
-    log = RunStartupWith([&](TFrmLogin& login) { TypePassword(login, ++attempts == 1 ? "PW" : "pw"); });
+    log = RunStartupWith([&](LoginDialog& login) { TypePassword(login, ++attempts == 1 ? "PW" : "pw"); });
     EXPECT_EQ(attempts, 2);
     EXPECT_TRUE(log.shown);
     EXPECT_EQ(log.uploadPath, "/srv/a");
@@ -405,12 +411,12 @@ TEST_F(AppDialogsTest, StartupShowsTheMainWindowOnlyAfterTheRightPassword)
 TEST_F(AppDialogsTest, StartupWithAnUnreadableFileReportsItAndEnds)
 {
     fs::create_directories(ConfigFilePath());
-    const StartupLog log = RunStartupWith([](TFrmLogin& login) { login.done(ModalResult::Ok); });
+    const StartupLog log = RunStartupWith([](LoginDialog& login) { login.done(ToDialogCode(DialogResult::Ok)); });
     EXPECT_EQ(log.created, 1);
     EXPECT_EQ(log.loginsSeen, 0);
     EXPECT_FALSE(log.shown);
     const QString expected = QStringLiteral("Cannot open file ") + QString::fromStdString(ConfigFilePath());
-    ASSERT_EQ(messages_.size(), 2u);  // once from the main window, once from the start-up
+    ASSERT_EQ(messages_.size(), 2u); // once from the main window, once from the start-up
     for (const MessageRequest& message : messages_) {
         EXPECT_EQ(message.text, expected);
         EXPECT_EQ(message.icon, MessageIcon::Error);

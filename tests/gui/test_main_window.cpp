@@ -1,13 +1,15 @@
-#include "app/message_box.h"
-#include "catalogue/Unt_main.h"
+#include "app/main_window.h"
 #include "catalogue/recording_model.h"
 #include "platform/locations.h"
+#include "platform/message_box.h"
+#include "support/find_child.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -41,7 +43,7 @@ std::vector<std::string> Column(const RecordingModel& model, int column)
     return texts;
 }
 
-class MainWindow : public ::testing::Test {
+class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -49,7 +51,7 @@ protected:
         SetMessageHandler([this](const MessageRequest& request) { messages.push_back(request.text); });
         deviceFolder = card.Path("VOICE") + "/";
         ASSERT_TRUE(WriteSampleFolder(card.Path("VOICE"), 8, 3500));
-        window = std::make_unique<TFrmMain>();
+        window = std::make_unique<MainWindow>();
         window->SetDriveFinder([this]() -> std::optional<std::string> {
             if (!attached)
                 return std::nullopt;
@@ -59,40 +61,45 @@ protected:
 
     void TearDown() override { SetMessageHandler({}); }
 
-    void ClickHeader(int column) { emit window->ListViewVoice->horizontalHeader()->sectionClicked(column); }
+    // Resizes the window so that its outer size, frame included, is outer.
+    void ResizeOuter(QSize outer) { window->resize(outer - (window->frameGeometry().size() - window->size())); }
+
+    void ClickHeader(int column)
+    {
+        emit Child<QTableView>(*window, "ListViewVoice")->horizontalHeader()->sectionClicked(column);
+    }
 
     TempFolder card;
     std::string deviceFolder;
     bool attached = true;
     std::vector<QString> messages;
-    std::unique_ptr<TFrmMain> window;
+    std::unique_ptr<MainWindow> window;
 };
 
 } // namespace
 
-TEST_F(MainWindow, ShowsTheControlsWithTheirTextsColoursAndNames)
+TEST_F(MainWindowTest, ShowsTheControlsWithTheirTextsColoursAndNames)
 {
-    TFrmMain& w = *window;
+    MainWindow& w = *window;
     EXPECT_EQ(w.windowTitle(), QStringLiteral("SD卡录音设备语音管理软件"));
-    EXPECT_EQ(w.size(), QSize(935, 566));
     EXPECT_EQ(w.palette().color(QPalette::Window), QColor(221, 221, 225));
     EXPECT_EQ(w.font().family(), QStringLiteral("新宋体"));
     EXPECT_EQ(w.font().pixelSize(), 12);
 
-    EXPECT_EQ(w.STStatic->text(), QStringLiteral("设备状态：设备未连接"));
-    EXPECT_EQ(w.STStatic->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-    EXPECT_EQ(w.stPath->text(), QStringLiteral("上传路径："));
-    EXPECT_TRUE(w.EdtPath->isReadOnly());
-    EXPECT_TRUE(w.Pbarup->isHidden());
-    EXPECT_EQ(w.Pbarup->minimum(), 0);
-    EXPECT_EQ(w.Pbarup->maximum(), 100);
-    EXPECT_TRUE(w.PanelShow->isHidden());
-    EXPECT_EQ(w.PanelShow->text(), QStringLiteral("正在传输语音列表..."));
-    EXPECT_EQ(w.PanelShow->palette().color(QPalette::Window), QColor(166, 202, 240));
-    EXPECT_TRUE(w.LbPath->isHidden());
-    EXPECT_TRUE(w.IDTIMER->isSingleShot());
-    EXPECT_EQ(w.IDTIMER->interval(), 300);
-    EXPECT_FALSE(w.IDTIMER->isActive());
+    EXPECT_EQ(Child<QLabel>(w, "STStatic")->text(), QStringLiteral("设备状态：设备未连接"));
+    EXPECT_EQ(Child<QLabel>(w, "STStatic")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(Child<QLabel>(w, "stPath")->text(), QStringLiteral("上传路径："));
+    EXPECT_TRUE(Child<QLineEdit>(w, "EdtPath")->isReadOnly());
+    EXPECT_TRUE(Child<QProgressBar>(w, "Pbarup")->isHidden());
+    EXPECT_EQ(Child<QProgressBar>(w, "Pbarup")->minimum(), 0);
+    EXPECT_EQ(Child<QProgressBar>(w, "Pbarup")->maximum(), 100);
+    EXPECT_TRUE(Child<QLabel>(w, "PanelShow")->isHidden());
+    EXPECT_EQ(Child<QLabel>(w, "PanelShow")->text(), QStringLiteral("正在传输语音列表..."));
+    EXPECT_EQ(Child<QLabel>(w, "PanelShow")->palette().color(QPalette::Window), QColor(166, 202, 240));
+    EXPECT_TRUE(Child<QListWidget>(w, "LbPath")->isHidden());
+    EXPECT_TRUE(Child<QTimer>(w, "IDTIMER")->isSingleShot());
+    EXPECT_EQ(Child<QTimer>(w, "IDTIMER")->interval(), 300);
+    EXPECT_FALSE(Child<QTimer>(w, "IDTIMER")->isActive());
 
     const std::vector<std::pair<QString, QString>> buttons = {
         {"btnDel", "删除记录"},   {"btnPath", "上传路径"}, {"btnupone", "上传所选"}, {"btnuptype", "分类上传"},
@@ -102,10 +109,11 @@ TEST_F(MainWindow, ShowsTheControlsWithTheirTextsColoursAndNames)
         ASSERT_NE(button, nullptr) << name.toStdString();
         EXPECT_EQ(button->text(), text);
     }
-    for (const char* name : {"STStatic", "stPath", "EdtPath", "Pbarup", "ListViewVoice", "PanelShow", "LbPath", "IDTIMER"})
+    for (const char* name :
+         {"STStatic", "stPath", "EdtPath", "Pbarup", "ListViewVoice", "PanelShow", "LbPath", "IDTIMER"})
         EXPECT_NE(w.findChild<QObject*>(QString::fromLatin1(name)), nullptr) << name;
 
-    QTableView* list = w.ListViewVoice;
+    QTableView* list = Child<QTableView>(w, "ListViewVoice");
     EXPECT_TRUE(list->showGrid());
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -124,86 +132,98 @@ TEST_F(MainWindow, ShowsTheControlsWithTheirTextsColoursAndNames)
     const QList<QAction*> voiceItems = w.menuBar()->actions().front()->menu()->actions();
     ASSERT_EQ(voiceItems.size(), 3);
     EXPECT_TRUE(voiceItems[1]->isSeparator());
-    EXPECT_EQ(w.A1->text(), QStringLiteral("语音查询(&F)"));
-    EXPECT_EQ(w.A3->text(), QStringLiteral("退出(&X)"));
-    EXPECT_EQ(w.D2->text(), QStringLiteral("导出Excel(&E)"));
-    EXPECT_EQ(w.E2->text(), QStringLiteral("密码设置(&E)"));
-    EXPECT_EQ(w.E1->text(), QStringLiteral("关于系统(&H)"));
-    for (QAction* withIcon : {w.A1, w.A3, w.D2, w.E1})
+    EXPECT_EQ(Child<QAction>(w, "A1")->text(), QStringLiteral("语音查询(&F)"));
+    EXPECT_EQ(Child<QAction>(w, "A3")->text(), QStringLiteral("退出(&X)"));
+    EXPECT_EQ(Child<QAction>(w, "D2")->text(), QStringLiteral("导出Excel(&E)"));
+    EXPECT_EQ(Child<QAction>(w, "E2")->text(), QStringLiteral("密码设置(&E)"));
+    EXPECT_EQ(Child<QAction>(w, "E1")->text(), QStringLiteral("关于系统(&H)"));
+    for (QAction* withIcon :
+         {Child<QAction>(w, "A1"), Child<QAction>(w, "A3"), Child<QAction>(w, "D2"), Child<QAction>(w, "E1")})
         EXPECT_FALSE(withIcon->icon().isNull()) << withIcon->text().toStdString();
-    EXPECT_TRUE(w.E2->icon().isNull());
+    EXPECT_TRUE(Child<QAction>(w, "E2")->icon().isNull());
+
+    w.show(); // the size counts the frame, which is known once the window is shown
+    EXPECT_EQ(w.frameGeometry().size(), QSize(935, 566));
 }
 
-TEST_F(MainWindow, TakesTheUploadFolderFromTheConfigurationFile)
+TEST_F(MainWindowTest, TakesTheUploadFolderFromTheConfigurationFile)
 {
-    EXPECT_EQ(window->uploadPath, DefaultUploadPath()); // no file yet
-    EXPECT_EQ(window->EdtPath->text().toStdString(), DefaultUploadPath());
-    EXPECT_EQ(window->LbPath->count(), 0);
+    EXPECT_EQ(window->uploadPath(), DefaultUploadPath()); // no file yet
+    EXPECT_EQ(Child<QLineEdit>(*window, "EdtPath")->text().toStdString(), DefaultUploadPath());
+    EXPECT_EQ(Child<QListWidget>(*window, "LbPath")->count(), 0);
 
     std::filesystem::create_directories(ConfigHome().Path("sdvoice"));
     const std::string configFile = ConfigHome().Path("sdvoice/qzacfg.cfg");
     std::ofstream(configFile, std::ios::binary) << "/srv/\xC2\xBC\xD2\xF4\r\nsecret\r\n"; // "录音" in GB18030
-    TFrmMain configured;
-    EXPECT_EQ(configured.uploadPath, "/srv/录音");
-    EXPECT_EQ(configured.EdtPath->text(), QStringLiteral("/srv/录音"));
-    EXPECT_EQ(configured.LbPath->count(), 2);
+    MainWindow configured;
+    EXPECT_EQ(configured.uploadPath(), "/srv/录音");
+    EXPECT_EQ(Child<QLineEdit>(configured, "EdtPath")->text(), QStringLiteral("/srv/录音"));
+    EXPECT_EQ(Child<QListWidget>(configured, "LbPath")->count(), 2);
     std::filesystem::remove(configFile);
     EXPECT_TRUE(messages.empty());
 
     // A file that exists but cannot be read: the error box names it, the defaults stay.
     std::filesystem::create_directory(configFile);
-    TFrmMain unreadable;
+    MainWindow unreadable;
     std::filesystem::remove(configFile);
-    EXPECT_EQ(unreadable.uploadPath, DefaultUploadPath());
+    EXPECT_EQ(unreadable.uploadPath(), DefaultUploadPath());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages.front(), QString::fromStdString("Cannot open file " + configFile));
 }
 
-TEST_F(MainWindow, ListsTheCardWithTheWindowBusyAndEmptiesItWhenTheCardGoes)
+TEST_F(MainWindowTest, ListsTheCardWithTheWindowBusyAndEmptiesItWhenTheCardGoes)
 {
     bool enabledWhileListing = true;
     bool panelShownWhileListing = false;
+    QColor panelTextWhileListing;
     QTimer::singleShot(0, window.get(), [&] {
         enabledWhileListing = window->isEnabled();
-        panelShownWhileListing = window->PanelShow->isVisible();
+        const QLabel* panel = Child<QLabel>(*window, "PanelShow");
+        panelShownWhileListing = panel->isVisible();
+        panelTextWhileListing =
+            panel->palette().color(panel->isEnabled() ? QPalette::Active : QPalette::Disabled, panel->foregroundRole());
     });
     window->show();
-    EXPECT_TRUE(window->IDTIMER->isActive()); // showing arms the first scan
-    window->IDTIMERTimer();
+    EXPECT_TRUE(Child<QTimer>(*window, "IDTIMER")->isActive()); // showing arms the first scan
+    window->ScanDevice();
 
     EXPECT_FALSE(enabledWhileListing);
     EXPECT_TRUE(panelShownWhileListing);
+    EXPECT_EQ(panelTextWhileListing, QColor(Qt::black)) << "the busy panel stays readable";
     EXPECT_TRUE(window->isEnabled());
-    EXPECT_TRUE(window->PanelShow->isHidden());
-    EXPECT_EQ(window->STStatic->text(), QStringLiteral("设备状态：设备已连接"));
-    EXPECT_EQ(window->STStatic->palette().color(QPalette::WindowText), QColor(0, 128, 0));
-    EXPECT_EQ(window->devicePath, deviceFolder);
+    EXPECT_TRUE(Child<QLabel>(*window, "PanelShow")->isHidden());
+    EXPECT_EQ(Child<QLabel>(*window, "STStatic")->text(), QStringLiteral("设备状态：设备已连接"));
+    EXPECT_EQ(Child<QLabel>(*window, "STStatic")->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_EQ(window->devicePath(), deviceFolder);
     EXPECT_TRUE(window->listedFlag());
-    const RecordingModel& model = *window->voiceModel;
+    const RecordingModel& model = window->recordingModel();
     EXPECT_EQ(Column(model, kColNumber), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8"}));
     EXPECT_EQ(model.entry(0).fileName(), "VOC00001.WAV");
     EXPECT_EQ(model.entry(7).path(), deviceFolder + "VOC00008.WAV");
-    EXPECT_EQ(window->ListViewVoice->model()->rowCount(), 8);
+    EXPECT_EQ(Child<QTableView>(*window, "ListViewVoice")->model()->rowCount(), 8);
+    EXPECT_EQ(model.data(model.index(7, kColPath), Qt::ToolTipRole).toString().toStdString(),
+              deviceFolder + "VOC00008.WAV");
 
     attached = false;
     window->MountTableChanged();
-    EXPECT_TRUE(window->IDTIMER->isActive());
-    window->IDTIMERTimer();
-    EXPECT_EQ(window->STStatic->text(), QStringLiteral("设备状态：设备未连接"));
-    EXPECT_EQ(window->STStatic->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_TRUE(Child<QTimer>(*window, "IDTIMER")->isActive());
+    window->ScanDevice();
+    EXPECT_EQ(Child<QLabel>(*window, "STStatic")->text(), QStringLiteral("设备状态：设备未连接"));
+    EXPECT_EQ(Child<QLabel>(*window, "STStatic")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_FALSE(window->listedFlag());
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(MainWindow, HeaderClicksSortWithTheOneSharedFlag)
+TEST_F(MainWindowTest, HeaderClicksSortWithTheOneSharedFlag)
 {
-    window->IDTIMERTimer();
-    const RecordingModel& model = *window->voiceModel;
+    window->ScanDevice();
+    const RecordingModel& model = window->recordingModel();
     ASSERT_EQ(model.rowCount(), 8);
     const auto phoneOrder = [&](int expectedSign) {
         for (int row = 1; row < model.rowCount(); ++row) {
-            const int order = CompareSortKeys(TextSortKey(model.entry(row - 1).phone()), TextSortKey(model.entry(row).phone()));
+            const int order =
+                CompareSortKeys(TextSortKey(model.entry(row - 1).phone()), TextSortKey(model.entry(row).phone()));
             if (expectedSign > 0 ? order > 0 : order < 0)
                 return false;
         }
@@ -221,42 +241,45 @@ TEST_F(MainWindow, HeaderClicksSortWithTheOneSharedFlag)
     EXPECT_EQ(Column(model, kColNumber), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8"}));
 }
 
-TEST_F(MainWindow, LayoutFollowsTheWindowSize)
+TEST_F(MainWindowTest, LayoutFollowsTheWindowSize)
 {
     window->show();
-    window->resize(1000, 700);
-    EXPECT_EQ(window->ListViewVoice->geometry(), QRect(24, 40, 940, 560));
-    const QSize panel = window->PanelShow->size();
-    EXPECT_EQ(window->PanelShow->pos(), QPoint(500 - panel.width() / 2, 350 - panel.height() / 2 - 40));
-    QPushButton* const buttons[] = {window->btnDel,    window->btnPath,  window->btnupone, window->btnuptype,
-                                    window->btnupall,  window->btnstop,  window->btnclose};
+    ResizeOuter(QSize(1000, 700));
+    EXPECT_EQ(Child<QTableView>(*window, "ListViewVoice")->geometry(), QRect(24, 40, 940, 560));
+    const QSize panel = Child<QLabel>(*window, "PanelShow")->size();
+    EXPECT_EQ(Child<QLabel>(*window, "PanelShow")->pos(),
+              QPoint(500 - panel.width() / 2, 350 - panel.height() / 2 - 40));
+    QPushButton* const buttons[] = {Child<QPushButton>(*window, "btnDel"),   Child<QPushButton>(*window, "btnPath"),
+                                    Child<QPushButton>(*window, "btnupone"), Child<QPushButton>(*window, "btnuptype"),
+                                    Child<QPushButton>(*window, "btnupall"), Child<QPushButton>(*window, "btnstop"),
+                                    Child<QPushButton>(*window, "btnclose")};
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(buttons[i]->pos(), QPoint(125 * (i + 1) - 30, 610)) << i;
-    const int barLeft = window->EdtPath->x() + window->EdtPath->width() + 20;
-    EXPECT_EQ(window->Pbarup->x(), barLeft);
-    EXPECT_EQ(window->Pbarup->y(), window->STStatic->y());
-    EXPECT_EQ(window->Pbarup->width(), 1000 - barLeft - 50);
+    const int barLeft = Child<QLineEdit>(*window, "EdtPath")->x() + Child<QLineEdit>(*window, "EdtPath")->width() + 20;
+    EXPECT_EQ(Child<QProgressBar>(*window, "Pbarup")->x(), barLeft);
+    EXPECT_EQ(Child<QProgressBar>(*window, "Pbarup")->y(), Child<QLabel>(*window, "STStatic")->y());
+    EXPECT_EQ(Child<QProgressBar>(*window, "Pbarup")->width(), 1000 - barLeft - 50);
 
-    window->resize(937, 567); // odd sizes: every division drops its remainder
-    EXPECT_EQ(window->btnclose->pos(), QPoint(7 * 117 - 30, 477));
+    ResizeOuter(QSize(937, 567)); // odd sizes: every division drops its remainder
+    EXPECT_EQ(Child<QPushButton>(*window, "btnclose")->pos(), QPoint(7 * 117 - 30, 477));
 }
 
-TEST_F(MainWindow, MountChangesArmOneScanAndTheExitCommandsClose)
+TEST_F(MainWindowTest, MountChangesArmOneScanAndTheExitCommandsClose)
 {
     window->MountTableChanged();
-    EXPECT_TRUE(window->IDTIMER->isActive());
-    window->IDTIMERTimer();
-    EXPECT_FALSE(window->IDTIMER->isActive());
+    EXPECT_TRUE(Child<QTimer>(*window, "IDTIMER")->isActive());
+    window->ScanDevice();
+    EXPECT_FALSE(Child<QTimer>(*window, "IDTIMER")->isActive());
 
     window->show();
-    window->A3->trigger();
+    Child<QAction>(*window, "A3")->trigger();
     EXPECT_FALSE(window->isVisible());
     window->show();
-    window->btnclose->click();
+    Child<QPushButton>(*window, "btnclose")->click();
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(MainWindow, MenuOpensThePasswordDialogAndTheAboutBoxModally)
+TEST_F(MainWindowTest, MenuOpensThePasswordDialogAndTheAboutBoxModally)
 {
     window->show();
     const auto closeNextDialog = [](QString* className) {
@@ -269,10 +292,46 @@ TEST_F(MainWindow, MenuOpensThePasswordDialogAndTheAboutBoxModally)
     };
     QString opened;
     closeNextDialog(&opened);
-    window->E2->trigger();
-    EXPECT_EQ(opened, QStringLiteral("TFrmChangePwd"));
+    Child<QAction>(*window, "E2")->trigger();
+    EXPECT_EQ(opened, QStringLiteral("ChangePasswordDialog"));
     closeNextDialog(&opened);
-    window->E1->trigger();
-    EXPECT_EQ(opened, QStringLiteral("TFrmAbout"));
+    Child<QAction>(*window, "E1")->trigger();
+    EXPECT_EQ(opened, QStringLiteral("AboutDialog"));
     EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, TabLeavesTheListForTheButtonsInTheirVisualOrder)
+{
+    window->show();
+    window->ScanDevice();
+    QApplication::setActiveWindow(window.get());
+    auto* list = Child<QTableView>(*window, "ListViewVoice");
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QWidget* focused = list;
+    focused->setFocus();
+    for (const char* next : {"btnDel", "btnPath", "btnupone", "btnuptype", "btnupall", "btnstop", "btnclose"}) {
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(focused, &tab);
+        focused = QApplication::focusWidget();
+        EXPECT_EQ(focused, Child<QPushButton>(*window, next));
+    }
+}
+
+TEST_F(MainWindowTest, TheSmallestWindowStillSeparatesEveryControl)
+{
+    window->show();
+    ResizeOuter(QSize(200, 150));
+    std::vector<QRect> buttons;
+    for (const char* name : {"btnDel", "btnPath", "btnupone", "btnuptype", "btnupall", "btnstop", "btnclose"})
+        buttons.push_back(Child<QPushButton>(*window, name)->geometry());
+    for (std::size_t i = 1; i < buttons.size(); ++i)
+        EXPECT_LT(buttons[i - 1].right(), buttons[i].left()) << i;
+    const QRect list = Child<QTableView>(*window, "ListViewVoice")->geometry();
+    EXPECT_LT(list.bottom(), buttons.front().top());
+    EXPECT_GT(list.height(), 100);
+    const QRect path = Child<QLineEdit>(*window, "EdtPath")->geometry();
+    const QRect bar = Child<QProgressBar>(*window, "Pbarup")->geometry();
+    EXPECT_LT(path.right(), bar.left());
+    EXPECT_GE(bar.width(), 50);
+    EXPECT_LE(buttons.back().right(), window->centralWidget()->width());
 }

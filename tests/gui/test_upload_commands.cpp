@@ -1,10 +1,11 @@
-#include "app/config_file.h"
-#include "app/message_box.h"
-#include "catalogue/Unt_bytype.h"
-#include "catalogue/Unt_main.h"
-#include "catalogue/Unt_mbox.h"
+#include "app/main_window.h"
+#include "app/upload_commands.h"
+#include "catalogue/category_upload_dialog.h"
+#include "catalogue/overwrite_question_dialog.h"
 #include "catalogue/recording_model.h"
-#include "catalogue/upload_commands.h"
+#include "platform/config_file.h"
+#include "platform/message_box.h"
+#include "support/find_child.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
 
@@ -43,10 +44,10 @@ const bool kConfigHomeSet = [] {
     return true;
 }();
 
-int RunAnswered(QDialog& dialog, const std::function<void()>& answer)
+DialogResult RunAnswered(QDialog& dialog, const std::function<void()>& answer)
 {
     QTimer::singleShot(0, &dialog, answer);
-    return dialog.exec();
+    return DialogResult(dialog.exec());
 }
 
 void Press(QWidget& widget, int key)
@@ -78,46 +79,48 @@ protected:
     std::string archive = root.Path("archive/calls");
     std::vector<Message> messages;
     std::vector<std::string> questions;
-    std::unique_ptr<TFrmMain> window;
+    std::unique_ptr<MainWindow> window;
 
     void SetUp() override
     {
         ASSERT_TRUE(kConfigHomeSet);
-        WriteConfigLines({"/nowhere/old", "secret", "third line"});
+        ASSERT_TRUE(WriteConfigLines({"/nowhere/old", "secret", "third line"}));
         ASSERT_TRUE(WriteSampleFolder(device, 6, 4000));
         SetMessageHandler([this](const MessageRequest& request) {
             messages.push_back({request.text.toStdString(), request.caption.toStdString(), request.icon});
         });
         window = OpenWindow();
-        window->uploadPath = archive;
+        window->SetUploadPath(archive);
     }
     void TearDown() override { SetMessageHandler({}); }
 
-    std::unique_ptr<TFrmMain> OpenWindow()
+    std::unique_ptr<MainWindow> OpenWindow()
     {
-        auto opened = std::make_unique<TFrmMain>();
+        auto opened = std::make_unique<MainWindow>();
         opened->SetDriveFinder([this] { return std::optional<std::string>(device); });
-        opened->IDTIMERTimer();
+        opened->ScanDevice();
         return opened;
     }
     UploadCommands& commands() { return window->uploadCommands(); }
 
     void Select(std::initializer_list<int> rows)
     {
-        window->ListViewVoice->clearSelection();
+        Child<QTableView>(*window, "ListViewVoice")->clearSelection();
         for (const int row : rows)
-            window->ListViewVoice->selectionModel()->select(window->voiceModel->index(row, 0),
-                                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            Child<QTableView>(*window, "ListViewVoice")
+                ->selectionModel()
+                ->select(window->recordingModel().index(row, 0),
+                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     // Answers every overwrite question with the button chosen by answer.
-    void AnswerWith(std::function<QPushButton*(TFrmMbox&)> answer)
+    void AnswerWith(std::function<QPushButton*(OverwriteQuestionDialog&)> answer)
     {
-        commands().execOverwriteQuestion = [this, answer](TFrmMbox& dialog) {
-            questions.push_back(dialog.mmTip->toPlainText().toStdString());
-            EXPECT_FALSE(window->btnupall->isEnabled());
-            EXPECT_FALSE(window->btnclose->isEnabled());
-            EXPECT_TRUE(window->btnstop->isEnabled());
-            EXPECT_FALSE(window->PanelShow->isVisible());
+        commands().askOverwrite = [this, answer](OverwriteQuestionDialog& dialog) {
+            questions.push_back(Child<QPlainTextEdit>(dialog, "mmTip")->toPlainText().toStdString());
+            EXPECT_FALSE(Child<QPushButton>(*window, "btnupall")->isEnabled());
+            EXPECT_FALSE(Child<QPushButton>(*window, "btnclose")->isEnabled());
+            EXPECT_TRUE(Child<QPushButton>(*window, "btnstop")->isEnabled());
+            EXPECT_FALSE(Child<QLabel>(*window, "PanelShow")->isVisible());
             return RunAnswered(dialog, [&dialog, answer] { answer(dialog)->click(); });
         };
     }
@@ -132,16 +135,19 @@ protected:
     std::vector<std::string> Numbers() const
     {
         std::vector<std::string> numbers;
-        for (const RecordingEntry& entry : window->voiceModel->entries())
+        for (const RecordingEntry& entry : window->recordingModel().entries())
             numbers.push_back(entry.number());
         return numbers;
     }
     bool WindowIdle() const
     {
-        return window->btnDel->isEnabled() && window->btnPath->isEnabled() && window->btnupone->isEnabled()
-               && window->btnuptype->isEnabled() && window->btnupall->isEnabled() && window->btnclose->isEnabled()
-               && window->Pbarup->isHidden() && window->PanelShow->isHidden()
-               && window->PanelShow->text() == QStringLiteral("正在传输语音列表...");
+        return Child<QPushButton>(*window, "btnDel")->isEnabled() && Child<QPushButton>(*window, "btnPath")->isEnabled()
+               && Child<QPushButton>(*window, "btnupone")->isEnabled()
+               && Child<QPushButton>(*window, "btnuptype")->isEnabled()
+               && Child<QPushButton>(*window, "btnupall")->isEnabled()
+               && Child<QPushButton>(*window, "btnclose")->isEnabled()
+               && Child<QProgressBar>(*window, "Pbarup")->isHidden() && Child<QLabel>(*window, "PanelShow")->isHidden()
+               && Child<QLabel>(*window, "PanelShow")->text() == QStringLiteral("正在传输语音列表...");
     }
 };
 
@@ -152,78 +158,96 @@ const Message kFailed{"数据上传失败！", "提示", MessageIcon::Warning};
 
 TEST(OverwriteDialog, EachButtonTheCloseBoxAndTheKeysGiveTheirCodes)
 {
-    TFrmMbox dialog(QStringLiteral("VOC00001.WAV"));
+    OverwriteQuestionDialog dialog(QStringLiteral("VOC00001.WAV"));
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("确认文件替换"));
-    EXPECT_EQ(dialog.mmTip->toPlainText(),
-              QStringLiteral("此文件夹已包含一个名为“VOC00001.WAV”的同名文件，继续上传，存在的文件将被覆盖，是否覆盖同名文件？"));
-    EXPECT_TRUE(dialog.mmTip->isReadOnly());
-    EXPECT_EQ(dialog.btnyes->text(), QStringLiteral("是"));
-    EXPECT_EQ(dialog.btnyesall->text(), QStringLiteral("全部"));
-    EXPECT_EQ(dialog.btnno->text(), QStringLiteral("否"));
-    EXPECT_EQ(dialog.btnnoall->text(), QStringLiteral("取消"));
-    EXPECT_TRUE(dialog.btnyes->isDefault());
+    EXPECT_EQ(Child<QPlainTextEdit>(dialog, "mmTip")->toPlainText(),
+              QStringLiteral(
+                  "此文件夹已包含一个名为“VOC00001.WAV”的同名文件，继续上传，存在的文件将被覆盖，是否覆盖同名文件？"));
+    EXPECT_TRUE(Child<QPlainTextEdit>(dialog, "mmTip")->isReadOnly());
+    EXPECT_EQ(Child<QPushButton>(dialog, "btnyes")->text(), QStringLiteral("是"));
+    EXPECT_EQ(Child<QPushButton>(dialog, "btnyesall")->text(), QStringLiteral("全部"));
+    EXPECT_EQ(Child<QPushButton>(dialog, "btnno")->text(), QStringLiteral("否"));
+    EXPECT_EQ(Child<QPushButton>(dialog, "btnnoall")->text(), QStringLiteral("取消"));
+    EXPECT_TRUE(Child<QPushButton>(dialog, "btnyes")->isDefault());
 
-    const std::vector<std::pair<QPushButton*, int>> buttons{
-        {dialog.btnyes, 6}, {dialog.btnyesall, 10}, {dialog.btnno, 7}, {dialog.btnnoall, 9}};
-    for (const auto& [button, code] : buttons)
-        EXPECT_EQ(RunAnswered(dialog, [button] { button->click(); }), code) << button->text().toStdString();
-    EXPECT_EQ(RunAnswered(dialog, [&dialog] { dialog.close(); }), 2);
-    EXPECT_EQ(RunAnswered(dialog, [&dialog] { Press(dialog, Qt::Key_Escape); }), 9);
-    EXPECT_EQ(RunAnswered(dialog, [&dialog] { Press(dialog, Qt::Key_Return); }), 6);
+    const std::vector<std::pair<const char*, DialogResult>> buttons{{"btnyes", DialogResult::Yes},
+                                                                    {"btnyesall", DialogResult::YesToAll},
+                                                                    {"btnno", DialogResult::No},
+                                                                    {"btnnoall", DialogResult::NoToAll}};
+    for (const auto& [name, result] : buttons) {
+        QPushButton* button = Child<QPushButton>(dialog, name);
+        EXPECT_EQ(RunAnswered(dialog, [button] { button->click(); }), result) << name;
+    }
+    EXPECT_EQ(RunAnswered(dialog, [&dialog] { dialog.close(); }), DialogResult::Cancel);
+    EXPECT_EQ(RunAnswered(dialog, [&dialog] { Press(dialog, Qt::Key_Escape); }), DialogResult::NoToAll);
+    EXPECT_EQ(RunAnswered(dialog, [&dialog] { Press(dialog, Qt::Key_Return); }), DialogResult::Yes);
 }
 
 TEST(CategoryDialog, OpensOnModeAndFillsKindAndTextFromTheChosenRadio)
 {
     {
-        TFrmBytype dialog;
+        CategoryUploadDialog dialog;
         EXPECT_EQ(dialog.windowTitle(), QStringLiteral("分类上传"));
-        EXPECT_TRUE(dialog.RadioButton3->isChecked());
-        EXPECT_FALSE(dialog.RadioButton1->isChecked() || dialog.RadioButton2->isChecked());
-        EXPECT_EQ(dialog.dtPick->date(), QDate::currentDate());
-        EXPECT_FALSE(dialog.cbVoicetype->isEditable());
+        EXPECT_TRUE(Child<QRadioButton>(dialog, "RadioButton3")->isChecked());
+        EXPECT_FALSE(Child<QRadioButton>(dialog, "RadioButton1")->isChecked()
+                     || Child<QRadioButton>(dialog, "RadioButton2")->isChecked());
+        EXPECT_EQ(Child<QDateEdit>(dialog, "dtPick")->date(), QDate::currentDate());
+        EXPECT_FALSE(Child<QComboBox>(dialog, "cbVoicetype")->isEditable());
         QStringList items;
-        for (int i = 0; i < dialog.cbVoicetype->count(); ++i)
-            items << dialog.cbVoicetype->itemText(i);
+        for (int i = 0; i < Child<QComboBox>(dialog, "cbVoicetype")->count(); ++i)
+            items << Child<QComboBox>(dialog, "cbVoicetype")->itemText(i);
         EXPECT_EQ(items, (QStringList{"留言", "被叫", "主叫", "现场", "其他"}));
-        EXPECT_EQ(dialog.cbVoicetype->currentText(), QStringLiteral("留言"));
-        EXPECT_EQ(dialog.categoryKind, 0);
-        EXPECT_EQ(RunAnswered(dialog, [&dialog] { dialog.bbtnOK->click(); }), 1);
-        EXPECT_EQ(dialog.categoryKind, 3);
-        EXPECT_EQ(dialog.categoryText, "留言");
+        EXPECT_EQ(Child<QComboBox>(dialog, "cbVoicetype")->currentText(), QStringLiteral("留言"));
+        EXPECT_EQ(dialog.category().kind, CategoryKind::None);
+        EXPECT_EQ(RunAnswered(dialog, [&dialog] { Child<QPushButton>(dialog, "bbtnOK")->click(); }), DialogResult::Ok);
+        EXPECT_EQ(dialog.category().kind, CategoryKind::Mode);
+        EXPECT_EQ(dialog.category().text, "留言");
     }
     struct Case {
-        std::function<void(TFrmBytype&)> fill;
-        int kind;
+        std::function<void(CategoryUploadDialog&)> fill;
+        CategoryKind kind;
         std::string text;
     };
     const std::vector<Case> cases{
-        {[](TFrmBytype& d) { d.RadioButton1->setChecked(true); d.dtPick->setDate(QDate(2014, 3, 5)); }, 1,
-         "2014年03月05日"},
-        {[](TFrmBytype& d) { d.RadioButton2->setChecked(true); d.edtPhone->setText(" 138 "); }, 2, " 138 "},
-        {[](TFrmBytype& d) { d.RadioButton2->setChecked(true); }, 2, ""},
-        {[](TFrmBytype& d) { d.edtPhone->setText("138"); d.cbVoicetype->setCurrentIndex(4); }, 3, "其他"},
+        {[](CategoryUploadDialog& d) {
+             Child<QRadioButton>(d, "RadioButton1")->setChecked(true);
+             Child<QDateEdit>(d, "dtPick")->setDate(QDate(2014, 3, 5));
+         },
+         CategoryKind::Date, "2014年03月05日"},
+        {[](CategoryUploadDialog& d) {
+             Child<QRadioButton>(d, "RadioButton2")->setChecked(true);
+             Child<QLineEdit>(d, "edtPhone")->setText(" 138 ");
+         },
+         CategoryKind::Phone, " 138 "},
+        {[](CategoryUploadDialog& d) { Child<QRadioButton>(d, "RadioButton2")->setChecked(true); }, CategoryKind::Phone,
+         ""},
+        {[](CategoryUploadDialog& d) {
+             Child<QLineEdit>(d, "edtPhone")->setText("138");
+             Child<QComboBox>(d, "cbVoicetype")->setCurrentIndex(4);
+         },
+         CategoryKind::Mode, "其他"},
     };
     for (const Case& c : cases) {
-        TFrmBytype dialog;
+        CategoryUploadDialog dialog;
         c.fill(dialog);
-        EXPECT_EQ(RunAnswered(dialog, [&dialog] { Press(dialog, Qt::Key_Return); }), 1);
-        EXPECT_EQ(dialog.categoryKind, c.kind);
-        EXPECT_EQ(dialog.categoryText, c.text);
+        EXPECT_EQ(RunAnswered(dialog, [&dialog] { Press(dialog, Qt::Key_Return); }), DialogResult::Ok);
+        EXPECT_EQ(dialog.category().kind, c.kind);
+        EXPECT_EQ(dialog.category().text, c.text);
     }
-    for (const auto& cancel : std::vector<std::function<void(TFrmBytype&)>>{
-             [](TFrmBytype& d) { d.bbtnClose->click(); }, [](TFrmBytype& d) { d.close(); },
-             [](TFrmBytype& d) { Press(d, Qt::Key_Escape); }}) {
-        TFrmBytype dialog;
-        EXPECT_EQ(RunAnswered(dialog, [&dialog, cancel] { cancel(dialog); }), 2);
-        EXPECT_EQ(dialog.categoryKind, 0);
+    for (const auto& cancel : std::vector<std::function<void(CategoryUploadDialog&)>>{
+             [](CategoryUploadDialog& d) { Child<QPushButton>(d, "bbtnClose")->click(); },
+             [](CategoryUploadDialog& d) { d.close(); }, [](CategoryUploadDialog& d) { Press(d, Qt::Key_Escape); }}) {
+        CategoryUploadDialog dialog;
+        EXPECT_EQ(RunAnswered(dialog, [&dialog, cancel] { cancel(dialog); }), DialogResult::Cancel);
+        EXPECT_EQ(dialog.category().kind, CategoryKind::None);
     }
 }
 
 TEST_F(MainWindowFixture, UploadAllThenAskBeforeReplacingOnTheNextRun)
 {
-    ASSERT_EQ(window->voiceModel->rowCount(), 6);
-    window->btnupallClick();
-    EXPECT_EQ(window->uploadPath, archive + "/");
+    ASSERT_EQ(window->recordingModel().rowCount(), 6);
+    Child<QPushButton>(*window, "btnupall")->click();
+    EXPECT_EQ(window->uploadPath(), archive + "/");
     EXPECT_EQ(ArchiveNames(), (std::vector<std::string>{Name(1), Name(2), Name(3), Name(4), Name(5), Name(6)}));
     EXPECT_EQ(TempFolder::Read(archive + "/" + Name(4)), TempFolder::Read(device + Name(4)));
     EXPECT_EQ(messages, std::vector<Message>{kDone});
@@ -232,9 +256,9 @@ TEST_F(MainWindowFixture, UploadAllThenAskBeforeReplacingOnTheNextRun)
 
     // Second run over rows 2 and 3: "全部" at the first question covers the second file.
     messages.clear();
-    AnswerWith([](TFrmMbox& dialog) { return dialog.btnyesall; });
+    AnswerWith([](OverwriteQuestionDialog& dialog) { return Child<QPushButton>(dialog, "btnyesall"); });
     Select({2, 1});
-    window->btnuponeClick();
+    Child<QPushButton>(*window, "btnupone")->click();
     ASSERT_EQ(questions.size(), 1u);
     EXPECT_NE(questions[0].find("“" + Name(2) + "”"), std::string::npos);
     EXPECT_EQ(messages, std::vector<Message>{kDone});
@@ -244,8 +268,8 @@ TEST_F(MainWindowFixture, UploadAllThenAskBeforeReplacingOnTheNextRun)
     messages.clear();
     fs::remove(archive + "/" + Name(3));
     std::ofstream(archive + "/" + Name(2), std::ios::trunc) << "kept";
-    AnswerWith([](TFrmMbox& dialog) { return dialog.btnno; });
-    window->btnuponeClick();
+    AnswerWith([](OverwriteQuestionDialog& dialog) { return Child<QPushButton>(dialog, "btnno"); });
+    Child<QPushButton>(*window, "btnupone")->click();
     EXPECT_EQ(questions.size(), 1u);
     EXPECT_EQ(TempFolder::Read(archive + "/" + Name(2)), "kept");
     EXPECT_EQ(TempFolder::Read(archive + "/" + Name(3)), TempFolder::Read(device + Name(3)));
@@ -258,10 +282,10 @@ TEST_F(MainWindowFixture, StopButtonClickedDuringACopyEndsTheRunAfterTheNextFile
     commands().uploader.SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
         // A click made while this copy blocks reaches the window at the run's next event pass.
         if (++copies == 2)
-            QTimer::singleShot(0, window->btnstop, &QPushButton::click);
+            QTimer::singleShot(0, Child<QPushButton>(*window, "btnstop"), &QPushButton::click);
         return CopyToTempFile(source, target, temp);
     });
-    window->btnupallClick();
+    Child<QPushButton>(*window, "btnupall")->click();
     EXPECT_EQ(ArchiveNames(), (std::vector<std::string>{Name(1), Name(2), Name(3)}));
     EXPECT_EQ(messages, std::vector<Message>{kDone});
     EXPECT_TRUE(WindowIdle());
@@ -275,20 +299,20 @@ TEST_F(MainWindowFixture, ClosingTheWindowDuringACopyEndsTheRunAfterTheNextFile)
             QTimer::singleShot(0, window.get(), [this] { window->close(); });
         return CopyToTempFile(source, target, temp);
     });
-    window->btnupallClick();
+    Child<QPushButton>(*window, "btnupall")->click();
     EXPECT_EQ(ArchiveNames(), (std::vector<std::string>{Name(1), Name(2), Name(3)}));
 }
 
 TEST_F(MainWindowFixture, FailedCopyAndNothingSelectedAreReported)
 {
-    window->btnuponeClick();
+    Child<QPushButton>(*window, "btnupone")->click();
     EXPECT_EQ(messages, (std::vector<Message>{{"请选择要上传的文件。", "提示信息", MessageIcon::Information}}));
     messages.clear();
-    window->btnDelClick();
+    Child<QPushButton>(*window, "btnDel")->click();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, "提示");
     EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
-    EXPECT_EQ(window->voiceModel->rowCount(), 6);
+    EXPECT_EQ(window->recordingModel().rowCount(), 6);
 
     messages.clear();
     commands().uploader.SetCopyCall([](const std::string& source, const std::string& target, TempFile& temp) {
@@ -297,7 +321,7 @@ TEST_F(MainWindowFixture, FailedCopyAndNothingSelectedAreReported)
             return -1;
         });
     });
-    window->btnupallClick();
+    Child<QPushButton>(*window, "btnupall")->click();
     EXPECT_EQ(messages, std::vector<Message>{kFailed});
     EXPECT_TRUE(ArchiveNames().empty());
     EXPECT_TRUE(WindowIdle());
@@ -305,43 +329,43 @@ TEST_F(MainWindowFixture, FailedCopyAndNothingSelectedAreReported)
 
 TEST_F(MainWindowFixture, CategoryUploadTakesTheMatchingRowsOrSaysNoneMatched)
 {
-    const std::string mode = window->voiceModel->entry(0).mode();
+    const std::string mode = window->recordingModel().entry(0).mode();
     std::vector<std::string> expected;
-    for (const RecordingEntry& entry : window->voiceModel->entries())
+    for (const RecordingEntry& entry : window->recordingModel().entries())
         if (entry.mode() == mode)
             expected.push_back(entry.fileName());
-    commands().execCategoryDialog = [&](TFrmBytype& dialog) {
-        dialog.cbVoicetype->setCurrentText(QString::fromStdString(mode));
-        return RunAnswered(dialog, [&dialog] { dialog.bbtnOK->click(); });
+    commands().askCategory = [&](CategoryUploadDialog& dialog) {
+        Child<QComboBox>(dialog, "cbVoicetype")->setCurrentText(QString::fromStdString(mode));
+        return RunAnswered(dialog, [&dialog] { Child<QPushButton>(dialog, "bbtnOK")->click(); });
     };
-    window->btncloseClick(); // a stop request outside a run must not stop the next run
-    window->btnuptypeClick();
+    Child<QPushButton>(*window, "btnclose")->click(); // a stop request outside a run must not stop the next run
+    Child<QPushButton>(*window, "btnuptype")->click();
     EXPECT_EQ(ArchiveNames(), expected);
     EXPECT_EQ(messages, std::vector<Message>{kDone});
 
     messages.clear();
     fs::remove_all(archive);
-    commands().execCategoryDialog = [](TFrmBytype& dialog) {
-        dialog.RadioButton2->setChecked(true);
-        dialog.edtPhone->setText("no such number");
-        return RunAnswered(dialog, [&dialog] { dialog.bbtnOK->click(); });
+    commands().askCategory = [](CategoryUploadDialog& dialog) {
+        Child<QRadioButton>(dialog, "RadioButton2")->setChecked(true);
+        Child<QLineEdit>(dialog, "edtPhone")->setText("no such number");
+        return RunAnswered(dialog, [&dialog] { Child<QPushButton>(dialog, "bbtnOK")->click(); });
     };
-    window->btnuptypeClick();
+    Child<QPushButton>(*window, "btnuptype")->click();
     EXPECT_EQ(messages, (std::vector<Message>{{"没有检索到匹配的语音！", "提示", MessageIcon::Warning}}));
     EXPECT_FALSE(fs::exists(archive)); // no folder made when nothing matched
 
     messages.clear();
-    commands().execCategoryDialog = [](TFrmBytype& dialog) {
-        return RunAnswered(dialog, [&dialog] { dialog.bbtnClose->click(); });
+    commands().askCategory = [](CategoryUploadDialog& dialog) {
+        return RunAnswered(dialog, [&dialog] { Child<QPushButton>(dialog, "bbtnClose")->click(); });
     };
-    window->btnuptypeClick();
+    Child<QPushButton>(*window, "btnuptype")->click();
     EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(MainWindowFixture, DeletingRowsTwoAndFiveKeepsTheOtherNumbersAndFiles)
 {
     Select({1, 4});
-    window->btnDelClick();
+    Child<QPushButton>(*window, "btnDel")->click();
     EXPECT_EQ(Numbers(), (std::vector<std::string>{"1", "3", "4", "6"}));
     for (const int number : {1, 3, 4, 6})
         EXPECT_TRUE(fs::exists(device + Name(number))) << number;
@@ -362,31 +386,31 @@ TEST_F(MainWindowFixture, NewUploadFolderAndPasswordSurviveARestart)
         askedStart = start;
         return QString();
     };
-    window->btnPathClick();
+    Child<QPushButton>(*window, "btnPath")->click();
     EXPECT_EQ(askedTitle, QStringLiteral("选择上传路径："));
     EXPECT_EQ(askedStart.toStdString(), archive);
-    EXPECT_EQ(window->uploadPath, archive);
-    EXPECT_EQ(ReadConfigLines()[0], "/nowhere/old");
+    EXPECT_EQ(window->uploadPath(), archive);
+    EXPECT_EQ(ReadConfigLines().value()[0], "/nowhere/old");
 
     fs::remove_all(archive);
     commands().chooseFolder = [&](QWidget*, const QString&, const QString& start) {
         askedStart = start;
         return QString::fromStdString(chosen);
     };
-    window->btnPathClick();
+    Child<QPushButton>(*window, "btnPath")->click();
     EXPECT_TRUE(askedStart.isEmpty()); // a folder that is gone opens nothing
-    EXPECT_EQ(window->uploadPath, chosen);
-    EXPECT_EQ(window->EdtPath->text().toStdString(), chosen);
+    EXPECT_EQ(window->uploadPath(), chosen);
+    EXPECT_EQ(Child<QLineEdit>(*window, "EdtPath")->text().toStdString(), chosen);
     EXPECT_EQ(messages, (std::vector<Message>{{"路径设置为：" + chosen, "提示", MessageIcon::Warning}}));
-    EXPECT_EQ(ReadConfigLines(), (ConfigLines{chosen, "secret", "third line"}));
-    EXPECT_EQ(window->LbPath->count(), 3);
+    EXPECT_EQ(ReadConfigLines().value(), (ConfigLines{chosen, "secret", "third line"}));
+    EXPECT_EQ(Child<QListWidget>(*window, "LbPath")->count(), 3);
 
     window.reset();
     window = OpenWindow();
-    EXPECT_EQ(window->uploadPath, chosen);
-    EXPECT_EQ(window->EdtPath->text().toStdString(), chosen);
-    EXPECT_TRUE(NeedLogin());
-    EXPECT_EQ(StoredPassword(), "secret");
-    window->btnupallClick();
+    EXPECT_EQ(window->uploadPath(), chosen);
+    EXPECT_EQ(Child<QLineEdit>(*window, "EdtPath")->text().toStdString(), chosen);
+    EXPECT_TRUE(NeedLogin().value());
+    EXPECT_EQ(StoredPassword().value(), "secret");
+    Child<QPushButton>(*window, "btnupall")->click();
     EXPECT_EQ(fs::directory_iterator(chosen) == fs::directory_iterator(), false);
 }

@@ -79,14 +79,14 @@ TEST(AtomicCopy, CopyFailingPartWayLeavesTheOldTargetByteForByte)
     const std::string oldBytes = Pattern(100000, 2);
     const std::string target = folder.Write("archived.wav", oldBytes);
 
-    FileError result;
+    Result<void> result;
     {
         FileSizeLimit limit((1 << 20) + 1000);
         result = CopyFileAtomically(source, target);
     }
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, EFBIG);
-    EXPECT_FALSE(result.message.empty());
+    EXPECT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().error, EFBIG);
+    EXPECT_FALSE(result.error().reason.empty());
     EXPECT_EQ(TempFolder::Read(target), oldBytes);
     EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"VOC00001.WAV", "archived.wav"}));
 
@@ -99,8 +99,8 @@ TEST(AtomicCopy, CopyFailingPartWayLeavesTheOldTargetByteForByte)
         }
         return ::read(fd, buffer, size);
     });
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, EIO);
+    EXPECT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().error, EIO);
     EXPECT_EQ(TempFolder::Read(target), oldBytes);
     EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"VOC00001.WAV", "archived.wav"}));
 
@@ -109,7 +109,7 @@ TEST(AtomicCopy, CopyFailingPartWayLeavesTheOldTargetByteForByte)
         FileSizeLimit limit((1 << 20) + 1000);
         result = CopyFileAtomically(source, folder.Path("new.wav"));
     }
-    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.has_value());
     EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"VOC00001.WAV", "archived.wav"}));
 }
 
@@ -126,7 +126,7 @@ TEST(AtomicCopy, CopyHasTheSourceBytesModeAndModificationTime)
     const std::string replaced = folder.Write("replaced.wav", "older and different");
     for (const std::string& target : {fresh, replaced}) {
         SCOPED_TRACE(target);
-        ASSERT_TRUE(CopyFileAtomically(source, target).ok);
+        ASSERT_TRUE(CopyFileAtomically(source, target).has_value());
         EXPECT_EQ(TempFolder::Read(target), bytes);
         const struct stat info = StatOf(target);
         EXPECT_EQ(info.st_mtim.tv_sec, times[1].tv_sec);
@@ -136,7 +136,7 @@ TEST(AtomicCopy, CopyHasTheSourceBytesModeAndModificationTime)
     EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"VOC00001.WAV", "fresh.wav", "replaced.wav"}));
 
     const std::string empty = folder.Write("VOC00002.WAV", "");
-    ASSERT_TRUE(CopyFileAtomically(empty, folder.Path("empty-copy.wav")).ok);
+    ASSERT_TRUE(CopyFileAtomically(empty, folder.Path("empty-copy.wav")).has_value());
     EXPECT_EQ(TempFolder::Read(folder.Path("empty-copy.wav")), "");
 }
 
@@ -148,7 +148,7 @@ TEST(AtomicCopy, LinkAtTheTargetIsReplacedNotFollowed)
     const std::string target = folder.Path("target.wav");
     ASSERT_EQ(::symlink(victim.c_str(), target.c_str()), 0);
 
-    ASSERT_TRUE(CopyFileAtomically(source, target).ok);
+    ASSERT_TRUE(CopyFileAtomically(source, target).has_value());
     EXPECT_TRUE(S_ISREG(StatOf(target).st_mode));
     EXPECT_EQ(TempFolder::Read(target), "recording");
     EXPECT_EQ(TempFolder::Read(victim), "must stay");
@@ -164,30 +164,30 @@ TEST(AtomicCopy, ImpossibleCopiesFailCleanlyWithTheirReason)
 
     for (const std::string& target : {folder.Path("folder"), folder.Path("full")}) {
         SCOPED_TRACE(target);
-        const FileError result = CopyFileAtomically(source, target);
-        EXPECT_FALSE(result.ok);
-        EXPECT_NE(result.message.find(target), std::string::npos) << result.message;
+        const Result<void> result = CopyFileAtomically(source, target);
+        EXPECT_FALSE(result.has_value());
+        EXPECT_NE(result.error().reason.find(target), std::string::npos) << result.error().reason;
         EXPECT_TRUE(S_ISDIR(StatOf(target).st_mode));
     }
     EXPECT_EQ(TempFolder::Read(folder.Path("full/inside")), "kept");
 
-    FileError result = CopyFileAtomically(folder.Path("missing.wav"), folder.Path("copy.wav"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, ENOENT);
+    Result<void> result = CopyFileAtomically(folder.Path("missing.wav"), folder.Path("copy.wav"));
+    EXPECT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().error, ENOENT);
     result = CopyFileAtomically(source, folder.Path("no/such/folder/copy.wav"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, ENOENT);
+    EXPECT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().error, ENOENT);
 
     // A folder as the source: the reason must be the folder, not a left-over errno.
     errno = ENOENT;
     result = CopyFileAtomically(folder.Path("folder"), folder.Path("copy.wav"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, EISDIR) << result.message;
+    EXPECT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().error, EISDIR) << result.error().reason;
     // A pipe as the source fails at once instead of waiting for a writer.
     ASSERT_EQ(::mkfifo(folder.Path("pipe").c_str(), 0644), 0);
     result = CopyFileAtomically(folder.Path("pipe"), folder.Path("copy.wav"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, EINVAL) << result.message;
+    EXPECT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().error, EINVAL) << result.error().reason;
 
     EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"VOC00001.WAV", "folder", "full", "pipe"}));
 }
@@ -197,31 +197,31 @@ TEST(AtomicWrite, ReplacesContentKeepsOrForcesModeAndNeverFollowsLinks)
     TempFolder folder;
     const std::string shared = folder.Write("shared.cfg", "old");
     ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
-    ASSERT_TRUE(WriteFileAtomically(shared, "new text\r\n").ok);
+    ASSERT_TRUE(WriteFileAtomically(shared, "new text\r\n").has_value());
     EXPECT_EQ(TempFolder::Read(shared), "new text\r\n");
     EXPECT_EQ(StatOf(shared).st_mode & 07777, 0640u);
 
     // The password file stays private even when someone made it readable.
     const std::string secret = folder.Write("qzacfg.cfg", "old");
     ASSERT_EQ(::chmod(secret.c_str(), 0644), 0);
-    ASSERT_TRUE(WriteFileAtomically(secret, "D:\\\r\n123\r\n", 0600, true).ok);
+    ASSERT_TRUE(WriteFileAtomically(secret, "D:\\\r\n123\r\n", 0600, true).has_value());
     EXPECT_EQ(StatOf(secret).st_mode & 07777, 0600u);
 
     const std::string fresh = folder.Path("fresh.cfg");
-    ASSERT_TRUE(WriteFileAtomically(fresh, "", 0600).ok);
+    ASSERT_TRUE(WriteFileAtomically(fresh, "", 0600).has_value());
     EXPECT_EQ(StatOf(fresh).st_mode & 07777, 0600u);
     EXPECT_EQ(TempFolder::Read(fresh), "");
 
     const std::string victim = folder.Write("victim", "must stay");
     const std::string link = folder.Path("link.cfg");
     ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
-    ASSERT_TRUE(WriteFileAtomically(link, "written").ok);
+    ASSERT_TRUE(WriteFileAtomically(link, "written").has_value());
     EXPECT_TRUE(S_ISREG(StatOf(link).st_mode));
     EXPECT_EQ(TempFolder::Read(victim), "must stay");
 
-    EXPECT_FALSE(WriteFileAtomically(folder.Path("missing/x.cfg"), "x").ok);
+    EXPECT_FALSE(WriteFileAtomically(folder.Path("missing/x.cfg"), "x").has_value());
     ASSERT_EQ(::mkdir(folder.Path("folder").c_str(), 0755), 0);
-    EXPECT_FALSE(WriteFileAtomically(folder.Path("folder"), "x").ok);
+    EXPECT_FALSE(WriteFileAtomically(folder.Path("folder"), "x").has_value());
     EXPECT_EQ(Names(folder.path()),
               (std::vector<std::string>{"folder", "fresh.cfg", "link.cfg", "qzacfg.cfg", "shared.cfg", "victim"}));
 }
@@ -244,7 +244,7 @@ TEST(AtomicWrite, StreamedTempFileIsInvisibleUntilCommittedAndGoneWhenDiscarded)
     EXPECT_EQ(temp.path.rfind(folder.path() + "/", 0), 0u) << "the temporary file must lie beside the target";
     ASSERT_EQ(::write(temp.fd, "complete", 8), 8);
     EXPECT_EQ(TempFolder::Read(target), "previous");
-    ASSERT_TRUE(CommitTempFile(temp, target).ok);
+    ASSERT_TRUE(CommitTempFile(temp, target).has_value());
     EXPECT_EQ(TempFolder::Read(target), "complete");
     EXPECT_EQ(Names(folder.path()), std::vector<std::string>{"wave.$$$"});
 

@@ -1,12 +1,14 @@
-#include "app/config_file.h"
+#include "platform/config_file.h"
 
 #include "platform/atomic_file.h"
 #include "platform/locations.h"
 #include "platform/text_codec.h"
+#include "platform/unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,14 +20,14 @@ constexpr mode_t kPrivateFileMode = 0600;
 // lines they do not own byte for byte, even where the bytes would not decode.
 using RawLines = std::vector<std::string>;
 
-ConfigFileError CannotOpen(const std::string& path)
+Failure CannotOpen(const std::string& path)
 {
-    return ConfigFileError("Cannot open file " + path);
+    return Failure{"Cannot open file " + path};
 }
 
-ConfigFileError CannotCreate(const std::string& path)
+Failure CannotCreate(const std::string& path)
 {
-    return ConfigFileError("Cannot create file " + path);
+    return Failure{"Cannot create file " + path};
 }
 
 bool ReadAll(int fd, std::string& bytes)
@@ -45,20 +47,18 @@ bool ReadAll(int fd, std::string& bytes)
 
 // A missing file (or a missing folder on the way to it) has no lines. Anything that is not a
 // plain readable file is refused; O_NONBLOCK keeps a FIFO in its place from blocking the start.
-RawLines ReadRawLines(const std::string& path)
+Result<RawLines> ReadRawLines(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
         if (errno == ENOENT || errno == ENOTDIR)
-            return {};
-        throw CannotOpen(path);
+            return RawLines{};
+        return CannotOpen(path);
     }
     struct stat info {};
     std::string bytes;
-    const bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadAll(fd, bytes);
-    ::close(fd);
-    if (!readable)
-        throw CannotOpen(path);
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || !ReadAll(fd.get(), bytes))
+        return CannotOpen(path);
     return SplitConfigLines(bytes);
 }
 
@@ -67,13 +67,13 @@ bool HoldsLineEnding(std::string_view line)
     return line.find_first_of("\r\n") != std::string_view::npos;
 }
 
-void WriteRawLines(const RawLines& lines, const std::string& path)
+Result<void> WriteRawLines(const RawLines& lines, const std::string& path)
 {
     std::string bytes;
     for (const std::string& line : lines) {
         // A line ending inside a line would shift the password into another line on the next read.
         if (HoldsLineEnding(line))
-            throw CannotCreate(path);
+            return CannotCreate(path);
         bytes += line;
         bytes += "\r\n";
     }
@@ -82,7 +82,8 @@ void WriteRawLines(const RawLines& lines, const std::string& path)
     if (!folder.empty())
         std::filesystem::create_directories(folder, error);
     if (error || !WriteFileAtomically(path, bytes, kPrivateFileMode, true))
-        throw CannotCreate(path);
+        return CannotCreate(path);
+    return {};
 }
 
 ConfigLines Decoded(const RawLines& lines)
@@ -92,6 +93,18 @@ ConfigLines Decoded(const RawLines& lines)
     for (const std::string& line : lines)
         decoded.push_back(Gb18030ToUtf8(line));
     return decoded;
+}
+
+// Every writer reads the file afresh, changes its own line and writes all lines back.
+Result<ConfigLines> RewriteLines(const std::string& path, const std::function<void(RawLines&)>& change)
+{
+    Result<RawLines> lines = ReadRawLines(path);
+    if (!lines)
+        return lines.error();
+    change(*lines);
+    if (Result<void> written = WriteRawLines(*lines, path); !written)
+        return written.error();
+    return Decoded(*lines);
 }
 
 } // namespace
@@ -119,52 +132,57 @@ std::vector<std::string> SplitConfigLines(std::string_view bytes)
     return lines;
 }
 
-ConfigLines ReadConfigLines(const std::string& path)
+Result<ConfigLines> ReadConfigLines(const std::string& path)
 {
-    return Decoded(ReadRawLines(path));
+    Result<RawLines> lines = ReadRawLines(path);
+    if (!lines)
+        return lines.error();
+    return Decoded(*lines);
 }
 
-void WriteConfigLines(const ConfigLines& lines, const std::string& path)
+Result<void> WriteConfigLines(const ConfigLines& lines, const std::string& path)
 {
     RawLines raw;
     raw.reserve(lines.size());
     for (const std::string& line : lines)
         raw.push_back(Utf8ToGb18030(line));
-    WriteRawLines(raw, path);
+    return WriteRawLines(raw, path);
 }
 
-ConfigLines StorePassword(const std::string& password, const std::string& path)
+Result<ConfigLines> StorePassword(const std::string& password, const std::string& path)
 {
-    RawLines lines = ReadRawLines(path);
-    if (lines.empty())
-        lines.push_back(Utf8ToGb18030(DefaultUploadPath()));
-    if (lines.size() == 1)
-        lines.push_back(Utf8ToGb18030(password));
-    else
-        lines[1] = Utf8ToGb18030(password);
-    WriteRawLines(lines, path);
-    return Decoded(lines);
+    return RewriteLines(path, [&](RawLines& lines) {
+        if (lines.empty())
+            lines.push_back(Utf8ToGb18030(DefaultUploadPath()));
+        if (lines.size() == 1)
+            lines.push_back(Utf8ToGb18030(password));
+        else
+            lines[1] = Utf8ToGb18030(password);
+    });
 }
 
-ConfigLines SaveUploadPath(const std::string& uploadPath, const std::string& path)
+Result<ConfigLines> SaveUploadPath(const std::string& uploadPath, const std::string& path)
 {
-    RawLines lines = ReadRawLines(path);
-    if (lines.empty())
-        lines.push_back(Utf8ToGb18030(uploadPath));
-    else
-        lines[0] = Utf8ToGb18030(uploadPath);
-    WriteRawLines(lines, path);
-    return Decoded(lines);
+    return RewriteLines(path, [&](RawLines& lines) {
+        if (lines.empty())
+            lines.push_back(Utf8ToGb18030(uploadPath));
+        else
+            lines[0] = Utf8ToGb18030(uploadPath);
+    });
 }
 
-std::string StoredPassword(const std::string& path)
+Result<std::string> StoredPassword(const std::string& path)
 {
-    const RawLines lines = ReadRawLines(path);
-    return lines.size() >= 2 ? Gb18030ToUtf8(lines[1]) : std::string();
+    const Result<RawLines> lines = ReadRawLines(path);
+    if (!lines)
+        return lines.error();
+    return lines->size() >= 2 ? Gb18030ToUtf8((*lines)[1]) : std::string();
 }
 
-bool NeedLogin(const std::string& path)
+Result<bool> NeedLogin(const std::string& path)
 {
-    return !StoredPassword(path).empty();
+    const Result<std::string> password = StoredPassword(path);
+    if (!password)
+        return password.error();
+    return !password->empty();
 }
-

@@ -1,5 +1,9 @@
-#include "app/message_box.h"
+#include "platform/message_box.h"
 
+#include "platform/qt_text.h"
+#include "platform/result.h"
+
+#include <QGuiApplication>
 #include <QMessageBox>
 
 namespace {
@@ -13,10 +17,14 @@ MessageHandler& CurrentHandler()
 QMessageBox::Icon ToQtIcon(MessageIcon icon)
 {
     switch (icon) {
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::Warning: return QMessageBox::Warning;
-    case MessageIcon::Error: return QMessageBox::Critical;
-    case MessageIcon::None: break;
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::Error:
+        return QMessageBox::Critical;
+    case MessageIcon::None:
+        break;
     }
     return QMessageBox::NoIcon;
 }
@@ -37,4 +45,14 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption, Me
 void SetMessageHandler(MessageHandler handler)
 {
     CurrentHandler() = std::move(handler);
+}
+
+void ShowErrorBox(QWidget* owner, const QString& text)
+{
+    ShowMessage(owner, text, QGuiApplication::applicationDisplayName(), MessageIcon::Error);
+}
+
+void ShowErrorBox(QWidget* owner, const Failure& failure)
+{
+    ShowErrorBox(owner, ToQString(failure.reason));
 }

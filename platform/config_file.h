@@ -1,6 +1,7 @@
 #pragma once
 
-#include <stdexcept>
+#include "platform/result.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,12 +11,8 @@
 // UTF-8. Every writer reads the file afresh, changes only its own line and replaces the whole
 // file atomically with mode 0600, because it holds the password in plain text.
 
-// A configuration file that cannot be read ("Cannot open file <path>") or written
-// ("Cannot create file <path>"). The windows show what() in the program's error box.
-class ConfigFileError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// A file that cannot be read fails with "Cannot open file <path>", one that cannot be written
+// with "Cannot create file <path>"; the windows show that reason in the program's error box.
 
 using ConfigLines = std::vector<std::string>;
 
@@ -28,23 +25,23 @@ const std::string& ConfigFilePath();
 std::vector<std::string> SplitConfigLines(std::string_view bytes);
 
 // The lines of the file in UTF-8. A missing file has no lines (the defaults apply);
-// a file that exists but cannot be read throws ConfigFileError.
-ConfigLines ReadConfigLines(const std::string& path = ConfigFilePath());
+// a file that exists but cannot be read fails.
+Result<ConfigLines> ReadConfigLines(const std::string& path = ConfigFilePath());
 
 // Replaces the file with the lines, each followed by CR LF, creating its folder when needed.
-// Throws ConfigFileError; an existing file is then left as it was.
-void WriteConfigLines(const ConfigLines& lines, const std::string& path = ConfigFilePath());
+// On failure an existing file is left as it was.
+Result<void> WriteConfigLines(const ConfigLines& lines, const std::string& path = ConfigFilePath());
 
 // The password writer: replaces line 2, or appends it after a lone line 1, or writes the
 // default upload folder and the password into a file without lines. Returns the lines written.
-ConfigLines StorePassword(const std::string& password, const std::string& path = ConfigFilePath());
+Result<ConfigLines> StorePassword(const std::string& password, const std::string& path = ConfigFilePath());
 
 // The upload-path writer: replaces line 1 and keeps every other line, or writes the path as
 // the only line into a file without lines. Returns the lines written.
-ConfigLines SaveUploadPath(const std::string& uploadPath, const std::string& path = ConfigFilePath());
+Result<ConfigLines> SaveUploadPath(const std::string& uploadPath, const std::string& path = ConfigFilePath());
 
 // Line 2 exactly as stored, or "" (no password) when the file is missing or shorter.
-std::string StoredPassword(const std::string& path = ConfigFilePath());
+Result<std::string> StoredPassword(const std::string& path = ConfigFilePath());
 
 // The login gate: true when a password is set.
-bool NeedLogin(const std::string& path = ConfigFilePath());
+Result<bool> NeedLogin(const std::string& path = ConfigFilePath());

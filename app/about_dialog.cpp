@@ -1,6 +1,6 @@
-#include "app/Unt_about.h"
+#include "app/about_dialog.h"
 
-#include "app/Unt_public.h"
+#include "platform/dialog_result.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -51,37 +51,37 @@ QPixmap DrawLogo()
 
 } // namespace
 
-TFrmAbout::TFrmAbout(QWidget* parent)
+AboutDialog::AboutDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("关于"));
 
-    imgLogo = new QLabel(this);
-    imgLogo->setObjectName(QStringLiteral("imgLogo"));
-    imgLogo->setPixmap(DrawLogo());
-    lbVersion = new QLabel(QStringLiteral("SD卡录音设备语音管理软件R6.01.02"), this);
-    lbVersion->setObjectName(QStringLiteral("lbVersion"));
-    bbtnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("确认"), this);
-    bbtnOK->setObjectName(QStringLiteral("bbtnOK"));
-    bbtnOK->setDefault(true);
+    auto* logo = new QLabel(this);
+    logo->setObjectName(QStringLiteral("imgLogo"));
+    logo->setPixmap(DrawLogo());
+    auto* version = new QLabel(QStringLiteral("SD卡录音设备语音管理软件R6.01.02"), this);
+    version->setObjectName(QStringLiteral("lbVersion"));
+    auto* okButton = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("确认"), this);
+    okButton->setObjectName(QStringLiteral("bbtnOK"));
+    okButton->setDefault(true);
 
     auto* content = new QHBoxLayout;
-    content->addWidget(imgLogo);
-    content->addWidget(lbVersion);
+    content->addWidget(logo);
+    content->addWidget(version);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(bbtnOK);
+    buttons->addWidget(okButton);
     buttons->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(content);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(bbtnOK, &QPushButton::clicked, this, [this] { done(ModalResult::Ok); });
+    connect(okButton, &QPushButton::clicked, this, [this] { done(ToDialogCode(DialogResult::Ok)); });
 }
 
-void TFrmAbout::reject()
+void AboutDialog::reject()
 {
-    done(ModalResult::Cancel);
+    done(ToDialogCode(DialogResult::Cancel));
 }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <functional>
 
+struct Failure;
 class QWidget;
 
 // Every message box of the program goes through ShowMessage, so that window tests can
@@ -22,3 +23,8 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption, Me
 
 // Installs a replacement handler (tests); an empty handler restores the real message box.
 void SetMessageHandler(MessageHandler handler);
+
+// The program's error box for a failure a command or the start-up cannot go on from: the
+// reason as text, the application's name as caption and the error icon.
+void ShowErrorBox(QWidget* owner, const QString& text);
+void ShowErrorBox(QWidget* owner, const Failure& failure);

@@ -1,0 +1,445 @@
+#include "app/main_window.h"
+
+#include "app/about_dialog.h"
+#include "app/change_password_dialog.h"
+#include "app/upload_commands.h"
+#include "catalogue/recording_model.h"
+#include "platform/config_file.h"
+#include "platform/locations.h"
+#include "platform/message_box.h"
+#include "platform/mount_watcher.h"
+#include "platform/qt_text.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTableView>
+#include <QTimer>
+#include <utility>
+
+namespace {
+
+const QColor kBackground(221, 221, 225);
+const QColor kConnectedColour(0, 128, 0);
+const QColor kDisconnectedColour(255, 0, 0);
+const QColor kBusyPanelColour(166, 202, 240); // sky blue
+const QString kConnectedText = QStringLiteral("设备状态：设备已连接");
+const QString kDisconnectedText = QStringLiteral("设备状态：设备未连接");
+constexpr int kScanDelayMs = 300;
+constexpr int kListLeft = 24;
+constexpr int kListTop = 40;
+constexpr int kButtonWidth = 75;
+constexpr int kButtonHeight = 25;
+constexpr int kColumnWidths[kColumnCount] = {50, 100, 120, 80, 150, 100, 100, 150};
+// New rows reach the view in batches: a repaint per file would cost more than the listing.
+constexpr int kListRefreshMs = 100;
+constexpr QSize kOuterSize(935, 566);
+// Below this the buttons would overlap and the progress bar would have no room beside the path.
+constexpr QSize kMinimumSize(800, 400);
+
+// The four menu icons, drawn here so that the program needs no image files.
+enum class MenuIcon { Search, Exit, Spreadsheet, About };
+
+QIcon DrawMenuIcon(MenuIcon kind)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    switch (kind) {
+    case MenuIcon::Search:
+        painter.setPen(QPen(QColor(40, 70, 140), 2));
+        painter.setBrush(QColor(200, 225, 255));
+        painter.drawEllipse(QRectF(2, 2, 8, 8));
+        painter.setPen(QPen(QColor(90, 60, 30), 3, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(10, 10), QPointF(14, 14));
+        break;
+    case MenuIcon::Exit:
+        painter.setPen(QPen(QColor(90, 60, 30), 1));
+        painter.setBrush(QColor(200, 150, 90));
+        painter.drawRect(QRectF(2.5, 1.5, 8, 13));
+        painter.setPen(QPen(QColor(200, 30, 30), 2, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(7, 8), QPointF(14, 8));
+        painter.drawLine(QPointF(11, 5), QPointF(14, 8));
+        painter.drawLine(QPointF(11, 11), QPointF(14, 8));
+        break;
+    case MenuIcon::Spreadsheet:
+        painter.setPen(QPen(QColor(20, 110, 50), 1));
+        painter.setBrush(Qt::white);
+        painter.drawRect(QRectF(1.5, 1.5, 13, 13));
+        for (double x : {5.5, 9.5})
+            painter.drawLine(QPointF(x, 1.5), QPointF(x, 14.5));
+        for (double y : {5.5, 9.5})
+            painter.drawLine(QPointF(1.5, y), QPointF(14.5, y));
+        painter.fillRect(QRectF(2, 2, 12.5, 3.5), QColor(20, 110, 50));
+        break;
+    case MenuIcon::About:
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(40, 90, 200));
+        painter.drawEllipse(QRectF(1, 1, 14, 14));
+        painter.setBrush(Qt::white);
+        painter.drawEllipse(QRectF(7, 3.5, 2, 2));
+        painter.drawRect(QRectF(7, 7, 2, 6));
+        break;
+    }
+    return QIcon(pixmap);
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* objectName, const QString& text)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(objectName));
+    button->resize(kButtonWidth, kButtonHeight);
+    return button;
+}
+
+QAction* AddAction(QMenu* menu, const char* objectName, const QString& text, std::optional<MenuIcon> icon = {})
+{
+    QAction* action = icon ? menu->addAction(DrawMenuIcon(*icon), text) : menu->addAction(text);
+    action->setObjectName(QString::fromLatin1(objectName));
+    return action;
+}
+
+void SetTextColour(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), driveFinder_([] { return FindRecorderDrive(); })
+{
+    setObjectName(QStringLiteral("FrmMain"));
+    setWindowTitle(QStringLiteral("SD卡录音设备语音管理软件"));
+    QFont font(QStringLiteral("新宋体"));
+    font.setPixelSize(12);
+    setFont(font);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kBackground);
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    BuildControls();
+    BuildMenu();
+    ConnectControls();
+    setMinimumSize(kMinimumSize);
+    ResizeOuter(kOuterSize);
+
+    deviceCheck_ = std::make_unique<DeviceCheck>(*recordingModel_,
+                                                 DeviceCheckHooks{
+                                                     [this] { return driveFinder_(); },
+                                                     [this](const std::string& folder) { devicePath_ = folder; },
+                                                     [this](const std::string& folder) { FillListFromDevice(folder); },
+                                                     [this](DeviceState state) { ShowDeviceState(state); },
+                                                 });
+    WatchMountTable();
+    ReadConfiguration();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::SetDriveFinder(DriveFinder finder)
+{
+    driveFinder_ = std::move(finder);
+}
+
+void MainWindow::SetUploadPath(const std::string& path)
+{
+    uploadPath_ = path;
+    uploadPathEdit_->setText(ToQString(path));
+}
+
+DeviceState MainWindow::deviceState() const
+{
+    return deviceCheck_->state();
+}
+
+bool MainWindow::listedFlag() const
+{
+    return deviceCheck_->listed();
+}
+
+void MainWindow::BuildControls()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    statusLabel_ = new QLabel(kDisconnectedText, client);
+    statusLabel_->setObjectName(QStringLiteral("STStatic"));
+    statusLabel_->setGeometry(24, 12, 200, 16);
+    SetTextColour(statusLabel_, kDisconnectedColour);
+
+    auto* pathLabel = new QLabel(QStringLiteral("上传路径："), client);
+    pathLabel->setObjectName(QStringLiteral("stPath"));
+    pathLabel->setGeometry(260, 12, 70, 16);
+
+    uploadPathEdit_ = new QLineEdit(client);
+    uploadPathEdit_->setObjectName(QStringLiteral("EdtPath"));
+    uploadPathEdit_->setReadOnly(true);
+    uploadPathEdit_->setGeometry(330, 9, 260, 21);
+
+    progressBar_ = new QProgressBar(client);
+    progressBar_->setObjectName(QStringLiteral("Pbarup"));
+    progressBar_->setRange(0, 100);
+    progressBar_->setValue(0);
+    progressBar_->setGeometry(610, 12, 200, 16);
+    progressBar_->hide();
+
+    recordingModel_ = new RecordingModel(this);
+    recordingView_ = new QTableView(client);
+    recordingView_->setObjectName(QStringLiteral("ListViewVoice"));
+    recordingView_->setModel(recordingModel_);
+    recordingView_->move(kListLeft, kListTop);
+    recordingView_->setShowGrid(true);
+    recordingView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    recordingView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    recordingView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    recordingView_->setWordWrap(false);
+    recordingView_->setTabKeyNavigation(false); // Tab moves on to the buttons, as in a report list
+    recordingView_->verticalHeader()->hide();
+    recordingView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    recordingView_->verticalHeader()->setDefaultSectionSize(recordingView_->fontMetrics().height() + 2);
+    QHeaderView* header = recordingView_->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    for (int column = 0; column < kColumnCount; ++column)
+        header->resizeSection(column, kColumnWidths[column]);
+
+    busyPanel_ = new QLabel(QStringLiteral("正在传输语音列表..."), client);
+    busyPanel_->setObjectName(QStringLiteral("PanelShow"));
+    busyPanel_->setAlignment(Qt::AlignCenter);
+    busyPanel_->setFrameShape(QFrame::Panel);
+    busyPanel_->setFrameShadow(QFrame::Raised);
+    busyPanel_->setAutoFillBackground(true);
+    // The panel shows while the window is disabled: its text stays black there too.
+    QPalette panelPalette = busyPanel_->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        panelPalette.setColor(group, QPalette::Window, kBusyPanelColour);
+        panelPalette.setColor(group, QPalette::WindowText, Qt::black);
+    }
+    busyPanel_->setPalette(panelPalette);
+    busyPanel_->resize(240, 50);
+    busyPanel_->hide();
+
+    deleteButton_ = MakeButton(client, "btnDel", QStringLiteral("删除记录"));
+    uploadFolderButton_ = MakeButton(client, "btnPath", QStringLiteral("上传路径"));
+    uploadSelectedButton_ = MakeButton(client, "btnupone", QStringLiteral("上传所选"));
+    uploadCategoryButton_ = MakeButton(client, "btnuptype", QStringLiteral("分类上传"));
+    uploadAllButton_ = MakeButton(client, "btnupall", QStringLiteral("全部上传"));
+    stopButton_ = MakeButton(client, "btnstop", QStringLiteral("停止上传"));
+    exitButton_ = MakeButton(client, "btnclose", QStringLiteral("系统退出"));
+    QWidget* previous = recordingView_;
+    for (QWidget* button : {deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_,
+                            uploadAllButton_, stopButton_, exitButton_})
+        setTabOrder(std::exchange(previous, button), button);
+
+    configLinesList_ = new QListWidget(client);
+    configLinesList_->setObjectName(QStringLiteral("LbPath"));
+    configLinesList_->hide();
+
+    scanTimer_ = new QTimer(this);
+    scanTimer_->setObjectName(QStringLiteral("IDTIMER"));
+    scanTimer_->setSingleShot(true);
+    scanTimer_->setInterval(kScanDelayMs);
+}
+
+void MainWindow::BuildMenu()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu"));
+    QMenu* voiceMenu = bar->addMenu(QStringLiteral("语音管理(&F)"));
+    searchAction_ = AddAction(voiceMenu, "A1", QStringLiteral("语音查询(&F)"), MenuIcon::Search);
+    voiceMenu->addSeparator();
+    exitAction_ = AddAction(voiceMenu, "A3", QStringLiteral("退出(&X)"), MenuIcon::Exit);
+    QMenu* toolsMenu = bar->addMenu(QStringLiteral("工具(&T)"));
+    exportAction_ = AddAction(toolsMenu, "D2", QStringLiteral("导出Excel(&E)"), MenuIcon::Spreadsheet);
+    QMenu* settingsMenu = bar->addMenu(QStringLiteral("设置(&E)"));
+    passwordAction_ = AddAction(settingsMenu, "E2", QStringLiteral("密码设置(&E)"));
+    QMenu* helpMenu = bar->addMenu(QStringLiteral("帮助(&H)"));
+    aboutAction_ = AddAction(helpMenu, "E1", QStringLiteral("关于系统(&H)"), MenuIcon::About);
+}
+
+void MainWindow::ConnectControls()
+{
+    connect(deleteButton_, &QPushButton::clicked, this, &MainWindow::DeleteSelected);
+    connect(uploadFolderButton_, &QPushButton::clicked, this, &MainWindow::ChooseUploadFolder);
+    connect(uploadSelectedButton_, &QPushButton::clicked, this, &MainWindow::UploadSelected);
+    connect(uploadCategoryButton_, &QPushButton::clicked, this, &MainWindow::UploadByCategory);
+    connect(uploadAllButton_, &QPushButton::clicked, this, &MainWindow::UploadAll);
+    connect(stopButton_, &QPushButton::clicked, this, &MainWindow::StopUpload);
+    connect(exitButton_, &QPushButton::clicked, this, &MainWindow::close);
+    connect(exitAction_, &QAction::triggered, this, &MainWindow::close);
+    connect(passwordAction_, &QAction::triggered, this, &MainWindow::ChangePassword);
+    connect(aboutAction_, &QAction::triggered, this, &MainWindow::ShowAbout);
+    connect(scanTimer_, &QTimer::timeout, this, &MainWindow::ScanDevice);
+    connect(recordingView_->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int column) { recordingModel_->SortByColumnClick(column); });
+}
+
+// Reads the upload folder from the configuration file; a missing or empty file keeps the
+// default.
+void MainWindow::ReadConfiguration()
+{
+    SetUploadPath(DefaultUploadPath());
+    const Result<ConfigLines> lines = ReadConfigLines();
+    if (!lines) {
+        ShowErrorBox(this, lines.error());
+        return;
+    }
+    ShowConfigLines(*lines);
+    if (!lines->empty())
+        SetUploadPath(lines->front());
+}
+
+void MainWindow::ShowConfigLines(const std::vector<std::string>& lines)
+{
+    configLinesList_->clear();
+    for (const std::string& line : lines)
+        configLinesList_->addItem(ToQString(line));
+}
+
+void MainWindow::WatchMountTable()
+{
+    mountWatcher_ = std::make_unique<MountWatcher>();
+    if (!mountWatcher_->valid())
+        return;
+    auto* notifier = new QSocketNotifier(mountWatcher_->fd(), QSocketNotifier::Exception, this);
+    connect(notifier, &QSocketNotifier::activated, this, &MainWindow::MountTableChanged);
+}
+
+// Arming an armed timer adds no scan: each arming gives exactly one scan 300 ms later.
+void MainWindow::MountTableChanged()
+{
+    if (mountWatcher_)
+        mountWatcher_->Acknowledge();
+    if (!scanTimer_->isActive())
+        scanTimer_->start();
+}
+
+// The size and the centring count the window's frame, which is known only once the window is
+// shown: applied at creation without it and again at the first show.
+void MainWindow::ResizeOuter(QSize outer)
+{
+    resize(outer - (frameGeometry().size() - geometry().size()));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(outer.width() / 2, outer.height() / 2));
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!outerSizeApplied_) {
+        outerSizeApplied_ = true;
+        ResizeOuter(kOuterSize);
+    }
+    if (!scanTimer_->isActive())
+        scanTimer_->start();
+}
+
+void MainWindow::ScanDevice()
+{
+    scanTimer_->stop();
+    deviceCheck_->Run();
+}
+
+void MainWindow::SetStatus(const QString& text, const QColor& colour)
+{
+    statusLabel_->setText(text);
+    SetTextColour(statusLabel_, colour);
+}
+
+void MainWindow::ShowDeviceState(DeviceState state)
+{
+    switch (state) {
+    case DeviceState::Listing:
+        SetStatus(kConnectedText, kConnectedColour);
+        statusLabel_->repaint();
+        busyPanel_->show();
+        busyPanel_->raise();
+        busyPanel_->repaint();
+        setEnabled(false);
+        break;
+    case DeviceState::Listed:
+        setEnabled(true);
+        busyPanel_->hide();
+        break;
+    case DeviceState::NotConnected:
+    case DeviceState::Waiting:
+        SetStatus(kDisconnectedText, kDisconnectedColour);
+        break;
+    }
+}
+
+// Lists the card into the view, keeping the window painted after every file.
+void MainWindow::FillListFromDevice(const std::string& folder)
+{
+    std::vector<RecordingEntry> pending;
+    QElapsedTimer sinceRefresh;
+    sinceRefresh.start();
+    const auto flush = [&] {
+        recordingModel_->AppendBatch(std::move(pending));
+        pending.clear();
+        sinceRefresh.restart();
+    };
+    try {
+        ListRecordings(folder, [&](std::optional<RecordingEntry> entry) {
+            if (entry)
+                pending.push_back(std::move(*entry));
+            if (sinceRefresh.elapsed() >= kListRefreshMs)
+                flush();
+            QCoreApplication::processEvents();
+        });
+    } catch (...) {
+        flush(); // the rows read so far stay in the list
+        throw;
+    }
+    flush();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    LayoutMainWindow();
+}
+
+// Places the list, the busy panel, the buttons and the progress bar for the window's outer size.
+void MainWindow::LayoutMainWindow()
+{
+    const int w = frameGeometry().width();
+    const int h = frameGeometry().height();
+    recordingView_->setGeometry(kListLeft, kListTop, w - 60, h - 140);
+    busyPanel_->move(w / 2 - busyPanel_->width() / 2, h / 2 - busyPanel_->height() / 2 - 40);
+    const int step = w / 8;
+    QPushButton* const buttons[] = {
+        deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_, uploadAllButton_,
+        stopButton_,   exitButton_};
+    for (int i = 0; i < 7; ++i)
+        buttons[i]->move((i + 1) * step - 30, h - 90);
+    const int barLeft = uploadPathEdit_->x() + uploadPathEdit_->width() + 20;
+    progressBar_->setGeometry(barLeft, statusLabel_->y(), w - barLeft - 50, progressBar_->height());
+}
+
+void MainWindow::ChangePassword()
+{
+    ChangePasswordDialog dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::ShowAbout()
+{
+    AboutDialog dialog(this);
+    dialog.exec();
+}

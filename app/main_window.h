@@ -1,0 +1,117 @@
+#pragma once
+
+#include "catalogue/catalogue_scan.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class MountWatcher;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class QTimer;
+class RecordingModel;
+class UploadCommands;
+struct UploadWindow;
+
+// The main window "SD卡录音设备语音管理软件": notices the recorder's card, lists its
+// recordings and carries the upload, deletion and menu commands. Every control's object name
+// is the one the program's window definition gives it (btnupone, IDTIMER, A1, ...).
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    using DriveFinder = std::function<std::optional<std::string>()>;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Replaces the search for the recorder's card (tests point it at a sample folder).
+    void SetDriveFinder(DriveFinder finder);
+
+    // The upload folder (ending with "/" once an upload has run) and the card's folder; the
+    // card's folder keeps its last value after the card is gone.
+    const std::string& uploadPath() const { return uploadPath_; }
+    void SetUploadPath(const std::string& path);
+    const std::string& devicePath() const { return devicePath_; }
+    DeviceState deviceState() const;
+    bool listedFlag() const;
+    const RecordingModel& recordingModel() const { return *recordingModel_; }
+
+    // The upload run and the modal questions of the upload commands, made on first use.
+    UploadCommands& uploadCommands();
+
+public slots:
+    // Looks for the card and lists it; the scan timer's tick.
+    void ScanDevice();
+    // The mount table changed: a scan follows 300 ms later.
+    void MountTableChanged();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenu();
+    void ConnectControls();
+    void ReadConfiguration();
+    void WatchMountTable();
+    void ResizeOuter(QSize outer);
+    void LayoutMainWindow();
+    void ShowDeviceState(DeviceState state);
+    void SetStatus(const QString& text, const QColor& colour);
+    void FillListFromDevice(const std::string& folder);
+    void ShowConfigLines(const std::vector<std::string>& lines);
+
+    // The commands of the buttons and the menu (main_window_commands.cpp).
+    void DeleteSelected();
+    void ChooseUploadFolder();
+    void UploadSelected();
+    void UploadByCategory();
+    void UploadAll();
+    void StopUpload();
+    void StartUpload(const std::vector<std::string>& names);
+    UploadWindow UploadCallbacks();
+    std::vector<int> SelectedRows() const;
+    void ChangePassword();
+    void ShowAbout();
+
+    QLabel* statusLabel_ = nullptr;
+    QLineEdit* uploadPathEdit_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QTableView* recordingView_ = nullptr;
+    RecordingModel* recordingModel_ = nullptr;
+    QLabel* busyPanel_ = nullptr;
+    QPushButton* deleteButton_ = nullptr;
+    QPushButton* uploadFolderButton_ = nullptr;
+    QPushButton* uploadSelectedButton_ = nullptr;
+    QPushButton* uploadCategoryButton_ = nullptr;
+    QPushButton* uploadAllButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QPushButton* exitButton_ = nullptr;
+    QListWidget* configLinesList_ = nullptr; // hidden; the configuration lines
+    QTimer* scanTimer_ = nullptr;            // single shot, 300 ms before each device scan
+    QAction* searchAction_ = nullptr;
+    QAction* exitAction_ = nullptr;
+    QAction* exportAction_ = nullptr;
+    QAction* passwordAction_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+    UploadCommands* uploadCommands_ = nullptr;
+
+    bool outerSizeApplied_ = false;
+    std::string uploadPath_;
+    std::string devicePath_;
+    DriveFinder driveFinder_;
+    std::unique_ptr<DeviceCheck> deviceCheck_;
+    std::unique_ptr<MountWatcher> mountWatcher_;
+};
