@@ -1,9 +1,8 @@
 // Feeds arbitrary bytes to the recording converter as if they were a file on disk.
-#include "audio/Adpcm.h"
+#include "audio/adpcm_converter.h"
 
 #include <cstdio>
 #include <cstdint>
-#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -12,8 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* stream = ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
     if (!stream)
         return 0;
-    std::string refusal;
-    const auto samples = DecodeRecording(stream, size, refusal);
+    const auto samples = DecodeRecording(stream, size);
     std::fclose(stream);
     // A recording of n bytes never yields more than four values per byte.
     if (samples && samples->size() > 4 * size)

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the player's wave loader, then runs the buffer fills over what it
 // loaded from a start offset taken from the input, checking that they stay inside the data.
-#include "audio/Wavelib.h"
+#include "audio/wave_player.h"
 
 #include <cstdio>
 #include <cstdint>
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* stream = ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
     if (!stream)
         return 0;
-    std::optional<LoadedWave> wave = LoadWaveStream(stream, size);
+    Result<LoadedWave> wave = LoadWaveStream(stream, size);
     std::fclose(stream);
     if (!wave)
         return 0;

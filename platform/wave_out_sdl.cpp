@@ -41,10 +41,14 @@ SdlWaveOut::~SdlWaveOut()
     Close();
 }
 
-bool SdlWaveOut::Open(const WaveFormat& format, DoneCallback onDone)
+Result<void> SdlWaveOut::Open(const WaveFormat& format, DoneCallback onDone)
 {
-    if (device_ != 0 || !IsPlayableFormat(format) || !AudioSubsystemReady())
-        return false;
+    if (device_ != 0)
+        return Failure{"the sound output is already open"};
+    if (Result<void> playable = CheckPlayableFormat(format); !playable)
+        return playable;
+    if (!AudioSubsystemReady())
+        return Failure{SDL_GetError()};
     format_ = format;
     onDone_ = std::move(onDone);
     finished_.reserve(64);
@@ -59,15 +63,15 @@ bool SdlWaveOut::Open(const WaveFormat& format, DoneCallback onDone)
     // No changes allowed: SDL converts to whatever the sound server wants.
     device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
     if (device_ == 0)
-        return false;
+        return Failure{SDL_GetError()};
     SDL_PauseAudioDevice(device_, 0);
-    return true;
+    return {};
 }
 
 void SdlWaveOut::Write(WaveBuffer& buffer)
 {
     std::lock_guard lock(mutex_);
-    queue_.push_back(&buffer);
+    queue_.Push(buffer);
 }
 
 void SdlWaveOut::Pause()
@@ -84,14 +88,18 @@ void SdlWaveOut::Restart()
 
 void SdlWaveOut::Reset()
 {
+    if (device_ == 0)
+        return;
+    // SDL pulls samples with the device lock held, and hands the buffers it finished back
+    // before it lets go: holding the lock, the reset comes wholly before or after such a pull.
+    SDL_LockAudioDevice(device_);
     std::vector<WaveBuffer*> returned;
     {
         std::lock_guard lock(mutex_);
-        returned.assign(queue_.begin(), queue_.end());
-        queue_.clear();
-        offsetInFront_ = 0;
+        returned = queue_.TakeAll();
     }
-    Return(returned);
+    HandBack(returned, onDone_);
+    SDL_UnlockAudioDevice(device_);
 }
 
 void SdlWaveOut::Close()
@@ -101,7 +109,7 @@ void SdlWaveOut::Close()
     SDL_CloseAudioDevice(device_); // waits for a running pull to finish
     device_ = 0;
     std::lock_guard lock(mutex_);
-    queue_.clear();
+    queue_.TakeAll();
 }
 
 void SdlWaveOut::PullSamples(void* self, Uint8* stream, int length)
@@ -116,31 +124,15 @@ void SdlWaveOut::Fill(Uint8* stream, std::size_t length)
     std::size_t filled = 0;
     {
         std::lock_guard lock(mutex_);
-        while (filled < length && !queue_.empty()) {
-            WaveBuffer* front = queue_.front();
-            const std::size_t take = std::min<std::size_t>(front->length - offsetInFront_, length - filled);
-            std::memcpy(stream + filled, front->data + offsetInFront_, take);
-            filled += take;
-            offsetInFront_ += static_cast<std::uint32_t>(take);
-            if (offsetInFront_ == front->length) {
-                queue_.pop_front();
-                offsetInFront_ = 0;
-                finished_.push_back(front);
-            }
-        }
+        const auto copy = [&](const unsigned char* piece, std::size_t bytes) {
+            std::memcpy(stream + filled, piece, bytes);
+            filled += bytes;
+        };
+        queue_.Take(length, copy, finished_);
     }
     std::memset(stream + filled, silence, length - filled);
     ApplyVolume(stream, filled, format_, GetWaveOutVolume());
-    Return(finished_);
-}
-
-void SdlWaveOut::Return(const std::vector<WaveBuffer*>& buffers)
-{
-    for (WaveBuffer* buffer : buffers) {
-        buffer->done.store(true);
-        if (onDone_)
-            onDone_(*buffer);
-    }
+    HandBack(finished_, onDone_);
 }
 
 std::unique_ptr<WaveOut> MakeSdlWaveOut()

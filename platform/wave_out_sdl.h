@@ -5,18 +5,17 @@
 #include <SDL2/SDL.h>
 
 #include <cstddef>
-#include <deque>
 #include <mutex>
 #include <vector>
 
 // The sound output through SDL2 audio (PulseAudio, PipeWire or ALSA; SDL_AUDIODRIVER=dummy
-// where there is no sound card). SDL pulls samples from its own thread; buffers are handed
-// back from there once their last byte has been passed on.
+// where there is no sound card). SDL pulls samples from its own thread, holding the device
+// lock; buffers are handed back from there once their last byte has been passed on.
 class SdlWaveOut : public WaveOut {
 public:
     ~SdlWaveOut() override;
 
-    bool Open(const WaveFormat& format, DoneCallback onDone) override;
+    Result<void> Open(const WaveFormat& format, DoneCallback onDone) override;
     void Write(WaveBuffer& buffer) override;
     void Pause() override;
     void Restart() override;
@@ -26,14 +25,12 @@ public:
 private:
     static void PullSamples(void* self, Uint8* stream, int length);
     void Fill(Uint8* stream, std::size_t length);
-    void Return(const std::vector<WaveBuffer*>& buffers);
 
     SDL_AudioDeviceID device_ = 0;
     WaveFormat format_;
     DoneCallback onDone_;
-    std::mutex mutex_;
-    std::deque<WaveBuffer*> queue_;
-    std::uint32_t offsetInFront_ = 0;
+    std::mutex mutex_; // guards queue_ between the writer and SDL's thread
+    WaveBufferQueue queue_;
     std::vector<WaveBuffer*> finished_; // reused by the SDL thread, so it does not allocate there
 };
 

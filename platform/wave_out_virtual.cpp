@@ -2,39 +2,16 @@
 
 #include <algorithm>
 
-std::chrono::milliseconds VirtualClock::Now() const
-{
-    std::lock_guard lock(mutex_);
-    return now_;
-}
-
 void VirtualClock::Advance(std::chrono::milliseconds duration)
 {
+    std::function<void()> hook;
     {
-        // Held while the devices play, so that a device closed on another thread meanwhile
-        // waits in Detach instead of vanishing under the loop.
         std::lock_guard lock(mutex_);
-        for (VirtualWaveOut* device : devices_)
-            device->Play(duration);
-        now_ += duration;
+        hook = handBackHook_;
     }
-    changed_.notify_all();
-}
-
-void VirtualClock::SleepFor(std::chrono::milliseconds duration)
-{
-    std::unique_lock lock(mutex_);
-    const std::chrono::milliseconds wakeAt = now_ + duration;
-    ++sleepers_;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return now_ >= wakeAt; });
-    --sleepers_;
-}
-
-bool VirtualClock::WaitForSleepers(int count, std::chrono::milliseconds safetyLimit) const
-{
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, safetyLimit, [&] { return sleepers_ >= count; });
+    std::lock_guard devices(devicesMutex_);
+    for (VirtualWaveOut* device : devices_)
+        device->Play(duration, hook);
 }
 
 WaveOutFactory VirtualClock::DeviceFactory()
@@ -46,7 +23,7 @@ WaveOutFactory VirtualClock::DeviceFactory()
             refuse = refuseOpen_;
         }
         auto device = std::make_unique<VirtualWaveOut>(*this, refuse);
-        std::lock_guard lock(mutex_);
+        std::lock_guard devices(devicesMutex_);
         latest_ = device.get();
         return device;
     };
@@ -54,7 +31,7 @@ WaveOutFactory VirtualClock::DeviceFactory()
 
 VirtualWaveOut* VirtualClock::LatestDevice() const
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard devices(devicesMutex_);
     return latest_;
 }
 
@@ -62,6 +39,12 @@ void VirtualClock::SetRefuseOpen(bool refuse)
 {
     std::lock_guard lock(mutex_);
     refuseOpen_ = refuse;
+}
+
+void VirtualClock::SetHandBackHook(std::function<void()> hook)
+{
+    std::lock_guard lock(mutex_);
+    handBackHook_ = std::move(hook);
 }
 
 std::vector<std::string> VirtualClock::Events() const
@@ -76,11 +59,15 @@ std::string VirtualClock::WrittenBytes() const
     return writtenBytes_;
 }
 
+std::uint64_t VirtualClock::PlayedBytes() const
+{
+    return playedBytes_.load();
+}
+
 std::size_t VirtualClock::CountEventsLocked(std::string_view prefix) const
 {
-    return static_cast<std::size_t>(std::count_if(events_.begin(), events_.end(), [&](const std::string& event) {
-        return event.starts_with(prefix);
-    }));
+    return static_cast<std::size_t>(std::count_if(events_.begin(), events_.end(),
+                                                  [&](const std::string& event) { return event.starts_with(prefix); }));
 }
 
 std::size_t VirtualClock::CountEvents(std::string_view prefix) const
@@ -89,7 +76,8 @@ std::size_t VirtualClock::CountEvents(std::string_view prefix) const
     return CountEventsLocked(prefix);
 }
 
-bool VirtualClock::WaitForEvents(std::string_view prefix, std::size_t count, std::chrono::milliseconds safetyLimit) const
+bool VirtualClock::WaitForEvents(std::string_view prefix, std::size_t count,
+                                 std::chrono::milliseconds safetyLimit) const
 {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, safetyLimit, [&] { return CountEventsLocked(prefix) >= count; });
@@ -107,19 +95,21 @@ void VirtualClock::Record(std::string event, std::string_view bytes)
 
 void VirtualClock::Attach(VirtualWaveOut* device)
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard devices(devicesMutex_);
     devices_.push_back(device);
 }
 
 void VirtualClock::Detach(VirtualWaveOut* device)
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard devices(devicesMutex_);
     std::erase(devices_, device);
     if (latest_ == device)
         latest_ = nullptr;
 }
 
-VirtualWaveOut::VirtualWaveOut(VirtualClock& clock, bool refuseOpen) : clock_(clock), refuseOpen_(refuseOpen) {}
+VirtualWaveOut::VirtualWaveOut(VirtualClock& clock, bool refuseOpen) : clock_(clock), refuseOpen_(refuseOpen)
+{
+}
 
 VirtualWaveOut::~VirtualWaveOut()
 {
@@ -127,10 +117,12 @@ VirtualWaveOut::~VirtualWaveOut()
     clock_.Detach(this);
 }
 
-bool VirtualWaveOut::Open(const WaveFormat& format, DoneCallback onDone)
+Result<void> VirtualWaveOut::Open(const WaveFormat& format, DoneCallback onDone)
 {
-    if (refuseOpen_ || !IsPlayableFormat(format))
-        return false;
+    if (refuseOpen_)
+        return Failure{"the virtual output refuses to open"};
+    if (Result<void> playable = CheckPlayableFormat(format); !playable)
+        return playable;
     {
         std::lock_guard lock(mutex_);
         format_ = format;
@@ -139,14 +131,14 @@ bool VirtualWaveOut::Open(const WaveFormat& format, DoneCallback onDone)
     }
     clock_.Attach(this);
     clock_.Record("open");
-    return true;
+    return {};
 }
 
 void VirtualWaveOut::Write(WaveBuffer& buffer)
 {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(&buffer);
+        queue_.Push(buffer);
     }
     clock_.Record("write " + std::to_string(buffer.length),
                   std::string_view(reinterpret_cast<const char*>(buffer.data), buffer.length));
@@ -172,15 +164,21 @@ void VirtualWaveOut::Restart()
 
 void VirtualWaveOut::Reset()
 {
+    ++resetsWaiting_;
+    std::lock_guard device(deviceLock_);
+    --resetsWaiting_;
     std::vector<WaveBuffer*> returned;
     {
         std::lock_guard lock(mutex_);
-        returned.assign(queue_.begin(), queue_.end());
-        queue_.clear();
-        playedOfFront_ = 0;
+        returned = queue_.TakeAll();
     }
     clock_.Record("reset");
-    Return(returned);
+    HandBack(returned, onDone_);
+}
+
+bool VirtualWaveOut::ResetWaiting() const
+{
+    return resetsWaiting_.load() > 0;
 }
 
 void VirtualWaveOut::Close()
@@ -190,7 +188,7 @@ void VirtualWaveOut::Close()
         std::lock_guard lock(mutex_);
         wasOpen = open_;
         open_ = false;
-        queue_.clear();
+        queue_.TakeAll();
     }
     if (wasOpen) {
         clock_.Detach(this);
@@ -198,42 +196,20 @@ void VirtualWaveOut::Close()
     }
 }
 
-void VirtualWaveOut::Play(std::chrono::milliseconds duration)
+void VirtualWaveOut::Play(std::chrono::milliseconds duration, const std::function<void()>& handBackHook)
 {
-    std::vector<WaveBuffer*> returned;
+    std::lock_guard device(deviceLock_);
+    std::vector<WaveBuffer*> finished;
     {
         std::lock_guard lock(mutex_);
         if (!open_ || paused_)
             return;
-        std::uint64_t budget = static_cast<std::uint64_t>(duration.count()) * format_.averageBytesPerSecond / 1000;
-        // Only what was queued when this stretch of time began plays in it.
-        for (std::size_t queued = queue_.size(); queued > 0; --queued) {
-            WaveBuffer* front = queue_.front();
-            const std::uint32_t left = front->length - playedOfFront_;
-            if (left > budget) {
-                playedOfFront_ += static_cast<std::uint32_t>(budget);
-                break;
-            }
-            budget -= left;
-            playedOfFront_ = 0;
-            queue_.pop_front();
-            returned.push_back(front);
-        }
+        const auto budget = static_cast<std::size_t>(duration.count() * format_.averageBytesPerSecond / 1000);
+        const std::size_t played = queue_.Take(
+            budget, [](const unsigned char*, std::size_t) {}, finished);
+        clock_.playedBytes_ += played;
     }
-    Return(returned);
+    if (handBackHook && !finished.empty())
+        handBackHook();
+    HandBack(finished, onDone_);
 }
-
-void VirtualWaveOut::Return(const std::vector<WaveBuffer*>& buffers)
-{
-    DoneCallback onDone;
-    {
-        std::lock_guard lock(mutex_);
-        onDone = onDone_;
-    }
-    for (WaveBuffer* buffer : buffers) {
-        buffer->done.store(true);
-        if (onDone)
-            onDone(*buffer);
-    }
-}
-

@@ -2,43 +2,44 @@
 
 #include "platform/wave_out.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 // A sound output without sound, for tests: time passes only when the test advances the clock.
-// Each advance plays the buffers that were queued when it began, at the format's byte rate,
-// and hands them back on the advancing thread. Threads that sleep on the clock wake once it
-// has advanced far enough, so nothing in a test waits for real time. The callbacks of returned
-// buffers run on the advancing thread and must not call back into the clock.
+// Each advance plays what the open, running devices hold queued, at the format's byte rate,
+// and hands the finished buffers back on the advancing thread, so nothing in a test waits for
+// real time. The callbacks of returned buffers run on the advancing thread and must not call
+// back into the clock.
 
 class VirtualWaveOut;
 
 class VirtualClock {
 public:
-    std::chrono::milliseconds Now() const;
-    // Plays every open, running device for duration, then wakes the sleepers whose time has come.
+    // Plays every open, running device for duration.
     void Advance(std::chrono::milliseconds duration);
-    // Blocks the calling thread until the clock has advanced by duration.
-    void SleepFor(std::chrono::milliseconds duration);
-    // Waits (at most safetyLimit of real time) until count threads sleep on the clock.
-    bool WaitForSleepers(int count, std::chrono::milliseconds safetyLimit = std::chrono::seconds(10)) const;
 
     // Makes devices that play on this clock; the last one made stays reachable for the test.
     WaveOutFactory DeviceFactory();
     VirtualWaveOut* LatestDevice() const;
     // While set, newly made devices refuse to open.
     void SetRefuseOpen(bool refuse);
+    // Called inside Advance by a device that has taken finished buffers off its queue, just
+    // before it hands them back, with its device lock held: lets a test act in that gap.
+    void SetHandBackHook(std::function<void()> hook);
 
     // What the devices did, in order: "open", "write 8000", "pause", "restart", "reset", "close".
     std::vector<std::string> Events() const;
     // Every byte written to any device, in the order of the writes.
     std::string WrittenBytes() const;
+    // Bytes the devices have played; what a reset discarded was written but never played.
+    std::uint64_t PlayedBytes() const;
     // Waits (at most safetyLimit of real time) until count events start with prefix.
     bool WaitForEvents(std::string_view prefix, std::size_t count,
                        std::chrono::milliseconds safetyLimit = std::chrono::seconds(10)) const;
@@ -51,15 +52,19 @@ private:
     void Record(std::string event, std::string_view bytes = {});
     std::size_t CountEventsLocked(std::string_view prefix) const;
 
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::chrono::milliseconds now_{0};
-    int sleepers_ = 0;
-    bool refuseOpen_ = false;
+    // Held while the devices play, so that a device closed on another thread meanwhile waits
+    // in Detach instead of vanishing under the loop.
+    mutable std::mutex devicesMutex_;
     std::vector<VirtualWaveOut*> devices_;
     VirtualWaveOut* latest_ = nullptr;
+
+    mutable std::mutex mutex_; // guards what follows
+    mutable std::condition_variable changed_;
+    bool refuseOpen_ = false;
+    std::function<void()> handBackHook_;
     std::vector<std::string> events_;
     std::string writtenBytes_;
+    std::atomic<std::uint64_t> playedBytes_{0};
 };
 
 class VirtualWaveOut : public WaveOut {
@@ -67,25 +72,30 @@ public:
     VirtualWaveOut(VirtualClock& clock, bool refuseOpen);
     ~VirtualWaveOut() override;
 
-    bool Open(const WaveFormat& format, DoneCallback onDone) override;
+    Result<void> Open(const WaveFormat& format, DoneCallback onDone) override;
     void Write(WaveBuffer& buffer) override;
     void Pause() override;
     void Restart() override;
     void Reset() override;
     void Close() override;
 
+    // True while a Reset waits for a hand-back in progress to end.
+    bool ResetWaiting() const;
+
 private:
     friend class VirtualClock;
-    void Play(std::chrono::milliseconds duration);
-    void Return(const std::vector<WaveBuffer*>& buffers);
+    void Play(std::chrono::milliseconds duration, const std::function<void()>& handBackHook);
 
     VirtualClock& clock_;
     const bool refuseOpen_;
-    std::mutex mutex_;
+    // The device lock: held from taking finished buffers off the queue until they are handed
+    // back, and by Reset, as a real output's lock is held while it pulls samples.
+    std::mutex deviceLock_;
+    std::atomic<int> resetsWaiting_{0};
+    std::mutex mutex_; // guards what follows
     WaveFormat format_;
-    DoneCallback onDone_;
-    std::deque<WaveBuffer*> queue_;
-    std::uint32_t playedOfFront_ = 0;
+    DoneCallback onDone_; // set by Open, before the device plays
+    WaveBufferQueue queue_;
     bool paused_ = false;
     bool open_ = false;
 };

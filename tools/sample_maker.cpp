@@ -1,6 +1,7 @@
 #include "tools/sample_maker.h"
 
 #include "audio/ima_tables.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 #include <array>
@@ -17,16 +18,16 @@ constexpr std::uint32_t kSampleRate = 8000;
 constexpr int kBlockBytes = 256;
 constexpr int kSamplesPerBlock = (kBlockBytes - 4) * 2 + 1; // 505
 
-void PutU16(std::vector<unsigned char>& out, std::uint32_t value)
+void PutU16(std::vector<unsigned char>& out, std::uint16_t value)
 {
-    out.push_back(static_cast<unsigned char>(value & 0xFF));
-    out.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
+    out.resize(out.size() + 2);
+    WriteLe16(out.data() + out.size() - 2, value);
 }
 
 void PutU32(std::vector<unsigned char>& out, std::uint32_t value)
 {
-    PutU16(out, value & 0xFFFF);
-    PutU16(out, value >> 16);
+    out.resize(out.size() + 4);
+    WriteLe32(out.data() + out.size() - 4, value);
 }
 
 void PutId(std::vector<unsigned char>& out, const char (&id)[5])
@@ -171,9 +172,7 @@ std::vector<unsigned char> MakeSampleRecording(const SampleSpec& sample)
     PutU32(file, sample.dataBytes);
     file.insert(file.end(), data.begin(), data.end());
 
-    const std::uint32_t riffSize = static_cast<std::uint32_t>(file.size() - 8);
-    for (int i = 0; i < 4; ++i)
-        file[4 + i] = static_cast<unsigned char>(riffSize >> (8 * i));
+    WriteLe32(file.data() + 4, static_cast<std::uint32_t>(file.size() - 8));
     return file;
 }
 

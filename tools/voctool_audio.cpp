@@ -1,16 +1,17 @@
-#include "audio/Adpcm.h"
-#include "audio/Wavelib.h"
+#include "audio/adpcm_converter.h"
+#include "audio/wave_player.h"
 #include "platform/locations.h"
 #include "platform/wave_out_sdl.h"
 #include "tools/voctool_commands.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <atomic>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <deque>
 #include <filesystem>
-#include <mutex>
+#include <optional>
 #include <string>
 
 namespace {
@@ -23,42 +24,13 @@ void OnInterrupt(int)
     interrupted.store(true);
 }
 
-// Runs the player's notifications on the main thread, which prints the progress.
-class ConsoleListener : public WaveListener {
-public:
-    void PostToOwnThread(std::function<void()> call) override
-    {
-        {
-            std::lock_guard lock(mutex_);
-            calls_.push_back(std::move(call));
-        }
-        posted_.notify_one();
-    }
-    void OnWaveProgress(int percent) override { std::printf("%d%%\n", percent); std::fflush(stdout); }
-    void OnWaveFinished() override { finished_ = true; }
-    void OnWaveDisableSlider() override {}
-    void OnWaveDisablePlay() override {}
-
-    // Runs what has arrived, waiting a little when nothing has; true once the end was reported.
-    bool RunPending()
-    {
-        std::deque<std::function<void()>> calls;
-        {
-            std::unique_lock lock(mutex_);
-            posted_.wait_for(lock, std::chrono::milliseconds(100), [this] { return !calls_.empty(); });
-            calls.swap(calls_);
-        }
-        for (const std::function<void()>& call : calls)
-            call();
-        return finished_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> calls_;
-    bool finished_ = false; // main thread only
-};
+void CatchInterrupt()
+{
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
 
 std::optional<int> ParsePercent(const std::string& text)
 {
@@ -72,6 +44,40 @@ std::optional<int> ParsePercent(const std::string& text)
     return std::nullopt;
 }
 
+// Plays wavePath to its end, printing the progress, or until Ctrl-C; the exit status.
+int PlayToTheEnd(const std::string& wavePath, std::optional<int> percent)
+{
+    int argc = 1;
+    char name[] = "voctool";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    WavePlayerSlot slot(MakeSdlWaveOut);
+    QObject::connect(&slot, &WavePlayerSlot::progress, &application, [](int played) {
+        std::printf("%d%%\n", played);
+        std::fflush(stdout);
+    });
+    QObject::connect(&slot, &WavePlayerSlot::finished, &application, &QCoreApplication::quit);
+    // The signal handler only sets the flag; the stop is asked for here, on the main thread.
+    QTimer interruptWatch;
+    QObject::connect(&interruptWatch, &QTimer::timeout, &application, [&] {
+        if (interrupted.load()) {
+            interruptWatch.stop();
+            WaveRequestStop(slot);
+        }
+    });
+    CatchInterrupt();
+
+    const Result<void> opened = percent ? WaveOpenAt(slot, wavePath, false, *percent) : WaveOpen(slot, wavePath, false);
+    if (!opened) {
+        std::fprintf(stderr, "voctool: %s\n", opened.error().reason.c_str());
+        return 1;
+    }
+    interruptWatch.start(50);
+    QCoreApplication::exec();
+    WaveClose(slot);
+    return interrupted.load() ? 130 : 0;
+}
+
 } // namespace
 
 int RunConvert(const CommandArgs& args)
@@ -80,9 +86,8 @@ int RunConvert(const CommandArgs& args)
         std::fputs("usage: voctool convert INPUT OUTPUT\n", stderr);
         return 2;
     }
-    std::string why;
-    if (!ConvertToPcmWave(args[1], args[0], &why)) {
-        std::fprintf(stderr, "voctool: cannot convert '%s': %s\n", args[0].c_str(), why.c_str());
+    if (const Result<void> converted = ConvertToPcmWave(args[1], args[0]); !converted) {
+        std::fprintf(stderr, "voctool: cannot convert '%s': %s\n", args[0].c_str(), converted.error().reason.c_str());
         return 1;
     }
     return 0;
@@ -100,34 +105,9 @@ int RunPlay(const CommandArgs& args)
     std::error_code error;
     std::filesystem::create_directories(CacheDir(), error);
     const std::string wavePath = TempWavePath();
-    std::string why;
-    if (!ConvertToPcmWave(wavePath, args[0], &why)) {
-        std::fprintf(stderr, "voctool: cannot play '%s': %s\n", args[0].c_str(), why.c_str());
+    if (const Result<void> converted = ConvertToPcmWave(wavePath, args[0]); !converted) {
+        std::fprintf(stderr, "voctool: cannot play '%s': %s\n", args[0].c_str(), converted.error().reason.c_str());
         return 1;
     }
-
-    ConsoleListener listener;
-    WavePlayerSlot slot(&listener, MakeSdlWaveOut);
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-
-    if (percent)
-        WaveOpenAt(slot, wavePath, false, *percent);
-    else
-        WaveOpen(slot, wavePath, false);
-    if (!slot.player) {
-        std::fprintf(stderr, "voctool: cannot open the sound output: %s\n", SDL_GetError());
-        return 1;
-    }
-    bool stopRequested = false;
-    while (!listener.RunPending()) {
-        if (interrupted.load() && !stopRequested) {
-            WaveRequestStop(slot);
-            stopRequested = true;
-        }
-    }
-    WaveClose(slot);
-    return interrupted.load() ? 130 : 0;
+    return PlayToTheEnd(wavePath, percent);
 }

@@ -1,28 +1,15 @@
-#include "audio/Adpcm.h"
+#include "audio/adpcm_converter.h"
 #include "support/audio_files.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <sys/stat.h>
 
 namespace {
-
-std::uint32_t U32At(const std::string& bytes, std::size_t at)
-{
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-    return value;
-}
-
-std::uint16_t U16At(const std::string& bytes, std::size_t at)
-{
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
-                                      (static_cast<unsigned char>(bytes[at + 1]) << 8));
-}
 
 // Real IMA ADPCM blocks of 256 bytes (505 samples) of speech-like audio.
 std::string MonoAudio(std::uint32_t bytes, std::uint32_t seed = 3)
@@ -57,7 +44,9 @@ Conversion Convert(const TempFolder& folder, const std::string& input)
     const std::string inputPath = folder.Write("in.wav", input);
     const std::string outputPath = folder.Path("out.wav");
     Conversion result;
-    result.ok = ConvertToPcmWave(outputPath, inputPath, &result.refusal);
+    const Result<void> converted = ConvertToPcmWave(outputPath, inputPath);
+    result.ok = converted.has_value();
+    result.refusal = converted.error().reason;
     result.output = TempFolder::Read(outputPath);
     return result;
 }
@@ -215,15 +204,17 @@ TEST(AdpcmConvert, RefusedInputsLeaveTheOutputUntouched)
     const std::string outputPath = folder.Write("out.wav", "previous recording");
     for (const auto& [name, input] : refused) {
         const std::string inputPath = folder.Write("in.wav", input);
-        std::string refusal;
-        EXPECT_FALSE(ConvertToPcmWave(outputPath, inputPath, &refusal)) << name;
-        EXPECT_FALSE(refusal.empty()) << name;
+        const Result<void> converted = ConvertToPcmWave(outputPath, inputPath);
+        EXPECT_FALSE(converted) << name;
+        EXPECT_FALSE(converted.error().reason.empty()) << name;
         EXPECT_EQ(TempFolder::Read(outputPath), "previous recording") << name;
     }
-    std::string refusal;
-    EXPECT_FALSE(ConvertToPcmWave(outputPath, folder.Path("missing.wav"), &refusal));
-    EXPECT_FALSE(ConvertToPcmWave(outputPath, folder.path(), &refusal));
-    EXPECT_FALSE(ConvertToPcmWave(folder.Path("no/such/folder/out.wav"), folder.Write("in.wav", MakeWaveFile(ImaFileSpec{}, audio)), &refusal));
+    const Result<void> missing = ConvertToPcmWave(outputPath, folder.Path("missing.wav"));
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.error().error, ENOENT);
+    EXPECT_FALSE(ConvertToPcmWave(outputPath, folder.path()));
+    EXPECT_FALSE(ConvertToPcmWave(folder.Path("no/such/folder/out.wav"),
+                                  folder.Write("in.wav", MakeWaveFile(ImaFileSpec{}, audio))));
     EXPECT_EQ(TempFolder::Read(outputPath), "previous recording");
 
     std::size_t files = 0;

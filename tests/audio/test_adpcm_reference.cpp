@@ -1,4 +1,4 @@
-#include "audio/Adpcm.h"
+#include "audio/adpcm_converter.h"
 #include "support/audio_files.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
@@ -11,12 +11,6 @@
 // every complete block: libsndfile (sndfile-convert) and SoX, run as external programs.
 
 namespace {
-
-std::uint16_t U16At(const std::string& bytes, std::size_t at)
-{
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
-                                      (static_cast<unsigned char>(bytes[at + 1]) << 8));
-}
 
 // Values in the complete blocks of an IMA ADPCM file, from its own format and data chunks.
 std::size_t CompleteBlockValues(const std::string& path)
@@ -98,8 +92,8 @@ TEST(AdpcmReference, DecoderAgreesWithLibsndfileAndSoxOnEveryCompleteBlock)
         const std::size_t compared = CompleteBlockValues(recording);
         ASSERT_GT(compared, 0u) << recording;
         const std::string ours = folder.Path("ours.wav");
-        std::string refusal;
-        ASSERT_TRUE(ConvertToPcmWave(ours, recording, &refusal)) << recording << ": " << refusal;
+        const Result<void> converted = ConvertToPcmWave(ours, recording);
+        ASSERT_TRUE(converted) << recording << ": " << converted.error().reason;
         const std::vector<std::int16_t> decoded = ReadWaveSamples(ours);
         ASSERT_GE(decoded.size(), compared) << recording;
         for (const std::string& tool : tools) {

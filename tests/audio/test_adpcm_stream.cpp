@@ -1,7 +1,7 @@
 // Long recordings are decoded and written a run of blocks at a time. Every IMA ADPCM block
 // decodes on its own, so a recording must come out exactly as its pieces converted one by one,
 // wherever the runs happen to end; and a failure part way must never pass for a finished file.
-#include "audio/Adpcm.h"
+#include "audio/adpcm_converter.h"
 #include "support/audio_files.h"
 #include "support/temp_folder.h"
 
@@ -37,8 +37,8 @@ std::string ConvertedData(const TempFolder& folder, const std::string& file)
 {
     const std::string inputPath = folder.Write("in.wav", file);
     const std::string outputPath = folder.Path("out.wav");
-    std::string refusal;
-    EXPECT_TRUE(ConvertToPcmWave(outputPath, inputPath, &refusal)) << refusal;
+    const Result<void> converted = ConvertToPcmWave(outputPath, inputPath);
+    EXPECT_TRUE(converted) << converted.error().reason;
     const std::string output = TempFolder::Read(outputPath);
     const std::string data = ChunkBody(output, "data");
     EXPECT_EQ(output.size(), kWaveHeaderBytes + data.size()) << "sizes in the header do not match the samples";
@@ -51,43 +51,6 @@ std::size_t FilesIn(const std::string& folder)
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
         ++files;
     return files;
-}
-
-// A read-only stream over bytes that ends, or fails with EIO, once `end` bytes have been read.
-struct BrokenSource {
-    const std::string* bytes = nullptr;
-    std::size_t position = 0;
-    std::size_t end = 0;
-    bool fails = false;
-};
-
-std::FILE* OpenBrokenSource(BrokenSource& source)
-{
-    cookie_io_functions_t calls{};
-    calls.read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
-        auto& source = *static_cast<BrokenSource*>(cookie);
-        if (source.position >= source.end) {
-            if (!source.fails)
-                return 0;
-            errno = EIO;
-            return -1;
-        }
-        const std::size_t count = std::min(size, source.end - source.position);
-        std::memcpy(buffer, source.bytes->data() + source.position, count);
-        source.position += count;
-        return static_cast<ssize_t>(count);
-    };
-    calls.seek = [](void* cookie, off64_t* offset, int whence) -> int {
-        auto& source = *static_cast<BrokenSource*>(cookie);
-        const off64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<off64_t>(source.position)
-                                                                          : static_cast<off64_t>(source.bytes->size());
-        if (base + *offset < 0)
-            return -1;
-        source.position = static_cast<std::size_t>(base + *offset);
-        *offset = base + *offset;
-        return 0;
-    };
-    return ::fopencookie(&source, "rb", calls);
 }
 
 // Holds the size limit for files this process writes, and ignores the signal that exceeding it
@@ -173,18 +136,20 @@ TEST(AdpcmStream, FailedWritePartWayLeavesThePreviousOutputAndNoTemporaryFile)
     TempFolder folder;
     const std::string inputPath = folder.Write("in.wav", MakeWaveFile(ImaFileSpec{}, NoiseBytes(3000 * 256, 3)));
     const std::string outputPath = folder.Write("out.wav", "previous recording");
-    std::string refusal;
     {
         // The output would be about 3 MB: the first megabyte and a half is written, then the disk is "full".
         const FileSizeLimit limit(1'500'000);
-        EXPECT_FALSE(ConvertToPcmWave(outputPath, inputPath, &refusal));
+        const Result<void> full = ConvertToPcmWave(outputPath, inputPath);
+        ASSERT_FALSE(full);
+        EXPECT_NE(full.error().reason.find("cannot write " + outputPath), std::string::npos) << full.error().reason;
+        EXPECT_EQ(full.error().error, EFBIG);
     }
-    EXPECT_NE(refusal.find("cannot write " + outputPath), std::string::npos) << refusal;
     EXPECT_EQ(TempFolder::Read(outputPath), "previous recording");
     EXPECT_EQ(FilesIn(folder.path()), 2u) << "a temporary file was left behind";
 
     // With room again the same conversion succeeds.
-    EXPECT_TRUE(ConvertToPcmWave(outputPath, inputPath, &refusal)) << refusal;
+    const Result<void> converted = ConvertToPcmWave(outputPath, inputPath);
+    EXPECT_TRUE(converted) << converted.error().reason;
     EXPECT_EQ(ReadWaveSamples(outputPath).size(), 3000u * 505);
 }
 
@@ -192,22 +157,21 @@ TEST(AdpcmStream, ReadErrorIsRefusedWhileAFileEndingEarlyDecodesToSilence)
 {
     const std::string file = MakeWaveFile(ImaFileSpec{}, NoiseBytes(3000 * 256, 9));
     const std::size_t dataStart = file.size() - 3000 * 256;
-    std::string refusal;
 
     BrokenSource intact{&file, 0, file.size(), false};
     std::FILE* stream = OpenBrokenSource(intact);
     ASSERT_NE(stream, nullptr);
-    const auto complete = DecodeRecording(stream, file.size(), refusal);
+    const auto complete = DecodeRecording(stream, file.size());
     std::fclose(stream);
-    ASSERT_TRUE(complete) << refusal;
+    ASSERT_TRUE(complete) << complete.error().reason;
     ASSERT_EQ(complete->size(), 3000u * 505);
 
     // The file shrank after its size was taken: what it still holds decodes, the rest is silence.
     BrokenSource shortened{&file, 0, dataStart + 2200 * 256, false};
     stream = OpenBrokenSource(shortened);
-    const auto silenced = DecodeRecording(stream, file.size(), refusal);
+    const auto silenced = DecodeRecording(stream, file.size());
     std::fclose(stream);
-    ASSERT_TRUE(silenced) << refusal;
+    ASSERT_TRUE(silenced) << silenced.error().reason;
     ASSERT_EQ(silenced->size(), complete->size());
     EXPECT_TRUE(std::equal(complete->begin(), complete->begin() + 2200 * 505, silenced->begin()));
     EXPECT_TRUE(std::all_of(silenced->begin() + 2200 * 505, silenced->end(), [](std::int16_t value) { return value == 0; }));
@@ -216,9 +180,10 @@ TEST(AdpcmStream, ReadErrorIsRefusedWhileAFileEndingEarlyDecodesToSilence)
     for (const std::size_t failAt : {dataStart, dataStart + 100 * 256 + 7, dataStart + 2200 * 256}) {
         BrokenSource failing{&file, 0, failAt, true};
         stream = OpenBrokenSource(failing);
-        refusal.clear();
-        EXPECT_FALSE(DecodeRecording(stream, file.size(), refusal)) << "failing at byte " << failAt;
-        EXPECT_NE(refusal.find(std::strerror(EIO)), std::string::npos) << refusal;
+        const auto failed = DecodeRecording(stream, file.size());
+        ASSERT_FALSE(failed) << "failing at byte " << failAt;
+        EXPECT_EQ(failed.error().error, EIO);
+        EXPECT_NE(failed.error().reason.find(std::strerror(EIO)), std::string::npos) << failed.error().reason;
         std::fclose(stream);
     }
 }

@@ -1,5 +1,5 @@
-#include "audio/Adpcm.h"
-#include "audio/Wavelib.h"
+#include "audio/adpcm_converter.h"
+#include "audio/wave_player.h"
 #include "platform/wave_out_sdl.h"
 #include "support/audio_files.h"
 #include "support/temp_folder.h"
@@ -9,7 +9,6 @@
 
 #include <cmath>
 #include <csignal>
-#include <deque>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -62,45 +61,6 @@ public:
 
 private:
     pid_t pid_ = -1;
-};
-
-class EndListener : public WaveListener {
-public:
-    void PostToOwnThread(std::function<void()> call) override
-    {
-        std::lock_guard lock(mutex_);
-        posted_.push_back(std::move(call));
-        arrived_.notify_all();
-    }
-    void OnWaveProgress(int) override { ++progressReports; }
-    void OnWaveFinished() override { finished = true; }
-    void OnWaveDisableSlider() override {}
-    void OnWaveDisablePlay() override {}
-
-    bool RunUntilFinished(std::chrono::seconds safetyLimit)
-    {
-        const auto giveUp = std::chrono::steady_clock::now() + safetyLimit;
-        while (!finished) {
-            std::deque<std::function<void()>> calls;
-            {
-                std::unique_lock lock(mutex_);
-                if (!arrived_.wait_until(lock, giveUp, [this] { return !posted_.empty(); }))
-                    return false;
-                calls.swap(posted_);
-            }
-            for (const auto& call : calls)
-                call();
-        }
-        return true;
-    }
-
-    int progressReports = 0;
-    bool finished = false;
-
-private:
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::deque<std::function<void()>> posted_;
 };
 
 struct Match {
@@ -172,7 +132,8 @@ TEST(RealSound, SdlOutputPlaysTheDecodedSamplesIntoPulseAudio)
     const std::string recording = folder.Path("VOC00001.WAV");
     ASSERT_TRUE(WriteSampleFile(recording, SampleSpecFor(2, 256 * 40)));
     const std::string wave = folder.Path("wave.$$$");
-    ASSERT_TRUE(ConvertToPcmWave(wave, recording));
+    const Result<void> converted = ConvertToPcmWave(wave, recording);
+    ASSERT_TRUE(converted) << converted.error().reason;
     const std::vector<std::int16_t> decoded = ReadWaveSamples(wave);
     ASSERT_EQ(decoded.size(), 40u * 505);
 
@@ -183,18 +144,19 @@ TEST(RealSound, SdlOutputPlaysTheDecodedSamplesIntoPulseAudio)
     std::this_thread::sleep_for(500ms); // let the recorder connect before the sound starts
 
     SetWaveOutVolume(0x7FFF7FFF); // about half, to see the gain applied on the way
-    EndListener listener;
+    PlayerReports reports;
     {
-        WavePlayerSlot slot(&listener, MakeSdlWaveOut);
-        WaveOpen(slot, wave, false);
-        ASSERT_TRUE(slot.player) << "the SDL2 output did not open: " << SDL_GetError();
-        ASSERT_TRUE(listener.RunUntilFinished(20s)) << "the player never reported its end";
+        WavePlayerSlot slot(MakeSdlWaveOut);
+        reports.Listen(slot);
+        const Result<void> opened = WaveOpen(slot, wave, false);
+        ASSERT_TRUE(opened) << opened.error().reason;
+        ASSERT_TRUE(reports.WaitForFinished(20s)) << "the player never reported its end";
         WaveClose(slot);
     }
     SetWaveOutVolume(0xFFFFFFFF);
     std::this_thread::sleep_for(300ms);
     recorder.Stop();
-    EXPECT_GE(listener.progressReports, 5);
+    EXPECT_GE(reports.Count("progress"), 5);
 
     const std::vector<std::int16_t> heard = SamplesOf(TempFolder::Read(heardPath));
     ASSERT_GT(heard.size(), 8000u) << "parec recorded almost nothing";
@@ -205,7 +167,7 @@ TEST(RealSound, SdlOutputPlaysTheDecodedSamplesIntoPulseAudio)
     const Match early = FindSegment(heard, first);
     const Match late = FindSegment(heard, second);
     std::cout << "[ HEARD    ] correlation " << early.correlation << " / " << late.correlation << ", gain "
-              << early.gain << ", start-up delay " << early.lag - 4000 << " samples\n";
+              << early.gain << ", start-up delay " << static_cast<long>(early.lag) - 4000 << " samples\n";
     EXPECT_GT(early.correlation, 0.95);
     EXPECT_GT(late.correlation, 0.95);
     EXPECT_NEAR(early.gain, 0.5, 0.1);

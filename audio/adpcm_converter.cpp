@@ -1,18 +1,16 @@
-#include "audio/Adpcm.h"
+#include "audio/adpcm_converter.h"
 
 #include "audio/ima_tables.h"
 
 #include "platform/atomic_file.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <fcntl.h>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -21,34 +19,6 @@ constexpr std::uint64_t kMaxOutputValues = (0xFFFFFFFFull - (kWaveHeaderBytes - 
 // Recordings are decoded and written in runs of whole blocks making about 1 MiB of output: a
 // long recording is never held in memory whole, and each run is still in the cache when written.
 constexpr std::size_t kRunValues = 512 * 1024;
-
-std::uint16_t ReadU16(const unsigned char* bytes)
-{
-    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-std::uint32_t ReadU32(const unsigned char* bytes)
-{
-    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
-void PutU16(unsigned char* out, std::uint32_t value)
-{
-    out[0] = static_cast<unsigned char>(value);
-    out[1] = static_cast<unsigned char>(value >> 8);
-}
-
-void PutU32(unsigned char* out, std::uint32_t value)
-{
-    PutU16(out, value & 0xFFFF);
-    PutU16(out + 2, value >> 16);
-}
-
-bool SkipForward(std::FILE* stream, std::uint32_t bytes)
-{
-    return bytes == 0 || ::fseeko(stream, static_cast<off_t>(bytes), SEEK_CUR) == 0;
-}
 
 // Samples are kept in host order while decoding; files hold them little-endian.
 void SwapToOrFromLittleEndian(std::int16_t* samples, std::size_t count)
@@ -64,19 +34,18 @@ void SwapToOrFromLittleEndian(std::int16_t* samples, std::size_t count)
 // What the chunks of a recording say about its samples, known before the first one is decoded.
 struct RecordingData {
     FormatRecord format;
-    std::uint32_t bytes = 0;       // what the file really holds of the claimed data
-    std::optional<ImaLayout> ima;  // set for IMA ADPCM
-    std::uint64_t values = 0;      // interleaved output values
+    std::uint32_t bytes = 0;      // what the file really holds of the claimed data
+    std::optional<ImaLayout> ima; // set for IMA ADPCM
+    std::uint64_t values = 0;     // interleaved output values
 };
 
 // Receives the decoded values run after run, in host order; it may change them in place.
-// Returning false stops the decoding.
-using RunSink = std::function<bool(std::int16_t* values, std::size_t count)>;
+// A failure stops the decoding.
+using RunSink = std::function<Result<void>(std::int16_t* values, std::size_t count)>;
 
-bool ReadFailed(std::string& refusal)
+Failure ReadFailure()
 {
-    refusal = std::string("the recording cannot be read: ") + std::strerror(errno);
-    return false;
+    return Failure{std::string("the recording cannot be read: ") + std::strerror(errno), errno};
 }
 
 // Byte offset inside a block of the code (or header) that produced interleaved value p.
@@ -143,20 +112,21 @@ void DecodeGroups(const unsigned char* group, const unsigned char* blockEnd, Cha
     std::uint32_t n = Channels;
     for (; n + kPass <= valueCount && group + 4 * Channels <= blockEnd; n += kPass) {
         for (std::uint32_t c = 0; c < Channels; ++c, group += 4)
-            DecodeGroup<Channels>(ReadU32(group), state[c], destination + n + c, 8, diff, next);
+            DecodeGroup<Channels>(ReadLe32(group), state[c], destination + n + c, 8, diff, next);
     }
     if (n >= valueCount)
         return;
     for (std::uint32_t c = 0; c < Channels && group + 4 <= blockEnd; ++c, group += 4) {
         const std::uint32_t first = n + c;
-        const std::uint32_t stored = first < valueCount ? std::min(8u, (valueCount - first + Channels - 1) / Channels) : 0;
-        DecodeGroup<Channels>(ReadU32(group), state[c], destination + first, stored, diff, next);
+        const std::uint32_t stored = first < valueCount ? std::min(8u, (valueCount - first + Channels - 1) / Channels)
+                                                        : 0;
+        DecodeGroup<Channels>(ReadLe32(group), state[c], destination + first, stored, diff, next);
     }
 }
 
 // Reads the blocks a run at a time and decodes each run into one buffer. Values whose codes
 // the file turns out not to hold (it shrank while being read) stay silent.
-bool DecodeImaRuns(std::FILE* input, const RecordingData& data, const RunSink& sink, std::string& refusal)
+Result<void> DecodeImaRuns(std::FILE* input, const RecordingData& data, const RunSink& sink)
 {
     const ImaLayout& layout = *data.ima;
     const std::uint32_t valuesPerBlock = layout.samplesPerBlock * layout.channels;
@@ -173,25 +143,28 @@ bool DecodeImaRuns(std::FILE* input, const RecordingData& data, const RunSink& s
         const std::size_t wanted = std::min<std::size_t>(runBytes, unread);
         const std::size_t got = std::fread(blocks.data(), 1, wanted, input);
         if (std::ferror(input))
-            return ReadFailed(refusal);
+            return ReadFailure();
         unread -= static_cast<std::uint32_t>(wanted);
-        std::fill(blocks.begin() + static_cast<std::ptrdiff_t>(got), blocks.begin() + static_cast<std::ptrdiff_t>(runBytes), 0);
+        std::fill(blocks.begin() + static_cast<std::ptrdiff_t>(got),
+                  blocks.begin() + static_cast<std::ptrdiff_t>(runBytes), 0);
         for (std::size_t b = 0; b < runBlocks; ++b) {
             const std::size_t offset = b * layout.blockBytes;
-            const auto present = static_cast<std::uint32_t>(std::min<std::size_t>(got - std::min(got, offset), layout.blockBytes));
-            const auto valueCount = static_cast<std::uint32_t>(std::min<std::size_t>(valuesPerBlock, runValues - b * valuesPerBlock));
+            const auto present =
+                static_cast<std::uint32_t>(std::min<std::size_t>(got - std::min(got, offset), layout.blockBytes));
+            const auto valueCount =
+                static_cast<std::uint32_t>(std::min<std::size_t>(valuesPerBlock, runValues - b * valuesPerBlock));
             DecodeImaBlock(blocks.data() + offset, layout.blockBytes, present, run.data() + b * valuesPerBlock,
                            layout.channels, valueCount);
         }
-        if (!sink(run.data(), runValues))
-            return false;
+        if (Result<void> taken = sink(run.data(), runValues); !taken)
+            return taken;
         done += runValues;
     }
-    return true;
+    return {};
 }
 
 // Reads 8- or 16-bit PCM a run at a time; samples the file turns out not to hold stay silent.
-bool ReadPcmRuns(std::FILE* input, const RecordingData& data, const RunSink& sink, std::string& refusal)
+Result<void> ReadPcmRuns(std::FILE* input, const RecordingData& data, const RunSink& sink)
 {
     const bool wide = data.format.bitsPerSample == 16;
     std::vector<std::int16_t> run(static_cast<std::size_t>(std::min<std::uint64_t>(kRunValues, data.values)));
@@ -201,138 +174,110 @@ bool ReadPcmRuns(std::FILE* input, const RecordingData& data, const RunSink& sin
         const std::size_t got = wide ? std::fread(run.data(), sizeof(std::int16_t), count, input)
                                      : std::fread(narrowSamples.data(), 1, count, input);
         if (std::ferror(input))
-            return ReadFailed(refusal);
+            return ReadFailure();
         if (wide)
             SwapToOrFromLittleEndian(run.data(), got);
         else
             std::transform(narrowSamples.begin(), narrowSamples.begin() + static_cast<std::ptrdiff_t>(got), run.begin(),
                            [](unsigned char sample) { return static_cast<std::int16_t>((sample - 128) * 256); });
         std::fill(run.begin() + static_cast<std::ptrdiff_t>(got), run.begin() + static_cast<std::ptrdiff_t>(count), 0);
-        if (!sink(run.data(), count))
-            return false;
+        if (Result<void> taken = sink(run.data(), count); !taken)
+            return taken;
         done += count;
     }
-    return true;
+    return {};
 }
 
 // Checks the format and works out how many values the data decodes to.
-bool PlanSamples(RecordingData& data, std::string& refusal)
+Result<void> PlanSamples(RecordingData& data)
 {
     const FormatRecord& format = data.format;
     switch (format.formatTag) {
-    case kFormatImaAdpcm:
-        data.ima = ImaLayoutFor(format, data.bytes, refusal);
-        if (!data.ima)
-            return false;
+    case kFormatImaAdpcm: {
+        Result<ImaLayout> layout = ImaLayoutFor(format, data.bytes);
+        if (!layout)
+            return layout.error();
+        data.ima = *layout;
         data.values = data.ima->samplesPerChannel * data.ima->channels;
         break;
+    }
     case kFormatPcm:
-        if (format.channels == 0 || format.channels > 2) {
-            refusal = "PCM with " + std::to_string(format.channels) + " channels cannot be played";
-            return false;
-        }
-        if (format.bitsPerSample != 8 && format.bitsPerSample != 16) {
-            refusal = "PCM with " + std::to_string(format.bitsPerSample) + " bits per sample cannot be played";
-            return false;
-        }
+        if (format.channels == 0 || format.channels > 2)
+            return Failure{"PCM with " + std::to_string(format.channels) + " channels cannot be played"};
+        if (format.bitsPerSample != 8 && format.bitsPerSample != 16)
+            return Failure{"PCM with " + std::to_string(format.bitsPerSample) + " bits per sample cannot be played"};
         data.values = std::uint64_t{data.bytes} * 8 / format.bitsPerSample / format.channels * format.channels;
         break;
     default: {
         char tag[8];
         std::snprintf(tag, sizeof tag, "0x%04X", format.formatTag);
-        refusal = std::string("format ") + tag + " is neither PCM nor IMA ADPCM";
-        return false;
+        return Failure{std::string("format ") + tag + " is neither PCM nor IMA ADPCM"};
     }
     }
-    if (data.values > kMaxOutputValues) {
-        refusal = "the recording is too long for a wave file";
-        return false;
-    }
-    return true;
+    if (data.values > kMaxOutputValues)
+        return Failure{"the recording is too long for a wave file"};
+    return {};
 }
 
 // Walks the chunks of the recording (stream at its start) up to its first data byte.
-std::optional<RecordingData> ReadRecordingChunks(std::FILE* input, std::uint64_t fileSize, std::string& refusal)
+Result<RecordingData> ReadRecordingChunks(std::FILE* input, std::uint64_t fileSize)
 {
     unsigned char riff[12];
-    if (std::fread(riff, 1, 8, input) != 8 || std::memcmp(riff, "RIFF", 4) != 0) {
-        refusal = "not a RIFF file";
-        return std::nullopt;
-    }
+    if (std::fread(riff, 1, 8, input) != 8 || std::memcmp(riff, "RIFF", 4) != 0)
+        return Failure{"not a RIFF file"};
     std::fread(riff + 8, 1, 4, input); // the form type is not checked
 
     const std::optional<std::uint32_t> formatSize = FindChunk(input, "fmt ");
-    if (!formatSize) {
-        refusal = "no \"fmt \" chunk";
-        return std::nullopt;
-    }
+    if (!formatSize)
+        return Failure{"no \"fmt \" chunk"};
     // A short format chunk leaves the fields it lacks at zero, which the checks refuse.
     unsigned char record[kFormatRecordBytes] = {};
     const std::uint32_t kept = std::min(*formatSize, kFormatRecordBytes);
-    if (std::fread(record, 1, kept, input) != kept || (*formatSize > kept && !SkipForward(input, *formatSize - kept))) {
-        refusal = "the \"fmt \" chunk is cut short";
-        return std::nullopt;
-    }
+    if (std::fread(record, 1, kept, input) != kept || (*formatSize > kept && !SkipForward(input, *formatSize - kept)))
+        return Failure{"the \"fmt \" chunk is cut short"};
     const std::optional<std::uint32_t> claimedDataBytes = FindChunk(input, "data");
-    if (!claimedDataBytes) {
-        refusal = "no \"data\" chunk";
-        return std::nullopt;
-    }
-    const off_t dataStart = ::ftello(input);
-    const std::uint64_t available =
-        dataStart >= 0 && fileSize > static_cast<std::uint64_t>(dataStart) ? fileSize - dataStart : 0;
+    if (!claimedDataBytes)
+        return Failure{"no \"data\" chunk"};
 
     RecordingData data;
     data.format = ParseFormatRecord(record);
-    data.bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(*claimedDataBytes, available));
-    if (!PlanSamples(data, refusal))
-        return std::nullopt;
+    data.bytes =
+        static_cast<std::uint32_t>(std::min(std::uint64_t{*claimedDataBytes}, BytesAfterPosition(input, fileSize)));
+    if (Result<void> planned = PlanSamples(data); !planned)
+        return planned.error();
     return data;
 }
 
-bool DecodeRecordingData(std::FILE* input, const RecordingData& data, const RunSink& sink, std::string& refusal)
+Result<void> DecodeRecordingData(std::FILE* input, const RecordingData& data, const RunSink& sink)
 {
-    return data.ima ? DecodeImaRuns(input, data, sink, refusal) : ReadPcmRuns(input, data, sink, refusal);
-}
-
-bool Refuse(std::string* refusal, const std::string& why)
-{
-    if (refusal)
-        *refusal = why;
-    return false;
+    return data.ima ? DecodeImaRuns(input, data, sink) : ReadPcmRuns(input, data, sink);
 }
 
 // Streams the decoded recording into a temporary file beside outputPath and renames that
 // into place; on any failure the temporary file is removed and outputPath stays as it was.
-bool WriteOutput(std::FILE* input, const RecordingData& data, const std::string& outputPath, std::string& why)
+Result<void> WriteOutput(std::FILE* input, const RecordingData& data, const std::string& outputPath)
 {
     TempFile temp = CreateTempFileBeside(outputPath, 0644);
-    if (temp.fd < 0) {
-        why = "cannot create a file beside " + outputPath + ": " + std::strerror(errno);
-        return false;
-    }
-    const auto writeFailed = [&] {
-        why = "cannot write " + outputPath + ": " + std::strerror(errno);
-        return false;
+    if (temp.fd < 0)
+        return Failure{"cannot create a file beside " + outputPath + ": " + std::strerror(errno), errno, outputPath};
+    const auto writeFailure = [&] {
+        return Failure{"cannot write " + outputPath + ": " + std::strerror(errno), errno, outputPath};
     };
-    const RunSink writeRun = [&](std::int16_t* values, std::size_t count) {
+    const RunSink writeRun = [&](std::int16_t* values, std::size_t count) -> Result<void> {
         SwapToOrFromLittleEndian(values, count);
-        return WriteAllBytes(temp.fd, values, count * sizeof(std::int16_t)) || writeFailed();
+        if (!WriteAllBytes(temp.fd, values, count * sizeof(std::int16_t)))
+            return writeFailure();
+        return {};
     };
     const auto outputBytes = static_cast<std::uint32_t>(data.values * sizeof(std::int16_t));
-    const bool written = (WriteWaveHeader(temp.fd, outputBytes) || writeFailed()) &&
-                         DecodeRecordingData(input, data, writeRun, why);
+    Result<void> written = WriteWaveHeader(temp.fd, outputBytes) ? DecodeRecordingData(input, data, writeRun)
+                                                                 : Result<void>(writeFailure());
     if (!written) {
         DiscardTempFile(temp);
-        return false;
+        return written;
     }
     // The output is made again from its recording whenever it is needed.
-    const FileError committed = CommitTempFile(temp, outputPath, Flush::LeaveToSystem);
-    if (!committed) {
-        why = committed.message;
-        return false;
-    }
-    return true;
+    return CommitTempFile(temp, outputPath, Flush::LeaveToSystem);
 }
 
 } // namespace
@@ -362,7 +307,8 @@ const std::array<std::int16_t, kImaTableSize>& NextIndexTable()
     static const std::array<std::int16_t, kImaTableSize> table = [] {
         std::array<std::int16_t, kImaTableSize> built{};
         for (int i = 0; i < kImaTableSize; ++i)
-            built[i] = static_cast<std::int16_t>(std::clamp((i >> 3) + kImaIndexAdjust[i & 7], 0, kImaMaxStepIndex) * 8);
+            built[i] =
+                static_cast<std::int16_t>(std::clamp((i >> 3) + kImaIndexAdjust[i & 7], 0, kImaMaxStepIndex) * 8);
         return built;
     }();
     return table;
@@ -371,26 +317,19 @@ const std::array<std::int16_t, kImaTableSize>& NextIndexTable()
 FormatRecord ParseFormatRecord(const unsigned char (&bytes)[kFormatRecordBytes])
 {
     FormatRecord format;
-    format.formatTag = ReadU16(bytes);
-    format.channels = ReadU16(bytes + 2);
-    format.samplesPerSecond = ReadU32(bytes + 4);
-    format.bitsPerSample = ReadU16(bytes + 14);
-    format.samplesPerBlock = ReadU16(bytes + 18);
+    static_cast<WaveFormat&>(format) = ParseWaveFormat(bytes);
+    format.samplesPerBlock = ReadLe16(bytes + 18);
     return format;
 }
 
-std::optional<ImaLayout> ImaLayoutFor(const FormatRecord& format, std::uint32_t dataBytes, std::string& refusal)
+Result<ImaLayout> ImaLayoutFor(const FormatRecord& format, std::uint32_t dataBytes)
 {
-    if (format.channels == 0 || format.channels > 2) {
-        refusal = "IMA ADPCM with " + std::to_string(format.channels) + " channels cannot be played";
-        return std::nullopt;
-    }
+    if (format.channels == 0 || format.channels > 2)
+        return Failure{"IMA ADPCM with " + std::to_string(format.channels) + " channels cannot be played"};
     // Each channel's codes come in groups of 8, so a block ends on a whole group only when
     // the samples after the header sample are a multiple of 8.
-    if (format.samplesPerBlock == 0 || (format.samplesPerBlock - 1) % 8 != 0) {
-        refusal = "IMA ADPCM blocks of " + std::to_string(format.samplesPerBlock) + " samples are malformed";
-        return std::nullopt;
-    }
+    if (format.samplesPerBlock == 0 || (format.samplesPerBlock - 1) % 8 != 0)
+        return Failure{"IMA ADPCM blocks of " + std::to_string(format.samplesPerBlock) + " samples are malformed"};
     ImaLayout layout;
     layout.channels = format.channels;
     layout.samplesPerBlock = format.samplesPerBlock;
@@ -406,41 +345,27 @@ std::optional<ImaLayout> ImaLayoutFor(const FormatRecord& format, std::uint32_t 
     return layout;
 }
 
-std::optional<std::uint32_t> FindChunk(std::FILE* stream, const char (&id)[5])
-{
-    for (;;) {
-        unsigned char header[8];
-        if (std::fread(header, 1, sizeof header, stream) != sizeof header)
-            return std::nullopt;
-        const std::uint32_t size = ReadU32(header + 4);
-        if (std::memcmp(header, id, 4) == 0)
-            return size;
-        if (!SkipForward(stream, size))
-            return std::nullopt;
-    }
-}
-
 std::array<unsigned char, kWaveHeaderBytes> WaveHeaderBytes(std::uint32_t outputDataBytes)
 {
     std::array<unsigned char, kWaveHeaderBytes> header{};
     unsigned char* out = header.data();
     std::memcpy(out, "RIFF", 4);
-    PutU32(out + 4, outputDataBytes + (kWaveHeaderBytes - 8));
+    WriteLe32(out + 4, outputDataBytes + (kWaveHeaderBytes - 8));
     std::memcpy(out + 8, "WAVEfmt ", 8);
-    PutU32(out + 16, 20);
-    PutU16(out + 20, kFormatPcm);
-    PutU16(out + 22, 1);
-    PutU32(out + 24, 8000);
-    PutU32(out + 28, 16000);
-    PutU16(out + 32, 2);
-    PutU16(out + 34, 16);
-    PutU16(out + 36, 0);
+    WriteLe32(out + 16, 20);
+    WriteLe16(out + 20, kFormatPcm);
+    WriteLe16(out + 22, 1);
+    WriteLe32(out + 24, 8000);
+    WriteLe32(out + 28, 16000);
+    WriteLe16(out + 32, 2);
+    WriteLe16(out + 34, 16);
+    WriteLe16(out + 36, 0);
     // Bytes 38 and 39 fill the fmt body to its declared 20 bytes and stay zero.
     std::memcpy(out + 40, "fact", 4);
-    PutU32(out + 44, 4);
-    PutU32(out + 48, outputDataBytes);
+    WriteLe32(out + 44, 4);
+    WriteLe32(out + 48, outputDataBytes);
     std::memcpy(out + 52, "data", 4);
-    PutU32(out + 56, outputDataBytes);
+    WriteLe32(out + 56, outputDataBytes);
     return header;
 }
 
@@ -456,8 +381,8 @@ void DecodeImaBlock(const unsigned char* block, std::uint32_t blockBytes, std::u
     ChannelState state[2];
     for (std::uint32_t c = 0; c < channels && c < valueCount; ++c) {
         const unsigned char* header = block + 4 * c;
-        state[c].predictor = static_cast<std::int16_t>(ReadU16(header));
-        state[c].stepIndex = std::min<std::int32_t>(ReadU16(header + 2), kImaMaxStepIndex) * 8;
+        state[c].predictor = static_cast<std::int16_t>(ReadLe16(header));
+        state[c].stepIndex = std::min<std::int32_t>(ReadLe16(header + 2), kImaMaxStepIndex) * 8;
         destination[c] = static_cast<std::int16_t>(state[c].predictor);
     }
     if (channels == 1)
@@ -472,48 +397,34 @@ void DecodeImaBlock(const unsigned char* block, std::uint32_t blockBytes, std::u
     }
 }
 
-std::optional<std::vector<std::int16_t>> DecodeRecording(std::FILE* input, std::uint64_t fileSize,
-                                                         std::string& refusal)
+Result<std::vector<std::int16_t>> DecodeRecording(std::FILE* input, std::uint64_t fileSize)
 {
-    const std::optional<RecordingData> data = ReadRecordingChunks(input, fileSize, refusal);
+    const Result<RecordingData> data = ReadRecordingChunks(input, fileSize);
     if (!data)
-        return std::nullopt;
+        return data.error();
     std::vector<std::int16_t> samples;
     try {
         samples.resize(static_cast<std::size_t>(data->values));
     } catch (const std::bad_alloc&) {
-        refusal = "not enough memory for the decoded recording";
-        return std::nullopt;
+        return Failure{"not enough memory for the decoded recording"};
     }
     std::int16_t* filled = samples.data();
-    const RunSink keep = [&](std::int16_t* values, std::size_t count) {
+    const RunSink keep = [&](std::int16_t* values, std::size_t count) -> Result<void> {
         filled = std::copy_n(values, count, filled);
-        return true;
+        return {};
     };
-    if (!DecodeRecordingData(input, *data, keep, refusal))
-        return std::nullopt;
+    if (Result<void> decoded = DecodeRecordingData(input, *data, keep); !decoded)
+        return decoded.error();
     return samples;
 }
 
-bool ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath, std::string* refusal)
+Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath)
 {
-    // Non-blocking so that a FIFO at the input path cannot hang the open; only regular files pass.
-    const int fd = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return Refuse(refusal, "cannot open " + inputPath + ": " + std::strerror(errno));
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return Refuse(refusal, inputPath + " is not a regular file");
-    }
-    std::FILE* input = ::fdopen(fd, "rb");
-    if (!input) {
-        ::close(fd);
-        return Refuse(refusal, "cannot read " + inputPath);
-    }
-    std::string why;
-    const std::optional<RecordingData> data = ReadRecordingChunks(input, static_cast<std::uint64_t>(info.st_size), why);
-    const bool converted = data && WriteOutput(input, *data, outputPath, why);
-    std::fclose(input);
-    return converted || Refuse(refusal, why);
+    const Result<OpenedFile> input = OpenRegularFile(inputPath);
+    if (!input)
+        return input.error();
+    const Result<RecordingData> data = ReadRecordingChunks(input->stream.get(), input->size);
+    if (!data)
+        return data.error();
+    return WriteOutput(input->stream.get(), *data, outputPath);
 }

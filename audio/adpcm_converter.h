@@ -1,5 +1,8 @@
 #pragma once
 
+#include "audio/riff_file.h"
+#include "platform/result.h"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -23,12 +26,9 @@ const std::array<std::int32_t, kImaTableSize>& DiffTable();
 // The next step index for the same position, already multiplied by 8.
 const std::array<std::int16_t, kImaTableSize>& NextIndexTable();
 
-// The first fields of a "fmt " body; missing fields read as zero.
-struct FormatRecord {
-    std::uint16_t formatTag = 0;
-    std::uint16_t channels = 0;
-    std::uint32_t samplesPerSecond = 0;
-    std::uint16_t bitsPerSample = 0;
+// The first fields of a "fmt " body, and the IMA ADPCM block size after them; missing fields
+// read as zero.
+struct FormatRecord : WaveFormat {
     std::uint16_t samplesPerBlock = 0;
 };
 FormatRecord ParseFormatRecord(const unsigned char (&bytes)[kFormatRecordBytes]);
@@ -38,18 +38,12 @@ struct ImaLayout {
     std::uint32_t channels = 0;
     std::uint32_t samplesPerBlock = 0;
     std::uint32_t blockBytes = 0;
-    std::uint32_t blocks = 0;           // a final partial block counts as a block
+    std::uint32_t blocks = 0; // a final partial block counts as a block
     std::uint64_t samplesPerChannel = 0;
 };
-// Refuses (with the reason in refusal) channel counts other than 1 and 2 and block sizes
-// whose groups would not line up with the block's end.
-std::optional<ImaLayout> ImaLayoutFor(const FormatRecord& format, std::uint32_t dataBytes,
-                                      std::string& refusal);
-
-// Starting at the stream's position, skips chunks (by exactly their body size, no pad byte)
-// until one whose id matches; returns its body size with the stream at the body's start,
-// or nothing when fewer than 8 bytes remain or a skip cannot be made.
-std::optional<std::uint32_t> FindChunk(std::FILE* stream, const char (&id)[5]);
+// Refuses channel counts other than 1 and 2 and block sizes whose groups would not line up
+// with the block's end.
+Result<ImaLayout> ImaLayoutFor(const FormatRecord& format, std::uint32_t dataBytes);
 
 // Writes the 60-byte header: 1 channel, 8000 samples per second, 16 bits, whatever the input was.
 bool WriteWaveHeader(int fd, std::uint32_t outputDataBytes);
@@ -61,14 +55,12 @@ void DecodeImaBlock(const unsigned char* block, std::uint32_t blockBytes, std::u
                     std::int16_t* destination, std::uint32_t channels, std::uint32_t valueCount);
 
 // Decodes a whole recording from the stream (positioned at its start); fileSize is the real
-// size of what the stream holds. Nothing on refusal or a failed read, with the reason in refusal.
-std::optional<std::vector<std::int16_t>> DecodeRecording(std::FILE* input, std::uint64_t fileSize,
-                                                         std::string& refusal);
+// size of what the stream holds. Fails with the reason when the recording is refused or a read fails.
+Result<std::vector<std::int16_t>> DecodeRecording(std::FILE* input, std::uint64_t fileSize);
 
 // Converts inputPath into a PCM wave file at outputPath, written beside it under a temporary
 // name and renamed into place (a symbolic link at outputPath is replaced, not followed). The
 // recording is decoded and written a run of blocks at a time, so memory stays small however long
-// it is. False when the input is refused or cannot be read, or the output cannot be written;
+// it is. Fails when the input is refused or cannot be read, or the output cannot be written;
 // outputPath is then untouched.
-bool ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath,
-                      std::string* refusal = nullptr);
+Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath);
