@@ -52,7 +52,9 @@ std::vector<RecordingEntry> ListRecordings(const std::string& devicePath)
     return rows;
 }
 
-DeviceCheck::DeviceCheck(RecordingModel& model, DeviceCheckHooks hooks) : model_(model), hooks_(std::move(hooks)) {}
+DeviceCheck::DeviceCheck(RecordingModel& model, DeviceCheckHooks hooks) : model_(model), hooks_(std::move(hooks))
+{
+}
 
 void DeviceCheck::Run()
 {
@@ -84,7 +86,7 @@ void DeviceCheck::ScanOnce()
     }
     if (hooks_.deviceFound)
         hooks_.deviceFound(*deviceFolder);
-    if (!listedFlag_)
+    if (!listedFlag_ || *deviceFolder != listedFolder_)
         ListDevice(*deviceFolder);
 }
 
@@ -104,6 +106,7 @@ void DeviceCheck::ListDevice(const std::string& devicePath)
     }
     Enter(DeviceState::Listed);
     listedFlag_ = true;
+    listedFolder_ = devicePath;
 }
 
 void DeviceCheck::Enter(DeviceState state)

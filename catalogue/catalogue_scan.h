@@ -48,7 +48,8 @@ struct DeviceCheckHooks {
 };
 
 // The detection cycle: one Run() per tick of the scan timer. The list is built once per
-// attachment: when a scan finds the card and it is not listed yet. A listing processes
+// attachment: when a scan finds a card that is not the one listed (none yet, or another card
+// after the listed one went while a second one stayed mounted). A listing processes
 // window events, so the timer can tick again inside it; such a scan is deferred and run
 // once when the listing has ended, never as a second listing inside the first.
 class DeviceCheck {
@@ -69,6 +70,7 @@ private:
     DeviceCheckHooks hooks_;
     DeviceState state_ = DeviceState::Waiting;
     bool listedFlag_ = false;
+    std::string listedFolder_; // the device folder the rows were listed from
     bool running_ = false;
     bool scanPending_ = false;
 };

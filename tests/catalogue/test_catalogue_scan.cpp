@@ -40,7 +40,7 @@ RecordingEntry Row(int number, const std::string& name)
 // attached and removed, and a record of the states the window was asked to show.
 class FakeWindow {
 public:
-    explicit FakeWindow(const std::string& deviceFolder) : deviceFolder_(deviceFolder) {}
+    explicit FakeWindow(const std::string& deviceFolder) : cardFolder(deviceFolder) {}
 
     DeviceCheckHooks Hooks()
     {
@@ -49,7 +49,7 @@ public:
                 ++scans;
                 if (!attached)
                     return std::nullopt;
-                return deviceFolder_;
+                return cardFolder;
             },
             [this](const std::string& folder) { devicePath = folder; },
             [this](const std::string& folder) {
@@ -72,9 +72,7 @@ public:
     std::string devicePath;
     std::vector<DeviceState> shown;
     std::function<void()> insideListing;
-
-private:
-    std::string deviceFolder_;
+    std::string cardFolder; // the folder a scan finds while attached
 };
 
 class DetectionCycle : public ::testing::Test {
@@ -126,8 +124,8 @@ TEST(ListRecordings, NumbersTheReadableRecordingsInWalkOrderAndReportsEveryAccep
     const std::string folder = temp.path() + "/";
     WriteRecording(folder + "VOC00001.WAV", 0);
     WriteRecording(folder + "voc00002.wav", 1);
-    temp.Write("VOC00003.WAV", std::string(278, 'x'));  // too short for a header: no row
-    WriteRecording(folder + "VOC000004.WAV", 3);         // 13 bytes: not a recording
+    temp.Write("VOC00003.WAV", std::string(278, 'x')); // too short for a header: no row
+    WriteRecording(folder + "VOC000004.WAV", 3);       // 13 bytes: not a recording
     WriteRecording(folder + "NOTE0001.WAV", 4);
 
     int reported = 0;
@@ -205,6 +203,27 @@ TEST_F(DetectionCycle, RemovalEmptiesTheListAndReattachingListsAnewFromOne)
     EXPECT_EQ(window.model.entry(3).fileName(), "VOC00004.WAV");
 }
 
+TEST_F(DetectionCycle, AnotherCardFoundAfterTheListedOneWentIsListedInItsPlace)
+{
+    const std::string secondCard = temp.Path("second/VOICE") + "/";
+    std::filesystem::create_directories(secondCard);
+    WriteRecording(secondCard + "VOC00009.WAV", 9);
+    FakeWindow window(deviceFolder);
+    DeviceCheck check(window.model, window.Hooks());
+    window.attached = true;
+    check.Run();
+    ASSERT_EQ(window.model.rowCount(), 3);
+
+    window.cardFolder = secondCard; // the first card unmounted, the second one still mounted
+    check.Run();
+    EXPECT_EQ(window.listings, 2);
+    EXPECT_EQ(window.devicePath, secondCard);
+    ASSERT_EQ(window.model.rowCount(), 1);
+    EXPECT_EQ(window.model.entry(0).path(), secondCard + "VOC00009.WAV");
+    check.Run();
+    EXPECT_EQ(window.listings, 2) << "the second card stays listed";
+}
+
 TEST_F(DetectionCycle, AScanDueDuringAListingRunsOnceAfterIt)
 {
     FakeWindow window(deviceFolder);
@@ -222,8 +241,8 @@ TEST_F(DetectionCycle, AScanDueDuringAListingRunsOnceAfterIt)
 
     EXPECT_EQ(window.listings, 1);
     EXPECT_EQ(window.scans, 2);
-    EXPECT_EQ(window.shown, (std::vector<DeviceState>{DeviceState::Listing, DeviceState::Listed,
-                                                      DeviceState::NotConnected}));
+    EXPECT_EQ(window.shown,
+              (std::vector<DeviceState>{DeviceState::Listing, DeviceState::Listed, DeviceState::NotConnected}));
     EXPECT_EQ(check.state(), DeviceState::NotConnected);
     EXPECT_EQ(window.model.rowCount(), 0);
 }

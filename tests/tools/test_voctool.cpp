@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -255,4 +256,59 @@ TEST_F(VoctoolSearch, ExplainsBadArguments)
     const Outcome missing = Voctool({"search", folder_ + "/missing", "--from", "2014-03-05", "--to", "2014-03-05"});
     EXPECT_NE(missing.exitCode, 0);
     EXPECT_NE(missing.err.find("no such folder"), std::string::npos) << missing.err;
+}
+
+// voctool play through SDL's dummy output, which takes the samples at their real rate without a
+// sound card, and through an output that does not exist.
+TEST(VoctoolPlay, PlaysToTheEndStopsAtCtrlCAndSaysWhyItCannotPlay)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string folder = dir.path().toStdString();
+    ASSERT_TRUE(WriteSampleFile(folder + "/short.wav", SampleSpecFor(0, 256 * 4)));   // a quarter of a second
+    ASSERT_TRUE(WriteSampleFile(folder + "/long.wav", SampleSpecFor(0, 256 * 2000))); // two minutes
+    QProcess player;
+    const auto play = [&](const char* output, const std::string& recording) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("SDL_AUDIODRIVER", output);
+        environment.insert("XDG_CACHE_HOME", dir.path());
+        player.setProcessEnvironment(environment);
+        player.start(QString::fromStdString(VoctoolPath()), {"play", QString::fromStdString(folder + recording)});
+        return player.waitForStarted();
+    };
+
+    ASSERT_TRUE(play("dummy", "/short.wav"));
+    ASSERT_TRUE(player.waitForFinished(60000));
+    EXPECT_EQ(player.exitCode(), 0) << player.readAllStandardError().toStdString();
+    const std::vector<std::string> reports = Split(player.readAllStandardOutput().toStdString(), '\n');
+    ASSERT_FALSE(reports.empty());
+    EXPECT_GE(std::stoi(reports.back()), 100) << "every returned buffer counts 8000 bytes";
+
+    // The playback would take two minutes; Ctrl-C ends it with the shell's status for SIGINT.
+    ASSERT_TRUE(play("dummy", "/long.wav"));
+    ASSERT_TRUE(player.waitForReadyRead(60000)) << "no progress was printed";
+    ::kill(static_cast<pid_t>(player.processId()), SIGINT);
+    ASSERT_TRUE(player.waitForFinished(60000)) << "Ctrl-C did not stop the playback";
+    EXPECT_EQ(player.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(player.exitCode(), 130);
+
+    ASSERT_TRUE(play("no-such-output", "/short.wav"));
+    ASSERT_TRUE(player.waitForFinished(60000));
+    EXPECT_EQ(player.exitCode(), 1);
+    const std::string why = player.readAllStandardError().toStdString();
+    EXPECT_TRUE(why.starts_with("voctool: cannot open the sound output: ")) << why;
+    EXPECT_GT(why.size(), std::string("voctool: cannot open the sound output: \n").size()) << "no reason given";
+}
+
+TEST(VoctoolHelp, TheToolAndEveryCommandAnswerHelpOnStandardOutput)
+{
+    const Outcome overview = Voctool({"--help"});
+    EXPECT_EQ(overview.exitCode, 0);
+    for (const char* command : {"make-sample", "list", "search", "convert", "play"}) {
+        EXPECT_NE(overview.out.find(std::string("voctool ") + command), std::string::npos) << command;
+        const Outcome help = Voctool({command, "--help"});
+        EXPECT_EQ(help.exitCode, 0) << command;
+        EXPECT_EQ(help.out.rfind(std::string("usage: voctool ") + command, 0), 0u) << help.out;
+    }
+    EXPECT_EQ(Voctool({"no-such-command"}).exitCode, 2);
 }
