@@ -5,11 +5,12 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache
-  qt6-base-dev libsdl2-dev
+  qt6-base-dev qt6-translations-l10n libsdl2-dev
   libgtest-dev libgmock-dev
   fonts-noto-cjk xvfb xauth
   dosfstools mtools fusefat
   pulseaudio pulseaudio-utils sndfile-programs sox espeak-ng
+  clang libclang-rt-dev  # the libFuzzer targets in fuzz/
 )
 
 missing=()
