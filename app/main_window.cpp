@@ -4,11 +4,13 @@
 #include "app/change_password_dialog.h"
 #include "app/upload_commands.h"
 #include "catalogue/recording_model.h"
+#include "platform/common_widgets.h"
 #include "platform/config_file.h"
 #include "platform/locations.h"
 #include "platform/message_box.h"
 #include "platform/mount_watcher.h"
 #include "platform/qt_text.h"
+#include "search/search_window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -31,7 +33,6 @@ namespace {
 const QColor kBackground(221, 221, 225);
 const QColor kConnectedColour(0, 128, 0);
 const QColor kDisconnectedColour(255, 0, 0);
-const QColor kBusyPanelColour(166, 202, 240); // sky blue
 const QString kConnectedText = QStringLiteral("设备状态：设备已连接");
 const QString kDisconnectedText = QStringLiteral("设备状态：设备未连接");
 constexpr int kScanDelayMs = 300;
@@ -39,7 +40,6 @@ constexpr int kListLeft = 24;
 constexpr int kListTop = 40;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
-constexpr int kColumnWidths[kColumnCount] = {50, 100, 120, 80, 150, 100, 100, 150};
 // New rows reach the view in batches: a repaint per file would cost more than the listing.
 constexpr int kListRefreshMs = 100;
 constexpr QSize kOuterSize(935, 566);
@@ -202,37 +202,10 @@ void MainWindow::BuildControls()
     recordingView_->setObjectName(QStringLiteral("ListViewVoice"));
     recordingView_->setModel(recordingModel_);
     recordingView_->move(kListLeft, kListTop);
-    recordingView_->setShowGrid(true);
-    recordingView_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    recordingView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    recordingView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    recordingView_->setWordWrap(false);
-    recordingView_->setTabKeyNavigation(false); // Tab moves on to the buttons, as in a report list
-    recordingView_->verticalHeader()->hide();
-    recordingView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    recordingView_->verticalHeader()->setDefaultSectionSize(recordingView_->fontMetrics().height() + 2);
-    QHeaderView* header = recordingView_->horizontalHeader();
-    header->setSectionsClickable(true);
-    header->setHighlightSections(false);
-    header->setStretchLastSection(false);
-    for (int column = 0; column < kColumnCount; ++column)
-        header->resizeSection(column, kColumnWidths[column]);
+    SetUpRecordingView(recordingView_, QAbstractItemView::ExtendedSelection, {50, 100, 120, 80, 150, 100, 100, 150});
 
-    busyPanel_ = new QLabel(QStringLiteral("正在传输语音列表..."), client);
-    busyPanel_->setObjectName(QStringLiteral("PanelShow"));
-    busyPanel_->setAlignment(Qt::AlignCenter);
-    busyPanel_->setFrameShape(QFrame::Panel);
-    busyPanel_->setFrameShadow(QFrame::Raised);
-    busyPanel_->setAutoFillBackground(true);
-    // The panel shows while the window is disabled: its text stays black there too.
-    QPalette panelPalette = busyPanel_->palette();
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        panelPalette.setColor(group, QPalette::Window, kBusyPanelColour);
-        panelPalette.setColor(group, QPalette::WindowText, Qt::black);
-    }
-    busyPanel_->setPalette(panelPalette);
+    busyPanel_ = MakeBusyPanel(QStringLiteral("正在传输语音列表..."), client);
     busyPanel_->resize(240, 50);
-    busyPanel_->hide();
 
     deleteButton_ = MakeButton(client, "btnDel", QStringLiteral("删除记录"));
     uploadFolderButton_ = MakeButton(client, "btnPath", QStringLiteral("上传路径"));
@@ -282,6 +255,7 @@ void MainWindow::ConnectControls()
     connect(stopButton_, &QPushButton::clicked, this, &MainWindow::StopUpload);
     connect(exitButton_, &QPushButton::clicked, this, &MainWindow::close);
     connect(exitAction_, &QAction::triggered, this, &MainWindow::close);
+    connect(searchAction_, &QAction::triggered, this, &MainWindow::OpenSearchWindow);
     connect(passwordAction_, &QAction::triggered, this, &MainWindow::ChangePassword);
     connect(aboutAction_, &QAction::triggered, this, &MainWindow::ShowAbout);
     connect(scanTimer_, &QTimer::timeout, this, &MainWindow::ScanDevice);
@@ -333,7 +307,7 @@ void MainWindow::MountTableChanged()
 // shown: applied at creation without it and again at the first show.
 void MainWindow::ResizeOuter(QSize outer)
 {
-    resize(outer - (frameGeometry().size() - geometry().size()));
+    ResizeToOuterSize(this, outer);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(outer.width() / 2, outer.height() / 2));
 }
@@ -421,7 +395,7 @@ void MainWindow::LayoutMainWindow()
     const int w = frameGeometry().width();
     const int h = frameGeometry().height();
     recordingView_->setGeometry(kListLeft, kListTop, w - 60, h - 140);
-    busyPanel_->move(w / 2 - busyPanel_->width() / 2, h / 2 - busyPanel_->height() / 2 - 40);
+    PlaceBusyPanel(busyPanel_, frameGeometry().size());
     const int step = w / 8;
     QPushButton* const buttons[] = {
         deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_, uploadAllButton_,
@@ -442,4 +416,10 @@ void MainWindow::ShowAbout()
 {
     AboutDialog dialog(this);
     dialog.exec();
+}
+
+void MainWindow::OpenSearchWindow()
+{
+    SearchWindow window(this);
+    window.exec();
 }

@@ -85,6 +85,7 @@ private:
     std::vector<int> SelectedRows() const;
     void ChangePassword();
     void ShowAbout();
+    void OpenSearchWindow();
 
     QLabel* statusLabel_ = nullptr;
     QLineEdit* uploadPathEdit_ = nullptr;

@@ -1,5 +1,6 @@
 #include "catalogue/category_upload_dialog.h"
 
+#include "platform/common_widgets.h"
 #include "platform/dialog_result.h"
 
 #include <QButtonGroup>
@@ -12,18 +13,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
-
-namespace {
-
-template <typename Widget, typename... Arguments>
-Widget* MakeNamed(const char* objectName, Arguments&&... arguments)
-{
-    auto* widget = new Widget(std::forward<Arguments>(arguments)...);
-    widget->setObjectName(QString::fromLatin1(objectName));
-    return widget;
-}
-
-} // namespace
 
 CategoryUploadDialog::CategoryUploadDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint

@@ -1,6 +1,5 @@
 #include "search/archive_search.h"
 
-#include "catalogue/catalogue_scan.h"
 #include "catalogue/recording_model.h"
 #include "platform/recording_walk.h"
 #include "platform/text_codec.h"
@@ -32,6 +31,11 @@ std::string UpperBoundText(const QDate& lastDay)
 std::string SearchProgressText(const std::string& fileName)
 {
     return "正在检索文件:" + fileName;
+}
+
+bool HasRecordingName(const std::string& fileName)
+{
+    return fileName.starts_with("VOC") && Gb18030Length(fileName) == 12;
 }
 
 SearchFilter::SearchFilter(const SearchCriteria& criteria)
@@ -98,15 +102,21 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
     return result;
 }
 
-bool ListFolderRecordings(const std::string& folder, RecordingModel& model, const std::function<void()>& afterEachFile)
+bool ListFolderRecordings(const std::string& folder, RecordingModel& model, const std::function<bool()>& afterEachFile)
 {
     model.Clear();
-    const bool listed = ListRecordings(folder, [&](std::optional<RecordingEntry> row) {
-        if (row)
-            model.Append(std::move(*row));
-        if (afterEachFile)
-            afterEachFile();
+    // The rows reach the model in one insertion: a view told of every row would cost more
+    // than the listing itself.
+    std::vector<RecordingEntry> rows;
+    const bool listed = WalkRecordings(folder, [&](const WalkEntry& entry) {
+        if (!entry.twelveBytes)
+            return true;
+        const int number = static_cast<int>(rows.size()) + 1;
+        if (std::optional<RecordingEntry> row = MakeRecordingEntry(folder, entry.name, number))
+            rows.push_back(std::move(*row));
+        return !afterEachFile || afterEachFile();
     });
+    model.AppendBatch(std::move(rows));
     const SortState byStartTime{kColStartTime, false};
     model.SetSortState(byStartTime);
     model.Sort(byStartTime);

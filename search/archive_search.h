@@ -28,6 +28,10 @@ std::string LowerBoundText(const QDate& firstDay);
 // an hour byte of 25 or more makes the text greater (it begins with the bound and is longer).
 std::string UpperBoundText(const QDate& lastDay);
 
+// The naming rule of a file added by hand: the name begins with "VOC" exactly (capital
+// letters) and is 12 GBK bytes long; the extension is not looked at.
+bool HasRecordingName(const std::string& fileName);
+
 // The progress panel's text while the search looks at a file.
 std::string SearchProgressText(const std::string& fileName);
 
@@ -88,6 +92,7 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
 // filled with the folder's recordings, then sorted by start time ascending (sort state column
 // 4, flag clear, the flag not inverted) and renumbered 1, 2, 3 in that order. afterEachFile
 // runs after each 12-byte entry, with or without a row (the window shows its panel and
-// processes its events there). Returns false when the folder cannot be opened.
+// processes its events there); returning false ends the walk, and the rows found so far are
+// sorted and shown (the window is being closed). Returns false when the folder cannot be opened.
 bool ListFolderRecordings(const std::string& folder, RecordingModel& model,
-                          const std::function<void()>& afterEachFile = {});
+                          const std::function<bool()>& afterEachFile = {});

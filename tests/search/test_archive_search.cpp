@@ -295,7 +295,10 @@ TEST(FolderListing, RowsRunInStartTimeOrderNumberedFromOne)
     model.SetSortState(SortState{2, true});
     int calls = 0;
 
-    ASSERT_TRUE(ListFolderRecordings(folder.path(), model, [&] { ++calls; }));
+    ASSERT_TRUE(ListFolderRecordings(folder.path(), model, [&] {
+        ++calls;
+        return true;
+    }));
     EXPECT_EQ(calls, 4); // each 12-byte entry, with or without a row
     ASSERT_EQ(model.rowCount(), 3);
     EXPECT_EQ(model.entry(0).fileName(), "VOC00002.WAV");

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QAbstractItemView>
+#include <QString>
+#include <initializer_list>
+#include <utility>
+
+class QLabel;
+class QSize;
+class QTableView;
+class QWidget;
+
+// Pieces that more than one window builds the same way.
+
+// A widget made with its object name, the name the window's definition gives the control.
+template <typename Widget, typename... Arguments>
+Widget* MakeNamed(const char* objectName, Arguments&&... arguments)
+{
+    auto* widget = new Widget(std::forward<Arguments>(arguments)...);
+    widget->setObjectName(QString::fromLatin1(objectName));
+    return widget;
+}
+
+// A list of recordings in report style: grid lines, whole rows selected, nothing editable, no
+// row numbers, one text line per row, clickable column titles of the given widths, and Tab moving
+// on to the next control instead of walking the cells.
+void SetUpRecordingView(QTableView* view, QAbstractItemView::SelectionMode selection,
+                        std::initializer_list<int> columnWidths);
+
+// The sky-blue, raised, hidden panel that tells that a list is being built. It shows while its
+// window is disabled, so its text stays black in every colour group.
+QLabel* MakeBusyPanel(const QString& text, QWidget* parent);
+
+// Gives a top-level window the outer size outer, its frame included (the frame is known only
+// once the window is shown; before that it counts as nothing).
+void ResizeToOuterSize(QWidget* window, QSize outer);
+
+// Centres the busy panel 40 pixels above the middle of a window of outer size outer.
+void PlaceBusyPanel(QLabel* panel, QSize outer);

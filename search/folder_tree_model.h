@@ -1,0 +1,34 @@
+#pragma once
+
+#include "search/folder_tree.h"
+
+#include <QStandardItemModel>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The archive folder tree as a model: one root per volume, and below each folder its
+// subfolders, read when the folder is opened. Until then a folder holds one placeholder child
+// "temp", which only makes the view show an expand button.
+class FolderTreeModel : public QStandardItemModel {
+    Q_OBJECT
+
+public:
+    enum Role {
+        FolderPathRole = Qt::UserRole + 1, // the folder's path with a trailing "/" (raw bytes)
+        ImageRole,                         // the node's FolderImage
+    };
+
+    explicit FolderTreeModel(QObject* parent = nullptr);
+
+    // Replaces the tree with the given roots, all closed.
+    void BuildDriveRoots(const std::vector<FolderRoot>& roots);
+    // Reads node's folder again: its children (and everything below them) are replaced by the
+    // subfolders found now. Called every time the node is opened.
+    void ExpandFolderNode(const QModelIndex& node);
+    // The folder of a node; nothing for the placeholder or an invalid index.
+    std::optional<std::string> folderPath(const QModelIndex& node) const;
+
+private:
+    QStandardItem* MakeNode(const std::string& text, const std::string& path, int image) const;
+};

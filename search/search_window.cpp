@@ -1,0 +1,378 @@
+#include "search/search_window.h"
+
+#include "catalogue/recording_model.h"
+#include "platform/common_widgets.h"
+#include "platform/dialog_font.h"
+#include "platform/message_box.h"
+#include "platform/qt_text.h"
+#include "search/archive_search.h"
+#include "search/folder_tree_model.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableView>
+#include <QTreeView>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+const QColor kBackground(221, 221, 225);
+const QString kListingText = QStringLiteral("正在显示语音列表...");
+const QString kWarningCaption = QStringLiteral("提示");
+constexpr QSize kOuterSize(1020, 604);
+constexpr QSize kBusyPanelSize(305, 81);
+constexpr QSize kFilterPanelSize(725, 62);
+constexpr QSize kSideButtonSize(75, 25);
+constexpr QSize kPlayerButtonSize(73, 25);
+constexpr QSize kVolumeSliderSize(24, 69);
+constexpr int kTreeLeft = 14;
+constexpr int kTreeTop = 29;
+constexpr int kTreeWidth = 240;
+constexpr int kListLeft = 268;
+
+// No button is the dialog's default: Enter in the phone box must not run "添加".
+QPushButton* MakeButton(const char* objectName, const QString& text, QWidget* parent, QSize size)
+{
+    auto* button = MakeNamed<QPushButton>(objectName, text, parent);
+    button->setAutoDefault(false);
+    button->resize(size);
+    return button;
+}
+
+QString DefaultFileChooser(QWidget* owner)
+{
+    return QFileDialog::getOpenFileName(owner, QString(), QString(), QStringLiteral("WAV文件 (VOC*.WAV)"));
+}
+
+} // namespace
+
+SearchWindow::SearchWindow(QWidget* parent, RootsSource roots)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
+                          | Qt::WindowCloseButtonHint),
+      roots_(std::move(roots)),
+      chooseFile_(DefaultFileChooser)
+{
+    setObjectName(QStringLiteral("FrmSearch"));
+    setWindowTitle(QStringLiteral("语音查询"));
+    setModal(true);
+    QFont font(QStringLiteral("新宋体"));
+    font.setPixelSize(12);
+    setFont(font);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kBackground);
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    BuildControls();
+    ConnectControls();
+    ApplyFormFont(this);
+    resize(kOuterSize);
+}
+
+SearchWindow::~SearchWindow() = default;
+
+void SearchWindow::SetFileChooser(FileChooser chooser)
+{
+    chooseFile_ = std::move(chooser);
+}
+
+void SearchWindow::BuildControls()
+{
+    auto* treeLabel = MakeNamed<QLabel>("StaticText1", QStringLiteral("请选择查询语音路径："), this);
+    treeLabel->move(kTreeLeft, 10);
+
+    folderModel_ = new FolderTreeModel(this);
+    folderTree_ = MakeNamed<QTreeView>("TVSpeakPath", this);
+    folderTree_->setModel(folderModel_);
+    folderTree_->setHeaderHidden(true);
+    folderTree_->setIndentation(19);
+    folderTree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    folderTree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    folderTree_->setFrameShape(QFrame::Box);
+    folderTree_->setLineWidth(1);
+    folderTree_->installEventFilter(this);
+
+    addButton_ = MakeButton("btnAdd", QStringLiteral("添加"), this, kSideButtonSize);
+    deleteButton_ = MakeButton("btnDel", QStringLiteral("删除"), this, kSideButtonSize);
+    filterPanel_ = BuildFilterPanel();
+    BuildResultList();
+    BuildPlayerControls();
+}
+
+QWidget* SearchWindow::BuildFilterPanel()
+{
+    auto* panel = MakeNamed<QWidget>("panl", this);
+    panel->resize(kFilterPanelSize);
+    fromPicker_ = MakeNamed<QDateEdit>("DateTimePicker01", QDate::currentDate(), panel);
+    toPicker_ = MakeNamed<QDateEdit>("DateTimePicker11", QDate::currentDate(), panel);
+    for (QDateEdit* picker : {fromPicker_, toPicker_}) {
+        picker->setCalendarPopup(true);
+        picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    }
+    voiceTypeBox_ = MakeNamed<QComboBox>("cbVoicetype", panel);
+    for (std::string_view item : kModeFilterItems)
+        voiceTypeBox_->addItem(ToQString(std::string(item)));
+    userTypeBox_ = MakeNamed<QComboBox>("cbUsertype", panel);
+    userTypeBox_->setEditable(true);
+    phoneEdit_ = MakeNamed<QLineEdit>("edtPhone", panel);
+    descriptionEdit_ = MakeNamed<QLineEdit>("edtDesc", panel);
+    searchButton_ = MakeButton("btnSearch", QStringLiteral("查  找"), panel, kSideButtonSize);
+    exportButton_ = MakeButton("btnExecl", QStringLiteral("导出EXCEL"), panel, kSideButtonSize);
+
+    auto* grid = new QGridLayout(panel);
+    grid->setContentsMargins(0, 4, 0, 4);
+    const auto addRow = [&](int row, std::initializer_list<std::pair<const char*, QString>> labels,
+                            std::initializer_list<QWidget*> fields, QPushButton* button) {
+        int column = 0;
+        auto field = fields.begin();
+        for (const auto& [name, text] : labels) {
+            grid->addWidget(MakeNamed<QLabel>(name, text, panel), row, column++, Qt::AlignRight);
+            grid->addWidget(*field++, row, column++);
+        }
+        grid->addWidget(button, row, column);
+    };
+    addRow(0,
+           {{"StaticText2", QStringLiteral("从：")},
+            {"StaticText4", QStringLiteral("语音类型：")},
+            {"StaticText5", QStringLiteral("电话号码：")}},
+           {fromPicker_, voiceTypeBox_, phoneEdit_}, searchButton_);
+    addRow(1,
+           {{"StaticText3", QStringLiteral("到：")},
+            {"StaticText7", QStringLiteral("用户类型：")},
+            {"StaticText6", QStringLiteral("录音说明：")}},
+           {toPicker_, userTypeBox_, descriptionEdit_}, exportButton_);
+    return panel;
+}
+
+void SearchWindow::BuildResultList()
+{
+    resultModel_ = new RecordingModel(this);
+    resultView_ = MakeNamed<QTableView>("ListViewPlay", this);
+    resultView_->setModel(resultModel_);
+    SetUpRecordingView(resultView_, QAbstractItemView::SingleSelection, {50, 100, 110, 80, 160, 110, 110, 190});
+
+    busyPanel_ = MakeBusyPanel(kListingText, this);
+    busyPanel_->resize(kBusyPanelSize);
+}
+
+void SearchWindow::BuildPlayerControls()
+{
+    playButton_ = MakeButton("btnplay", QStringLiteral("播放"), this, kPlayerButtonSize);
+    pauseButton_ = MakeButton("btnpause", QStringLiteral("暂停"), this, kPlayerButtonSize);
+    stopButton_ = MakeButton("btnstop", QStringLiteral("停止"), this, kPlayerButtonSize);
+    nextButton_ = MakeButton("btnnext", QStringLiteral("下一条"), this, kPlayerButtonSize);
+    previousButton_ = MakeButton("btnlast", QStringLiteral("上一条"), this, kPlayerButtonSize);
+    muteButton_ = MakeButton("btnjiny", QStringLiteral("静音"), this, kPlayerButtonSize);
+    closeButton_ = MakeButton("btnclose", QStringLiteral("退出"), this, kPlayerButtonSize);
+
+    // Volume: 0 (top, loudest) to 10, a tick at every step on the right.
+    volumeSlider_ = MakeNamed<QSlider>("TrackBar2", Qt::Vertical, this);
+    volumeSlider_->setRange(0, 10);
+    volumeSlider_->setValue(5);
+    volumeSlider_->setTickPosition(QSlider::TicksRight);
+    volumeSlider_->setTickInterval(1);
+    volumeSlider_->setInvertedAppearance(true);
+    volumeSlider_->resize(kVolumeSliderSize);
+
+    // Position: a percentage of the recording.
+    positionSlider_ = MakeNamed<QSlider>("positionSlider", Qt::Horizontal, this);
+    positionSlider_->setRange(0, 100);
+    positionSlider_->setValue(0);
+    positionSlider_->setTickPosition(QSlider::NoTicks);
+}
+
+void SearchWindow::ConnectControls()
+{
+    connect(folderTree_, &QTreeView::expanded, folderModel_, &FolderTreeModel::ExpandFolderNode);
+    connect(folderTree_, &QTreeView::clicked, this, &SearchWindow::ShowSelectedFolder);
+    connect(searchButton_, &QPushButton::clicked, this, &SearchWindow::SearchRecordings);
+    connect(addButton_, &QPushButton::clicked, this, &SearchWindow::AddRecordingFile);
+    connect(deleteButton_, &QPushButton::clicked, this, &SearchWindow::DeleteRecordingFile);
+    connect(closeButton_, &QPushButton::clicked, this, &SearchWindow::close);
+    connect(resultView_->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int column) { resultModel_->SortByColumnClick(column); });
+}
+
+void SearchWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    closing_ = false;
+    ApplyOuterSize();
+    folderModel_->BuildDriveRoots(roots_());
+    folderTree_->setFocus();
+}
+
+// The size counts the window's frame, which is known once the window is shown; the window
+// then stands centred on the one that opened it.
+void SearchWindow::ApplyOuterSize()
+{
+    if (std::exchange(outerSizeApplied_, true))
+        return;
+    ResizeToOuterSize(this, kOuterSize);
+    if (const QWidget* owner = parentWidget())
+        move((QRectF(owner->window()->frameGeometry()).center() - QRectF(QPointF(), kOuterSize).center()).toPoint());
+}
+
+void SearchWindow::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    LayoutSearchWindow();
+}
+
+// Places the controls for the window's outer size: the tree on the left, the list beside it,
+// the playback controls in eight equal steps under the list.
+void SearchWindow::LayoutSearchWindow()
+{
+    const int w = frameGeometry().width();
+    const int h = frameGeometry().height();
+    folderTree_->setGeometry(kTreeLeft, kTreeTop, kTreeWidth, h - 100);
+    resultView_->setGeometry(kListLeft, kTreeTop + 34, w - 295, folderTree_->height() - 75);
+    PlaceBusyPanel(busyPanel_, frameGeometry().size());
+    addButton_->move(kTreeLeft, h - 64);
+    deleteButton_->move(kTreeLeft + kTreeWidth - addButton_->width(), h - 64);
+    filterPanel_->move(kListLeft, 0);
+
+    const int step = (w - kListLeft) / 8;
+    QPushButton* const buttons[] = {playButton_,     pauseButton_, stopButton_, nextButton_,
+                                    previousButton_, muteButton_,  closeButton_};
+    for (int i = 0; i < 7; ++i)
+        buttons[i]->move(kListLeft + i * step, h - 100);
+    positionSlider_->setGeometry(kListLeft + 10, playButton_->y() + 37, step * 13 / 2, 20);
+    volumeSlider_->move(kListLeft + 7 * step, playButton_->y() - 15);
+}
+
+void SearchWindow::done(int result)
+{
+    closing_ = true;
+    QDialog::done(result);
+}
+
+// The Up and Down keys list the folder they moved to once they are released.
+bool SearchWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == folderTree_ && event->type() == QEvent::KeyRelease) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down)
+            ShowSelectedFolder();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+std::optional<std::string> SearchWindow::SelectedFolder() const
+{
+    const QModelIndexList selected = folderTree_->selectionModel()->selectedIndexes();
+    if (selected.isEmpty())
+        return std::nullopt;
+    return folderModel_->folderPath(selected.front());
+}
+
+void SearchWindow::ShowSelectedFolder()
+{
+    if (const std::optional<std::string> folder = SelectedFolder())
+        ShowFolderRecordings(*folder);
+}
+
+void SearchWindow::ShowBusyPanel()
+{
+    busyPanel_->show();
+    busyPanel_->raise();
+}
+
+bool SearchWindow::RunGoesOn(unsigned run) const
+{
+    return run == listingRun_ && !closing_;
+}
+
+// Lists the folder with the window disabled, keeping it painted after every file.
+void SearchWindow::ShowFolderRecordings(const std::string& folder)
+{
+    QCoreApplication::processEvents();
+    setEnabled(false);
+    const unsigned run = ++listingRun_;
+    const auto finish = [this] {
+        busyPanel_->hide();
+        setEnabled(true);
+    };
+    try {
+        ListFolderRecordings(folder, *resultModel_, [&] {
+            ShowBusyPanel();
+            QCoreApplication::processEvents();
+            return RunGoesOn(run);
+        });
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+// Searches the selected folder with the filters; the window stays enabled meanwhile.
+void SearchWindow::SearchRecordings()
+{
+    const std::optional<std::string> folder = SelectedFolder();
+    if (!folder)
+        return;
+    const unsigned run = ++listingRun_;
+    resultModel_->Clear();
+    const SearchCriteria criteria{fromPicker_->date(), toPicker_->date(), voiceTypeBox_->currentText().toStdString(),
+                                  phoneEdit_->text().toStdString()};
+    const QString panelText = busyPanel_->text();
+    SearchResult result = SearchArchiveFolder(*folder, criteria, [&](const std::string& fileName) {
+        busyPanel_->setText(ToQString(SearchProgressText(fileName)));
+        ShowBusyPanel();
+        QCoreApplication::processEvents();
+        return RunGoesOn(run);
+    });
+    busyPanel_->hide();
+    busyPanel_->setText(panelText);
+    if (result.outcome == SearchOutcome::FromAfterTo) {
+        ShowMessage(this, ToQString(std::string(kFromAfterToMessage)), QStringLiteral("错误"), MessageIcon::Error);
+        return;
+    }
+    if (run == listingRun_)
+        resultModel_->AppendBatch(std::move(result.rows));
+}
+
+void SearchWindow::AddRecordingFile()
+{
+    const QString chosen = chooseFile_(this);
+    if (chosen.isEmpty())
+        return;
+    const QFileInfo file(chosen);
+    const std::string name = file.fileName().toStdString();
+    if (!HasRecordingName(name)) {
+        ShowMessage(this, QStringLiteral("请先选择一个命名规范的文件！"), kWarningCaption, MessageIcon::Warning);
+        return;
+    }
+    const std::string folder = file.absolutePath().toStdString() + "/";
+    if (std::optional<RecordingEntry> row = MakeRecordingEntry(folder, name, resultModel_->rowCount() + 1))
+        resultModel_->Append(std::move(*row));
+}
+
+// Deletes the selected row's file without asking; the row goes even when the file could not
+// be deleted, and the other rows keep their numbers.
+void SearchWindow::DeleteRecordingFile()
+{
+    const QModelIndexList selected = resultView_->selectionModel()->selectedRows();
+    if (selected.isEmpty()) {
+        ShowMessage(this, QStringLiteral("请先选择一条要删除的语音！"), kWarningCaption, MessageIcon::Warning);
+        return;
+    }
+    const int row = selected.front().row();
+    ::unlink(resultModel_->entry(row).path().c_str());
+    resultModel_->RemoveRows({row});
+    resultView_->setFocus();
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "search/folder_tree.h"
+
+#include <QDialog>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class FolderTreeModel;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QTableView;
+class QTreeView;
+class RecordingModel;
+
+// The window "语音查询": the archive folder tree on the left, the filters and the result list on
+// the right, the playback controls under the list. Selecting a folder lists its recordings;
+// "查  找" searches it with the filters; "添加" and "删除" add a file by hand and delete one.
+// Every control's object name is the one the program's window definition gives it.
+class SearchWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    // The roots of the folder tree, read each time the window is shown.
+    using RootsSource = std::function<std::vector<FolderRoot>()>;
+    // Asks for the recording file to add; an empty text when the user cancels.
+    using FileChooser = std::function<QString(QWidget* owner)>;
+
+    explicit SearchWindow(QWidget* parent = nullptr, RootsSource roots = MachineFolderRoots);
+    ~SearchWindow() override;
+
+    void SetFileChooser(FileChooser chooser);
+
+    // Every way of closing (Esc, "退出", the close box) ends here; a listing or search that
+    // is running stops at its next file.
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    QWidget* BuildFilterPanel();
+    void BuildResultList();
+    void BuildPlayerControls();
+    void ConnectControls();
+    void LayoutSearchWindow();
+    void ApplyOuterSize();
+
+    void ShowSelectedFolder();
+    std::optional<std::string> SelectedFolder() const;
+    void ShowFolderRecordings(const std::string& folder);
+    void SearchRecordings();
+    void AddRecordingFile();
+    void DeleteRecordingFile();
+    void ShowBusyPanel();
+    // Whether the listing or search numbered run goes on after the events it let through.
+    bool RunGoesOn(unsigned run) const;
+
+    RootsSource roots_;
+    FileChooser chooseFile_;
+    FolderTreeModel* folderModel_ = nullptr;
+    RecordingModel* resultModel_ = nullptr;
+
+    QTreeView* folderTree_ = nullptr;
+    QPushButton* addButton_ = nullptr;
+    QPushButton* deleteButton_ = nullptr;
+    QWidget* filterPanel_ = nullptr;
+    QDateEdit* fromPicker_ = nullptr;
+    QDateEdit* toPicker_ = nullptr;
+    QComboBox* voiceTypeBox_ = nullptr;
+    QComboBox* userTypeBox_ = nullptr; // shown, read by no operation
+    QLineEdit* phoneEdit_ = nullptr;
+    QLineEdit* descriptionEdit_ = nullptr; // shown, read by no operation
+    QPushButton* searchButton_ = nullptr;
+    QPushButton* exportButton_ = nullptr;
+    QTableView* resultView_ = nullptr;
+    QLabel* busyPanel_ = nullptr;
+
+    // The playback controls; the player is wired to them separately.
+    QPushButton* playButton_ = nullptr;
+    QPushButton* pauseButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QPushButton* nextButton_ = nullptr;
+    QPushButton* previousButton_ = nullptr;
+    QPushButton* muteButton_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
+    QSlider* volumeSlider_ = nullptr;
+    QSlider* positionSlider_ = nullptr;
+
+    bool outerSizeApplied_ = false;
+    bool closing_ = false;
+    // Counts listings and searches: one started while another lets events through (a search
+    // keeps the window enabled) ends the earlier one, whose rows are then dropped.
+    unsigned listingRun_ = 0;
+};

@@ -1,0 +1,329 @@
+#include "app/main_window.h"
+#include "catalogue/recording_model.h"
+#include "platform/message_box.h"
+#include "search/folder_tree_model.h"
+#include "search/search_window.h"
+#include "support/find_child.h"
+#include "support/model_columns.h"
+#include "support/temp_folder.h"
+#include "tools/sample_maker.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The main window reads its configuration file: point it at a private folder first.
+const TempFolder& ConfigHome()
+{
+    static const TempFolder folder;
+    return folder;
+}
+const bool configHomeSet = [] { return ::setenv("XDG_CONFIG_HOME", ConfigHome().path().c_str(), 1) == 0; }();
+
+struct Call {
+    const char* name;
+    char mode;
+    const char* phone;
+    int day, hour, minute;
+};
+
+// March 2014; the hour 25 can be stored though no clock shows it.
+constexpr Call kCalls[] = {
+    {"VOC00001.WAV", 'Z', "13800001111", 5, 0, 0},  {"VOC00002.WAV", 'B', "13912345678", 5, 23, 59},
+    {"VOC00003.WAV", 'L', "02088889999", 6, 10, 0}, {"VOC00004.WAV", 'z', "1380", 4, 12, 0},
+    {"VOC00005.WAV", 'X', "555", 5, 25, 0},
+};
+
+QDate March(int day)
+{
+    return QDate(2014, 3, day);
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> texts)
+{
+    std::sort(texts.begin(), texts.end());
+    return texts;
+}
+
+// An archive with a folder of recordings, an empty folder, a read-only one, a hidden one, a
+// symbolic link to a folder and a plain file, shown with three roots: the archive, its folder
+// of calls, and a drive without a disc.
+class SearchWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetMessageHandler([this](const MessageRequest& request) { messages.push_back(request); });
+        fs::create_directory(archive.Path("Calls"));
+        for (const Call& call : kCalls)
+            ASSERT_TRUE(WriteSampleFile(archive.Path("Calls/") + call.name, SampleSpec{.mode = call.mode,
+                                                                                       .phone = call.phone,
+                                                                                       .day = call.day,
+                                                                                       .hour = call.hour,
+                                                                                       .minute = call.minute,
+                                                                                       .dataBytes = 3500}));
+        fs::create_directory(archive.Path("Empty"));
+        fs::create_directory(archive.Path("ReadOnly"));
+        fs::permissions(archive.Path("ReadOnly"), fs::perms::owner_write, fs::perm_options::remove);
+        fs::create_directory(archive.Path(".Hidden"));
+        fs::create_directory_symlink(archive.Path("Calls"), archive.Path("Link"));
+        archive.Write("notes.txt", "a file, not a folder");
+        window = std::make_unique<SearchWindow>(nullptr, [this] {
+            return std::vector<FolderRoot>{{archive.path() + "/", kImageDisk},
+                                           {archive.Path("Calls/"), kImageDisk},
+                                           {archive.Path("NoDisc/"), kImageCdDrive}};
+        });
+        window->show();
+        tree = Child<QTreeView>(*window, "TVSpeakPath");
+        list = Child<QTableView>(*window, "ListViewPlay");
+    }
+
+    void TearDown() override
+    {
+        SetMessageHandler({});
+        std::error_code ignored; // a setup that failed early made no such folder
+        fs::permissions(archive.Path("ReadOnly"), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+
+    const RecordingModel& results() const { return *static_cast<const RecordingModel*>(list->model()); }
+    QModelIndex Root(int row) const { return tree->model()->index(row, 0); }
+    QStringList Children(const QModelIndex& node) const
+    {
+        QStringList texts;
+        for (int row = 0; row < tree->model()->rowCount(node); ++row)
+            texts << tree->model()->index(row, 0, node).data().toString();
+        texts.sort();
+        return texts;
+    }
+
+    void Click(QAbstractItemView* view, const QModelIndex& index)
+    {
+        const QPointF at = view->visualRect(index).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, view->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, view->viewport()->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(view->viewport(), &press);
+        QApplication::sendEvent(view->viewport(), &release);
+    }
+
+    void PressKey(QWidget* widget, int key)
+    {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QApplication::sendEvent(widget, &press);
+        QApplication::sendEvent(widget, &release);
+    }
+
+    void ListCalls() { Click(tree, Root(1)); }
+
+    std::vector<std::string> Search(QDate from, QDate to, const QString& mode, const QString& phone)
+    {
+        Child<QDateEdit>(*window, "DateTimePicker01")->setDate(from);
+        Child<QDateEdit>(*window, "DateTimePicker11")->setDate(to);
+        Child<QComboBox>(*window, "cbVoicetype")->setCurrentText(mode);
+        Child<QLineEdit>(*window, "edtPhone")->setText(phone);
+        Child<QPushButton>(*window, "btnSearch")->click();
+        return Column(results(), kColFileName);
+    }
+
+    TempFolder archive;
+    std::vector<MessageRequest> messages;
+    std::unique_ptr<SearchWindow> window;
+    QTreeView* tree = nullptr;
+    QTableView* list = nullptr;
+};
+
+} // namespace
+
+TEST_F(SearchWindowTest, TreeOpensFoldersOnDemandShowingPlainAndReadOnlyFoldersOnly)
+{
+    ASSERT_EQ(tree->model()->rowCount(), 3);
+    EXPECT_EQ(Root(0).data().toString().toStdString(), archive.path() + "/");
+    EXPECT_EQ(Root(2).data(FolderTreeModel::ImageRole).toInt(), kImageCdDrive);
+    EXPECT_EQ(Children(Root(0)), QStringList{"temp"}) << "closed until opened";
+
+    tree->expand(Root(0));
+    EXPECT_EQ(Children(Root(0)), (QStringList{"Calls", "Empty", "ReadOnly"}));
+    const QModelIndex empty = tree->model()->index(Children(Root(0)).indexOf("Empty"), 0, Root(0));
+    tree->expand(empty);
+    EXPECT_EQ(tree->model()->rowCount(empty), 0) << "an empty folder loses its expand button";
+    tree->expand(Root(2));
+    EXPECT_EQ(tree->model()->rowCount(Root(2)), 0) << "a drive without a disc has no folders";
+
+    // Opening again reads the folder again and closes what was open below.
+    fs::create_directory(archive.Path("Later"));
+    tree->collapse(Root(0));
+    tree->expand(Root(0));
+    EXPECT_EQ(Children(Root(0)), (QStringList{"Calls", "Empty", "Later", "ReadOnly"}));
+    EXPECT_EQ(Children(tree->model()->index(0, 0, Root(0))), QStringList{"temp"});
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SearchWindowTest, SelectingAFolderByClickOrArrowKeyListsItInStartTimeOrder)
+{
+    bool enabledWhileListing = true;
+    bool panelShownWhileListing = false;
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, window.get(), [&] {
+        enabledWhileListing = window->isEnabled();
+        panelShownWhileListing = Child<QLabel>(*window, "PanelShow")->isVisible();
+    });
+    ListCalls();
+    EXPECT_FALSE(enabledWhileListing);
+    EXPECT_TRUE(panelShownWhileListing);
+    EXPECT_TRUE(window->isEnabled());
+    EXPECT_TRUE(Child<QLabel>(*window, "PanelShow")->isHidden());
+    EXPECT_EQ(Column(results(), kColFileName), (std::vector<std::string>{"VOC00004.WAV", "VOC00001.WAV", "VOC00002.WAV",
+                                                                         "VOC00005.WAV", "VOC00003.WAV"}));
+    EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    EXPECT_EQ(results().entry(0).path(), archive.Path("Calls/VOC00004.WAV"));
+
+    PressKey(tree, Qt::Key_Down); // to the drive without a disc
+    EXPECT_EQ(results().rowCount(), 0);
+    PressKey(tree, Qt::Key_Up);
+    EXPECT_EQ(results().rowCount(), 5);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SearchWindowTest, ClosingDuringAListingEndsIt)
+{
+    ASSERT_TRUE(WriteSampleFolder(archive.Path("Calls"), 40, 3500, 100));
+    QTimer::singleShot(0, window.get(), [&] { window->close(); });
+    ListCalls();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_LT(results().rowCount(), 45);
+}
+
+TEST_F(SearchWindowTest, SearchKeepsWholeDaysOneModeAndPhoneDigits)
+{
+    ListCalls();
+    const QString all = QStringLiteral("所有类型");
+    // One day, from 00:00 to 23:59; the impossible hour 25 lies beyond it.
+    EXPECT_EQ(Sorted(Search(March(5), March(5), all, "")), (std::vector<std::string>{"VOC00001.WAV", "VOC00002.WAV"}));
+    EXPECT_EQ(Sorted(Search(March(1), March(31), all, "   ")).size(), 5u) << "blanks are no phone filter";
+    EXPECT_EQ(Search(March(1), March(31), QStringLiteral("其他"), ""), std::vector<std::string>{"VOC00004.WAV"});
+    EXPECT_EQ(Sorted(Search(March(1), March(31), all, "1380")),
+              (std::vector<std::string>{"VOC00001.WAV", "VOC00004.WAV"}));
+    EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"1", "2"})) << "kept rows are numbered";
+    EXPECT_EQ(Search(March(4), March(5), QStringLiteral("主叫"), "138"), std::vector<std::string>{"VOC00001.WAV"});
+    EXPECT_TRUE(messages.empty());
+
+    EXPECT_TRUE(Search(March(6), March(5), all, "").empty());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("查询开始时间大于查询结束时间！"));
+    EXPECT_EQ(messages[0].caption, QStringLiteral("错误"));
+    EXPECT_EQ(messages[0].icon, MessageIcon::Error);
+}
+
+TEST_F(SearchWindowTest, AddTakesWellNamedFilesOnly)
+{
+    TempFolder picked;
+    ASSERT_TRUE(WriteSampleFile(picked.Path("VOC00009.WAV"), SampleSpec{.phone = "777", .dataBytes = 3500}));
+    ASSERT_TRUE(WriteSampleFile(picked.Path("VOC00001.TXT"), SampleSpec{.phone = "888", .dataBytes = 3500}));
+    ASSERT_TRUE(WriteSampleFile(picked.Path("voc00001.wav"), SampleSpec{.phone = "", .dataBytes = 3500}));
+    picked.Write("VOC00002.WAV", "too short for a header");
+    std::string chosen;
+    window->SetFileChooser([&](QWidget*) { return QString::fromStdString(chosen); });
+    QPushButton* add = Child<QPushButton>(*window, "btnAdd");
+
+    for (const char* name : {"VOC00009.WAV", "VOC00001.TXT", "VOC00002.WAV"}) {
+        chosen = picked.Path(name);
+        add->click();
+    }
+    chosen.clear(); // cancelled
+    add->click();
+    EXPECT_EQ(Column(results(), kColPhone), (std::vector<std::string>{"777", "888"}));
+    EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(results().entry(0).path(), picked.Path("VOC00009.WAV"));
+    EXPECT_TRUE(messages.empty());
+
+    chosen = picked.Path("voc00001.wav");
+    add->click();
+    EXPECT_EQ(results().rowCount(), 2);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("请先选择一个命名规范的文件！"));
+    EXPECT_EQ(messages[0].caption, QStringLiteral("提示"));
+    EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
+}
+
+TEST_F(SearchWindowTest, DeleteRemovesTheSelectedRecordingAndAsksForASelectionFirst)
+{
+    ListCalls();
+    QPushButton* remove = Child<QPushButton>(*window, "btnDel");
+    remove->click();
+    EXPECT_EQ(results().rowCount(), 5);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, QStringLiteral("提示"));
+    EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
+
+    Click(list, results().index(1, 0));
+    remove->click();
+    EXPECT_FALSE(fs::exists(archive.Path("Calls/VOC00001.WAV")));
+    EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"1", "3", "4", "5"}));
+    EXPECT_TRUE(fs::exists(archive.Path("Calls/VOC00004.WAV")));
+    EXPECT_EQ(messages.size(), 1u);
+}
+
+TEST_F(SearchWindowTest, ColumnClicksSortWithTheSharedFlag)
+{
+    ListCalls();
+    QHeaderView* header = list->horizontalHeader();
+    emit header->sectionClicked(kColStartTime);
+    EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"1", "2", "3", "4", "5"}))
+        << "the first click after a listing sorts ascending again";
+    emit header->sectionClicked(kColStartTime);
+    EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"5", "4", "3", "2", "1"}));
+}
+
+TEST_F(SearchWindowTest, EscExitAndTheCloseBoxCloseTheWindow)
+{
+    PressKey(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+    window->show();
+    Child<QPushButton>(*window, "btnclose")->click();
+    EXPECT_FALSE(window->isVisible());
+    window->show();
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST(SearchWindowFromMainWindow, TheMenuOpensItModallyCentredOnTheMainWindow)
+{
+    ASSERT_TRUE(configHomeSet);
+    MainWindow main;
+    main.show();
+    bool searchWindowOpened = false;
+    QSize outerSize;
+    QPointF offCentre(100, 100);
+    QTimer::singleShot(0, &main, [&] {
+        QWidget* opened = QApplication::activeModalWidget();
+        searchWindowOpened = qobject_cast<SearchWindow*>(opened) != nullptr;
+        if (!searchWindowOpened)
+            return;
+        outerSize = opened->frameGeometry().size();
+        offCentre = QRectF(opened->frameGeometry()).center() - QRectF(main.frameGeometry()).center();
+        Child<QPushButton>(*opened, "btnclose")->click();
+    });
+    Child<QAction>(main, "A1")->trigger();
+    ASSERT_TRUE(searchWindowOpened);
+    EXPECT_EQ(outerSize, QSize(1020, 604));
+    EXPECT_LE(offCentre.manhattanLength(), 1.0);
+}
