@@ -288,6 +288,7 @@ void WaveWorker(WavePlayer& player)
     if (end)
         WaitForQueuedAudio(player);
     player.device->Reset();
+    player.ended.store(true);
     if (WavePlayerSlot* slot = player.reportTo.load())
         slot->ReportFinished();
 }

@@ -70,6 +70,9 @@ struct WavePlayer {
     std::array<WaveBuffer, kWaveBufferCount> headers;
     std::array<std::array<unsigned char, kWaveBufferBytes>, kWaveBufferCount> buffers{};
     std::atomic<std::uint32_t> playedBytes{0}; // 8000 per returned buffer, from the start offset
+    // Set by the worker once it has ended, just before it reports the end: tells an end report
+    // of this player from one of a player it replaced.
+    std::atomic<bool> ended{false};
     // The slot whose signals report this playback; cleared when a new playback replaces it.
     std::atomic<WavePlayerSlot*> reportTo{nullptr};
 };
