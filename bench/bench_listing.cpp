@@ -8,6 +8,7 @@
 #include "app/main_window.h"
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/recording_model.h"
+#include "bench/sample_folder.h"
 #include "tools/sample_maker.h"
 
 #include <QApplication>
@@ -47,33 +48,10 @@ double BaselineMilliseconds(const std::string& folder, long* records)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenWithoutDisplay();
     QApplication application(argc, argv);
-    const std::uint32_t count = argc > 1 ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 20000;
-
-    const bool keepFolder = argc > 2;
-    std::string root;
-    if (keepFolder) {
-        root = argv[2];
-    } else {
-        char pattern[] = "/tmp/sdvoice-bench-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) {
-            std::perror("mkdtemp");
-            return 1;
-        }
-        root = pattern;
-    }
-    const std::string folder = root + "/VOICE/";
-    char lastName[16];
-    std::snprintf(lastName, sizeof lastName, "VOC%05u.WAV", count);
-    if (!std::filesystem::exists(folder + lastName)) {
-        std::printf("writing %u sample recordings into %s ...\n", count, folder.c_str());
-        if (!WriteSampleFolder(folder, count, 3500)) {
-            std::fprintf(stderr, "cannot write the sample folder\n");
-            return 1;
-        }
-    }
+    const BenchFolder samples(argc, argv);
+    const std::string folder = samples.recordings();
 
     // Warm the cache: every file's inode and header page is read once before timing.
     long baselineRecords = 0;
@@ -96,9 +74,5 @@ int main(int argc, char** argv)
     std::printf("ListRecordings / baseline:        %.2fx  (target <= 1.5x)\n", listMs / baselineMs);
     std::printf("window listing / ListRecordings:  %.2fx  (target <= 3x)\n", windowMs / listMs);
 
-    if (!keepFolder) {
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
-    }
     return 0;
 }

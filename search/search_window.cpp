@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateEdit>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -33,6 +34,8 @@
 #include <utility>
 
 namespace {
+
+constexpr qint64 kPanelRefreshMs = 100;
 
 const QColor kBackground(221, 221, 225);
 const QString kListingText = QStringLiteral("正在显示语音列表...");
@@ -372,8 +375,14 @@ void SearchWindow::SearchRecordings()
     const SearchCriteria criteria{fromPicker_->date(), toPicker_->date(), voiceTypeBox_->currentText().toStdString(),
                                   phoneEdit_->text().toStdString()};
     const QString panelText = busyPanel_->text();
+    QElapsedTimer sinceShown;
     SearchResult result = SearchArchiveFolder(*folder, criteria, [&](const std::string& fileName) {
-        busyPanel_->setText(ToQString(SearchProgressText(fileName)));
+        // The file name changes with every file; repainting it each time would cost more than
+        // the search, so the panel follows about ten times a second.
+        if (!sinceShown.isValid() || sinceShown.elapsed() >= kPanelRefreshMs) {
+            busyPanel_->setText(ToQString(SearchProgressText(fileName)));
+            sinceShown.start();
+        }
         ShowBusyPanel();
         QCoreApplication::processEvents();
         return RunGoesOn(run);

@@ -5,11 +5,11 @@
 #include "search/search_window.h"
 #include "support/audio_files.h"
 #include "support/find_child.h"
+#include "support/slider_press.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
 
 #include <QApplication>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QTableView>
@@ -124,17 +124,7 @@ protected:
     }
     // Fires Timer1 as its 500 ms would.
     void FireTimer1() { ASSERT_TRUE(QMetaObject::invokeMethod(timer, "timeout")); }
-    void PressAndReleaseSlider(int value)
-    {
-        const QPointF at = slider->rect().center();
-        QMouseEvent press(QEvent::MouseButtonPress, at, slider->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                          Qt::NoModifier);
-        QMouseEvent release(QEvent::MouseButtonRelease, at, slider->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                            Qt::NoModifier);
-        QApplication::sendEvent(slider, &press);
-        slider->setValue(value);
-        QApplication::sendEvent(slider, &release);
-    }
+    void PressAndReleaseSlider(int value) { ::PressAndReleaseSlider(slider, value); }
     void ExpectOneWarning(const QString& text)
     {
         ASSERT_EQ(messages.size(), 1u) << text.toStdString();

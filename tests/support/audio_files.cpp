@@ -176,20 +176,28 @@ std::vector<std::int16_t> ReadWaveSamples(const std::string& path)
     return SamplesOf(ChunkBody(TempFolder::Read(path), "data"));
 }
 
-bool RunProgram(const std::vector<std::string>& argv)
+int SpawnProgram(const std::vector<std::string>& argv, const std::string& outputPath, const std::string& errorPath)
 {
+    if (argv.empty())
+        return -1;
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = 0;
     const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
+    return spawned == 0 ? pid : -1;
+}
+
+bool RunProgram(const std::vector<std::string>& argv)
+{
+    const int pid = SpawnProgram(argv, "/dev/null", "/dev/null");
+    if (pid < 0)
         return false;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -88,6 +88,9 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds safetyLimit = std:
     return true;
 }
 
+// Starts a program found on PATH with arguments, its standard output and error written to the
+// files named; its process id, or -1 when it cannot start.
+int SpawnProgram(const std::vector<std::string>& argv, const std::string& outputPath, const std::string& errorPath);
 // Runs a program with arguments, its output thrown away; true when it exits 0.
 bool RunProgram(const std::vector<std::string>& argv);
 // True when name is an executable on PATH.

@@ -1,0 +1,208 @@
+// The search window on a folder of 20,000 recordings and on a one-hour recording, one run each:
+//  1. selecting the folder in the tree (listed, sorted and renumbered into the window) against
+//     the bare ListRecordings walk of the same folder (target: at most 3 times);
+//  2. "查  找" over the same folder with all three filters set against that walk (at most 3 times);
+//  3. from the "播放" click to the first buffer handed to the output, for a one-hour recording,
+//     against `voctool convert` of that recording as a whole process (at most 2 times).
+//
+//   bench_search [COUNT [FOLDER]]   (default 20000 recordings in a fresh folder under /tmp,
+//                                    removed at the end; a FOLDER given is filled once and kept)
+
+#include "catalogue/catalogue_scan.h"
+#include "platform/wave_out.h"
+#include "search/archive_search.h"
+#include "search/search_window.h"
+#include "bench/sample_folder.h"
+#include "tools/sample_maker.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableView>
+#include <QTreeView>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kOneHourDataBytes = 12'600'000;
+
+double MillisecondsSince(Clock::time_point start, Clock::time_point end = Clock::now())
+{
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+template <typename T>
+T* Control(const QObject& window, const char* name)
+{
+    T* control = window.findChild<T*>(QString::fromLatin1(name));
+    if (control == nullptr) {
+        std::fprintf(stderr, "the window has no control %s\n", name);
+        std::exit(1);
+    }
+    return control;
+}
+
+// A silent output that notes when the first buffer reaches it and keeps what it is given until
+// a Reset hands everything back.
+class FirstWriteOut : public WaveOut {
+public:
+    explicit FirstWriteOut(std::atomic<Clock::rep>& firstWrite) : firstWrite_(firstWrite) {}
+
+    Result<void> Open(const WaveFormat& format, DoneCallback onDone) override
+    {
+        onDone_ = std::move(onDone);
+        return CheckPlayableFormat(format);
+    }
+    void Write(WaveBuffer& buffer) override
+    {
+        Clock::rep unset = 0;
+        firstWrite_.compare_exchange_strong(unset, Clock::now().time_since_epoch().count());
+        const std::lock_guard lock(mutex_);
+        queued_.push_back(&buffer);
+    }
+    void Pause() override {}
+    void Restart() override {}
+    void Reset() override
+    {
+        std::vector<WaveBuffer*> returned;
+        {
+            const std::lock_guard lock(mutex_);
+            returned.swap(queued_);
+        }
+        for (WaveBuffer* buffer : returned) {
+            buffer->done = true;
+            onDone_(*buffer);
+        }
+    }
+    void Close() override {}
+
+private:
+    std::atomic<Clock::rep>& firstWrite_;
+    DoneCallback onDone_;
+    std::mutex mutex_;
+    std::vector<WaveBuffer*> queued_;
+};
+
+// A left click on the tree node at index, as a user selects a folder.
+void ClickNode(QTreeView* tree, const QModelIndex& index)
+{
+    const QPointF at = tree->visualRect(index).center();
+    const QPointF global = tree->viewport()->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(tree->viewport(), &press);
+    QApplication::sendEvent(tree->viewport(), &release);
+}
+
+// Runs `voctool convert input output` as a whole process; its wall time in milliseconds.
+double VoctoolMilliseconds(const QString& voctool, const std::string& input, const std::string& output)
+{
+    QProcess process;
+    const Clock::time_point start = Clock::now();
+    process.start(voctool, {"convert", QString::fromStdString(input), QString::fromStdString(output)});
+    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
+        std::fprintf(stderr, "voctool convert failed: %s\n", process.readAllStandardError().constData());
+        std::exit(1);
+    }
+    return MillisecondsSince(start);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    UseOffscreenWithoutDisplay();
+    QApplication application(argc, argv);
+    const BenchFolder samples(argc, argv);
+    const std::string& root = samples.root();
+    const std::string folder = samples.recordings();
+    const std::string hourFolder = root + "/hour/";
+    const std::string hourRecording = hourFolder + "VOC00001.WAV";
+    fs::create_directories(hourFolder);
+    if (!fs::exists(hourRecording) && !WriteSampleFile(hourRecording, SampleSpecFor(0, kOneHourDataBytes))) {
+        std::fprintf(stderr, "cannot write %s\n", hourRecording.c_str());
+        return 1;
+    }
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(root + "/cache"));
+
+    // The walk, once to warm the cache and once timed.
+    std::size_t walkRows = ListRecordings(folder).size();
+    Clock::time_point start = Clock::now();
+    walkRows = ListRecordings(folder).size();
+    const double walkMs = MillisecondsSince(start);
+
+    std::atomic<Clock::rep> firstWrite{0};
+    SearchWindow window(
+        nullptr,
+        [&] {
+            return std::vector<FolderRoot>{{folder, kImageDisk}, {hourFolder, kImageDisk}};
+        },
+        [&firstWrite] { return std::make_unique<FirstWriteOut>(firstWrite); });
+    window.show();
+    QCoreApplication::processEvents();
+    auto* tree = Control<QTreeView>(window, "TVSpeakPath");
+    auto* list = Control<QTableView>(window, "ListViewPlay");
+
+    // 1. Selecting the folder lists it into the window.
+    start = Clock::now();
+    ClickNode(tree, tree->model()->index(0, 0));
+    const double listingMs = MillisecondsSince(start);
+    const int listedRows = list->model()->rowCount();
+
+    // 2. A search with every filter: the whole span of the samples, one mode, some digits.
+    Control<QDateEdit>(window, "DateTimePicker01")->setDate(QDate(2023, 1, 1));
+    Control<QDateEdit>(window, "DateTimePicker11")->setDate(QDate(2030, 12, 31));
+    Control<QComboBox>(window, "cbVoicetype")->setCurrentIndex(2);
+    Control<QLineEdit>(window, "edtPhone")->setText(QStringLiteral("138"));
+    const SearchCriteria criteria{QDate(2023, 1, 1), QDate(2030, 12, 31),
+                                  Control<QComboBox>(window, "cbVoicetype")->currentText().toStdString(), "138"};
+    start = Clock::now();
+    const std::size_t bareRows = SearchArchiveFolder(folder, criteria).rows.size();
+    const double bareSearchMs = MillisecondsSince(start);
+    start = Clock::now();
+    Control<QPushButton>(window, "btnSearch")->click();
+    const double searchMs = MillisecondsSince(start);
+    const int foundRows = list->model()->rowCount();
+
+    // 3. The one-hour recording: voctool convert (once to warm the cache, once timed), then
+    //    "播放" on the window's row of the same file until the output is given its first buffer.
+    const QString voctool = QCoreApplication::applicationDirPath() + "/../tools/voctool";
+    VoctoolMilliseconds(voctool, hourRecording, root + "/voctool.wav");
+    const double voctoolMs = VoctoolMilliseconds(voctool, hourRecording, root + "/voctool.wav");
+    ClickNode(tree, tree->model()->index(1, 0));
+    list->selectRow(0);
+    start = Clock::now();
+    Control<QPushButton>(window, "btnplay")->click();
+    while (firstWrite.load() == 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    const double playMs = MillisecondsSince(start, Clock::time_point(Clock::duration(firstWrite.load())));
+    window.close();
+
+    std::printf("ListRecordings walk:        %8.1f ms  (%zu rows)\n", walkMs, walkRows);
+    std::printf("selecting the folder:       %8.1f ms  (%d rows)\n", listingMs, listedRows);
+    std::printf("SearchArchiveFolder alone:  %8.1f ms  (%zu rows)\n", bareSearchMs, bareRows);
+    std::printf("search with three filters:  %8.1f ms  (%d rows)\n", searchMs, foundRows);
+    std::printf("voctool convert, one hour:  %8.1f ms\n", voctoolMs);
+    std::printf("play click to first buffer: %8.1f ms\n", playMs);
+    std::printf("window listing / walk:      %.2fx  (target <= 3x)\n", listingMs / walkMs);
+    std::printf("search / walk:              %.2fx  (target <= 3x)\n", searchMs / walkMs);
+    std::printf("play start / voctool:       %.2fx  (target <= 2x)\n", playMs / voctoolMs);
+
+    return 0;
+}
