@@ -1,6 +1,7 @@
 #include "app/about_dialog.h"
 
 #include "platform/dialog_result.h"
+#include "styling/flat_styler.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -79,6 +80,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(okButton, &QPushButton::clicked, this, [this] { done(ToDialogCode(DialogResult::Ok)); });
+    AttachFlatStyler(this);
 }
 
 void AboutDialog::reject()

@@ -2,6 +2,7 @@
 
 #include "platform/common_widgets.h"
 #include "platform/dialog_result.h"
+#include "styling/flat_styler.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -26,6 +27,7 @@ CategoryUploadDialog::CategoryUploadDialog(QWidget* parent)
     datePicker_->setDate(QDate::currentDate());
     byModeButton_->setChecked(true);
     modeBox_->setCurrentIndex(0);
+    AttachFlatStyler(this);
 }
 
 void CategoryUploadDialog::BuildControls()
