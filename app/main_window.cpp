@@ -4,6 +4,7 @@
 #include "app/change_password_dialog.h"
 #include "app/upload_commands.h"
 #include "catalogue/recording_model.h"
+#include "export/list_export.h"
 #include "platform/common_widgets.h"
 #include "platform/config_file.h"
 #include "platform/locations.h"
@@ -11,6 +12,7 @@
 #include "platform/mount_watcher.h"
 #include "platform/qt_text.h"
 #include "search/search_window.h"
+#include "styling/flat_styler.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -133,6 +135,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), driveFinder_([] {
     BuildControls();
     BuildMenu();
     ConnectControls();
+    AttachFlatStyler(this);
     setMinimumSize(kMinimumSize);
     ResizeOuter(kOuterSize);
 
@@ -189,6 +192,7 @@ void MainWindow::BuildControls()
     uploadPathEdit_->setObjectName(QStringLiteral("EdtPath"));
     uploadPathEdit_->setReadOnly(true);
     uploadPathEdit_->setGeometry(330, 9, 260, 21);
+    pathLabel->setBuddy(uploadPathEdit_);
 
     progressBar_ = new QProgressBar(client);
     progressBar_->setObjectName(QStringLiteral("Pbarup"));
@@ -201,6 +205,7 @@ void MainWindow::BuildControls()
     recordingView_ = new QTableView(client);
     recordingView_->setObjectName(QStringLiteral("ListViewVoice"));
     recordingView_->setModel(recordingModel_);
+    recordingView_->setAccessibleName(QStringLiteral("录音列表"));
     recordingView_->move(kListLeft, kListTop);
     SetUpRecordingView(recordingView_, QAbstractItemView::ExtendedSelection, {50, 100, 120, 80, 150, 100, 100, 150});
 
@@ -256,6 +261,9 @@ void MainWindow::ConnectControls()
     connect(exitButton_, &QPushButton::clicked, this, &MainWindow::close);
     connect(exitAction_, &QAction::triggered, this, &MainWindow::close);
     connect(searchAction_, &QAction::triggered, this, &MainWindow::OpenSearchWindow);
+    // The catalogue's last column (the full path) gets its title but no item cells.
+    connect(exportAction_, &QAction::triggered, this,
+            [this] { ExportListToExcel(*recordingView_->model(), this, recordingView_->model()->columnCount() - 1); });
     connect(passwordAction_, &QAction::triggered, this, &MainWindow::ChangePassword);
     connect(aboutAction_, &QAction::triggered, this, &MainWindow::ShowAbout);
     connect(scanTimer_, &QTimer::timeout, this, &MainWindow::ScanDevice);
@@ -421,5 +429,6 @@ void MainWindow::ShowAbout()
 void MainWindow::OpenSearchWindow()
 {
     SearchWindow window(this);
+    window.SetListExporter(ExportListToExcel);
     window.exec();
 }

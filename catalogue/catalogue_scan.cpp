@@ -90,6 +90,13 @@ void DeviceCheck::ScanOnce()
         ListDevice(*deviceFolder);
 }
 
+void OrderAsCatalogue(RecordingModel& model)
+{
+    model.SetSortState({kColFileName, false});
+    model.Sort(model.sortState());
+    model.Renumber();
+}
+
 // Errors while listing are swallowed: the rows read so far stay, and the card counts as
 // listed all the same.
 void DeviceCheck::ListDevice(const std::string& devicePath)
@@ -98,10 +105,7 @@ void DeviceCheck::ListDevice(const std::string& devicePath)
         Enter(DeviceState::Listing);
         model_.Clear();
         hooks_.listRecordings(devicePath);
-        // Orders the rows by file name; the flag is not inverted by this sort.
-        model_.SetSortState({kColFileName, false});
-        model_.Sort(model_.sortState());
-        model_.Renumber();
+        OrderAsCatalogue(model_);
     } catch (const std::exception&) {
     }
     Enter(DeviceState::Listed);

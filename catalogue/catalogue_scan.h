@@ -29,6 +29,9 @@ using ListedFileCallback = std::function<void(std::optional<RecordingEntry> entr
 bool ListRecordings(const std::string& devicePath, const ListedFileCallback& onFile);
 // The rows of devicePath in walk order (empty when the folder cannot be read).
 std::vector<RecordingEntry> ListRecordings(const std::string& devicePath);
+// Puts a listed card in the order the main window shows it: by file name (the sort flag is
+// not inverted by this sort), numbered 1, 2, 3 in that order.
+void OrderAsCatalogue(RecordingModel& model);
 
 enum class DeviceState {
     Waiting,      // window created, no scan yet

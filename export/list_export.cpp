@@ -1,0 +1,87 @@
+#include "export/list_export.h"
+
+#include "export/export_file.h"
+#include "platform/locations.h"
+#include "platform/message_box.h"
+#include "platform/qt_text.h"
+#include "platform/result.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QWidget>
+#include <optional>
+
+namespace {
+
+const QString kCaption = QStringLiteral("提示");
+
+ExportOpener& CurrentOpener()
+{
+    static ExportOpener opener;
+    return opener;
+}
+
+// The window is disabled and the cursor busy while the sheet is written; both come back
+// however the writing ends.
+class BusyWindow {
+public:
+    explicit BusyWindow(QWidget* window) : window_(window)
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        window_->setEnabled(false);
+    }
+    ~BusyWindow()
+    {
+        QApplication::restoreOverrideCursor();
+        window_->setEnabled(true);
+    }
+    BusyWindow(const BusyWindow&) = delete;
+    BusyWindow& operator=(const BusyWindow&) = delete;
+
+private:
+    QWidget* window_;
+};
+
+void ShowExportError(QWidget* window, const QString& text)
+{
+    ShowMessage(window, text, kCaption, MessageIcon::Error);
+}
+
+} // namespace
+
+void SetExportOpener(ExportOpener opener)
+{
+    CurrentOpener() = std::move(opener);
+}
+
+void ExportListToExcel(const QAbstractItemModel& list, QWidget* window, int itemColumns)
+{
+    const std::string path = ExportFilePath();
+    const QString shownPath = ToQString(path);
+    std::optional<BusyWindow> busy;
+    const Result<ExportOutcome> outcome = ExportList(list, itemColumns, path, [&] { busy.emplace(window); });
+    busy.reset();
+    if (!outcome) {
+        ShowExportError(window, QStringLiteral("导出Excel文件失败，") + shownPath + QStringLiteral(" 未被改动：\n")
+                                    + ToQString(outcome.error().reason));
+        return;
+    }
+    switch (*outcome) {
+    case ExportOutcome::NothingToExport:
+        return;
+    case ExportOutcome::HeldOpen:
+        ShowExportError(window, QStringLiteral("请先关闭的Excel文件  ") + shownPath + QStringLiteral("."));
+        return;
+    case ExportOutcome::SymbolicLink:
+        ShowExportError(window, QStringLiteral("导出文件 ") + shownPath
+                                    + QStringLiteral(" 是一个符号链接，为安全起见不写入。请先将它删除或改名。"));
+        return;
+    case ExportOutcome::Written:
+        break;
+    }
+    const QUrl file = QUrl::fromLocalFile(shownPath);
+    if (CurrentOpener())
+        CurrentOpener()(file);
+    else
+        QDesktopServices::openUrl(file);
+}
