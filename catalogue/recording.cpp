@@ -3,6 +3,7 @@
 #include "platform/text_codec.h"
 #include "platform/unique_fd.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -113,27 +114,47 @@ const std::array<std::string, kColumnCount>& RecordingColumnTitles()
     return titles;
 }
 
-std::optional<RecordingEntry> MakeRecordingEntry(const std::string& folder, const std::string& fileName,
-                                                 int rowNumber)
+std::optional<RecordingHead> ReadRecordingHead(const std::string& path)
 {
-    // Header and size come from one open of the file: the size is that of the file whose
-    // header was read, and a listing of tens of thousands of files makes one open per file.
-    const std::string path = folder + fileName;
+    // Record and size come from one open of the file: the size is that of the file whose
+    // record was read, and a listing of tens of thousands of files makes one open per file.
     const UniqueFd file = OpenRecording(path);
-    const std::optional<RecordingHeader> header = ReadHeaderOf(file);
+    RecordingHead head;
     struct stat info {};
-    if (!header || ::fstat(file.get(), &info) != 0)
+    if (!file.valid()
+        || ::pread(file.get(), head.record.data(), kHeaderSize, kHeaderOffset) != static_cast<ssize_t>(kHeaderSize)
+        || ::fstat(file.get(), &info) != 0)
         return std::nullopt;
-    const auto size = static_cast<std::uint32_t>(info.st_size); // the low 32 bits, as the lists always showed
+    head.size = static_cast<std::uint64_t>(info.st_size);
+    head.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    head.changed = static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
+    return head;
+}
+
+std::optional<RecordingEntry> MakeRecordingEntry(const std::string& folder, const std::string& fileName, int rowNumber)
+{
+    const std::optional<RecordingHead> head = ReadRecordingHead(folder + fileName);
+    if (!head)
+        return std::nullopt;
+    return MakeRecordingEntry(folder, fileName, rowNumber, *head);
+}
+
+RecordingEntry MakeRecordingEntry(const std::string& folder, const std::string& fileName, int rowNumber,
+                                  const RecordingHead& head)
+{
+    unsigned char bytes[kHeaderSize];
+    std::copy(head.record.begin(), head.record.end(), bytes);
+    const RecordingHeader header = ParseRecordingHeader(bytes);
+    const auto size = static_cast<std::uint32_t>(head.size); // the low 32 bits, as the lists always showed
     RecordingEntry entry;
     entry.texts[kColNumber] = std::to_string(rowNumber);
     entry.texts[kColFileName] = fileName;
-    entry.texts[kColPhone] = PhoneText(*header);
-    entry.texts[kColMode] = ModeName(header->mode);
-    entry.texts[kColStartTime] = StartTimeText(*header);
+    entry.texts[kColPhone] = PhoneText(header);
+    entry.texts[kColMode] = ModeName(header.mode);
+    entry.texts[kColStartTime] = StartTimeText(header);
     entry.texts[kColDuration] = DurationText(size);
     entry.texts[kColSize] = SizeText(size);
-    entry.texts[kColPath] = path;
+    entry.texts[kColPath] = folder + fileName;
     return entry;
 }
 

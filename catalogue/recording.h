@@ -67,10 +67,25 @@ struct RecordingEntry {
 // The column titles "序号" ... "备注".
 const std::array<std::string, kColumnCount>& RecordingColumnTitles();
 
+// What one open of a recording reads: the header record bytes, and the size, modification
+// and status-change times (nanoseconds since the epoch) of the file whose record was read.
+struct RecordingHead {
+    std::array<unsigned char, kHeaderSize> record{};
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+};
+
+// Nothing when the file cannot be opened or holds fewer than 279 bytes.
+std::optional<RecordingHead> ReadRecordingHead(const std::string& path);
+
 // Builds the row for folder + fileName (folder ends with "/"), or nothing when the header
 // cannot be read.
 std::optional<RecordingEntry> MakeRecordingEntry(const std::string& folder, const std::string& fileName,
                                                  int rowNumber);
+// The row for folder + fileName from a head read earlier.
+RecordingEntry MakeRecordingEntry(const std::string& folder, const std::string& fileName, int rowNumber,
+                                  const RecordingHead& head);
 
 // A list's sort state. The flag is one per list and shared by all its columns: a column
 // click sorts with the current flag and only then inverts it.

@@ -81,9 +81,10 @@ bool IsFatVolume(int fd)
     return ::fstatfs(fd, &info) == 0 && info.f_type == MSDOS_SUPER_MAGIC;
 }
 
-std::uint32_t FileAttributesAt(int dirFd, const char* name, bool onFatVolume)
+std::uint32_t FileAttributesAt(int dirFd, const char* name, bool onFatVolume, struct stat* status)
 {
-    struct stat info {};
+    struct stat own {};
+    struct stat& info = status ? *status : own;
     if (::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return kInvalidAttributes;
     std::uint32_t attributes = 0;

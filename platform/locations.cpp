@@ -56,6 +56,11 @@ std::string CacheDir()
     return XdgDir("XDG_CACHE_HOME", ".cache") + "/sdvoice";
 }
 
+std::string DataDir()
+{
+    return XdgDir("XDG_DATA_HOME", ".local/share") + "/sdvoice";
+}
+
 std::string TempWavePath()
 {
     return CacheDir() + "/wave.$$$";

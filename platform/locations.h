@@ -11,6 +11,8 @@ std::string HomeDir();
 std::string ConfigDir();
 // $XDG_CACHE_HOME/sdvoice (default ~/.cache/sdvoice), without a trailing "/".
 std::string CacheDir();
+// $XDG_DATA_HOME/sdvoice (default ~/.local/share/sdvoice), without a trailing "/".
+std::string DataDir();
 // The fixed temporary PCM wave file that every playback conversion replaces.
 std::string TempWavePath();
 // The fixed spreadsheet file of both list exports (~/vrxexcel.xlsx).

@@ -5,6 +5,7 @@
 #include "platform/text_codec.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <string_view>
 
 namespace {
@@ -26,6 +27,11 @@ bool EqualsIgnoringAsciiCase(std::string_view text, std::string_view upper)
 
 // The walk keeps plain files only: any bit besides archive (read-only, hidden, system,
 // directory, normal, reparse point) passes the entry over.
+std::int64_t Nanoseconds(const timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
 bool HasOnlyArchiveBit(std::uint32_t attributes)
 {
     return (attributes & ~kAttrArchive) == 0;
@@ -67,10 +73,12 @@ bool WalkRecordings(const std::string& folder, const std::function<bool(const Wa
         const std::string name = entry->d_name;
         if (!MatchesRecordingPattern(name))
             continue;
-        const std::uint32_t attributes = FileAttributesAt(dirFd, entry->d_name, onFatVolume);
+        struct stat info {};
+        const std::uint32_t attributes = FileAttributesAt(dirFd, entry->d_name, onFatVolume, &info);
         if (!HasOnlyArchiveBit(attributes))
             continue;
-        if (!visit(WalkEntry{name, attributes, Gb18030Length(name) == 12}))
+        if (!visit(WalkEntry{name, attributes, Gb18030Length(name) == 12, static_cast<std::uint64_t>(info.st_size),
+                             Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)}))
             break;
     }
     return true;

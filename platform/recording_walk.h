@@ -10,6 +10,9 @@ struct WalkEntry {
     std::string name;          // the file name as the file system returned it
     std::uint32_t attributes;  // FileAttributes of the entry
     bool twelveBytes;          // the name is exactly 12 bytes long in GB18030
+    std::uint64_t size = 0;    // as the walk found the file
+    std::int64_t modified = 0; // modification time, nanoseconds since the epoch
+    std::int64_t changed = 0;  // status-change time, which no copy can set back
 };
 
 // Calls visit for every name matching the pattern whose attribute word has no bit other

@@ -16,6 +16,15 @@ std::string DayBound(const QDate& day, const char* hourDigits)
     return text;
 }
 
+// ASCII letters in lower case; every other byte as it is.
+std::string FoldLatinCase(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 } // namespace
 
 std::string LowerBoundText(const QDate& firstDay)
@@ -42,7 +51,9 @@ SearchFilter::SearchFilter(const SearchCriteria& criteria)
     : phoneBytes_(Utf8ToGb18030(TrimBlanksAndControls(criteria.phone))),
       mode_(criteria.mode),
       lowerBound_(Utf8ToGb18030(LowerBoundText(criteria.firstDay))),
-      upperBound_(Utf8ToGb18030(UpperBoundText(criteria.lastDay)))
+      upperBound_(Utf8ToGb18030(UpperBoundText(criteria.lastDay))),
+      description_(FoldLatinCase(TrimBlanksAndControls(criteria.description))),
+      userType_(TrimBlanksAndControls(criteria.userType))
 {
 }
 
@@ -74,8 +85,45 @@ bool SearchFilter::Keeps(const RecordingEntry& row) const
     return PhonePasses(row) && ModePasses(row) && DatePasses(row);
 }
 
+bool SearchFilter::NotePasses(const RecordingNote& note) const
+{
+    return (userType_.empty() || note.userType == userType_)
+           && (description_.empty() || FoldLatinCase(note.description).find(description_) != std::string::npos);
+}
+
+bool SearchFilter::Keeps(const RecordingEntry& row, const RecordingNote& note) const
+{
+    return Keeps(row) && NotePasses(note);
+}
+
+bool WalkFolderRows(ArchiveIndex* index, const std::string& folder, const IndexedVisit& visit)
+{
+    if (index)
+        return index->WalkFolder(folder, visit);
+    return WalkRecordings(folder, [&](const WalkEntry& entry) {
+        std::optional<IndexedRow> row;
+        if (entry.twelveBytes)
+            if (const std::optional<RecordingHead> head = ReadRecordingHead(folder + entry.name))
+                row = IndexedRow{MakeRecordingEntry(folder, entry.name, 0, *head), IdentityOf(entry.name, *head), {}};
+        return visit(entry, row ? &*row : nullptr);
+    });
+}
+
+namespace {
+
+// Keeps the row, numbered after the rows kept so far, with its note.
+void KeepRow(SearchResult& result, IndexedRow&& row)
+{
+    if (!row.note.empty())
+        result.notes.emplace(row.row.path(), std::move(row.note));
+    result.rows.push_back(std::move(row.row));
+    result.rows.back().texts[kColNumber] = std::to_string(result.rows.size());
+}
+
+} // namespace
+
 SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria& criteria,
-                                 const SearchProgress& progress)
+                                 const SearchProgress& progress, ArchiveIndex* index)
 {
     SearchResult result;
     const SearchFilter filter(criteria);
@@ -83,18 +131,14 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
         result.outcome = SearchOutcome::FromAfterTo;
         return result;
     }
-    const bool walked = WalkRecordings(folder, [&](const WalkEntry& entry) {
+    const bool walked = WalkFolderRows(index, folder, [&](const WalkEntry& entry, IndexedRow* row) {
         ++result.entriesVisited;
         if (progress && !progress(entry.name)) {
             result.stopped = true;
             return false;
         }
-        if (!entry.twelveBytes)
-            return true;
-        const int number = static_cast<int>(result.rows.size()) + 1;
-        std::optional<RecordingEntry> row = MakeRecordingEntry(folder, entry.name, number);
-        if (row && filter.Keeps(*row))
-            result.rows.push_back(std::move(*row));
+        if (row && filter.Keeps(row->row, row->note))
+            KeepRow(result, std::move(*row));
         return true;
     });
     if (!walked)
@@ -102,18 +146,59 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
     return result;
 }
 
-bool ListFolderRecordings(const std::string& folder, RecordingModel& model, const std::function<bool()>& afterEachFile)
+SearchResult SearchKnownFolders(ArchiveIndex& index, const SearchCriteria& criteria)
+{
+    SearchResult result;
+    const SearchFilter filter(criteria);
+    if (!filter.boundsInOrder()) {
+        result.outcome = SearchOutcome::FromAfterTo;
+        return result;
+    }
+    const auto keep = [&](IndexedRow& row) {
+        if (filter.Keeps(row.row, row.note))
+            KeepRow(result, std::move(row));
+    };
+    if (!filter.readsNotes()) {
+        for (const std::string& folder : index.KnownFolders())
+            WalkFolderRows(&index, folder, [&](const WalkEntry&, IndexedRow* row) {
+                if (row)
+                    keep(*row);
+                return true;
+            });
+        return result;
+    }
+    // Only recordings with a note can pass: the folders are asked for those alone.
+    NoteMap wanted;
+    if (Result<std::vector<NotedRecording>> notes = index.NotesMentioning(TrimBlanksAndControls(criteria.description)))
+        for (NotedRecording& noted : *notes)
+            if (filter.NotePasses(noted.note))
+                wanted.emplace(std::move(noted.identity), std::move(noted.note));
+    if (wanted.empty())
+        return result;
+    for (const std::string& folder : index.KnownFolders())
+        for (IndexedRow& row : index.RowsOf(folder, wanted))
+            keep(row);
+    return result;
+}
+
+bool ListFolderRecordings(const std::string& folder, RecordingModel& model, const std::function<bool()>& afterEachFile,
+                          ArchiveIndex* index, NotesByPath* notes)
 {
     model.Clear();
+    if (notes)
+        notes->clear();
     // The rows reach the model in one insertion: a view told of every row would cost more
     // than the listing itself.
     std::vector<RecordingEntry> rows;
-    const bool listed = WalkRecordings(folder, [&](const WalkEntry& entry) {
+    const bool listed = WalkFolderRows(index, folder, [&](const WalkEntry& entry, IndexedRow* row) {
         if (!entry.twelveBytes)
             return true;
-        const int number = static_cast<int>(rows.size()) + 1;
-        if (std::optional<RecordingEntry> row = MakeRecordingEntry(folder, entry.name, number))
-            rows.push_back(std::move(*row));
+        if (row) {
+            if (notes && !row->note.empty())
+                notes->emplace(row->row.path(), std::move(row->note));
+            rows.push_back(std::move(row->row));
+            rows.back().texts[kColNumber] = std::to_string(rows.size());
+        }
         return !afterEachFile || afterEachFile();
     });
     model.AppendBatch(std::move(rows));

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "catalogue/recording.h"
+#include "search/archive_index.h"
 
 #include <QDate>
 #include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class RecordingModel;
@@ -40,6 +42,8 @@ struct SearchCriteria {
     QDate lastDay;
     std::string mode{kAllModesItem}; // "所有类型" or one mode name
     std::string phone;               // as typed; surrounding blanks and control characters do not count
+    std::string description;         // a part of the note's description; blanks as for the phone
+    std::string userType;            // the note's user type exactly; surrounding blanks do not count
 };
 
 // The three filters, with their texts prepared once for a whole search. Texts compare as
@@ -52,6 +56,11 @@ public:
     bool boundsInOrder() const;
     // Phone, then mode, then date: a row is kept only when all three pass.
     bool Keeps(const RecordingEntry& row) const;
+    // The same, then the user type and the description of the row's note.
+    bool Keeps(const RecordingEntry& row, const RecordingNote& note) const;
+    // True when the criteria look at notes at all.
+    bool readsNotes() const { return !description_.empty() || !userType_.empty(); }
+    bool NotePasses(const RecordingNote& note) const;
 
     bool PhonePasses(const RecordingEntry& row) const;
     bool ModePasses(const RecordingEntry& row) const;
@@ -62,7 +71,12 @@ private:
     std::string mode_;
     std::string lowerBound_; // GB18030
     std::string upperBound_; // GB18030
+    std::string description_; // trimmed, ASCII letters in lower case; empty keeps every row
+    std::string userType_;    // trimmed; empty keeps every row
 };
+
+// The notes of listed rows by the row's path (column "备注"); rows without a note are absent.
+using NotesByPath = std::unordered_map<std::string, RecordingNote>;
 
 enum class SearchOutcome {
     Searched,        // the folder was searched (possibly stopped early by the progress callback)
@@ -75,6 +89,7 @@ struct SearchResult {
     std::vector<RecordingEntry> rows; // kept rows, numbered 1, 2, 3 in walk order
     std::size_t entriesVisited = 0;   // walk entries shown in the progress panel
     bool stopped = false;             // the progress callback asked to stop
+    NotesByPath notes;                // the notes of the kept rows
 };
 
 // Called for every walk entry before its row is built, with the entry's name. The window
@@ -85,8 +100,14 @@ using SearchProgress = std::function<bool(const std::string& fileName)>;
 // Searches the recordings of folder (ending with "/"; its subfolders are not searched) in
 // walk order. Entries whose name is not 12 bytes long give no row, nor do files whose header
 // cannot be read; a dropped row does not use up a number.
+// With an index, only the files that changed since the folder's last listing are opened.
 SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria& criteria,
-                                 const SearchProgress& progress = {});
+                                 const SearchProgress& progress = {}, ArchiveIndex* index = nullptr);
+
+// The search of every folder the index knows, folder by folder in byte order, each in walk
+// order, numbered 1, 2, 3 over all. With a description or user type only the noted recordings
+// are looked at.
+SearchResult SearchKnownFolders(ArchiveIndex& index, const SearchCriteria& criteria);
 
 // The listing of the folder selected in the tree (ending with "/"): the model is emptied and
 // filled with the folder's recordings, then sorted by start time ascending (sort state column
@@ -94,5 +115,11 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
 // runs after each 12-byte entry, with or without a row (the window shows its panel and
 // processes its events there); returning false ends the walk, and the rows found so far are
 // sorted and shown (the window is being closed). Returns false when the folder cannot be opened.
+// With an index, only changed files are opened and notes receives the rows' notes.
 bool ListFolderRecordings(const std::string& folder, RecordingModel& model,
-                          const std::function<bool()>& afterEachFile = {});
+                          const std::function<bool()>& afterEachFile = {}, ArchiveIndex* index = nullptr,
+                          NotesByPath* notes = nullptr);
+
+// The walk of a folder with each row and its note: through the index when there is one, else by
+// reading every file (rows without notes). Returns false when the folder cannot be opened.
+bool WalkFolderRows(ArchiveIndex* index, const std::string& folder, const IndexedVisit& visit);

@@ -11,7 +11,10 @@
 #include "platform/qt_text.h"
 #include "search/archive_search.h"
 #include "search/folder_tree_model.h"
+#include "search/note_dialog.h"
+#include "styling/flat_styler.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateEdit>
@@ -20,6 +23,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +32,7 @@
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeView>
 #include <filesystem>
 #include <unistd.h>
@@ -87,7 +92,8 @@ SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory ma
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                           | Qt::WindowCloseButtonHint),
       roots_(std::move(roots)),
-      chooseFile_(DefaultFileChooser)
+      chooseFile_(DefaultFileChooser),
+      editNote_(EditNoteInDialog)
 {
     setObjectName(QStringLiteral("FrmSearch"));
     setWindowTitle(QStringLiteral("语音查询"));
@@ -102,11 +108,15 @@ SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory ma
 
     player_ = new WavePlayerSlot(makeOutput ? std::move(makeOutput) : WaveOutFactory(MakeSdlWaveOut), this);
     player_->setObjectName(QStringLiteral("playerSlot"));
+    ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
+    index_ = std::move(opened.index);
+    indexMessage_ = std::move(opened.message);
     BuildControls();
     ConnectControls();
     ConnectPlayer();
     ApplyFormFont(this);
     resize(kOuterSize);
+    AttachFlatStyler(this);
 }
 
 // The player goes first, so that no worker reports to a window being taken apart.
@@ -120,6 +130,16 @@ void SearchWindow::SetFileChooser(FileChooser chooser)
     chooseFile_ = std::move(chooser);
 }
 
+void SearchWindow::SetListExporter(ListExporter exporter)
+{
+    exportList_ = std::move(exporter);
+}
+
+void SearchWindow::SetNoteEditor(NoteEditor editor)
+{
+    editNote_ = std::move(editor);
+}
+
 void SearchWindow::BuildControls()
 {
     auto* treeLabel = MakeNamed<QLabel>("StaticText1", QStringLiteral("请选择查询语音路径："), this);
@@ -128,6 +148,7 @@ void SearchWindow::BuildControls()
     folderModel_ = new FolderTreeModel(this);
     folderTree_ = MakeNamed<QTreeView>("TVSpeakPath", this);
     folderTree_->setModel(folderModel_);
+    folderTree_->setAccessibleName(QStringLiteral("查询语音路径"));
     folderTree_->setHeaderHidden(true);
     folderTree_->setIndentation(19);
     folderTree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -158,6 +179,7 @@ QWidget* SearchWindow::BuildFilterPanel()
         voiceTypeBox_->addItem(ToQString(std::string(item)));
     userTypeBox_ = MakeNamed<QComboBox>("cbUsertype", panel);
     userTypeBox_->setEditable(true);
+    FillUserTypes();
     phoneEdit_ = MakeNamed<QLineEdit>("edtPhone", panel);
     descriptionEdit_ = MakeNamed<QLineEdit>("edtDesc", panel);
     searchButton_ = MakeButton("btnSearch", QStringLiteral("查  找"), panel, kSideButtonSize);
@@ -170,7 +192,9 @@ QWidget* SearchWindow::BuildFilterPanel()
         int column = 0;
         auto field = fields.begin();
         for (const auto& [name, text] : labels) {
-            grid->addWidget(MakeNamed<QLabel>(name, text, panel), row, column++, Qt::AlignRight);
+            auto* label = MakeNamed<QLabel>(name, text, panel);
+            label->setBuddy(*field); // what a screen reader says for the field
+            grid->addWidget(label, row, column++, Qt::AlignRight);
             grid->addWidget(*field++, row, column++);
         }
         grid->addWidget(button, row, column);
@@ -193,7 +217,14 @@ void SearchWindow::BuildResultList()
     resultModel_ = new RecordingModel(this);
     resultView_ = MakeNamed<QTableView>("ListViewPlay", this);
     resultView_->setModel(resultModel_);
+    resultView_->setAccessibleName(QStringLiteral("语音列表"));
     SetUpRecordingView(resultView_, QAbstractItemView::SingleSelection, {50, 100, 110, 80, 160, 110, 110, 190});
+
+    resultView_->viewport()->installEventFilter(this);
+    editNoteAction_ = new QAction(QStringLiteral("编辑录音说明..."), resultView_);
+    editNoteAction_->setObjectName(QStringLiteral("actEditNote"));
+    resultView_->addAction(editNoteAction_);
+    resultView_->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     busyPanel_ = MakeBusyPanel(kListingText, this);
     busyPanel_->resize(kBusyPanelSize);
@@ -211,6 +242,7 @@ void SearchWindow::BuildPlayerControls()
 
     // Volume: 0 (top, loudest) to 10, a tick at every step on the right.
     volumeSlider_ = MakeNamed<QSlider>("TrackBar2", Qt::Vertical, this);
+    volumeSlider_->setAccessibleName(QStringLiteral("音量"));
     volumeSlider_->setRange(0, 10);
     volumeSlider_->setValue(5);
     volumeSlider_->setTickPosition(QSlider::TicksRight);
@@ -220,6 +252,7 @@ void SearchWindow::BuildPlayerControls()
 
     // Position: a percentage of the recording.
     positionSlider_ = MakeNamed<QSlider>("positionSlider", Qt::Horizontal, this);
+    positionSlider_->setAccessibleName(QStringLiteral("播放进度"));
     positionSlider_->setRange(0, 100);
     positionSlider_->setValue(0);
     positionSlider_->setTickPosition(QSlider::NoTicks);
@@ -238,6 +271,12 @@ void SearchWindow::ConnectControls()
     connect(searchButton_, &QPushButton::clicked, this, &SearchWindow::SearchRecordings);
     connect(addButton_, &QPushButton::clicked, this, &SearchWindow::AddRecordingFile);
     connect(deleteButton_, &QPushButton::clicked, this, &SearchWindow::DeleteRecordingFile);
+    connect(resultView_, &QTableView::doubleClicked, this, &SearchWindow::EditSelectedNote);
+    connect(editNoteAction_, &QAction::triggered, this, &SearchWindow::EditSelectedNote);
+    connect(exportButton_, &QPushButton::clicked, this, [this] {
+        if (exportList_)
+            exportList_(*resultView_->model(), this, resultView_->model()->columnCount());
+    });
     connect(closeButton_, &QPushButton::clicked, this, &SearchWindow::close);
     connect(resultView_->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { resultModel_->SortByColumnClick(column); });
@@ -252,6 +291,8 @@ void SearchWindow::showEvent(QShowEvent* event)
     ApplyOuterSize();
     folderModel_->BuildDriveRoots(roots_());
     folderTree_->setFocus();
+    if (!indexMessage_.empty())
+        Warn(this, ToQString(std::exchange(indexMessage_, {})));
 }
 
 // The size counts the window's frame, which is known once the window is shown; the window
@@ -309,6 +350,10 @@ bool SearchWindow::eventFilter(QObject* watched, QEvent* event)
         if (key == Qt::Key_Up || key == Qt::Key_Down)
             ShowSelectedFolder();
     }
+    if (watched == resultView_->viewport() && event->type() == QEvent::ToolTip) {
+        ShowRowToolTip(static_cast<QHelpEvent*>(event));
+        return true;
+    }
     if (watched == positionSlider_ && event->type() == QEvent::MouseButtonPress)
         PressPositionSlider();
     if (watched == positionSlider_ && event->type() == QEvent::MouseButtonRelease)
@@ -352,11 +397,14 @@ void SearchWindow::ShowFolderRecordings(const std::string& folder)
         setEnabled(true);
     };
     try {
-        ListFolderRecordings(folder, *resultModel_, [&] {
-            ShowBusyPanel();
-            QCoreApplication::processEvents();
-            return RunGoesOn(run);
-        });
+        ListFolderRecordings(
+            folder, *resultModel_,
+            [&] {
+                ShowBusyPanel();
+                QCoreApplication::processEvents();
+                return RunGoesOn(run);
+            },
+            index_.get(), &notes_);
     } catch (...) {
         finish();
         throw;
@@ -372,29 +420,38 @@ void SearchWindow::SearchRecordings()
         return;
     const unsigned run = ++listingRun_;
     resultModel_->Clear();
-    const SearchCriteria criteria{fromPicker_->date(), toPicker_->date(), voiceTypeBox_->currentText().toStdString(),
-                                  phoneEdit_->text().toStdString()};
+    const SearchCriteria criteria{fromPicker_->date(),
+                                  toPicker_->date(),
+                                  voiceTypeBox_->currentText().toStdString(),
+                                  phoneEdit_->text().toStdString(),
+                                  descriptionEdit_->text().toStdString(),
+                                  userTypeBox_->currentText().toStdString()};
     const QString panelText = busyPanel_->text();
     QElapsedTimer sinceShown;
-    SearchResult result = SearchArchiveFolder(*folder, criteria, [&](const std::string& fileName) {
-        // The file name changes with every file; repainting it each time would cost more than
-        // the search, so the panel follows about ten times a second.
-        if (!sinceShown.isValid() || sinceShown.elapsed() >= kPanelRefreshMs) {
-            busyPanel_->setText(ToQString(SearchProgressText(fileName)));
-            sinceShown.start();
-        }
-        ShowBusyPanel();
-        QCoreApplication::processEvents();
-        return RunGoesOn(run);
-    });
+    SearchResult result = SearchArchiveFolder(
+        *folder, criteria,
+        [&](const std::string& fileName) {
+            // The file name changes with every file; repainting it each time would cost more than
+            // the search, so the panel follows about ten times a second.
+            if (!sinceShown.isValid() || sinceShown.elapsed() >= kPanelRefreshMs) {
+                busyPanel_->setText(ToQString(SearchProgressText(fileName)));
+                sinceShown.start();
+            }
+            ShowBusyPanel();
+            QCoreApplication::processEvents();
+            return RunGoesOn(run);
+        },
+        index_.get());
     busyPanel_->hide();
     busyPanel_->setText(panelText);
     if (result.outcome == SearchOutcome::FromAfterTo) {
         ShowMessage(this, ToQString(std::string(kFromAfterToMessage)), QStringLiteral("错误"), MessageIcon::Error);
         return;
     }
-    if (run == listingRun_)
+    if (run == listingRun_) {
+        notes_ = std::move(result.notes);
         resultModel_->AppendBatch(std::move(result.rows));
+    }
 }
 
 void SearchWindow::AddRecordingFile()
@@ -409,8 +466,78 @@ void SearchWindow::AddRecordingFile()
         return;
     }
     const std::string folder = file.absolutePath().toStdString() + "/";
-    if (std::optional<RecordingEntry> row = MakeRecordingEntry(folder, name, resultModel_->rowCount() + 1))
+    if (std::optional<RecordingEntry> row = MakeRecordingEntry(folder, name, resultModel_->rowCount() + 1)) {
+        RememberNoteOf(row->path());
         resultModel_->Append(std::move(*row));
+    }
+}
+
+void SearchWindow::RememberNoteOf(const std::string& path)
+{
+    const std::optional<RecordingHead> head = ReadRecordingHead(path);
+    if (!index_ || !head)
+        return;
+    const RecordingNote note = index_->NoteOf(IdentityOf(std::filesystem::path(path).filename().string(), *head));
+    if (note.empty())
+        notes_.erase(path);
+    else
+        notes_[path] = note;
+}
+
+// The items are the user types in use; what the box holds stays.
+void SearchWindow::FillUserTypes()
+{
+    if (!index_)
+        return;
+    const QString text = userTypeBox_->currentText();
+    userTypeBox_->clear();
+    for (const std::string& type : index_->UserTypes())
+        userTypeBox_->addItem(ToQString(type));
+    userTypeBox_->setCurrentIndex(-1);
+    userTypeBox_->setEditText(text);
+}
+
+// The note belongs to the recording (name, size, header record), wherever its file lies.
+void SearchWindow::EditSelectedNote()
+{
+    const std::optional<int> row = SelectedResultRow();
+    if (!row)
+        return;
+    if (!index_) {
+        Warn(this, QStringLiteral("归档索引无法使用，录音说明暂时无法编辑。"));
+        return;
+    }
+    const std::string path = resultModel_->entry(*row).path();
+    const std::optional<RecordingHead> head = ReadRecordingHead(path);
+    if (!head) {
+        Warn(this, QStringLiteral("无法读取这条录音：") + ToQString(path));
+        return;
+    }
+    const RecordingIdentity identity = IdentityOf(std::filesystem::path(path).filename().string(), *head);
+    const std::optional<RecordingNote> edited = editNote_(index_->NoteOf(identity), index_->UserTypes(), this);
+    if (!edited)
+        return;
+    if (const Result<void> saved = index_->SetNote(identity, *edited); !saved) {
+        ShowMessage(this, QStringLiteral("录音说明没有保存：") + ToQString(saved.error().reason), kWarningCaption,
+                    MessageIcon::Error);
+        return;
+    }
+    RememberNoteOf(path);
+    FillUserTypes();
+}
+
+void SearchWindow::ShowRowToolTip(QHelpEvent* event)
+{
+    const QModelIndex at = resultView_->indexAt(event->pos());
+    const auto note = at.isValid() ? notes_.find(resultModel_->entry(at.row()).path()) : notes_.end();
+    if (note == notes_.end()) {
+        QToolTip::hideText();
+        return;
+    }
+    QToolTip::showText(event->globalPos(),
+                       QStringLiteral("录音说明：") + ToQString(note->second.description)
+                           + QStringLiteral("\n用户类型：") + ToQString(note->second.userType),
+                       resultView_->viewport());
 }
 
 // Deletes the selected row's file without asking; the row goes even when the file could not

@@ -1,18 +1,24 @@
 #pragma once
 
 #include "platform/wave_out.h"
+#include "search/archive_index.h"
+#include "search/archive_search.h"
 #include "search/folder_tree.h"
 
 #include <QDialog>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class FolderTreeModel;
+class QAbstractItemModel;
 class QComboBox;
+class QAction;
 class QDateEdit;
+class QHelpEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -44,6 +50,17 @@ public:
 
     void SetFileChooser(FileChooser chooser);
 
+    // Edits a recording's note: the edited note, or nothing when the user cancels. The
+    // default shows the dialog "录音说明".
+    using NoteEditor = std::function<std::optional<RecordingNote>(
+        const RecordingNote& note, const std::vector<std::string>& userTypes, QWidget* owner)>;
+    void SetNoteEditor(NoteEditor editor);
+
+    // "导出EXCEL" writes the result list with every column through this command, which the
+    // program's shell hands in (the export is another subsystem's window code).
+    using ListExporter = std::function<void(const QAbstractItemModel& list, QWidget* window, int itemColumns)>;
+    void SetListExporter(ListExporter exporter);
+
     // Every way of closing (Esc, "退出", the close box) ends here; a listing or search that
     // is running stops at its next file, and the player is silenced, stopped and closed.
     void done(int result) override;
@@ -68,6 +85,11 @@ private:
     void SearchRecordings();
     void AddRecordingFile();
     void DeleteRecordingFile();
+    // The note of the selected row: a double-click on the row or its menu "编辑录音说明...".
+    void EditSelectedNote();
+    void RememberNoteOf(const std::string& path);
+    void FillUserTypes();
+    void ShowRowToolTip(QHelpEvent* event);
     void ShowBusyPanel();
     // Whether the listing or search numbered run goes on after the events it let through.
     bool RunGoesOn(unsigned run) const;
@@ -94,6 +116,14 @@ private:
 
     RootsSource roots_;
     FileChooser chooseFile_;
+    NoteEditor editNote_;
+    // The archive index: the notes, and the files already read. Without it the window lists
+    // the folders from the files alone and has no notes.
+    std::unique_ptr<ArchiveIndex> index_;
+    std::string indexMessage_; // shown once the window is shown
+    NotesByPath notes_;        // the notes of the listed rows
+    QAction* editNoteAction_ = nullptr;
+    ListExporter exportList_;
     FolderTreeModel* folderModel_ = nullptr;
     RecordingModel* resultModel_ = nullptr;
 
@@ -104,9 +134,9 @@ private:
     QDateEdit* fromPicker_ = nullptr;
     QDateEdit* toPicker_ = nullptr;
     QComboBox* voiceTypeBox_ = nullptr;
-    QComboBox* userTypeBox_ = nullptr; // shown, read by no operation
+    QComboBox* userTypeBox_ = nullptr; // the user types in use
     QLineEdit* phoneEdit_ = nullptr;
-    QLineEdit* descriptionEdit_ = nullptr; // shown, read by no operation
+    QLineEdit* descriptionEdit_ = nullptr;
     QPushButton* searchButton_ = nullptr;
     QPushButton* exportButton_ = nullptr;
     QTableView* resultView_ = nullptr;

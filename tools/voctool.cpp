@@ -12,29 +12,83 @@ struct Command {
     int (*run)(const CommandArgs&);
     const char* usage;
     const char* summary;
+    const char* details = ""; // one line per argument and option: "  WORD  what it means\n"
 };
 
 const Command kCommands[] = {
     {"make-sample", RunMakeSample, "make-sample DIR [COUNT]",
-     "writes COUNT (default 20) recorder files VOC00001.WAV ... into DIR"},
+     "writes COUNT (default 20) recorder files VOC00001.WAV ... into DIR",
+     "  DIR    the folder to write into; it is made when missing, files of the same name are replaced\n"
+     "  COUNT  how many recordings, 0 to 99999\n"},
     {"list", RunList, "list DIR",
      "prints the recordings of the card folder DIR in directory order, numbered in that order, one tab-separated row "
-     "each"},
-    {"search", RunSearch, "search DIR --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT]",
-     "prints the recordings of the archive folder DIR that started on those days, in start-time order"},
-    {"convert", RunConvert, "convert INPUT OUTPUT", "converts a recording into a 16-bit PCM wave file"},
+     "each",
+     "  DIR  a folder of recordings, such as the VOICE folder of the recorder's card\n"
+     "  Each row holds the eight texts of the main window's list: number, file name, phone number,\n"
+     "  recording mode, start time, duration, size, full path.\n"},
+    {"search", RunSearch,
+     "search DIR|--all --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT] [--desc TEXT] [--user-type TEXT]",
+     "prints the recordings of the archive folder DIR that started on those days, in directory order as the search "
+     "window finds them",
+     "  DIR                the archive folder\n"
+     "  --all              instead of DIR: every folder the archive index knows, in path order\n"
+     "  --from YYYY-MM-DD  the first day (required)\n"
+     "  --to YYYY-MM-DD    the last day, included (required); it may not lie before the first\n"
+     "  --mode NAME        only this recording mode: 所有类型 (every mode, the default), 留言, 被叫, 主叫, 现场, 其他\n"
+     "  --phone TEXT       only phone numbers that contain TEXT\n"
+     "  --desc TEXT        only recordings whose note's description contains TEXT (Latin letters in any case)\n"
+     "  --user-type TEXT   only recordings whose note has exactly this user type\n"
+     "  The rows have the same eight texts as those of 'voctool list'.\n"},
+    {"export", RunExport,
+     "export DIR [--search --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT]] OUT.xlsx",
+     "writes the recordings of DIR to the spreadsheet OUT.xlsx as the windows' \"导出Excel\" does",
+     "  DIR       without --search a card folder, exported as the main window's list (sorted by file name,\n"
+     "            the full path left out of the item rows); with --search an archive folder, exported as\n"
+     "            the search window's results (every column)\n"
+     "  --search  search DIR with the options of 'voctool search' (--from and --to are required)\n"
+     "  OUT.xlsx  the workbook to write; an existing one is replaced only by a complete new one, never\n"
+     "            while a spreadsheet program holds it open, never through a symbolic link\n"},
+    {"note", RunNote, "note PATH [--desc TEXT] [--user-type TEXT]",
+     "shows the note of the recording PATH, or sets its description and user type",
+     "  PATH              a recording; its note is found by file name, size and header record, in any folder\n"
+     "  --desc TEXT       the new description (\"\" removes it)\n"
+     "  --user-type TEXT  the new user type (\"\" removes it)\n"
+     "  The notes are kept in $XDG_DATA_HOME/sdvoice/archive.db (default ~/.local/share/sdvoice/), or on the\n"
+     "  PostgreSQL server named in $XDG_CONFIG_HOME/sdvoice/sdvoice.conf.\n"},
+    {"notes", RunNotes, "notes export FILE | notes import FILE",
+     "writes every note into FILE, or stores every note of FILE, one JSON object a line",
+     "  export FILE  replaces FILE with all notes: name, size, record (hex), description, user_type\n"
+     "  import FILE  stores the notes of FILE, replacing those of the same recordings; a file with a line\n"
+     "               that is not a note imports nothing\n"},
+    {"convert", RunConvert, "convert INPUT OUTPUT", "converts a recording into a 16-bit PCM wave file",
+     "  INPUT   a recording (IMA ADPCM)\n"
+     "  OUTPUT  the wave file to write: 16-bit PCM, mono, 8000 samples a second; replaced when it exists\n"},
     {"play", RunPlay, "play FILE [--from PERCENT]",
-     "converts a recording and plays it to the sound output, from PERCENT (0 to 100) of it; Ctrl-C stops it"},
+     "converts a recording and plays it to the sound output, from PERCENT (0 to 100) of it; Ctrl-C stops it",
+     "  FILE            the recording to play\n"
+     "  --from PERCENT  start at PERCENT of the recording, 0 to 100 (default 0)\n"
+     "  The progress in percent is printed a line at a time. The recording is converted into\n"
+     "  $XDG_CACHE_HOME/sdvoice/wave.$$$ (default ~/.cache/sdvoice/) first; SDL_AUDIODRIVER chooses the sound\n"
+     "  output (dummy plays without a sound card).\n"},
 };
 
-constexpr const char* kExitStatus = "exit status: 0 done, 1 failed, 2 wrong usage, 130 play stopped by Ctrl-C";
+constexpr const char* kExitStatus =
+    "exit status:\n"
+    "  0    done\n"
+    "  1    failed; the message on standard error says why\n"
+    "  2    wrong usage\n"
+    "  130  play stopped by Ctrl-C\n";
 
 void PrintUsage(std::FILE* out)
 {
     std::fputs("usage: voctool COMMAND ...\n", out);
     for (const Command& command : kCommands)
         std::fprintf(out, "  voctool %s\n      %s\n", command.usage, command.summary);
-    std::fprintf(out, "'voctool COMMAND --help' describes one command; %s\n", kExitStatus);
+    std::fputs(
+        "  voctool --version\n      prints the version\n"
+        "'voctool COMMAND --help' describes one command and its options.\n",
+        out);
+    std::fputs(kExitStatus, out);
 }
 
 bool AsksForHelp(std::string_view word)
@@ -44,7 +98,8 @@ bool AsksForHelp(std::string_view word)
 
 int PrintCommandHelp(const Command& command)
 {
-    std::printf("usage: voctool %s\n%s\n%s\n", command.usage, command.summary, kExitStatus);
+    std::printf("usage: voctool %s\n%s\n%s", command.usage, command.summary, command.details);
+    std::fputs(kExitStatus, stdout);
     return 0;
 }
 
@@ -58,6 +113,10 @@ int main(int argc, char** argv)
     }
     if (AsksForHelp(argv[1])) {
         PrintUsage(stdout);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::puts("voctool " SDVOICE_VERSION);
         return 0;
     }
     for (const Command& command : kCommands) {

@@ -87,10 +87,9 @@ std::optional<QDate> ParseDay(const std::string& text)
     return day;
 }
 
-int SearchUsage(const std::string& problem)
+int SearchUsage(const std::string& problem, const char* usage)
 {
-    std::fprintf(stderr, "voctool: %s\n", problem.c_str());
-    std::fputs("usage: voctool search DIR --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT]\n", stderr);
+    std::fprintf(stderr, "voctool: %s\nusage: voctool %s\n", problem.c_str(), usage);
     return 2;
 }
 
@@ -109,13 +108,14 @@ std::string ModeItemsText()
 
 struct SearchArguments {
     std::string dir;
+    bool allFolders = false;                    // --all: every folder the archive index knows
     std::map<std::string, std::string> options; // "--from" -> value
 };
 
 // Splits the words into DIR and the options with their values; the text is the problem, if any.
 std::optional<std::string> SplitSearchArguments(const CommandArgs& args, SearchArguments& parsed)
 {
-    static const char* const kOptions[] = {"--from", "--to", "--mode", "--phone"};
+    static const char* const kOptions[] = {"--from", "--to", "--mode", "--phone", "--desc", "--user-type"};
     bool haveDir = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
@@ -125,6 +125,8 @@ std::optional<std::string> SplitSearchArguments(const CommandArgs& args, SearchA
                 return word + " needs a value";
             if (!parsed.options.emplace(word, args[++i]).second)
                 return word + " is given twice";
+        } else if (word == "--all") {
+            parsed.allFolders = true;
         } else if (word.rfind("--", 0) == 0) {
             return "unknown option " + word;
         } else if (haveDir) {
@@ -134,7 +136,9 @@ std::optional<std::string> SplitSearchArguments(const CommandArgs& args, SearchA
             haveDir = true;
         }
     }
-    if (!haveDir)
+    if (haveDir && parsed.allFolders)
+        return std::string("give either the folder DIR or --all");
+    if (!haveDir && !parsed.allFolders)
         return std::string("the folder DIR is missing");
     return std::nullopt;
 }
@@ -158,10 +162,57 @@ std::optional<std::string> MakeCriteria(const SearchArguments& parsed, SearchCri
     }
     if (const auto phone = parsed.options.find("--phone"); phone != parsed.options.end())
         criteria.phone = phone->second;
+    if (const auto description = parsed.options.find("--desc"); description != parsed.options.end())
+        criteria.description = description->second;
+    if (const auto userType = parsed.options.find("--user-type"); userType != parsed.options.end())
+        criteria.userType = userType->second;
     return std::nullopt;
 }
 
 } // namespace
+
+int CardRows(const std::string& dir, std::vector<RecordingEntry>& rows)
+{
+    const bool listed = ListRecordings(FolderWithSeparator(dir), [&](std::optional<RecordingEntry> row) {
+        if (row)
+            rows.push_back(std::move(*row));
+    });
+    return listed ? 0 : ReportUnreadableFolder(dir);
+}
+
+int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const char* usage)
+{
+    SearchArguments parsed;
+    SearchCriteria criteria;
+    if (std::optional<std::string> problem = SplitSearchArguments(args, parsed))
+        return SearchUsage(*problem, usage);
+    if (std::optional<std::string> problem = MakeCriteria(parsed, criteria))
+        return SearchUsage(*problem, usage);
+
+    // The archive index is asked only for what needs it, the notes and the known folders: a
+    // plain search reads the folder as it always did.
+    ArchiveIndex::Opened opened;
+    if (parsed.allFolders || SearchFilter(criteria).readsNotes())
+        opened = ArchiveIndex::OpenConfigured();
+    if (!opened.message.empty())
+        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
+    if (parsed.allFolders && !opened.index)
+        return 1;
+    SearchResult result = parsed.allFolders
+                              ? SearchKnownFolders(*opened.index, criteria)
+                              : SearchArchiveFolder(FolderWithSeparator(parsed.dir), criteria, {}, opened.index.get());
+    switch (result.outcome) {
+    case SearchOutcome::FromAfterTo:
+        std::fprintf(stderr, "%s\n", std::string(kFromAfterToMessage).c_str());
+        return 1;
+    case SearchOutcome::FolderUnreadable:
+        return ReportUnreadableFolder(parsed.dir);
+    case SearchOutcome::Searched:
+        break;
+    }
+    rows = std::move(result.rows);
+    return 0;
+}
 
 int RunList(const CommandArgs& args)
 {
@@ -180,24 +231,13 @@ int RunList(const CommandArgs& args)
 
 int RunSearch(const CommandArgs& args)
 {
-    SearchArguments parsed;
-    SearchCriteria criteria;
-    if (std::optional<std::string> problem = SplitSearchArguments(args, parsed))
-        return SearchUsage(*problem);
-    if (std::optional<std::string> problem = MakeCriteria(parsed, criteria))
-        return SearchUsage(*problem);
-
-    const SearchResult result = SearchArchiveFolder(FolderWithSeparator(parsed.dir), criteria);
-    switch (result.outcome) {
-    case SearchOutcome::FromAfterTo:
-        std::fprintf(stderr, "%s\n", std::string(kFromAfterToMessage).c_str());
-        return 1;
-    case SearchOutcome::FolderUnreadable:
-        return ReportUnreadableFolder(parsed.dir);
-    case SearchOutcome::Searched:
-        break;
-    }
-    for (const RecordingEntry& row : result.rows)
+    std::vector<RecordingEntry> rows;
+    if (const int failed =
+            SearchRows(args, rows,
+                       "search DIR|--all --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT] [--desc TEXT] "
+                       "[--user-type TEXT]"))
+        return failed;
+    for (const RecordingEntry& row : rows)
         PrintRow(row);
     return FinishOutput();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/recording.h"
+
 #include <string>
 #include <vector>
 
@@ -12,3 +14,12 @@ int RunList(const CommandArgs& args);       // list DIR
 int RunSearch(const CommandArgs& args);     // search DIR --from D --to D [--mode NAME] [--phone TEXT]
 int RunConvert(const CommandArgs& args);    // convert INPUT OUTPUT
 int RunPlay(const CommandArgs& args);       // play FILE [--from PERCENT]
+int RunNote(const CommandArgs& args);       // note PATH [--desc TEXT] [--user-type TEXT]
+int RunNotes(const CommandArgs& args);      // notes export FILE | notes import FILE
+int RunExport(const CommandArgs& args);     // export DIR [--search --from D --to D ...] OUT.xlsx
+
+// The rows that list and search print, for the commands that write them elsewhere. Each
+// returns 0 with rows filled, or the exit code after telling the user why on stderr (usage
+// names the command in a usage message).
+int CardRows(const std::string& dir, std::vector<RecordingEntry>& rows);
+int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const char* usage);

@@ -1,0 +1,209 @@
+#include "catalogue/recording_model.h"
+#include "platform/message_box.h"
+#include "search/note_dialog.h"
+#include "search/search_window.h"
+#include "support/find_child.h"
+#include "support/model_columns.h"
+#include "support/temp_folder.h"
+#include "tools/sample_maker.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHelpEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolTip>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// Calls of 5 and 6 March 2014, in a folder "Calls", beside an empty folder "Other"; both are roots
+// of the tree. Every test has an archive index of its own.
+class SearchNotesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::setenv("XDG_DATA_HOME", dataHome.path().c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", dataHome.path().c_str(), 1);
+        SetMessageHandler([this](const MessageRequest& request) { messages.push_back(request.text.toStdString()); });
+        fs::create_directories(archive.Path("Calls"));
+        fs::create_directories(archive.Path("Other"));
+        const char* phones[] = {"13800001111", "13912345678", "02088889999", "13800002222"};
+        for (int i = 0; i < 4; ++i)
+            ASSERT_TRUE(WriteSampleFile(archive.Path("Calls/VOC0000") + std::to_string(i + 1) + ".WAV",
+                                        SampleSpec{.phone = phones[i], .day = 5 + i % 2, .hour = 8 + i}));
+        OpenWindow();
+    }
+    void TearDown() override { SetMessageHandler({}); }
+
+    void OpenWindow()
+    {
+        window = std::make_unique<SearchWindow>(nullptr, [this] {
+            return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}, {archive.Path("Other/"), kImageDisk}};
+        });
+        window->SetNoteEditor([this](const RecordingNote& note, const std::vector<std::string>& types, QWidget*) {
+            shownNote = note;
+            offeredTypes = types;
+            return nextAnswer;
+        });
+        window->show();
+        tree = Child<QTreeView>(*window, "TVSpeakPath");
+        list = Child<QTableView>(*window, "ListViewPlay");
+        userTypes = Child<QComboBox>(*window, "cbUsertype");
+    }
+
+    const RecordingModel& results() const { return *static_cast<const RecordingModel*>(list->model()); }
+    Rows Texts() const
+    {
+        Rows rows;
+        for (const RecordingEntry& entry : results().entries())
+            rows.emplace_back(entry.texts.begin(), entry.texts.end());
+        return rows;
+    }
+    int RowOf(const std::string& fileName) const
+    {
+        const std::vector<std::string> names = Column(results(), kColFileName);
+        return static_cast<int>(std::find(names.begin(), names.end(), fileName) - names.begin());
+    }
+    QPoint At(int row) const { return list->visualRect(list->model()->index(row, 1)).center(); }
+
+    void ListFolder(int root)
+    {
+        tree->setCurrentIndex(tree->model()->index(root, 0));
+        const QPoint at = tree->visualRect(tree->currentIndex()).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, tree->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, tree->viewport()->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(tree->viewport(), &press);
+        QApplication::sendEvent(tree->viewport(), &release);
+    }
+    void DoubleClickRow(int row)
+    {
+        const QPoint at = At(row);
+        const QPoint global = list->viewport()->mapToGlobal(at);
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                                  QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, at, global, Qt::LeftButton,
+                              type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(list->viewport(), &event);
+        }
+    }
+    std::string ToolTipOf(int row)
+    {
+        QHelpEvent help(QEvent::ToolTip, At(row), list->viewport()->mapToGlobal(At(row)));
+        QApplication::sendEvent(list->viewport(), &help);
+        return QToolTip::text().toStdString();
+    }
+    std::vector<std::string> Search(const QString& description, const QString& userType)
+    {
+        Child<QDateEdit>(*window, "DateTimePicker01")->setDate(QDate(2014, 3, 1));
+        Child<QDateEdit>(*window, "DateTimePicker11")->setDate(QDate(2014, 3, 31));
+        Child<QLineEdit>(*window, "edtDesc")->setText(description);
+        userTypes->setEditText(userType);
+        Child<QPushButton>(*window, "btnSearch")->click();
+        return Column(results(), kColFileName);
+    }
+    std::vector<std::string> Items(const QComboBox* box) const
+    {
+        std::vector<std::string> items;
+        for (int i = 0; i < box->count(); ++i)
+            items.push_back(box->itemText(i).toStdString());
+        return items;
+    }
+
+    TempFolder dataHome;
+    TempFolder archive;
+    std::vector<std::string> messages;
+    std::optional<RecordingNote> nextAnswer;
+    RecordingNote shownNote;
+    std::vector<std::string> offeredTypes;
+    std::unique_ptr<SearchWindow> window;
+    QTreeView* tree = nullptr;
+    QTableView* list = nullptr;
+    QComboBox* userTypes = nullptr;
+};
+
+} // namespace
+
+TEST_F(SearchNotesTest, NotesAreEditedShownAndFilteredWhileEmptyBoxesChangeNothing)
+{
+    ListFolder(0);
+    const Rows listed = Texts();
+    Search("", "");
+    const Rows searched = Texts();
+    ASSERT_EQ(searched.size(), 4u);
+
+    // A double-click and the row's menu open the note; "取消" keeps it as it was.
+    list->selectRow(RowOf("VOC00002.WAV"));
+    nextAnswer = RecordingNote{"Customer agreed the PRICE", "VIP"};
+    DoubleClickRow(RowOf("VOC00002.WAV"));
+    list->selectRow(RowOf("VOC00003.WAV"));
+    nextAnswer = RecordingNote{"回访", "普通"};
+    Child<QAction>(*list, "actEditNote")->trigger();
+    EXPECT_EQ(offeredTypes, std::vector<std::string>{"VIP"});
+    nextAnswer.reset();
+    list->selectRow(RowOf("VOC00002.WAV"));
+    Child<QAction>(*list, "actEditNote")->trigger();
+    EXPECT_EQ(shownNote, (RecordingNote{"Customer agreed the PRICE", "VIP"}));
+    EXPECT_EQ(Items(userTypes), (std::vector<std::string>{"VIP", "普通"}));
+    EXPECT_EQ(userTypes->currentText(), "");
+
+    EXPECT_EQ(ToolTipOf(RowOf("VOC00001.WAV")), "");
+    EXPECT_EQ(ToolTipOf(RowOf("VOC00002.WAV")), "录音说明：Customer agreed the PRICE\n用户类型：VIP");
+
+    EXPECT_EQ(Search("  price\t", ""), std::vector<std::string>{"VOC00002.WAV"});
+    EXPECT_EQ(Search("", "普通"), std::vector<std::string>{"VOC00003.WAV"});
+    EXPECT_EQ(Search("回访", "VIP"), std::vector<std::string>{});
+    EXPECT_EQ(Search("", "VI"), std::vector<std::string>{}) << "the user type must match exactly";
+    Search("", "");
+    EXPECT_EQ(Texts(), searched);
+    ListFolder(0);
+    EXPECT_EQ(Texts(), listed);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SearchNotesTest, NoteFollowsTheRecordingIntoAnotherFolder)
+{
+    ListFolder(0);
+    list->selectRow(RowOf("VOC00004.WAV"));
+    nextAnswer = RecordingNote{"报价已确认", "代理商"};
+    Child<QAction>(*list, "actEditNote")->trigger();
+
+    fs::rename(archive.Path("Calls/VOC00004.WAV"), archive.Path("Other/VOC00004.WAV"));
+    window.reset();
+    OpenWindow();
+    ListFolder(1);
+    ASSERT_EQ(results().rowCount(), 1);
+    EXPECT_EQ(ToolTipOf(0), "录音说明：报价已确认\n用户类型：代理商");
+    EXPECT_EQ(Items(userTypes), std::vector<std::string>{"代理商"});
+    EXPECT_EQ(Search("报价", ""), std::vector<std::string>{"VOC00004.WAV"});
+}
+
+// The dialog hands out the note as edited on "确定", trimmed; "取消" hands out nothing.
+TEST(NoteDialogTest, OkHandsOutTheTrimmedNote)
+{
+    NoteDialog dialog({"old", "VIP"}, {"VIP", "普通"}, nullptr);
+    EXPECT_EQ(dialog.windowTitle(), "录音说明");
+    auto* box = Child<QComboBox>(dialog, "cbNoteUsertype");
+    EXPECT_EQ(box->count(), 2);
+    EXPECT_EQ(box->currentText(), "VIP");
+    Child<QPlainTextEdit>(dialog, "edtNoteDesc")->setPlainText("  客户同意\n第二行  ");
+    box->setEditText(" 新类型 ");
+    Child<QPushButton>(dialog, "btnOK")->click();
+    EXPECT_EQ(dialog.result(), 1);
+    EXPECT_EQ(dialog.note(), (RecordingNote{"客户同意\n第二行", "新类型"}));
+}

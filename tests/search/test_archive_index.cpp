@@ -1,0 +1,325 @@
+#include "catalogue/catalogue_scan.h"
+#include "catalogue/recording_model.h"
+#include "search/archive_index.h"
+#include "search/archive_search.h"
+#include "support/temp_folder.h"
+#include "tools/sample_maker.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteRecording(const std::string& path, const std::string& phone, std::uint32_t dataBytes = 512)
+{
+    ASSERT_TRUE(WriteSampleFile(path, SampleSpec{.phone = phone, .dataBytes = dataBytes}));
+}
+
+IndexLocation SqliteAt(const std::string& path)
+{
+    IndexLocation location;
+    location.sqlitePath = path;
+    return location;
+}
+
+// With SDVOICE_TEST_POSTGRES set (test_archive_index_postgres runs this program so inside a
+// throw-away cluster), the index lives on the server that the PG* variables name.
+bool OnPostgres()
+{
+    return std::getenv("SDVOICE_TEST_POSTGRES") != nullptr;
+}
+
+IndexLocation TestLocation(const std::string& sqlitePath)
+{
+    if (!OnPostgres())
+        return SqliteAt(sqlitePath);
+    IndexLocation location;
+    location.driver = QStringLiteral("QPSQL");
+    location.host = qEnvironmentVariable("PGHOST");
+    location.port = qEnvironmentVariableIntValue("PGPORT");
+    location.database = qEnvironmentVariable("PGDATABASE");
+    location.user = qEnvironmentVariable("PGUSER");
+    location.password = qEnvironmentVariable("PGPASSWORD");
+    return location;
+}
+
+// Every test starts from an empty server database.
+void EmptyServerDatabase()
+{
+    const QString name = QStringLiteral("emptying");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        const IndexLocation location = TestLocation({});
+        db.setHostName(location.host);
+        db.setPort(location.port);
+        db.setDatabaseName(location.database);
+        db.setUserName(location.user);
+        db.setPassword(location.password);
+        ASSERT_TRUE(db.open());
+        QSqlQuery(db).exec(QStringLiteral("DROP TABLE IF EXISTS notes, folders"));
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+// An index whose clock runs an hour ahead: the files just written count as settled.
+std::unique_ptr<ArchiveIndex> OpenIndex(const std::string& path)
+{
+    ArchiveIndex::Opened opened = ArchiveIndex::Open(TestLocation(path));
+    EXPECT_TRUE(opened.message.empty()) << opened.message;
+    if (opened.index)
+        opened.index->SetClock([] {
+            const auto later = std::chrono::system_clock::now() + std::chrono::hours(1);
+            return std::chrono::duration_cast<std::chrono::nanoseconds>(later.time_since_epoch()).count();
+        });
+    return std::move(opened.index);
+}
+
+// The names of the files opened in a folder since the last call, in byte order.
+class OpenWatch {
+public:
+    explicit OpenWatch(const std::string& folder) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        EXPECT_GE(::inotify_add_watch(fd_, folder.c_str(), IN_OPEN), 0);
+    }
+    ~OpenWatch() { ::close(fd_); }
+    std::vector<std::string> Take() const
+    {
+        std::vector<std::string> names;
+        alignas(inotify_event) char buffer[65536];
+        for (ssize_t length; (length = ::read(fd_, buffer, sizeof buffer)) > 0;)
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0)
+                    names.emplace_back(event->name);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    int fd_;
+};
+
+std::vector<std::vector<std::string>> Texts(const std::vector<RecordingEntry>& rows)
+{
+    std::vector<std::vector<std::string>> texts;
+    for (const RecordingEntry& row : rows)
+        texts.emplace_back(row.texts.begin(), row.texts.end());
+    return texts;
+}
+
+std::vector<RecordingEntry> IndexedRows(ArchiveIndex& index, const std::string& folder)
+{
+    SearchCriteria everyDay;
+    everyDay.firstDay = QDate(2000, 1, 1);
+    everyDay.lastDay = QDate(2099, 12, 31);
+    return SearchArchiveFolder(folder, everyDay, {}, &index).rows;
+}
+
+// The phone text of the row of fileName (the walk lists in directory order).
+std::string PhoneOf(const std::vector<RecordingEntry>& rows, const std::string& fileName)
+{
+    for (const RecordingEntry& row : rows)
+        if (row.fileName() == fileName)
+            return row.phone();
+    return "no row for " + fileName;
+}
+
+RecordingIdentity IdentityOfFile(const std::string& path)
+{
+    const std::optional<RecordingHead> head = ReadRecordingHead(path);
+    EXPECT_TRUE(head.has_value()) << path;
+    return IdentityOf(fs::path(path).filename().string(), head.value_or(RecordingHead{}));
+}
+
+class ArchiveIndexTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (int i = 1; i <= 5; ++i)
+            WriteRecording(Folder() + "VOC0000" + std::to_string(i) + ".WAV", "1380000000" + std::to_string(i));
+        archive.Write("calls/VOC00006.WAV", "too short for a header");
+        if (OnPostgres())
+            EmptyServerDatabase();
+    }
+    std::string Folder() const { return archive.Path("calls/"); }
+    std::string DatabasePath() const { return home.Path("archive.db"); }
+
+    TempFolder home;
+    TempFolder archive;
+    const bool made = fs::create_directory(archive.Path("calls"));
+};
+
+// The index gives the rows of the walk, reads a file again only when its size or time
+// changed, drops deleted files and lists a renamed folder from its new place.
+TEST_F(ArchiveIndexTest, ListingFollowsTheFilesAndOpensOnlyChangedOnes)
+{
+    const std::vector<RecordingEntry> walked = ListRecordings(Folder());
+    const OpenWatch opens(Folder());
+    std::unique_ptr<ArchiveIndex> index = OpenIndex(DatabasePath());
+    ASSERT_TRUE(index);
+    EXPECT_EQ(Texts(IndexedRows(*index, Folder())), Texts(walked));
+    EXPECT_EQ(opens.Take().size(), 6u) << "the first listing reads every file";
+    EXPECT_EQ(Texts(IndexedRows(*index, Folder())), Texts(walked));
+    EXPECT_EQ(opens.Take(), std::vector<std::string>{}) << "nothing changed, nothing opened";
+
+    // Another recording of the same size under the old modification time: still read again.
+    const std::string second = Folder() + "VOC00002.WAV";
+    const auto time = fs::last_write_time(second);
+    WriteRecording(second, "13999999999");
+    fs::last_write_time(second, time);
+    opens.Take();
+    EXPECT_EQ(PhoneOf(IndexedRows(*index, Folder()), "VOC00002.WAV"), "13999999999");
+    EXPECT_EQ(opens.Take(), std::vector<std::string>{"VOC00002.WAV"});
+    WriteRecording(second, "13777777777", 4096);
+    index = OpenIndex(DatabasePath());
+    EXPECT_EQ(Texts(IndexedRows(*index, Folder())), Texts(ListRecordings(Folder())));
+
+    fs::remove(Folder() + "VOC00003.WAV");
+    EXPECT_EQ(Texts(IndexedRows(*index, Folder())), Texts(ListRecordings(Folder())));
+    EXPECT_EQ(IndexedRows(*index, Folder()).size(), 4u);
+
+    const std::string renamed = archive.Path("renamed/");
+    fs::rename(archive.Path("calls"), archive.Path("renamed"));
+    EXPECT_EQ(Texts(IndexedRows(*index, renamed)), Texts(ListRecordings(renamed)));
+    EXPECT_EQ(IndexedRows(*index, renamed)[0].path().rfind(renamed, 0), 0u);
+    EXPECT_TRUE(IndexedRows(*index, Folder()).empty());
+}
+
+// A note belongs to the recording: it is found in the folder the file was moved to, by a
+// search of every folder the index knows, and after the index is opened again.
+TEST_F(ArchiveIndexTest, NoteFollowsTheRecordingAcrossFolders)
+{
+    std::unique_ptr<ArchiveIndex> index = OpenIndex(DatabasePath());
+    ASSERT_TRUE(index);
+    const RecordingNote note{"客户同意了 Price", "大客户"};
+    ASSERT_TRUE(index->SetNote(IdentityOfFile(Folder() + "VOC00004.WAV"), note));
+    ASSERT_TRUE(index->SetNote(IdentityOfFile(Folder() + "VOC00005.WAV"), {"价格另议", "散客"}));
+    IndexedRows(*index, Folder());
+
+    const std::string moved = archive.Path("moved/");
+    fs::create_directory(moved);
+    fs::rename(Folder() + "VOC00004.WAV", moved + "VOC00004.WAV");
+    index = OpenIndex(DatabasePath());
+    NotesByPath notes;
+    RecordingModel model;
+    ListFolderRecordings(moved, model, {}, index.get(), &notes);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes.at(moved + "VOC00004.WAV"), note);
+    EXPECT_EQ(index->UserTypes(), (std::vector<std::string>{"大客户", "散客"}));
+
+    SearchCriteria byNote;
+    byNote.firstDay = QDate(2000, 1, 1);
+    byNote.lastDay = QDate(2099, 12, 31);
+    byNote.description = "  price ";
+    SearchResult found = SearchKnownFolders(*index, byNote);
+    ASSERT_EQ(found.rows.size(), 1u);
+    EXPECT_EQ(found.rows[0].path(), moved + "VOC00004.WAV");
+    byNote.description.clear();
+    byNote.userType = "散客";
+    found = SearchKnownFolders(*index, byNote);
+    ASSERT_EQ(found.rows.size(), 1u);
+    EXPECT_EQ(found.rows[0].fileName(), "VOC00005.WAV");
+
+    ASSERT_TRUE(index->SetNote(IdentityOfFile(moved + "VOC00004.WAV"), {}));
+    EXPECT_TRUE(index->NoteOf(IdentityOfFile(moved + "VOC00004.WAV")).empty());
+}
+
+// A file that is not a database is set aside under a name the message gives, and a fresh
+// index takes its place.
+TEST_F(ArchiveIndexTest, DamagedDatabaseIsSetAsideAndReplaced)
+{
+    const std::string garbage(70000, '\x5A');
+    TempFolder::WriteFile(DatabasePath(), garbage);
+    ArchiveIndex::Opened opened = ArchiveIndex::Open(SqliteAt(DatabasePath()));
+    ASSERT_TRUE(opened.index);
+    EXPECT_NE(opened.message.find(DatabasePath()), std::string::npos) << opened.message;
+    EXPECT_NE(opened.message.find("voctool notes import"), std::string::npos) << opened.message;
+    std::vector<std::string> aside;
+    for (const auto& entry : fs::directory_iterator(home.path()))
+        if (entry.path().filename().string().starts_with("archive.db.damaged-"))
+            aside.push_back(entry.path().string());
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_NE(opened.message.find(aside[0]), std::string::npos);
+    EXPECT_EQ(TempFolder::Read(aside[0]), garbage);
+    EXPECT_EQ(Texts(IndexedRows(*opened.index, Folder())), Texts(ListRecordings(Folder())));
+    EXPECT_TRUE(opened.index->SetNote(IdentityOfFile(Folder() + "VOC00001.WAV"), {"ok", ""}));
+}
+
+// Writes notes 0, 1, 2 ... and reports each number on out once SetNote has returned.
+[[noreturn]] void WriteNotesUntilKilled(const std::string& databasePath, int round, int out)
+{
+    ArchiveIndex::Opened opened = ArchiveIndex::Open(SqliteAt(databasePath));
+    for (int i = 0; opened.index; ++i) {
+        const RecordingIdentity identity{"VOC" + std::to_string(round) + ".WAV", static_cast<std::uint64_t>(i),
+                                         std::string(kHeaderSize, 'r')};
+        if (!opened.index->SetNote(identity, {"note " + std::to_string(i), "crash"}))
+            break;
+        if (::write(out, &i, sizeof i) != sizeof i)
+            break;
+    }
+    ::_exit(1);
+}
+
+// A writer killed at any moment loses no note whose write had returned, and leaves a sound file.
+TEST_F(ArchiveIndexTest, NotesSurviveAWriterKilledAtRandom)
+{
+    std::mt19937 random(12);
+    for (int round = 0; round < 12; ++round) {
+        int channel[2];
+        ASSERT_EQ(::pipe(channel), 0);
+        const pid_t writer = ::fork();
+        ASSERT_GE(writer, 0);
+        if (writer == 0) {
+            ::close(channel[0]);
+            WriteNotesUntilKilled(DatabasePath(), round, channel[1]);
+        }
+        ::close(channel[1]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(30, 250)(random)));
+        ::kill(writer, SIGKILL);
+        ::waitpid(writer, nullptr, 0);
+        int last = -1;
+        for (int reported = 0; ::read(channel[0], &reported, sizeof reported) == sizeof reported;)
+            last = reported;
+        ::close(channel[0]);
+
+        std::unique_ptr<ArchiveIndex> index = OpenIndex(DatabasePath());
+        ASSERT_TRUE(index);
+        for (int i = 0; i <= last; ++i)
+            ASSERT_EQ(index
+                          ->NoteOf({"VOC" + std::to_string(round) + ".WAV", static_cast<std::uint64_t>(i),
+                                    std::string(kHeaderSize, 'r')})
+                          .description,
+                      "note " + std::to_string(i))
+                << "round " << round << " of " << last;
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(QString::fromStdString(DatabasePath()));
+        ASSERT_TRUE(db.open());
+        QSqlQuery check(db);
+        ASSERT_TRUE(check.exec(QStringLiteral("PRAGMA integrity_check")) && check.next());
+        EXPECT_EQ(check.value(0).toString(), QStringLiteral("ok"));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+}
+
+} // namespace

@@ -1,0 +1,164 @@
+#include "platform/atomic_file.h"
+#include "platform/text_codec.h"
+#include "search/archive_index.h"
+#include "tools/voctool_commands.h"
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+namespace {
+
+// The index, or nothing after telling the user why; a damaged file set aside is told too.
+std::unique_ptr<ArchiveIndex> OpenIndexOrSay()
+{
+    ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
+    if (!opened.message.empty())
+        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
+    return std::move(opened.index);
+}
+
+int NoteUsage(const std::string& problem)
+{
+    std::fprintf(stderr, "voctool: %s\nusage: voctool note PATH [--desc TEXT] [--user-type TEXT]\n", problem.c_str());
+    return 2;
+}
+
+// One note a line: {"name", "size", "record" (the 23 header bytes in hex), "description", "user_type"}.
+std::string NoteLine(const NotedRecording& noted)
+{
+    const QJsonObject line{
+        {QStringLiteral("name"), QString::fromStdString(noted.identity.fileName)},
+        {QStringLiteral("size"), static_cast<qint64>(noted.identity.size)},
+        {QStringLiteral("record"), QString::fromLatin1(QByteArray::fromStdString(noted.identity.record).toHex())},
+        {QStringLiteral("description"), QString::fromStdString(noted.note.description)},
+        {QStringLiteral("user_type"), QString::fromStdString(noted.note.userType)},
+    };
+    return QJsonDocument(line).toJson(QJsonDocument::Compact).toStdString() + "\n";
+}
+
+std::optional<NotedRecording> ParseNoteLine(const std::string& text)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text));
+    const QJsonObject line = document.object();
+    const QJsonValue size = line.value(QStringLiteral("size"));
+    const QByteArray hex = line.value(QStringLiteral("record")).toString().toLatin1();
+    const QByteArray record = QByteArray::fromHex(hex);
+    const bool shaped =
+        document.isObject() && line.value(QStringLiteral("name")).isString() && size.isDouble() && size.toDouble() >= 0
+        && hex.size() == 2 * static_cast<qsizetype>(kHeaderSize) && record.size() == static_cast<qsizetype>(kHeaderSize)
+        && line.value(QStringLiteral("description")).isString() && line.value(QStringLiteral("user_type")).isString();
+    if (!shaped)
+        return std::nullopt;
+    return NotedRecording{{line.value(QStringLiteral("name")).toString().toStdString(),
+                           static_cast<std::uint64_t>(size.toInteger()), record.toStdString()},
+                          {line.value(QStringLiteral("description")).toString().toStdString(),
+                           line.value(QStringLiteral("user_type")).toString().toStdString()}};
+}
+
+int ExportNotes(ArchiveIndex& index, const std::string& file)
+{
+    const Result<std::vector<NotedRecording>> notes = index.AllNotes();
+    if (!notes) {
+        std::fprintf(stderr, "voctool: cannot read the notes: %s\n", notes.error().reason.c_str());
+        return 1;
+    }
+    std::string lines;
+    for (const NotedRecording& noted : *notes)
+        lines += NoteLine(noted);
+    if (const Result<void> written = WriteFileAtomically(file, lines); !written) {
+        std::fprintf(stderr, "voctool: cannot write %s: %s\n", file.c_str(), written.error().reason.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "voctool: %zu notes written to %s\n", notes->size(), file.c_str());
+    return 0;
+}
+
+// Nothing is imported from a file with a line that is not a note.
+int ImportNotes(ArchiveIndex& index, const std::string& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "voctool: cannot read %s\n", file.c_str());
+        return 1;
+    }
+    std::vector<NotedRecording> notes;
+    std::string text;
+    for (int number = 1; std::getline(in, text); ++number) {
+        if (text.empty())
+            continue;
+        std::optional<NotedRecording> noted = ParseNoteLine(text);
+        if (!noted) {
+            std::fprintf(stderr, "voctool: %s line %d is not a note; nothing was imported\n", file.c_str(), number);
+            return 1;
+        }
+        notes.push_back(std::move(*noted));
+    }
+    if (const Result<void> stored = index.ImportNotes(notes); !stored) {
+        std::fprintf(stderr, "voctool: cannot store the notes: %s\n", stored.error().reason.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "voctool: %zu notes imported from %s\n", notes.size(), file.c_str());
+    return 0;
+}
+
+} // namespace
+
+int RunNote(const CommandArgs& args)
+{
+    if (args.empty() || args[0].starts_with("--"))
+        return NoteUsage("the recording PATH is missing");
+    std::optional<std::string> description;
+    std::optional<std::string> userType;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        std::optional<std::string>* target = args[i] == "--desc"        ? &description
+                                             : args[i] == "--user-type" ? &userType
+                                                                        : nullptr;
+        if (target == nullptr)
+            return NoteUsage("unknown word " + args[i]);
+        if (i + 1 == args.size())
+            return NoteUsage(args[i] + " needs a value");
+        if (target->has_value())
+            return NoteUsage(args[i] + " is given twice");
+        *target = TrimBlanksAndControls(args[++i]);
+    }
+    const std::optional<RecordingHead> head = ReadRecordingHead(args[0]);
+    if (!head) {
+        std::fprintf(stderr, "voctool: cannot read the recording %s\n", args[0].c_str());
+        return 1;
+    }
+    const std::unique_ptr<ArchiveIndex> index = OpenIndexOrSay();
+    if (!index)
+        return 1;
+    const RecordingIdentity identity = IdentityOf(std::filesystem::path(args[0]).filename().string(), *head);
+    RecordingNote note = index->NoteOf(identity);
+    if (!description && !userType) {
+        std::printf("录音说明：%s\n用户类型：%s\n", note.description.c_str(), note.userType.c_str());
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    note.description = description.value_or(note.description);
+    note.userType = userType.value_or(note.userType);
+    if (const Result<void> saved = index->SetNote(identity, note); !saved) {
+        std::fprintf(stderr, "voctool: the note was not saved: %s\n", saved.error().reason.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int RunNotes(const CommandArgs& args)
+{
+    if (args.size() != 2 || (args[0] != "export" && args[0] != "import")) {
+        std::fputs("usage: voctool notes export FILE | voctool notes import FILE\n", stderr);
+        return 2;
+    }
+    const std::unique_ptr<ArchiveIndex> index = OpenIndexOrSay();
+    if (!index)
+        return 1;
+    return args[0] == "export" ? ExportNotes(*index, args[1]) : ImportNotes(*index, args[1]);
+}
