@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -311,4 +312,8 @@ TEST(VoctoolHelp, TheToolAndEveryCommandAnswerHelpOnStandardOutput)
         EXPECT_EQ(help.out.rfind(std::string("usage: voctool ") + command, 0), 0u) << help.out;
     }
     EXPECT_EQ(Voctool({"no-such-command"}).exitCode, 2);
+
+    const Outcome version = Voctool({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("voctool [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
 }
