@@ -5,24 +5,34 @@
 #
 #   scripts/make-sample-card.sh [--count N] [NAME]   make and mount /media/NAME (default sdvoice-card)
 #   scripts/make-sample-card.sh --unmount [NAME]     unmount it again
+# --voctool FILE takes that voctool (default build/tools/voctool, built when missing) and
+# --image-dir DIR keeps the image there (default build/sample-card).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 
 usage() {
-  echo "usage: $0 [--count N] [NAME] | --unmount [NAME]" >&2
+  echo "usage: $0 [--count N] [--voctool FILE] [--image-dir DIR] [NAME] | --unmount [NAME]" >&2
   exit 2
 }
 
 action=make
 count=20
 name=sdvoice-card
+default_voctool=$repo/build/tools/voctool
+voctool=$default_voctool
+image_dir=$repo/build/sample-card
 while [ $# -gt 0 ]; do
   case "$1" in
     --unmount) action=unmount ;;
     --count)
       [ $# -ge 2 ] || usage
       count=$2
+      shift
+      ;;
+    --voctool | --image-dir)
+      [ $# -ge 2 ] || usage
+      if [ "$1" = --voctool ]; then voctool=$2; else image_dir=$2; fi
       shift
       ;;
     -*) usage ;;
@@ -34,8 +44,7 @@ case "$count" in '' | *[!0-9]*) usage ;; esac
 case "$name" in '' | */* | . | ..) usage ;; esac
 
 mount_point=/media/$name
-image=$repo/build/sample-card/$name.img
-voctool=$repo/build/tools/voctool
+image=$image_dir/$name.img
 
 if [ "$(id -u)" -eq 0 ]; then
   as_root=()
@@ -108,6 +117,7 @@ for tool in mkfs.vfat mcopy; do
   command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/setup-deps.sh" >&2; exit 1; }
 done
 if [ ! -x "$voctool" ]; then
+  [ "$voctool" = "$default_voctool" ] || { echo "$voctool is not an executable voctool" >&2; exit 1; }
   scripts/build.sh --target voctool
 fi
 unmount_card
