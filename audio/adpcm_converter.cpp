@@ -223,9 +223,9 @@ Result<void> PlanSamples(RecordingData& data)
 Result<RecordingData> ReadRecordingChunks(std::FILE* input, std::uint64_t fileSize)
 {
     unsigned char riff[12];
-    if (std::fread(riff, 1, 8, input) != 8 || std::memcmp(riff, "RIFF", 4) != 0)
+    // The form type is read past but not checked.
+    if (std::fread(riff, 1, 12, input) != 12 || std::memcmp(riff, "RIFF", 4) != 0)
         return Failure{"not a RIFF file"};
-    std::fread(riff + 8, 1, 4, input); // the form type is not checked
 
     const std::optional<std::uint32_t> formatSize = FindChunk(input, "fmt ");
     if (!formatSize)

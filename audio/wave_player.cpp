@@ -95,8 +95,7 @@ Result<LoadedWave> LoadWaveStream(std::FILE* stream, std::uint64_t fileSize)
         return Failure{"not enough memory for the wave data"};
     }
     // A file that shrank since its size was taken stops short: the bytes it lacks stay silent.
-    std::fread(wave.data.data(), 1, wave.data.size(), stream);
-    if (std::ferror(stream))
+    if (std::fread(wave.data.data(), 1, wave.data.size(), stream) < wave.data.size() && std::ferror(stream))
         return Failure{std::string("the wave data cannot be read: ") + std::strerror(errno), errno};
     return wave;
 }
