@@ -1,5 +1,6 @@
 #include "search/archive_index.h"
 
+#include "platform/byte_order.h"
 #include "platform/file_attributes.h"
 #include "platform/file_attributes_at.h"
 #include "platform/locations.h"
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -77,20 +79,22 @@ Failure SqlFailure(const QSqlError& error)
     return Failure{error.text().toStdString(), error.nativeErrorCode().toInt()};
 }
 
+// The low `bytes` bytes of value, little-endian (bytes from 1 to 8).
 void AppendLe(std::string& out, std::uint64_t value, int bytes)
 {
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    unsigned char field[8];
+    WriteLe64(field, value);
+    out.append(reinterpret_cast<const char*>(field), static_cast<std::size_t>(bytes));
 }
 
-// Reads a little-endian field, moving at on; false when the bytes end first.
+// Reads a little-endian field of `bytes` bytes (1 to 8), moving at on; false when the bytes end first.
 bool TakeLe(const QByteArray& in, qsizetype& at, int bytes, std::uint64_t& value)
 {
     if (in.size() - at < bytes)
         return false;
-    value = 0;
-    for (int i = 0; i < bytes; ++i)
-        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(in[at + i])) << (8 * i);
+    unsigned char field[8] = {};
+    std::memcpy(field, in.constData() + at, static_cast<std::size_t>(bytes));
+    value = ReadLe64(field);
     at += bytes;
     return true;
 }
