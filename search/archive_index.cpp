@@ -159,6 +159,13 @@ struct ArchiveIndex::StoredFile {
     std::string_view record; // empty: no record
 };
 
+std::optional<RecordingIdentity> ArchiveIndex::CachedIdentity(const CachedFile& file)
+{
+    if (!file.record)
+        return std::nullopt;
+    return RecordingIdentity{file.name, file.size, std::string(file.record->begin(), file.record->end())};
+}
+
 ArchiveIndex::CachedFile ArchiveIndex::Materialize(const StoredFile& stored)
 {
     CachedFile file{std::string(stored.name), stored.size, stored.modified, stored.changed, std::nullopt};
@@ -330,6 +337,22 @@ Result<void> ArchiveIndex::Prepare()
                       "CREATE TABLE IF NOT EXISTS folders (folder TEXT PRIMARY KEY, "
                       "folder_time BIGINT NOT NULL, files %1 NOT NULL)")
                       .arg(blob)
+               // Where the noted recordings lie, so that a search by note looks at those files
+               // alone: for each folder the noted files of its stored row (identity, position in
+               // the walk, times), complete for the notes of the generation place_folders gives.
+               // Keyed by the recording, so that a search finds each place in one step.
+               << QStringLiteral(
+                      "CREATE TABLE IF NOT EXISTS noted_places (name TEXT NOT NULL, size BIGINT NOT NULL, "
+                      "record %1 NOT NULL, folder TEXT NOT NULL, position INTEGER NOT NULL, "
+                      "modified BIGINT NOT NULL, changed BIGINT NOT NULL, "
+                      "PRIMARY KEY (name, size, record, folder, position))%2")
+                      .arg(blob, sqlite ? QStringLiteral(" WITHOUT ROWID") : QString())
+               << QStringLiteral("CREATE INDEX IF NOT EXISTS noted_places_folder ON noted_places (folder)")
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS place_folders (folder TEXT PRIMARY KEY, "
+                                 "generation BIGINT NOT NULL)")
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS index_state (name TEXT PRIMARY KEY, value BIGINT NOT NULL)")
+               << QStringLiteral("INSERT INTO index_state (name, value) VALUES ('notes_generation', 0) "
+                                 "ON CONFLICT DO NOTHING")
                << QStringLiteral("SELECT 1 FROM notes LIMIT 1");
     for (const QString& statement : statements)
         if (Result<void> done = Exec(statement); !done)
@@ -436,33 +459,131 @@ void ArchiveIndex::SaveFolder(const std::string& folder, std::int64_t folderTime
         if (file.record)
             bytes.append(file.record->begin(), file.record->end());
     }
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    const bool transaction = db.transaction();
+    // Without a transaction each step stands alone: the old places go before the row changes.
+    DeleteFolderRows(folder, {"place_folders", "noted_places"});
+    QSqlQuery query(db);
     query.prepare(
         QStringLiteral("INSERT INTO folders (folder, folder_time, files) VALUES (?, ?, ?) ON CONFLICT (folder) "
                        "DO UPDATE SET folder_time = excluded.folder_time, files = excluded.files"));
     query.addBindValue(Text(folder));
     query.addBindValue(static_cast<qlonglong>(folderTime));
     query.addBindValue(Bytes(bytes));
+    if (query.exec())
+        WritePlaces(folder, files);
+    if (transaction && !db.commit())
+        db.rollback();
+}
+
+void ArchiveIndex::DeleteFolderRows(const std::string& folder, std::initializer_list<const char*> tables)
+{
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    for (const char* table : tables) {
+        query.prepare(QStringLiteral("DELETE FROM %1 WHERE folder = ?").arg(QLatin1String(table)));
+        query.addBindValue(Text(folder));
+        query.exec();
+    }
+}
+
+// Lists the noted files among the folder's stored files, marked with the notes' generation
+// they are complete for. Without the notes the folder stays unmarked, so its list is not used.
+void ArchiveIndex::WritePlaces(const std::string& folder, const std::vector<CachedFile>& files)
+{
+    if (!notesLoaded_ || !notesGeneration_)
+        return;
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.prepare(QStringLiteral("INSERT INTO noted_places (folder, position, name, size, record, modified, changed) "
+                                 "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    for (std::size_t position = 0; position < files.size(); ++position) {
+        const CachedFile& file = files[position];
+        const std::optional<RecordingIdentity> identity = CachedIdentity(file);
+        if (!identity || !notes_.contains(*identity))
+            continue;
+        query.addBindValue(Text(folder));
+        query.addBindValue(static_cast<qlonglong>(position));
+        query.addBindValue(Text(file.name));
+        query.addBindValue(static_cast<qlonglong>(file.size));
+        query.addBindValue(Bytes(identity->record));
+        query.addBindValue(static_cast<qlonglong>(file.modified));
+        query.addBindValue(static_cast<qlonglong>(file.changed));
+        if (!query.exec())
+            return;
+    }
+    query.prepare(QStringLiteral("INSERT INTO place_folders (folder, generation) VALUES (?, ?) ON CONFLICT (folder) "
+                                 "DO UPDATE SET generation = excluded.generation"));
+    query.addBindValue(Text(folder));
+    query.addBindValue(static_cast<qlonglong>(*notesGeneration_));
     query.exec();
+}
+
+// The folder's list of noted files made again from its stored row and the notes of generation;
+// the stored files, in walk order.
+std::vector<ArchiveIndex::CachedFile> ArchiveIndex::RewritePlaces(const std::string& folder,
+                                                                  std::optional<std::int64_t> generation)
+{
+    LoadNotesOf(generation);
+    Folder loaded = LoadFolder(folder);
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    const bool transaction = db.transaction();
+    DeleteFolderRows(folder, {"place_folders", "noted_places"});
+    WritePlaces(folder, loaded.files);
+    if (transaction && !db.commit())
+        db.rollback();
+    return std::move(loaded.files);
+}
+
+// Every known folder's list of noted files made again, after notes came in at once.
+void ArchiveIndex::RefreshPlaces()
+{
+    const std::optional<std::int64_t> generation = NotesGeneration();
+    for (const std::string& folder : KnownFolders())
+        RewritePlaces(folder, generation);
 }
 
 void ArchiveIndex::ForgetFolder(const std::string& folder)
 {
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
-    query.prepare(QStringLiteral("DELETE FROM folders WHERE folder = ?"));
-    query.addBindValue(Text(folder));
-    query.exec();
+    DeleteFolderRows(folder, {"place_folders", "noted_places", "folders"});
 }
 
 void ArchiveIndex::LoadNotes()
 {
-    if (notesLoaded_)
+    if (!notesLoaded_)
+        LoadNotesOf(NotesGeneration());
+}
+
+// The notes as they stand at generation (read before them: notes that come in meanwhile make
+// the cache look older than it is, never newer).
+void ArchiveIndex::LoadNotesOf(std::optional<std::int64_t> generation)
+{
+    if (notesLoaded_ && generation && notesGeneration_ == generation)
         return;
+    notes_.clear();
+    notesLoaded_ = false;
     if (Result<std::vector<NotedRecording>> all = AllNotes()) {
         for (NotedRecording& noted : *all)
             notes_.emplace(std::move(noted.identity), std::move(noted.note));
         notesLoaded_ = true;
+        notesGeneration_ = generation;
     }
+}
+
+std::optional<std::int64_t> ArchiveIndex::NotesGeneration()
+{
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    if (query.exec(QStringLiteral("SELECT value FROM index_state WHERE name = 'notes_generation'")) && query.next())
+        return query.value(0).toLongLong();
+    return std::nullopt;
+}
+
+Result<std::int64_t> ArchiveIndex::MoveNotesGenerationOn()
+{
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    if (!query.exec(QStringLiteral(
+            "UPDATE index_state SET value = value + 1 WHERE name = 'notes_generation' RETURNING value"))
+        || !query.next())
+        return SqlFailure(query.lastError());
+    return static_cast<std::int64_t>(query.value(0).toLongLong());
 }
 
 namespace {
@@ -555,28 +676,107 @@ bool ArchiveIndex::WalkFolder(const std::string& folder, const IndexedVisit& vis
     return walked;
 }
 
-std::vector<IndexedRow> ArchiveIndex::RowsOf(const std::string& folder, const NoteMap& wanted)
+// A folder the index has listed: its time at the last walk, and the notes' generation its list
+// of noted files is complete for (none: there is no list).
+struct ArchiveIndex::KnownFolder {
+    std::string folder;
+    std::int64_t folderTime = kUnsettled;
+    std::optional<std::int64_t> placesGeneration;
+};
+
+std::vector<ArchiveIndex::KnownFolder> ArchiveIndex::KnownFolderStates()
+{
+    std::vector<KnownFolder> folders;
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.setForwardOnly(true);
+    if (query.exec(QStringLiteral("SELECT f.folder, f.folder_time, p.generation FROM folders f "
+                                  "LEFT JOIN place_folders p ON p.folder = f.folder")))
+        while (query.next()) {
+            KnownFolder& known = folders.emplace_back();
+            known.folder = query.value(0).toString().toStdString();
+            known.folderTime = query.value(1).toLongLong();
+            if (!query.isNull(2))
+                known.placesGeneration = query.value(2).toLongLong();
+        }
+    std::sort(folders.begin(), folders.end(),
+              [](const KnownFolder& a, const KnownFolder& b) { return a.folder < b.folder; });
+    return folders;
+}
+
+std::vector<std::string> ArchiveIndex::KnownFolders()
+{
+    std::vector<std::string> folders;
+    for (KnownFolder& known : KnownFolderStates())
+        folders.push_back(std::move(known.folder));
+    return folders;
+}
+
+// The listed places of the wanted recordings, by folder, each folder's in walk order.
+ArchiveIndex::PlacesByFolder ArchiveIndex::PlacesMentioning(const std::string& text, const NoteMap& wanted)
+{
+    PlacesByFolder places;
+    const auto [condition, value] = MentioningCondition(text);
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT p.folder, p.name, p.size, p.record, p.modified, p.changed FROM noted_places p "
+                                 "JOIN notes n ON n.name = p.name AND n.size = p.size AND n.record = p.record "
+                                 "WHERE %1 ORDER BY p.position")
+                      .arg(condition));
+    query.addBindValue(value);
+    if (!query.exec())
+        return places;
+    while (query.next()) {
+        const QByteArray record = query.value(3).toByteArray();
+        RecordingIdentity identity{query.value(1).toString().toStdString(), query.value(2).toULongLong(),
+                                   std::string(record.constData(), static_cast<std::size_t>(record.size()))};
+        if (identity.record.size() != kHeaderSize || !wanted.contains(identity))
+            continue;
+        CachedFile& file = places[query.value(0).toString().toStdString()].emplace_back();
+        file.name = std::move(identity.fileName);
+        file.size = identity.size;
+        file.modified = query.value(4).toLongLong();
+        file.changed = query.value(5).toLongLong();
+        file.record.emplace();
+        std::copy_n(identity.record.begin(), kHeaderSize, file.record->begin());
+    }
+    return places;
+}
+
+std::vector<IndexedRow> ArchiveIndex::NotedRows(const std::string& text,
+                                                const std::function<bool(const RecordingNote&)>& passes)
 {
     std::vector<IndexedRow> rows;
+    NoteMap wanted;
+    if (Result<std::vector<NotedRecording>> notes = NotesMentioning(text))
+        for (NotedRecording& noted : *notes)
+            if (passes(noted.note))
+                wanted.emplace(std::move(noted.identity), std::move(noted.note));
+    if (wanted.empty())
+        return rows;
+    // Read before the places: a note that comes in meanwhile makes the places look stale.
+    const std::optional<std::int64_t> generation = NotesGeneration();
+    PlacesByFolder places = PlacesMentioning(text, wanted);
+    for (const KnownFolder& known : KnownFolderStates()) {
+        std::vector<IndexedRow> found = NotedRowsOf(known, generation, places[known.folder], wanted);
+        std::move(found.begin(), found.end(), std::back_inserter(rows));
+    }
+    return rows;
+}
+
+std::vector<IndexedRow> ArchiveIndex::NotedRowsOf(const KnownFolder& known, std::optional<std::int64_t> generation,
+                                                  const std::vector<CachedFile>& places, const NoteMap& wanted)
+{
+    std::vector<IndexedRow> rows;
+    const std::string& folder = known.folder;
     const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid()) {
         if (errno == ENOENT || errno == ENOTDIR)
             ForgetFolder(folder);
         return rows;
     }
-    // Only the wanted files are taken from the stored folder; their records sort most out cheaply.
-    std::unordered_set<std::string_view> wantedRecords;
-    for (const auto& [identity, note] : wanted)
-        wantedRecords.insert(identity.record);
-    std::vector<CachedFile> matched;
-    const std::optional<std::int64_t> cachedTime = ReadFolder(folder, [&](const StoredFile& stored) {
-        if (!stored.record.empty() && wantedRecords.contains(stored.record)
-            && wanted.contains(RecordingIdentity{std::string(stored.name), stored.size, std::string(stored.record)}))
-            matched.push_back(Materialize(stored));
-    });
     const std::int64_t clock = clock_();
     const std::int64_t folderTime = FolderTime(dir.get(), clock);
-    if (folderTime == kUnsettled || folderTime != cachedTime) {
+    if (folderTime == kUnsettled || folderTime != known.folderTime) {
         WalkFolder(folder, [&](const WalkEntry&, IndexedRow* row) {
             if (row && wanted.contains(row->identity))
                 rows.push_back(std::move(*row));
@@ -586,83 +786,123 @@ std::vector<IndexedRow> ArchiveIndex::RowsOf(const std::string& folder, const No
     }
     // The folder holds the same names as at its last walk: each wanted file is looked at as a
     // walk would (attributes, then size and time).
+    const bool placesComplete = generation && known.placesGeneration == generation;
+    std::vector<CachedFile> rewritten;
+    if (!placesComplete) {
+        rewritten = RewritePlaces(folder, generation);
+        std::erase_if(rewritten, [&](const CachedFile& file) {
+            const std::optional<RecordingIdentity> identity = CachedIdentity(file);
+            return !identity || !wanted.contains(*identity);
+        });
+    }
     const bool onFat = IsFatVolume(dir.get());
-    for (const CachedFile& known : matched) {
-        if (!Walkable(FileAttributesAt(dir.get(), known.name.c_str(), onFat)))
+    for (const CachedFile& stored : placesComplete ? places : rewritten) {
+        if (!Walkable(FileAttributesAt(dir.get(), stored.name.c_str(), onFat)))
             continue;
-        const CachedFile now = Refresh(folder, known.name, StatusAt(dir.get(), known.name), &known, clock);
-        const std::optional<IndexedRow> row = RowFor(folder, now, wanted);
+        const CachedFile now = Refresh(folder, stored.name, StatusAt(dir.get(), stored.name), &stored, clock);
+        std::optional<IndexedRow> row = RowFor(folder, now, wanted);
         if (row && wanted.contains(row->identity))
-            rows.push_back(*row);
+            rows.push_back(std::move(*row));
     }
     return rows;
 }
 
-std::vector<std::string> ArchiveIndex::KnownFolders()
-{
-    std::vector<std::string> folders;
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
-    query.setForwardOnly(true);
-    if (query.exec(QStringLiteral("SELECT folder FROM folders")))
-        while (query.next())
-            folders.push_back(query.value(0).toString().toStdString());
-    std::sort(folders.begin(), folders.end());
-    return folders;
-}
-
 Result<void> ArchiveIndex::SetNote(const RecordingIdentity& identity, const RecordingNote& note)
 {
-    if (Result<void> stored = StoreNote(identity, note); !stored)
-        return stored;
+    const Result<std::optional<std::int64_t>> committed = CommitNotes([&] { return StoreNote(identity, note); });
+    if (!committed)
+        return committed.error();
     if (note.empty())
         notes_.erase(identity);
     else
         notes_[identity] = note;
+    // The cache is complete for the new generation only when it was for the one before.
+    if (*committed && notesGeneration_ && **committed == *notesGeneration_ + 1)
+        notesGeneration_ = *committed;
     return {};
 }
 
 Result<void> ArchiveIndex::ImportNotes(const std::vector<NotedRecording>& notes)
 {
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    if (!db.transaction())
-        return SqlFailure(db.lastError());
-    for (const NotedRecording& noted : notes) {
-        if (Result<void> stored = StoreNote(noted.identity, noted.note); !stored) {
-            db.rollback();
-            return stored;
+    const Result<std::optional<std::int64_t>> committed = CommitNotes([&]() -> Result<bool> {
+        bool first = false;
+        for (const NotedRecording& noted : notes) {
+            const Result<bool> stored = StoreNote(noted.identity, noted.note);
+            if (!stored)
+                return stored.error();
+            first = first || *stored;
         }
-    }
-    if (!db.commit()) {
-        const Failure failure = SqlFailure(db.lastError());
-        db.rollback();
-        return failure;
-    }
+        return first;
+    });
+    if (!committed)
+        return committed.error();
     notes_.clear();
     notesLoaded_ = false;
+    if (*committed)
+        RefreshPlaces();
     return {};
 }
 
-Result<void> ArchiveIndex::StoreNote(const RecordingIdentity& identity, const RecordingNote& note)
+Result<std::optional<std::int64_t>> ArchiveIndex::CommitNotes(const std::function<Result<bool>()>& store)
+{
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    if (!db.transaction())
+        return SqlFailure(db.lastError());
+    const auto fail = [&db](const Failure& failure) {
+        db.rollback();
+        return failure;
+    };
+    const Result<bool> stored = store();
+    if (!stored)
+        return fail(stored.error());
+    std::optional<std::int64_t> generation;
+    if (*stored) {
+        const Result<std::int64_t> moved = MoveNotesGenerationOn();
+        if (!moved)
+            return fail(moved.error());
+        generation = *moved;
+    }
+    if (!db.commit())
+        return fail(SqlFailure(db.lastError()));
+    return generation;
+}
+
+Result<bool> ArchiveIndex::StoreNote(const RecordingIdentity& identity, const RecordingNote& note)
 {
     QSqlQuery query(QSqlDatabase::database(connection_, false));
-    if (note.empty()) {
-        query.prepare(QStringLiteral("DELETE FROM notes WHERE name = ? AND size = ? AND record = ?"));
-    } else {
-        query.prepare(
-            QStringLiteral("INSERT INTO notes (name, size, record, description, user_type) VALUES (?, ?, ?, ?, ?) "
-                           "ON CONFLICT (name, size, record) DO UPDATE SET "
-                           "description = excluded.description, user_type = excluded.user_type"));
-    }
-    query.addBindValue(Text(identity.fileName));
-    query.addBindValue(static_cast<qlonglong>(identity.size));
-    query.addBindValue(Bytes(identity.record));
-    if (!note.empty()) {
+    const auto bindIdentity = [&] {
+        query.addBindValue(Text(identity.fileName));
+        query.addBindValue(static_cast<qlonglong>(identity.size));
+        query.addBindValue(Bytes(identity.record));
+    };
+    const auto bindNote = [&] {
         query.addBindValue(Text(note.description));
         query.addBindValue(Text(note.userType));
+    };
+    if (note.empty()) {
+        query.prepare(QStringLiteral("DELETE FROM notes WHERE name = ? AND size = ? AND record = ?"));
+        bindIdentity();
+        if (!query.exec())
+            return SqlFailure(query.lastError());
+        return false;
     }
+    query.prepare(QStringLiteral(
+        "UPDATE notes SET description = ?, user_type = ? WHERE name = ? AND size = ? AND record = ?"));
+    bindNote();
+    bindIdentity();
     if (!query.exec())
         return SqlFailure(query.lastError());
-    return {};
+    if (query.numRowsAffected() > 0)
+        return false;
+    // Another desk may note the recording at the same moment: its note is then replaced.
+    query.prepare(QStringLiteral("INSERT INTO notes (name, size, record, description, user_type) VALUES (?, ?, ?, ?, ?) "
+                                 "ON CONFLICT (name, size, record) DO UPDATE SET "
+                                 "description = excluded.description, user_type = excluded.user_type"));
+    bindIdentity();
+    bindNote();
+    if (!query.exec())
+        return SqlFailure(query.lastError());
+    return true;
 }
 
 RecordingNote ArchiveIndex::NoteOf(const RecordingIdentity& identity)
@@ -691,28 +931,28 @@ Result<std::vector<NotedRecording>> ArchiveIndex::AllNotes()
     return NotesMentioning({});
 }
 
-Result<std::vector<NotedRecording>> ArchiveIndex::NotesMentioning(const std::string& text)
+std::pair<QString, QString> ArchiveIndex::MentioningCondition(const std::string& text) const
 {
+    // The trigram index finds texts of three characters or more, folding letter case.
+    if (textIndex_ && Text(text).toUcs4().size() >= 3)
+        return {QStringLiteral("n.id IN (SELECT rowid FROM notes_text WHERE notes_text MATCH ?)"),
+                QLatin1Char('"') + Text(text).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"')};
     QString pattern = Text(text);
     for (const char* special : {"\\", "%", "_"})
         pattern.replace(QLatin1String(special), QLatin1String("\\") + QLatin1String(special));
     const QString like = location_.driver == QLatin1String("QSQLITE") ? QStringLiteral("LIKE")
                                                                       : QStringLiteral("ILIKE");
+    return {QStringLiteral("n.description %1 ? ESCAPE '\\'").arg(like), QLatin1Char('%') + pattern + QLatin1Char('%')};
+}
+
+Result<std::vector<NotedRecording>> ArchiveIndex::NotesMentioning(const std::string& text)
+{
+    const auto [condition, value] = MentioningCondition(text);
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     query.setForwardOnly(true);
-    // The trigram index finds texts of three characters or more, folding letter case.
-    if (textIndex_ && Text(text).toUcs4().size() >= 3) {
-        query.prepare(
-            QStringLiteral("SELECT name, size, record, description, user_type FROM notes WHERE id IN "
-                           "(SELECT rowid FROM notes_text WHERE notes_text MATCH ?)"));
-        query.addBindValue(QLatin1Char('"') + Text(text).replace(QLatin1Char('"'), QLatin1String("\"\""))
-                           + QLatin1Char('"'));
-    } else {
-        query.prepare(QStringLiteral("SELECT name, size, record, description, user_type FROM notes "
-                                     "WHERE description %1 ? ESCAPE '\\'")
-                          .arg(like));
-        query.addBindValue(QLatin1Char('%') + pattern + QLatin1Char('%'));
-    }
+    query.prepare(
+        QStringLiteral("SELECT n.name, n.size, n.record, n.description, n.user_type FROM notes n WHERE %1").arg(condition));
+    query.addBindValue(value);
     if (!query.exec())
         return SqlFailure(query.lastError());
     std::vector<NotedRecording> notes;

@@ -7,9 +7,12 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // The archive index: the notes users write about recordings, and a cache of every archive
@@ -120,10 +123,12 @@ public:
 
     // The folders the index has listed, in byte order.
     std::vector<std::string> KnownFolders();
-    // The rows of folder whose recordings are among wanted, in walk order. When the folder has
-    // not changed since its last walk only the wanted files are looked at; otherwise it is
-    // walked again. A folder that is gone is forgotten.
-    std::vector<IndexedRow> RowsOf(const std::string& folder, const NoteMap& wanted);
+    // The rows of every known folder whose recordings have a note that may mention text (as
+    // NotesMentioning) and that passes: folders in byte order, walk order within. In a folder
+    // unchanged since its last walk only the noted files are looked at, found through the
+    // index's list of where noted recordings lie; a changed folder is walked again, and a folder
+    // that is gone is forgotten.
+    std::vector<IndexedRow> NotedRows(const std::string& text, const std::function<bool(const RecordingNote&)>& passes);
 
     const IndexLocation& location() const { return location_; }
 
@@ -136,27 +141,51 @@ private:
     struct CachedFile;
     struct StoredFile;
     struct Folder;
+    struct KnownFolder;
+    using PlacesByFolder = std::unordered_map<std::string, std::vector<CachedFile>>;
     ArchiveIndex(QString connection, IndexLocation location);
     static Result<std::unique_ptr<ArchiveIndex>> Connect(const IndexLocation& location);
     Result<void> Prepare();
     bool PrepareTextIndex();
     Result<void> Exec(const QString& statement);
-    Result<void> StoreNote(const RecordingIdentity& identity, const RecordingNote& note);
+    // True when the recording had no note before.
+    Result<bool> StoreNote(const RecordingIdentity& identity, const RecordingNote& note);
+    // Runs store in one transaction with a synchronous commit; when store noted a recording for
+    // the first time the notes' generation moves on, and the new one is returned.
+    Result<std::optional<std::int64_t>> CommitNotes(const std::function<Result<bool>()>& store);
+    Result<std::int64_t> MoveNotesGenerationOn();
+    std::optional<std::int64_t> NotesGeneration();
+    // The notes where the description may contain text: a condition on the table notes and the
+    // value it binds.
+    std::pair<QString, QString> MentioningCondition(const std::string& text) const;
     // Hands each file stored for folder to take, in walk order; the folder's time then, or
     // nothing when the folder is not stored.
     std::optional<std::int64_t> ReadFolder(const std::string& folder,
                                            const std::function<void(const StoredFile&)>& take);
     static CachedFile Materialize(const StoredFile& stored);
+    static std::optional<RecordingIdentity> CachedIdentity(const CachedFile& file);
     Folder LoadFolder(const std::string& folder);
     void SaveFolder(const std::string& folder, std::int64_t folderTime, const std::vector<CachedFile>& files);
+    void DeleteFolderRows(const std::string& folder, std::initializer_list<const char*> tables);
+    void WritePlaces(const std::string& folder, const std::vector<CachedFile>& files);
+    std::vector<CachedFile> RewritePlaces(const std::string& folder, std::optional<std::int64_t> generation);
+    void RefreshPlaces();
     void ForgetFolder(const std::string& folder);
     void LoadNotes();
+    void LoadNotesOf(std::optional<std::int64_t> generation);
     std::optional<IndexedRow> RowFor(const std::string& folder, const CachedFile& file, const NoteMap& notes);
+    std::vector<KnownFolder> KnownFolderStates();
+    PlacesByFolder PlacesMentioning(const std::string& text, const NoteMap& wanted);
+    std::vector<IndexedRow> NotedRowsOf(const KnownFolder& known, std::optional<std::int64_t> generation,
+                                        const std::vector<CachedFile>& places, const NoteMap& wanted);
 
     QString connection_;
     IndexLocation location_;
     Clock clock_;
     bool textIndex_ = false; // the descriptions have a trigram index (SQLite only)
     bool notesLoaded_ = false;
+    // The notes' generation when notes_ was read: it moves on with every recording noted for
+    // the first time, here or at another desk sharing the index.
+    std::optional<std::int64_t> notesGeneration_;
     NoteMap notes_;
 };

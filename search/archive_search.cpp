@@ -168,16 +168,9 @@ SearchResult SearchKnownFolders(ArchiveIndex& index, const SearchCriteria& crite
         return result;
     }
     // Only recordings with a note can pass: the folders are asked for those alone.
-    NoteMap wanted;
-    if (Result<std::vector<NotedRecording>> notes = index.NotesMentioning(TrimBlanksAndControls(criteria.description)))
-        for (NotedRecording& noted : *notes)
-            if (filter.NotePasses(noted.note))
-                wanted.emplace(std::move(noted.identity), std::move(noted.note));
-    if (wanted.empty())
-        return result;
-    for (const std::string& folder : index.KnownFolders())
-        for (IndexedRow& row : index.RowsOf(folder, wanted))
-            keep(row);
+    const auto passes = [&](const RecordingNote& note) { return filter.NotePasses(note); };
+    for (IndexedRow& row : index.NotedRows(TrimBlanksAndControls(criteria.description), passes))
+        keep(row);
     return result;
 }
 

@@ -73,7 +73,7 @@ void EmptyServerDatabase()
         db.setUserName(location.user);
         db.setPassword(location.password);
         ASSERT_TRUE(db.open());
-        QSqlQuery(db).exec(QStringLiteral("DROP TABLE IF EXISTS notes, folders"));
+        QSqlQuery(db).exec(QStringLiteral("DROP TABLE IF EXISTS notes, folders, noted_places, place_folders, index_state"));
     }
     QSqlDatabase::removeDatabase(name);
 }
@@ -238,6 +238,22 @@ TEST_F(ArchiveIndexTest, NoteFollowsTheRecordingAcrossFolders)
     found = SearchKnownFolders(*index, byNote);
     ASSERT_EQ(found.rows.size(), 1u);
     EXPECT_EQ(found.rows[0].fileName(), "VOC00005.WAV");
+
+    // A recording noted meanwhile at another desk sharing the index is found as well, and with
+    // no recording changed no file is opened to find them.
+    std::unique_ptr<ArchiveIndex> otherDesk = OpenIndex(DatabasePath());
+    ASSERT_TRUE(otherDesk->SetNote(IdentityOfFile(Folder() + "VOC00001.WAV"), {"PRICE agreed", ""}));
+    const OpenWatch opensHere(Folder()), opensMoved(moved);
+    byNote.userType.clear();
+    byNote.description = "price";
+    for (int search = 0; search < 2; ++search) {
+        found = SearchKnownFolders(*index, byNote);
+        ASSERT_EQ(found.rows.size(), 2u);
+        EXPECT_EQ(found.rows[0].path(), Folder() + "VOC00001.WAV");
+        EXPECT_EQ(found.rows[1].path(), moved + "VOC00004.WAV");
+    }
+    EXPECT_EQ(opensHere.Take(), std::vector<std::string>{});
+    EXPECT_EQ(opensMoved.Take(), std::vector<std::string>{});
 
     ASSERT_TRUE(index->SetNote(IdentityOfFile(moved + "VOC00004.WAV"), {}));
     EXPECT_TRUE(index->NoteOf(IdentityOfFile(moved + "VOC00004.WAV")).empty());
