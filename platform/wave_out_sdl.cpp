@@ -1,13 +1,74 @@
 #include "platform/wave_out_sdl.h"
 
+// Only SDL's types and constants come from the header: its functions are taken from the library
+// loaded at run time.
+#include <SDL2/SDL.h>
+
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <type_traits>
+
+static_assert(std::is_same_v<SDL_AudioDeviceID, std::uint32_t>, "the header keeps SDL's device id as std::uint32_t");
 
 namespace {
 
-bool AudioSubsystemReady()
+constexpr char kSdlLibrary[] = "libSDL2-2.0.so.0";
+
+// The SDL functions the output calls.
+struct SdlFunctions {
+    decltype(&SDL_InitSubSystem) initSubSystem = nullptr;
+    decltype(&SDL_GetError) getError = nullptr;
+    decltype(&SDL_OpenAudioDevice) openAudioDevice = nullptr;
+    decltype(&SDL_PauseAudioDevice) pauseAudioDevice = nullptr;
+    decltype(&SDL_LockAudioDevice) lockAudioDevice = nullptr;
+    decltype(&SDL_UnlockAudioDevice) unlockAudioDevice = nullptr;
+    decltype(&SDL_CloseAudioDevice) closeAudioDevice = nullptr;
+};
+
+Failure LoadFailure()
 {
-    static const bool ready = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    const char* reason = ::dlerror();
+    return Failure{std::string("cannot load ") + kSdlLibrary + ": " + (reason ? reason : "unknown error")};
+}
+
+template <typename Function>
+bool Resolve(void* library, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(::dlsym(library, name));
+    return function != nullptr;
+}
+
+Result<SdlFunctions> LoadSdl()
+{
+    void* library = ::dlopen(kSdlLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        return LoadFailure();
+    SdlFunctions sdl;
+    if (Resolve(library, "SDL_InitSubSystem", sdl.initSubSystem) && Resolve(library, "SDL_GetError", sdl.getError)
+        && Resolve(library, "SDL_OpenAudioDevice", sdl.openAudioDevice)
+        && Resolve(library, "SDL_PauseAudioDevice", sdl.pauseAudioDevice)
+        && Resolve(library, "SDL_LockAudioDevice", sdl.lockAudioDevice)
+        && Resolve(library, "SDL_UnlockAudioDevice", sdl.unlockAudioDevice)
+        && Resolve(library, "SDL_CloseAudioDevice", sdl.closeAudioDevice))
+        return sdl; // the library stays loaded for the rest of the run
+    Failure failure = LoadFailure();
+    ::dlclose(library);
+    return failure;
+}
+
+// Loads the library on the first call, from whichever thread; a failed load is not tried again.
+const Result<SdlFunctions>& Sdl()
+{
+    static const Result<SdlFunctions> sdl = LoadSdl();
+    return sdl;
+}
+
+bool AudioSubsystemReady(const SdlFunctions& sdl)
+{
+    static const bool ready = sdl.initSubSystem(SDL_INIT_AUDIO) == 0;
     return ready;
 }
 
@@ -47,8 +108,11 @@ Result<void> SdlWaveOut::Open(const WaveFormat& format, DoneCallback onDone)
         return Failure{"the sound output is already open"};
     if (Result<void> playable = CheckPlayableFormat(format); !playable)
         return playable;
-    if (!AudioSubsystemReady())
-        return Failure{SDL_GetError()};
+    const Result<SdlFunctions>& sdl = Sdl();
+    if (!sdl)
+        return sdl.error();
+    if (!AudioSubsystemReady(*sdl))
+        return Failure{sdl->getError()};
     format_ = format;
     onDone_ = std::move(onDone);
     finished_.reserve(64);
@@ -61,10 +125,10 @@ Result<void> SdlWaveOut::Open(const WaveFormat& format, DoneCallback onDone)
     wanted.userdata = this;
     SDL_AudioSpec obtained{};
     // No changes allowed: SDL converts to whatever the sound server wants.
-    device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    device_ = sdl->openAudioDevice(nullptr, 0, &wanted, &obtained, 0);
     if (device_ == 0)
-        return Failure{SDL_GetError()};
-    SDL_PauseAudioDevice(device_, 0);
+        return Failure{sdl->getError()};
+    sdl->pauseAudioDevice(device_, 0);
     return {};
 }
 
@@ -77,13 +141,13 @@ void SdlWaveOut::Write(WaveBuffer& buffer)
 void SdlWaveOut::Pause()
 {
     if (device_ != 0)
-        SDL_PauseAudioDevice(device_, 1);
+        Sdl()->pauseAudioDevice(device_, 1);
 }
 
 void SdlWaveOut::Restart()
 {
     if (device_ != 0)
-        SDL_PauseAudioDevice(device_, 0);
+        Sdl()->pauseAudioDevice(device_, 0);
 }
 
 void SdlWaveOut::Reset()
@@ -92,34 +156,34 @@ void SdlWaveOut::Reset()
         return;
     // SDL pulls samples with the device lock held, and hands the buffers it finished back
     // before it lets go: holding the lock, the reset comes wholly before or after such a pull.
-    SDL_LockAudioDevice(device_);
+    Sdl()->lockAudioDevice(device_);
     std::vector<WaveBuffer*> returned;
     {
         std::lock_guard lock(mutex_);
         returned = queue_.TakeAll();
     }
     HandBack(returned, onDone_);
-    SDL_UnlockAudioDevice(device_);
+    Sdl()->unlockAudioDevice(device_);
 }
 
 void SdlWaveOut::Close()
 {
     if (device_ == 0)
         return;
-    SDL_CloseAudioDevice(device_); // waits for a running pull to finish
+    Sdl()->closeAudioDevice(device_); // waits for a running pull to finish
     device_ = 0;
     std::lock_guard lock(mutex_);
     queue_.TakeAll();
 }
 
-void SdlWaveOut::PullSamples(void* self, Uint8* stream, int length)
+void SdlWaveOut::PullSamples(void* self, unsigned char* stream, int length)
 {
     static_cast<SdlWaveOut*>(self)->Fill(stream, static_cast<std::size_t>(std::max(length, 0)));
 }
 
-void SdlWaveOut::Fill(Uint8* stream, std::size_t length)
+void SdlWaveOut::Fill(unsigned char* stream, std::size_t length)
 {
-    const Uint8 silence = format_.bitsPerSample == 8 ? 0x80 : 0x00;
+    const unsigned char silence = format_.bitsPerSample == 8 ? 0x80 : 0x00;
     finished_.clear();
     std::size_t filled = 0;
     {

@@ -2,15 +2,16 @@
 
 #include "platform/wave_out.h"
 
-#include <SDL2/SDL.h>
-
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
 // The sound output through SDL2 audio (PulseAudio, PipeWire or ALSA; SDL_AUDIODRIVER=dummy
 // where there is no sound card). SDL pulls samples from its own thread, holding the device
 // lock; buffers are handed back from there once their last byte has been passed on.
+// libSDL2 is loaded when the first output is opened, so that starting the programs does not
+// pay for it and for the sound and window-system libraries it pulls in.
 class SdlWaveOut : public WaveOut {
 public:
     ~SdlWaveOut() override;
@@ -23,10 +24,10 @@ public:
     void Close() override;
 
 private:
-    static void PullSamples(void* self, Uint8* stream, int length);
-    void Fill(Uint8* stream, std::size_t length);
+    static void PullSamples(void* self, unsigned char* stream, int length);
+    void Fill(unsigned char* stream, std::size_t length);
 
-    SDL_AudioDeviceID device_ = 0;
+    std::uint32_t device_ = 0; // SDL's device id, 0 while closed
     WaveFormat format_;
     DoneCallback onDone_;
     std::mutex mutex_; // guards queue_ between the writer and SDL's thread
