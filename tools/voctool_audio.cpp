@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -52,8 +53,10 @@ int PlayToTheEnd(const std::string& wavePath, std::optional<int> percent)
     char* argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
     WavePlayerSlot slot(MakeSdlWaveOut);
+    // The player counts every buffer handed back as a whole one, the shorter last one too: at
+    // the end it reports more than 100.
     QObject::connect(&slot, &WavePlayerSlot::progress, &application, [](int played) {
-        std::printf("%d%%\n", played);
+        std::printf("%d%%\n", std::min(played, 100));
         std::fflush(stdout);
     });
     QObject::connect(&slot, &WavePlayerSlot::finished, &application, &QCoreApplication::quit);
