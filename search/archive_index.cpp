@@ -179,7 +179,22 @@ ArchiveIndex::CachedFile ArchiveIndex::Materialize(const StoredFile& stored)
 struct ArchiveIndex::Folder {
     std::int64_t folderTime = kUnsettled;
     std::vector<CachedFile> files;
-    std::unordered_map<std::string, std::size_t> byName;
+
+    // The stored file of the name a walk meets as its entry number at. The walk mostly meets
+    // the names in their stored order; the names are looked up only once it does not.
+    const CachedFile* Find(std::size_t at, const std::string& name)
+    {
+        if (at < files.size() && files[at].name == name)
+            return &files[at];
+        if (byName.empty())
+            for (std::size_t i = 0; i < files.size(); ++i)
+                byName.emplace(files[i].name, i);
+        const auto found = byName.find(name);
+        return found == byName.end() ? nullptr : &files[found->second];
+    }
+
+private:
+    std::unordered_map<std::string_view, std::size_t> byName;
 };
 
 std::size_t RecordingIdentityHash::operator()(const RecordingIdentity& identity) const
@@ -437,7 +452,6 @@ ArchiveIndex::Folder ArchiveIndex::LoadFolder(const std::string& folder)
 {
     Folder loaded;
     const std::optional<std::int64_t> folderTime = ReadFolder(folder, [&](const StoredFile& stored) {
-        loaded.byName.emplace(stored.name, loaded.files.size());
         loaded.files.push_back(Materialize(stored));
     });
     loaded.folderTime = folderTime.value_or(kUnsettled);
@@ -652,7 +666,7 @@ bool ArchiveIndex::WalkFolder(const std::string& folder, const IndexedVisit& vis
         return false;
     const std::int64_t clock = clock_();
     const std::int64_t folderTime = FolderTime(dir.get(), clock);
-    const Folder cached = LoadFolder(folder);
+    Folder cached = LoadFolder(folder);
     LoadNotes();
     std::vector<CachedFile> met;
     bool changed = folderTime != cached.folderTime || folderTime == kUnsettled;
@@ -660,10 +674,9 @@ bool ArchiveIndex::WalkFolder(const std::string& folder, const IndexedVisit& vis
     const bool walked = WalkRecordings(folder, [&](const WalkEntry& entry) {
         std::optional<IndexedRow> row;
         if (entry.twelveBytes) {
-            const auto found = cached.byName.find(entry.name);
+            const std::size_t at = met.size();
             met.push_back(Refresh(folder, entry.name, FileStatus{entry.size, entry.modified, entry.changed},
-                                  found == cached.byName.end() ? nullptr : &cached.files[found->second], clock));
-            const std::size_t at = met.size() - 1;
+                                  cached.Find(at, entry.name), clock));
             changed = changed || at >= cached.files.size() || !(cached.files[at] == met.back());
             row = RowFor(folder, met.back(), notes_);
         }
