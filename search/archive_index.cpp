@@ -485,7 +485,7 @@ void ArchiveIndex::SaveFolder(const std::string& folder, std::int64_t folderTime
     query.addBindValue(static_cast<qlonglong>(folderTime));
     query.addBindValue(Bytes(bytes));
     if (query.exec())
-        WritePlaces(folder, files);
+        WritePlaces(folder, files, {});
     if (transaction && !db.commit())
         db.rollback();
 }
@@ -500,9 +500,11 @@ void ArchiveIndex::DeleteFolderRows(const std::string& folder, std::initializer_
     }
 }
 
-// Lists the noted files among the folder's stored files, marked with the notes' generation
-// they are complete for. Without the notes the folder stays unmarked, so its list is not used.
-void ArchiveIndex::WritePlaces(const std::string& folder, const std::vector<CachedFile>& files)
+// Lists the noted files among the folder's stored files, but for those at the positions already
+// listed, and marks the folder with the notes' generation its list is complete for. Without the
+// notes the folder stays unmarked, so its list is not used.
+void ArchiveIndex::WritePlaces(const std::string& folder, const std::vector<CachedFile>& files,
+                               const std::vector<bool>& listed)
 {
     if (!notesLoaded_ || !notesGeneration_)
         return;
@@ -510,6 +512,8 @@ void ArchiveIndex::WritePlaces(const std::string& folder, const std::vector<Cach
     query.prepare(QStringLiteral("INSERT INTO noted_places (folder, position, name, size, record, modified, changed) "
                                  "VALUES (?, ?, ?, ?, ?, ?, ?)"));
     for (std::size_t position = 0; position < files.size(); ++position) {
+        if (position < listed.size() && listed[position])
+            continue;
         const CachedFile& file = files[position];
         const std::optional<RecordingIdentity> identity = CachedIdentity(file);
         if (!identity || !notes_.contains(*identity))
@@ -531,28 +535,38 @@ void ArchiveIndex::WritePlaces(const std::string& folder, const std::vector<Cach
     query.exec();
 }
 
-// The folder's list of noted files made again from its stored row and the notes of generation;
-// the stored files, in walk order.
-std::vector<ArchiveIndex::CachedFile> ArchiveIndex::RewritePlaces(const std::string& folder,
-                                                                  std::optional<std::int64_t> generation)
+// The folder's list of noted files completed from its stored row for the notes of generation;
+// the stored files, in walk order. The places listed belong to the stored row (a new row
+// replaces them), so only the recordings noted since they were listed are added.
+std::vector<ArchiveIndex::CachedFile> ArchiveIndex::CompletePlaces(const std::string& folder,
+                                                                   std::optional<std::int64_t> generation)
 {
     LoadNotesOf(generation);
     Folder loaded = LoadFolder(folder);
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     const bool transaction = db.transaction();
-    DeleteFolderRows(folder, {"place_folders", "noted_places"});
-    WritePlaces(folder, loaded.files);
+    std::vector<bool> listed(loaded.files.size());
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT position FROM noted_places WHERE folder = ?"));
+    query.addBindValue(Text(folder));
+    if (query.exec())
+        while (query.next())
+            if (const qlonglong position = query.value(0).toLongLong();
+                position >= 0 && position < static_cast<qlonglong>(listed.size()))
+                listed[static_cast<std::size_t>(position)] = true;
+    WritePlaces(folder, loaded.files, listed);
     if (transaction && !db.commit())
         db.rollback();
     return std::move(loaded.files);
 }
 
-// Every known folder's list of noted files made again, after notes came in at once.
-void ArchiveIndex::RefreshPlaces()
+// Every known folder's list of noted files completed, after notes came in at once.
+void ArchiveIndex::CompleteAllPlaces()
 {
     const std::optional<std::int64_t> generation = NotesGeneration();
     for (const std::string& folder : KnownFolders())
-        RewritePlaces(folder, generation);
+        CompletePlaces(folder, generation);
 }
 
 void ArchiveIndex::ForgetFolder(const std::string& folder)
@@ -800,16 +814,16 @@ std::vector<IndexedRow> ArchiveIndex::NotedRowsOf(const KnownFolder& known, std:
     // The folder holds the same names as at its last walk: each wanted file is looked at as a
     // walk would (attributes, then size and time).
     const bool placesComplete = generation && known.placesGeneration == generation;
-    std::vector<CachedFile> rewritten;
+    std::vector<CachedFile> noted;
     if (!placesComplete) {
-        rewritten = RewritePlaces(folder, generation);
-        std::erase_if(rewritten, [&](const CachedFile& file) {
+        noted = CompletePlaces(folder, generation);
+        std::erase_if(noted, [&](const CachedFile& file) {
             const std::optional<RecordingIdentity> identity = CachedIdentity(file);
             return !identity || !wanted.contains(*identity);
         });
     }
     const bool onFat = IsFatVolume(dir.get());
-    for (const CachedFile& stored : placesComplete ? places : rewritten) {
+    for (const CachedFile& stored : placesComplete ? places : noted) {
         if (!Walkable(FileAttributesAt(dir.get(), stored.name.c_str(), onFat)))
             continue;
         const CachedFile now = Refresh(folder, stored.name, StatusAt(dir.get(), stored.name), &stored, clock);
@@ -852,7 +866,7 @@ Result<void> ArchiveIndex::ImportNotes(const std::vector<NotedRecording>& notes)
     notes_.clear();
     notesLoaded_ = false;
     if (*committed)
-        RefreshPlaces();
+        CompleteAllPlaces();
     return {};
 }
 

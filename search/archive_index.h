@@ -167,9 +167,9 @@ private:
     Folder LoadFolder(const std::string& folder);
     void SaveFolder(const std::string& folder, std::int64_t folderTime, const std::vector<CachedFile>& files);
     void DeleteFolderRows(const std::string& folder, std::initializer_list<const char*> tables);
-    void WritePlaces(const std::string& folder, const std::vector<CachedFile>& files);
-    std::vector<CachedFile> RewritePlaces(const std::string& folder, std::optional<std::int64_t> generation);
-    void RefreshPlaces();
+    void WritePlaces(const std::string& folder, const std::vector<CachedFile>& files, const std::vector<bool>& listed);
+    std::vector<CachedFile> CompletePlaces(const std::string& folder, std::optional<std::int64_t> generation);
+    void CompleteAllPlaces();
     void ForgetFolder(const std::string& folder);
     void LoadNotes();
     void LoadNotesOf(std::optional<std::int64_t> generation);
