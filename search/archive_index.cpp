@@ -366,8 +366,6 @@ Result<void> ArchiveIndex::Prepare()
                << QStringLiteral("CREATE TABLE IF NOT EXISTS place_folders (folder TEXT PRIMARY KEY, "
                                  "generation BIGINT NOT NULL)")
                << QStringLiteral("CREATE TABLE IF NOT EXISTS index_state (name TEXT PRIMARY KEY, value BIGINT NOT NULL)")
-               << QStringLiteral("INSERT INTO index_state (name, value) VALUES ('notes_generation', 0) "
-                                 "ON CONFLICT DO NOTHING")
                << QStringLiteral("SELECT 1 FROM notes LIMIT 1");
     for (const QString& statement : statements)
         if (Result<void> done = Exec(statement); !done)
@@ -596,19 +594,21 @@ void ArchiveIndex::LoadNotesOf(std::optional<std::int64_t> generation)
     }
 }
 
+// Generation 0 has no row: opening the index writes nothing.
 std::optional<std::int64_t> ArchiveIndex::NotesGeneration()
 {
     QSqlQuery query(QSqlDatabase::database(connection_, false));
-    if (query.exec(QStringLiteral("SELECT value FROM index_state WHERE name = 'notes_generation'")) && query.next())
-        return query.value(0).toLongLong();
-    return std::nullopt;
+    if (!query.exec(QStringLiteral("SELECT value FROM index_state WHERE name = 'notes_generation'")))
+        return std::nullopt;
+    return query.next() ? query.value(0).toLongLong() : 0;
 }
 
 Result<std::int64_t> ArchiveIndex::MoveNotesGenerationOn()
 {
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     if (!query.exec(QStringLiteral(
-            "UPDATE index_state SET value = value + 1 WHERE name = 'notes_generation' RETURNING value"))
+            "INSERT INTO index_state (name, value) VALUES ('notes_generation', 1) ON CONFLICT (name) "
+            "DO UPDATE SET value = index_state.value + 1 RETURNING value"))
         || !query.next())
         return SqlFailure(query.lastError());
     return static_cast<std::int64_t>(query.value(0).toLongLong());
