@@ -3,6 +3,7 @@
 #include "app/about_dialog.h"
 #include "app/change_password_dialog.h"
 #include "app/upload_commands.h"
+#include "catalogue/card_lister.h"
 #include "catalogue/recording_model.h"
 #include "export/list_export.h"
 #include "platform/common_widgets.h"
@@ -15,11 +16,9 @@
 #include "styling/flat_styler.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
@@ -42,8 +41,6 @@ constexpr int kListLeft = 24;
 constexpr int kListTop = 40;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
-// New rows reach the view in batches: a repaint per file would cost more than the listing.
-constexpr int kListRefreshMs = 100;
 constexpr QSize kOuterSize(935, 566);
 // Below this the buttons would overlap and the progress bar would have no room beside the path.
 constexpr QSize kMinimumSize(800, 400);
@@ -139,18 +136,35 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), driveFinder_([] {
     setMinimumSize(kMinimumSize);
     ResizeOuter(kOuterSize);
 
-    deviceCheck_ = std::make_unique<DeviceCheck>(*recordingModel_,
-                                                 DeviceCheckHooks{
-                                                     [this] { return driveFinder_(); },
-                                                     [this](const std::string& folder) { devicePath_ = folder; },
-                                                     [this](const std::string& folder) { FillListFromDevice(folder); },
-                                                     [this](DeviceState state) { ShowDeviceState(state); },
-                                                 });
+    cardLister_ = new CardLister(this);
+    deviceCheck_ = std::make_unique<DeviceCheck>(
+        *recordingModel_, DeviceCheckHooks{
+                              [this] { return driveFinder_(); },
+                              [this](const std::string& folder) { devicePath_ = folder; },
+                              [this](const std::string& folder) { cardLister_->Start(folder); },
+                              [this](DeviceState state) { ShowDeviceState(state); },
+                          });
+    ConnectCardLister();
     WatchMountTable();
     ReadConfiguration();
 }
 
-MainWindow::~MainWindow() = default;
+// The workers stop before the window they report to is taken apart.
+MainWindow::~MainWindow()
+{
+    cardLister_->Stop();
+    delete uploadCommands_;
+}
+
+void MainWindow::ConnectCardLister()
+{
+    connect(cardLister_, &CardLister::rowsListed, this,
+            [this](std::vector<RecordingEntry> rows) { recordingModel_->AppendBatch(std::move(rows)); });
+    connect(cardLister_, &CardLister::finished, this, [this](bool completed) {
+        deviceCheck_->ListingEnded(completed);
+        emit cardListed();
+    });
+}
 
 void MainWindow::SetDriveFinder(DriveFinder finder)
 {
@@ -209,7 +223,7 @@ void MainWindow::BuildControls()
     recordingView_->move(kListLeft, kListTop);
     SetUpRecordingView(recordingView_, QAbstractItemView::ExtendedSelection, {50, 100, 120, 80, 150, 100, 100, 150});
 
-    busyPanel_ = MakeBusyPanel(QStringLiteral("正在传输语音列表..."), client);
+    busyPanel_ = MakeBusyPanel(QString::fromUtf8(kCardListingText), client);
     busyPanel_->resize(240, 50);
 
     deleteButton_ = MakeButton(client, "btnDel", QStringLiteral("删除记录"));
@@ -223,10 +237,6 @@ void MainWindow::BuildControls()
     for (QWidget* button : {deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_,
                             uploadAllButton_, stopButton_, exitButton_})
         setTabOrder(std::exchange(previous, button), button);
-
-    configLinesList_ = new QListWidget(client);
-    configLinesList_->setObjectName(QStringLiteral("LbPath"));
-    configLinesList_->hide();
 
     scanTimer_ = new QTimer(this);
     scanTimer_->setObjectName(QStringLiteral("IDTIMER"));
@@ -281,16 +291,8 @@ void MainWindow::ReadConfiguration()
         ShowErrorBox(this, lines.error());
         return;
     }
-    ShowConfigLines(*lines);
     if (!lines->empty())
         SetUploadPath(lines->front());
-}
-
-void MainWindow::ShowConfigLines(const std::vector<std::string>& lines)
-{
-    configLinesList_->clear();
-    for (const std::string& line : lines)
-        configLinesList_->addItem(ToQString(line));
 }
 
 void MainWindow::WatchMountTable()
@@ -348,47 +350,16 @@ void MainWindow::ShowDeviceState(DeviceState state)
     switch (state) {
     case DeviceState::Listing:
         SetStatus(kConnectedText, kConnectedColour);
-        statusLabel_->repaint();
-        busyPanel_->show();
-        busyPanel_->raise();
-        busyPanel_->repaint();
-        setEnabled(false);
+        focusBeforeListing_ = EnterBusy(this, busyPanel_);
         break;
     case DeviceState::Listed:
-        setEnabled(true);
-        busyPanel_->hide();
+        LeaveBusy(this, busyPanel_, focusBeforeListing_);
         break;
     case DeviceState::NotConnected:
     case DeviceState::Waiting:
         SetStatus(kDisconnectedText, kDisconnectedColour);
         break;
     }
-}
-
-// Lists the card into the view, keeping the window painted after every file.
-void MainWindow::FillListFromDevice(const std::string& folder)
-{
-    std::vector<RecordingEntry> pending;
-    QElapsedTimer sinceRefresh;
-    sinceRefresh.start();
-    const auto flush = [&] {
-        recordingModel_->AppendBatch(std::move(pending));
-        pending.clear();
-        sinceRefresh.restart();
-    };
-    try {
-        ListRecordings(folder, [&](std::optional<RecordingEntry> entry) {
-            if (entry)
-                pending.push_back(std::move(*entry));
-            if (sinceRefresh.elapsed() >= kListRefreshMs)
-                flush();
-            QCoreApplication::processEvents();
-        });
-    } catch (...) {
-        flush(); // the rows read so far stay in the list
-        throw;
-    }
-    flush();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)

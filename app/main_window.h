@@ -3,24 +3,28 @@
 #include "catalogue/catalogue_scan.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+class CardLister;
 class MountWatcher;
 class QAction;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QTableView;
 class QTimer;
 class RecordingModel;
 class UploadCommands;
-struct UploadWindow;
+class UploadWorker;
+
+// The busy panel's text while the card is listed, and between uploads.
+inline constexpr char kCardListingText[] = "正在传输语音列表...";
 
 // The main window "SD卡录音设备语音管理软件": notices the recorder's card, lists its
 // recordings and carries the upload, deletion and menu commands. Every control's object name
@@ -50,10 +54,16 @@ public:
     UploadCommands& uploadCommands();
 
 public slots:
-    // Looks for the card and lists it; the scan timer's tick.
+    // Looks for the card and starts listing it; the scan timer's tick.
     void ScanDevice();
     // The mount table changed: a scan follows 300 ms later.
     void MountTableChanged();
+
+signals:
+    // A listing of the card has ended and its rows are shown.
+    void cardListed();
+    // An upload run has ended and the window is ready for the next command.
+    void uploadFinished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -70,8 +80,7 @@ private:
     void LayoutMainWindow();
     void ShowDeviceState(DeviceState state);
     void SetStatus(const QString& text, const QColor& colour);
-    void FillListFromDevice(const std::string& folder);
-    void ShowConfigLines(const std::vector<std::string>& lines);
+    void ConnectCardLister();
 
     // The commands of the buttons and the menu (main_window_commands.cpp).
     void DeleteSelected();
@@ -81,7 +90,10 @@ private:
     void UploadAll();
     void StopUpload();
     void StartUpload(const std::vector<std::string>& names);
-    UploadWindow UploadCallbacks();
+    void ConnectUpload(UploadWorker& worker);
+    void ShowUploadPanel(bool visible);
+    void SetUploadCommandsEnabled(bool enabled);
+    void AskOverwrite(const QString& fileName);
     std::vector<int> SelectedRows() const;
     void ChangePassword();
     void ShowAbout();
@@ -100,7 +112,6 @@ private:
     QPushButton* uploadAllButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
     QPushButton* exitButton_ = nullptr;
-    QListWidget* configLinesList_ = nullptr; // hidden; the configuration lines
     QTimer* scanTimer_ = nullptr;            // single shot, 300 ms before each device scan
     QAction* searchAction_ = nullptr;
     QAction* exitAction_ = nullptr;
@@ -108,6 +119,8 @@ private:
     QAction* passwordAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
     UploadCommands* uploadCommands_ = nullptr;
+    CardLister* cardLister_ = nullptr;
+    QPointer<QWidget> focusBeforeListing_;
 
     bool outerSizeApplied_ = false;
     std::string uploadPath_;

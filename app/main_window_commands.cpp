@@ -11,7 +11,6 @@
 #include "platform/qt_text.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -34,8 +33,7 @@ QString ExistingFolderOrEmpty(const std::string& path)
 
 } // namespace
 
-UploadCommands::UploadCommands(MainWindow& window, UploadWindow callbacks)
-    : QObject(&window), uploader(std::move(callbacks))
+UploadCommands::UploadCommands(MainWindow& window) : QObject(&window)
 {
     askOverwrite = [](OverwriteQuestionDialog& dialog) { return DialogResult(dialog.exec()); };
     askCategory = [](CategoryUploadDialog& dialog) { return DialogResult(dialog.exec()); };
@@ -44,39 +42,79 @@ UploadCommands::UploadCommands(MainWindow& window, UploadWindow callbacks)
     };
 }
 
-UploadWindow MainWindow::UploadCallbacks()
+// The worker's reports arrive queued, in the order it sent them.
+void MainWindow::ConnectUpload(UploadWorker& worker)
 {
-    UploadWindow callbacks;
-    callbacks.panelText = [this] { return busyPanel_->text().toStdString(); };
-    callbacks.setPanelText = [this](const std::string& text) { busyPanel_->setText(ToQString(text)); };
-    callbacks.setPanelVisible = [this](bool visible) {
-        busyPanel_->setVisible(visible);
-        if (visible)
-            busyPanel_->raise();
-    };
-    callbacks.setProgressMaximum = [this](int maximum) { progressBar_->setRange(0, maximum); };
-    callbacks.setProgressPosition = [this](int position) { progressBar_->setValue(position); };
-    callbacks.setProgressVisible = [this](bool visible) { progressBar_->setVisible(visible); };
-    callbacks.setCommandButtonsEnabled = [this](bool enabled) {
-        for (QPushButton* button : {deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_,
-                                    uploadAllButton_, exitButton_})
-            button->setEnabled(enabled);
-    };
-    callbacks.processEvents = [] { QCoreApplication::processEvents(); };
-    callbacks.askOverwrite = [this](const std::string& fileName) {
-        OverwriteQuestionDialog dialog(ToQString(fileName), this);
-        return uploadCommands().askOverwrite(dialog);
-    };
-    callbacks.showWarning = [this](const std::string& text, const std::string& caption) {
-        ShowMessage(this, ToQString(text), ToQString(caption), MessageIcon::Warning);
-    };
-    return callbacks;
+    connect(&worker, &UploadWorker::started, this, [this](int fileCount) {
+        ShowUploadPanel(true);
+        busyPanel_->setText(QString::fromUtf8(kUploadingText));
+        progressBar_->setRange(0, fileCount);
+        progressBar_->show();
+        SetUploadCommandsEnabled(false);
+    });
+    connect(&worker, &UploadWorker::fileStarted, this, [this](int position, const QString& fileName) {
+        progressBar_->setValue(position);
+        busyPanel_->setText(QString::fromUtf8(kUploadingFilePrefix) + fileName);
+    });
+    connect(&worker, &UploadWorker::overwriteQuestion, this, &MainWindow::AskOverwrite);
+    connect(&worker, &UploadWorker::failed, this, [this](const QString& text) {
+        ShowUploadPanel(false);
+        ShowMessage(this, text, QString::fromUtf8(kUploadCaption), MessageIcon::Warning);
+    });
+    connect(&worker, &UploadWorker::finished, this, [this](bool copied) {
+        ShowUploadPanel(false);
+        busyPanel_->setText(QString::fromUtf8(kCardListingText));
+        if (copied)
+            ShowMessage(this, QString::fromUtf8(kUploadDoneText), QString::fromUtf8(kUploadCaption),
+                        MessageIcon::Warning);
+        progressBar_->setValue(0);
+        progressBar_->hide();
+        SetUploadCommandsEnabled(true);
+        emit uploadFinished();
+    });
+}
+
+void MainWindow::ShowUploadPanel(bool visible)
+{
+    busyPanel_->setVisible(visible);
+    if (visible)
+        busyPanel_->raise();
+}
+
+// The six buttons "删除记录", "上传路径", "上传所选", "分类上传", "全部上传", "系统退出".
+void MainWindow::SetUploadCommandsEnabled(bool enabled)
+{
+    for (QPushButton* button :
+         {deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_, uploadAllButton_, exitButton_})
+        button->setEnabled(enabled);
+}
+
+// Anything but one of the question's own answers (the program is quitting) ends the run.
+void MainWindow::AskOverwrite(const QString& fileName)
+{
+    ShowUploadPanel(false);
+    OverwriteQuestionDialog dialog(fileName, this);
+    DialogResult answer = uploadCommands().askOverwrite(dialog);
+    switch (answer) {
+    case DialogResult::Yes:
+    case DialogResult::YesToAll:
+    case DialogResult::No:
+    case DialogResult::NoToAll:
+    case DialogResult::Cancel:
+        break;
+    default:
+        answer = DialogResult::NoToAll;
+    }
+    ShowUploadPanel(true);
+    uploadCommands().uploader.AnswerOverwrite(answer);
 }
 
 UploadCommands& MainWindow::uploadCommands()
 {
-    if (uploadCommands_ == nullptr)
-        uploadCommands_ = new UploadCommands(*this, UploadCallbacks());
+    if (uploadCommands_ == nullptr) {
+        uploadCommands_ = new UploadCommands(*this);
+        ConnectUpload(uploadCommands_->uploader);
+    }
     return *uploadCommands_;
 }
 
@@ -94,7 +132,7 @@ void MainWindow::StartUpload(const std::vector<std::string>& names)
 {
     EnsureTrailingSeparator(uploadPath_);
     CreateUploadFolder(uploadPath_);
-    uploadCommands().uploader.UploadFileList(names, devicePath_, uploadPath_);
+    uploadCommands().uploader.Start(names, devicePath_, uploadPath_);
 }
 
 void MainWindow::DeleteSelected()
@@ -122,12 +160,8 @@ void MainWindow::ChooseUploadFolder()
     uploadPath_ = chosen.toStdString();
     ShowMessage(this, QStringLiteral("路径设置为：") + chosen, QStringLiteral("提示"), MessageIcon::Warning);
     uploadPathEdit_->setText(chosen);
-    const Result<ConfigLines> written = SaveUploadPath(uploadPath_);
-    if (!written) {
+    if (const Result<ConfigLines> written = SaveUploadPath(uploadPath_); !written)
         ShowErrorBox(this, written.error());
-        return;
-    }
-    ShowConfigLines(*written);
 }
 
 void MainWindow::UploadSelected()
@@ -169,7 +203,7 @@ void MainWindow::UploadAll()
     if (rowCount == 0)
         return;
     progressBar_->setValue(0);
-    uploadCommands().uploader.UploadFileList(CollectAllFiles(recordingModel_->entries()), devicePath_, uploadPath_);
+    uploadCommands().uploader.Start(CollectAllFiles(recordingModel_->entries()), devicePath_, uploadPath_);
 }
 
 void MainWindow::StopUpload()

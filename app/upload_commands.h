@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/upload.h"
+#include "catalogue/upload_worker.h"
 #include "platform/dialog_result.h"
 
 #include <QObject>
@@ -12,14 +12,14 @@ class MainWindow;
 class OverwriteQuestionDialog;
 class QWidget;
 
-// What the main window's upload, category and upload-folder commands keep: the upload run and
+// What the main window's upload, category and upload-folder commands keep: the upload worker and
 // the modal questions they ask. Tests replace the questions so that they answer the real
 // dialogs without a modal loop.
 class UploadCommands : public QObject {
 public:
-    explicit UploadCommands(MainWindow& window, UploadWindow callbacks);
+    explicit UploadCommands(MainWindow& window);
 
-    Uploader uploader;
+    UploadWorker uploader;
     // Shows the overwrite question modally and returns its answer.
     std::function<DialogResult(OverwriteQuestionDialog&)> askOverwrite;
     // Shows the category dialog modally and returns its answer.

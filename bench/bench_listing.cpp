@@ -74,7 +74,11 @@ int main(int argc, char** argv)
         window.SetDriveFinder([&folder] { return std::optional<std::string>(folder); });
         window.show();
         QCoreApplication::processEvents();
-        const double ms = MillisecondsOf([&] { window.ScanDevice(); });
+        const double ms = MillisecondsOf([&] {
+            window.ScanDevice();
+            while (window.deviceState() == DeviceState::Listing)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        });
         windowRows = window.recordingModel().rowCount();
         return ms;
     };

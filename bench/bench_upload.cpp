@@ -26,20 +26,15 @@ double SecondsOf(const std::function<void()>& work)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-UploadWindow QuietWindow()
+UploadReports QuietReports()
 {
-    UploadWindow window;
-    window.panelText = [] { return std::string(); };
-    window.setPanelText = [](const std::string&) {};
-    window.setPanelVisible = [](bool) {};
-    window.setProgressMaximum = [](int) {};
-    window.setProgressPosition = [](int) {};
-    window.setProgressVisible = [](bool) {};
-    window.setCommandButtonsEnabled = [](bool) {};
-    window.processEvents = [] { QCoreApplication::processEvents(); };
-    window.askOverwrite = [](const std::string&) { return DialogResult::Yes; };
-    window.showWarning = [](const std::string& text, const std::string&) { std::printf("message: %s\n", text.c_str()); };
-    return window;
+    UploadReports reports;
+    reports.started = [](int) {};
+    reports.fileStarted = [](int, const std::string&) {};
+    reports.askOverwrite = [](const std::string&) { return DialogResult::Yes; };
+    reports.failed = [](const std::string& text) { std::printf("message: %s\n", text.c_str()); };
+    reports.finished = [](bool) {};
+    return reports;
 }
 
 } // namespace
@@ -74,7 +69,7 @@ int main(int argc, char** argv)
         if (std::system(command.c_str()) != 0)
             std::fprintf(stderr, "the baseline copy failed\n");
     });
-    Uploader uploader(QuietWindow());
+    Uploader uploader(QuietReports());
     const double upload = SecondsOf([&] {
         CreateUploadFolder(uploaded);
         uploader.UploadFileList(names, device, uploaded);

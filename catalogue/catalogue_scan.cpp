@@ -4,6 +4,7 @@
 #include "platform/recording_walk.h"
 
 #include <filesystem>
+#include <utility>
 
 std::optional<std::string> FindRecorderDrive(const std::vector<Volume>& volumes)
 {
@@ -27,10 +28,12 @@ std::optional<std::string> FindRecorderDrive()
     }
 }
 
-bool ListRecordings(const std::string& devicePath, const ListedFileCallback& onFile)
+bool ListRecordings(const std::string& devicePath, const ListedFileCallback& onFile, const std::atomic<bool>* stop)
 {
     int rowCount = 0;
     return WalkRecordings(devicePath, [&](const WalkEntry& file) {
+        if (stop != nullptr && stop->load())
+            return false;
         if (!file.twelveBytes)
             return true;
         std::optional<RecordingEntry> entry = MakeRecordingEntry(devicePath, file.name, rowCount + 1);
@@ -58,16 +61,11 @@ DeviceCheck::DeviceCheck(RecordingModel& model, DeviceCheckHooks hooks) : model_
 
 void DeviceCheck::Run()
 {
-    if (running_) {
+    if (listing_) {
         scanPending_ = true;
         return;
     }
-    running_ = true;
-    do {
-        scanPending_ = false;
-        ScanOnce();
-    } while (scanPending_);
-    running_ = false;
+    ScanOnce();
 }
 
 void DeviceCheck::ScanOnce()
@@ -97,20 +95,27 @@ void OrderAsCatalogue(RecordingModel& model)
     model.Renumber();
 }
 
-// Errors while listing are swallowed: the rows read so far stay, and the card counts as
-// listed all the same.
 void DeviceCheck::ListDevice(const std::string& devicePath)
 {
-    try {
-        Enter(DeviceState::Listing);
-        model_.Clear();
-        hooks_.listRecordings(devicePath);
+    Enter(DeviceState::Listing);
+    model_.Clear();
+    listing_ = true;
+    listingFolder_ = devicePath;
+    hooks_.startListing(devicePath);
+}
+
+void DeviceCheck::ListingEnded(bool completed)
+{
+    if (!listing_)
+        return;
+    if (completed)
         OrderAsCatalogue(model_);
-    } catch (const std::exception&) {
-    }
-    Enter(DeviceState::Listed);
+    listing_ = false;
     listedFlag_ = true;
-    listedFolder_ = devicePath;
+    listedFolder_ = listingFolder_;
+    Enter(DeviceState::Listed);
+    if (std::exchange(scanPending_, false))
+        ScanOnce();
 }
 
 void DeviceCheck::Enter(DeviceState state)

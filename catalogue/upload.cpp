@@ -69,8 +69,8 @@ bool CreateUploadFolder(const std::string& path)
     return !error && std::filesystem::is_directory(path, error);
 }
 
-Uploader::Uploader(UploadWindow window, TempCopyCall copy)
-    : window_(std::move(window)), clock_([] { return std::chrono::steady_clock::now(); })
+Uploader::Uploader(UploadReports reports, TempCopyCall copy)
+    : reports_(std::move(reports)), clock_([] { return std::chrono::steady_clock::now(); })
 {
     SetCopyCall(std::move(copy));
 }
@@ -96,25 +96,18 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
     running_ = true;
     stopRequested_ = false;
     lastCopyOk_ = false;
-    const std::string rememberedPanelText = window_.panelText();
-    window_.setPanelVisible(true);
-    window_.setPanelText(kUploadingText);
-    window_.setProgressMaximum(static_cast<int>(names.size()));
-    window_.setProgressVisible(true);
-    window_.setCommandButtonsEnabled(false);
+    deviceFolder_ = IdentityOfFolder(devicePath);
+    reports_.started(static_cast<int>(names.size()));
     overwriteAnswer_.reset();
     lastCommit_ = clock_();
-    window_.processEvents();
 
+    bool stopTakenIn = false;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (stopRequested_)
+        if (stopTakenIn)
             break;
         const std::string& name = names[i];
-        window_.setProgressPosition(static_cast<int>(i + 1));
-        window_.setPanelText(kUploadingFilePrefix + name);
-        // A click on "停止上传" made while the previous file was copied arrives here, after
-        // this file's stop test: this file is still handled, the run ends before the next.
-        window_.processEvents();
+        reports_.fileStarted(static_cast<int>(i + 1), name);
+        stopTakenIn = stopRequested_.load();
 
         // An empty upload folder names no folder: the copy fails instead of landing in the
         // working folder.
@@ -124,7 +117,7 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
             break;
         if (step == Step::Skip)
             continue;
-        if (!CopyOne(devicePath + name, target)) {
+        if (!CopyOne(devicePath, name, target)) {
             (void)CommitPending(); // the files copied before this one stay
             ReportFailure();
             break;
@@ -134,7 +127,7 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
     }
     if (const Result<void> committed = CommitPending(); !committed)
         ReportFailure(committed.error().path);
-    Finish(rememberedPanelText);
+    Finish();
 }
 
 Uploader::Step Uploader::DecideOverwrite(const std::string& name, const std::string& target)
@@ -146,9 +139,7 @@ Uploader::Step Uploader::DecideOverwrite(const std::string& name, const std::str
         ReportFailure(committed.error().path);
         return Step::EndRun;
     }
-    window_.setPanelVisible(false);
-    overwriteAnswer_ = window_.askOverwrite(name);
-    window_.setPanelVisible(true);
+    overwriteAnswer_ = reports_.askOverwrite(name);
     if (overwriteAnswer_ == DialogResult::NoToAll)
         return Step::EndRun;
     if (overwriteAnswer_ == DialogResult::No)
@@ -156,10 +147,18 @@ Uploader::Step Uploader::DecideOverwrite(const std::string& name, const std::str
     return Step::Copy;
 }
 
-bool Uploader::CopyOne(const std::string& source, const std::string& target)
+// The card's folder is looked at before and after the copy: a copy during which another card
+// took the first one's place may hold the other card's file, and is thrown away.
+bool Uploader::CopyOne(const std::string& deviceFolder, const std::string& name, const std::string& target)
 {
+    const auto sameFolder = [&] { return deviceFolder_ && IdentityOfFolder(deviceFolder) == deviceFolder_; };
     TempFile temp;
-    lastCopyOk_ = !target.empty() && !FolderInTheWay(target) && copy_(source, target, temp).has_value();
+    lastCopyOk_ = !target.empty() && !FolderInTheWay(target) && sameFolder()
+                  && copy_(deviceFolder + name, target, temp).has_value();
+    if (lastCopyOk_ && !sameFolder()) {
+        DiscardTempFile(temp);
+        lastCopyOk_ = false;
+    }
     if (lastCopyOk_)
         pending_.push_back({std::move(temp), target});
     return lastCopyOk_;
@@ -191,20 +190,13 @@ Result<void> Uploader::CommitPending()
 void Uploader::ReportFailure(const std::string& failedPath)
 {
     lastCopyOk_ = false;
-    window_.setPanelVisible(false);
     const std::string text = failedPath.empty() ? kUploadFailedText
                                                 : kUploadFailedText + ("\n" + FileNameOf(failedPath));
-    window_.showWarning(text, kUploadCaption);
+    reports_.failed(text);
 }
 
-void Uploader::Finish(const std::string& rememberedPanelText)
+void Uploader::Finish()
 {
-    window_.setPanelVisible(false);
-    window_.setPanelText(rememberedPanelText);
-    if (lastCopyOk_)
-        window_.showWarning(kUploadDoneText, kUploadCaption);
-    window_.setProgressPosition(0);
-    window_.setProgressVisible(false);
-    window_.setCommandButtonsEnabled(true);
     running_ = false;
+    reports_.finished(lastCopyOk_);
 }

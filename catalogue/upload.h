@@ -3,6 +3,7 @@
 #include "catalogue/recording.h"
 #include "platform/atomic_file.h"
 #include "platform/dialog_result.h"
+#include "platform/file_attributes.h"
 
 #include <atomic>
 #include <chrono>
@@ -12,7 +13,7 @@
 #include <vector>
 
 // Copying recordings from the card into the upload folder. The run knows nothing about
-// windows: the main window hands in what it needs to show as callbacks.
+// windows: it reports through callbacks, and UploadWorker runs it off the window's thread.
 
 // The answers of the overwrite question: Yes ("是") and Cancel (the title-bar close) replace this
 // file, YesToAll ("全部") every later one too, No ("否") skips this file, NoToAll ("取消") ends the run.
@@ -30,21 +31,18 @@ void EnsureTrailingSeparator(std::string& path);
 // the first copy into the folder then fails and the run says so.
 bool CreateUploadFolder(const std::string& path);
 
-// What a run needs from the main window.
-struct UploadWindow {
-    std::function<std::string()> panelText;
-    std::function<void(const std::string&)> setPanelText;
-    std::function<void(bool)> setPanelVisible;
-    std::function<void(int)> setProgressMaximum;
-    std::function<void(int)> setProgressPosition;
-    std::function<void(bool)> setProgressVisible;
-    // The six buttons "删除记录", "上传路径", "上传所选", "分类上传", "全部上传", "系统退出".
-    std::function<void(bool)> setCommandButtonsEnabled;
-    std::function<void()> processEvents;
-    // Asks whether to replace an existing file.
+// What a run reports, in this order: started, then for each file fileStarted and perhaps the
+// overwrite question, failed when a copy fails, and finished last. The calls come from the
+// thread that runs the upload.
+struct UploadReports {
+    std::function<void(int fileCount)> started;
+    // position counts from 1.
+    std::function<void(int position, const std::string& fileName)> fileStarted;
+    // Asks whether to replace an existing file; the run waits for the answer.
     std::function<DialogResult(const std::string& fileName)> askOverwrite;
-    // A message box with the warning icon.
-    std::function<void(const std::string& text, const std::string& caption)> showWarning;
+    std::function<void(const std::string& text)> failed;
+    // copied: the last copy of the run succeeded ("数据上传完毕！" follows).
+    std::function<void(bool copied)> finished;
 };
 
 // Copies source into a temporary file beside target, not yet flushed nor renamed.
@@ -59,13 +57,16 @@ inline constexpr const char* kUploadCaption = "提示";
 class Uploader {
 public:
     // Without a copy call the files are copied with CopyToTempFile.
-    explicit Uploader(UploadWindow window, TempCopyCall copy = {});
+    explicit Uploader(UploadReports reports, TempCopyCall copy = {});
 
     // Copies each name from devicePath into uploadPath (both ending with "/"), asking before
-    // an existing file is replaced. devicePath is read afresh for every file.
+    // an existing file is replaced. Every file comes from the folder the run started on: when
+    // another folder (another card) has taken its place, the run fails at that file.
     void UploadFileList(const std::vector<std::string>& names, const std::string& devicePath,
                         const std::string& uploadPath);
-    // Ends the run before the next file; taken in while the run lets window events run.
+    // Ends the run; callable from any thread. A stop asked for while a file is copied lets
+    // the next file through, as a click on "停止上传" always has: the window took clicks in
+    // only after announcing that next file.
     void RequestStop() { stopRequested_ = true; }
     // Replaces the copy of one file (tests make copies fail or click during them).
     void SetCopyCall(TempCopyCall copy);
@@ -80,14 +81,14 @@ public:
 private:
     enum class Step { Copy, Skip, EndRun };
     Step DecideOverwrite(const std::string& name, const std::string& target);
-    bool CopyOne(const std::string& source, const std::string& target);
+    bool CopyOne(const std::string& deviceFolder, const std::string& name, const std::string& target);
     bool CommitWhenDue();
     Result<void> CommitPending();
     // The failure message; a failure found when a batch was renamed into place names its file.
     void ReportFailure(const std::string& failedPath = {});
-    void Finish(const std::string& rememberedPanelText);
+    void Finish();
 
-    UploadWindow window_;
+    UploadReports reports_;
     TempCopyCall copy_;
     Clock clock_;
     std::chrono::steady_clock::time_point lastCommit_;
@@ -98,4 +99,5 @@ private:
     std::atomic<bool> running_{false};
     bool lastCopyOk_ = false;
     std::optional<DialogResult> overwriteAnswer_;
+    std::optional<FolderIdentity> deviceFolder_; // the folder the run started on
 };

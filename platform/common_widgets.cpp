@@ -57,3 +57,20 @@ void PlaceBusyPanel(QLabel* panel, QSize outer)
 {
     panel->move(outer.width() / 2 - panel->width() / 2, outer.height() / 2 - panel->height() / 2 - 40);
 }
+
+QPointer<QWidget> EnterBusy(QWidget* window, QLabel* panel)
+{
+    QPointer<QWidget> focus = window->focusWidget();
+    panel->show();
+    panel->raise();
+    window->setEnabled(false);
+    return focus;
+}
+
+void LeaveBusy(QWidget* window, QLabel* panel, const QPointer<QWidget>& focus)
+{
+    window->setEnabled(true);
+    panel->hide();
+    if (focus)
+        focus->setFocus();
+}

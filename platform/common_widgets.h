@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QPointer>
 #include <QString>
 #include <initializer_list>
 #include <utility>
@@ -30,6 +31,11 @@ void SetUpRecordingView(QTableView* view, QAbstractItemView::SelectionMode selec
 // The sky-blue, raised, hidden panel that tells that a list is being built. It shows while its
 // window is disabled, so its text stays black in every colour group.
 QLabel* MakeBusyPanel(const QString& text, QWidget* parent);
+// While a window lists: the window is disabled and the busy panel shown over it. EnterBusy
+// returns the widget that had the keyboard focus; LeaveBusy gives it back, so that keys go on
+// where they went before (Up and Down in a tree list folder after folder).
+QPointer<QWidget> EnterBusy(QWidget* window, QLabel* panel);
+void LeaveBusy(QWidget* window, QLabel* panel, const QPointer<QWidget>& focus);
 
 // Gives a top-level window the outer size outer, its frame included (the frame is known only
 // once the window is shown; before that it counts as nothing).

@@ -107,3 +107,11 @@ std::uint32_t FileAttributes(const std::string& path)
         return kInvalidAttributes;
     return FileAttributesAt(dirFd.get(), name.c_str(), IsFatVolume(dirFd.get()));
 }
+
+std::optional<FolderIdentity> IdentityOfFolder(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return FolderIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The Windows attribute word of a file, which the listing rules test.
@@ -19,3 +20,13 @@ inline constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFF;
 // hidden 0x02 for names starting with ".", symbolic link 0x400. kInvalidAttributes when
 // the path does not exist.
 std::uint32_t FileAttributes(const std::string& path);
+
+// Which folder a path names: the same pair means the same folder on the same mounted volume,
+// so a card put in the place of another one (or a folder put in place of another) differs.
+struct FolderIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FolderIdentity&) const = default;
+};
+// Nothing when path cannot be examined.
+std::optional<FolderIdentity> IdentityOfFolder(const std::string& path);

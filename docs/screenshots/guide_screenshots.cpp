@@ -96,6 +96,8 @@ void TakeMainWindow(Pictures& pictures, const std::string& card, const std::stri
     pictures.Take(window, "main-no-card");
     attached = true;
     window.ScanDevice();
+    while (window.deviceState() == DeviceState::Listing)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     Settle(300);
     auto* list = Named<QTableView>(window, "ListViewVoice");
     SelectRow(*list, 2);

@@ -60,6 +60,7 @@ public:
                     if (entry)
                         model.Append(std::move(*entry));
                 });
+                check->ListingEnded(true);
             },
             [this](DeviceState state) { shown.push_back(state); },
         };
@@ -72,7 +73,8 @@ public:
     std::string devicePath;
     std::vector<DeviceState> shown;
     std::function<void()> insideListing;
-    std::string cardFolder; // the folder a scan finds while attached
+    std::string cardFolder;       // the folder a scan finds while attached
+    DeviceCheck* check = nullptr; // told when a listing has ended
 };
 
 class DetectionCycle : public ::testing::Test {
@@ -153,6 +155,7 @@ TEST_F(DetectionCycle, AttachingListsOnceAndLaterScansChangeNothing)
 {
     FakeWindow window(deviceFolder);
     DeviceCheck check(window.model, window.Hooks());
+    window.check = &check;
     EXPECT_EQ(check.state(), DeviceState::Waiting);
 
     window.attached = true;
@@ -182,6 +185,7 @@ TEST_F(DetectionCycle, RemovalEmptiesTheListAndReattachingListsAnewFromOne)
 {
     FakeWindow window(deviceFolder);
     DeviceCheck check(window.model, window.Hooks());
+    window.check = &check;
     window.attached = true;
     check.Run();
     window.model.RemoveRows({0});
@@ -210,6 +214,7 @@ TEST_F(DetectionCycle, AnotherCardFoundAfterTheListedOneWentIsListedInItsPlace)
     WriteRecording(secondCard + "VOC00009.WAV", 9);
     FakeWindow window(deviceFolder);
     DeviceCheck check(window.model, window.Hooks());
+    window.check = &check;
     window.attached = true;
     check.Run();
     ASSERT_EQ(window.model.rowCount(), 3);
@@ -228,6 +233,7 @@ TEST_F(DetectionCycle, AScanDueDuringAListingRunsOnceAfterIt)
 {
     FakeWindow window(deviceFolder);
     DeviceCheck check(window.model, window.Hooks());
+    window.check = &check;
     window.attached = true;
     // The timer ticks twice while the listing processes events, and the card is pulled.
     window.insideListing = [&] {
@@ -261,6 +267,7 @@ TEST_F(DetectionCycle, RowsFoundOutOfOrderEndSortedByNameAndRenumbered)
                                  {},
                              });
     check.Run();
+    check.ListingEnded(true);
     EXPECT_EQ(Column(model, kColFileName), (std::vector<std::string>{"VOC00001.WAV", "VOC00002.WAV", "VOC00003.WAV"}));
     EXPECT_EQ(Column(model, kColNumber), (std::vector<std::string>{"1", "2", "3"}));
 }
@@ -277,11 +284,12 @@ TEST_F(DetectionCycle, AFailingListingKeepsItsRowsUnsortedAndCountsAsListed)
                                      ++listings;
                                      model.Append(Row(1, "VOC00009.WAV"));
                                      model.Append(Row(2, "VOC00001.WAV"));
-                                     throw std::runtime_error("card pulled");
                                  },
                                  [&shown](DeviceState state) { shown.push_back(state); },
                              });
     check.Run();
+    EXPECT_EQ(shown.back(), DeviceState::Listing);
+    check.ListingEnded(false); // the card was pulled part way
     EXPECT_EQ(Column(model, kColFileName), (std::vector<std::string>{"VOC00009.WAV", "VOC00001.WAV"}));
     EXPECT_EQ(Column(model, kColNumber), (std::vector<std::string>{"1", "2"}));
     EXPECT_TRUE(check.listed());

@@ -21,39 +21,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Stands in for the main window: records every call in order and answers the overwrite
-// question from a script. A "click" queued by a copy is delivered at the next processEvents,
-// as a real click made during a blocking copy is.
+// Stands in for the main window: records every report in order, shows the end's message as the
+// window does, and answers the overwrite question from a script.
 struct FakeWindow {
     std::vector<std::string> log;
     std::vector<std::string> messages;
     std::vector<std::string> asked;
     std::deque<DialogResult> answers;
-    std::string panel = "正在传输语音列表...";
-    bool stopClickPending = false;
-    Uploader* uploader = nullptr;
 
-    UploadWindow Callbacks()
+    UploadReports Reports()
     {
-        UploadWindow window;
-        window.panelText = [this] { return panel; };
-        window.setPanelText = [this](const std::string& text) {
-            panel = text;
-            log.push_back("text " + text);
+        UploadReports reports;
+        reports.started = [this](int count) { log.push_back("started " + std::to_string(count)); };
+        reports.fileStarted = [this](int position, const std::string& name) {
+            log.push_back("file " + std::to_string(position) + " " + name);
         };
-        window.setPanelVisible = [this](bool on) { log.push_back(on ? "panel on" : "panel off"); };
-        window.setProgressMaximum = [this](int max) { log.push_back("max " + std::to_string(max)); };
-        window.setProgressPosition = [this](int at) { log.push_back("at " + std::to_string(at)); };
-        window.setProgressVisible = [this](bool on) { log.push_back(on ? "bar on" : "bar off"); };
-        window.setCommandButtonsEnabled = [this](bool on) { log.push_back(on ? "buttons on" : "buttons off"); };
-        window.processEvents = [this] {
-            log.push_back("events");
-            if (stopClickPending) {
-                stopClickPending = false;
-                uploader->RequestStop();
-            }
-        };
-        window.askOverwrite = [this](const std::string& name) {
+        reports.askOverwrite = [this](const std::string& name) {
             asked.push_back(name);
             log.push_back("ask " + name);
             const DialogResult answer = answers.empty() ? DialogResult::Yes : answers.front();
@@ -61,11 +44,16 @@ struct FakeWindow {
                 answers.pop_front();
             return answer;
         };
-        window.showWarning = [this](const std::string& text, const std::string& caption) {
-            messages.push_back(caption + ":" + text);
+        reports.failed = [this](const std::string& text) {
+            messages.push_back(std::string(kUploadCaption) + ":" + text);
             log.push_back("message " + text);
         };
-        return window;
+        reports.finished = [this](bool copied) {
+            if (copied)
+                messages.push_back(std::string(kUploadCaption) + ":" + kUploadDoneText);
+            log.push_back(copied ? "finished copied" : "finished");
+        };
+        return reports;
     }
 };
 
@@ -88,9 +76,8 @@ struct UploadFixture {
     Uploader uploader;
 
     explicit UploadFixture(std::uint32_t count = 5, ReadCall read = ::read)
-        : uploader(window.Callbacks(), Recorded(std::move(read)))
+        : uploader(window.Reports(), Recorded(std::move(read)))
     {
-        window.uploader = &uploader;
         EXPECT_TRUE(WriteSampleFolder(device, count, 4000));
         fs::create_directories(upload);
     }
@@ -186,8 +173,7 @@ TEST(UploadRun, UploadFolderThatCannotBeMadeFailsTheFirstCopy)
 
     // An empty upload folder never lands files in the working folder.
     FakeWindow window;
-    Uploader uploader(window.Callbacks());
-    window.uploader = &uploader;
+    Uploader uploader(window.Reports());
     uploader.UploadFileList(fixture.Names({1}), fixture.device, "");
     EXPECT_EQ(window.messages, std::vector<std::string>{kFailed});
     EXPECT_FALSE(fs::exists(fixture.Name(1)));
@@ -211,33 +197,14 @@ TEST(UploadRun, CopiesEveryFileByteForByteWithItsModificationTime)
     EXPECT_TRUE(fixture.uploader.lastCopyOk());
 }
 
-TEST(UploadRun, WindowShowsPanelBarAndButtonsInTheirOrder)
+TEST(UploadRun, ReportsComeInTheirOrder)
 {
     UploadFixture fixture(2);
     fixture.PlaceOld(2);
     fixture.window.answers = {DialogResult::Yes};
     fixture.Run(fixture.Names({1, 2}));
-    const std::vector<std::string> expected{"panel on",
-                                            "text 正在上传文件...",
-                                            "max 2",
-                                            "bar on",
-                                            "buttons off",
-                                            "events",
-                                            "at 1",
-                                            "text 正在上传文件:VOC00001.WAV",
-                                            "events",
-                                            "at 2",
-                                            "text 正在上传文件:VOC00002.WAV",
-                                            "events",
-                                            "panel off",
-                                            "ask VOC00002.WAV",
-                                            "panel on",
-                                            "panel off",
-                                            "text 正在传输语音列表...",
-                                            "message 数据上传完毕！",
-                                            "at 0",
-                                            "bar off",
-                                            "buttons on"};
+    const std::vector<std::string> expected{"started 2", "file 1 VOC00001.WAV", "file 2 VOC00002.WAV",
+                                            "ask VOC00002.WAV", "finished copied"};
     EXPECT_EQ(fixture.window.log, expected);
     EXPECT_FALSE(fixture.uploader.running());
 }
@@ -311,7 +278,7 @@ TEST(UploadRun, CancelEndsTheRunAtOnceAndTheMessageFollowsEarlierCopies)
         EXPECT_TRUE(fixture.copied.empty());
         EXPECT_EQ(fixture.Archived(1), "old " + fixture.Name(1));
         EXPECT_TRUE(fixture.window.messages.empty());
-        EXPECT_EQ(fixture.window.log.back(), "buttons on");
+        EXPECT_EQ(fixture.window.log.back(), "finished");
     }
 }
 
@@ -325,7 +292,7 @@ TEST(UploadRun, StopClickDuringFileIEndsTheRunAfterFileIPlusOne)
             fixture.PlaceOld(static_cast<int>(clickedDuring) + 2);
         fixture.beforeCopy = [&](std::size_t copyIndex) {
             if (copyIndex == clickedDuring)
-                fixture.window.stopClickPending = true;
+                fixture.uploader.RequestStop();
         };
         fixture.Run(fixture.Names({1, 2, 3, 4, 5}));
         std::vector<std::string> expected;
@@ -374,12 +341,11 @@ TEST(UploadRun, CopyFailingHalfwayKeepsTheArchivedFileAndEndsTheRun)
     EXPECT_EQ(fixture.copied, fixture.Names({1}));
     EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
     EXPECT_FALSE(fixture.uploader.lastCopyOk());
-    // The panel is hidden before the failure is shown, and the window is restored after it.
+    // The failure is reported before the end.
     const auto& log = fixture.window.log;
-    const auto failure = std::find(log.begin(), log.end(), "message 数据上传失败！");
-    ASSERT_NE(failure, log.end());
-    EXPECT_EQ(*(failure - 1), "panel off");
-    EXPECT_EQ(log.back(), "buttons on");
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "message 数据上传失败！");
+    EXPECT_EQ(log.back(), "finished");
 }
 
 TEST(UploadRun, FullDiskKeepsTheArchivedFileAndLeavesNoPartialFile)
@@ -419,7 +385,7 @@ TEST(UploadRun, CopiesThatCannotBeRenamedInPlaceAreReportedAndRemoved)
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1}));
     EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed + "\n" + fixture.Name(1)});
     EXPECT_FALSE(fixture.uploader.lastCopyOk());
-    EXPECT_EQ(fixture.window.log.back(), "buttons on");
+    EXPECT_EQ(fixture.window.log.back(), "finished");
 }
 
 TEST(UploadRun, ManyFilesAreAllInPlaceWhenTheRunEnds)
@@ -486,4 +452,25 @@ TEST(UploadRun, CopiesReachTheArchiveEverySecondDuringALongRun)
     EXPECT_EQ(archivedBeforeEachCopy, (std::vector<std::size_t>{0, 0, 0, 3, 3, 3, 6}));
     EXPECT_EQ(fixture.UploadFolderNames().size(), 7u);
     EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
+}
+
+TEST(UploadRun, ACardReplacedDuringTheRunEndsItAndNothingComesFromTheNewCard)
+{
+    // While file 2 is copied, card A goes and card B, with recordings of the same names, is
+    // mounted at the same place.
+    UploadFixture fixture(4);
+    const std::string cardA = fixture.root.Path("card A") + "/";
+    const std::string fromA = TempFolder::Read(fixture.device + fixture.Name(1));
+    fixture.beforeCopy = [&](std::size_t copyIndex) {
+        if (copyIndex != 1)
+            return;
+        fs::rename(fixture.device, cardA);
+        fs::create_directories(fixture.device);
+        for (const int number : {1, 2, 3, 4})
+            WriteBytes(fixture.device + fixture.Name(number), "card B's " + fixture.Name(number));
+    };
+    fixture.Run(fixture.Names({1, 2, 3, 4}));
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1}));
+    EXPECT_EQ(fixture.Archived(1), fromA);
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
 }

@@ -6,6 +6,7 @@
 #include "support/find_child.h"
 #include "support/sheet_reader.h"
 #include "support/temp_folder.h"
+#include "support/window_wait.h"
 #include "tools/sample_maker.h"
 
 #include <QAction>
@@ -71,6 +72,7 @@ TEST_F(ExportCommandsTest, MainWindowMenuWritesTheCatalogueWhileBusyThenOpensIt)
     MainWindow window;
     window.SetDriveFinder([&] { return std::optional<std::string>(card.Path("VOICE/")); });
     window.ScanDevice();
+    ASSERT_TRUE(WaitForWindow([&window] { return window.deviceState() == DeviceState::Listed; }));
     EnabledWatcher watcher(window);
 
     Child<QAction>(window, "D2")->trigger();

@@ -7,8 +7,11 @@
 #include "platform/message_box.h"
 #include "support/find_child.h"
 #include "support/temp_folder.h"
+#include "support/window_wait.h"
 #include "tools/sample_maker.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDate>
@@ -16,7 +19,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -79,6 +81,7 @@ protected:
     std::string archive = root.Path("archive/calls");
     std::vector<Message> messages;
     std::vector<std::string> questions;
+    int uploadsFinished = 0;
     std::unique_ptr<MainWindow> window;
 
     void SetUp() override
@@ -98,10 +101,26 @@ protected:
     {
         auto opened = std::make_unique<MainWindow>();
         opened->SetDriveFinder([this] { return std::optional<std::string>(device); });
+        QObject::connect(opened.get(), &MainWindow::uploadFinished, [this] { ++uploadsFinished; });
         opened->ScanDevice();
+        EXPECT_TRUE(WaitForWindow([&opened] { return opened->deviceState() == DeviceState::Listed; }))
+            << "the card listing did not end";
         return opened;
     }
     UploadCommands& commands() { return window->uploadCommands(); }
+
+    // Clicks a command button that starts an upload and waits until the run has ended.
+    void ClickAndWaitForUpload(const char* button)
+    {
+        const int before = uploadsFinished;
+        Child<QPushButton>(*window, button)->click();
+        ASSERT_TRUE(WaitForWindow([&] { return uploadsFinished > before; })) << "the upload did not end";
+    }
+    // Does what a user does on the window's thread while a copy of the worker waits for it.
+    void OnWindowThread(const std::function<void()>& action)
+    {
+        QMetaObject::invokeMethod(window.get(), action, Qt::BlockingQueuedConnection);
+    }
 
     void Select(std::initializer_list<int> rows)
     {
@@ -246,7 +265,7 @@ TEST(CategoryDialog, OpensOnModeAndFillsKindAndTextFromTheChosenRadio)
 TEST_F(MainWindowFixture, UploadAllThenAskBeforeReplacingOnTheNextRun)
 {
     ASSERT_EQ(window->recordingModel().rowCount(), 6);
-    Child<QPushButton>(*window, "btnupall")->click();
+    ClickAndWaitForUpload("btnupall");
     EXPECT_EQ(window->uploadPath(), archive + "/");
     EXPECT_EQ(ArchiveNames(), (std::vector<std::string>{Name(1), Name(2), Name(3), Name(4), Name(5), Name(6)}));
     EXPECT_EQ(TempFolder::Read(archive + "/" + Name(4)), TempFolder::Read(device + Name(4)));
@@ -258,7 +277,7 @@ TEST_F(MainWindowFixture, UploadAllThenAskBeforeReplacingOnTheNextRun)
     messages.clear();
     AnswerWith([](OverwriteQuestionDialog& dialog) { return Child<QPushButton>(dialog, "btnyesall"); });
     Select({2, 1});
-    Child<QPushButton>(*window, "btnupone")->click();
+    ClickAndWaitForUpload("btnupone");
     ASSERT_EQ(questions.size(), 1u);
     EXPECT_NE(questions[0].find("“" + Name(2) + "”"), std::string::npos);
     EXPECT_EQ(messages, std::vector<Message>{kDone});
@@ -269,7 +288,7 @@ TEST_F(MainWindowFixture, UploadAllThenAskBeforeReplacingOnTheNextRun)
     fs::remove(archive + "/" + Name(3));
     std::ofstream(archive + "/" + Name(2), std::ios::trunc) << "kept";
     AnswerWith([](OverwriteQuestionDialog& dialog) { return Child<QPushButton>(dialog, "btnno"); });
-    Child<QPushButton>(*window, "btnupone")->click();
+    ClickAndWaitForUpload("btnupone");
     EXPECT_EQ(questions.size(), 1u);
     EXPECT_EQ(TempFolder::Read(archive + "/" + Name(2)), "kept");
     EXPECT_EQ(TempFolder::Read(archive + "/" + Name(3)), TempFolder::Read(device + Name(3)));
@@ -280,12 +299,11 @@ TEST_F(MainWindowFixture, StopButtonClickedDuringACopyEndsTheRunAfterTheNextFile
 {
     int copies = 0;
     commands().uploader.SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
-        // A click made while this copy blocks reaches the window at the run's next event pass.
         if (++copies == 2)
-            QTimer::singleShot(0, Child<QPushButton>(*window, "btnstop"), &QPushButton::click);
+            OnWindowThread([this] { Child<QPushButton>(*window, "btnstop")->click(); });
         return CopyToTempFile(source, target, temp);
     });
-    Child<QPushButton>(*window, "btnupall")->click();
+    ClickAndWaitForUpload("btnupall");
     EXPECT_EQ(ArchiveNames(), (std::vector<std::string>{Name(1), Name(2), Name(3)}));
     EXPECT_EQ(messages, std::vector<Message>{kDone});
     EXPECT_TRUE(WindowIdle());
@@ -296,10 +314,10 @@ TEST_F(MainWindowFixture, ClosingTheWindowDuringACopyEndsTheRunAfterTheNextFile)
     int copies = 0;
     commands().uploader.SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
         if (++copies == 2)
-            QTimer::singleShot(0, window.get(), [this] { window->close(); });
+            OnWindowThread([this] { window->close(); });
         return CopyToTempFile(source, target, temp);
     });
-    Child<QPushButton>(*window, "btnupall")->click();
+    ClickAndWaitForUpload("btnupall");
     EXPECT_EQ(ArchiveNames(), (std::vector<std::string>{Name(1), Name(2), Name(3)}));
 }
 
@@ -321,7 +339,7 @@ TEST_F(MainWindowFixture, FailedCopyAndNothingSelectedAreReported)
             return -1;
         });
     });
-    Child<QPushButton>(*window, "btnupall")->click();
+    ClickAndWaitForUpload("btnupall");
     EXPECT_EQ(messages, std::vector<Message>{kFailed});
     EXPECT_TRUE(ArchiveNames().empty());
     EXPECT_TRUE(WindowIdle());
@@ -339,7 +357,7 @@ TEST_F(MainWindowFixture, CategoryUploadTakesTheMatchingRowsOrSaysNoneMatched)
         return RunAnswered(dialog, [&dialog] { Child<QPushButton>(dialog, "bbtnOK")->click(); });
     };
     Child<QPushButton>(*window, "btnclose")->click(); // a stop request outside a run must not stop the next run
-    Child<QPushButton>(*window, "btnuptype")->click();
+    ClickAndWaitForUpload("btnuptype");
     EXPECT_EQ(ArchiveNames(), expected);
     EXPECT_EQ(messages, std::vector<Message>{kDone});
 
@@ -403,7 +421,6 @@ TEST_F(MainWindowFixture, NewUploadFolderAndPasswordSurviveARestart)
     EXPECT_EQ(Child<QLineEdit>(*window, "EdtPath")->text().toStdString(), chosen);
     EXPECT_EQ(messages, (std::vector<Message>{{"路径设置为：" + chosen, "提示", MessageIcon::Warning}}));
     EXPECT_EQ(ReadConfigLines().value(), (ConfigLines{chosen, "secret", "third line"}));
-    EXPECT_EQ(Child<QListWidget>(*window, "LbPath")->count(), 3);
 
     window.reset();
     window = OpenWindow();
@@ -411,6 +428,27 @@ TEST_F(MainWindowFixture, NewUploadFolderAndPasswordSurviveARestart)
     EXPECT_EQ(Child<QLineEdit>(*window, "EdtPath")->text().toStdString(), chosen);
     EXPECT_TRUE(NeedLogin().value());
     EXPECT_EQ(StoredPassword().value(), "secret");
-    Child<QPushButton>(*window, "btnupall")->click();
+    ClickAndWaitForUpload("btnupall");
     EXPECT_EQ(fs::directory_iterator(chosen) == fs::directory_iterator(), false);
+}
+
+TEST_F(MainWindowFixture, AnAboutBoxOpenedDuringAnUploadDoesNotStopTheCopies)
+{
+    int copies = 0;
+    commands().uploader.SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
+        if (++copies == 1) // the user opens "关于系统" while the first file is copied
+            QMetaObject::invokeMethod(
+                window.get(), [this] { Child<QAction>(*window, "E1")->trigger(); }, Qt::QueuedConnection);
+        return CopyToTempFile(source, target, temp);
+    });
+    std::vector<std::string> archivedWhileOpen;
+    QObject::connect(window.get(), &MainWindow::uploadFinished, window.get(), [&] {
+        if (QWidget* about = QApplication::activeModalWidget()) {
+            archivedWhileOpen = ArchiveNames();
+            about->close();
+        }
+    });
+    ClickAndWaitForUpload("btnupall");
+    EXPECT_EQ(archivedWhileOpen.size(), 6u) << "the run ended while the about box was open";
+    EXPECT_EQ(messages, std::vector<Message>{kDone});
 }

@@ -1,0 +1,92 @@
+#include "catalogue/upload_worker.h"
+
+#include "platform/qt_text.h"
+
+#include <chrono>
+
+namespace {
+
+constexpr std::chrono::milliseconds kPanelInterval{100};
+
+} // namespace
+
+UploadWorker::UploadWorker(QObject* parent) : QObject(parent), uploader_(Reports()) {}
+
+UploadWorker::~UploadWorker()
+{
+    RequestStop();
+    {
+        const std::lock_guard lock(answerMutex_);
+        closing_ = true;
+    }
+    answered_.notify_all();
+    job_.Wait();
+}
+
+UploadReports UploadWorker::Reports()
+{
+    UploadReports reports;
+    reports.started = [this](int fileCount) {
+        fileCount_ = fileCount;
+        emit started(fileCount);
+    };
+    // The file names change faster than anyone reads them; the panel follows ten times a second.
+    reports.fileStarted = [this, shown = std::chrono::steady_clock::time_point()](
+                              int position, const std::string& fileName) mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (position != 1 && position != fileCount_ && now - shown < kPanelInterval)
+            return;
+        shown = now;
+        emit fileStarted(position, ToQString(fileName));
+    };
+    reports.askOverwrite = [this](const std::string& fileName) {
+        emit overwriteQuestion(ToQString(fileName));
+        return WaitForAnswer();
+    };
+    reports.failed = [this](const std::string& text) { emit failed(ToQString(text)); };
+    reports.finished = [this](bool copied) { emit finished(copied); };
+    return reports;
+}
+
+bool UploadWorker::Start(std::vector<std::string> names, std::string devicePath, std::string uploadPath)
+{
+    if (job_.running())
+        return false;
+    {
+        const std::lock_guard lock(answerMutex_);
+        answer_.reset();
+    }
+    job_.Start([this, names = std::move(names), devicePath = std::move(devicePath),
+                uploadPath = std::move(uploadPath)](const std::atomic<bool>&) {
+        uploader_.UploadFileList(names, devicePath, uploadPath);
+    });
+    return true;
+}
+
+void UploadWorker::RequestStop()
+{
+    uploader_.RequestStop();
+}
+
+void UploadWorker::AnswerOverwrite(DialogResult answer)
+{
+    {
+        const std::lock_guard lock(answerMutex_);
+        answer_ = answer;
+    }
+    answered_.notify_all();
+}
+
+DialogResult UploadWorker::WaitForAnswer()
+{
+    std::unique_lock lock(answerMutex_);
+    answered_.wait(lock, [this] { return answer_.has_value() || closing_; });
+    if (!answer_)
+        return DialogResult::NoToAll;
+    return *std::exchange(answer_, std::nullopt);
+}
+
+void UploadWorker::SetCopyCall(TempCopyCall copy)
+{
+    uploader_.SetCopyCall(std::move(copy));
+}
