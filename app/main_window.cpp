@@ -159,7 +159,9 @@ MainWindow::~MainWindow()
 void MainWindow::ConnectCardLister()
 {
     connect(cardLister_, &CardLister::rowsListed, this,
-            [this](std::vector<RecordingEntry> rows) { recordingModel_->AppendBatch(std::move(rows)); });
+            [this](const std::shared_ptr<std::vector<RecordingEntry>>& rows) {
+                recordingModel_->AppendBatch(std::move(*rows));
+            });
     connect(cardLister_, &CardLister::finished, this, [this](bool completed) {
         deviceCheck_->ListingEnded(completed);
         emit cardListed();

@@ -4,6 +4,7 @@
 #include "platform/dialog_font.h"
 #include "platform/dialog_result.h"
 #include "platform/message_box.h"
+#include "platform/termination_signals.h"
 
 #include <QLibraryInfo>
 #include <QLocale>
@@ -67,6 +68,13 @@ int RunStartup(QApplication& application, const MainWindowFactory& createMainWin
 {
     try {
         InstallFontSubstitutions();
+        // A termination signal closes every window, as "退出" and the windows' own close commands
+        // do (a playback stops, an upload ends), and then the event loops.
+        TerminationSignals termination;
+        QObject::connect(&termination, &TerminationSignals::received, &application, [] {
+            QApplication::closeAllWindows();
+            QCoreApplication::quit();
+        });
         const std::unique_ptr<QWidget> mainWindow = createMainWindow();
         if (PassLoginGate()) {
             mainWindow->show();

@@ -22,6 +22,7 @@ using MainWindowFactory = std::function<std::unique_ptr<QWidget>()>;
 
 // The start-up after the application object exists: creates the main window, asks the login
 // gate, and runs the event loop with the main window shown only when the login passed (or no
-// password is set). A cancelled login ends without ever showing the main window. A failure on
-// the way is shown in the error box. Returns 0 in every case, the program's exit status.
+// password is set). A cancelled login ends without ever showing the main window. SIGTERM,
+// SIGINT and SIGHUP end the program as its exit command does. A failure on the way is shown in
+// the error box. Returns 0 in every case, the program's exit status.
 int RunStartup(QApplication& application, const MainWindowFactory& createMainWindow);

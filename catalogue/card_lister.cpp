@@ -1,7 +1,9 @@
 #include "catalogue/card_lister.h"
 
 #include "catalogue/catalogue_scan.h"
-#include "catalogue/row_batches.h"
+#include "platform/report_interval.h"
+
+#include <utility>
 
 CardLister::CardLister(QObject* parent) : QObject(parent) {}
 
@@ -13,15 +15,20 @@ CardLister::~CardLister()
 void CardLister::Start(const std::string& devicePath)
 {
     job_.Start([this, devicePath](const std::atomic<bool>& stopRequested) {
-        RowBatches<RecordingEntry> batches;
-        const auto send = [this](std::vector<RecordingEntry> rows) { emit rowsListed(std::move(rows)); };
+        std::vector<RecordingEntry> batch;
+        ReportInterval interval;
+        interval.Reported(); // the first batch after a tenth of a second
         bool completed = true;
         try {
             ListRecordings(
                 devicePath,
                 [&](std::optional<RecordingEntry> entry) {
                     if (entry)
-                        batches.Add(std::move(*entry), send);
+                        batch.push_back(std::move(*entry));
+                    if (!batch.empty() && interval.Due()) {
+                        interval.Reported();
+                        emit rowsListed(std::make_shared<std::vector<RecordingEntry>>(std::exchange(batch, {})));
+                    }
                 },
                 &stopRequested);
         } catch (const std::exception&) {
@@ -29,7 +36,8 @@ void CardLister::Start(const std::string& devicePath)
         }
         if (stopRequested.load())
             return;
-        batches.Flush(send);
+        if (!batch.empty())
+            emit rowsListed(std::make_shared<std::vector<RecordingEntry>>(std::move(batch)));
         emit finished(completed);
     });
 }

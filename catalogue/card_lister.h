@@ -4,6 +4,7 @@
 #include "platform/background_job.h"
 
 #include <QObject>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,8 @@ public:
     bool running() const { return job_.running(); }
 
 signals:
-    void rowsListed(std::vector<RecordingEntry> rows);
+    // Shared, so that the rows reach the window's thread without a copy there.
+    void rowsListed(std::shared_ptr<std::vector<RecordingEntry>> rows);
     // completed is false when the listing failed part way; the rows sent so far stay valid.
     void finished(bool completed);
 

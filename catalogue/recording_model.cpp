@@ -107,14 +107,14 @@ void RecordingModel::RemoveRows(std::vector<int> rows)
     }
 }
 
-std::vector<int> RecordingModel::SortedOrder(const SortState& sort) const
+std::vector<int> SortedOrder(const std::vector<RecordingEntry>& rows, const SortState& sort)
 {
-    std::vector<int> order(rows_.size());
+    std::vector<int> order(rows.size());
     std::iota(order.begin(), order.end(), 0);
     if (sort.column == kColNumber) {
         std::vector<long long> numbers;
-        numbers.reserve(rows_.size());
-        for (const RecordingEntry& row : rows_)
+        numbers.reserve(rows.size());
+        for (const RecordingEntry& row : rows)
             numbers.push_back(RowNumberValue(row.number()));
         // Ascending with the flag set, descending with it clear.
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
@@ -123,8 +123,8 @@ std::vector<int> RecordingModel::SortedOrder(const SortState& sort) const
         return order;
     }
     std::vector<std::string> keys;
-    keys.reserve(rows_.size());
-    for (const RecordingEntry& row : rows_)
+    keys.reserve(rows.size());
+    for (const RecordingEntry& row : rows)
         keys.push_back(TextSortKey(row.texts[sort.column]));
     // Ascending with the flag clear, descending with it set: the other way round from
     // the number column. std::string compares its bytes as unsigned values with memcmp and
@@ -133,6 +133,17 @@ std::vector<int> RecordingModel::SortedOrder(const SortState& sort) const
         return sort.flag ? keys[b] < keys[a] : keys[a] < keys[b];
     });
     return order;
+}
+
+void SortAndRenumber(std::vector<RecordingEntry>& rows, const SortState& sort)
+{
+    std::vector<RecordingEntry> sorted;
+    sorted.reserve(rows.size());
+    for (const int row : SortedOrder(rows, sort))
+        sorted.push_back(std::move(rows[static_cast<std::size_t>(row)]));
+    rows.swap(sorted);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i].texts[kColNumber] = std::to_string(i + 1);
 }
 
 void RecordingModel::ApplyOrder(const std::vector<int>& order)
@@ -159,7 +170,7 @@ void RecordingModel::Sort(const SortState& sort)
 {
     if (sort.column < 0 || sort.column >= kColumnCount)
         return;
-    ApplyOrder(SortedOrder(sort));
+    ApplyOrder(SortedOrder(rows_, sort));
 }
 
 void RecordingModel::SortByColumnClick(int column)

@@ -5,6 +5,13 @@
 #include <QAbstractTableModel>
 #include <vector>
 
+// The positions of rows in the order CompareEntries gives them for sort (a stable sort). The
+// comparison keys are computed once per sort, not once per comparison.
+std::vector<int> SortedOrder(const std::vector<RecordingEntry>& rows, const SortState& sort);
+// Puts rows in that order and numbers them 1, 2, 3: what a worker does before the rows reach
+// a model, so that the window's thread does not sort them.
+void SortAndRenumber(std::vector<RecordingEntry>& rows, const SortState& sort);
+
 // The rows of a recording list (the catalogue of the card and the search results) as a
 // table model: eight read-only text columns with the titles "序号" ... "备注".
 // The list's sort state lives here too, since a column click sorts with the one flag that
@@ -43,7 +50,6 @@ public:
     const std::vector<RecordingEntry>& entries() const { return rows_; }
 
 private:
-    std::vector<int> SortedOrder(const SortState& sort) const;
     void ApplyOrder(const std::vector<int>& order);
 
     std::vector<RecordingEntry> rows_;

@@ -103,7 +103,7 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
 
     bool stopTakenIn = false;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (stopTakenIn)
+        if (stopTakenIn || abortRequested_)
             break;
         const std::string& name = names[i];
         reports_.fileStarted(static_cast<int>(i + 1), name);

@@ -68,6 +68,9 @@ public:
     // the next file through, as a click on "停止上传" always has: the window took clicks in
     // only after announcing that next file.
     void RequestStop() { stopRequested_ = true; }
+    // Ends the run before the next file, without the grace of RequestStop, and any later run
+    // at once: the program is ending. Callable from any thread.
+    void Abort() { abortRequested_ = true; }
     // Replaces the copy of one file (tests make copies fail or click during them).
     void SetCopyCall(TempCopyCall copy);
     // Replaces the clock that decides when copies are renamed into place (tests).
@@ -96,6 +99,7 @@ private:
     // costs one flush per batch instead of one per file.
     std::vector<PendingCopy> pending_;
     std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> abortRequested_{false};
     std::atomic<bool> running_{false};
     bool lastCopyOk_ = false;
     std::optional<DialogResult> overwriteAnswer_;

@@ -1,20 +1,13 @@
 #include "catalogue/upload_worker.h"
 
 #include "platform/qt_text.h"
-
-#include <chrono>
-
-namespace {
-
-constexpr std::chrono::milliseconds kPanelInterval{100};
-
-} // namespace
+#include "platform/report_interval.h"
 
 UploadWorker::UploadWorker(QObject* parent) : QObject(parent), uploader_(Reports()) {}
 
 UploadWorker::~UploadWorker()
 {
-    RequestStop();
+    uploader_.Abort();
     {
         const std::lock_guard lock(answerMutex_);
         closing_ = true;
@@ -30,13 +23,10 @@ UploadReports UploadWorker::Reports()
         fileCount_ = fileCount;
         emit started(fileCount);
     };
-    // The file names change faster than anyone reads them; the panel follows ten times a second.
-    reports.fileStarted = [this, shown = std::chrono::steady_clock::time_point()](
-                              int position, const std::string& fileName) mutable {
-        const auto now = std::chrono::steady_clock::now();
-        if (position != 1 && position != fileCount_ && now - shown < kPanelInterval)
+    reports.fileStarted = [this, interval = ReportInterval()](int position, const std::string& fileName) mutable {
+        if (position != fileCount_ && !interval.Due())
             return;
-        shown = now;
+        interval.Reported();
         emit fileStarted(position, ToQString(fileName));
     };
     reports.askOverwrite = [this](const std::string& fileName) {

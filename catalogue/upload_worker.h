@@ -20,7 +20,7 @@ class UploadWorker : public QObject {
 
 public:
     explicit UploadWorker(QObject* parent = nullptr);
-    // Stops a run (after the next file, or at once while it waits for an answer) and waits for it.
+    // Ends a run after its current file (at once while it waits for an answer) and waits for it.
     ~UploadWorker() override;
 
     // Starts a run; false, with nothing started, while another run goes on. The run keeps the

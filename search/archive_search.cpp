@@ -123,7 +123,7 @@ void KeepRow(SearchResult& result, IndexedRow&& row)
 } // namespace
 
 SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria& criteria,
-                                 const SearchProgress& progress, ArchiveIndex* index)
+                                 const SearchProgress& progress, ArchiveIndex* index, const FoundRowCallback& onRow)
 {
     SearchResult result;
     const SearchFilter filter(criteria);
@@ -137,8 +137,12 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
             result.stopped = true;
             return false;
         }
-        if (row && filter.Keeps(row->row, row->note))
-            KeepRow(result, std::move(*row));
+        if (row && filter.Keeps(row->row, row->note)) {
+            if (onRow)
+                onRow(std::move(*row));
+            else
+                KeepRow(result, std::move(*row));
+        }
         return true;
     });
     if (!walked)

@@ -101,8 +101,11 @@ using SearchProgress = std::function<bool(const std::string& fileName)>;
 // walk order. Entries whose name is not 12 bytes long give no row, nor do files whose header
 // cannot be read; a dropped row does not use up a number.
 // With an index, only the files that changed since the folder's last listing are opened.
+// With onRow, each kept row (not numbered) goes there as it is found instead of into the result.
+using FoundRowCallback = std::function<void(IndexedRow&& row)>;
 SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria& criteria,
-                                 const SearchProgress& progress = {}, ArchiveIndex* index = nullptr);
+                                 const SearchProgress& progress = {}, ArchiveIndex* index = nullptr,
+                                 const FoundRowCallback& onRow = {});
 
 // The search of every folder the index knows, folder by folder in byte order, each in walk
 // order, numbered 1, 2, 3 over all. With a description or user type only the noted recordings

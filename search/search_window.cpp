@@ -10,6 +10,7 @@
 #include "platform/message_box.h"
 #include "platform/qt_text.h"
 #include "search/archive_search.h"
+#include "search/folder_search_worker.h"
 #include "search/folder_tree_model.h"
 #include "search/note_dialog.h"
 #include "styling/flat_styler.h"
@@ -18,7 +19,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateEdit>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -39,8 +39,6 @@
 #include <utility>
 
 namespace {
-
-constexpr qint64 kPanelRefreshMs = 100;
 
 const QColor kBackground(221, 221, 225);
 const QString kListingText = QStringLiteral("正在显示语音列表...");
@@ -111,8 +109,11 @@ SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory ma
     ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
     index_ = std::move(opened.index);
     indexMessage_ = std::move(opened.message);
+    searchWorker_ = new FolderSearchWorker(index_ ? std::optional(index_->location()) : std::nullopt, this);
+    searchWorker_->setObjectName(QStringLiteral("folderSearchWorker"));
     BuildControls();
     ConnectControls();
+    ConnectSearchWorker();
     ConnectPlayer();
     ApplyFormFont(this);
     resize(kOuterSize);
@@ -337,6 +338,8 @@ void SearchWindow::LayoutSearchWindow()
 void SearchWindow::done(int result)
 {
     closing_ = true;
+    searchWorker_->Stop();
+    EndListingOrSearch();
     ShutDownPlayer();
     QDialog::done(result);
 }
@@ -346,8 +349,9 @@ void SearchWindow::done(int result)
 bool SearchWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == folderTree_ && event->type() == QEvent::KeyRelease) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Up || key == Qt::Key_Down)
+        // A held key repeats its presses and releases: only the last release lists.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) && !key->isAutoRepeat())
             ShowSelectedFolder();
     }
     if (watched == resultView_->viewport() && event->type() == QEvent::ToolTip) {
@@ -375,41 +379,53 @@ void SearchWindow::ShowSelectedFolder()
         ShowFolderRecordings(*folder);
 }
 
-void SearchWindow::ShowBusyPanel()
+void SearchWindow::ConnectSearchWorker()
 {
-    busyPanel_->show();
-    busyPanel_->raise();
+    connect(searchWorker_, &FolderSearchWorker::rowsFound, this, &SearchWindow::ShowFoundRows);
+    connect(searchWorker_, &FolderSearchWorker::progress, this, [this](unsigned run, const QString& text) {
+        if (!searchWorker_->IsLatest(run))
+            return;
+        busyPanel_->setText(text);
+        busyPanel_->show();
+        busyPanel_->raise();
+    });
+    connect(searchWorker_, &FolderSearchWorker::ended, this, [this](unsigned run, SearchOutcome outcome) {
+        if (!searchWorker_->IsLatest(run))
+            return;
+        EndListingOrSearch();
+        if (outcome == SearchOutcome::FromAfterTo)
+            ShowMessage(this, ToQString(std::string(kFromAfterToMessage)), QStringLiteral("错误"),
+                        MessageIcon::Error);
+        emit listingEnded();
+    });
 }
 
-bool SearchWindow::RunGoesOn(unsigned run) const
+// A listing's rows come sorted and numbered at its end; a search's rows come as they are
+// found and are numbered after the rows shown, those added by hand meanwhile included.
+void SearchWindow::ShowFoundRows(unsigned run, const std::shared_ptr<FoundRows>& found)
 {
-    return run == listingRun_ && !closing_;
+    if (!searchWorker_->IsLatest(run))
+        return;
+    std::vector<RecordingEntry>& rows = found->rows;
+    if (!listing_) {
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            rows[i].texts[kColNumber] = std::to_string(resultModel_->rowCount() + static_cast<int>(i) + 1);
+    }
+    notes_.merge(found->notes);
+    resultModel_->AppendBatch(std::move(rows));
 }
 
-// Lists the folder with the window disabled, keeping it painted after every file.
+// Lists the folder with the window disabled and the busy panel over it; the rows come sorted
+// by start time. A listing or search going on ends unseen.
 void SearchWindow::ShowFolderRecordings(const std::string& folder)
 {
-    QCoreApplication::processEvents();
-    setEnabled(false);
-    const unsigned run = ++listingRun_;
-    const auto finish = [this] {
-        busyPanel_->hide();
-        setEnabled(true);
-    };
-    try {
-        ListFolderRecordings(
-            folder, *resultModel_,
-            [&] {
-                ShowBusyPanel();
-                QCoreApplication::processEvents();
-                return RunGoesOn(run);
-            },
-            index_.get(), &notes_);
-    } catch (...) {
-        finish();
-        throw;
-    }
-    finish();
+    busyPanel_->setText(kListingText);
+    if (!listing_)
+        focusBeforeListing_ = EnterBusy(this, busyPanel_);
+    listing_ = true;
+    StartRows();
+    resultModel_->SetSortState({kColStartTime, false});
+    searchWorker_->List(folder);
 }
 
 // Searches the selected folder with the filters; the window stays enabled meanwhile.
@@ -418,40 +434,27 @@ void SearchWindow::SearchRecordings()
     const std::optional<std::string> folder = SelectedFolder();
     if (!folder)
         return;
-    const unsigned run = ++listingRun_;
+    EndListingOrSearch();
+    StartRows();
+    searchWorker_->Search(*folder, SearchCriteria{fromPicker_->date(), toPicker_->date(),
+                                                  voiceTypeBox_->currentText().toStdString(),
+                                                  phoneEdit_->text().toStdString(),
+                                                  descriptionEdit_->text().toStdString(),
+                                                  userTypeBox_->currentText().toStdString()});
+}
+
+void SearchWindow::StartRows()
+{
     resultModel_->Clear();
-    const SearchCriteria criteria{fromPicker_->date(),
-                                  toPicker_->date(),
-                                  voiceTypeBox_->currentText().toStdString(),
-                                  phoneEdit_->text().toStdString(),
-                                  descriptionEdit_->text().toStdString(),
-                                  userTypeBox_->currentText().toStdString()};
-    const QString panelText = busyPanel_->text();
-    QElapsedTimer sinceShown;
-    SearchResult result = SearchArchiveFolder(
-        *folder, criteria,
-        [&](const std::string& fileName) {
-            // The file name changes with every file; repainting it each time would cost more than
-            // the search, so the panel follows about ten times a second.
-            if (!sinceShown.isValid() || sinceShown.elapsed() >= kPanelRefreshMs) {
-                busyPanel_->setText(ToQString(SearchProgressText(fileName)));
-                sinceShown.start();
-            }
-            ShowBusyPanel();
-            QCoreApplication::processEvents();
-            return RunGoesOn(run);
-        },
-        index_.get());
+    notes_.clear();
+}
+
+void SearchWindow::EndListingOrSearch()
+{
+    if (std::exchange(listing_, false))
+        LeaveBusy(this, busyPanel_, focusBeforeListing_);
     busyPanel_->hide();
-    busyPanel_->setText(panelText);
-    if (result.outcome == SearchOutcome::FromAfterTo) {
-        ShowMessage(this, ToQString(std::string(kFromAfterToMessage)), QStringLiteral("错误"), MessageIcon::Error);
-        return;
-    }
-    if (run == listingRun_) {
-        notes_ = std::move(result.notes);
-        resultModel_->AppendBatch(std::move(result.rows));
-    }
+    busyPanel_->setText(kListingText);
 }
 
 void SearchWindow::AddRecordingFile()

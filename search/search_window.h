@@ -6,6 +6,7 @@
 #include "search/folder_tree.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,7 +14,9 @@
 #include <string>
 #include <vector>
 
+class FolderSearchWorker;
 class FolderTreeModel;
+struct FoundRows;
 class QAbstractItemModel;
 class QComboBox;
 class QAction;
@@ -65,6 +68,10 @@ public:
     // is running stops at its next file, and the player is silenced, stopped and closed.
     void done(int result) override;
 
+signals:
+    // A listing or a search has ended (not one that a newer one replaced): its rows are all shown.
+    void listingEnded();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -83,6 +90,11 @@ private:
     std::optional<std::string> SelectedFolder() const;
     void ShowFolderRecordings(const std::string& folder);
     void SearchRecordings();
+    void ConnectSearchWorker();
+    void ShowFoundRows(unsigned run, const std::shared_ptr<FoundRows>& found);
+    void StartRows();
+    // Ends what a listing or search shows: the window enabled, the busy panel hidden.
+    void EndListingOrSearch();
     void AddRecordingFile();
     void DeleteRecordingFile();
     // The note of the selected row: a double-click on the row or its menu "编辑录音说明...".
@@ -90,9 +102,6 @@ private:
     void RememberNoteOf(const std::string& path);
     void FillUserTypes();
     void ShowRowToolTip(QHelpEvent* event);
-    void ShowBusyPanel();
-    // Whether the listing or search numbered run goes on after the events it let through.
-    bool RunGoesOn(unsigned run) const;
 
     enum class PlayState : std::uint8_t { Stopped, Playing, Paused };
     void ConnectPlayer();
@@ -165,7 +174,8 @@ private:
 
     bool outerSizeApplied_ = false;
     bool closing_ = false;
-    // Counts listings and searches: one started while another lets events through (a search
-    // keeps the window enabled) ends the earlier one, whose rows are then dropped.
-    unsigned listingRun_ = 0;
+    // Lists and searches folders; a new listing or search ends the one going on.
+    FolderSearchWorker* searchWorker_ = nullptr;
+    bool listing_ = false; // a listing goes on: the window is disabled
+    QPointer<QWidget> focusBeforeListing_;
 };

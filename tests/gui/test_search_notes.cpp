@@ -5,6 +5,7 @@
 #include "support/find_child.h"
 #include "support/model_columns.h"
 #include "support/temp_folder.h"
+#include "support/window_wait.h"
 #include "tools/sample_maker.h"
 
 #include <QAction>
@@ -88,8 +89,20 @@ protected:
                           Qt::LeftButton, Qt::NoModifier);
         QMouseEvent release(QEvent::MouseButtonRelease, at, tree->viewport()->mapToGlobal(at), Qt::LeftButton,
                             Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(tree->viewport(), &press);
-        QApplication::sendEvent(tree->viewport(), &release);
+        AndWait([&] {
+            QApplication::sendEvent(tree->viewport(), &press);
+            QApplication::sendEvent(tree->viewport(), &release);
+        });
+    }
+    // Does what starts a listing or a search and waits until it has ended.
+    void AndWait(const std::function<void()>& action)
+    {
+        int ended = 0;
+        const QMetaObject::Connection counting =
+            QObject::connect(window.get(), &SearchWindow::listingEnded, [&ended] { ++ended; });
+        action();
+        EXPECT_TRUE(WaitForWindow([&ended] { return ended > 0; })) << "the listing or search did not end";
+        QObject::disconnect(counting);
     }
     void DoubleClickRow(int row)
     {
@@ -114,7 +127,7 @@ protected:
         Child<QDateEdit>(*window, "DateTimePicker11")->setDate(QDate(2014, 3, 31));
         Child<QLineEdit>(*window, "edtDesc")->setText(description);
         userTypes->setEditText(userType);
-        Child<QPushButton>(*window, "btnSearch")->click();
+        AndWait([this] { Child<QPushButton>(*window, "btnSearch")->click(); });
         return Column(results(), kColFileName);
     }
     std::vector<std::string> Items(const QComboBox* box) const

@@ -6,6 +6,7 @@
 #include "support/find_child.h"
 #include "support/model_columns.h"
 #include "support/temp_folder.h"
+#include "support/window_wait.h"
 #include "tools/sample_maker.h"
 
 #include <QAction>
@@ -94,6 +95,7 @@ protected:
         window->show();
         tree = Child<QTreeView>(*window, "TVSpeakPath");
         list = Child<QTableView>(*window, "ListViewPlay");
+        QObject::connect(window.get(), &SearchWindow::listingEnded, [this] { ++listingsEnded; });
     }
 
     void TearDown() override
@@ -125,15 +127,25 @@ protected:
         QApplication::sendEvent(view->viewport(), &release);
     }
 
-    void PressKey(QWidget* widget, int key)
+    void PressKey(QWidget* widget, int key, bool autoRepeat = false)
     {
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), autoRepeat);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(), autoRepeat);
         QApplication::sendEvent(widget, &press);
         QApplication::sendEvent(widget, &release);
     }
+    // Does what starts a listing or a search and waits until it has ended.
+    void AndWait(const std::function<void()>& action)
+    {
+        const int before = listingsEnded;
+        action();
+        ASSERT_TRUE(WaitForWindow([&] { return listingsEnded > before; })) << "the listing or search did not end";
+    }
 
-    void ListCalls() { Click(tree, Root(1)); }
+    void ListCalls()
+    {
+        AndWait([this] { Click(tree, Root(1)); });
+    }
 
     std::vector<std::string> Search(QDate from, QDate to, const QString& mode, const QString& phone)
     {
@@ -141,7 +153,7 @@ protected:
         Child<QDateEdit>(*window, "DateTimePicker11")->setDate(to);
         Child<QComboBox>(*window, "cbVoicetype")->setCurrentText(mode);
         Child<QLineEdit>(*window, "edtPhone")->setText(phone);
-        Child<QPushButton>(*window, "btnSearch")->click();
+        AndWait([this] { Child<QPushButton>(*window, "btnSearch")->click(); });
         return Column(results(), kColFileName);
     }
 
@@ -150,6 +162,7 @@ protected:
     std::unique_ptr<SearchWindow> window;
     QTreeView* tree = nullptr;
     QTableView* list = nullptr;
+    int listingsEnded = 0;
 };
 
 } // namespace
@@ -180,15 +193,11 @@ TEST_F(SearchWindowTest, TreeOpensFoldersOnDemandShowingPlainAndReadOnlyFoldersO
 
 TEST_F(SearchWindowTest, SelectingAFolderByClickOrArrowKeyListsItInStartTimeOrder)
 {
-    bool enabledWhileListing = true;
-    bool panelShownWhileListing = false;
-    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, window.get(), [&] {
-        enabledWhileListing = window->isEnabled();
-        panelShownWhileListing = Child<QLabel>(*window, "PanelShow")->isVisible();
+    AndWait([this] {
+        Click(tree, Root(1));
+        EXPECT_FALSE(window->isEnabled());
+        EXPECT_TRUE(Child<QLabel>(*window, "PanelShow")->isVisible());
     });
-    ListCalls();
-    EXPECT_FALSE(enabledWhileListing);
-    EXPECT_TRUE(panelShownWhileListing);
     EXPECT_TRUE(window->isEnabled());
     EXPECT_TRUE(Child<QLabel>(*window, "PanelShow")->isHidden());
     EXPECT_EQ(Column(results(), kColFileName), (std::vector<std::string>{"VOC00004.WAV", "VOC00001.WAV", "VOC00002.WAV",
@@ -196,20 +205,72 @@ TEST_F(SearchWindowTest, SelectingAFolderByClickOrArrowKeyListsItInStartTimeOrde
     EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
     EXPECT_EQ(results().entry(0).path(), archive.Path("Calls/VOC00004.WAV"));
 
-    PressKey(tree, Qt::Key_Down); // to the drive without a disc
-    EXPECT_EQ(results().rowCount(), 0);
-    PressKey(tree, Qt::Key_Up);
-    EXPECT_EQ(results().rowCount(), 5);
+    // Keys go where the focus is, and a listing leaves it in the tree: folder after folder.
+    QApplication::setActiveWindow(window.get());
+    for (const auto& [key, rows] : {std::pair{Qt::Key_Down, 0}, {Qt::Key_Up, 5}, {Qt::Key_Down, 0}}) {
+        ASSERT_EQ(QApplication::focusWidget(), tree);
+        AndWait([&] { PressKey(QApplication::focusWidget(), key); });
+        EXPECT_EQ(results().rowCount(), rows);
+    }
     EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SearchWindowTest, AHeldKeyListsTheFolderWhereItStops)
+{
+    ListCalls();
+    tree->expand(Root(0));
+    tree->setCurrentIndex(Root(0));
+    // Held down: one press, then repeated presses and releases, and one release at the end.
+    QKeyEvent firstPress(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(tree, &firstPress);
+    for (int repeat = 0; repeat < 3; ++repeat) {
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Down, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(tree, &release);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(tree, &press);
+    }
+    const int before = listingsEnded;
+    AndWait([&] {
+        QKeyEvent lastRelease(QEvent::KeyRelease, Qt::Key_Down, Qt::NoModifier);
+        QApplication::sendEvent(tree, &lastRelease);
+    });
+    ASSERT_EQ(tree->currentIndex(), Root(1)) << "past the three folders of the archive";
+    EXPECT_EQ(results().rowCount(), 5);
+    EXPECT_EQ(listingsEnded, before + 1) << "the folders passed were not listed";
 }
 
 TEST_F(SearchWindowTest, ClosingDuringAListingEndsIt)
 {
     ASSERT_TRUE(WriteSampleFolder(archive.Path("Calls"), 40, 3500, 100));
-    QTimer::singleShot(0, window.get(), [&] { window->close(); });
-    ListCalls();
+    Click(tree, Root(1));
+    window->close();
     EXPECT_FALSE(window->isVisible());
-    EXPECT_LT(results().rowCount(), 45);
+    EXPECT_TRUE(window->isEnabled());
+    EXPECT_FALSE(WaitForWindow([this] { return results().rowCount() > 0; }, std::chrono::milliseconds(300)))
+        << "the listing ended with the window";
+}
+
+TEST_F(SearchWindowTest, SearchRowsAppearAsFoundAndRowsAddedMeanwhileGetNumbersOfTheirOwn)
+{
+    ASSERT_TRUE(WriteSampleFolder(archive.Path("Calls"), 400, 3500, 100));
+    ListCalls();
+    TempFolder picked;
+    ASSERT_TRUE(WriteSampleFile(picked.Path("VOC00009.WAV"), SampleSpec{.phone = "777", .dataBytes = 3500}));
+    window->SetFileChooser([&](QWidget*) { return QString::fromStdString(picked.Path("VOC00009.WAV")); });
+    bool rowsBeforeTheEnd = false;
+    const int before = listingsEnded;
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, window.get(), [&] {
+        if (listingsEnded == before && !std::exchange(rowsBeforeTheEnd, true))
+            Child<QPushButton>(*window, "btnAdd")->click(); // added while the search goes on
+    });
+    Search(QDate(2000, 1, 1), QDate(2099, 12, 31), QStringLiteral("所有类型"), "");
+    EXPECT_TRUE(rowsBeforeTheEnd) << "rows appear before the search ends";
+    std::vector<std::string> numbers = Column(results(), kColNumber);
+    ASSERT_EQ(numbers.size(), 406u);
+    std::vector<std::string> expected;
+    for (int number = 1; number <= 406; ++number)
+        expected.push_back(std::to_string(number));
+    EXPECT_EQ(numbers, expected) << "numbered in the order the rows came";
 }
 
 TEST_F(SearchWindowTest, SearchKeepsWholeDaysOneModeAndPhoneDigits)

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "search/archive_index.h"
+#include "search/archive_search.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Rows found by a listing or a search, with the notes of those rows.
+struct FoundRows {
+    std::vector<RecordingEntry> rows;
+    NotesByPath notes;
+};
+
+// Lists and searches archive folders on a thread of its own, one run at a time. Each run has a
+// number; starting a run ends the one going on at its next file, and every report names its
+// run, so that the window drops what an ended run still sent. With an index location the
+// thread keeps a connection of its own to the index (a database connection belongs to the
+// thread that opened it).
+class FolderSearchWorker : public QObject {
+    Q_OBJECT
+
+public:
+    explicit FolderSearchWorker(std::optional<IndexLocation> index, QObject* parent = nullptr);
+    // Ends the run going on and the thread.
+    ~FolderSearchWorker() override;
+
+    // Lists folder (ending with "/"): its rows sorted by start time and numbered, sent at the end.
+    unsigned List(const std::string& folder);
+    // Searches folder with criteria: the rows come in batches as they are found, numbered in
+    // the order found, and the panel's text about ten times a second.
+    unsigned Search(const std::string& folder, const SearchCriteria& criteria);
+    // Ends the run going on; it reports nothing more that the window keeps.
+    void Stop() { ++latestRun_; }
+    bool IsLatest(unsigned run) const { return run == latestRun_.load(); }
+
+signals:
+    // Shared, so that the rows reach the window's thread without a copy there.
+    void rowsFound(unsigned run, std::shared_ptr<FoundRows> rows);
+    void progress(unsigned run, const QString& panelText);
+    // outcome: how the folder went (unreadable, or the days in the wrong order).
+    void ended(unsigned run, SearchOutcome outcome);
+
+private:
+    unsigned NextRun();
+    void RunList(unsigned run, const std::string& folder);
+    void RunSearch(unsigned run, const std::string& folder, const SearchCriteria& criteria);
+    ArchiveIndex* Index();
+
+    QThread thread_;
+    QObject* context_ = nullptr; // lives on thread_: the runs are queued calls on it
+    std::optional<IndexLocation> indexLocation_;
+    std::unique_ptr<ArchiveIndex> index_; // opened, used and closed on thread_
+    bool indexTried_ = false;            // touched on thread_ only
+    std::atomic<unsigned> latestRun_{0};
+};
