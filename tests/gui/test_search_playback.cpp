@@ -1,7 +1,7 @@
 #include "audio/wave_player.h"
 #include "platform/locations.h"
 #include "platform/message_box.h"
-#include "platform/wave_out_virtual.h"
+#include "support/wave_out_virtual.h"
 #include "search/search_window.h"
 #include "support/audio_files.h"
 #include "support/find_child.h"
