@@ -1,6 +1,5 @@
 #include "search/search_window.h"
 
-#include "audio/player_controls.h"
 #include "catalogue/recording_model.h"
 #include "platform/wave_out_sdl.h"
 #include "platform/common_widgets.h"
@@ -10,6 +9,7 @@
 #include "search/archive_search.h"
 #include "search/folder_tree_model.h"
 #include "search/note_dialog.h"
+#include "search/player_controls.h"
 #include "styling/flat_styler.h"
 
 #include <QAction>

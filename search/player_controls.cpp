@@ -1,4 +1,4 @@
-#include "audio/player_controls.h"
+#include "search/player_controls.h"
 
 #include "platform/common_widgets.h"
 #include "platform/message_box.h"
