@@ -19,6 +19,9 @@ constexpr std::uint64_t kMaxOutputValues = (0xFFFFFFFFull - (kWaveHeaderBytes - 
 // Recordings are decoded and written in runs of whole blocks making about 1 MiB of output: a
 // long recording is never held in memory whole, and each run is still in the cache when written.
 constexpr std::size_t kRunValues = 512 * 1024;
+// Where the format fields begin in the header the converter writes: after "RIFF", its size,
+// "WAVE" and the "fmt " chunk's id and size.
+constexpr std::size_t kHeaderFormatFieldsAt = 20;
 
 // Samples are kept in host order while decoding; files hold them little-endian.
 void SwapToOrFromLittleEndian(std::int16_t* samples, std::size_t count)
@@ -427,4 +430,32 @@ Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& 
     if (!data)
         return data.error();
     return WriteOutput(input->stream.get(), *data, outputPath);
+}
+
+Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath)
+{
+    const Result<OpenedFile> input = OpenRegularFile(inputPath);
+    if (!input)
+        return input.error();
+    const Result<RecordingData> data = ReadRecordingChunks(input->stream.get(), input->size);
+    if (!data)
+        return data.error();
+    const auto outputBytes = static_cast<std::uint32_t>(data->values * sizeof(std::int16_t));
+    LoadedWave wave;
+    wave.format = ParseWaveFormat(WaveHeaderBytes(outputBytes).data() + kHeaderFormatFieldsAt);
+    try {
+        wave.data.resize(outputBytes);
+    } catch (const std::bad_alloc&) {
+        return Failure{"not enough memory for the decoded recording"};
+    }
+    unsigned char* filled = wave.data.data();
+    const RunSink keep = [&](std::int16_t* values, std::size_t count) -> Result<void> {
+        SwapToOrFromLittleEndian(values, count);
+        std::memcpy(filled, values, count * sizeof(std::int16_t));
+        filled += count * sizeof(std::int16_t);
+        return {};
+    };
+    if (Result<void> decoded = DecodeRecordingData(input->stream.get(), *data, keep); !decoded)
+        return decoded.error();
+    return wave;
 }

@@ -64,3 +64,8 @@ Result<std::vector<std::int16_t>> DecodeRecording(std::FILE* input, std::uint64_
 // it is. Fails when the input is refused or cannot be read, or the output cannot be written;
 // outputPath is then untouched.
 Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath);
+
+// Decodes inputPath into memory as the PCM wave ConvertToPcmWave would write: the decoded sound
+// stays private to the process. Fails as ConvertToPcmWave does when the input is refused or
+// cannot be read, or when there is not enough memory for it.
+Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Reading RIFF files, the recorder's recordings and the player's wave files alike: opening
 // them without letting a special file hang the program, and walking their chunks, whose sizes
@@ -41,3 +42,9 @@ bool SkipForward(std::FILE* stream, std::uint32_t bytes);
 
 // How many of a file's fileSize bytes lie after the stream's position.
 std::uint64_t BytesAfterPosition(std::FILE* stream, std::uint64_t fileSize);
+
+// A PCM wave held in memory: its format and the whole body of its "data" chunk.
+struct LoadedWave {
+    WaveFormat format;
+    std::vector<unsigned char> data;
+};

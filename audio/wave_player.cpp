@@ -150,20 +150,32 @@ void WavePlayerSlot::ReportFinished()
 
 Result<void> WavePlayerSlot::Open(const std::string& path, bool startPaused, std::optional<int> percent)
 {
+    Result<LoadedWave> wave = LoadWaveFile(path);
+    if (!wave) {
+        CloseReplaced();
+        return wave.error();
+    }
+    return Open(std::move(*wave), startPaused, percent);
+}
+
+void WavePlayerSlot::CloseReplaced()
+{
     if (player_) {
         player_->reportTo.store(nullptr); // the end of the old playback would pass for the new one's
         WaveClose(*this);
     }
+}
+
+Result<void> WavePlayerSlot::Open(LoadedWave wave, bool startPaused, std::optional<int> percent)
+{
+    CloseReplaced();
     std::unique_ptr<WavePlayer> player(new (std::nothrow) WavePlayer);
     if (!player)
         return Failure{"not enough memory for the player"};
     setQuiet(false);
 
-    Result<LoadedWave> wave = LoadWaveFile(path);
-    if (!wave)
-        return wave.error();
-    player->format = wave->format;
-    player->data = std::move(wave->data);
+    player->format = wave.format;
+    player->data = std::move(wave.data);
     player->dataSize = static_cast<std::uint32_t>(player->data.size());
     player->position = percent ? WaveStartOffset(player->dataSize, *percent) : 0;
     player->playedBytes.store(player->position);
@@ -208,6 +220,11 @@ Result<void> WaveOpen(WavePlayerSlot& slot, const std::string& path, bool startP
 Result<void> WaveOpenAt(WavePlayerSlot& slot, const std::string& path, bool startPaused, int percent)
 {
     return slot.Open(path, startPaused, percent);
+}
+
+Result<void> WaveOpenLoaded(WavePlayerSlot& slot, LoadedWave wave, int percent)
+{
+    return slot.Open(std::move(wave), false, percent);
 }
 
 void WaveSetPaused(WavePlayerSlot& slot, bool paused)

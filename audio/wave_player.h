@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/riff_file.h"
 #include "platform/result.h"
 #include "platform/wave_out.h"
 
@@ -44,11 +45,6 @@ private:
     int waiters_ = 0;
 };
 
-struct LoadedWave {
-    WaveFormat format;
-    std::vector<unsigned char> data;
-};
-
 // Reads the format and the whole "data" body of a wave file as the converter writes it:
 // the first chunk after the 12-byte RIFF header is taken as the format, then chunks are
 // skipped up to "data". A data size beyond the file's end is cut to what the file holds; a
@@ -85,6 +81,8 @@ struct WavePlayer {
 // start.
 Result<void> WaveOpen(WavePlayerSlot& slot, const std::string& path, bool startPaused);
 Result<void> WaveOpenAt(WavePlayerSlot& slot, const std::string& path, bool startPaused, int percent);
+// The same for a wave already in memory, started at once from percent of its data.
+Result<void> WaveOpenLoaded(WavePlayerSlot& slot, LoadedWave wave, int percent);
 // Pauses or resumes the output, keeping its position; nothing on an empty slot.
 void WaveSetPaused(WavePlayerSlot& slot, bool paused);
 // Asks the player to end and wakes the worker, paused or not; finished() follows once it has.
@@ -101,20 +99,9 @@ void PrimeBuffers(WavePlayer& player);
 int WavePercent(std::uint32_t played, std::uint32_t total);
 std::uint32_t WaveStartOffset(std::uint32_t dataSize, int percent);
 
-// The cell that holds the current player or nothing, and reports its playback.
-//
-// How a window uses it: the window owns one slot, made with the factory of the sound output,
-// and connects to the signals with the default connection. They are emitted on the player's
-// worker thread and on the output's thread, and Qt queues them to the window's thread.
-// progress(percent) moves the position slider (100 or more: set the slider's maximum to 99);
-// sliderDisabled() and playDisabled() come near the end and disable the slider and the play
-// button; finished() says that the worker has ended: start the one-shot 500 ms timer whose
-// handler calls WaveClose(slot) and starts whatever is pending. WaveClose waits for the worker,
-// so it runs on the window's thread, never in a receiver connected directly. When the window
-// closes it calls setQuiet(true), then WaveRequestStop(slot): nothing is emitted from then on,
-// and destroying the slot closes the player. Signals emitted before setQuiet(true) may still
-// be waiting in the window's queue; a window that lives on after going quiet checks
-// isQuiet() in its handlers.
+// The cell that holds the current player or nothing, and reports its playback. The signals
+// are emitted on the player's worker thread and on the output's thread; Player (audio/player.h)
+// owns one slot and is what windows use.
 class WavePlayerSlot : public QObject {
     Q_OBJECT
 
@@ -141,6 +128,7 @@ signals:
 private:
     friend Result<void> WaveOpen(WavePlayerSlot& slot, const std::string& path, bool startPaused);
     friend Result<void> WaveOpenAt(WavePlayerSlot& slot, const std::string& path, bool startPaused, int percent);
+    friend Result<void> WaveOpenLoaded(WavePlayerSlot& slot, LoadedWave wave, int percent);
     friend void WaveSetPaused(WavePlayerSlot& slot, bool paused);
     friend void WaveRequestStop(WavePlayerSlot& slot);
     friend void WaveClose(WavePlayerSlot& slot);
@@ -148,6 +136,9 @@ private:
     friend void WaveOutDone(WavePlayer& player);
 
     Result<void> Open(const std::string& path, bool startPaused, std::optional<int> percent);
+    Result<void> Open(LoadedWave wave, bool startPaused, std::optional<int> percent);
+    // Closes the player a new one replaces, without reporting its end.
+    void CloseReplaced();
     void ReportProgress(std::uint32_t played, std::uint32_t total);
     void ReportFinished();
 

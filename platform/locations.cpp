@@ -61,11 +61,6 @@ std::string DataDir()
     return XdgDir("XDG_DATA_HOME", ".local/share") + "/sdvoice";
 }
 
-std::string TempWavePath()
-{
-    return CacheDir() + "/wave.$$$";
-}
-
 std::string ExportFilePath()
 {
     return JoinBelow(HomeDir(), "vrxexcel.xlsx");

@@ -13,8 +13,6 @@ std::string ConfigDir();
 std::string CacheDir();
 // $XDG_DATA_HOME/sdvoice (default ~/.local/share/sdvoice), without a trailing "/".
 std::string DataDir();
-// The fixed temporary PCM wave file that every playback conversion replaces.
-std::string TempWavePath();
 // The fixed spreadsheet file of both list exports (~/vrxexcel.xlsx).
 std::string ExportFilePath();
 // The default upload folder: the home folder with a trailing "/".

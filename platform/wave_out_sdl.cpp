@@ -19,6 +19,7 @@ constexpr char kSdlLibrary[] = "libSDL2-2.0.so.0";
 
 // The SDL functions the output calls.
 struct SdlFunctions {
+    decltype(&SDL_SetHint) setHint = nullptr;
     decltype(&SDL_InitSubSystem) initSubSystem = nullptr;
     decltype(&SDL_GetError) getError = nullptr;
     decltype(&SDL_OpenAudioDevice) openAudioDevice = nullptr;
@@ -47,7 +48,8 @@ Result<SdlFunctions> LoadSdl()
     if (!library)
         return LoadFailure();
     SdlFunctions sdl;
-    if (Resolve(library, "SDL_InitSubSystem", sdl.initSubSystem) && Resolve(library, "SDL_GetError", sdl.getError)
+    if (Resolve(library, "SDL_SetHint", sdl.setHint) && Resolve(library, "SDL_InitSubSystem", sdl.initSubSystem)
+        && Resolve(library, "SDL_GetError", sdl.getError)
         && Resolve(library, "SDL_OpenAudioDevice", sdl.openAudioDevice)
         && Resolve(library, "SDL_PauseAudioDevice", sdl.pauseAudioDevice)
         && Resolve(library, "SDL_LockAudioDevice", sdl.lockAudioDevice)
@@ -66,9 +68,14 @@ const Result<SdlFunctions>& Sdl()
     return sdl;
 }
 
+// SDL would otherwise take SIGINT and SIGTERM for its own quit event, which nothing here reads:
+// the programs could no longer be ended by them once a sound has played.
 bool AudioSubsystemReady(const SdlFunctions& sdl)
 {
-    static const bool ready = sdl.initSubSystem(SDL_INIT_AUDIO) == 0;
+    static const bool ready = [&sdl] {
+        sdl.setHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        return sdl.initSubSystem(SDL_INIT_AUDIO) == 0;
+    }();
     return ready;
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that the project's #include dependencies point one way, and that the program's code
-# never calls processEvents():
+# never pumps the event loop itself:
 #
 #   app/ (the program's shell)
 #     -> the subsystems catalogue/ search/ audio/ export/ styling/
@@ -184,12 +184,13 @@ done
 # The window's thread only draws and answers: long work runs in workers, so no program code
 # pumps the event loop itself (tests, benchmarks and the screenshot maker may drive windows so).
 pumping=0
+pump_call='process''Events' # spelt in two pieces so that this script does not match itself
 for file in "${sources[@]}"; do
   case "$file" in tests/* | bench/* | docs/*) continue ;; esac
   while IFS=: read -r line _; do
-    printf '%s:%s: processEvents()    (long work belongs in a worker)\n' "$file" "$line"
+    printf '%s:%s: %s()    (long work belongs in a worker)\n' "$file" "$line" "$pump_call"
     pumping=$((pumping + 1))
-  done < <(grep -n 'processEvents' -- "$file" || true)
+  done < <(grep -n "$pump_call" -- "$file" || true)
 done
 
 if [ "$violations" -gt 0 ]; then
@@ -197,7 +198,7 @@ if [ "$violations" -gt 0 ]; then
   exit 1
 fi
 if [ "$pumping" -gt 0 ]; then
-  echo "check-layout: $pumping call(s) of processEvents() in the program's code" >&2
+  echo "check-layout: $pumping call(s) of $pump_call() in the program's code" >&2
   exit 1
 fi
 echo "check-layout: $includes_checked project includes in $files_checked files point one way (${#window[@]} window files)"

@@ -1,9 +1,6 @@
 #include "search/search_window.h"
 
-#include "audio/adpcm_converter.h"
-#include "audio/wave_player.h"
 #include "catalogue/recording_model.h"
-#include "platform/locations.h"
 #include "platform/wave_out_sdl.h"
 #include "platform/common_widgets.h"
 #include "platform/dialog_font.h"
@@ -13,6 +10,7 @@
 #include "search/folder_search_worker.h"
 #include "search/folder_tree_model.h"
 #include "search/note_dialog.h"
+#include "search/player_controls.h"
 #include "styling/flat_styler.h"
 
 #include <QAction>
@@ -28,10 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSlider>
 #include <QTableView>
-#include <QThread>
-#include <QTimer>
 #include <QToolTip>
 #include <QTreeView>
 #include <filesystem>
@@ -43,15 +38,10 @@ namespace {
 const QColor kBackground(221, 221, 225);
 const QString kListingText = QStringLiteral("正在显示语音列表...");
 const QString kWarningCaption = QStringLiteral("提示");
-const QString kMuteText = QStringLiteral("静音");
-const QString kUnmuteText = QStringLiteral("取消静音");
-const QString kSelectToPlayText = QStringLiteral("请先选择一条要播放的语音！");
 constexpr QSize kOuterSize(1020, 604);
 constexpr QSize kBusyPanelSize(305, 81);
 constexpr QSize kFilterPanelSize(725, 62);
 constexpr QSize kSideButtonSize(75, 25);
-constexpr QSize kPlayerButtonSize(73, 25);
-constexpr QSize kVolumeSliderSize(24, 69);
 constexpr int kTreeLeft = 14;
 constexpr int kTreeTop = 29;
 constexpr int kTreeWidth = 240;
@@ -64,14 +54,6 @@ QPushButton* MakeButton(const char* objectName, const QString& text, QWidget* pa
     button->setAutoDefault(false);
     button->resize(size);
     return button;
-}
-
-// The output volume for the volume slider's step: the top (0) is full level, the bottom (10)
-// silent, the same level in both channels.
-std::uint32_t VolumeWord(int step)
-{
-    const auto level = static_cast<std::uint32_t>((10 - step) * 65535 / 10);
-    return level | (level << 16);
 }
 
 void Warn(QWidget* owner, const QString& text)
@@ -104,26 +86,24 @@ SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory ma
     setPalette(palette);
     setAutoFillBackground(true);
 
-    player_ = new WavePlayerSlot(makeOutput ? std::move(makeOutput) : WaveOutFactory(MakeSdlWaveOut), this);
-    player_->setObjectName(QStringLiteral("playerSlot"));
     ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
     index_ = std::move(opened.index);
     indexMessage_ = std::move(opened.message);
     searchWorker_ = new FolderSearchWorker(index_ ? std::optional(index_->location()) : std::nullopt, this);
     searchWorker_->setObjectName(QStringLiteral("folderSearchWorker"));
     BuildControls();
+    BuildPlayerControls(makeOutput ? std::move(makeOutput) : WaveOutFactory(MakeSdlWaveOut));
     ConnectControls();
     ConnectSearchWorker();
-    ConnectPlayer();
     ApplyFormFont(this);
     resize(kOuterSize);
     AttachFlatStyler(this);
 }
 
-// The player goes first, so that no worker reports to a window being taken apart.
+// The playback ends first, so that no worker reports to a window being taken apart.
 SearchWindow::~SearchWindow()
 {
-    ShutDownPlayer();
+    playerControls_->ShutDown();
 }
 
 void SearchWindow::SetFileChooser(FileChooser chooser)
@@ -162,7 +142,6 @@ void SearchWindow::BuildControls()
     deleteButton_ = MakeButton("btnDel", QStringLiteral("删除"), this, kSideButtonSize);
     filterPanel_ = BuildFilterPanel();
     BuildResultList();
-    BuildPlayerControls();
 }
 
 QWidget* SearchWindow::BuildFilterPanel()
@@ -231,38 +210,19 @@ void SearchWindow::BuildResultList()
     busyPanel_->resize(kBusyPanelSize);
 }
 
-void SearchWindow::BuildPlayerControls()
+// The playback controls play the list's selected row; the window's caption names the recording
+// each start plays.
+void SearchWindow::BuildPlayerControls(WaveOutFactory makeOutput)
 {
-    playButton_ = MakeButton("btnplay", QStringLiteral("播放"), this, kPlayerButtonSize);
-    pauseButton_ = MakeButton("btnpause", QStringLiteral("暂停"), this, kPlayerButtonSize);
-    stopButton_ = MakeButton("btnstop", QStringLiteral("停止"), this, kPlayerButtonSize);
-    nextButton_ = MakeButton("btnnext", QStringLiteral("下一条"), this, kPlayerButtonSize);
-    previousButton_ = MakeButton("btnlast", QStringLiteral("上一条"), this, kPlayerButtonSize);
-    muteButton_ = MakeButton("btnjiny", QStringLiteral("静音"), this, kPlayerButtonSize);
-    closeButton_ = MakeButton("btnclose", QStringLiteral("退出"), this, kPlayerButtonSize);
-
-    // Volume: 0 (top, loudest) to 10, a tick at every step on the right.
-    volumeSlider_ = MakeNamed<QSlider>("TrackBar2", Qt::Vertical, this);
-    volumeSlider_->setAccessibleName(QStringLiteral("音量"));
-    volumeSlider_->setRange(0, 10);
-    volumeSlider_->setValue(5);
-    volumeSlider_->setTickPosition(QSlider::TicksRight);
-    volumeSlider_->setTickInterval(1);
-    volumeSlider_->setInvertedAppearance(true);
-    volumeSlider_->resize(kVolumeSliderSize);
-
-    // Position: a percentage of the recording.
-    positionSlider_ = MakeNamed<QSlider>("positionSlider", Qt::Horizontal, this);
-    positionSlider_->setAccessibleName(QStringLiteral("播放进度"));
-    positionSlider_->setRange(0, 100);
-    positionSlider_->setValue(0);
-    positionSlider_->setTickPosition(QSlider::NoTicks);
-    positionSlider_->installEventFilter(this);
-
-    closeTimer_ = new QTimer(this);
-    closeTimer_->setObjectName(QStringLiteral("Timer1"));
-    closeTimer_->setInterval(500);
-    closeTimer_->setSingleShot(true);
+    PlayList list{[this] { return SelectedResultRow(); },
+                  [this](int row) { return resultModel_->entry(row).path(); },
+                  [this] { return resultModel_->rowCount(); },
+                  [this](int row) { resultView_->selectRow(row); },
+                  [this] { resultView_->setFocus(); }};
+    playerControls_ = new PlayerControls(std::move(list), std::move(makeOutput), this);
+    connect(playerControls_, &PlayerControls::startingRecording, this,
+            [this](const QString& path) { setWindowTitle(QStringLiteral("语音查询 正在播放的语音：") + path); });
+    connect(playerControls_, &PlayerControls::quitRequested, this, &SearchWindow::close);
 }
 
 void SearchWindow::ConnectControls()
@@ -278,7 +238,6 @@ void SearchWindow::ConnectControls()
         if (exportList_)
             exportList_(*resultView_->model(), this, resultView_->model()->columnCount());
     });
-    connect(closeButton_, &QPushButton::clicked, this, &SearchWindow::close);
     connect(resultView_->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { resultModel_->SortByColumnClick(column); });
 }
@@ -326,13 +285,7 @@ void SearchWindow::LayoutSearchWindow()
     deleteButton_->move(kTreeLeft + kTreeWidth - addButton_->width(), h - 64);
     filterPanel_->move(kListLeft, 0);
 
-    const int step = (w - kListLeft) / 8;
-    QPushButton* const buttons[] = {playButton_,     pauseButton_, stopButton_, nextButton_,
-                                    previousButton_, muteButton_,  closeButton_};
-    for (int i = 0; i < 7; ++i)
-        buttons[i]->move(kListLeft + i * step, h - 100);
-    positionSlider_->setGeometry(kListLeft + 10, playButton_->y() + 37, step * 13 / 2, 20);
-    volumeSlider_->move(kListLeft + 7 * step, playButton_->y() - 15);
+    playerControls_->setGeometry(kListLeft, h - 115, w - kListLeft, PlayerControls::kHeight);
 }
 
 void SearchWindow::done(int result)
@@ -340,12 +293,11 @@ void SearchWindow::done(int result)
     closing_ = true;
     searchWorker_->Stop();
     EndListingOrSearch();
-    ShutDownPlayer();
+    playerControls_->ShutDown();
     QDialog::done(result);
 }
 
-// The Up and Down keys list the folder they moved to once they are released. A mouse button
-// pressed on the position slider seeks; the slider still moves as usual.
+// The Up and Down keys list the folder they moved to once they are released.
 bool SearchWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == folderTree_ && event->type() == QEvent::KeyRelease) {
@@ -358,10 +310,6 @@ bool SearchWindow::eventFilter(QObject* watched, QEvent* event)
         ShowRowToolTip(static_cast<QHelpEvent*>(event));
         return true;
     }
-    if (watched == positionSlider_ && event->type() == QEvent::MouseButtonPress)
-        PressPositionSlider();
-    if (watched == positionSlider_ && event->type() == QEvent::MouseButtonRelease)
-        mouseHeld_ = false;
     return QDialog::eventFilter(watched, event);
 }
 
@@ -558,261 +506,10 @@ void SearchWindow::DeleteRecordingFile()
     resultView_->setFocus();
 }
 
-// The player's reports come from its worker and the output's thread; the default connection
-// queues them to this thread. Reports that were queued before the window went quiet are dropped.
-void SearchWindow::ConnectPlayer()
-{
-    connect(playButton_, &QPushButton::clicked, this, &SearchWindow::PlaySelected);
-    connect(pauseButton_, &QPushButton::clicked, this, &SearchWindow::PauseOrResume);
-    connect(stopButton_, &QPushButton::clicked, this, &SearchWindow::StopPlayback);
-    connect(nextButton_, &QPushButton::clicked, this, [this] { SkipBy(1); });
-    connect(previousButton_, &QPushButton::clicked, this, [this] { SkipBy(-1); });
-    connect(muteButton_, &QPushButton::clicked, this, &SearchWindow::ToggleMute);
-    connect(volumeSlider_, &QSlider::valueChanged, this, &SearchWindow::ApplyVolume);
-    connect(closeTimer_, &QTimer::timeout, this, &SearchWindow::CloseEndedPlayer);
-    connect(player_, &WavePlayerSlot::progress, this, &SearchWindow::ShowProgress);
-    connect(player_, &WavePlayerSlot::finished, this, &SearchWindow::EndPlayback);
-    connect(player_, &WavePlayerSlot::sliderDisabled, this, [this] {
-        if (!player_->isQuiet())
-            positionSlider_->setEnabled(false);
-    });
-    connect(player_, &WavePlayerSlot::playDisabled, this, [this] {
-        if (!player_->isQuiet())
-            playButton_->setEnabled(false);
-    });
-}
-
 std::optional<int> SearchWindow::SelectedResultRow() const
 {
     const QModelIndexList selected = resultView_->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return std::nullopt;
     return selected.front().row();
-}
-
-void SearchWindow::EnablePlayControls()
-{
-    playButton_->setEnabled(true);
-    positionSlider_->setEnabled(true);
-}
-
-bool SearchWindow::PlayerRunning() const
-{
-    const WavePlayer* player = player_->player();
-    return player && !player->ended.load();
-}
-
-// "播放", and the restart once an ended player has been closed: resumes a paused player,
-// starts the selected row when stopped, and while playing switches to another row once the
-// current player has ended.
-void SearchWindow::PlaySelected()
-{
-    playButton_->setEnabled(false);
-    positionSlider_->setEnabled(false);
-    restartPending_ = false;
-    if (playState_ == PlayState::Paused) {
-        WaveSetPaused(*player_, false);
-        playState_ = PlayState::Playing;
-        EnablePlayControls();
-        return;
-    }
-    const std::optional<int> row = SelectedResultRow();
-    if (!row) {
-        Warn(this, kSelectToPlayText);
-        EnablePlayControls();
-        return;
-    }
-    resultView_->setFocus();
-    if (playState_ == PlayState::Stopped) {
-        StartRecording(*row);
-        return;
-    }
-    // The row that plays goes on untouched, its slider included.
-    if (resultModel_->entry(*row).path() == currentFile_) {
-        EnablePlayControls();
-        return;
-    }
-    restartPending_ = true;
-    WaveRequestStop(*player_);
-    playButton_->setEnabled(true);
-}
-
-// Converts the row's recording into the playback file and plays it, from the position
-// slider's percentage after a seek. A slider at its right end only returns to 0.
-void SearchWindow::StartRecording(int row)
-{
-    if (positionSlider_->value() == 100) {
-        EnablePlayControls();
-        positionSlider_->setValue(0);
-        return;
-    }
-    const std::string path = resultModel_->entry(row).path();
-    currentFile_ = path;
-    setWindowTitle(QStringLiteral("语音查询 正在播放的语音：") + ToQString(path));
-    std::error_code ignored; // a folder that cannot be made fails the conversion below
-    std::filesystem::create_directories(CacheDir(), ignored);
-    const std::string wave = TempWavePath();
-    if (!ConvertToPcmWave(wave, path)) {
-        EnablePlayControls();
-        positionSlider_->setValue(0);
-        Warn(this, QStringLiteral("播放错误的语音格式！"));
-        return;
-    }
-    const Result<void> opened = seekPending_ ? WaveOpenAt(*player_, wave, false, positionSlider_->value())
-                                             : WaveOpen(*player_, wave, false);
-    seekPending_ = false;
-    EnablePlayControls();
-    if (!opened) {
-        positionSlider_->setValue(0);
-        Warn(this, QStringLiteral("无法打开声音输出设备！"));
-        return;
-    }
-    SetWaveOutVolume(VolumeWord(volumeSlider_->value()));
-    playState_ = PlayState::Playing;
-}
-
-void SearchWindow::PauseOrResume()
-{
-    if (playState_ == PlayState::Stopped) {
-        Warn(this, QStringLiteral("没有正在播放的语音！"));
-        return;
-    }
-    const bool pause = playState_ == PlayState::Playing;
-    WaveSetPaused(*player_, pause);
-    playState_ = pause ? PlayState::Paused : PlayState::Playing;
-    resultView_->setFocus();
-}
-
-// Asks the player to end, paused or not; Timer1 closes it once it has reported its end.
-void SearchWindow::StopPlayback()
-{
-    if (playState_ == PlayState::Stopped) {
-        playButton_->setEnabled(true);
-        return;
-    }
-    positionSlider_->setValue(0);
-    if (muteButton_->text() == kUnmuteText) {
-        SetWaveOutVolume(savedVolume_);
-        muteButton_->setText(kMuteText);
-    }
-    WaveRequestStop(*player_);
-    playState_ = PlayState::Stopped;
-    resultView_->setFocus();
-}
-
-// "下一条" and "上一条": select the neighbouring row and play it once the current player has
-// ended; nothing at either end of the list.
-void SearchWindow::SkipBy(int offset)
-{
-    resultView_->setFocus();
-    const std::optional<int> row = SelectedResultRow();
-    if (!row) {
-        Warn(this, kSelectToPlayText);
-        return;
-    }
-    const int target = *row + offset;
-    if (target < 0 || target >= resultModel_->rowCount())
-        return;
-    resultView_->selectRow(target);
-    restartPending_ = true;
-    WaveRequestStop(*player_);
-}
-
-void SearchWindow::ToggleMute()
-{
-    if (playState_ == PlayState::Stopped) {
-        ShowMessage(this, QStringLiteral("没有正在播放语音！"), kWarningCaption, MessageIcon::None);
-        return;
-    }
-    if (muteButton_->text() == kMuteText) {
-        savedVolume_ = GetWaveOutVolume();
-        SetWaveOutVolume(0);
-        muteButton_->setText(kUnmuteText);
-    } else {
-        SetWaveOutVolume(savedVolume_);
-        muteButton_->setText(kMuteText);
-    }
-    resultView_->setFocus();
-}
-
-// Applied while a recording plays or is paused; a stopped window applies it at the next start.
-void SearchWindow::ApplyVolume(int step)
-{
-    if (playState_ != PlayState::Stopped)
-        SetWaveOutVolume(VolumeWord(step));
-    resultView_->setFocus();
-}
-
-// Pressing the slider while playing stops the player; once it has been closed and the button
-// released, the recording starts again at the slider's value.
-void SearchWindow::PressPositionSlider()
-{
-    if (playState_ != PlayState::Playing)
-        return;
-    mouseHeld_ = true;
-    restartPending_ = true;
-    seekPending_ = true;
-    WaveRequestStop(*player_);
-}
-
-// While a seek is pending the slider stays where the user drags it. Once 100 % has been
-// reported the slider's maximum stays 99.
-void SearchWindow::ShowProgress(int percent)
-{
-    if (player_->isQuiet())
-        return;
-    if (seekPending_) {
-        EndPlayback();
-        return;
-    }
-    if (percent >= 100)
-        positionSlider_->setMaximum(99);
-    else
-        positionSlider_->setValue(percent);
-}
-
-// The player's worker has ended: Timer1 closes it on this thread. The end of a player that a
-// new start has replaced meanwhile changes nothing.
-void SearchWindow::EndPlayback()
-{
-    if (player_->isQuiet() || PlayerRunning())
-        return;
-    if (!seekPending_)
-        positionSlider_->setValue(0);
-    playState_ = PlayState::Stopped;
-    closeTimer_->start();
-}
-
-// Closes the ended player and starts what is pending, once the slider's button is released.
-// A player started since the end is not the timer's to close.
-void SearchWindow::CloseEndedPlayer()
-{
-    closeTimer_->stop();
-    if (PlayerRunning())
-        return;
-    WaveClose(*player_);
-    EnablePlayControls();
-    playState_ = PlayState::Stopped;
-    if (!restartPending_)
-        return;
-    while (mouseHeld_ && !closing_) {
-        QThread::msleep(10);
-        QCoreApplication::processEvents();
-    }
-    if (!closing_)
-        PlaySelected();
-}
-
-// Silences the player first, so that a worker ending meanwhile reports nothing, then stops and
-// closes it: no worker outlives the window's close. The volume is left as it is.
-void SearchWindow::ShutDownPlayer()
-{
-    player_->setQuiet(true);
-    WaveRequestStop(*player_);
-    WaveClose(*player_);
-    closeTimer_->stop();
-    playState_ = PlayState::Stopped;
-    restartPending_ = false;
-    seekPending_ = false;
-    mouseHeld_ = false;
 }

@@ -16,6 +16,7 @@
 
 class FolderSearchWorker;
 class FolderTreeModel;
+class PlayerControls;
 struct FoundRows;
 class QAbstractItemModel;
 class QComboBox;
@@ -25,17 +26,14 @@ class QHelpEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSlider;
 class QTableView;
-class QTimer;
 class QTreeView;
 class RecordingModel;
-class WavePlayerSlot;
 
 // The window "语音查询": the archive folder tree on the left, the filters and the result list on
 // the right, the playback controls under the list. Selecting a folder lists its recordings;
 // "查  找" searches it with the filters; "添加" and "删除" add a file by hand and delete one.
-// The playback controls convert the selected recording into the playback file and play it.
+// The playback controls under the list play the selected recording.
 // Every control's object name is the one the program's window definition gives it.
 class SearchWindow : public QDialog {
     Q_OBJECT
@@ -65,7 +63,7 @@ public:
     void SetListExporter(ListExporter exporter);
 
     // Every way of closing (Esc, "退出", the close box) ends here; a listing or search that
-    // is running stops at its next file, and the player is silenced, stopped and closed.
+    // is running stops at its next file, and the playback ends at once.
     void done(int result) override;
 
 signals:
@@ -81,7 +79,7 @@ private:
     void BuildControls();
     QWidget* BuildFilterPanel();
     void BuildResultList();
-    void BuildPlayerControls();
+    void BuildPlayerControls(WaveOutFactory makeOutput);
     void ConnectControls();
     void LayoutSearchWindow();
     void ApplyOuterSize();
@@ -103,25 +101,7 @@ private:
     void FillUserTypes();
     void ShowRowToolTip(QHelpEvent* event);
 
-    enum class PlayState : std::uint8_t { Stopped, Playing, Paused };
-    void ConnectPlayer();
     std::optional<int> SelectedResultRow() const;
-    void EnablePlayControls();
-    void PlaySelected();
-    void StartRecording(int row);
-    void PauseOrResume();
-    void StopPlayback();
-    void SkipBy(int offset);
-    void ToggleMute();
-    void ApplyVolume(int step);
-    void PressPositionSlider();
-    void ShowProgress(int percent);
-    void EndPlayback();
-    void CloseEndedPlayer();
-    void ShutDownPlayer();
-    // Whether the slot holds a player whose worker still runs: reports and the timer that
-    // concern an earlier player leave it alone.
-    bool PlayerRunning() const;
 
     RootsSource roots_;
     FileChooser chooseFile_;
@@ -151,26 +131,7 @@ private:
     QTableView* resultView_ = nullptr;
     QLabel* busyPanel_ = nullptr;
 
-    // The playback controls and the player they drive.
-    QPushButton* playButton_ = nullptr;
-    QPushButton* pauseButton_ = nullptr;
-    QPushButton* stopButton_ = nullptr;
-    QPushButton* nextButton_ = nullptr;
-    QPushButton* previousButton_ = nullptr;
-    QPushButton* muteButton_ = nullptr;
-    QPushButton* closeButton_ = nullptr;
-    QSlider* volumeSlider_ = nullptr;
-    QSlider* positionSlider_ = nullptr;
-    WavePlayerSlot* player_ = nullptr;
-    // One-shot: closes the ended player on this thread, then starts what is pending.
-    QTimer* closeTimer_ = nullptr;
-
-    PlayState playState_ = PlayState::Stopped;
-    bool restartPending_ = false;   // play the selected row again once the player is closed
-    bool seekPending_ = false;      // the next start begins at the position slider's value
-    bool mouseHeld_ = false;        // a mouse button is held down on the position slider
-    std::string currentFile_;       // the recording last started
-    std::uint32_t savedVolume_ = 0; // the output volume before muting
+    PlayerControls* playerControls_ = nullptr;
 
     bool outerSizeApplied_ = false;
     bool closing_ = false;

@@ -64,12 +64,12 @@ const Command kCommands[] = {
      "  INPUT   a recording (IMA ADPCM)\n"
      "  OUTPUT  the wave file to write: 16-bit PCM, mono, 8000 samples a second; replaced when it exists\n"},
     {"play", RunPlay, "play FILE [--from PERCENT]",
-     "converts a recording and plays it to the sound output, from PERCENT (0 to 100) of it; Ctrl-C stops it",
+     "converts a recording and plays it to the sound output, from PERCENT (0 to 100) of it; Ctrl-C or SIGTERM stops it",
      "  FILE            the recording to play\n"
      "  --from PERCENT  start at PERCENT of the recording, 0 to 100 (default 0)\n"
-     "  The progress in percent is printed a line at a time. The recording is converted into\n"
-     "  $XDG_CACHE_HOME/sdvoice/wave.$$$ (default ~/.cache/sdvoice/) first; SDL_AUDIODRIVER chooses the sound\n"
-     "  output (dummy plays without a sound card).\n"},
+     "  The progress in percent is printed a line at a time. The recording is converted in memory\n"
+     "  first; SDL_AUDIODRIVER chooses the sound output (dummy plays without a sound card).\n"
+     "  Ctrl-C ends it with status 130, SIGTERM with 143.\n"},
 };
 
 constexpr const char* kExitStatus =

@@ -1,6 +1,5 @@
 #include "audio/adpcm_converter.h"
-#include "audio/wave_player.h"
-#include "platform/locations.h"
+#include "audio/player.h"
 #include "platform/wave_out_sdl.h"
 #include "tools/voctool_commands.h"
 
@@ -11,26 +10,27 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <string>
 
 namespace {
 
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the Ctrl-C flag is set from a signal handler");
+// The signal that asked the playback to end (SIGINT or SIGTERM), 0 while none has.
+std::atomic<int> endSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal is noted from a signal handler");
 
-void OnInterrupt(int)
+void OnEndSignal(int number)
 {
-    interrupted.store(true);
+    endSignal.store(number);
 }
 
-void CatchInterrupt()
+void CatchEndSignals()
 {
     struct sigaction action {};
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = OnEndSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 std::optional<int> ParsePercent(const std::string& text)
@@ -45,40 +45,49 @@ std::optional<int> ParsePercent(const std::string& text)
     return std::nullopt;
 }
 
-// Plays wavePath to its end, printing the progress, or until Ctrl-C; the exit status.
-int PlayToTheEnd(const std::string& wavePath, std::optional<int> percent)
+// Plays the recording to its end, printing the progress, or until SIGINT or SIGTERM; the exit
+// status: 0, 1 when it cannot be played, or the shell's status for the signal (130, 143).
+int PlayToTheEnd(const std::string& recording, int percent)
 {
     int argc = 1;
     char name[] = "voctool";
     char* argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
-    WavePlayerSlot slot(MakeSdlWaveOut);
+    Player player(MakeSdlWaveOut);
     // The player counts every buffer handed back as a whole one, the shorter last one too: at
     // the end it reports more than 100.
-    QObject::connect(&slot, &WavePlayerSlot::progress, &application, [](int played) {
+    QObject::connect(&player, &Player::positionChanged, &application, [](int played) {
         std::printf("%d%%\n", std::min(played, 100));
         std::fflush(stdout);
     });
-    QObject::connect(&slot, &WavePlayerSlot::finished, &application, &QCoreApplication::quit);
-    // The signal handler only sets the flag; the stop is asked for here, on the main thread.
-    QTimer interruptWatch;
-    QObject::connect(&interruptWatch, &QTimer::timeout, &application, [&] {
-        if (interrupted.load()) {
-            interruptWatch.stop();
-            WaveRequestStop(slot);
+    int status = 0;
+    QObject::connect(&player, &Player::failed, &application,
+                     [&](Player::Failure failure, const std::string& reason) {
+                         if (failure == Player::Failure::BadFormat)
+                             std::fprintf(stderr, "voctool: cannot play '%s': %s\n", recording.c_str(), reason.c_str());
+                         else
+                             std::fprintf(stderr, "voctool: %s\n", reason.c_str());
+                         status = 1;
+                         QCoreApplication::quit();
+                     });
+    QObject::connect(&player, &Player::ended, &application, &QCoreApplication::quit);
+    // The signal handler only notes the signal; the stop is asked for here, on the main thread.
+    QTimer signalWatch;
+    QObject::connect(&signalWatch, &QTimer::timeout, &application, [&] {
+        if (endSignal.load() != 0) {
+            signalWatch.stop();
+            player.stop();
         }
     });
-    CatchInterrupt();
+    CatchEndSignals();
+    signalWatch.start(50);
 
-    const Result<void> opened = percent ? WaveOpenAt(slot, wavePath, false, *percent) : WaveOpen(slot, wavePath, false);
-    if (!opened) {
-        std::fprintf(stderr, "voctool: %s\n", opened.error().reason.c_str());
-        return 1;
-    }
-    interruptWatch.start(50);
+    player.seek(percent);
+    player.play(recording);
     QCoreApplication::exec();
-    WaveClose(slot);
-    return interrupted.load() ? 130 : 0;
+    player.shutDown();
+    const int caught = endSignal.load();
+    return caught != 0 ? 128 + caught : status;
 }
 
 } // namespace
@@ -105,12 +114,5 @@ int RunPlay(const CommandArgs& args)
         std::fputs("usage: voctool play FILE [--from PERCENT]   (PERCENT 0 to 100)\n", stderr);
         return 2;
     }
-    std::error_code error;
-    std::filesystem::create_directories(CacheDir(), error);
-    const std::string wavePath = TempWavePath();
-    if (const Result<void> converted = ConvertToPcmWave(wavePath, args[0]); !converted) {
-        std::fprintf(stderr, "voctool: cannot play '%s': %s\n", args[0].c_str(), converted.error().reason.c_str());
-        return 1;
-    }
-    return PlayToTheEnd(wavePath, percent);
+    return PlayToTheEnd(args[0], percent.value_or(0));
 }

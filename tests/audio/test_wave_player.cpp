@@ -1,7 +1,7 @@
 #include "audio/adpcm_converter.h"
 #include "audio/wave_player.h"
 #include "platform/wave_out_sdl.h"
-#include "platform/wave_out_virtual.h"
+#include "support/wave_out_virtual.h"
 #include "support/audio_files.h"
 #include "support/temp_folder.h"
 

@@ -1,7 +1,8 @@
+#include "audio/adpcm_converter.h"
+#include "audio/player.h"
 #include "audio/wave_player.h"
-#include "platform/locations.h"
 #include "platform/message_box.h"
-#include "platform/wave_out_virtual.h"
+#include "support/wave_out_virtual.h"
 #include "search/search_window.h"
 #include "support/audio_files.h"
 #include "support/find_child.h"
@@ -34,6 +35,8 @@ std::uint32_t BothChannels(std::uint32_t level)
 
 // A search window listing three recordings of about nineteen seconds each, playing on the virtual
 // output: time passes only when a test moves the clock, and Timer1 fires when a test fires it.
+// Each start decodes its recording in a worker; Click() and FireTimer1() wait until a start
+// they cause has succeeded or failed.
 class SearchPlaybackTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -54,6 +57,7 @@ protected:
         list = Child<QTableView>(*window, "ListViewPlay");
         slider = Child<QSlider>(*window, "positionSlider");
         slot = Child<WavePlayerSlot>(*window, "playerSlot");
+        player = Child<Player>(*window, "player");
         timer = Child<QTimer>(*window, "Timer1");
     }
 
@@ -68,6 +72,19 @@ protected:
         return calls.Path("VOC0000" + std::to_string(number) + ".WAV");
     }
     QPushButton* Button(const char* name) const { return Child<QPushButton>(*window, name); }
+    // Processes the window's events until no start is on its way.
+    void SettleStart()
+    {
+        ASSERT_TRUE(WaitUntil([this] {
+            QCoreApplication::processEvents();
+            return player->state() != Player::State::Starting;
+        })) << "the recording was never decoded";
+    }
+    void Click(const char* name)
+    {
+        Button(name)->click();
+        SettleStart();
+    }
     int SelectedRow() const
     {
         const QModelIndexList rows = list->selectionModel()->selectedRows();
@@ -77,10 +94,10 @@ protected:
     {
         return window->windowTitle().endsWith(QString::fromStdString(Recording(number)));
     }
-    // The PCM data of the playback file, as the player reads it.
-    std::string PlaybackData() const
+    // The PCM data the player plays for a recording.
+    std::string PlaybackData(std::uint32_t number) const
     {
-        Result<LoadedWave> wave = LoadWaveFile(TempWavePath());
+        Result<LoadedWave> wave = DecodeToPcmWave(Recording(number));
         return wave ? std::string(wave->data.begin(), wave->data.end()) : std::string();
     }
 
@@ -105,7 +122,7 @@ protected:
     void PlayFirstRow()
     {
         list->selectRow(0);
-        Button("btnplay")->click();
+        Click("btnplay");
         Play(1);
     }
     void PlayToTheEnd()
@@ -123,7 +140,11 @@ protected:
         }));
     }
     // Fires Timer1 as its 500 ms would.
-    void FireTimer1() { ASSERT_TRUE(QMetaObject::invokeMethod(timer, "timeout")); }
+    void FireTimer1()
+    {
+        ASSERT_TRUE(QMetaObject::invokeMethod(timer, "timeout"));
+        SettleStart();
+    }
     void PressAndReleaseSlider(int value) { ::PressAndReleaseSlider(slider, value); }
     void ExpectOneWarning(const QString& text)
     {
@@ -142,6 +163,7 @@ protected:
     QTableView* list = nullptr;
     QSlider* slider = nullptr;
     WavePlayerSlot* slot = nullptr;
+    Player* player = nullptr;
     QTimer* timer = nullptr;
 };
 
@@ -153,7 +175,7 @@ TEST_F(SearchPlaybackTest, PlayPauseResumeAndAStopWhilePausedEndsThroughTimer1)
     ExpectOneWarning(QStringLiteral("请先选择一条要播放的语音！"));
 
     list->selectRow(0);
-    Button("btnplay")->click();
+    Click("btnplay");
     EXPECT_EQ(clock.CountEvents("open"), 1u);
     EXPECT_TRUE(WindowNames(1));
     EXPECT_EQ(GetWaveOutVolume(), BothChannels(32767)) << "the volume slider's middle";
@@ -169,7 +191,7 @@ TEST_F(SearchPlaybackTest, PlayPauseResumeAndAStopWhilePausedEndsThroughTimer1)
     const std::uint64_t playedWhenPaused = clock.PlayedBytes();
     Play(2);
     EXPECT_EQ(clock.PlayedBytes(), playedWhenPaused);
-    Button("btnplay")->click(); // resumes
+    Click("btnplay"); // resumes
     Play(1);
     EXPECT_GT(clock.PlayedBytes(), playedWhenPaused);
     Button("btnpause")->click();
@@ -193,7 +215,7 @@ TEST_F(SearchPlaybackTest, PlayPauseResumeAndAStopWhilePausedEndsThroughTimer1)
 TEST_F(SearchPlaybackTest, ARecordingPlayedToItsEndMovesTheSliderThenDisablesItAndIsClosedByTimer1)
 {
     list->selectRow(0);
-    Button("btnplay")->click();
+    Click("btnplay");
     int lastValue = 0;
     bool sliderMovedForward = true;
     for (int step = 0; step < 100 && slider->isEnabled(); ++step) {
@@ -204,7 +226,7 @@ TEST_F(SearchPlaybackTest, ARecordingPlayedToItsEndMovesTheSliderThenDisablesItA
     EXPECT_TRUE(sliderMovedForward);
     EXPECT_GT(lastValue, 30);
     PlayToTheEnd();
-    EXPECT_EQ(clock.PlayedBytes(), PlaybackData().size());
+    EXPECT_EQ(clock.PlayedBytes(), PlaybackData(1).size());
     WaitForTheEnd();
     EXPECT_FALSE(Button("btnplay")->isEnabled()) << "near the end";
     EXPECT_EQ(slider->value(), 0);
@@ -258,7 +280,7 @@ TEST_F(SearchPlaybackTest, AStartBeforeTheEndReportOrTimer1KeepsTheNewPlayer)
     // The end of the stopped player is reported only after the new start.
     Button("btnstop")->click();
     ASSERT_TRUE(WaitUntil([this] { return PlayerEnded(); }));
-    Button("btnplay")->click();
+    Click("btnplay");
     QCoreApplication::processEvents();
     EXPECT_FALSE(timer->isActive());
     Button("btnpause")->click();
@@ -282,13 +304,13 @@ TEST_F(SearchPlaybackTest, PressingAndReleasingThePositionSliderRestartsAtItsPer
 {
     list->selectRow(0);
     slider->setValue(100);
-    Button("btnplay")->click();
+    Click("btnplay");
     EXPECT_EQ(clock.CountEvents("open"), 0u) << "a slider at its end only returns to 0";
     EXPECT_EQ(slider->value(), 0);
     PressAndReleaseSlider(30); // while stopped the slider chooses no start point
-    Button("btnplay")->click();
+    Click("btnplay");
     ASSERT_TRUE(clock.WaitForEvents("write", 8));
-    const std::string data = PlaybackData();
+    const std::string data = PlaybackData(1);
     EXPECT_EQ(clock.WrittenBytes().substr(0, 8000), data.substr(0, 8000));
 
     Play(1);
@@ -317,7 +339,7 @@ TEST_F(SearchPlaybackTest, MuteAndTheVolumeSliderSetTheOutputVolume)
     EXPECT_EQ(GetWaveOutVolume(), kUntouchedVolume) << "applied at the next start";
 
     list->selectRow(0);
-    Button("btnplay")->click();
+    Click("btnplay");
     EXPECT_EQ(GetWaveOutVolume(), BothChannels(58981));
     for (auto [step, level] : {std::pair{0, 65535u}, {3, 45874u}, {10, 0u}, {5, 32767u}}) {
         volume->setValue(step);
@@ -344,21 +366,21 @@ TEST_F(SearchPlaybackTest, AFailedConversionOrSoundOutputLeavesTheWindowStopped)
     fs::remove(Recording(1));
     list->selectRow(0);
     slider->setValue(40);
-    Button("btnplay")->click();
+    Click("btnplay");
     ExpectOneWarning(QStringLiteral("播放错误的语音格式！"));
     EXPECT_EQ(slider->value(), 0);
     EXPECT_TRUE(Button("btnplay")->isEnabled());
 
     clock.SetRefuseOpen(true);
     list->selectRow(1);
-    Button("btnplay")->click();
+    Click("btnplay");
     ExpectOneWarning(QStringLiteral("无法打开声音输出设备！"));
     EXPECT_FALSE(slot->player());
     Button("btnpause")->click();
     ExpectOneWarning(QStringLiteral("没有正在播放的语音！"));
 
     clock.SetRefuseOpen(false);
-    Button("btnplay")->click();
+    Click("btnplay");
     EXPECT_TRUE(slot->player());
     EXPECT_TRUE(messages.empty());
 }
@@ -368,7 +390,7 @@ TEST_F(SearchPlaybackTest, ClosingTheWindowEndsAndClosesItsPlayerPlayingOrPaused
     for (const bool paused : {false, true}) {
         window->show();
         list->selectRow(0);
-        Button("btnplay")->click();
+        Click("btnplay");
         Play(1);
         if (paused)
             Button("btnpause")->click();
@@ -380,7 +402,7 @@ TEST_F(SearchPlaybackTest, ClosingTheWindowEndsAndClosesItsPlayerPlayingOrPaused
     EXPECT_EQ(clock.CountEvents("close"), 2u);
 
     window->show();
-    Button("btnplay")->click();
+    Click("btnplay");
     Play(1);
     window.reset(); // destroyed while playing
     EXPECT_EQ(clock.CountEvents("close"), 3u);
@@ -389,10 +411,51 @@ TEST_F(SearchPlaybackTest, ClosingTheWindowEndsAndClosesItsPlayerPlayingOrPaused
 
 TEST_F(SearchPlaybackTest, DeletingThePlayingRowRemovesTheFileAndPlaysOn)
 {
+    const std::string data = PlaybackData(1);
     PlayFirstRow();
     Button("btnDel")->click();
     EXPECT_FALSE(fs::exists(Recording(1)));
     PlayToTheEnd();
-    EXPECT_EQ(clock.PlayedBytes(), PlaybackData().size());
+    EXPECT_EQ(clock.PlayedBytes(), data.size());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SearchPlaybackTest, APressOnTheDisabledPositionSliderDoesNotSeek)
+{
+    list->selectRow(0);
+    Click("btnplay");
+    for (int step = 0; step < 100 && slider->isEnabled(); ++step)
+        Play(1);
+    ASSERT_FALSE(slider->isEnabled()) << "near the end the slider is disabled";
+    PressAndReleaseSlider(10);
+    Play(1);
+    EXPECT_EQ(clock.CountEvents("reset"), 0u) << "the press stopped the player";
+    PlayToTheEnd();
+    WaitForTheEnd();
+    FireTimer1();
+    EXPECT_EQ(clock.CountEvents("open"), 1u) << "the recording was played again from the press";
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SearchPlaybackTest, ASeekHeldPastTheEndStartsOnTheReleaseAndTimer1DoesNotWait)
+{
+    PlayFirstRow();
+    SendSliderButton(slider, QEvent::MouseButtonPress);
+    slider->setValue(50);
+    WaitForTheEnd();
+    // Should Timer1 wait for the release itself, this release ends its wait and the test.
+    QTimer::singleShot(3000, slider, [this] { SendSliderButton(slider, QEvent::MouseButtonRelease); });
+    FireTimer1();
+    EXPECT_FALSE(slot->player()) << "closed by Timer1";
+    EXPECT_EQ(clock.CountEvents("open"), 1u) << "Timer1 waited for the release and started the recording";
+
+    const std::size_t writtenBefore = clock.WrittenBytes().size();
+    SendSliderButton(slider, QEvent::MouseButtonRelease);
+    SettleStart();
+    EXPECT_EQ(clock.CountEvents("open"), 2u) << "the release starts the recording again";
+    ASSERT_TRUE(clock.WaitForEvents("write", 16));
+    const std::string data = PlaybackData(1);
+    const std::size_t offset = WaveStartOffset(static_cast<std::uint32_t>(data.size()), 50);
+    EXPECT_EQ(clock.WrittenBytes().substr(writtenBefore, 8000), data.substr(offset, 8000));
     EXPECT_TRUE(messages.empty());
 }

@@ -1,5 +1,5 @@
+#include "audio/adpcm_converter.h"
 #include "audio/wave_player.h"
-#include "platform/locations.h"
 #include "search/search_window.h"
 #include "support/audio_files.h"
 #include "support/find_child.h"
@@ -52,7 +52,6 @@ TEST(SearchRealSound, PlayAndASeekToTheMiddleAreHeardThroughPulseAudio)
     const PrivatePulseServer server(folder);
     if (!server.failure().empty())
         GTEST_SKIP() << server.failure();
-    ASSERT_EQ(::setenv("XDG_CACHE_HOME", folder.Path("cache").c_str(), 1), 0);
 
     // About five seconds of sound, added by hand to a window without folder roots.
     const std::string recording = folder.Path("VOC00001.WAV");
@@ -69,7 +68,9 @@ TEST(SearchRealSound, PlayAndASeekToTheMiddleAreHeardThroughPulseAudio)
     ChildProcess recorder = server.Record(heardPath);
     Child<QTableView>(window, "ListViewPlay")->selectRow(0);
     Child<QPushButton>(window, "btnplay")->click();
-    const std::vector<std::int16_t> decoded = ReadWaveSamples(TempWavePath());
+    Result<LoadedWave> wave = DecodeToPcmWave(recording);
+    ASSERT_TRUE(wave) << wave.error().reason;
+    const std::vector<std::int16_t> decoded = SamplesOf(std::string(wave->data.begin(), wave->data.end()));
     ASSERT_EQ(decoded.size(), 80u * 505);
 
     // A second into the sound, the slider is pressed at its middle and released: the player

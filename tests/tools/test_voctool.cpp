@@ -1,4 +1,8 @@
+#include "audio/adpcm_converter.h"
 #include "platform/recording_walk.h"
+#include "support/audio_files.h"
+#include "support/pulse_sound.h"
+#include "support/temp_folder.h"
 #include "tools/sample_maker.h"
 
 #include <QProcess>
@@ -8,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -262,7 +267,7 @@ TEST_F(VoctoolSearch, ExplainsBadArguments)
 
 // voctool play through SDL's dummy output, which takes the samples at their real rate without a
 // sound card, and through an output that does not exist.
-TEST(VoctoolPlay, PlaysToTheEndStopsAtCtrlCAndSaysWhyItCannotPlay)
+TEST(VoctoolPlay, PlaysToTheEndStopsAtCtrlCOrSigtermAndSaysWhyItCannotPlay)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -297,6 +302,14 @@ TEST(VoctoolPlay, PlaysToTheEndStopsAtCtrlCAndSaysWhyItCannotPlay)
     EXPECT_EQ(player.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(player.exitCode(), 130);
 
+    // SIGTERM (a logout, a service manager) ends it too, once SDL has started its sound.
+    ASSERT_TRUE(play("dummy", "/long.wav"));
+    ASSERT_TRUE(player.waitForReadyRead(60000)) << "no progress was printed";
+    ::kill(static_cast<pid_t>(player.processId()), SIGTERM);
+    ASSERT_TRUE(player.waitForFinished(5000)) << "SIGTERM did not stop the playback within 5 s";
+    EXPECT_EQ(player.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(player.exitCode(), 143);
+
     ASSERT_TRUE(play("no-such-output", "/short.wav"));
     ASSERT_TRUE(player.waitForFinished(60000));
     EXPECT_EQ(player.exitCode(), 1);
@@ -320,4 +333,53 @@ TEST(VoctoolHelp, TheToolAndEveryCommandAnswerHelpOnStandardOutput)
     const Outcome version = Voctool({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(std::regex_match(version.out, std::regex("voctool [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+}
+
+// Two voctool play at once, each through SDL's disk output into a file of its own, with the same
+// cache folder: each writes out the samples of its own recording, and neither leaves a decoded
+// file behind for the other to overwrite.
+TEST(VoctoolPlay, TwoPlayersInTwoProcessesEachHearTheirOwnRecording)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string folder = dir.path().toStdString();
+    struct Playback {
+        std::string recording;
+        std::string heard;
+        std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
+    };
+    Playback playbacks[2];
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        Playback& playback = playbacks[i];
+        playback.recording = folder + "/VOC0000" + std::to_string(i + 1) + ".WAV";
+        playback.heard = folder + "/heard" + std::to_string(i + 1) + ".raw";
+        ASSERT_TRUE(WriteSampleFile(playback.recording, SampleSpecFor(i + 3, 256 * 24))); // 1.5 s
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("SDL_AUDIODRIVER", "disk");
+        environment.insert("SDL_DISKAUDIOFILE", QString::fromStdString(playback.heard));
+        environment.insert("XDG_CACHE_HOME", dir.path() + "/cache");
+        playback.process->setProcessEnvironment(environment);
+        playback.process->start(QString::fromStdString(VoctoolPath()), {"play", QString::fromStdString(playback.recording)});
+        ASSERT_TRUE(playback.process->waitForStarted());
+    }
+    for (Playback& playback : playbacks) {
+        ASSERT_TRUE(playback.process->waitForFinished(20000)) << playback.recording << " did not end within 20 s";
+        EXPECT_EQ(playback.process->exitCode(), 0) << playback.process->readAllStandardError().toStdString();
+    }
+    std::vector<std::int16_t> decoded[2];
+    for (int i = 0; i < 2; ++i) {
+        Result<LoadedWave> wave = DecodeToPcmWave(playbacks[i].recording);
+        ASSERT_TRUE(wave) << wave.error().reason;
+        decoded[i] = SamplesOf(std::string(wave->data.begin(), wave->data.end()));
+    }
+    for (int i = 0; i < 2; ++i) {
+        const std::vector<std::int16_t> heard = SamplesOf(TempFolder::Read(playbacks[i].heard));
+        ASSERT_GT(heard.size(), 8000u) << playbacks[i].heard << " holds almost nothing";
+        const auto second = [](const std::vector<std::int16_t>& samples) {
+            return std::vector<std::int16_t>(samples.begin() + 4000, samples.begin() + 8000);
+        };
+        EXPECT_GT(FindSegment(heard, second(decoded[i])).correlation, 0.95) << "its own recording, " << i;
+        EXPECT_LT(FindSegment(heard, second(decoded[1 - i])).correlation, 0.5) << "the other recording, " << i;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder + "/cache/sdvoice")) << "a decoded file was left to share";
 }

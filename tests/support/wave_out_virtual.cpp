@@ -1,4 +1,4 @@
-#include "platform/wave_out_virtual.h"
+#include "support/wave_out_virtual.h"
 
 #include <algorithm>
 

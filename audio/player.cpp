@@ -1,0 +1,187 @@
+#include "audio/player.h"
+
+#include "audio/adpcm_converter.h"
+#include "audio/wave_player.h"
+
+#include <QFutureWatcher>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr int kCloseDelayMs = 500;
+
+} // namespace
+
+std::uint32_t VolumeWord(int step)
+{
+    const auto level = static_cast<std::uint32_t>((10 - std::clamp(step, 0, 10)) * 65535 / 10);
+    return level | (level << 16);
+}
+
+// The output's reports come from its worker and the sound output's thread; the default
+// connection queues them to this thread.
+Player::Player(WaveOutFactory makeOutput, QObject* parent)
+    : QObject(parent), output_(new WavePlayerSlot(std::move(makeOutput), this)), closeTimer_(new QTimer(this))
+{
+    setObjectName(QStringLiteral("player"));
+    output_->setObjectName(QStringLiteral("playerSlot"));
+    closeTimer_->setObjectName(QStringLiteral("Timer1"));
+    closeTimer_->setInterval(kCloseDelayMs);
+    closeTimer_->setSingleShot(true);
+    connect(closeTimer_, &QTimer::timeout, this, &Player::CloseEndedOutput);
+    connect(output_, &WavePlayerSlot::finished, this, &Player::EndReported);
+    connect(output_, &WavePlayerSlot::progress, this, [this](int percent) {
+        if (Reporting())
+            emit positionChanged(percent);
+    });
+    connect(output_, &WavePlayerSlot::sliderDisabled, this, [this] {
+        if (Reporting())
+            emit seekUnavailable();
+    });
+    connect(output_, &WavePlayerSlot::playDisabled, this, [this] {
+        if (Reporting())
+            emit restartUnavailable();
+    });
+}
+
+// The output (a child) closes its playback when it goes; a decode still running finishes in
+// the pool and its result is dropped with its watcher.
+Player::~Player() = default;
+
+void Player::SetState(State state)
+{
+    if (std::exchange(state_, state) != state)
+        emit stateChanged(state);
+}
+
+bool Player::OutputRunning() const
+{
+    const WavePlayer* player = output_->player();
+    return player && !player->ended.load();
+}
+
+bool Player::Reporting() const
+{
+    return !output_->isQuiet() && (state_ == State::Playing || state_ == State::Paused);
+}
+
+void Player::play(const std::string& path)
+{
+    if (state_ != State::Stopped)
+        return;
+    const unsigned start = ++startNumber_;
+    const int percent = std::exchange(startPercent_, 0);
+    SetState(State::Starting);
+    auto* decoding = new QFutureWatcher<Result<LoadedWave>>(this);
+    connect(decoding, &QFutureWatcherBase::finished, this, [this, decoding, start, percent] {
+        decoding->deleteLater();
+        if (start != startNumber_ || state_ != State::Starting)
+            return; // stopped or shut down meanwhile
+        Result<LoadedWave> wave = decoding->future().takeResult();
+        if (!wave) {
+            SetState(State::Stopped);
+            emit failed(Failure::BadFormat, wave.error().reason);
+            return;
+        }
+        const Result<void> opened = WaveOpenLoaded(*output_, std::move(*wave), percent);
+        closeTimer_->stop(); // the output it replaced, if any, is closed
+        if (!opened) {
+            SetState(State::Stopped);
+            emit failed(Failure::NoOutput, opened.error().reason);
+            return;
+        }
+        SetWaveOutVolume(VolumeWord(volumeStep_));
+        SetState(State::Playing);
+    });
+    decoding->setFuture(QtConcurrent::run(DecodeToPcmWave, path));
+}
+
+void Player::pauseOrResume()
+{
+    if (state_ != State::Playing && state_ != State::Paused)
+        return;
+    const bool pause = state_ == State::Playing;
+    WaveSetPaused(*output_, pause);
+    SetState(pause ? State::Paused : State::Playing);
+}
+
+// A start on its way is dropped; it ends through the close timer as a playback does, so that
+// every stop is followed by ended().
+void Player::stop()
+{
+    switch (state_) {
+    case State::Stopped:
+        return;
+    case State::Starting:
+        ++startNumber_;
+        closeTimer_->start();
+        break;
+    case State::Playing:
+    case State::Paused:
+        WaveRequestStop(*output_);
+        break;
+    }
+    SetState(State::Stopped);
+}
+
+void Player::seek(int percent)
+{
+    startPercent_ = std::clamp(percent, 0, 100);
+    if (state_ == State::Playing || state_ == State::Paused)
+        stop();
+}
+
+void Player::setVolume(int step)
+{
+    volumeStep_ = step;
+    if (state_ == State::Playing || state_ == State::Paused)
+        SetWaveOutVolume(VolumeWord(step));
+}
+
+void Player::setMuted(bool muted)
+{
+    if (muted) {
+        savedVolume_ = GetWaveOutVolume();
+        SetWaveOutVolume(0);
+    } else {
+        SetWaveOutVolume(savedVolume_);
+    }
+}
+
+void Player::shutDown()
+{
+    output_->setQuiet(true);
+    WaveRequestStop(*output_);
+    WaveClose(*output_);
+    closeTimer_->stop();
+    ++startNumber_;
+    startPercent_ = 0;
+    state_ = State::Stopped;
+}
+
+// The output's worker has ended: the close timer closes it on this thread. The end of an
+// output that a new start has replaced meanwhile changes nothing.
+void Player::EndReported()
+{
+    if (output_->isQuiet() || OutputRunning())
+        return;
+    if (state_ == State::Playing || state_ == State::Paused)
+        SetState(State::Stopped);
+    closeTimer_->start();
+}
+
+// An output started since the end is not the timer's to close; while a start is on its way,
+// the owner hears of it through that start instead.
+void Player::CloseEndedOutput()
+{
+    closeTimer_->stop();
+    if (OutputRunning())
+        return;
+    WaveClose(*output_);
+    if (state_ != State::Starting)
+        emit ended();
+}
