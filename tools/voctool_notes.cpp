@@ -1,15 +1,10 @@
-#include "platform/atomic_file.h"
 #include "platform/text_codec.h"
 #include "search/archive_index.h"
+#include "search/note_exchange.h"
 #include "tools/voctool_commands.h"
 
-#include <QByteArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 
@@ -30,38 +25,6 @@ int NoteUsage(const std::string& problem)
     return 2;
 }
 
-// One note a line: {"name", "size", "record" (the 23 header bytes in hex), "description", "user_type"}.
-std::string NoteLine(const NotedRecording& noted)
-{
-    const QJsonObject line{
-        {QStringLiteral("name"), QString::fromStdString(noted.identity.fileName)},
-        {QStringLiteral("size"), static_cast<qint64>(noted.identity.size)},
-        {QStringLiteral("record"), QString::fromLatin1(QByteArray::fromStdString(noted.identity.record).toHex())},
-        {QStringLiteral("description"), QString::fromStdString(noted.note.description)},
-        {QStringLiteral("user_type"), QString::fromStdString(noted.note.userType)},
-    };
-    return QJsonDocument(line).toJson(QJsonDocument::Compact).toStdString() + "\n";
-}
-
-std::optional<NotedRecording> ParseNoteLine(const std::string& text)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text));
-    const QJsonObject line = document.object();
-    const QJsonValue size = line.value(QStringLiteral("size"));
-    const QByteArray hex = line.value(QStringLiteral("record")).toString().toLatin1();
-    const QByteArray record = QByteArray::fromHex(hex);
-    const bool shaped =
-        document.isObject() && line.value(QStringLiteral("name")).isString() && size.isDouble() && size.toDouble() >= 0
-        && hex.size() == 2 * static_cast<qsizetype>(kHeaderSize) && record.size() == static_cast<qsizetype>(kHeaderSize)
-        && line.value(QStringLiteral("description")).isString() && line.value(QStringLiteral("user_type")).isString();
-    if (!shaped)
-        return std::nullopt;
-    return NotedRecording{{line.value(QStringLiteral("name")).toString().toStdString(),
-                           static_cast<std::uint64_t>(size.toInteger()), record.toStdString()},
-                          {line.value(QStringLiteral("description")).toString().toStdString(),
-                           line.value(QStringLiteral("user_type")).toString().toStdString()}};
-}
-
 int ExportNotes(ArchiveIndex& index, const std::string& file)
 {
     const Result<std::vector<NotedRecording>> notes = index.AllNotes();
@@ -69,10 +32,7 @@ int ExportNotes(ArchiveIndex& index, const std::string& file)
         std::fprintf(stderr, "voctool: cannot read the notes: %s\n", notes.error().reason.c_str());
         return 1;
     }
-    std::string lines;
-    for (const NotedRecording& noted : *notes)
-        lines += NoteLine(noted);
-    if (const Result<void> written = WriteFileAtomically(file, lines); !written) {
+    if (const Result<void> written = WriteNotesFile(file, *notes); !written) {
         std::fprintf(stderr, "voctool: cannot write %s: %s\n", file.c_str(), written.error().reason.c_str());
         return 1;
     }
@@ -83,28 +43,16 @@ int ExportNotes(ArchiveIndex& index, const std::string& file)
 // Nothing is imported from a file with a line that is not a note.
 int ImportNotes(ArchiveIndex& index, const std::string& file)
 {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "voctool: cannot read %s\n", file.c_str());
+    const Result<std::vector<NotedRecording>> notes = ReadNotesFile(file);
+    if (!notes) {
+        std::fprintf(stderr, "voctool: %s; nothing was imported\n", notes.error().reason.c_str());
         return 1;
     }
-    std::vector<NotedRecording> notes;
-    std::string text;
-    for (int number = 1; std::getline(in, text); ++number) {
-        if (text.empty())
-            continue;
-        std::optional<NotedRecording> noted = ParseNoteLine(text);
-        if (!noted) {
-            std::fprintf(stderr, "voctool: %s line %d is not a note; nothing was imported\n", file.c_str(), number);
-            return 1;
-        }
-        notes.push_back(std::move(*noted));
-    }
-    if (const Result<void> stored = index.ImportNotes(notes); !stored) {
+    if (const Result<void> stored = index.ImportNotes(*notes); !stored) {
         std::fprintf(stderr, "voctool: cannot store the notes: %s\n", stored.error().reason.c_str());
         return 1;
     }
-    std::fprintf(stderr, "voctool: %zu notes imported from %s\n", notes.size(), file.c_str());
+    std::fprintf(stderr, "voctool: %zu notes imported from %s\n", notes->size(), file.c_str());
     return 0;
 }
 

@@ -10,11 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <future>
+#include <mutex>
 #include <random>
 #include <string>
 #include <sys/inotify.h>
@@ -73,9 +76,15 @@ void EmptyServerDatabase()
         db.setUserName(location.user);
         db.setPassword(location.password);
         ASSERT_TRUE(db.open());
-        QSqlQuery(db).exec(QStringLiteral("DROP TABLE IF EXISTS notes, folders, noted_places, place_folders, index_state"));
+        QSqlQuery(db).exec(QStringLiteral("DROP TABLE IF EXISTS notes, folders, files, schema_version, noted_places, place_folders, index_state"));
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+std::int64_t NanosecondsFromNow(std::chrono::seconds ahead)
+{
+    const auto later = std::chrono::system_clock::now() + ahead;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(later.time_since_epoch()).count();
 }
 
 // An index whose clock runs an hour ahead: the files just written count as settled.
@@ -84,10 +93,7 @@ std::unique_ptr<ArchiveIndex> OpenIndex(const std::string& path)
     ArchiveIndex::Opened opened = ArchiveIndex::Open(TestLocation(path));
     EXPECT_TRUE(opened.message.empty()) << opened.message;
     if (opened.index)
-        opened.index->SetClock([] {
-            const auto later = std::chrono::system_clock::now() + std::chrono::hours(1);
-            return std::chrono::duration_cast<std::chrono::nanoseconds>(later.time_since_epoch()).count();
-        });
+        opened.index->SetClock([] { return NanosecondsFromNow(std::chrono::hours(1)); });
     return std::move(opened.index);
 }
 
@@ -280,6 +286,21 @@ TEST_F(ArchiveIndexTest, DamagedDatabaseIsSetAsideAndReplaced)
     EXPECT_TRUE(opened.index->SetNote(IdentityOfFile(Folder() + "VOC00001.WAV"), {"ok", ""}));
 }
 
+// What SQLite's integrity check says of the file ("ok" when sound).
+std::string IntegrityOf(const std::string& path)
+{
+    std::string verdict = "cannot be opened";
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(QString::fromStdString(path));
+        QSqlQuery check(db);
+        if (db.open() && check.exec(QStringLiteral("PRAGMA integrity_check")) && check.next())
+            verdict = check.value(0).toString().toStdString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    return verdict;
+}
+
 // Writes notes 0, 1, 2 ... and reports each number on out once SetNote has returned.
 [[noreturn]] void WriteNotesUntilKilled(const std::string& databasePath, int round, int out)
 {
@@ -327,15 +348,140 @@ TEST_F(ArchiveIndexTest, NotesSurviveAWriterKilledAtRandom)
                       "note " + std::to_string(i))
                 << "round " << round << " of " << last;
     }
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
-        db.setDatabaseName(QString::fromStdString(DatabasePath()));
-        ASSERT_TRUE(db.open());
-        QSqlQuery check(db);
-        ASSERT_TRUE(check.exec(QStringLiteral("PRAGMA integrity_check")) && check.next());
-        EXPECT_EQ(check.value(0).toString(), QStringLiteral("ok"));
+    EXPECT_EQ(IntegrityOf(DatabasePath()), "ok");
+}
+
+SearchCriteria EveryDayWithNote(const std::string& description)
+{
+    SearchCriteria criteria;
+    criteria.firstDay = QDate(2000, 1, 1);
+    criteria.lastDay = QDate(2099, 12, 31);
+    criteria.description = description;
+    return criteria;
+}
+
+// Three programs write 150 notes each into one index at once while a fourth searches by note:
+// every write waits for the others instead of failing, and the file stays sound.
+TEST_F(ArchiveIndexTest, SeveralWritersAtOnceKeepEveryNote)
+{
+    constexpr int kWriters = 3;
+    constexpr int kNotesEach = 150;
+    std::atomic<int> refused{0};
+    std::atomic<bool> writing{true};
+    std::mutex reasonsLock;
+    std::vector<std::string> reasons;
+    const auto refuse = [&](const std::string& reason) {
+        ++refused;
+        const std::lock_guard<std::mutex> lock(reasonsLock);
+        reasons.push_back(reason);
+    };
+    const auto write = [&](int writer) {
+        ArchiveIndex::Opened opened = ArchiveIndex::Open(TestLocation(DatabasePath()));
+        for (int i = 0; i < kNotesEach; ++i) {
+            const RecordingIdentity identity{"VOC0" + std::to_string(writer) + "000.WAV", static_cast<std::uint64_t>(i),
+                                             std::string(kHeaderSize, 'w')};
+            const Result<void> saved = opened.index ? opened.index->SetNote(identity, {"price " + std::to_string(i), "w"})
+                                                    : Result<void>(Failure{opened.message});
+            if (!saved)
+                refuse(saved.error().reason);
+        }
+    };
+    std::promise<void> searcherReady;
+    const auto search = [&] {
+        ArchiveIndex::Opened opened = ArchiveIndex::Open(TestLocation(DatabasePath()));
+        if (opened.index)
+            opened.index->WalkFolder(Folder(), [](const WalkEntry&, IndexedRow*) { return true; });
+        searcherReady.set_value();
+        if (!opened.index)
+            return refuse(opened.message);
+        do {
+            SearchKnownFolders(*opened.index, EveryDayWithNote("price"));
+            if (!opened.index->NotesMentioning("price"))
+                refuse("the search failed");
+        } while (writing);
+    };
+    std::vector<std::future<void>> writers;
+    std::future<void> searcher = std::async(std::launch::async, search);
+    if (searcherReady.get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        writing = false;
+        FAIL() << "the searcher did not start";
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    for (int writer = 0; writer < kWriters; ++writer)
+        writers.push_back(std::async(std::launch::async, write, writer));
+    for (std::future<void>& writer : writers)
+        ASSERT_EQ(writer.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "a writer did not finish";
+    writing = false;
+    ASSERT_EQ(searcher.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the searcher did not stop";
+
+    EXPECT_EQ(refused, 0) << (reasons.empty() ? "" : reasons.front());
+    std::unique_ptr<ArchiveIndex> index = OpenIndex(DatabasePath());
+    ASSERT_TRUE(index);
+    const Result<std::vector<NotedRecording>> kept = index->AllNotes();
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->size(), static_cast<std::size_t>(kWriters * kNotesEach));
+    if (!OnPostgres()) {
+        EXPECT_EQ(IntegrityOf(DatabasePath()), "ok");
+    }
+}
+
+// A search of every known folder by note keeps only the rows that the day, mode and phone
+// filters keep too.
+TEST_F(ArchiveIndexTest, NoteSearchOfEveryFolderAppliesTheOtherFilters)
+{
+    fs::remove(Folder() + "VOC00006.WAV");
+    ASSERT_TRUE(WriteSampleFile(Folder() + "VOC00007.WAV", SampleSpec{.mode = 'B', .phone = "13800000007", .day = 9}));
+    std::unique_ptr<ArchiveIndex> index = OpenIndex(DatabasePath());
+    ASSERT_TRUE(index);
+    for (const RecordingEntry& row : IndexedRows(*index, Folder()))
+        ASSERT_TRUE(index->SetNote(IdentityOfFile(row.path()), {"price", ""}));
+    const auto found = [&](SearchCriteria criteria) {
+        std::vector<std::string> names;
+        for (const RecordingEntry& row : SearchKnownFolders(*index, criteria).rows)
+            names.push_back(row.fileName());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    EXPECT_EQ(found(EveryDayWithNote("price")).size(), 6u);
+    SearchCriteria byPhone = EveryDayWithNote("price");
+    byPhone.phone = "13800000003";
+    EXPECT_EQ(found(byPhone), std::vector<std::string>{"VOC00003.WAV"});
+    SearchCriteria byMode = EveryDayWithNote("price");
+    byMode.mode = "被叫";
+    EXPECT_EQ(found(byMode), std::vector<std::string>{"VOC00007.WAV"});
+    SearchCriteria byDay = EveryDayWithNote("price");
+    byDay.firstDay = byDay.lastDay = QDate(2014, 3, 9);
+    EXPECT_EQ(found(byDay), std::vector<std::string>{"VOC00007.WAV"});
+    byDay.firstDay = byDay.lastDay = QDate(2014, 3, 6);
+    EXPECT_EQ(found(byDay), std::vector<std::string>{});
+}
+
+// A file whose times are younger than a few seconds at a listing is read again at the next
+// one even with its size and times unchanged: on a FAT card a rewrite in place within the same
+// two-second step keeps both. Once its times have settled, it is not.
+TEST_F(ArchiveIndexTest, YoungFilesAreReadAgainAtTheNextListing)
+{
+    ArchiveIndex::Opened opened = ArchiveIndex::Open(TestLocation(DatabasePath()));
+    ASSERT_TRUE(opened.index);
+    ArchiveIndex& index = *opened.index;
+    std::atomic<std::int64_t> now = NanosecondsFromNow(std::chrono::seconds(1));
+    index.SetClock([&now] { return now.load(); });
+    const OpenWatch opens(Folder());
+    IndexedRows(index, Folder());
+    EXPECT_EQ(opens.Take().size(), 6u);
+    IndexedRows(index, Folder());
+    EXPECT_EQ(opens.Take().size(), 6u) << "times younger than 3 s are not trusted";
+
+    const std::string second = Folder() + "VOC00002.WAV";
+    const auto time = fs::last_write_time(second);
+    WriteRecording(second, "13999999999");
+    fs::last_write_time(second, time);
+    EXPECT_EQ(PhoneOf(IndexedRows(index, Folder()), "VOC00002.WAV"), "13999999999");
+
+    now = NanosecondsFromNow(std::chrono::seconds(10));
+    IndexedRows(index, Folder());
+    opens.Take();
+    IndexedRows(index, Folder());
+    EXPECT_EQ(opens.Take(), std::vector<std::string>{}) << "settled times are trusted";
 }
 
 } // namespace

@@ -34,7 +34,7 @@ Outcome Voctool(const TempFolder& home, const QStringList& words)
 } // namespace
 
 // Notes set from the command line are found by a search of every known folder, and survive an
-// export, the loss of the index and an import; a file with a line that is not a note imports nothing.
+// export, the loss of the index and an import; a file with a line that is not a note, or a folder, imports nothing.
 TEST(NoteExchange, SetSearchExportAndImportNotes)
 {
     const TempFolder home;
@@ -59,6 +59,7 @@ TEST(NoteExchange, SetSearchExportAndImportNotes)
     std::filesystem::remove_all(home.Path("data"));
     home.Write("bad.jsonl", TempFolder::Read(exported.toStdString()) + "{\"name\": 1}\n");
     EXPECT_EQ(Voctool(home, {"notes", "import", QString::fromStdString(home.Path("bad.jsonl"))}).exitCode, 1);
+    EXPECT_EQ(Voctool(home, {"notes", "import", QString::fromStdString(home.path())}).exitCode, 1) << "a folder";
     EXPECT_EQ(Voctool(home, {"note", recording}).out, "录音说明：\n用户类型：\n");
     ASSERT_EQ(Voctool(home, {"notes", "import", exported}).exitCode, 0);
     EXPECT_EQ(Voctool(home, {"note", recording}).out, "录音说明：Price agreed\n用户类型：VIP\n");

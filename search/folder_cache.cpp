@@ -1,0 +1,385 @@
+#include "search/folder_cache.h"
+
+#include "platform/file_attributes.h"
+#include "platform/file_attributes_at.h"
+#include "platform/unique_fd.h"
+#include "search/index_connection.h"
+
+#include <QSqlError>
+#include <QVariant>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <limits>
+#include <optional>
+#include <sys/stat.h>
+#include <unordered_map>
+#include <utility>
+
+namespace {
+
+// A modification time the cache does not trust: it never equals a file's real one.
+constexpr std::int64_t kUnsettled = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+// Times closer to now than this may still change without the clock moving on (FAT keeps
+// two-second steps): a file or folder changed again within them would look unchanged.
+constexpr std::int64_t kSettleNanoseconds = 3 * kNanosecondsPerSecond;
+
+std::int64_t Nanoseconds(const timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * kNanosecondsPerSecond + time.tv_nsec;
+}
+
+std::int64_t RealTimeNanoseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return Nanoseconds(now);
+}
+
+// The time, or kUnsettled while it or the other time given is too recent to be trusted at now.
+std::int64_t Settled(std::int64_t now, std::int64_t time, std::int64_t alsoOld = kUnsettled)
+{
+    const bool old = now - time >= kSettleNanoseconds && (alsoOld == kUnsettled || now - alsoOld >= kSettleNanoseconds);
+    return old ? time : kUnsettled;
+}
+
+QString Text(const std::string& utf8)
+{
+    return QString::fromStdString(utf8);
+}
+
+// One archive file as the cache remembers it: no record when the file is shorter than the
+// header, and a modified time of kUnsettled when it must be read again next time. The
+// status-change time catches a file replaced by a copy that kept another file's size and time.
+struct CachedFile {
+    std::string name;
+    std::uint64_t size = 0;
+    std::int64_t modified = kUnsettled;
+    std::int64_t changed = 0;
+    std::optional<std::array<unsigned char, kHeaderSize>> record;
+
+    bool operator==(const CachedFile&) const = default;
+};
+
+// A file as the table files holds it, with the note of its recording then.
+struct StoredFile {
+    CachedFile file;
+    RecordingNote note;
+};
+
+struct StoredFolder {
+    std::int64_t folderTime = kUnsettled; // kUnsettled: not stored, or changed too recently then
+    std::vector<StoredFile> files;
+
+    // The stored file of the name a walk meets as its entry number at. The walk mostly meets
+    // the names in their stored order; the names are looked up only once it does not.
+    const StoredFile* Find(std::size_t at, const std::string& name)
+    {
+        if (at < files.size() && files[at].file.name == name)
+            return &files[at];
+        if (byName.empty())
+            for (std::size_t i = 0; i < files.size(); ++i)
+                byName.emplace(files[i].file.name, i);
+        const auto found = byName.find(name);
+        return found == byName.end() ? nullptr : &files[found->second];
+    }
+
+private:
+    std::unordered_map<std::string_view, std::size_t> byName;
+};
+
+// The columns name, size, modified, changed, record, description, user_type from first on.
+StoredFile StoredFrom(const QSqlQuery& query, int first)
+{
+    StoredFile stored{{query.value(first).toString().toStdString(), query.value(first + 1).toULongLong(),
+                       query.value(first + 2).toLongLong(), query.value(first + 3).toLongLong(), std::nullopt},
+                      {query.value(first + 5).toString().toStdString(), query.value(first + 6).toString().toStdString()}};
+    if (!query.isNull(first + 4)) {
+        const std::string record = BytesOf(query.value(first + 4));
+        if (record.size() == kHeaderSize)
+            std::copy_n(record.begin(), kHeaderSize, stored.file.record.emplace().begin());
+        else
+            stored.file.modified = kUnsettled; // read the file again
+    }
+    return stored;
+}
+
+StoredFolder LoadFolder(const IndexConnection& connection, const std::string& folder)
+{
+    StoredFolder stored;
+    QSqlQuery query = connection.Query();
+    query.prepare(QStringLiteral("SELECT folder_time FROM folders WHERE folder = ?"));
+    query.addBindValue(Text(folder));
+    if (!query.exec() || !query.next())
+        return stored;
+    stored.folderTime = query.value(0).toLongLong();
+    query.prepare(QStringLiteral("SELECT f.name, f.size, f.modified, f.changed, f.record, n.description, n.user_type "
+                                 "FROM files f LEFT JOIN notes n "
+                                 "ON n.name = f.name AND n.size = f.size AND n.record = f.record "
+                                 "WHERE f.folder = ? ORDER BY f.position"));
+    query.addBindValue(Text(folder));
+    if (query.exec())
+        while (query.next())
+            stored.files.push_back(StoredFrom(query, 0));
+    return stored;
+}
+
+Result<void> Exec(QSqlQuery& query)
+{
+    if (!query.exec())
+        return SqlFailure(query.lastError());
+    return {};
+}
+
+// Writes the folder's time and the files that differ from the stored ones, and drops the
+// stored files past the last one met.
+void SaveFolder(const IndexConnection& connection, const std::string& folder, std::int64_t folderTime,
+                const StoredFolder& stored, const std::vector<CachedFile>& met)
+{
+    std::vector<std::size_t> changed;
+    for (std::size_t at = 0; at < met.size(); ++at)
+        if (at >= stored.files.size() || !(stored.files[at].file == met[at]))
+            changed.push_back(at);
+    if (changed.empty() && met.size() == stored.files.size() && folderTime == stored.folderTime
+        && folderTime != kUnsettled)
+        return;
+    static_cast<void>(connection.Write([&]() -> Result<void> {
+        QSqlQuery query = connection.Query();
+        query.prepare(QStringLiteral("INSERT INTO folders (folder, folder_time) VALUES (?, ?) ON CONFLICT (folder) "
+                                     "DO UPDATE SET folder_time = excluded.folder_time"));
+        query.addBindValue(Text(folder));
+        query.addBindValue(static_cast<qlonglong>(folderTime));
+        if (Result<void> done = Exec(query); !done)
+            return done;
+        query.prepare(QStringLiteral("DELETE FROM files WHERE folder = ? AND position >= ?"));
+        query.addBindValue(Text(folder));
+        query.addBindValue(static_cast<qlonglong>(met.size()));
+        if (Result<void> done = Exec(query); !done)
+            return done;
+        query.prepare(QStringLiteral(
+            "INSERT INTO files (folder, position, name, size, modified, changed, record) VALUES (?, ?, ?, ?, ?, ?, ?) "
+            "ON CONFLICT (folder, position) DO UPDATE SET name = excluded.name, size = excluded.size, "
+            "modified = excluded.modified, changed = excluded.changed, record = excluded.record"));
+        for (const std::size_t at : changed) {
+            const CachedFile& file = met[at];
+            query.addBindValue(Text(folder));
+            query.addBindValue(static_cast<qlonglong>(at));
+            query.addBindValue(Text(file.name));
+            query.addBindValue(static_cast<qlonglong>(file.size));
+            query.addBindValue(static_cast<qlonglong>(file.modified));
+            query.addBindValue(static_cast<qlonglong>(file.changed));
+            query.addBindValue(file.record ? QVariant(QByteArray(reinterpret_cast<const char*>(file.record->data()),
+                                                                 kHeaderSize))
+                                           : QVariant(QMetaType(QMetaType::QByteArray)));
+            if (Result<void> done = Exec(query); !done)
+                return done;
+        }
+        return {};
+    }));
+}
+
+void ForgetFolder(const IndexConnection& connection, const std::string& folder)
+{
+    static_cast<void>(connection.Write([&]() -> Result<void> {
+        QSqlQuery query = connection.Query();
+        for (const QString& statement :
+             {QStringLiteral("DELETE FROM files WHERE folder = ?"), QStringLiteral("DELETE FROM folders WHERE folder = ?")}) {
+            query.prepare(statement);
+            query.addBindValue(Text(folder));
+            if (Result<void> done = Exec(query); !done)
+                return done;
+        }
+        return {};
+    }));
+}
+
+// The folders stored, with their times, in byte order.
+std::vector<std::pair<std::string, std::int64_t>> KnownFolderTimes(const IndexConnection& connection)
+{
+    std::vector<std::pair<std::string, std::int64_t>> folders;
+    QSqlQuery query = connection.Query();
+    if (query.exec(QStringLiteral("SELECT folder, folder_time FROM folders")))
+        while (query.next())
+            folders.emplace_back(query.value(0).toString().toStdString(), query.value(1).toLongLong());
+    std::sort(folders.begin(), folders.end());
+    return folders;
+}
+
+using NotedFiles = std::unordered_map<std::string, std::vector<StoredFile>>;
+
+// The stored files whose note meets condition (on the notes n, binding value) and passes, by
+// folder, each folder's in walk order: one join of the notes with the files.
+NotedFiles NotedFilesWhere(const IndexConnection& connection, const std::pair<QString, QString>& condition,
+                           const std::function<bool(const RecordingNote&)>& passes)
+{
+    NotedFiles noted;
+    QSqlQuery query = connection.Query();
+    query.prepare(QStringLiteral("SELECT f.folder, f.name, f.size, f.modified, f.changed, f.record, n.description, "
+                                 "n.user_type FROM notes n JOIN files f "
+                                 "ON f.name = n.name AND f.size = n.size AND f.record = n.record "
+                                 "WHERE %1 ORDER BY f.position")
+                      .arg(condition.first));
+    query.addBindValue(condition.second);
+    if (query.exec())
+        while (query.next())
+            if (StoredFile stored = StoredFrom(query, 1); passes(stored.note))
+                noted[query.value(0).toString().toStdString()].push_back(std::move(stored));
+    return noted;
+}
+
+struct FileStatus {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+};
+
+std::optional<FileStatus> StatusAt(int dirFd, const std::string& name)
+{
+    struct stat info {};
+    if (::fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    return FileStatus{static_cast<std::uint64_t>(info.st_size), Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)};
+}
+
+// The file as the cache should now remember it, given its status now: the cached one while
+// its size and times are unchanged, else read again. A file that cannot be opened is not
+// trusted next time either.
+CachedFile Refresh(const std::string& folder, const std::string& name, const std::optional<FileStatus>& now,
+                   const CachedFile* known, std::int64_t clock)
+{
+    if (now && known && known->size == now->size && known->modified == now->modified && known->changed == now->changed)
+        return *known;
+    CachedFile file;
+    file.name = name;
+    if (const std::optional<RecordingHead> head = ReadRecordingHead(folder + name)) {
+        file.size = head->size;
+        file.modified = Settled(clock, head->modified, head->changed);
+        file.changed = head->changed;
+        file.record = head->record;
+    } else if (now && now->size < kHeaderOffset + kHeaderSize) {
+        file.size = now->size;
+        file.modified = Settled(clock, now->modified, now->changed);
+        file.changed = now->changed;
+    }
+    return file;
+}
+
+std::int64_t FolderTime(int dirFd, std::int64_t clock)
+{
+    struct stat info {};
+    return ::fstat(dirFd, &info) == 0 ? Settled(clock, Nanoseconds(info.st_mtim)) : kUnsettled;
+}
+
+// The walk keeps the entries whose attribute word has no bit besides archive.
+bool Walkable(std::uint32_t attributes)
+{
+    return (attributes & ~kAttrArchive) == 0;
+}
+
+std::optional<IndexedRow> RowFor(const std::string& folder, const CachedFile& file, RecordingNote note)
+{
+    if (!file.record)
+        return std::nullopt;
+    const RecordingHead head{*file.record, file.size, file.modified, file.changed};
+    return IndexedRow{MakeRecordingEntry(folder, file.name, 0, head), IdentityOf(file.name, head), std::move(note)};
+}
+
+// The note of the file's recording: the stored one while the file is as stored, else asked for.
+RecordingNote NoteFor(NoteStore& notes, const CachedFile& file, const StoredFile* stored)
+{
+    if (!file.record)
+        return {};
+    if (stored && stored->file == file)
+        return stored->note;
+    const Result<RecordingNote> note =
+        notes.NoteOf({file.name, file.size, std::string(file.record->begin(), file.record->end())});
+    return note ? *note : RecordingNote{};
+}
+
+} // namespace
+
+FolderCache::FolderCache(const IndexConnection& connection, NoteStore& notes)
+    : connection_(connection), notes_(notes), clock_(RealTimeNanoseconds)
+{
+}
+
+void FolderCache::SetClock(Clock clock)
+{
+    clock_ = std::move(clock);
+}
+
+bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visit)
+{
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid())
+        return false;
+    const std::int64_t clock = clock_();
+    const std::int64_t folderTime = FolderTime(dir.get(), clock);
+    StoredFolder stored = LoadFolder(connection_, folder);
+    std::vector<CachedFile> met;
+    bool completed = true;
+    const bool walked = WalkRecordings(folder, [&](const WalkEntry& entry) {
+        std::optional<IndexedRow> row;
+        if (entry.twelveBytes) {
+            const StoredFile* known = stored.Find(met.size(), entry.name);
+            met.push_back(Refresh(folder, entry.name, FileStatus{entry.size, entry.modified, entry.changed},
+                                  known ? &known->file : nullptr, clock));
+            row = RowFor(folder, met.back(), NoteFor(notes_, met.back(), known));
+        }
+        completed = visit(entry, row ? &*row : nullptr);
+        return completed;
+    });
+    if (walked && completed)
+        SaveFolder(connection_, folder, folderTime, stored, met);
+    return walked;
+}
+
+std::vector<std::string> FolderCache::KnownFolders()
+{
+    std::vector<std::string> folders;
+    for (auto& [folder, folderTime] : KnownFolderTimes(connection_))
+        folders.push_back(std::move(folder));
+    return folders;
+}
+
+std::vector<IndexedRow> FolderCache::NotedRows(const std::string& text,
+                                               const std::function<bool(const RecordingNote&)>& passes)
+{
+    NotedFiles noted = NotedFilesWhere(connection_, notes_.MentioningCondition(text), passes);
+    std::vector<IndexedRow> rows;
+    const auto keep = [&](std::optional<IndexedRow>&& row) {
+        if (row && !row->note.empty() && passes(row->note))
+            rows.push_back(std::move(*row));
+    };
+    for (const auto& [folder, knownTime] : KnownFolderTimes(connection_)) {
+        const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!dir.valid()) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                ForgetFolder(connection_, folder);
+            continue;
+        }
+        const std::int64_t clock = clock_();
+        const std::int64_t folderTime = FolderTime(dir.get(), clock);
+        if (folderTime == kUnsettled || folderTime != knownTime) {
+            WalkFolder(folder, [&](const WalkEntry&, IndexedRow* row) {
+                keep(row ? std::optional<IndexedRow>(std::move(*row)) : std::nullopt);
+                return true;
+            });
+            continue;
+        }
+        // The folder holds the same names as at its last walk: each noted file is looked at as
+        // a walk would (attributes, then size and times).
+        const bool onFat = IsFatVolume(dir.get());
+        for (const StoredFile& stored : noted[folder]) {
+            if (!Walkable(FileAttributesAt(dir.get(), stored.file.name.c_str(), onFat)))
+                continue;
+            const CachedFile now = Refresh(folder, stored.file.name, StatusAt(dir.get(), stored.file.name),
+                                           &stored.file, clock);
+            keep(RowFor(folder, now, NoteFor(notes_, now, &stored)));
+        }
+    }
+    return rows;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "catalogue/recording.h"
+#include "platform/recording_walk.h"
+#include "search/note_store.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class IndexConnection;
+
+// A row met by an indexed walk, with the recording's identity and note. The row's number is
+// left for the caller.
+struct IndexedRow {
+    RecordingEntry row;
+    RecordingIdentity identity;
+    RecordingNote note;
+};
+
+// Called for every entry of the walk; row is null for entries that give no row (the name is
+// not 12 bytes long, or the header cannot be read), and the visitor may move it away.
+// Returning false ends the walk.
+using IndexedVisit = std::function<bool(const WalkEntry& entry, IndexedRow* row)>;
+
+// The cache of archive folder listings: for every folder a completed listing walked, its own
+// modification time (table folders) and each file it met, in walk order, with size, times and
+// header record (table files). A listing then opens only the files that are new or changed.
+// A failure to store only costs the next listing its speed.
+class FolderCache {
+public:
+    // The wall clock in nanoseconds since the epoch. File and folder times younger than a few
+    // seconds are not trusted (they may change again without moving); tests move the clock on.
+    using Clock = std::function<std::int64_t()>;
+
+    FolderCache(const IndexConnection& connection, NoteStore& notes);
+    void SetClock(Clock clock);
+
+    // The walk of WalkRecordings over folder (ending with "/"), with the rows MakeRecordingEntry
+    // gives and their notes, in walk order. A file is opened only when it is new to the cache or
+    // its size or times changed; a completed walk stores what changed. Returns false when the
+    // folder cannot be opened.
+    bool WalkFolder(const std::string& folder, const IndexedVisit& visit);
+    // The folders the cache holds, in byte order.
+    std::vector<std::string> KnownFolders();
+    // The rows of every known folder whose recordings have a note that may mention text (as
+    // NoteStore::NotesMentioning) and that passes: folders in byte order, walk order within.
+    // In a folder unchanged since its last walk only its noted files are looked at; a changed
+    // folder is walked again, and a folder that is gone is forgotten.
+    std::vector<IndexedRow> NotedRows(const std::string& text, const std::function<bool(const RecordingNote&)>& passes);
+
+private:
+    const IndexConnection& connection_;
+    NoteStore& notes_;
+    Clock clock_;
+};

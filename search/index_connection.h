@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/result.h"
+#include "search/index_settings.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QSqlError;
+
+// One connection to the archive index, its schema made or brought up to date. A Qt SQL
+// connection belongs to the thread that opened it: an IndexConnection, and everything that
+// uses it, is used and destroyed on the thread that opened it. Each one has a connection name
+// of its own, so that several may be open at once, on one thread or on several.
+class IndexConnection {
+public:
+    // The connection, or why there is none. A SQLite file that is not a database is renamed
+    // aside and a fresh one is made in its place; message then names both files. A file that
+    // another program holds locked, or that a newer program wrote, is left as it is.
+    struct Opened {
+        std::unique_ptr<IndexConnection> connection;
+        std::string message;
+    };
+    static Opened Open(const IndexLocation& location);
+
+    ~IndexConnection();
+    IndexConnection(const IndexConnection&) = delete;
+    IndexConnection& operator=(const IndexConnection&) = delete;
+
+    const IndexLocation& location() const { return location_; }
+    bool sqlite() const { return location_.driver == QLatin1String("QSQLITE"); }
+    // A forward-only query on this connection.
+    QSqlQuery Query() const;
+    Result<void> Exec(const QString& statement) const;
+    // Runs work in one transaction and commits it when work succeeds. On SQLite the
+    // transaction starts with BEGIN IMMEDIATE: it takes the write lock first, waiting up to the
+    // busy timeout for another program that writes, instead of failing at its first write when
+    // another program wrote after it read.
+    Result<void> Write(const std::function<Result<void>()>& work) const;
+
+private:
+    IndexConnection(QString name, IndexLocation location);
+    static Result<std::unique_ptr<IndexConnection>> Connect(const IndexLocation& location);
+
+    QString name_;
+    IndexLocation location_;
+};
+
+// The failure of a statement, worded for the user; a database another program holds locked
+// says so.
+Failure SqlFailure(const QSqlError& error);
+// True when the failure is a lock another program holds.
+bool HeldByAnotherProgram(const Failure& failure);

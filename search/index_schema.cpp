@@ -1,0 +1,153 @@
+#include "search/index_schema.h"
+
+#include "search/index_connection.h"
+
+#include <QSqlError>
+#include <QStringList>
+#include <QVariant>
+
+namespace {
+
+// Taken by every program that changes the schema on a server, for the rest of its transaction:
+// two desks opening a new index at once would otherwise both make the tables.
+constexpr int kSchemaLockKey = 8270605;
+
+Result<bool> HasTable(const IndexConnection& connection, const QString& table)
+{
+    QSqlQuery query = connection.Query();
+    query.prepare(connection.sqlite()
+                      ? QStringLiteral("SELECT 1 FROM sqlite_master WHERE name = ?")
+                      : QStringLiteral("SELECT 1 FROM pg_tables WHERE tablename = ? AND schemaname = current_schema()"));
+    query.addBindValue(table);
+    if (!query.exec())
+        return SqlFailure(query.lastError());
+    return query.next();
+}
+
+// The version of the tables in the database: 0 when it has none yet.
+Result<int> StoredVersion(const IndexConnection& connection)
+{
+    const Result<bool> versioned = HasTable(connection, QStringLiteral("schema_version"));
+    if (!versioned)
+        return versioned.error();
+    if (!*versioned) {
+        const Result<bool> notes = HasTable(connection, QStringLiteral("notes"));
+        if (!notes)
+            return notes.error();
+        return *notes ? 1 : 0;
+    }
+    QSqlQuery query = connection.Query();
+    if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !query.next())
+        return SqlFailure(query.lastError());
+    return query.value(0).toInt();
+}
+
+Failure Newer(int version)
+{
+    return Failure{"它由较新版本的程序写成（索引版本 " + std::to_string(version) + "，本程序只认识到版本 "
+                   + std::to_string(kIndexSchemaVersion) + "），已原样保留，请用较新版本的程序打开"};
+}
+
+Result<void> ExecAll(const IndexConnection& connection, const QStringList& statements)
+{
+    for (const QString& statement : statements)
+        if (Result<void> done = connection.Exec(statement); !done)
+            return done;
+    return {};
+}
+
+// The trigram index of the descriptions, kept by triggers. A SQLite built without FTS5 has
+// none, and the descriptions are then searched one by one.
+Result<void> MakeTextIndex(const IndexConnection& connection)
+{
+    if (!connection.Exec(QStringLiteral("CREATE VIRTUAL TABLE notes_text USING fts5(description, content='notes', "
+                                        "content_rowid='id', tokenize='trigram')")))
+        return {};
+    return ExecAll(connection,
+                   {QStringLiteral("CREATE TRIGGER notes_text_insert AFTER INSERT ON notes BEGIN "
+                                   "INSERT INTO notes_text (rowid, description) VALUES (new.id, new.description); END"),
+                    QStringLiteral("CREATE TRIGGER notes_text_delete AFTER DELETE ON notes BEGIN "
+                                   "INSERT INTO notes_text (notes_text, rowid, description) "
+                                   "VALUES ('delete', old.id, old.description); END"),
+                    QStringLiteral("CREATE TRIGGER notes_text_update AFTER UPDATE ON notes BEGIN "
+                                   "INSERT INTO notes_text (notes_text, rowid, description) "
+                                   "VALUES ('delete', old.id, old.description); "
+                                   "INSERT INTO notes_text (rowid, description) VALUES (new.id, new.description); END"),
+                    QStringLiteral("INSERT INTO notes_text (notes_text) VALUES ('rebuild')")});
+}
+
+// From version 0 (nothing) or 1 (6.1.2: notes kept, its folder cache of one packed row per
+// folder and its lists of noted places dropped) to kIndexSchemaVersion.
+Result<void> Upgrade(const IndexConnection& connection, int from)
+{
+    const bool sqlite = connection.sqlite();
+    const QString blob = sqlite ? QStringLiteral("BLOB") : QStringLiteral("BYTEA");
+    QStringList statements;
+    if (from == 1)
+        for (const char* table : {"folders", "noted_places", "place_folders", "index_state"})
+            statements << QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(table));
+    statements
+        << QStringLiteral("CREATE TABLE IF NOT EXISTS notes (id %1, name TEXT NOT NULL, size BIGINT NOT NULL, "
+                          "record %2 NOT NULL, description TEXT NOT NULL, user_type TEXT NOT NULL, "
+                          "UNIQUE (name, size, record))")
+               .arg(sqlite ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("BIGSERIAL PRIMARY KEY"), blob)
+        << QStringLiteral("CREATE TABLE folders (folder TEXT PRIMARY KEY, folder_time BIGINT NOT NULL)")
+        // One row per file a listing met, at its position in the walk; no record when the file
+        // is shorter than the header.
+        << QStringLiteral("CREATE TABLE files (folder TEXT NOT NULL, position INTEGER NOT NULL, name TEXT NOT NULL, "
+                          "size BIGINT NOT NULL, modified BIGINT NOT NULL, changed BIGINT NOT NULL, record %1, "
+                          "PRIMARY KEY (folder, position))%2")
+               .arg(blob, sqlite ? QStringLiteral(" WITHOUT ROWID") : QString())
+        << QStringLiteral("CREATE INDEX files_identity ON files (name, size, record)")
+        << QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")
+        << QStringLiteral("DELETE FROM schema_version")
+        << QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kIndexSchemaVersion);
+    if (Result<void> made = ExecAll(connection, statements); !made)
+        return made;
+    if (!sqlite)
+        return {};
+    const Result<bool> textIndex = HasTable(connection, QStringLiteral("notes_text"));
+    if (!textIndex)
+        return textIndex.error();
+    return *textIndex ? Result<void>() : MakeTextIndex(connection);
+}
+
+} // namespace
+
+bool HasTextIndex(const IndexConnection& connection)
+{
+    const Result<bool> found = HasTable(connection, QStringLiteral("notes_text"));
+    return found && *found;
+}
+
+// Every note change is committed to the disk before a write returns (write-ahead log, full
+// synchronisation). A file that is not a database fails at the first statement.
+Result<void> PrepareSchema(IndexConnection& connection)
+{
+    const QStringList settings =
+        connection.sqlite()
+            ? QStringList{QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=FULL")}
+            : QStringList{QStringLiteral("SET synchronous_commit = on"), QStringLiteral("SET client_min_messages = warning")};
+    if (Result<void> set = ExecAll(connection, settings); !set)
+        return set;
+    const Result<int> version = StoredVersion(connection);
+    if (!version)
+        return version.error();
+    if (*version > kIndexSchemaVersion)
+        return Newer(*version);
+    if (*version == kIndexSchemaVersion)
+        return {};
+    return connection.Write([&]() -> Result<void> {
+        if (!connection.sqlite())
+            if (Result<void> locked = connection.Exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLockKey));
+                !locked)
+                return locked;
+        // Another program may have brought the tables up to date since they were read.
+        const Result<int> now = StoredVersion(connection);
+        if (!now)
+            return now.error();
+        if (*now > kIndexSchemaVersion)
+            return Newer(*now);
+        return *now == kIndexSchemaVersion ? Result<void>() : Upgrade(connection, *now);
+    });
+}
