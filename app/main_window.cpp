@@ -401,7 +401,7 @@ void MainWindow::ShowAbout()
 
 void MainWindow::OpenSearchWindow()
 {
-    SearchWindow window(this);
+    SearchWindow window(this, MachineFolderRoots, {}, ArchiveIndex::OpenConfigured());
     window.SetListExporter(ExportListToExcel);
     window.exec();
 }

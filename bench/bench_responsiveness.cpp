@@ -142,9 +142,9 @@ int main(int argc, char** argv)
     double folderListing = 0;
     double search = 0;
     {
-        SearchWindow window(nullptr, [&] {
-            return std::vector<FolderRoot>{{folder, kImageDisk}, {hourFolder, kImageDisk}};
-        });
+        SearchWindow window(
+            nullptr, [&] { return std::vector<FolderRoot>{{folder, kImageDisk}, {hourFolder, kImageDisk}}; }, {},
+            ArchiveIndex::OpenConfigured());
         window.show();
         auto* tree = Control<QTreeView>(window, "TVSpeakPath");
         auto* list = Control<QTableView>(window, "ListViewPlay");

@@ -160,7 +160,7 @@ int main(int argc, char** argv)
             [&] {
                 return std::vector<FolderRoot>{{folder, kImageDisk}, {hourFolder, kImageDisk}};
             },
-            [&firstWrite] { return std::make_unique<FirstWriteOut>(firstWrite); });
+            [&firstWrite] { return std::make_unique<FirstWriteOut>(firstWrite); }, ArchiveIndex::OpenConfigured());
         Control<FlatStyler>(*window, "FlatStyler1")->setActive(flatLook);
         window->show();
         QCoreApplication::processEvents();
@@ -182,8 +182,17 @@ int main(int argc, char** argv)
         auto* folderTree = Control<QTreeView>(searched, "TVSpeakPath");
         auto* results = Control<QTableView>(searched, "ListViewPlay");
         Timings timings{};
+        int ended = 0;
+        const QMetaObject::Connection counting =
+            QObject::connect(&searched, &SearchWindow::listingEnded, [&ended] { ++ended; });
+        const auto waitForTheEnd = [&ended] {
+            while (ended == 0)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            ended = 0;
+        };
         Clock::time_point begin = Clock::now();
         ClickNode(folderTree, folderTree->model()->index(0, 0));
+        waitForTheEnd();
         timings.listingMs = MillisecondsSince(begin);
         timings.listedRows = results->model()->rowCount();
         Control<QDateEdit>(searched, "DateTimePicker01")->setDate(QDate(2023, 1, 1));
@@ -192,8 +201,10 @@ int main(int argc, char** argv)
         Control<QLineEdit>(searched, "edtPhone")->setText(QStringLiteral("138"));
         begin = Clock::now();
         Control<QPushButton>(searched, "btnSearch")->click();
+        waitForTheEnd();
         timings.searchMs = MillisecondsSince(begin);
         timings.foundRows = results->model()->rowCount();
+        QObject::disconnect(counting);
         return timings;
     };
     const auto best = [](Timings a, Timings b) {
@@ -225,6 +236,8 @@ int main(int argc, char** argv)
     VoctoolMilliseconds(voctool, hourRecording, root + "/voctool.wav");
     const double voctoolMs = VoctoolMilliseconds(voctool, hourRecording, root + "/voctool.wav");
     ClickNode(tree, tree->model()->index(1, 0));
+    while (list->model()->rowCount() != 1 || !window.isEnabled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     list->selectRow(0);
     start = Clock::now();
     Control<QPushButton>(window, "btnplay")->click();

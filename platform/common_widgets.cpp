@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 #include <QTableView>
 
 namespace {
@@ -73,4 +74,12 @@ void LeaveBusy(QWidget* window, QLabel* panel, const QPointer<QWidget>& focus)
     panel->hide();
     if (focus)
         focus->setFocus();
+}
+
+QPushButton* MakeDialogButton(const char* objectName, const QString& text, QWidget* parent, QSize size)
+{
+    auto* button = MakeNamed<QPushButton>(objectName, text, parent);
+    button->setAutoDefault(false);
+    button->resize(size);
+    return button;
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 class QLabel;
+class QPushButton;
 class QSize;
 class QTableView;
 class QWidget;
@@ -21,6 +22,10 @@ Widget* MakeNamed(const char* objectName, Arguments&&... arguments)
     widget->setObjectName(QString::fromLatin1(objectName));
     return widget;
 }
+
+// A push button of the given size that never acts as the dialog's default button: Enter in an
+// edit box of a dialog must not press it.
+QPushButton* MakeDialogButton(const char* objectName, const QString& text, QWidget* parent, QSize size);
 
 // A list of recordings in report style: grid lines, whole rows selected, nothing editable, no
 // row numbers, one text line per row, clickable column titles of the given widths, and Tab moving

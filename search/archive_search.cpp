@@ -178,30 +178,38 @@ SearchResult SearchKnownFolders(ArchiveIndex& index, const SearchCriteria& crite
     return result;
 }
 
-bool ListFolderRecordings(const std::string& folder, RecordingModel& model, const std::function<bool()>& afterEachFile,
-                          ArchiveIndex* index, NotesByPath* notes)
+void AddFoundRow(FoundRows& found, IndexedRow&& row)
 {
-    model.Clear();
-    if (notes)
-        notes->clear();
-    // The rows reach the model in one insertion: a view told of every row would cost more
-    // than the listing itself.
-    std::vector<RecordingEntry> rows;
+    if (!row.note.empty())
+        found.notes.emplace(row.row.path(), std::move(row.note));
+    found.rows.push_back(std::move(row.row));
+}
+
+bool ListFolderRows(const std::string& folder, FoundRows& found, const std::function<bool()>& keepGoing,
+                    ArchiveIndex* index)
+{
     const bool listed = WalkFolderRows(index, folder, [&](const WalkEntry& entry, IndexedRow* row) {
         if (!entry.twelveBytes)
             return true;
-        if (row) {
-            if (notes && !row->note.empty())
-                notes->emplace(row->row.path(), std::move(row->note));
-            rows.push_back(std::move(row->row));
-            rows.back().texts[kColNumber] = std::to_string(rows.size());
-        }
-        return !afterEachFile || afterEachFile();
+        if (row)
+            AddFoundRow(found, std::move(*row));
+        return !keepGoing || keepGoing();
     });
-    model.AppendBatch(std::move(rows));
-    const SortState byStartTime{kColStartTime, false};
-    model.SetSortState(byStartTime);
-    model.Sort(byStartTime);
-    model.Renumber();
+    SortAndRenumber(found.rows, SortState{kColStartTime, false});
+    return listed;
+}
+
+bool ListFolderRecordings(const std::string& folder, RecordingModel& model, const std::function<bool()>& afterEachFile,
+                          ArchiveIndex* index, NotesByPath* notes)
+{
+    FoundRows found;
+    const bool listed = ListFolderRows(folder, found, afterEachFile, index);
+    model.Clear();
+    model.SetSortState(SortState{kColStartTime, false});
+    // The rows reach the model in one insertion: a view told of every row would cost more
+    // than the listing itself.
+    model.AppendBatch(std::move(found.rows));
+    if (notes)
+        *notes = std::move(found.notes);
     return listed;
 }

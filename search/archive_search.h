@@ -112,13 +112,23 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
 // are looked at.
 SearchResult SearchKnownFolders(ArchiveIndex& index, const SearchCriteria& criteria);
 
-// The listing of the folder selected in the tree (ending with "/"): the model is emptied and
-// filled with the folder's recordings, then sorted by start time ascending (sort state column
-// 4, flag clear, the flag not inverted) and renumbered 1, 2, 3 in that order. afterEachFile
-// runs after each 12-byte entry, with or without a row (the window shows its panel and
-// processes its events there); returning false ends the walk, and the rows found so far are
-// sorted and shown (the window is being closed). Returns false when the folder cannot be opened.
-// With an index, only changed files are opened and notes receives the rows' notes.
+// Rows found by a listing or a search, with the notes of those rows.
+struct FoundRows {
+    std::vector<RecordingEntry> rows;
+    NotesByPath notes;
+};
+// Adds the row as it stands (its number untouched), and its note when it has one.
+void AddFoundRow(FoundRows& found, IndexedRow&& row);
+
+// The listing of the folder selected in the tree (ending with "/"): found receives the folder's
+// recordings sorted by start time ascending and numbered 1, 2, 3 in that order. keepGoing runs
+// after each 12-byte entry, with or without a row; returning false ends the walk, and the rows
+// found so far are sorted all the same. Returns false when the folder cannot be opened. With an
+// index, only changed files are opened and the rows come with their notes.
+bool ListFolderRows(const std::string& folder, FoundRows& found, const std::function<bool()>& keepGoing = {},
+                    ArchiveIndex* index = nullptr);
+// The same listing into a model, which is emptied first; its sort state becomes column 4 with
+// the flag clear (not inverted), and notes (when given) receives the rows' notes.
 bool ListFolderRecordings(const std::string& folder, RecordingModel& model,
                           const std::function<bool()>& afterEachFile = {}, ArchiveIndex* index = nullptr,
                           NotesByPath* notes = nullptr);

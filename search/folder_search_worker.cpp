@@ -1,23 +1,9 @@
 #include "search/folder_search_worker.h"
 
-#include "catalogue/recording_model.h"
 #include "platform/qt_text.h"
 #include "platform/report_interval.h"
 
 #include <utility>
-
-namespace {
-
-// Keeps the row, numbered after the rows kept so far, with its note.
-void Keep(FoundRows& found, IndexedRow&& row, std::size_t number)
-{
-    if (!row.note.empty())
-        found.notes.emplace(row.row.path(), std::move(row.note));
-    row.row.texts[kColNumber] = std::to_string(number);
-    found.rows.push_back(std::move(row.row));
-}
-
-} // namespace
 
 FolderSearchWorker::FolderSearchWorker(std::optional<IndexLocation> index, QObject* parent)
     : QObject(parent), indexLocation_(std::move(index))
@@ -72,16 +58,11 @@ void FolderSearchWorker::RunList(unsigned run, const std::string& folder)
 {
     if (!IsLatest(run))
         return;
-    FoundRows found;
-    const bool listed = WalkFolderRows(Index(), folder, [&](const WalkEntry&, IndexedRow* row) {
-        if (row)
-            Keep(found, std::move(*row), found.rows.size() + 1);
-        return IsLatest(run);
-    });
+    auto found = std::make_shared<FoundRows>();
+    const bool listed = ListFolderRows(folder, *found, [&] { return IsLatest(run); }, Index());
     if (!IsLatest(run))
         return;
-    SortAndRenumber(found.rows, SortState{kColStartTime, false});
-    emit rowsFound(run, std::make_shared<FoundRows>(std::move(found)));
+    emit rowsFound(run, found);
     emit ended(run, listed ? SearchOutcome::Searched : SearchOutcome::FolderUnreadable);
 }
 
@@ -89,7 +70,6 @@ void FolderSearchWorker::RunSearch(unsigned run, const std::string& folder, cons
 {
     if (!IsLatest(run))
         return;
-    std::size_t kept = 0;
     FoundRows batch;
     ReportInterval panel;
     ReportInterval rows;
@@ -106,7 +86,7 @@ void FolderSearchWorker::RunSearch(unsigned run, const std::string& folder, cons
             }
             return IsLatest(run);
         },
-        Index(), [&](IndexedRow&& row) { Keep(batch, std::move(row), ++kept); });
+        Index(), [&](IndexedRow&& row) { AddFoundRow(batch, std::move(row)); });
     if (!IsLatest(run))
         return;
     if (!batch.rows.empty())

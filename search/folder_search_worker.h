@@ -12,12 +12,6 @@
 #include <string>
 #include <vector>
 
-// Rows found by a listing or a search, with the notes of those rows.
-struct FoundRows {
-    std::vector<RecordingEntry> rows;
-    NotesByPath notes;
-};
-
 // Lists and searches archive folders on a thread of its own, one run at a time. Each run has a
 // number; starting a run ends the one going on at its next file, and every report names its
 // run, so that the window drops what an ended run still sent. With an index location the
@@ -33,8 +27,8 @@ public:
 
     // Lists folder (ending with "/"): its rows sorted by start time and numbered, sent at the end.
     unsigned List(const std::string& folder);
-    // Searches folder with criteria: the rows come in batches as they are found, numbered in
-    // the order found, and the panel's text about ten times a second.
+    // Searches folder with criteria: the rows come in batches as they are found (the window
+    // numbers them), and the panel's text about ten times a second.
     unsigned Search(const std::string& folder, const SearchCriteria& criteria);
     // Ends the run going on; it reports nothing more that the window keeps.
     void Stop() { ++latestRun_; }

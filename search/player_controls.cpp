@@ -23,10 +23,7 @@ constexpr int kButtonTop = 15; // the volume slider stands 15 pixels higher than
 // No button is the dialog's default: Enter in another control must not press one.
 QPushButton* MakeButton(const char* objectName, const QString& text, QWidget* parent)
 {
-    auto* button = MakeNamed<QPushButton>(objectName, text, parent);
-    button->setAutoDefault(false);
-    button->resize(kButtonSize);
-    return button;
+    return MakeDialogButton(objectName, text, parent, kButtonSize);
 }
 
 } // namespace

@@ -10,26 +10,20 @@
 #include "search/folder_search_worker.h"
 #include "search/folder_tree_model.h"
 #include "search/note_dialog.h"
+#include "search/search_filter_panel.h"
 #include "search/player_controls.h"
 #include "styling/flat_styler.h"
 
 #include <QAction>
-#include <QComboBox>
-#include <QCoreApplication>
-#include <QDateEdit>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
-#include <QToolTip>
 #include <QTreeView>
-#include <filesystem>
 #include <unistd.h>
 #include <utility>
 
@@ -40,21 +34,11 @@ const QString kListingText = QStringLiteral("正在显示语音列表...");
 const QString kWarningCaption = QStringLiteral("提示");
 constexpr QSize kOuterSize(1020, 604);
 constexpr QSize kBusyPanelSize(305, 81);
-constexpr QSize kFilterPanelSize(725, 62);
 constexpr QSize kSideButtonSize(75, 25);
 constexpr int kTreeLeft = 14;
 constexpr int kTreeTop = 29;
 constexpr int kTreeWidth = 240;
 constexpr int kListLeft = 268;
-
-// No button is the dialog's default: Enter in the phone box must not run "添加".
-QPushButton* MakeButton(const char* objectName, const QString& text, QWidget* parent, QSize size)
-{
-    auto* button = MakeNamed<QPushButton>(objectName, text, parent);
-    button->setAutoDefault(false);
-    button->resize(size);
-    return button;
-}
 
 void Warn(QWidget* owner, const QString& text)
 {
@@ -68,12 +52,13 @@ QString DefaultFileChooser(QWidget* owner)
 
 } // namespace
 
-SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory makeOutput)
+SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory makeOutput, ArchiveIndex::Opened index)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                           | Qt::WindowCloseButtonHint),
       roots_(std::move(roots)),
       chooseFile_(DefaultFileChooser),
-      editNote_(EditNoteInDialog)
+      notes_(std::move(index.index), this),
+      indexMessage_(std::move(index.message))
 {
     setObjectName(QStringLiteral("FrmSearch"));
     setWindowTitle(QStringLiteral("语音查询"));
@@ -86,10 +71,9 @@ SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory ma
     setPalette(palette);
     setAutoFillBackground(true);
 
-    ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
-    index_ = std::move(opened.index);
-    indexMessage_ = std::move(opened.message);
-    searchWorker_ = new FolderSearchWorker(index_ ? std::optional(index_->location()) : std::nullopt, this);
+    // The worker keeps a connection of its own to the index, opened on its thread.
+    const ArchiveIndex* opened = notes_.index();
+    searchWorker_ = new FolderSearchWorker(opened ? std::optional(opened->location()) : std::nullopt, this);
     searchWorker_->setObjectName(QStringLiteral("folderSearchWorker"));
     BuildControls();
     BuildPlayerControls(makeOutput ? std::move(makeOutput) : WaveOutFactory(MakeSdlWaveOut));
@@ -118,7 +102,7 @@ void SearchWindow::SetListExporter(ListExporter exporter)
 
 void SearchWindow::SetNoteEditor(NoteEditor editor)
 {
-    editNote_ = std::move(editor);
+    notes_.SetEditor(std::move(editor));
 }
 
 void SearchWindow::BuildControls()
@@ -138,58 +122,12 @@ void SearchWindow::BuildControls()
     folderTree_->setLineWidth(1);
     folderTree_->installEventFilter(this);
 
-    addButton_ = MakeButton("btnAdd", QStringLiteral("添加"), this, kSideButtonSize);
-    deleteButton_ = MakeButton("btnDel", QStringLiteral("删除"), this, kSideButtonSize);
-    filterPanel_ = BuildFilterPanel();
+    // No button is the dialog's default: Enter in the phone box must not run "添加".
+    addButton_ = MakeDialogButton("btnAdd", QStringLiteral("添加"), this, kSideButtonSize);
+    deleteButton_ = MakeDialogButton("btnDel", QStringLiteral("删除"), this, kSideButtonSize);
+    filterPanel_ = new SearchFilterPanel(this);
+    filterPanel_->SetUserTypes(notes_.UserTypes());
     BuildResultList();
-}
-
-QWidget* SearchWindow::BuildFilterPanel()
-{
-    auto* panel = MakeNamed<QWidget>("panl", this);
-    panel->resize(kFilterPanelSize);
-    fromPicker_ = MakeNamed<QDateEdit>("DateTimePicker01", QDate::currentDate(), panel);
-    toPicker_ = MakeNamed<QDateEdit>("DateTimePicker11", QDate::currentDate(), panel);
-    for (QDateEdit* picker : {fromPicker_, toPicker_}) {
-        picker->setCalendarPopup(true);
-        picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    }
-    voiceTypeBox_ = MakeNamed<QComboBox>("cbVoicetype", panel);
-    for (std::string_view item : kModeFilterItems)
-        voiceTypeBox_->addItem(ToQString(std::string(item)));
-    userTypeBox_ = MakeNamed<QComboBox>("cbUsertype", panel);
-    userTypeBox_->setEditable(true);
-    FillUserTypes();
-    phoneEdit_ = MakeNamed<QLineEdit>("edtPhone", panel);
-    descriptionEdit_ = MakeNamed<QLineEdit>("edtDesc", panel);
-    searchButton_ = MakeButton("btnSearch", QStringLiteral("查  找"), panel, kSideButtonSize);
-    exportButton_ = MakeButton("btnExecl", QStringLiteral("导出EXCEL"), panel, kSideButtonSize);
-
-    auto* grid = new QGridLayout(panel);
-    grid->setContentsMargins(0, 4, 0, 4);
-    const auto addRow = [&](int row, std::initializer_list<std::pair<const char*, QString>> labels,
-                            std::initializer_list<QWidget*> fields, QPushButton* button) {
-        int column = 0;
-        auto field = fields.begin();
-        for (const auto& [name, text] : labels) {
-            auto* label = MakeNamed<QLabel>(name, text, panel);
-            label->setBuddy(*field); // what a screen reader says for the field
-            grid->addWidget(label, row, column++, Qt::AlignRight);
-            grid->addWidget(*field++, row, column++);
-        }
-        grid->addWidget(button, row, column);
-    };
-    addRow(0,
-           {{"StaticText2", QStringLiteral("从：")},
-            {"StaticText4", QStringLiteral("语音类型：")},
-            {"StaticText5", QStringLiteral("电话号码：")}},
-           {fromPicker_, voiceTypeBox_, phoneEdit_}, searchButton_);
-    addRow(1,
-           {{"StaticText3", QStringLiteral("到：")},
-            {"StaticText7", QStringLiteral("用户类型：")},
-            {"StaticText6", QStringLiteral("录音说明：")}},
-           {toPicker_, userTypeBox_, descriptionEdit_}, exportButton_);
-    return panel;
 }
 
 void SearchWindow::BuildResultList()
@@ -229,12 +167,12 @@ void SearchWindow::ConnectControls()
 {
     connect(folderTree_, &QTreeView::expanded, folderModel_, &FolderTreeModel::ExpandFolderNode);
     connect(folderTree_, &QTreeView::clicked, this, &SearchWindow::ShowSelectedFolder);
-    connect(searchButton_, &QPushButton::clicked, this, &SearchWindow::SearchRecordings);
+    connect(filterPanel_, &SearchFilterPanel::searchRequested, this, &SearchWindow::SearchRecordings);
     connect(addButton_, &QPushButton::clicked, this, &SearchWindow::AddRecordingFile);
     connect(deleteButton_, &QPushButton::clicked, this, &SearchWindow::DeleteRecordingFile);
     connect(resultView_, &QTableView::doubleClicked, this, &SearchWindow::EditSelectedNote);
     connect(editNoteAction_, &QAction::triggered, this, &SearchWindow::EditSelectedNote);
-    connect(exportButton_, &QPushButton::clicked, this, [this] {
+    connect(filterPanel_, &SearchFilterPanel::exportRequested, this, [this] {
         if (exportList_)
             exportList_(*resultView_->model(), this, resultView_->model()->columnCount());
     });
@@ -307,7 +245,10 @@ bool SearchWindow::eventFilter(QObject* watched, QEvent* event)
             ShowSelectedFolder();
     }
     if (watched == resultView_->viewport() && event->type() == QEvent::ToolTip) {
-        ShowRowToolTip(static_cast<QHelpEvent*>(event));
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex at = resultView_->indexAt(help->pos());
+        notes_.ShowToolTip(at.isValid() ? resultModel_->entry(at.row()).path() : std::string(), help->globalPos(),
+                           resultView_->viewport());
         return true;
     }
     return QDialog::eventFilter(watched, event);
@@ -359,7 +300,7 @@ void SearchWindow::ShowFoundRows(unsigned run, const std::shared_ptr<FoundRows>&
         for (std::size_t i = 0; i < rows.size(); ++i)
             rows[i].texts[kColNumber] = std::to_string(resultModel_->rowCount() + static_cast<int>(i) + 1);
     }
-    notes_.merge(found->notes);
+    notes_.Add(found->notes);
     resultModel_->AppendBatch(std::move(rows));
 }
 
@@ -384,17 +325,13 @@ void SearchWindow::SearchRecordings()
         return;
     EndListingOrSearch();
     StartRows();
-    searchWorker_->Search(*folder, SearchCriteria{fromPicker_->date(), toPicker_->date(),
-                                                  voiceTypeBox_->currentText().toStdString(),
-                                                  phoneEdit_->text().toStdString(),
-                                                  descriptionEdit_->text().toStdString(),
-                                                  userTypeBox_->currentText().toStdString()});
+    searchWorker_->Search(*folder, filterPanel_->criteria());
 }
 
 void SearchWindow::StartRows()
 {
     resultModel_->Clear();
-    notes_.clear();
+    notes_.Clear();
 }
 
 void SearchWindow::EndListingOrSearch()
@@ -418,77 +355,16 @@ void SearchWindow::AddRecordingFile()
     }
     const std::string folder = file.absolutePath().toStdString() + "/";
     if (std::optional<RecordingEntry> row = MakeRecordingEntry(folder, name, resultModel_->rowCount() + 1)) {
-        RememberNoteOf(row->path());
+        notes_.Remember(row->path());
         resultModel_->Append(std::move(*row));
     }
 }
 
-void SearchWindow::RememberNoteOf(const std::string& path)
-{
-    const std::optional<RecordingHead> head = ReadRecordingHead(path);
-    if (!index_ || !head)
-        return;
-    const RecordingNote note = index_->NoteOf(IdentityOf(std::filesystem::path(path).filename().string(), *head));
-    if (note.empty())
-        notes_.erase(path);
-    else
-        notes_[path] = note;
-}
-
-// The items are the user types in use; what the box holds stays.
-void SearchWindow::FillUserTypes()
-{
-    if (!index_)
-        return;
-    const QString text = userTypeBox_->currentText();
-    userTypeBox_->clear();
-    for (const std::string& type : index_->UserTypes())
-        userTypeBox_->addItem(ToQString(type));
-    userTypeBox_->setCurrentIndex(-1);
-    userTypeBox_->setEditText(text);
-}
-
-// The note belongs to the recording (name, size, header record), wherever its file lies.
 void SearchWindow::EditSelectedNote()
 {
     const std::optional<int> row = SelectedResultRow();
-    if (!row)
-        return;
-    if (!index_) {
-        Warn(this, QStringLiteral("归档索引无法使用，录音说明暂时无法编辑。"));
-        return;
-    }
-    const std::string path = resultModel_->entry(*row).path();
-    const std::optional<RecordingHead> head = ReadRecordingHead(path);
-    if (!head) {
-        Warn(this, QStringLiteral("无法读取这条录音：") + ToQString(path));
-        return;
-    }
-    const RecordingIdentity identity = IdentityOf(std::filesystem::path(path).filename().string(), *head);
-    const std::optional<RecordingNote> edited = editNote_(index_->NoteOf(identity), index_->UserTypes(), this);
-    if (!edited)
-        return;
-    if (const Result<void> saved = index_->SetNote(identity, *edited); !saved) {
-        ShowMessage(this, QStringLiteral("录音说明没有保存：") + ToQString(saved.error().reason), kWarningCaption,
-                    MessageIcon::Error);
-        return;
-    }
-    RememberNoteOf(path);
-    FillUserTypes();
-}
-
-void SearchWindow::ShowRowToolTip(QHelpEvent* event)
-{
-    const QModelIndex at = resultView_->indexAt(event->pos());
-    const auto note = at.isValid() ? notes_.find(resultModel_->entry(at.row()).path()) : notes_.end();
-    if (note == notes_.end()) {
-        QToolTip::hideText();
-        return;
-    }
-    QToolTip::showText(event->globalPos(),
-                       QStringLiteral("录音说明：") + ToQString(note->second.description)
-                           + QStringLiteral("\n用户类型：") + ToQString(note->second.userType),
-                       resultView_->viewport());
+    if (row && notes_.Edit(resultModel_->entry(*row).path()))
+        filterPanel_->SetUserTypes(notes_.UserTypes());
 }
 
 // Deletes the selected row's file without asking; the row goes even when the file could not

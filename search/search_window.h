@@ -4,6 +4,7 @@
 #include "search/archive_index.h"
 #include "search/archive_search.h"
 #include "search/folder_tree.h"
+#include "search/result_notes.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -19,16 +20,13 @@ class FolderTreeModel;
 class PlayerControls;
 struct FoundRows;
 class QAbstractItemModel;
-class QComboBox;
 class QAction;
-class QDateEdit;
-class QHelpEvent;
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class QTableView;
 class QTreeView;
 class RecordingModel;
+class SearchFilterPanel;
 
 // The window "语音查询": the archive folder tree on the left, the filters and the result list on
 // the right, the playback controls under the list. Selecting a folder lists its recordings;
@@ -45,16 +43,18 @@ public:
     using FileChooser = std::function<QString(QWidget* owner)>;
 
     // makeOutput makes the sound output of each playback; without one the window plays through SDL.
+    // index is the archive index the window's owner opened for it, with what to tell the user
+    // about it once the window shows; without an index the folders are listed from their files
+    // alone and there are no notes.
     explicit SearchWindow(QWidget* parent = nullptr, RootsSource roots = MachineFolderRoots,
-                          WaveOutFactory makeOutput = {});
+                          WaveOutFactory makeOutput = {}, ArchiveIndex::Opened index = {});
     ~SearchWindow() override;
 
     void SetFileChooser(FileChooser chooser);
 
     // Edits a recording's note: the edited note, or nothing when the user cancels. The
     // default shows the dialog "录音说明".
-    using NoteEditor = std::function<std::optional<RecordingNote>(
-        const RecordingNote& note, const std::vector<std::string>& userTypes, QWidget* owner)>;
+    using NoteEditor = ResultNotes::NoteEditor;
     void SetNoteEditor(NoteEditor editor);
 
     // "导出EXCEL" writes the result list with every column through this command, which the
@@ -77,7 +77,6 @@ protected:
 
 private:
     void BuildControls();
-    QWidget* BuildFilterPanel();
     void BuildResultList();
     void BuildPlayerControls(WaveOutFactory makeOutput);
     void ConnectControls();
@@ -97,20 +96,13 @@ private:
     void DeleteRecordingFile();
     // The note of the selected row: a double-click on the row or its menu "编辑录音说明...".
     void EditSelectedNote();
-    void RememberNoteOf(const std::string& path);
-    void FillUserTypes();
-    void ShowRowToolTip(QHelpEvent* event);
 
     std::optional<int> SelectedResultRow() const;
 
     RootsSource roots_;
     FileChooser chooseFile_;
-    NoteEditor editNote_;
-    // The archive index: the notes, and the files already read. Without it the window lists
-    // the folders from the files alone and has no notes.
-    std::unique_ptr<ArchiveIndex> index_;
+    ResultNotes notes_;        // the listed rows' notes, through the index of the window's thread
     std::string indexMessage_; // shown once the window is shown
-    NotesByPath notes_;        // the notes of the listed rows
     QAction* editNoteAction_ = nullptr;
     ListExporter exportList_;
     FolderTreeModel* folderModel_ = nullptr;
@@ -119,15 +111,7 @@ private:
     QTreeView* folderTree_ = nullptr;
     QPushButton* addButton_ = nullptr;
     QPushButton* deleteButton_ = nullptr;
-    QWidget* filterPanel_ = nullptr;
-    QDateEdit* fromPicker_ = nullptr;
-    QDateEdit* toPicker_ = nullptr;
-    QComboBox* voiceTypeBox_ = nullptr;
-    QComboBox* userTypeBox_ = nullptr; // the user types in use
-    QLineEdit* phoneEdit_ = nullptr;
-    QLineEdit* descriptionEdit_ = nullptr;
-    QPushButton* searchButton_ = nullptr;
-    QPushButton* exportButton_ = nullptr;
+    SearchFilterPanel* filterPanel_ = nullptr;
     QTableView* resultView_ = nullptr;
     QLabel* busyPanel_ = nullptr;
 

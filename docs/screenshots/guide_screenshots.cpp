@@ -120,7 +120,8 @@ void TakeMainWindow(Pictures& pictures, const std::string& card, const std::stri
 // dummy output where there is no sound card).
 void TakeSearchWindow(Pictures& pictures, const std::string& archive)
 {
-    SearchWindow window(nullptr, [&] { return std::vector<FolderRoot>{{archive, kImageDisk}}; });
+    SearchWindow window(
+        nullptr, [&] { return std::vector<FolderRoot>{{archive, kImageDisk}}; }, {}, ArchiveIndex::OpenConfigured());
     window.show();
     Settle(300);
     auto* tree = Named<QTreeView>(window, "TVSpeakPath");

@@ -31,14 +31,19 @@ namespace fs = std::filesystem;
 
 using Rows = std::vector<std::vector<std::string>>;
 
+IndexLocation IndexAt(const std::string& sqlitePath)
+{
+    IndexLocation location;
+    location.sqlitePath = sqlitePath;
+    return location;
+}
+
 // Calls of 5 and 6 March 2014, in a folder "Calls", beside an empty folder "Other"; both are roots
 // of the tree. Every test has an archive index of its own.
 class SearchNotesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ::setenv("XDG_DATA_HOME", dataHome.path().c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", dataHome.path().c_str(), 1);
         SetMessageHandler([this](const MessageRequest& request) { messages.push_back(request.text.toStdString()); });
         fs::create_directories(archive.Path("Calls"));
         fs::create_directories(archive.Path("Other"));
@@ -52,9 +57,13 @@ protected:
 
     void OpenWindow()
     {
-        window = std::make_unique<SearchWindow>(nullptr, [this] {
-            return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}, {archive.Path("Other/"), kImageDisk}};
-        });
+        window = std::make_unique<SearchWindow>(
+            nullptr,
+            [this] {
+                return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk},
+                                               {archive.Path("Other/"), kImageDisk}};
+            },
+            WaveOutFactory(), ArchiveIndex::Open(IndexAt(dataHome.Path("archive.db"))));
         window->SetNoteEditor([this](const RecordingNote& note, const std::vector<std::string>& types, QWidget*) {
             shownNote = note;
             offeredTypes = types;

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "search/archive_index.h"
+#include "search/archive_search.h"
+
+#include <QPoint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+// The notes of the rows the search window lists, and how the user sees and edits them: the
+// row's tooltip, and the dialog "录音说明". The index belongs to the window's thread. Without
+// one the rows have no notes and editing says why.
+class ResultNotes {
+public:
+    // Edits a recording's note: the edited note, or nothing when the user cancels.
+    using NoteEditor = std::function<std::optional<RecordingNote>(
+        const RecordingNote& note, const std::vector<std::string>& userTypes, QWidget* owner)>;
+
+    ResultNotes(std::unique_ptr<ArchiveIndex> index, QWidget* window);
+
+    void SetEditor(NoteEditor editor) { editNote_ = std::move(editor); }
+    const ArchiveIndex* index() const { return index_.get(); }
+
+    void Clear() { notes_.clear(); }
+    // Takes the notes of rows just listed or found.
+    void Add(NotesByPath& notes) { notes_.merge(notes); }
+    // Looks up the note of a row added by hand.
+    void Remember(const std::string& path);
+    // The user types of all notes, in byte order.
+    std::vector<std::string> UserTypes();
+
+    // The note of the recording at path as a tooltip at global; none when it has no note.
+    void ShowToolTip(const std::string& path, QPoint global, QWidget* over) const;
+    // Edits the note of the recording at path; true when a changed note was saved.
+    bool Edit(const std::string& path);
+
+private:
+    std::unique_ptr<ArchiveIndex> index_;
+    QWidget* window_;
+    NoteEditor editNote_;
+    NotesByPath notes_;
+};
