@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QTreeView>
 #include <unistd.h>
 #include <utility>
@@ -75,6 +76,9 @@ SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory ma
     const ArchiveIndex* opened = notes_.index();
     searchWorker_ = new FolderSearchWorker(opened ? std::optional(opened->location()) : std::nullopt, this);
     searchWorker_->setObjectName(QStringLiteral("folderSearchWorker"));
+    busyTimer_ = new QTimer(this);
+    busyTimer_->setSingleShot(true);
+    connect(busyTimer_, &QTimer::timeout, this, &SearchWindow::EnterBusyState);
     BuildControls();
     BuildPlayerControls(makeOutput ? std::move(makeOutput) : WaveOutFactory(MakeSdlWaveOut));
     ConnectControls();
@@ -98,6 +102,11 @@ void SearchWindow::SetFileChooser(FileChooser chooser)
 void SearchWindow::SetListExporter(ListExporter exporter)
 {
     exportList_ = std::move(exporter);
+}
+
+void SearchWindow::SetBusyDelay(std::chrono::milliseconds delay)
+{
+    busyDelay_ = delay;
 }
 
 void SearchWindow::SetNoteEditor(NoteEditor editor)
@@ -309,9 +318,11 @@ void SearchWindow::ShowFoundRows(unsigned run, const std::shared_ptr<FoundRows>&
 void SearchWindow::ShowFolderRecordings(const std::string& folder)
 {
     busyPanel_->setText(kListingText);
-    if (!listing_)
-        focusBeforeListing_ = EnterBusy(this, busyPanel_);
     listing_ = true;
+    if (busyDelay_.count() == 0)
+        EnterBusyState();
+    else if (!busy_)
+        busyTimer_->start(busyDelay_);
     StartRows();
     resultModel_->SetSortState({kColStartTime, false});
     searchWorker_->List(folder);
@@ -334,9 +345,17 @@ void SearchWindow::StartRows()
     notes_.Clear();
 }
 
+void SearchWindow::EnterBusyState()
+{
+    if (listing_ && !std::exchange(busy_, true))
+        focusBeforeListing_ = EnterBusy(this, busyPanel_);
+}
+
 void SearchWindow::EndListingOrSearch()
 {
-    if (std::exchange(listing_, false))
+    busyTimer_->stop();
+    listing_ = false;
+    if (std::exchange(busy_, false))
         LeaveBusy(this, busyPanel_, focusBeforeListing_);
     busyPanel_->hide();
     busyPanel_->setText(kListingText);

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,6 +25,7 @@ class QAction;
 class QLabel;
 class QPushButton;
 class QTableView;
+class QTimer;
 class QTreeView;
 class RecordingModel;
 class SearchFilterPanel;
@@ -51,6 +53,10 @@ public:
     ~SearchWindow() override;
 
     void SetFileChooser(FileChooser chooser);
+    // How long a listing may take before the window is disabled and the busy panel shown over
+    // it; a quick listing leaves the window as it is, so that a double-click on a folder still
+    // opens it. Tests make it 0.
+    void SetBusyDelay(std::chrono::milliseconds delay);
 
     // Edits a recording's note: the edited note, or nothing when the user cancels. The
     // default shows the dialog "录音说明".
@@ -90,6 +96,7 @@ private:
     void ConnectSearchWorker();
     void ShowFoundRows(unsigned run, const std::shared_ptr<FoundRows>& found);
     void StartRows();
+    void EnterBusyState();
     // Ends what a listing or search shows: the window enabled, the busy panel hidden.
     void EndListingOrSearch();
     void AddRecordingFile();
@@ -121,6 +128,9 @@ private:
     bool closing_ = false;
     // Lists and searches folders; a new listing or search ends the one going on.
     FolderSearchWorker* searchWorker_ = nullptr;
-    bool listing_ = false; // a listing goes on: the window is disabled
+    bool listing_ = false; // a listing goes on
+    bool busy_ = false;    // the window is disabled with the busy panel over it
+    std::chrono::milliseconds busyDelay_{200};
+    QTimer* busyTimer_ = nullptr;
     QPointer<QWidget> focusBeforeListing_;
 };
