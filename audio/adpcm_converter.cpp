@@ -421,25 +421,41 @@ Result<std::vector<std::int16_t>> DecodeRecording(std::FILE* input, std::uint64_
     return samples;
 }
 
-Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath)
+namespace {
+
+struct OpenedRecording {
+    OpenedFile file;
+    RecordingData data;
+};
+
+// Opens a recording and reads the chunks that say what its audio is.
+Result<OpenedRecording> OpenRecording(const std::string& path)
 {
-    const Result<OpenedFile> input = OpenRegularFile(inputPath);
+    Result<OpenedFile> input = OpenRegularFile(path);
     if (!input)
         return input.error();
     const Result<RecordingData> data = ReadRecordingChunks(input->stream.get(), input->size);
     if (!data)
         return data.error();
-    return WriteOutput(input->stream.get(), *data, outputPath);
+    return OpenedRecording{std::move(*input), *data};
+}
+
+} // namespace
+
+Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath)
+{
+    const Result<OpenedRecording> input = OpenRecording(inputPath);
+    if (!input)
+        return input.error();
+    return WriteOutput(input->file.stream.get(), input->data, outputPath);
 }
 
 Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath)
 {
-    const Result<OpenedFile> input = OpenRegularFile(inputPath);
+    const Result<OpenedRecording> input = OpenRecording(inputPath);
     if (!input)
         return input.error();
-    const Result<RecordingData> data = ReadRecordingChunks(input->stream.get(), input->size);
-    if (!data)
-        return data.error();
+    const RecordingData* data = &input->data;
     const auto outputBytes = static_cast<std::uint32_t>(data->values * sizeof(std::int16_t));
     LoadedWave wave;
     wave.format = ParseWaveFormat(WaveHeaderBytes(outputBytes).data() + kHeaderFormatFieldsAt);
@@ -455,7 +471,7 @@ Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath)
         filled += count * sizeof(std::int16_t);
         return {};
     };
-    if (Result<void> decoded = DecodeRecordingData(input->stream.get(), *data, keep); !decoded)
+    if (Result<void> decoded = DecodeRecordingData(input->file.stream.get(), *data, keep); !decoded)
         return decoded.error();
     return wave;
 }

@@ -14,7 +14,8 @@
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/recording_model.h"
 #include "platform/message_box.h"
-#include "sample_folder.h"
+#include "bench/sample_folder.h"
+#include "bench/window_driving.h"
 #include "search/archive_search.h"
 #include "search/folder_tree.h"
 #include "search/search_window.h"
@@ -46,26 +47,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kOneHourDataBytes = 12'600'000;
 constexpr std::uint32_t kUploadCount = 300;
 
-template <typename T>
-T* Control(const QObject& window, const char* name)
-{
-    T* control = window.findChild<T*>(QString::fromLatin1(name));
-    if (control == nullptr) {
-        std::fprintf(stderr, "the window has no control %s\n", name);
-        std::exit(1);
-    }
-    return control;
-}
 
-void ClickNode(QTreeView* tree, const QModelIndex& index)
-{
-    const QPointF at = tree->visualRect(index).center();
-    const QPointF global = tree->viewport()->mapToGlobal(at);
-    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(tree->viewport(), &press);
-    QApplication::sendEvent(tree->viewport(), &release);
-}
 
 // Starts the work with command, lets the window's events run until done() holds, and returns
 // the longest time in milliseconds that the window's thread went without a timer tick.

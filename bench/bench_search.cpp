@@ -15,6 +15,7 @@
 #include "search/archive_search.h"
 #include "search/search_window.h"
 #include "bench/sample_folder.h"
+#include "bench/window_driving.h"
 #include "styling/flat_styler.h"
 #include "tools/sample_maker.h"
 
@@ -53,16 +54,6 @@ double MillisecondsSince(Clock::time_point start, Clock::time_point end = Clock:
     return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
-template <typename T>
-T* Control(const QObject& window, const char* name)
-{
-    T* control = window.findChild<T*>(QString::fromLatin1(name));
-    if (control == nullptr) {
-        std::fprintf(stderr, "the window has no control %s\n", name);
-        std::exit(1);
-    }
-    return control;
-}
 
 // A silent output that notes when the first buffer reaches it and keeps what it is given until
 // a Reset hands everything back.
@@ -105,16 +96,6 @@ private:
     std::vector<WaveBuffer*> queued_;
 };
 
-// A left click on the tree node at index, as a user selects a folder.
-void ClickNode(QTreeView* tree, const QModelIndex& index)
-{
-    const QPointF at = tree->visualRect(index).center();
-    const QPointF global = tree->viewport()->mapToGlobal(at);
-    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(tree->viewport(), &press);
-    QApplication::sendEvent(tree->viewport(), &release);
-}
 
 // Runs `voctool convert input output` as a whole process; its wall time in milliseconds.
 double VoctoolMilliseconds(const QString& voctool, const std::string& input, const std::string& output)
