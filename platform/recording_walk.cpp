@@ -83,3 +83,16 @@ bool WalkRecordings(const std::string& folder, const std::function<bool(const Wa
     }
     return true;
 }
+
+std::vector<std::string> RecordingNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return names;
+    DirCloser closer(dir);
+    while (const dirent* entry = ::readdir(dir))
+        if (std::string name = entry->d_name; MatchesRecordingPattern(name))
+            names.push_back(std::move(name));
+    return names;
+}

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // The directory walk over one folder (not its subfolders) for recorder files: names that
 // match "VOC*.WAV" ignoring case. Directory order, as readdir returns it.
@@ -19,6 +20,11 @@ struct WalkEntry {
 // than the archive bit (the rule both lists use); visit returns false to stop the walk.
 // Returns false when the folder cannot be opened.
 bool WalkRecordings(const std::string& folder, const std::function<bool(const WalkEntry&)>& visit);
+
+// The names in folder that match the pattern, in directory order, without looking at the
+// files: what a walk would meet, read at the cost of the directory alone. Empty when the folder
+// cannot be opened.
+std::vector<std::string> RecordingNames(const std::string& folder);
 
 // Case-insensitive match of "VOC*.WAV" (ASCII letters only fold).
 bool MatchesRecordingPattern(const std::string& name);

@@ -3,6 +3,7 @@
 #include "platform/file_attributes.h"
 #include "platform/file_attributes_at.h"
 #include "platform/unique_fd.h"
+#include "search/folder_rows.h"
 #include "search/index_connection.h"
 
 #include <QSqlError>
@@ -12,7 +13,7 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
-#include <limits>
+#include <map>
 #include <optional>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -20,8 +21,6 @@
 
 namespace {
 
-// A modification time the cache does not trust: it never equals a file's real one.
-constexpr std::int64_t kUnsettled = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 // Times closer to now than this may still change without the clock moving on (FAT keeps
 // two-second steps): a file or folder changed again within them would look unchanged.
@@ -51,19 +50,6 @@ QString Text(const std::string& utf8)
     return QString::fromStdString(utf8);
 }
 
-// One archive file as the cache remembers it: no record when the file is shorter than the
-// header, and a modified time of kUnsettled when it must be read again next time. The
-// status-change time catches a file replaced by a copy that kept another file's size and time.
-struct CachedFile {
-    std::string name;
-    std::uint64_t size = 0;
-    std::int64_t modified = kUnsettled;
-    std::int64_t changed = 0;
-    std::optional<std::array<unsigned char, kHeaderSize>> record;
-
-    bool operator==(const CachedFile&) const = default;
-};
-
 // A file as the table files holds it, with the note of its recording then.
 struct StoredFile {
     CachedFile file;
@@ -72,19 +58,27 @@ struct StoredFile {
 
 struct StoredFolder {
     std::int64_t folderTime = kUnsettled; // kUnsettled: not stored, or changed too recently then
-    std::vector<StoredFile> files;
+    std::vector<CachedFile> files;
+    std::map<std::size_t, RecordingNote> notes; // by position in files
 
-    // The stored file of the name a walk meets as its entry number at. The walk mostly meets
-    // the names in their stored order; the names are looked up only once it does not.
-    const StoredFile* Find(std::size_t at, const std::string& name)
+    // The position of the stored file of the name a walk meets as its entry number at. The
+    // walk mostly meets the names in their stored order; the names are looked up only once it
+    // does not.
+    std::optional<std::size_t> Find(std::size_t at, const std::string& name)
     {
-        if (at < files.size() && files[at].file.name == name)
-            return &files[at];
+        if (at < files.size() && files[at].name == name)
+            return at;
         if (byName.empty())
             for (std::size_t i = 0; i < files.size(); ++i)
-                byName.emplace(files[i].file.name, i);
+                byName.emplace(files[i].name, i);
         const auto found = byName.find(name);
-        return found == byName.end() ? nullptr : &files[found->second];
+        return found == byName.end() ? std::nullopt : std::optional(found->second);
+    }
+
+    RecordingNote NoteAt(std::size_t position) const
+    {
+        const auto found = notes.find(position);
+        return found == notes.end() ? RecordingNote{} : found->second;
     }
 
 private:
@@ -94,17 +88,8 @@ private:
 // The columns name, size, modified, changed, record, description, user_type from first on.
 StoredFile StoredFrom(const QSqlQuery& query, int first)
 {
-    StoredFile stored{{query.value(first).toString().toStdString(), query.value(first + 1).toULongLong(),
-                       query.value(first + 2).toLongLong(), query.value(first + 3).toLongLong(), std::nullopt},
-                      {query.value(first + 5).toString().toStdString(), query.value(first + 6).toString().toStdString()}};
-    if (!query.isNull(first + 4)) {
-        const std::string record = BytesOf(query.value(first + 4));
-        if (record.size() == kHeaderSize)
-            std::copy_n(record.begin(), kHeaderSize, stored.file.record.emplace().begin());
-        else
-            stored.file.modified = kUnsettled; // read the file again
-    }
-    return stored;
+    return {FileFrom(query, first), {query.value(first + 5).toString().toStdString(),
+                                     query.value(first + 6).toString().toStdString()}};
 }
 
 StoredFolder LoadFolder(const IndexConnection& connection, const std::string& folder)
@@ -116,16 +101,41 @@ StoredFolder LoadFolder(const IndexConnection& connection, const std::string& fo
     if (!query.exec() || !query.next())
         return stored;
     stored.folderTime = query.value(0).toLongLong();
-    query.prepare(QStringLiteral("SELECT f.name, f.size, f.modified, f.changed, f.record, n.description, n.user_type "
-                                 "FROM files f LEFT JOIN notes n "
-                                 "ON n.name = f.name AND n.size = f.size AND n.record = f.record "
-                                 "WHERE f.folder = ? ORDER BY f.position"));
-    query.addBindValue(Text(folder));
-    if (query.exec())
-        while (query.next())
-            stored.files.push_back(StoredFrom(query, 0));
+    query.finish();
+    stored.files = ReadFolderFiles(connection, folder);
+    stored.notes = ReadFolderNotes(connection, folder);
     return stored;
 }
+
+// The notes of the files a walk meets that are not as stored. Those of the names the folder
+// held at the start of the walk and the cache did not are asked for in one query; any other
+// (a file changed in place, or one that came during the walk) by itself.
+class UnstoredNotes {
+public:
+    explicit UnstoredNotes(NoteStore& store) : store_(store) {}
+
+    void AskFor(const IndexConnection& connection, std::vector<std::string> names)
+    {
+        std::sort(names.begin(), names.end());
+        notes_ = NotesNamed(connection, names);
+        names_ = std::move(names);
+    }
+
+    RecordingNote Of(const RecordingIdentity& identity)
+    {
+        if (const auto found = notes_.find(identity); found != notes_.end())
+            return found->second;
+        if (std::binary_search(names_.begin(), names_.end(), identity.fileName))
+            return {};
+        const Result<RecordingNote> note = store_.NoteOf(identity);
+        return note ? *note : RecordingNote{};
+    }
+
+private:
+    NoteStore& store_;
+    std::vector<std::string> names_;
+    std::map<RecordingIdentity, RecordingNote, std::less<>> notes_;
+};
 
 Result<void> Exec(QSqlQuery& query)
 {
@@ -139,10 +149,10 @@ Result<void> Exec(QSqlQuery& query)
 void SaveFolder(const IndexConnection& connection, const std::string& folder, std::int64_t folderTime,
                 const StoredFolder& stored, const std::vector<CachedFile>& met)
 {
-    std::vector<std::size_t> changed;
+    std::vector<std::pair<std::size_t, const CachedFile*>> changed;
     for (std::size_t at = 0; at < met.size(); ++at)
-        if (at >= stored.files.size() || !(stored.files[at].file == met[at]))
-            changed.push_back(at);
+        if (at >= stored.files.size() || !(stored.files[at] == met[at]))
+            changed.emplace_back(at, &met[at]);
     if (changed.empty() && met.size() == stored.files.size() && folderTime == stored.folderTime
         && folderTime != kUnsettled)
         return;
@@ -159,25 +169,7 @@ void SaveFolder(const IndexConnection& connection, const std::string& folder, st
         query.addBindValue(static_cast<qlonglong>(met.size()));
         if (Result<void> done = Exec(query); !done)
             return done;
-        query.prepare(QStringLiteral(
-            "INSERT INTO files (folder, position, name, size, modified, changed, record) VALUES (?, ?, ?, ?, ?, ?, ?) "
-            "ON CONFLICT (folder, position) DO UPDATE SET name = excluded.name, size = excluded.size, "
-            "modified = excluded.modified, changed = excluded.changed, record = excluded.record"));
-        for (const std::size_t at : changed) {
-            const CachedFile& file = met[at];
-            query.addBindValue(Text(folder));
-            query.addBindValue(static_cast<qlonglong>(at));
-            query.addBindValue(Text(file.name));
-            query.addBindValue(static_cast<qlonglong>(file.size));
-            query.addBindValue(static_cast<qlonglong>(file.modified));
-            query.addBindValue(static_cast<qlonglong>(file.changed));
-            query.addBindValue(file.record ? QVariant(QByteArray(reinterpret_cast<const char*>(file.record->data()),
-                                                                 kHeaderSize))
-                                           : QVariant(QMetaType(QMetaType::QByteArray)));
-            if (Result<void> done = Exec(query); !done)
-                return done;
-        }
-        return {};
+        return changed.empty() ? Result<void>() : WriteFolderFiles(connection, folder, changed);
     }));
 }
 
@@ -288,15 +280,28 @@ std::optional<IndexedRow> RowFor(const std::string& folder, const CachedFile& fi
 }
 
 // The note of the file's recording: the stored one while the file is as stored, else asked for.
-RecordingNote NoteFor(NoteStore& notes, const CachedFile& file, const StoredFile* stored)
+RecordingNote NoteFor(UnstoredNotes& notes, const CachedFile& file, const CachedFile* stored,
+                      const RecordingNote& storedNote)
 {
     if (!file.record)
         return {};
-    if (stored && stored->file == file)
-        return stored->note;
-    const Result<RecordingNote> note =
-        notes.NoteOf({file.name, file.size, std::string(file.record->begin(), file.record->end())});
-    return note ? *note : RecordingNote{};
+    if (stored && *stored == file)
+        return storedNote;
+    return notes.Of({file.name, file.size, std::string(file.record->begin(), file.record->end())});
+}
+
+// The names in folder that the stored listing does not hold: all of them when the folder is
+// the same as stored (a name that came since would have changed its time).
+std::vector<std::string> UnstoredNames(const std::string& folder, std::int64_t folderTime, StoredFolder& stored)
+{
+    std::vector<std::string> names;
+    if (folderTime != kUnsettled && folderTime == stored.folderTime)
+        return names;
+    std::vector<std::string> present = RecordingNames(folder);
+    for (std::size_t at = 0; at < present.size(); ++at)
+        if (!stored.Find(at, present[at]))
+            names.push_back(std::move(present[at]));
+    return names;
 }
 
 } // namespace
@@ -319,15 +324,19 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
     const std::int64_t clock = clock_();
     const std::int64_t folderTime = FolderTime(dir.get(), clock);
     StoredFolder stored = LoadFolder(connection_, folder);
+    UnstoredNotes unstored(notes_);
+    unstored.AskFor(connection_, UnstoredNames(folder, folderTime, stored));
     std::vector<CachedFile> met;
+    met.reserve(stored.files.size());
     bool completed = true;
     const bool walked = WalkRecordings(folder, [&](const WalkEntry& entry) {
         std::optional<IndexedRow> row;
         if (entry.twelveBytes) {
-            const StoredFile* known = stored.Find(met.size(), entry.name);
-            met.push_back(Refresh(folder, entry.name, FileStatus{entry.size, entry.modified, entry.changed},
-                                  known ? &known->file : nullptr, clock));
-            row = RowFor(folder, met.back(), NoteFor(notes_, met.back(), known));
+            const std::optional<std::size_t> at = stored.Find(met.size(), entry.name);
+            const CachedFile* known = at ? &stored.files[*at] : nullptr;
+            met.push_back(Refresh(folder, entry.name, FileStatus{entry.size, entry.modified, entry.changed}, known,
+                                  clock));
+            row = RowFor(folder, met.back(), NoteFor(unstored, met.back(), known, at ? stored.NoteAt(*at) : RecordingNote{}));
         }
         completed = visit(entry, row ? &*row : nullptr);
         return completed;
@@ -373,12 +382,13 @@ std::vector<IndexedRow> FolderCache::NotedRows(const std::string& text,
         // The folder holds the same names as at its last walk: each noted file is looked at as
         // a walk would (attributes, then size and times).
         const bool onFat = IsFatVolume(dir.get());
+        UnstoredNotes unstored(notes_);
         for (const StoredFile& stored : noted[folder]) {
             if (!Walkable(FileAttributesAt(dir.get(), stored.file.name.c_str(), onFat)))
                 continue;
             const CachedFile now = Refresh(folder, stored.file.name, StatusAt(dir.get(), stored.file.name),
                                            &stored.file, clock);
-            keep(RowFor(folder, now, NoteFor(notes_, now, &stored)));
+            keep(RowFor(folder, now, NoteFor(unstored, now, &stored.file, stored.note)));
         }
     }
     return rows;

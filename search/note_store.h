@@ -20,7 +20,7 @@ struct RecordingIdentity {
     std::uint64_t size = 0;
     std::string record; // the 23 header bytes
 
-    bool operator==(const RecordingIdentity&) const = default;
+    auto operator<=>(const RecordingIdentity&) const = default;
 };
 
 RecordingIdentity IdentityOf(const std::string& fileName, const RecordingHead& head);

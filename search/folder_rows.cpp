@@ -1,0 +1,154 @@
+#include "search/folder_rows.h"
+
+#include "search/index_connection.h"
+
+#include <QSqlError>
+#include <QVariant>
+#include <algorithm>
+
+namespace {
+
+QString Text(const std::string& utf8)
+{
+    return QString::fromStdString(utf8);
+}
+
+// The JSON string of text: quotes, backslashes and control characters escaped.
+void AppendJsonString(std::string& json, const std::string& text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    json += '"';
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20) {
+            json += "\\u00";
+            json += kHex[byte >> 4];
+            json += kHex[byte & 0xf];
+        } else {
+            json += c;
+        }
+    }
+    json += '"';
+}
+
+// The table elements of the JSON array bound at its place, as e(value): the elements
+// themselves, or for texts their text.
+QString JsonElements(const IndexConnection& connection, bool texts)
+{
+    if (connection.sqlite())
+        return QStringLiteral("json_each(?) AS e");
+    return texts ? QStringLiteral("json_array_elements_text(CAST(? AS json)) AS e(value)")
+                 : QStringLiteral("json_array_elements(CAST(? AS json)) AS e(value)");
+}
+
+} // namespace
+
+CachedFile FileFrom(const QSqlQuery& query, int first)
+{
+    CachedFile file{query.value(first).toString().toStdString(), query.value(first + 1).toULongLong(),
+                    query.value(first + 2).toLongLong(), query.value(first + 3).toLongLong(), std::nullopt};
+    if (!query.isNull(first + 4)) {
+        const QByteArray record = query.value(first + 4).toByteArray();
+        if (record.size() == static_cast<qsizetype>(kHeaderSize))
+            std::copy_n(record.constData(), kHeaderSize, file.record.emplace().begin());
+        else
+            file.modified = kUnsettled; // read the file again
+    }
+    return file;
+}
+
+std::vector<CachedFile> ReadFolderFiles(const IndexConnection& connection, const std::string& folder)
+{
+    std::vector<CachedFile> files;
+    QSqlQuery query = connection.Query();
+    query.prepare(QStringLiteral("SELECT name, size, modified, changed, record FROM files WHERE folder = ? "
+                                 "ORDER BY position"));
+    query.addBindValue(Text(folder));
+    if (query.exec())
+        while (query.next())
+            files.push_back(FileFrom(query, 0));
+    return files;
+}
+
+std::map<std::size_t, RecordingNote> ReadFolderNotes(const IndexConnection& connection, const std::string& folder)
+{
+    std::map<std::size_t, RecordingNote> notes;
+    QSqlQuery query = connection.Query();
+    query.prepare(QStringLiteral("SELECT f.position, n.description, n.user_type FROM files f JOIN notes n "
+                                 "ON n.name = f.name AND n.size = f.size AND n.record = f.record WHERE f.folder = ?"));
+    query.addBindValue(Text(folder));
+    if (query.exec())
+        while (query.next())
+            notes.emplace(query.value(0).toULongLong(),
+                          RecordingNote{query.value(1).toString().toStdString(), query.value(2).toString().toStdString()});
+    return notes;
+}
+
+Result<void> WriteFolderFiles(const IndexConnection& connection, const std::string& folder,
+                              const std::vector<std::pair<std::size_t, const CachedFile*>>& files)
+{
+    // The files as [position, name, size, modified, changed, record number or -1], the records
+    // one after another in one BLOB: SQLite before 3.41 cannot turn hex text into bytes.
+    std::string json = "[";
+    QByteArray records;
+    for (const auto& [position, file] : files) {
+        if (json.size() > 1)
+            json += ',';
+        json += '[' + std::to_string(position) + ',';
+        AppendJsonString(json, file->name);
+        json += ',' + std::to_string(file->size) + ',' + std::to_string(file->modified) + ','
+            + std::to_string(file->changed) + ',';
+        json += file->record ? std::to_string(records.size() / kHeaderSize) : std::string("-1");
+        json += ']';
+        if (file->record)
+            records.append(reinterpret_cast<const char*>(file->record->data()), kHeaderSize);
+    }
+    json += ']';
+    QSqlQuery query = connection.Query();
+    query.prepare(QStringLiteral(
+                      "INSERT INTO files (folder, position, name, size, modified, changed, record) "
+                      "SELECT ?, CAST(e.value ->> 0 AS BIGINT), e.value ->> 1, CAST(e.value ->> 2 AS BIGINT), "
+                      "CAST(e.value ->> 3 AS BIGINT), CAST(e.value ->> 4 AS BIGINT), "
+                      "CASE WHEN CAST(e.value ->> 5 AS BIGINT) >= 0 "
+                      "THEN substr(CAST(? AS %1), CAST(e.value ->> 5 AS INTEGER) * %2 + 1, %2) END FROM %3 WHERE true "
+                      "ON CONFLICT (folder, position) DO UPDATE SET name = excluded.name, size = excluded.size, "
+                      "modified = excluded.modified, changed = excluded.changed, record = excluded.record")
+                      .arg(connection.sqlite() ? QStringLiteral("BLOB") : QStringLiteral("BYTEA"))
+                      .arg(kHeaderSize)
+                      .arg(JsonElements(connection, false)));
+    query.addBindValue(Text(folder));
+    query.addBindValue(records);
+    query.addBindValue(Text(json));
+    if (!query.exec())
+        return SqlFailure(query.lastError());
+    return {};
+}
+
+std::map<RecordingIdentity, RecordingNote, std::less<>> NotesNamed(const IndexConnection& connection,
+                                                                   const std::vector<std::string>& names)
+{
+    std::map<RecordingIdentity, RecordingNote, std::less<>> notes;
+    if (names.empty())
+        return notes;
+    std::string json = "[";
+    for (const std::string& name : names) {
+        if (json.size() > 1)
+            json += ',';
+        AppendJsonString(json, name);
+    }
+    json += ']';
+    QSqlQuery query = connection.Query();
+    query.prepare(QStringLiteral("SELECT n.name, n.size, n.record, n.description, n.user_type FROM notes n "
+                                 "WHERE n.name IN (SELECT e.value FROM %1)")
+                      .arg(JsonElements(connection, true)));
+    query.addBindValue(Text(json));
+    if (query.exec())
+        while (query.next())
+            notes.emplace(RecordingIdentity{query.value(0).toString().toStdString(), query.value(1).toULongLong(),
+                                            BytesOf(query.value(2))},
+                          RecordingNote{query.value(3).toString().toStdString(), query.value(4).toString().toStdString()});
+    return notes;
+}
