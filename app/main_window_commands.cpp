@@ -61,10 +61,10 @@ void MainWindow::ConnectUpload(UploadWorker& worker)
         ShowUploadPanel(false);
         ShowMessage(this, text, QString::fromUtf8(kUploadCaption), MessageIcon::Warning);
     });
-    connect(&worker, &UploadWorker::finished, this, [this](bool copied) {
+    connect(&worker, &UploadWorker::finished, this, [this](const UploadOutcome& outcome) {
         ShowUploadPanel(false);
         busyPanel_->setText(QString::fromUtf8(kCardListingText));
-        if (copied)
+        if (outcome.copied)
             ShowMessage(this, QString::fromUtf8(kUploadDoneText), QString::fromUtf8(kUploadCaption),
                         MessageIcon::Warning);
         progressBar_->setValue(0);

@@ -33,7 +33,7 @@ UploadReports QuietReports()
     reports.fileStarted = [](int, const std::string&) {};
     reports.askOverwrite = [](const std::string&) { return DialogResult::Yes; };
     reports.failed = [](const std::string& text) { std::printf("message: %s\n", text.c_str()); };
-    reports.finished = [](bool) {};
+    reports.finished = [](const UploadOutcome&) {};
     return reports;
 }
 
