@@ -546,8 +546,10 @@ TEST(UploadOptions, AReplacedRecordingIsKeptInReplacedAndRemovedAfterItsDays)
     const auto daysAgo = [](int days) {
         return std::chrono::year_month_day(std::chrono::sys_days(LocalToday()) - std::chrono::days(days));
     };
-    for (const int age : {30, 31})
-        ASSERT_TRUE(KeepReplaced(fixture.upload, [&] { fixture.PlaceOld(2); return fixture.Name(2); }(), daysAgo(age)));
+    for (const int age : {30, 31}) {
+        fixture.PlaceOld(2);
+        ASSERT_TRUE(KeepReplaced(fixture.upload, fixture.Name(2), daysAgo(age)));
+    }
     fs::create_directories(fixture.upload + ".replaced/notes");
     fixture.Run(fixture.Names({2}));
     EXPECT_TRUE(fs::exists(fixture.upload + ".replaced/" + KeptDay(daysAgo(30))));
