@@ -5,6 +5,7 @@
 #include "app/upload_commands.h"
 #include "catalogue/card_lister.h"
 #include "catalogue/recording_model.h"
+#include "catalogue/upload_settings.h"
 #include "export/list_export.h"
 #include "platform/common_widgets.h"
 #include "platform/config_file.h"
@@ -164,6 +165,8 @@ void MainWindow::ConnectCardLister()
             });
     connect(cardLister_, &CardLister::finished, this, [this](bool completed) {
         deviceCheck_->ListingEnded(completed);
+        if (completed && ReadUploadSettings(SettingsFilePath()).automatic && !uploadCommands().uploader.running())
+            UploadAllRows(true);
         emit cardListed();
     });
 }
@@ -258,6 +261,7 @@ void MainWindow::BuildMenu()
     exportAction_ = AddAction(toolsMenu, "D2", QStringLiteral("导出Excel(&E)"), MenuIcon::Spreadsheet);
     QMenu* settingsMenu = bar->addMenu(QStringLiteral("设置(&E)"));
     passwordAction_ = AddAction(settingsMenu, "E2", QStringLiteral("密码设置(&E)"));
+    uploadOptionsAction_ = AddAction(settingsMenu, "E3", QStringLiteral("上传选项..."));
     QMenu* helpMenu = bar->addMenu(QStringLiteral("帮助(&H)"));
     aboutAction_ = AddAction(helpMenu, "E1", QStringLiteral("关于系统(&H)"), MenuIcon::About);
 }
@@ -277,6 +281,7 @@ void MainWindow::ConnectControls()
     connect(exportAction_, &QAction::triggered, this,
             [this] { ExportListToExcel(*recordingView_->model(), this, recordingView_->model()->columnCount() - 1); });
     connect(passwordAction_, &QAction::triggered, this, &MainWindow::ChangePassword);
+    connect(uploadOptionsAction_, &QAction::triggered, this, &MainWindow::EditUploadOptions);
     connect(aboutAction_, &QAction::triggered, this, &MainWindow::ShowAbout);
     connect(scanTimer_, &QTimer::timeout, this, &MainWindow::ScanDevice);
     connect(recordingView_->horizontalHeader(), &QHeaderView::sectionClicked, this,

@@ -90,6 +90,9 @@ private:
     void UploadAll();
     void StopUpload();
     void StartUpload(const std::vector<std::string>& names);
+    void UploadAllRows(bool automatic);
+    void StartRun(const std::vector<std::string>& names, bool automatic);
+    void EditUploadOptions();
     void ConnectUpload(UploadWorker& worker);
     void ShowUploadPanel(bool visible);
     void SetUploadCommandsEnabled(bool enabled);
@@ -117,12 +120,14 @@ private:
     QAction* exitAction_ = nullptr;
     QAction* exportAction_ = nullptr;
     QAction* passwordAction_ = nullptr;
+    QAction* uploadOptionsAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
     UploadCommands* uploadCommands_ = nullptr;
     CardLister* cardLister_ = nullptr;
     QPointer<QWidget> focusBeforeListing_;
 
     bool outerSizeApplied_ = false;
+    bool summaryWanted_ = false; // the run that goes on ends with its counts
     std::string uploadPath_;
     std::string devicePath_;
     DriveFinder driveFinder_;

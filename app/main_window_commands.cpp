@@ -6,7 +6,10 @@
 #include "catalogue/category_upload_dialog.h"
 #include "catalogue/overwrite_question_dialog.h"
 #include "catalogue/recording_model.h"
+#include "catalogue/upload_options_dialog.h"
+#include "catalogue/upload_settings.h"
 #include "platform/config_file.h"
+#include "platform/locations.h"
 #include "platform/message_box.h"
 #include "platform/qt_text.h"
 
@@ -37,6 +40,7 @@ UploadCommands::UploadCommands(MainWindow& window) : QObject(&window)
 {
     askOverwrite = [](OverwriteQuestionDialog& dialog) { return DialogResult(dialog.exec()); };
     askCategory = [](CategoryUploadDialog& dialog) { return DialogResult(dialog.exec()); };
+    askUploadOptions = [](UploadOptionsDialog& dialog) { return DialogResult(dialog.exec()); };
     chooseFolder = [](QWidget* owner, const QString& title, const QString& startFolder) {
         return QFileDialog::getExistingDirectory(owner, title, startFolder);
     };
@@ -61,12 +65,12 @@ void MainWindow::ConnectUpload(UploadWorker& worker)
         ShowUploadPanel(false);
         ShowMessage(this, text, QString::fromUtf8(kUploadCaption), MessageIcon::Warning);
     });
-    connect(&worker, &UploadWorker::finished, this, [this](bool copied) {
+    connect(&worker, &UploadWorker::finished, this, [this](const UploadOutcome& outcome) {
         ShowUploadPanel(false);
         busyPanel_->setText(QString::fromUtf8(kCardListingText));
-        if (copied)
-            ShowMessage(this, QString::fromUtf8(kUploadDoneText), QString::fromUtf8(kUploadCaption),
-                        MessageIcon::Warning);
+        if (outcome.copied)
+            ShowMessage(this, ToQString(summaryWanted_ ? UploadSummaryText(outcome) : kUploadDoneText),
+                        QString::fromUtf8(kUploadCaption), MessageIcon::Warning);
         progressBar_->setValue(0);
         progressBar_->hide();
         SetUploadCommandsEnabled(true);
@@ -132,7 +136,25 @@ void MainWindow::StartUpload(const std::vector<std::string>& names)
 {
     EnsureTrailingSeparator(uploadPath_);
     CreateUploadFolder(uploadPath_);
-    uploadCommands().uploader.Start(names, devicePath_, uploadPath_);
+    StartRun(names, false);
+}
+
+// A run started by the card's arrival, or one that may skip files without a question, ends with
+// the counts of what it did.
+void MainWindow::StartRun(const std::vector<std::string>& names, bool automatic)
+{
+    const UploadSettings settings = ReadUploadSettings(SettingsFilePath());
+    if (uploadCommands().uploader.Start(names, devicePath_, uploadPath_, settings.options))
+        summaryWanted_ = automatic || settings.options.skipIdentical;
+}
+
+void MainWindow::EditUploadOptions()
+{
+    UploadOptionsDialog dialog(ReadUploadSettings(SettingsFilePath()), this);
+    if (uploadCommands().askUploadOptions(dialog) != DialogResult::Ok)
+        return;
+    if (const Result<void> written = WriteUploadSettings(SettingsFilePath(), dialog.settings()); !written)
+        ShowErrorBox(this, written.error());
 }
 
 void MainWindow::DeleteSelected()
@@ -196,6 +218,11 @@ void MainWindow::UploadByCategory()
 void MainWindow::UploadAll()
 {
     recordingView_->setFocus();
+    UploadAllRows(false);
+}
+
+void MainWindow::UploadAllRows(bool automatic)
+{
     EnsureTrailingSeparator(uploadPath_);
     CreateUploadFolder(uploadPath_);
     const int rowCount = recordingModel_->rowCount();
@@ -203,7 +230,7 @@ void MainWindow::UploadAll()
     if (rowCount == 0)
         return;
     progressBar_->setValue(0);
-    uploadCommands().uploader.Start(CollectAllFiles(recordingModel_->entries()), devicePath_, uploadPath_);
+    StartRun(CollectAllFiles(recordingModel_->entries()), automatic);
 }
 
 void MainWindow::StopUpload()

@@ -10,6 +10,7 @@
 class CategoryUploadDialog;
 class MainWindow;
 class OverwriteQuestionDialog;
+class UploadOptionsDialog;
 class QWidget;
 
 // What the main window's upload, category and upload-folder commands keep: the upload worker and
@@ -24,6 +25,8 @@ public:
     std::function<DialogResult(OverwriteQuestionDialog&)> askOverwrite;
     // Shows the category dialog modally and returns its answer.
     std::function<DialogResult(CategoryUploadDialog&)> askCategory;
+    // Shows the dialog "上传选项" modally and returns its answer.
+    std::function<DialogResult(UploadOptionsDialog&)> askUploadOptions;
     // The folder chooser: an empty text when the user cancels.
     std::function<QString(QWidget* owner, const QString& title, const QString& startFolder)> chooseFolder;
 };

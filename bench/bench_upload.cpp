@@ -1,5 +1,6 @@
 // Uploads 300 sample recordings of about 400 KB into an empty folder and compares the time
-// with `cp --preserve=timestamps` of the same files followed by `sync`.
+// with `cp --preserve=timestamps` of the same files followed by `sync`; then uploads the same
+// card again with skip_identical on and compares that with the full upload.
 // Usage: bench_upload [work folder]   (default: a new folder under /tmp)
 
 #include "catalogue/upload.h"
@@ -33,7 +34,7 @@ UploadReports QuietReports()
     reports.fileStarted = [](int, const std::string&) {};
     reports.askOverwrite = [](const std::string&) { return DialogResult::Yes; };
     reports.failed = [](const std::string& text) { std::printf("message: %s\n", text.c_str()); };
-    reports.finished = [](bool) {};
+    reports.finished = [](const UploadOutcome&) {};
     return reports;
 }
 
@@ -75,6 +76,10 @@ int main(int argc, char** argv)
         uploader.UploadFileList(names, device, uploaded);
     });
 
+    const double skipping = SecondsOf([&] {
+        uploader.UploadFileList(names, device, uploaded, UploadOptions{.skipIdentical = true});
+    });
+
     std::uintmax_t bytes = 0;
     for (const std::string& name : names)
         bytes += fs::file_size(device + name);
@@ -82,6 +87,8 @@ int main(int argc, char** argv)
     std::printf("cp --preserve=timestamps + sync: %.3f s\n", baseline);
     std::printf("UploadFileList:                  %.3f s\n", upload);
     std::printf("ratio: %.2f (target <= 1.30)\n", upload / baseline);
+    std::printf("again, skip_identical:           %.3f s\n", skipping);
+    std::printf("ratio to the full upload: %.2f (target <= 0.20)\n", skipping / upload);
     if (argc <= 1)
         fs::remove_all(base);
     return uploader.lastCopyOk() ? 0 : 1;

@@ -1,6 +1,9 @@
 #include "catalogue/upload.h"
 
+#include "catalogue/replaced_recordings.h"
+
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -29,6 +32,18 @@ bool FolderInTheWay(const std::string& target)
 std::string FileNameOf(const std::string& path)
 {
     return std::filesystem::path(path).filename().string();
+}
+
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+
+// The same recording: same size, same header record, modified in the same second (file systems
+// such as FAT keep no finer time).
+bool SameRecording(const std::string& source, const std::string& target)
+{
+    const std::optional<RecordingHead> card = ReadRecordingHead(source);
+    const std::optional<RecordingHead> archived = ReadRecordingHead(target);
+    return card && archived && card->size == archived->size && card->record == archived->record
+           && card->modified / kNanosecondsPerSecond == archived->modified / kNanosecondsPerSecond;
 }
 
 } // namespace
@@ -69,6 +84,25 @@ bool CreateUploadFolder(const std::string& path)
     return !error && std::filesystem::is_directory(path, error);
 }
 
+std::string MonthFolderName(const RecordingHeader& header)
+{
+    if (header.month < 1 || header.month > 12)
+        return {};
+    char name[32];
+    std::snprintf(name, sizeof name, "%04d年%02d月", 2000 + header.year, static_cast<int>(header.month));
+    return name;
+}
+
+std::string UploadSummaryText(const UploadOutcome& outcome)
+{
+    std::string text = std::string(kUploadDoneText) + "\n复制：" + std::to_string(outcome.copiedFiles)
+                       + " 个\n跳过相同录音：" + std::to_string(outcome.identicalFiles) + " 个\n替换："
+                       + std::to_string(outcome.replacedFiles) + " 个";
+    if (!outcome.replacedFolder.empty())
+        text += "\n被替换的录音保存在：" + outcome.replacedFolder;
+    return text;
+}
+
 Uploader::Uploader(UploadReports reports, TempCopyCall copy)
     : reports_(std::move(reports)), clock_([] { return std::chrono::steady_clock::now(); })
 {
@@ -91,38 +125,39 @@ void Uploader::SetCopyCall(TempCopyCall copy)
 }
 
 void Uploader::UploadFileList(const std::vector<std::string>& names, const std::string& devicePath,
-                              const std::string& uploadPath)
+                              const std::string& uploadPath, const UploadOptions& options)
 {
     running_ = true;
     stopRequested_ = false;
     lastCopyOk_ = false;
+    options_ = options;
+    outcome_ = UploadOutcome{};
     deviceFolder_ = IdentityOfFolder(devicePath);
     reports_.started(static_cast<int>(names.size()));
     overwriteAnswer_.reset();
+    if (options_.keepReplacedDays > 0 && !uploadPath.empty())
+        RemoveExpiredReplaced(uploadPath, options_.keepReplacedDays, LocalToday());
     lastCommit_ = clock_();
 
     bool stopTakenIn = false;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (stopTakenIn || abortRequested_)
             break;
-        const std::string& name = names[i];
-        reports_.fileStarted(static_cast<int>(i + 1), name);
+        reports_.fileStarted(static_cast<int>(i + 1), names[i]);
         stopTakenIn = stopRequested_.load();
 
-        // An empty upload folder names no folder: the copy fails instead of landing in the
-        // working folder.
-        const std::string target = uploadPath.empty() ? std::string() : uploadPath + name;
-        const Step step = DecideOverwrite(name, target);
+        const FileToUpload file = Locate(names[i], devicePath, uploadPath);
+        const Step step = DecideOverwrite(file);
         if (step == Step::EndRun)
             break;
-        if (step == Step::Skip)
+        if (step == Step::Skip || step == Step::Identical) {
+            // An identical archived file counts as uploaded.
+            lastCopyOk_ = lastCopyOk_ || step == Step::Identical;
+            outcome_.identicalFiles += step == Step::Identical ? 1 : 0;
+            Handled(file, step == Step::Identical ? FileResult::Identical : FileResult::Skipped);
             continue;
-        if (!CopyOne(devicePath, name, target)) {
-            (void)CommitPending(); // the files copied before this one stay
-            ReportFailure();
-            break;
         }
-        if (!CommitWhenDue())
+        if (!CopyStep(step, file, devicePath, uploadPath))
             break;
     }
     if (const Result<void> committed = CommitPending(); !committed)
@@ -130,21 +165,100 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
     Finish();
 }
 
-Uploader::Step Uploader::DecideOverwrite(const std::string& name, const std::string& target)
+// An empty upload folder names no folder: the target stays empty and the copy fails instead of
+// landing in the working folder.
+Uploader::FileToUpload Uploader::Locate(const std::string& name, const std::string& devicePath,
+                                        const std::string& uploadPath) const
 {
-    if (overwriteAnswer_ == DialogResult::YesToAll || !TargetExists(target))
+    FileToUpload file{name, devicePath + name, name, {}};
+    if (options_.monthFolders) {
+        if (const std::optional<RecordingHeader> header = ReadRecordingHeader(file.source)) {
+            if (const std::string month = MonthFolderName(*header); !month.empty())
+                file.relative = month + "/" + name;
+        }
+    }
+    if (!uploadPath.empty())
+        file.target = uploadPath + file.relative;
+    return file;
+}
+
+Uploader::Step Uploader::DecideOverwrite(const FileToUpload& file)
+{
+    if (!TargetExists(file.target))
         return Step::Copy;
+    if (options_.skipIdentical && SameRecording(file.source, file.target))
+        return Step::Identical;
+    if (overwriteAnswer_ == DialogResult::YesToAll)
+        return Step::Replace;
     // The folder shows every file reported as copied while the user looks at the question.
     if (const Result<void> committed = CommitPending(); !committed) {
         ReportFailure(committed.error().path);
         return Step::EndRun;
     }
-    overwriteAnswer_ = reports_.askOverwrite(name);
+    overwriteAnswer_ = reports_.askOverwrite(file.name);
     if (overwriteAnswer_ == DialogResult::NoToAll)
         return Step::EndRun;
     if (overwriteAnswer_ == DialogResult::No)
         return Step::Skip;
-    return Step::Copy;
+    return Step::Replace;
+}
+
+// Copies one file; false when the run ends here (the failure has been reported).
+bool Uploader::CopyStep(Step step, const FileToUpload& file, const std::string& devicePath,
+                        const std::string& uploadPath)
+{
+    const bool keepOld = step == Step::Replace && options_.keepReplacedDays > 0;
+    // The copies before this one land before the archived file moves aside.
+    if (keepOld) {
+        if (const Result<void> committed = CommitPending(); !committed) {
+            ReportFailure(committed.error().path);
+            return false;
+        }
+    }
+    // A month folder is made when its first file comes; one that cannot be made fails that file.
+    const bool folderReady = file.relative == file.name || file.target.empty()
+                             || CreateUploadFolder(std::filesystem::path(file.target).parent_path().string());
+    if (!folderReady || !CopyOne(devicePath, file.name, file.target)) {
+        (void)CommitPending(); // the files copied before this one stay
+        ReportFailure();
+        return false;
+    }
+    if (keepOld)
+        return CommitKeepingOld(file, uploadPath);
+    ++outcome_.copiedFiles;
+    outcome_.replacedFiles += step == Step::Replace ? 1 : 0;
+    Handled(file, step == Step::Replace ? FileResult::Replaced : FileResult::Copied);
+    return CommitWhenDue();
+}
+
+// The new copy (the only pending one) lands only once the archived file is safe in
+// ".replaced"; when it cannot land, the archived file goes back.
+bool Uploader::CommitKeepingOld(const FileToUpload& file, const std::string& uploadPath)
+{
+    const Result<std::string> kept = KeepReplaced(uploadPath, file.relative, LocalToday());
+    if (!kept) {
+        for (PendingCopy& copy : pending_)
+            DiscardTempFile(copy.temp);
+        pending_.clear();
+        ReportFailure(file.target);
+        return false;
+    }
+    if (const Result<void> committed = CommitPending(); !committed) {
+        (void)RestoreReplaced(uploadPath, *kept);
+        ReportFailure(committed.error().path);
+        return false;
+    }
+    ++outcome_.copiedFiles;
+    ++outcome_.replacedFiles;
+    outcome_.replacedFolder = ReplacedFolder(uploadPath);
+    Handled(file, FileResult::Replaced, *kept);
+    return true;
+}
+
+void Uploader::Handled(const FileToUpload& file, FileResult result, const std::string& keptName)
+{
+    if (reports_.fileHandled)
+        reports_.fileHandled(file.relative, result, keptName);
 }
 
 // The card's folder is looked at before and after the copy: a copy during which another card
@@ -198,5 +312,6 @@ void Uploader::ReportFailure(const std::string& failedPath)
 void Uploader::Finish()
 {
     running_ = false;
-    reports_.finished(lastCopyOk_);
+    outcome_.copied = lastCopyOk_;
+    reports_.finished(outcome_);
 }

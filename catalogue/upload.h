@@ -31,6 +31,40 @@ void EnsureTrailingSeparator(std::string& path);
 // the first copy into the folder then fails and the run says so.
 bool CreateUploadFolder(const std::string& path);
 
+// What a run may do beyond the plain copy. The defaults ask before every replacement, put every
+// file directly into the upload folder, and keep each replaced archived file for 30 days.
+struct UploadOptions {
+    // An archived file with the same size, header record and modification time (to the second)
+    // as the card's file is left as it is, without a question, and counts as uploaded.
+    bool skipIdentical = false;
+    // Each recording goes into the folder of its start month ("2023年01月") inside the upload
+    // folder, made when needed.
+    bool monthFolders = false;
+    // An archived file about to be replaced is first moved into ".replaced" (replaced_recordings.h),
+    // and kept files older than this many days are removed when a run starts; 0 replaces
+    // archived files without keeping them.
+    int keepReplacedDays = 30;
+};
+
+// The folder a recording with this header goes into ("2023年01月"); empty when its month byte
+// names no month (such a file goes directly into the upload folder).
+std::string MonthFolderName(const RecordingHeader& header);
+
+// What became of one file of a run.
+enum class FileResult { Copied, Replaced, Identical, Skipped };
+
+// The counts of a run, for the summary at its end.
+struct UploadOutcome {
+    bool copied = false;  // the last copy succeeded: the completion message follows
+    int copiedFiles = 0;  // replaced ones included
+    int replacedFiles = 0;
+    int identicalFiles = 0;
+    std::string replacedFolder; // where the replaced files were kept; empty when none was
+};
+
+// "数据上传完毕！" followed by the counts, and where the replaced files are kept when there are some.
+std::string UploadSummaryText(const UploadOutcome& outcome);
+
 // What a run reports, in this order: started, then for each file fileStarted and perhaps the
 // overwrite question, failed when a copy fails, and finished last. The calls come from the
 // thread that runs the upload.
@@ -41,8 +75,12 @@ struct UploadReports {
     // Asks whether to replace an existing file; the run waits for the answer.
     std::function<DialogResult(const std::string& fileName)> askOverwrite;
     std::function<void(const std::string& text)> failed;
-    // copied: the last copy of the run succeeded ("数据上传完毕！" follows).
-    std::function<void(bool copied)> finished;
+    // outcome.copied: the last copy of the run succeeded ("数据上传完毕！" follows).
+    std::function<void(const UploadOutcome& outcome)> finished;
+    // Optional: what became of each file, by its path relative to the upload folder; keptName is
+    // the replaced file's name inside ".replaced". A copy is reported when it is made; it lands
+    // in the folder at the latest when the run ends, or the run reports a failure.
+    std::function<void(const std::string& path, FileResult result, const std::string& keptName)> fileHandled;
 };
 
 // Copies source into a temporary file beside target, not yet flushed nor renamed.
@@ -63,7 +101,7 @@ public:
     // an existing file is replaced. Every file comes from the folder the run started on: when
     // another folder (another card) has taken its place, the run fails at that file.
     void UploadFileList(const std::vector<std::string>& names, const std::string& devicePath,
-                        const std::string& uploadPath);
+                        const std::string& uploadPath, const UploadOptions& options = {});
     // Ends the run; callable from any thread. A stop asked for while a file is copied lets
     // the next file through, as a click on "停止上传" always has: the window took clicks in
     // only after announcing that next file.
@@ -82,9 +120,20 @@ public:
     bool lastCopyOk() const { return lastCopyOk_; }
 
 private:
-    enum class Step { Copy, Skip, EndRun };
-    Step DecideOverwrite(const std::string& name, const std::string& target);
+    // One file of the run: its source, and its target as a path relative to the upload folder.
+    struct FileToUpload {
+        std::string name;
+        std::string source;
+        std::string relative;
+        std::string target; // empty when there is no upload folder
+    };
+    enum class Step { Copy, Replace, Identical, Skip, EndRun };
+    FileToUpload Locate(const std::string& name, const std::string& devicePath, const std::string& uploadPath) const;
+    Step DecideOverwrite(const FileToUpload& file);
+    bool CopyStep(Step step, const FileToUpload& file, const std::string& devicePath, const std::string& uploadPath);
     bool CopyOne(const std::string& deviceFolder, const std::string& name, const std::string& target);
+    bool CommitKeepingOld(const FileToUpload& file, const std::string& uploadPath);
+    void Handled(const FileToUpload& file, FileResult result, const std::string& keptName = {});
     bool CommitWhenDue();
     Result<void> CommitPending();
     // The failure message; a failure found when a batch was renamed into place names its file.
@@ -102,6 +151,8 @@ private:
     std::atomic<bool> abortRequested_{false};
     std::atomic<bool> running_{false};
     bool lastCopyOk_ = false;
+    UploadOptions options_;
+    UploadOutcome outcome_;
     std::optional<DialogResult> overwriteAnswer_;
     std::optional<FolderIdentity> deviceFolder_; // the folder the run started on
 };

@@ -34,11 +34,12 @@ UploadReports UploadWorker::Reports()
         return WaitForAnswer();
     };
     reports.failed = [this](const std::string& text) { emit failed(ToQString(text)); };
-    reports.finished = [this](bool copied) { emit finished(copied); };
+    reports.finished = [this](const UploadOutcome& outcome) { emit finished(outcome); };
     return reports;
 }
 
-bool UploadWorker::Start(std::vector<std::string> names, std::string devicePath, std::string uploadPath)
+bool UploadWorker::Start(std::vector<std::string> names, std::string devicePath, std::string uploadPath,
+                         UploadOptions options)
 {
     if (job_.running())
         return false;
@@ -47,8 +48,8 @@ bool UploadWorker::Start(std::vector<std::string> names, std::string devicePath,
         answer_.reset();
     }
     job_.Start([this, names = std::move(names), devicePath = std::move(devicePath),
-                uploadPath = std::move(uploadPath)](const std::atomic<bool>&) {
-        uploader_.UploadFileList(names, devicePath, uploadPath);
+                uploadPath = std::move(uploadPath), options](const std::atomic<bool>&) {
+        uploader_.UploadFileList(names, devicePath, uploadPath, options);
     });
     return true;
 }

@@ -25,7 +25,8 @@ public:
 
     // Starts a run; false, with nothing started, while another run goes on. The run keeps the
     // device folder it was given, whatever the window lists later.
-    bool Start(std::vector<std::string> names, std::string devicePath, std::string uploadPath);
+    bool Start(std::vector<std::string> names, std::string devicePath, std::string uploadPath,
+               UploadOptions options = {});
     void RequestStop();
     void AnswerOverwrite(DialogResult answer);
     bool running() const { return job_.running(); }
@@ -39,7 +40,7 @@ signals:
     void fileStarted(int position, const QString& fileName);
     void overwriteQuestion(const QString& fileName);
     void failed(const QString& text);
-    void finished(bool copied);
+    void finished(const UploadOutcome& outcome);
 
 private:
     UploadReports Reports();

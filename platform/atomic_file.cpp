@@ -3,8 +3,10 @@
 #include "platform/unique_fd.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <set>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -183,10 +185,32 @@ Result<void> CommitTempFiles(std::vector<PendingCopy>& pending)
     }
     for (std::size_t rest = committed; rest < pending.size(); ++rest)
         DiscardTempFile(pending[rest].temp);
-    if (committed > 0)
-        SyncFolder(FolderOf(pending.front().target));
+    std::set<std::string> folders;
+    for (std::size_t i = 0; i < committed; ++i)
+        folders.insert(FolderOf(pending[i].target));
+    for (const std::string& folder : folders)
+        SyncFolder(folder);
     pending.clear();
     return result;
+}
+
+Result<void> RenameWithoutReplacing(const std::string& from, const std::string& to)
+{
+    int status = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (status != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        struct stat existing {};
+        if (::lstat(to.c_str(), &existing) == 0)
+            errno = EEXIST;
+        else
+            status = ::rename(from.c_str(), to.c_str());
+    }
+    if (status != 0) {
+        const int error = errno;
+        return SystemFailure(error, "cannot move " + from + " to " + to, to);
+    }
+    SyncFolder(FolderOf(to));
+    SyncFolder(FolderOf(from));
+    return {};
 }
 
 bool WriteAllBytes(int fd, const void* bytes, std::size_t size)

@@ -57,10 +57,16 @@ struct PendingCopy {
     std::string target;
 };
 // Flushes the pending copies (temporary files of one folder) with one file-system sync, then
-// renames each over its target in order. At the first failure that copy and every later one are
+// renames each over its target in order (they may lie in several folders of one file system).
+// At the first failure that copy and every later one are
 // removed, the ones before it stay in place; the failure's path is that copy's target. pending is
 // empty afterwards.
 Result<void> CommitTempFiles(std::vector<PendingCopy>& pending);
+
+// Renames from to to, never over an existing file (the failure's error is then EEXIST), and makes
+// the rename durable in both folders. Where the file system cannot refuse atomically, the check
+// for an existing file comes just before the rename.
+Result<void> RenameWithoutReplacing(const std::string& from, const std::string& to);
 
 // Writes all size bytes to fd, retrying short and interrupted writes; false on an error.
 bool WriteAllBytes(int fd, const void* bytes, std::size_t size);

@@ -61,6 +61,11 @@ std::string DataDir()
     return XdgDir("XDG_DATA_HOME", ".local/share") + "/sdvoice";
 }
 
+std::string SettingsFilePath()
+{
+    return ConfigDir() + "/sdvoice.conf";
+}
+
 std::string ExportFilePath()
 {
     return JoinBelow(HomeDir(), "vrxexcel.xlsx");

@@ -9,6 +9,8 @@
 std::string HomeDir();
 // $XDG_CONFIG_HOME/sdvoice (default ~/.config/sdvoice), without a trailing "/".
 std::string ConfigDir();
+// The settings beyond the configuration file's two lines: ConfigDir() + "/sdvoice.conf" (INI).
+std::string SettingsFilePath();
 // $XDG_CACHE_HOME/sdvoice (default ~/.cache/sdvoice), without a trailing "/".
 std::string CacheDir();
 // $XDG_DATA_HOME/sdvoice (default ~/.local/share/sdvoice), without a trailing "/".

@@ -11,7 +11,7 @@ std::string DefaultIndexPath()
 
 std::string IndexSettingsPath()
 {
-    return ConfigDir() + "/sdvoice.conf";
+    return SettingsFilePath();
 }
 
 IndexLocation ConfiguredIndexLocation(const std::string& settingsPath)

@@ -60,6 +60,23 @@ const Command kCommands[] = {
      "  export FILE  replaces FILE with all notes: name, size, record (hex), description, user_type\n"
      "  import FILE  stores the notes of FILE, replacing those of the same recordings; a file with a line\n"
      "               that is not a note imports nothing\n"},
+    {"upload", RunUpload, "upload CARD_FOLDER ARCHIVE_FOLDER [--skip-identical] [--month-folders] [--replace]",
+     "copies every recording of CARD_FOLDER into ARCHIVE_FOLDER as the main window's \"全部上传\" does, asking nothing",
+     "  CARD_FOLDER       a folder of recordings, such as the VOICE folder of the recorder's card\n"
+     "  ARCHIVE_FOLDER    the upload folder; made when missing\n"
+     "  --skip-identical  leave an archived file with the same size, header record and modification time\n"
+     "  --month-folders   put each recording into the folder of its start month (\"2023年01月\")\n"
+     "  --replace         replace an archived file that differs; the archived one first goes into\n"
+     "                    ARCHIVE_FOLDER/.replaced/ (see 'voctool replaced'). Without it such a file stays\n"
+     "                    as it is, is named at the end, and the exit status is 1.\n"
+     "  One line per file (copied, replaced, identical, left), then a summary. Kept replaced files older\n"
+     "  than keep_replaced_days of $XDG_CONFIG_HOME/sdvoice/sdvoice.conf [upload] (default 30) are removed.\n"},
+    {"replaced", RunReplaced, "replaced DIR [--restore NAME]",
+     "lists the archived recordings that uploads into DIR replaced, or puts one back",
+     "  DIR             an upload folder\n"
+     "  --restore NAME  moves the kept file NAME (the first column of the list) back to where it was;\n"
+     "                  refused when a file of that name is there\n"
+     "  Each line holds the kept name and, after a tab, the path it came from, relative to DIR.\n"},
     {"convert", RunConvert, "convert INPUT OUTPUT", "converts a recording into a 16-bit PCM wave file",
      "  INPUT   a recording (IMA ADPCM)\n"
      "  OUTPUT  the wave file to write: 16-bit PCM, mono, 8000 samples a second; replaced when it exists\n"},

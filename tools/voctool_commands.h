@@ -17,6 +17,8 @@ int RunPlay(const CommandArgs& args);       // play FILE [--from PERCENT]
 int RunNote(const CommandArgs& args);       // note PATH [--desc TEXT] [--user-type TEXT]
 int RunNotes(const CommandArgs& args);      // notes export FILE | notes import FILE
 int RunExport(const CommandArgs& args);     // export DIR [--search --from D --to D ...] OUT.xlsx
+int RunUpload(const CommandArgs& args);     // upload CARD ARCHIVE [--skip-identical] [--month-folders] [--replace]
+int RunReplaced(const CommandArgs& args);   // replaced DIR [--restore NAME]
 
 // The rows that list and search print, for the commands that write them elsewhere. Each
 // returns 0 with rows filled, or the exit code after telling the user why on stderr (usage

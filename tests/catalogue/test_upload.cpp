@@ -1,5 +1,7 @@
 #include "catalogue/upload.h"
 
+#include "catalogue/replaced_recordings.h"
+
 #include "support/private_mounts.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
@@ -28,6 +30,7 @@ struct FakeWindow {
     std::vector<std::string> messages;
     std::vector<std::string> asked;
     std::deque<DialogResult> answers;
+    UploadOutcome outcome;
 
     UploadReports Reports()
     {
@@ -48,10 +51,11 @@ struct FakeWindow {
             messages.push_back(std::string(kUploadCaption) + ":" + text);
             log.push_back("message " + text);
         };
-        reports.finished = [this](bool copied) {
-            if (copied)
+        reports.finished = [this](const UploadOutcome& outcome) {
+            if (outcome.copied)
                 messages.push_back(std::string(kUploadCaption) + ":" + kUploadDoneText);
-            log.push_back(copied ? "finished copied" : "finished");
+            log.push_back(outcome.copied ? "finished copied" : "finished");
+            this->outcome = outcome;
         };
         return reports;
     }
@@ -113,8 +117,10 @@ struct UploadFixture {
     std::vector<std::string> UploadFolderNames() const
     {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(upload))
-            names.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(upload)) {
+            if (entry.path().filename() != kReplacedFolderName) // replaced files kept aside
+                names.push_back(entry.path().filename().string());
+        }
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -473,4 +479,156 @@ TEST(UploadRun, ACardReplacedDuringTheRunEndsItAndNothingComesFromTheNewCard)
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1}));
     EXPECT_EQ(fixture.Archived(1), fromA);
     EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+}
+
+namespace {
+
+std::string KeptDay(std::chrono::year_month_day day)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(day.year()), unsigned(day.month()),
+                  unsigned(day.day()));
+    return text;
+}
+
+} // namespace
+
+TEST(UploadOptions, IdenticalArchivedFilesAreSkippedWithoutAQuestionOnlyWhenAsked)
+{
+    UploadFixture fixture(4);
+    fixture.Run(fixture.Names({1, 2, 3, 4}));
+    // File 3's archived copy is another recording of the same size and header (a later
+    // modification time); file 4's has other bytes in its header record.
+    const timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (fixture.upload + fixture.Name(3)).c_str(), later, 0), 0);
+    std::string other = fixture.Archived(4);
+    other[kHeaderOffset + 5] ^= 1;
+    WriteBytes(fixture.upload + fixture.Name(4), other);
+    fixture.copied.clear();
+    fixture.window.messages.clear();
+
+    const UploadOptions skipping{.skipIdentical = true};
+    fixture.window.answers = {DialogResult::No, DialogResult::No};
+    fixture.uploader.UploadFileList(fixture.Names({1, 2, 3, 4}), fixture.device, fixture.upload, skipping);
+    EXPECT_EQ(fixture.window.asked, fixture.Names({3, 4}));
+    EXPECT_TRUE(fixture.copied.empty());
+    EXPECT_EQ(fixture.window.outcome.identicalFiles, 2);
+    EXPECT_EQ(fixture.window.outcome.copiedFiles, 0);
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone}) << "skipped files count as uploaded";
+
+    // Without the option every existing file is asked about.
+    fixture.window.asked.clear();
+    fixture.window.answers = {DialogResult::No, DialogResult::No, DialogResult::No, DialogResult::No};
+    fixture.Run(fixture.Names({1, 2, 3, 4}));
+    EXPECT_EQ(fixture.window.asked, fixture.Names({1, 2, 3, 4}));
+    EXPECT_EQ(fixture.window.outcome.identicalFiles, 0);
+}
+
+TEST(UploadOptions, AReplacedRecordingIsKeptInReplacedAndRemovedAfterItsDays)
+{
+    UploadFixture fixture(2);
+    const std::string day = KeptDay(LocalToday());
+    fixture.PlaceOld(1);
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_TRUE(fixture.Replaced(1));
+    EXPECT_EQ(TempFolder::Read(fixture.upload + ".replaced/" + day + "/" + fixture.Name(1)), "old " + fixture.Name(1));
+    EXPECT_EQ(fixture.window.outcome.copiedFiles, 2);
+    EXPECT_EQ(fixture.window.outcome.replacedFiles, 1);
+    EXPECT_EQ(fixture.window.outcome.replacedFolder, fixture.upload + ".replaced/");
+
+    // Replaced again the same day: the first kept file stays, the second goes beside it.
+    fixture.PlaceOld(1);
+    fixture.Run(fixture.Names({1}));
+    EXPECT_EQ(TempFolder::Read(fixture.upload + ".replaced/" + day + "_2/" + fixture.Name(1)), "old " + fixture.Name(1));
+    EXPECT_EQ(ListReplaced(fixture.upload).size(), 2u);
+
+    // Kept files older than the days given go when the next run starts; other folders stay.
+    const auto daysAgo = [](int days) {
+        return std::chrono::year_month_day(std::chrono::sys_days(LocalToday()) - std::chrono::days(days));
+    };
+    for (const int age : {30, 31}) {
+        fixture.PlaceOld(2);
+        ASSERT_TRUE(KeepReplaced(fixture.upload, fixture.Name(2), daysAgo(age)));
+    }
+    fs::create_directories(fixture.upload + ".replaced/notes");
+    fixture.Run(fixture.Names({2}));
+    EXPECT_TRUE(fs::exists(fixture.upload + ".replaced/" + KeptDay(daysAgo(30))));
+    EXPECT_FALSE(fs::exists(fixture.upload + ".replaced/" + KeptDay(daysAgo(31))));
+    EXPECT_TRUE(fs::exists(fixture.upload + ".replaced/notes"));
+
+    // With no days to keep, a replaced file is simply replaced.
+    fixture.PlaceOld(2);
+    fixture.uploader.UploadFileList(fixture.Names({2}), fixture.device, fixture.upload,
+                                    UploadOptions{.keepReplacedDays = 0});
+    EXPECT_TRUE(fixture.Replaced(2));
+    EXPECT_EQ(ListReplaced(fixture.upload).size(), 3u);
+}
+
+TEST(UploadOptions, AFailedSafetyMoveKeepsTheArchivedFileAndEndsTheRun)
+{
+    UploadFixture fixture(3);
+    fixture.PlaceOld(2);
+    WriteBytes(fixture.upload + ".replaced", "a file where the folder should be");
+    fixture.Run(fixture.Names({1, 2, 3}));
+    EXPECT_EQ(fixture.Archived(2), "old " + fixture.Name(2));
+    EXPECT_TRUE(fixture.Replaced(1)) << "the file before it is in place";
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1, 2})) << "nothing after it, no temporary file";
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed + "\n" + fixture.Name(2)});
+    EXPECT_FALSE(fixture.uploader.lastCopyOk());
+}
+
+TEST(UploadOptions, MonthFoldersFollowTheStartMonthAcrossAYearEnd)
+{
+    UploadFixture fixture(0);
+    const std::vector<std::pair<int, int>> yearMonth{{22, 12}, {23, 1}, {23, 1}, {0, 13}};
+    for (std::size_t i = 0; i < yearMonth.size(); ++i) {
+        SampleSpec spec = SampleSpecFor(static_cast<std::uint32_t>(i), 2000);
+        spec.year = yearMonth[i].first;
+        spec.month = yearMonth[i].second;
+        ASSERT_TRUE(WriteSampleFile(fixture.device + fixture.Name(static_cast<int>(i) + 1), spec));
+    }
+    fixture.uploader.UploadFileList(fixture.Names({1, 2, 3, 4}), fixture.device, fixture.upload,
+                                    UploadOptions{.monthFolders = true});
+    EXPECT_EQ(TempFolder::Read(fixture.upload + "2022年12月/" + fixture.Name(1)),
+              TempFolder::Read(fixture.device + fixture.Name(1)));
+    EXPECT_TRUE(fs::exists(fixture.upload + "2023年01月/" + fixture.Name(2)));
+    EXPECT_TRUE(fs::exists(fixture.upload + "2023年01月/" + fixture.Name(3)));
+    EXPECT_TRUE(fs::exists(fixture.upload + fixture.Name(4))) << "no month: the upload folder itself";
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
+
+    // A month folder that cannot be made ends the run at its file.
+    UploadFixture blocked(0);
+    ASSERT_TRUE(WriteSampleFile(blocked.device + blocked.Name(1), SampleSpecFor(0, 2000)));
+    WriteBytes(blocked.upload + MonthFolderName(*ReadRecordingHeader(blocked.device + blocked.Name(1))),
+               "a file where the folder should be");
+    blocked.uploader.UploadFileList(blocked.Names({1}), blocked.device, blocked.upload,
+                                    UploadOptions{.monthFolders = true});
+    EXPECT_EQ(blocked.window.messages, std::vector<std::string>{kFailed});
+}
+
+TEST(ReplacedRecordings, ListedAndRestoredOnlyWhereNothingIsInTheWay)
+{
+    TempFolder folder;
+    const std::string upload = folder.path() + "/";
+    fs::create_directories(upload + "2023年01月");
+    WriteBytes(upload + "2023年01月/VOC00001.WAV", "old call");
+    const Result<std::string> kept = KeepReplaced(upload, "2023年01月/VOC00001.WAV", LocalToday());
+    ASSERT_TRUE(kept) << kept.error().reason;
+    const std::vector<KeptRecording> listed = ListReplaced(upload);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].keptName, *kept);
+    EXPECT_EQ(listed[0].originalPath, "2023年01月/VOC00001.WAV");
+
+    WriteBytes(upload + "2023年01月/VOC00001.WAV", "new call");
+    const Result<void> refused = RestoreReplaced(upload, *kept);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().error, EEXIST);
+    EXPECT_EQ(TempFolder::Read(upload + "2023年01月/VOC00001.WAV"), "new call");
+    EXPECT_FALSE(RestoreReplaced(upload, "../../etc/passwd"));
+    EXPECT_FALSE(RestoreReplaced(upload, "2023-01-01/../../x"));
+
+    fs::remove(upload + "2023年01月/VOC00001.WAV");
+    ASSERT_TRUE(RestoreReplaced(upload, *kept));
+    EXPECT_EQ(TempFolder::Read(upload + "2023年01月/VOC00001.WAV"), "old call");
+    EXPECT_TRUE(ListReplaced(upload).empty());
 }

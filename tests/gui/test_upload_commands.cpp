@@ -3,7 +3,11 @@
 #include "catalogue/category_upload_dialog.h"
 #include "catalogue/overwrite_question_dialog.h"
 #include "catalogue/recording_model.h"
+#include "catalogue/replaced_recordings.h"
+#include "catalogue/upload_options_dialog.h"
+#include "platform/atomic_file.h"
 #include "platform/config_file.h"
+#include "platform/locations.h"
 #include "platform/message_box.h"
 #include "support/find_child.h"
 #include "support/temp_folder.h"
@@ -12,6 +16,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QSettings>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDate>
@@ -88,6 +94,7 @@ protected:
     {
         ASSERT_TRUE(kConfigHomeSet);
         ASSERT_TRUE(WriteConfigLines({"/nowhere/old", "secret", "third line"}));
+        fs::remove(SettingsFilePath()); // every option off
         ASSERT_TRUE(WriteSampleFolder(device, 6, 4000));
         SetMessageHandler([this](const MessageRequest& request) {
             messages.push_back({request.text.toStdString(), request.caption.toStdString(), request.icon});
@@ -451,4 +458,45 @@ TEST_F(MainWindowFixture, AnAboutBoxOpenedDuringAnUploadDoesNotStopTheCopies)
     ClickAndWaitForUpload("btnupall");
     EXPECT_EQ(archivedWhileOpen.size(), 6u) << "the run ended while the about box was open";
     EXPECT_EQ(messages, std::vector<Message>{kDone});
+}
+
+TEST_F(MainWindowFixture, UploadOptionsGoToTheirOwnFileAndAnInsertedCardIsArchivedWithASummary)
+{
+    ClickAndWaitForUpload("btnupall");
+    messages.clear();
+    const std::string configBefore = TempFolder::Read(ConfigFilePath());
+    commands().askUploadOptions = [](UploadOptionsDialog& dialog) {
+        Child<QCheckBox>(dialog, "chkAutomatic")->setChecked(true);
+        Child<QCheckBox>(dialog, "chkSkipIdentical")->setChecked(true);
+        return RunAnswered(dialog, [&dialog] { Child<QPushButton>(dialog, "bbtnOK")->click(); });
+    };
+    Child<QAction>(*window, "E3")->trigger();
+    const QSettings written(QString::fromStdString(SettingsFilePath()), QSettings::IniFormat);
+    EXPECT_TRUE(written.value("upload/automatic").toBool());
+    EXPECT_TRUE(written.value("upload/skip_identical").toBool());
+    EXPECT_EQ(written.value("upload/subfolders").toString(), QStringLiteral("none"));
+    EXPECT_EQ(written.value("upload/keep_replaced_days").toInt(), 30);
+    EXPECT_EQ(TempFolder::Read(ConfigFilePath()), configBefore);
+
+    // Another card: the six recordings already archived, the third one now another call, and a
+    // seventh. Its arrival starts the upload; only the changed recording is asked about.
+    const std::string card = root.Path("card2/VOICE") + "/";
+    fs::create_directories(card);
+    for (int number = 1; number <= 6; ++number)
+        ASSERT_TRUE(CopyFileAtomically(device + Name(number), card + Name(number)));
+    ASSERT_TRUE(WriteSampleFile(card + Name(3), SampleSpecFor(40, 4000)));
+    ASSERT_TRUE(WriteSampleFile(card + Name(7), SampleSpecFor(41, 4000)));
+    const std::string oldThird = TempFolder::Read(archive + "/" + Name(3));
+    AnswerWith([](OverwriteQuestionDialog& dialog) { return Child<QPushButton>(dialog, "btnyes"); });
+    window->SetDriveFinder([card] { return std::optional<std::string>(card); });
+    window->ScanDevice();
+    ASSERT_TRUE(WaitForWindow([this] { return uploadsFinished == 2; })) << "no upload started by the card";
+    EXPECT_EQ(questions.size(), 1u);
+    EXPECT_EQ(TempFolder::Read(archive + "/" + Name(3)), TempFolder::Read(card + Name(3)));
+    ASSERT_EQ(ListReplaced(archive + "/").size(), 1u);
+    EXPECT_EQ(TempFolder::Read(archive + "/.replaced/" + ListReplaced(archive + "/")[0].keptName), oldThird);
+    const std::string summary = "数据上传完毕！\n复制：2 个\n跳过相同录音：5 个\n替换：1 个\n被替换的录音保存在："
+                                + archive + "/.replaced/";
+    EXPECT_EQ(messages, (std::vector<Message>{{summary, "提示", MessageIcon::Warning}}));
+    EXPECT_TRUE(WindowIdle());
 }

@@ -383,3 +383,46 @@ TEST(VoctoolPlay, TwoPlayersInTwoProcessesEachHearTheirOwnRecording)
     }
     EXPECT_FALSE(std::filesystem::exists(folder + "/cache/sdvoice")) << "a decoded file was left to share";
 }
+
+TEST(VoctoolUpload, CopiesSkipsLeavesOrReplacesAndTheReplacedOneCanBeRestored)
+{
+    TempFolder root;
+    const std::string card = root.Path("VOICE");
+    const std::string archive = root.Path("archive");
+    ASSERT_TRUE(WriteSampleFolder(card, 3, 4000));
+    Outcome first = Voctool({"upload", card, archive});
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(first.out, "copied VOC00001.WAV\ncopied VOC00002.WAV\ncopied VOC00003.WAV\n"
+                         "copied 3, identical 0, replaced 0, left 0 of 3 recordings\n");
+
+    // The card starts again at VOC00001.WAV with another call.
+    ASSERT_TRUE(WriteSampleFile(card + "/VOC00001.WAV", SampleSpecFor(30, 4000)));
+    const std::string oldCall = TempFolder::Read(archive + "/VOC00001.WAV");
+    Outcome left = Voctool({"upload", card, archive, "--skip-identical"});
+    EXPECT_EQ(left.exitCode, 1);
+    EXPECT_NE(left.out.find("left VOC00001.WAV"), std::string::npos) << left.out;
+    EXPECT_NE(left.out.find("identical VOC00002.WAV"), std::string::npos) << left.out;
+    EXPECT_NE(left.out.find("copied 0, identical 2, replaced 0, left 1 of 3"), std::string::npos) << left.out;
+    EXPECT_EQ(TempFolder::Read(archive + "/VOC00001.WAV"), oldCall);
+
+    Outcome replaced = Voctool({"upload", card, archive, "--skip-identical", "--replace"});
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+    EXPECT_EQ(TempFolder::Read(archive + "/VOC00001.WAV"), TempFolder::Read(card + "/VOC00001.WAV"));
+
+    Outcome listed = Voctool({"replaced", archive});
+    EXPECT_EQ(listed.exitCode, 0);
+    const std::vector<std::string> line = Split(listed.out.substr(0, listed.out.find('\n')), '\t');
+    ASSERT_EQ(line.size(), 2u) << listed.out;
+    EXPECT_EQ(line[1], "VOC00001.WAV");
+    EXPECT_NE(replaced.out.find(".replaced/" + line[0]), std::string::npos) << replaced.out;
+
+    Outcome refused = Voctool({"replaced", archive, "--restore", line[0]});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("not overwritten"), std::string::npos) << refused.err;
+    std::filesystem::rename(archive + "/VOC00001.WAV", root.Path("newer.WAV"));
+    Outcome restored = Voctool({"replaced", archive, "--restore", line[0]});
+    EXPECT_EQ(restored.exitCode, 0) << restored.err;
+    EXPECT_EQ(TempFolder::Read(archive + "/VOC00001.WAV"), oldCall);
+    EXPECT_EQ(Voctool({"replaced", archive}).out, "");
+    EXPECT_EQ(Voctool({"upload", card}).exitCode, 2);
+}
