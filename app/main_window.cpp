@@ -16,6 +16,9 @@
 #include "styling/flat_styler.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +30,7 @@
 #include <QSocketNotifier>
 #include <QTableView>
 #include <QTimer>
+#include <QUrl>
 #include <utility>
 
 namespace {
@@ -108,6 +112,14 @@ QAction* AddAction(QMenu* menu, const char* objectName, const QString& text, std
     return action;
 }
 
+// The user guide where the package installs it, found from the program's own folder
+// (SDVOICE_GUIDE_FROM_PROGRAM: the guide's path relative to the programs' folder).
+QString UserGuidePath()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                           + QString::fromUtf8(SDVOICE_GUIDE_FROM_PROGRAM));
+}
+
 void SetTextColour(QWidget* widget, const QColor& colour)
 {
     QPalette palette = widget->palette();
@@ -117,7 +129,9 @@ void SetTextColour(QWidget* widget, const QColor& colour)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), driveFinder_([] { return FindRecorderDrive(); })
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), driveFinder_([] { return FindRecorderDrive(); }),
+      guideOpener_([](const QUrl& page) { return QDesktopServices::openUrl(page); })
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("SD卡录音设备语音管理软件"));
@@ -171,6 +185,11 @@ void MainWindow::ConnectCardLister()
 void MainWindow::SetDriveFinder(DriveFinder finder)
 {
     driveFinder_ = std::move(finder);
+}
+
+void MainWindow::SetGuideOpener(GuideOpener opener)
+{
+    guideOpener_ = std::move(opener);
 }
 
 void MainWindow::SetUploadPath(const std::string& path)
@@ -259,6 +278,7 @@ void MainWindow::BuildMenu()
     QMenu* settingsMenu = bar->addMenu(QStringLiteral("设置(&E)"));
     passwordAction_ = AddAction(settingsMenu, "E2", QStringLiteral("密码设置(&E)"));
     QMenu* helpMenu = bar->addMenu(QStringLiteral("帮助(&H)"));
+    guideAction_ = AddAction(helpMenu, "actGuide", QStringLiteral("使用说明(&U)"));
     aboutAction_ = AddAction(helpMenu, "E1", QStringLiteral("关于系统(&H)"), MenuIcon::About);
 }
 
@@ -277,6 +297,7 @@ void MainWindow::ConnectControls()
     connect(exportAction_, &QAction::triggered, this,
             [this] { ExportListToExcel(*recordingView_->model(), this, recordingView_->model()->columnCount() - 1); });
     connect(passwordAction_, &QAction::triggered, this, &MainWindow::ChangePassword);
+    connect(guideAction_, &QAction::triggered, this, &MainWindow::ShowUserGuide);
     connect(aboutAction_, &QAction::triggered, this, &MainWindow::ShowAbout);
     connect(scanTimer_, &QTimer::timeout, this, &MainWindow::ScanDevice);
     connect(recordingView_->horizontalHeader(), &QHeaderView::sectionClicked, this,
@@ -397,6 +418,14 @@ void MainWindow::ShowAbout()
 {
     AboutDialog dialog(this);
     dialog.exec();
+}
+
+// A guide that is missing or that no browser opens is named, so that the user can open it by hand.
+void MainWindow::ShowUserGuide()
+{
+    const QString path = UserGuidePath();
+    if (!QFileInfo::exists(path) || !guideOpener_(QUrl::fromLocalFile(path)))
+        ShowMessage(this, QStringLiteral("无法打开使用说明：") + path, QStringLiteral("提示"), MessageIcon::Warning);
 }
 
 void MainWindow::OpenSearchWindow()
