@@ -17,6 +17,9 @@
 #include "styling/flat_styler.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +31,7 @@
 #include <QSocketNotifier>
 #include <QTableView>
 #include <QTimer>
+#include <QUrl>
 #include <utility>
 
 namespace {
@@ -109,6 +113,14 @@ QAction* AddAction(QMenu* menu, const char* objectName, const QString& text, std
     return action;
 }
 
+// The user guide where the package installs it, found from the program's own folder
+// (SDVOICE_GUIDE_FROM_PROGRAM: the guide's path relative to the programs' folder).
+QString UserGuidePath()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                           + QString::fromUtf8(SDVOICE_GUIDE_FROM_PROGRAM));
+}
+
 void SetTextColour(QWidget* widget, const QColor& colour)
 {
     QPalette palette = widget->palette();
@@ -118,7 +130,9 @@ void SetTextColour(QWidget* widget, const QColor& colour)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), driveFinder_([] { return FindRecorderDrive(); })
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), driveFinder_([] { return FindRecorderDrive(); }),
+      guideOpener_([](const QUrl& page) { return QDesktopServices::openUrl(page); })
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("SD卡录音设备语音管理软件"));
@@ -174,6 +188,11 @@ void MainWindow::ConnectCardLister()
 void MainWindow::SetDriveFinder(DriveFinder finder)
 {
     driveFinder_ = std::move(finder);
+}
+
+void MainWindow::SetGuideOpener(GuideOpener opener)
+{
+    guideOpener_ = std::move(opener);
 }
 
 void MainWindow::SetUploadPath(const std::string& path)
@@ -263,6 +282,7 @@ void MainWindow::BuildMenu()
     passwordAction_ = AddAction(settingsMenu, "E2", QStringLiteral("密码设置(&E)"));
     uploadOptionsAction_ = AddAction(settingsMenu, "E3", QStringLiteral("上传选项..."));
     QMenu* helpMenu = bar->addMenu(QStringLiteral("帮助(&H)"));
+    guideAction_ = AddAction(helpMenu, "actGuide", QStringLiteral("使用说明(&U)"));
     aboutAction_ = AddAction(helpMenu, "E1", QStringLiteral("关于系统(&H)"), MenuIcon::About);
 }
 
@@ -282,6 +302,7 @@ void MainWindow::ConnectControls()
             [this] { ExportListToExcel(*recordingView_->model(), this, recordingView_->model()->columnCount() - 1); });
     connect(passwordAction_, &QAction::triggered, this, &MainWindow::ChangePassword);
     connect(uploadOptionsAction_, &QAction::triggered, this, &MainWindow::EditUploadOptions);
+    connect(guideAction_, &QAction::triggered, this, &MainWindow::ShowUserGuide);
     connect(aboutAction_, &QAction::triggered, this, &MainWindow::ShowAbout);
     connect(scanTimer_, &QTimer::timeout, this, &MainWindow::ScanDevice);
     connect(recordingView_->horizontalHeader(), &QHeaderView::sectionClicked, this,
@@ -402,6 +423,14 @@ void MainWindow::ShowAbout()
 {
     AboutDialog dialog(this);
     dialog.exec();
+}
+
+// A guide that is missing or that no browser opens is named, so that the user can open it by hand.
+void MainWindow::ShowUserGuide()
+{
+    const QString path = UserGuidePath();
+    if (!QFileInfo::exists(path) || !guideOpener_(QUrl::fromLocalFile(path)))
+        ShowMessage(this, QStringLiteral("无法打开使用说明：") + path, QStringLiteral("提示"), MessageIcon::Warning);
 }
 
 void MainWindow::OpenSearchWindow()

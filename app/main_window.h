@@ -19,6 +19,7 @@ class QProgressBar;
 class QPushButton;
 class QTableView;
 class QTimer;
+class QUrl;
 class RecordingModel;
 class UploadCommands;
 class UploadWorker;
@@ -40,6 +41,11 @@ public:
 
     // Replaces the search for the recorder's card (tests point it at a sample folder).
     void SetDriveFinder(DriveFinder finder);
+
+    // Opens the user guide's page in the user's browser; false when it could not. Tests record
+    // the address instead.
+    using GuideOpener = std::function<bool(const QUrl& page)>;
+    void SetGuideOpener(GuideOpener opener);
 
     // The upload folder (ending with "/" once an upload has run) and the card's folder; the
     // card's folder keeps its last value after the card is gone.
@@ -100,6 +106,7 @@ private:
     std::vector<int> SelectedRows() const;
     void ChangePassword();
     void ShowAbout();
+    void ShowUserGuide();
     void OpenSearchWindow();
 
     QLabel* statusLabel_ = nullptr;
@@ -121,6 +128,7 @@ private:
     QAction* exportAction_ = nullptr;
     QAction* passwordAction_ = nullptr;
     QAction* uploadOptionsAction_ = nullptr;
+    QAction* guideAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
     UploadCommands* uploadCommands_ = nullptr;
     CardLister* cardLister_ = nullptr;
@@ -131,6 +139,7 @@ private:
     std::string uploadPath_;
     std::string devicePath_;
     DriveFinder driveFinder_;
+    GuideOpener guideOpener_;
     std::unique_ptr<DeviceCheck> deviceCheck_;
     std::unique_ptr<MountWatcher> mountWatcher_;
 };

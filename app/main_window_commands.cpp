@@ -167,8 +167,15 @@ void MainWindow::DeleteSelected()
     }
     std::vector<std::string> names = CollectSelectedFiles(recordingModel_->entries(), rows);
     std::reverse(names.begin(), names.end()); // from the last row to the first
-    DeleteRecordingFiles(names, devicePath_);
+    const std::vector<std::string> kept = DeleteRecordingFiles(names, devicePath_);
+    // A file still on the card keeps its row: the list never shows a recording as gone that
+    // would come back at the next insertion.
+    std::erase_if(rows, [&](int row) {
+        return std::ranges::find(kept, recordingModel_->entries()[std::size_t(row)].fileName()) != kept.end();
+    });
     recordingModel_->RemoveRows(std::move(rows));
+    if (!kept.empty())
+        ShowMessage(this, ToQString(UndeletedFilesMessage(kept)), QStringLiteral("提示"), MessageIcon::Warning);
     recordingView_->setFocus();
 }
 

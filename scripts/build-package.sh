@@ -19,4 +19,5 @@ cmake --build build-package --parallel "$(nproc)"
 cd build-package
 rm -f sdvoice_*.deb
 cpack -G DEB
+../packaging/check-package.sh sdvoice_*.deb ../docs/guide
 ls -1 "$PWD"/sdvoice_*.deb

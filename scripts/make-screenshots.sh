@@ -19,7 +19,7 @@ take_pictures() {
   mkdir -p "$1"
   HOME=$1 XDG_CONFIG_HOME=$1/.config XDG_CACHE_HOME=$1/.cache XDG_DATA_HOME=$1/.local/share \
     SDL_AUDIODRIVER=dummy LC_ALL=C.UTF-8 \
-    xvfb-run -a -s "-screen 0 1280x800x24" "$build/docs/screenshots/guide_screenshots" docs/guide "$2" "$1/录音"
+    xvfb-run -a -s "-screen 0 1280x800x24" "$build/docs/screenshots/guide_screenshots" docs/guide "$2" "$1/录音/2026-2"
 }
 
 if unshare --mount --propagation private true 2>/dev/null; then
@@ -28,6 +28,8 @@ if unshare --mount --propagation private true 2>/dev/null; then
   exec unshare --mount --propagation private bash -euo pipefail -c '
     mount -t tmpfs sdvoice-guide /home
     mount -t tmpfs sdvoice-guide /media
+    mkdir -p /media/wang/SDCARD
+    mount -t tmpfs sdvoice-card /media/wang/SDCARD
     take_pictures /home/wang /media/wang/SDCARD/VOICE'
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/sdvoice-guide.XXXXXX")

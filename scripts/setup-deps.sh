@@ -15,6 +15,7 @@ packages=(
   libqt6sql6-sqlite libqt6sql6-psql postgresql  # the archive index; its tests start a throw-away PostgreSQL
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus dbus-x11  # the end-to-end test through the accessibility bus
   desktop-file-utils appstream lintian dpkg-dev fakeroot file librsvg2-bin  # the Debian package and its checks
+  python3-markdown  # the user guide made into HTML when building
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "search/search_window.h"
 
+#include "catalogue/card_commands.h"
 #include "catalogue/recording_model.h"
 #include "platform/wave_out_sdl.h"
 #include "platform/common_widgets.h"
@@ -25,7 +26,6 @@
 #include <QTableView>
 #include <QTimer>
 #include <QTreeView>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -386,8 +386,8 @@ void SearchWindow::EditSelectedNote()
         filterPanel_->SetUserTypes(notes_.UserTypes());
 }
 
-// Deletes the selected row's file without asking; the row goes even when the file could not
-// be deleted, and the other rows keep their numbers.
+// Deletes the selected row's file without asking; the other rows keep their numbers. A file
+// that could not be deleted (a read-only folder or mount) keeps its row and is named.
 void SearchWindow::DeleteRecordingFile()
 {
     const QModelIndexList selected = resultView_->selectionModel()->selectedRows();
@@ -396,8 +396,11 @@ void SearchWindow::DeleteRecordingFile()
         return;
     }
     const int row = selected.front().row();
-    ::unlink(resultModel_->entry(row).path().c_str());
-    resultModel_->RemoveRows({row});
+    const std::string path = resultModel_->entry(row).path();
+    if (::DeleteRecordingFile(path))
+        resultModel_->RemoveRows({row});
+    else
+        Warn(this, ToQString(UndeletedFilesMessage({path})));
     resultView_->setFocus();
 }
 

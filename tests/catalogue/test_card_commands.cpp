@@ -17,7 +17,9 @@ TEST(DeleteRecordingFiles, DeletesExactlyTheNamedFilesInTheCardFolder)
         root.Write(name, "x");
     const std::string device = root.Path("VOICE") + "/";
 
-    DeleteRecordingFiles({"VOC00003.WAV", "VOC00009.WAV", "VOC00001.WAV", "../outside.WAV", ""}, device);
+    EXPECT_EQ(DeleteRecordingFiles({"VOC00003.WAV", "VOC00009.WAV", "VOC00001.WAV", "../outside.WAV", ""}, device),
+              (std::vector<std::string>{"VOC00009.WAV", "../outside.WAV", ""}))
+        << "the names whose file was not deleted, in their order";
     EXPECT_FALSE(fs::exists(device + "VOC00001.WAV"));
     EXPECT_TRUE(fs::exists(device + "VOC00002.WAV"));
     EXPECT_FALSE(fs::exists(device + "VOC00003.WAV"));
@@ -27,7 +29,7 @@ TEST(DeleteRecordingFiles, DeletesExactlyTheNamedFilesInTheCardFolder)
     // No card folder known yet: nothing is deleted, not even in the working folder.
     const fs::path before = fs::current_path();
     fs::current_path(root.path());
-    DeleteRecordingFiles({"VOC00001.WAV"}, "");
+    EXPECT_EQ(DeleteRecordingFiles({"VOC00001.WAV"}, ""), std::vector<std::string>{"VOC00001.WAV"});
     fs::current_path(before);
     EXPECT_TRUE(fs::exists(root.Path("VOC00001.WAV")));
 }

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -298,6 +299,39 @@ TEST_F(MainWindowTest, MenuOpensThePasswordDialogAndTheAboutBoxModally)
     Child<QAction>(*window, "E1")->trigger();
     EXPECT_EQ(opened, QStringLiteral("AboutDialog"));
     EXPECT_TRUE(window->isVisible());
+}
+
+// "使用说明(&U)" hands the installed guide's page to the browser, or names it when none opens it.
+// The build folder lays the guide out as the package installs it (share/sdvoice/ beside bin/,
+// here beside the tests' folder).
+TEST_F(MainWindowTest, HelpOpensTheInstalledGuideInTheBrowserOrNamesIt)
+{
+    std::vector<QUrl> opened;
+    bool browserOpens = true;
+    window->SetGuideOpener([&](const QUrl& page) {
+        opened.push_back(page);
+        return browserOpens;
+    });
+    auto* guide = Child<QAction>(*window, "actGuide");
+    EXPECT_EQ(guide->text(), QStringLiteral("使用说明(&U)"));
+    const QList<QAction*> helpItems = window->menuBar()->actions().back()->menu()->actions();
+    EXPECT_EQ(window->menuBar()->actions().back()->text(), QStringLiteral("帮助(&H)"));
+    EXPECT_TRUE(helpItems.contains(guide));
+
+    guide->trigger();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(opened[0].isLocalFile());
+    const std::filesystem::path page = opened[0].toLocalFile().toStdString();
+    EXPECT_EQ(page.filename(), "使用说明.html");
+    EXPECT_EQ(page.parent_path().parent_path().filename(), "share");
+    EXPECT_TRUE(std::filesystem::is_regular_file(page)) << page;
+    EXPECT_TRUE(std::filesystem::is_regular_file(page.parent_path() / "guide" / "main-window.png"));
+    EXPECT_TRUE(messages.empty());
+
+    browserOpens = false;
+    guide->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], QStringLiteral("无法打开使用说明：") + opened[0].toLocalFile());
 }
 
 TEST_F(MainWindowTest, TabLeavesTheListForTheButtonsInTheirVisualOrder)
