@@ -3,13 +3,26 @@
 #include "audio/adpcm_converter.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <system_error>
 
 namespace {
 
 // Outlines are small (4 KiB); past this many recordings the oldest computations are dropped.
 constexpr std::size_t kKeptOutlines = 256;
+
+// The largest magnitude of count little-endian samples: the extremes first, in a loop the
+// compiler can keep in registers, then the larger of the two.
+int PeakOf(const unsigned char* bytes, std::size_t count)
+{
+    int lowest = 0;
+    int highest = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int value = static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+        lowest = std::min(lowest, value);
+        highest = std::max(highest, value);
+    }
+    return std::max(highest, -lowest);
+}
 
 } // namespace
 
@@ -18,13 +31,9 @@ Outline PeakOutline(const LoadedWave& wave, std::size_t points)
     const std::size_t samples = wave.data.size() / 2;
     Outline outline(samples == 0 ? 0 : points, 0);
     for (std::size_t point = 0; point < outline.size(); ++point) {
+        const std::size_t begin = samples * point / points;
         const std::size_t end = samples * (point + 1) / points;
-        int peak = 0;
-        for (std::size_t i = samples * point / points; i < end; ++i) {
-            const auto value = static_cast<std::int16_t>(wave.data[2 * i] | (wave.data[2 * i + 1] << 8));
-            peak = std::max(peak, std::abs(static_cast<int>(value)));
-        }
-        outline[point] = static_cast<std::uint16_t>(peak);
+        outline[point] = static_cast<std::uint16_t>(PeakOf(wave.data.data() + 2 * begin, end - begin));
     }
     return outline;
 }

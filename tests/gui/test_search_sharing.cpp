@@ -20,6 +20,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -27,12 +28,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The format chosen last is kept in the settings file: a private one, never the user's.
+const TempFolder& ConfigHome()
+{
+    static const TempFolder folder;
+    return folder;
+}
+const bool configHomeSet = [] { return ::setenv("XDG_CONFIG_HOME", ConfigHome().path().c_str(), 1) == 0; }();
+
 // One folder of recordings listed in the search window, the first row selected; the save
 // dialog, the questions, the boxes and the drag are the test's.
 class SharingTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(configHomeSet);
         SetMessageHandler([this](const MessageRequest& request) { messages.push_back(request.text.toStdString()); });
         SetQuestionHandler([this](const MessageRequest& request) {
             questions.push_back(request.text.toStdString());

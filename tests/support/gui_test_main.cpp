@@ -11,9 +11,6 @@ int main(int argc, char** argv)
     // The windows keep their archive index under the data folder: never the user's own one.
     const QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
-    // ... and their settings (the format of a shared call chosen last) under the config folder.
-    const QTemporaryDir configHome;
-    qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
