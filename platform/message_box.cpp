@@ -14,6 +14,12 @@ MessageHandler& CurrentHandler()
     return handler;
 }
 
+QuestionHandler& CurrentQuestionHandler()
+{
+    static QuestionHandler handler;
+    return handler;
+}
+
 QMessageBox::Icon ToQtIcon(MessageIcon icon)
 {
     switch (icon) {
@@ -45,6 +51,21 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption, Me
 void SetMessageHandler(MessageHandler handler)
 {
     CurrentHandler() = std::move(handler);
+}
+
+bool AskYesNo(QWidget* owner, const QString& text, const QString& caption)
+{
+    const MessageRequest request{owner, text, caption, MessageIcon::None};
+    if (CurrentQuestionHandler())
+        return CurrentQuestionHandler()(request);
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void SetQuestionHandler(QuestionHandler handler)
+{
+    CurrentQuestionHandler() = std::move(handler);
 }
 
 void ShowErrorBox(QWidget* owner, const QString& text)

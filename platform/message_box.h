@@ -24,6 +24,12 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption, Me
 // Installs a replacement handler (tests); an empty handler restores the real message box.
 void SetMessageHandler(MessageHandler handler);
 
+// A question with the buttons Yes and No through the same replaceable path: true for Yes.
+using QuestionHandler = std::function<bool(const MessageRequest&)>;
+bool AskYesNo(QWidget* owner, const QString& text, const QString& caption);
+// Installs a replacement answerer (tests); an empty handler restores the real question box.
+void SetQuestionHandler(QuestionHandler handler);
+
 // The program's error box for a failure a command or the start-up cannot go on from: the
 // reason as text, the application's name as caption and the error icon.
 void ShowErrorBox(QWidget* owner, const QString& text);

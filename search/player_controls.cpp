@@ -2,6 +2,7 @@
 
 #include "platform/common_widgets.h"
 #include "platform/message_box.h"
+#include "search/outline_slider.h"
 
 #include <QEvent>
 #include <QPushButton>
@@ -29,7 +30,10 @@ QPushButton* MakeButton(const char* objectName, const QString& text, QWidget* pa
 } // namespace
 
 PlayerControls::PlayerControls(PlayList list, WaveOutFactory makeOutput, QWidget* parent)
-    : QWidget(parent), list_(std::move(list)), player_(new Player(std::move(makeOutput), this))
+    : QWidget(parent),
+      list_(std::move(list)),
+      player_(new Player(std::move(makeOutput), this)),
+      outlines_(new LoudnessOutlines(this))
 {
     setObjectName(QStringLiteral("playerControls"));
     BuildControls();
@@ -57,7 +61,7 @@ void PlayerControls::BuildControls()
     volumeSlider_->resize(kVolumeSliderSize);
 
     // Position: a percentage of the recording.
-    positionSlider_ = MakeNamed<QSlider>("positionSlider", Qt::Horizontal, this);
+    positionSlider_ = MakeNamed<OutlineSlider>("positionSlider", this);
     positionSlider_->setAccessibleName(QStringLiteral("播放进度"));
     positionSlider_->setRange(0, 100);
     positionSlider_->setValue(0);
@@ -81,6 +85,7 @@ void PlayerControls::ConnectControls()
     connect(player_, &Player::ended, this, &PlayerControls::EndPlayback);
     connect(player_, &Player::seekUnavailable, positionSlider_, [this] { positionSlider_->setEnabled(false); });
     connect(player_, &Player::restartUnavailable, playButton_, [this] { playButton_->setEnabled(false); });
+    connect(outlines_, &LoudnessOutlines::outlineReady, this, &PlayerControls::OutlineReady);
 }
 
 // The buttons in seven of eight equal steps, the volume slider in the eighth, the position
@@ -172,6 +177,7 @@ void PlayerControls::StartRecording(int row)
     }
     currentFile_ = list_.pathOfRow(row);
     emit startingRecording(QString::fromStdString(currentFile_));
+    ShowOutline();
     if (std::exchange(seekPending_, false))
         player_->seek(positionSlider_->value());
     player_->play(currentFile_);
@@ -270,6 +276,26 @@ void PlayerControls::ShowState(Player::State state)
         EnablePlayControls();
     if (state == Player::State::Stopped && was != Player::State::Starting && !seekPending_)
         positionSlider_->setValue(0);
+    ShowOutline();
+}
+
+void PlayerControls::ShowOutline()
+{
+    std::string path;
+    if (player_->state() != Player::State::Stopped)
+        path = currentFile_;
+    else if (const std::optional<int> row = list_.selectedRow())
+        path = list_.pathOfRow(*row);
+    if (path == outlinedFile_ && positionSlider_->HasOutline())
+        return;
+    outlinedFile_ = path;
+    positionSlider_->SetOutline(path.empty() ? nullptr : outlines_->Find(path));
+}
+
+void PlayerControls::OutlineReady(const QString& path)
+{
+    if (path.toStdString() == outlinedFile_)
+        positionSlider_->SetOutline(outlines_->Find(outlinedFile_));
 }
 
 // Once 100 % has been reported the slider's maximum stays 99.

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+class LoudnessOutlines;
+class OutlineSlider;
 class QPushButton;
 class QSlider;
 
@@ -26,7 +28,8 @@ struct PlayList {
 // slider (0 at the top, loudest, to 10). They play the list's selected row with a Player.
 // Skipping to another row and seeking ask the player to stop and play the selected row again
 // once the stopped player has ended; a seek starts at the position slider's value, once its
-// mouse button is released.
+// mouse button is released. The position slider shows the loudness outline of the recording
+// that plays, or else of the selected one.
 class PlayerControls : public QWidget {
     Q_OBJECT
 
@@ -38,6 +41,9 @@ public:
     static constexpr int kHeight = 72;
     // Ends the playback at once, silently; the volume is left as it is.
     void ShutDown();
+    // The list's selection has changed: the slider shows the selected recording's outline
+    // unless one plays.
+    void ShowOutline();
 
 signals:
     // A recording is being started: its full path.
@@ -67,6 +73,7 @@ private:
     void ShowProgress(int percent);
     void ShowFailure(Player::Failure failure);
     void EndPlayback();
+    void OutlineReady(const QString& path);
 
     PlayList list_;
     Player* player_ = nullptr;
@@ -78,7 +85,9 @@ private:
     QPushButton* muteButton_ = nullptr;
     QPushButton* closeButton_ = nullptr;
     QSlider* volumeSlider_ = nullptr;
-    QSlider* positionSlider_ = nullptr;
+    OutlineSlider* positionSlider_ = nullptr;
+    LoudnessOutlines* outlines_ = nullptr;
+    std::string outlinedFile_;       // the recording whose outline the slider shows or waits for
 
     Player::State shownState_ = Player::State::Stopped;
     bool restartPending_ = false;    // play the selected row again once the player has ended

@@ -38,6 +38,12 @@ void ResultNotes::Remember(const std::string& path)
         notes_[path] = note;
 }
 
+std::string ResultNotes::Description(const std::string& path) const
+{
+    const auto note = notes_.find(path);
+    return note == notes_.end() ? std::string() : note->second.description;
+}
+
 std::vector<std::string> ResultNotes::UserTypes()
 {
     return index_ ? index_->UserTypes() : std::vector<std::string>{};

@@ -31,6 +31,8 @@ public:
     void Add(NotesByPath& notes) { notes_.merge(notes); }
     // Looks up the note of a row added by hand.
     void Remember(const std::string& path);
+    // The description of the recording's note; empty when it has none.
+    std::string Description(const std::string& path) const;
     // The user types of all notes, in byte order.
     std::vector<std::string> UserTypes();
 

@@ -8,6 +8,7 @@
 #include "platform/message_box.h"
 #include "platform/qt_text.h"
 #include "search/archive_search.h"
+#include "search/call_sharing.h"
 #include "search/folder_search_worker.h"
 #include "search/folder_tree_model.h"
 #include "search/note_dialog.h"
@@ -170,6 +171,16 @@ void SearchWindow::BuildPlayerControls(WaveOutFactory makeOutput)
     connect(playerControls_, &PlayerControls::startingRecording, this,
             [this](const QString& path) { setWindowTitle(QStringLiteral("语音查询 正在播放的语音：") + path); });
     connect(playerControls_, &PlayerControls::quitRequested, this, &SearchWindow::close);
+    connect(resultView_->selectionModel(), &QItemSelectionModel::selectionChanged, playerControls_,
+            &PlayerControls::ShowOutline);
+    connect(resultModel_, &QAbstractItemModel::modelReset, playerControls_, &PlayerControls::ShowOutline);
+    // "另存为...", "复制" and the drag of a row out of the list.
+    const auto selectedPath = [this]() -> std::optional<std::string> {
+        const std::optional<int> row = SelectedResultRow();
+        return row ? std::optional(resultModel_->entry(*row).path()) : std::nullopt;
+    };
+    new CallSharing(resultView_, selectedPath, [this](const std::string& path) { return notes_.Description(path); },
+                    this);
 }
 
 void SearchWindow::ConnectControls()

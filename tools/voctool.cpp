@@ -77,9 +77,16 @@ const Command kCommands[] = {
      "  --restore NAME  moves the kept file NAME (the first column of the list) back to where it was;\n"
      "                  refused when a file of that name is there\n"
      "  Each line holds the kept name and, after a tab, the path it came from, relative to DIR.\n"},
-    {"convert", RunConvert, "convert INPUT OUTPUT", "converts a recording into a 16-bit PCM wave file",
-     "  INPUT   a recording (IMA ADPCM)\n"
-     "  OUTPUT  the wave file to write: 16-bit PCM, mono, 8000 samples a second; replaced when it exists\n"},
+    {"convert", RunConvert, "convert INPUT OUTPUT [--title TEXT] [--comment TEXT]",
+     "converts a recording into a wave, FLAC, MP3 or Opus file",
+     "  INPUT           a recording (IMA ADPCM)\n"
+     "  OUTPUT          the file to write, replaced when it exists; its extension chooses the format:\n"
+     "                  .flac, .mp3, .opus (Ogg Opus), anything else a 16-bit PCM wave file, mono,\n"
+     "                  8000 samples a second\n"
+     "  --title TEXT    the title tag (default: the phone number and the start time)\n"
+     "  --comment TEXT  the comment tag (default: none)\n"
+     "  FLAC, MP3 and Opus files, and a wave file given a --title or a --comment, carry the recording's\n"
+     "  details as tags: title, comment, genre and album (the mode), date (the start day).\n"},
     {"play", RunPlay, "play FILE [--from PERCENT]",
      "converts a recording and plays it to the sound output, from PERCENT (0 to 100) of it; Ctrl-C or SIGTERM stops it",
      "  FILE            the recording to play\n"

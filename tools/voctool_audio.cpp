@@ -1,4 +1,6 @@
 #include "audio/adpcm_converter.h"
+#include "audio/call_details.h"
+#include "audio/call_file.h"
 #include "audio/player.h"
 #include "platform/wave_out_sdl.h"
 #include "tools/voctool_commands.h"
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -92,14 +95,65 @@ int PlayToTheEnd(const std::string& recording, int percent)
 
 } // namespace
 
+namespace {
+
+struct ConvertRequest {
+    std::string input;
+    std::string output;
+    std::optional<std::string> title;
+    std::optional<std::string> comment;
+};
+
+// INPUT OUTPUT [--title TEXT] [--comment TEXT], the options anywhere after the command.
+std::optional<ConvertRequest> ParseConvert(const CommandArgs& args)
+{
+    ConvertRequest request;
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if ((args[i] == "--title" || args[i] == "--comment") && i + 1 < args.size()) {
+            std::optional<std::string>& tag = args[i] == "--title" ? request.title : request.comment;
+            tag = args[++i];
+        } else if (args[i].starts_with("--"))
+            return std::nullopt;
+        else
+            paths.push_back(args[i]);
+    }
+    if (paths.size() != 2)
+        return std::nullopt;
+    request.input = paths[0];
+    request.output = paths[1];
+    return request;
+}
+
+// The recording's own details, with the options in place of the title and the comment.
+CallTags TagsFor(const ConvertRequest& request)
+{
+    CallTags tags;
+    if (const std::optional<RecordingHeader> header = ReadRecordingHeader(request.input))
+        tags = CallTagsOf(*header, {});
+    tags.title = request.title.value_or(tags.title);
+    tags.comment = request.comment.value_or(tags.comment);
+    return tags;
+}
+
+} // namespace
+
+// Without a tag to carry, a wave output is the plain 60-byte-header PCM file the player reads,
+// whatever its name; FLAC, MP3, Opus and a tagged WAV go through the call encoder.
 int RunConvert(const CommandArgs& args)
 {
-    if (args.size() != 2) {
-        std::fputs("usage: voctool convert INPUT OUTPUT\n", stderr);
+    const std::optional<ConvertRequest> request = ParseConvert(args);
+    if (!request) {
+        std::fputs("usage: voctool convert INPUT OUTPUT [--title TEXT] [--comment TEXT]\n", stderr);
         return 2;
     }
-    if (const Result<void> converted = ConvertToPcmWave(args[1], args[0]); !converted) {
-        std::fprintf(stderr, "voctool: cannot convert '%s': %s\n", args[0].c_str(), converted.error().reason.c_str());
+    const CallFormat format = CallFormatOfPath(request->output).value_or(CallFormat::Wav);
+    const bool plain = format == CallFormat::Wav && !request->title && !request->comment;
+    const Result<void> converted = plain ? ConvertToPcmWave(request->output, request->input)
+                                         : SaveRecordingAs(request->input, format, TagsFor(*request), request->output);
+    if (!converted) {
+        std::fprintf(stderr, "voctool: cannot convert '%s': %s\n", request->input.c_str(),
+                     converted.error().reason.c_str());
         return 1;
     }
     return 0;

@@ -12,7 +12,7 @@ using CommandArgs = std::vector<std::string>;
 int RunMakeSample(const CommandArgs& args); // make-sample DIR [COUNT]
 int RunList(const CommandArgs& args);       // list DIR
 int RunSearch(const CommandArgs& args);     // search DIR --from D --to D [--mode NAME] [--phone TEXT]
-int RunConvert(const CommandArgs& args);    // convert INPUT OUTPUT
+int RunConvert(const CommandArgs& args);    // convert INPUT OUTPUT [--title TEXT] [--comment TEXT]
 int RunPlay(const CommandArgs& args);       // play FILE [--from PERCENT]
 int RunNote(const CommandArgs& args);       // note PATH [--desc TEXT] [--user-type TEXT]
 int RunNotes(const CommandArgs& args);      // notes export FILE | notes import FILE

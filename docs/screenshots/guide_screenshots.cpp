@@ -261,6 +261,8 @@ void TakeSearchWindow(Pictures& pictures, const std::string& archive)
     Named<QPushButton>(window, "btnplay")->click();
     Settle(2500);
     pictures.Take(window, "search-window");
+    // The loudness outline in the position slider, under the list.
+    pictures.Take(*Named<QWidget>(window, "playerControls"), "share-outline");
     NoteDialog note({"客户同意报价，下周一签合同。", "客户"}, {"供应商", "客户", "同事"}, &window);
     pictures.Take(note, "note-dialog");
     Named<QPushButton>(window, "btnstop")->click();

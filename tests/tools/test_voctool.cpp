@@ -1,6 +1,7 @@
 #include "audio/adpcm_converter.h"
 #include "platform/recording_walk.h"
 #include "support/audio_files.h"
+#include "support/call_reader.h"
 #include "support/pulse_sound.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
@@ -316,6 +317,34 @@ TEST(VoctoolPlay, PlaysToTheEndStopsAtCtrlCOrSigtermAndSaysWhyItCannotPlay)
     const std::string why = player.readAllStandardError().toStdString();
     EXPECT_TRUE(why.starts_with("voctool: cannot open the sound output: ")) << why;
     EXPECT_GT(why.size(), std::string("voctool: cannot open the sound output: \n").size()) << "no reason given";
+}
+
+// The output's extension chooses the format; a wave file without tags is the plain one the
+// player reads, header and decoded samples byte for byte; the options become the tags.
+TEST(VoctoolConvert, ChoosesTheFormatByExtensionAndTakesTheTitleAndComment)
+{
+    TempFolder folder;
+    const std::string recording = folder.Path("VOC00001.WAV");
+    ASSERT_TRUE(WriteSampleFile(recording, SampleSpecFor(0, 3500 * 3)));
+    const Result<LoadedWave> decoded = DecodeToPcmWave(recording);
+    ASSERT_TRUE(decoded.has_value());
+    const auto header = WaveHeaderBytes(static_cast<std::uint32_t>(decoded->data.size()));
+    const std::string plain(reinterpret_cast<const char*>(header.data()), header.size());
+
+    EXPECT_EQ(Voctool({"convert", recording, folder.Path("plain.wav")}).exitCode, 0);
+    EXPECT_EQ(TempFolder::Read(folder.Path("plain.wav")),
+              plain + std::string(decoded->data.begin(), decoded->data.end()));
+
+    const Outcome opus = Voctool({"convert", "--title", "张三的投诉", recording, folder.Path("call.OPUS"), "--comment", "第二次来电"});
+    EXPECT_EQ(opus.exitCode, 0) << opus.err;
+    CallReadBack call = ReadCallBack(folder.Path("call.OPUS"));
+    ASSERT_EQ(call.error, "");
+    EXPECT_EQ(call.sampleRate, 48000) << "an Opus stream, not a wave file under another name";
+    EXPECT_EQ(call.tags["title"], "张三的投诉");
+    EXPECT_EQ(call.tags["comment"], "第二次来电");
+    EXPECT_EQ(call.tags["genre"], "主叫");
+
+    EXPECT_EQ(Voctool({"convert", recording, folder.Path("x.mp3"), "--artist", "x"}).exitCode, 2);
 }
 
 TEST(VoctoolHelp, TheToolAndEveryCommandAnswerHelpOnStandardOutput)

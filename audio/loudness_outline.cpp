@@ -1,0 +1,88 @@
+#include "audio/loudness_outline.h"
+
+#include "audio/adpcm_converter.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace {
+
+// Outlines are small (4 KiB); past this many recordings the oldest computations are dropped.
+constexpr std::size_t kKeptOutlines = 256;
+
+// The largest magnitude of count little-endian samples: the extremes first, in a loop the
+// compiler can keep in registers, then the larger of the two.
+int PeakOf(const unsigned char* bytes, std::size_t count)
+{
+    int lowest = 0;
+    int highest = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int value = static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+        lowest = std::min(lowest, value);
+        highest = std::max(highest, value);
+    }
+    return std::max(highest, -lowest);
+}
+
+} // namespace
+
+Outline PeakOutline(const LoadedWave& wave, std::size_t points)
+{
+    const std::size_t samples = wave.data.size() / 2;
+    Outline outline(samples == 0 ? 0 : points, 0);
+    for (std::size_t point = 0; point < outline.size(); ++point) {
+        const std::size_t begin = samples * point / points;
+        const std::size_t end = samples * (point + 1) / points;
+        outline[point] = static_cast<std::uint16_t>(PeakOf(wave.data.data() + 2 * begin, end - begin));
+    }
+    return outline;
+}
+
+Outline OutlineColumns(const Outline& outline, int columns)
+{
+    Outline drawn(outline.empty() ? 0 : std::max(columns, 0), 0);
+    const std::size_t count = drawn.size();
+    for (std::size_t column = 0; column < count; ++column) {
+        const std::size_t begin = outline.size() * column / count;
+        const std::size_t end = std::max(begin + 1, outline.size() * (column + 1) / count);
+        drawn[column] = *std::max_element(outline.begin() + begin, outline.begin() + end);
+    }
+    return drawn;
+}
+
+LoudnessOutlines::LoudnessOutlines(QObject* parent) : QObject(parent)
+{
+}
+
+LoudnessOutlines::~LoudnessOutlines() = default;
+
+std::shared_ptr<const Outline> LoudnessOutlines::Find(const std::string& path)
+{
+    std::error_code error;
+    Key key{path, std::filesystem::file_size(path, error), {}};
+    if (!error)
+        key.modified = std::filesystem::last_write_time(path, error);
+    if (error)
+        return nullptr;
+    if (const auto known = known_.find(key); known != known_.end())
+        return known->second;
+    if (key == pending_ && job_.running())
+        return nullptr;
+    pending_ = key;
+    job_.Start([this, key](const std::atomic<bool>& stopRequested) {
+        const Result<LoadedWave> wave = DecodeToPcmWave(key.path);
+        if (stopRequested.load())
+            return;
+        auto outline = std::make_shared<const Outline>(wave ? PeakOutline(*wave) : Outline{});
+        QMetaObject::invokeMethod(this, [this, key, outline] { Keep(key, outline); }, Qt::QueuedConnection);
+    });
+    return nullptr;
+}
+
+void LoudnessOutlines::Keep(const Key& key, std::shared_ptr<const Outline> outline)
+{
+    if (known_.size() >= kKeptOutlines)
+        known_.clear();
+    known_[key] = std::move(outline);
+    emit outlineReady(QString::fromStdString(key.path));
+}

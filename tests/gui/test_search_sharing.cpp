@@ -1,0 +1,228 @@
+#include "catalogue/recording_model.h"
+#include "platform/message_box.h"
+#include "search/call_sharing.h"
+#include "search/outline_slider.h"
+#include "search/search_window.h"
+#include "support/call_reader.h"
+#include "support/find_child.h"
+#include "support/temp_folder.h"
+#include "support/window_wait.h"
+#include "tools/sample_maker.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTableView>
+#include <QTreeView>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The format chosen last is kept in the settings file: a private one, never the user's.
+const TempFolder& ConfigHome()
+{
+    static const TempFolder folder;
+    return folder;
+}
+const bool configHomeSet = [] { return ::setenv("XDG_CONFIG_HOME", ConfigHome().path().c_str(), 1) == 0; }();
+
+// One folder of recordings listed in the search window, the first row selected; the save
+// dialog, the questions, the boxes and the drag are the test's.
+class SharingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(configHomeSet);
+        SetMessageHandler([this](const MessageRequest& request) { messages.push_back(request.text.toStdString()); });
+        SetQuestionHandler([this](const MessageRequest& request) {
+            questions.push_back(request.text.toStdString());
+            return replace;
+        });
+        fs::create_directories(archive.Path("Calls"));
+        SampleSpec spec{'L', "075583765566", 23, 1, 2, 14, 40, 3500 * 8, 3};
+        ASSERT_TRUE(WriteSampleFile(archive.Path("Calls/VOC00001.WAV"), spec));
+        window = std::make_unique<SearchWindow>(
+            nullptr, [this] { return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}}; });
+        window->SetBusyDelay(std::chrono::milliseconds(0));
+        window->show();
+        list = Child<QTableView>(*window, "ListViewPlay");
+        sharing = window->findChild<CallSharing*>("callSharing");
+        ASSERT_NE(sharing, nullptr);
+        sharing->SetDragStarter([this](QMimeData* data, QWidget*) { dropped.reset(data); });
+        ListFolder();
+    }
+    void TearDown() override
+    {
+        SetMessageHandler({});
+        SetQuestionHandler({});
+    }
+
+    void ListFolder()
+    {
+        bool ended = false;
+        const auto counting = QObject::connect(window.get(), &SearchWindow::listingEnded, [&] { ended = true; });
+        auto* tree = Child<QTreeView>(*window, "TVSpeakPath");
+        tree->setCurrentIndex(tree->model()->index(0, 0));
+        QMetaObject::invokeMethod(tree, "clicked", Q_ARG(QModelIndex, tree->currentIndex()));
+        ASSERT_TRUE(WaitForWindow([&] { return ended; })) << "the folder was not listed within 5 s";
+        QObject::disconnect(counting);
+        ASSERT_EQ(list->model()->rowCount(), 1);
+        list->selectRow(0);
+    }
+
+    // Waits for a save (or a file for sharing that could not be made) to end; its outcome.
+    bool SaveAs(const QString& path, CallFormat format)
+    {
+        sharing->SetSaveChooser([&, path, format](QWidget*, const QString& suggested, CallFormat) {
+            suggestedPath = suggested;
+            return std::optional(CallSharing::SaveTarget{path, format});
+        });
+        std::optional<bool> saved;
+        const auto watching = QObject::connect(sharing, &CallSharing::saveEnded, [&](bool ok) { saved = ok; });
+        const std::size_t asked = questions.size();
+        Child<QAction>(*list, "actSaveAs")->trigger();
+        // A "No" to the overwrite question ends it at once.
+        if (questions.size() == asked || replace) {
+            EXPECT_TRUE(WaitForWindow([&] { return saved.has_value(); })) << "the save did not end within 5 s";
+        }
+        QObject::disconnect(watching);
+        return saved.value_or(false);
+    }
+
+    void Drag()
+    {
+        const QPoint from = list->visualRect(list->model()->index(0, 1)).center();
+        const QPoint to = from + QPoint(QApplication::startDragDistance() + 5, 0);
+        QMouseEvent press(QEvent::MouseButtonPress, from, list->viewport()->mapToGlobal(from), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, to, list->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &press);
+        QApplication::sendEvent(list->viewport(), &move);
+    }
+
+    TempFolder archive;
+    TempFolder saves;
+    std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    bool replace = false;
+    QString suggestedPath;
+    std::unique_ptr<QMimeData> dropped;
+    std::unique_ptr<SearchWindow> window;
+    QTableView* list = nullptr;
+    CallSharing* sharing = nullptr;
+};
+
+// The file a drag or the clipboard carries: one local file URL to a file that plays as long as
+// the recording, in the format chosen last.
+void ExpectPlayableFileUrl(const QMimeData* data, const char* extension)
+{
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(data->urls().size(), 1);
+    const QUrl url = data->urls().front();
+    ASSERT_TRUE(url.isLocalFile()) << url.toString().toStdString();
+    const std::string file = url.toLocalFile().toStdString();
+    EXPECT_TRUE(file.ends_with(std::string(" 075583765566 留言.") + extension)) << file;
+    const CallReadBack call = ReadCallBack(file);
+    EXPECT_EQ(call.error, "");
+    EXPECT_NEAR(static_cast<double>(call.samples.size()), 55230.0, 505) << "the samples of 28000 bytes of IMA ADPCM";
+}
+
+TEST_F(SharingTest, SaveAsSuggestsTheCallsNameAndAsksBeforeReplacing)
+{
+    const QString target = QString::fromStdString(saves.Path("call.mp3"));
+    ASSERT_TRUE(SaveAs(target, CallFormat::Mp3));
+    EXPECT_TRUE(suggestedPath.endsWith(QStringLiteral("/2023-01-02 14时40分 075583765566 留言.wav")))
+        << suggestedPath.toStdString();
+    EXPECT_EQ(ReadCallBack(target.toStdString()).tags["genre"], "留言");
+    EXPECT_TRUE(questions.empty());
+
+    TempFolder::WriteFile(target.toStdString(), "old");
+    replace = false;
+    SaveAs(target, CallFormat::Mp3);
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0], "此文件夹已包含一个名为“call.mp3”的同名文件，是否覆盖同名文件？");
+    EXPECT_EQ(TempFolder::Read(target.toStdString()), "old");
+    replace = true;
+    ASSERT_TRUE(SaveAs(target, CallFormat::Mp3));
+    EXPECT_TRUE(suggestedPath.endsWith(QStringLiteral("留言.mp3"))) << "the format chosen last is suggested";
+    EXPECT_NE(TempFolder::Read(target.toStdString()), "old");
+
+    EXPECT_FALSE(SaveAs(QString::fromStdString(saves.Path("missing/call.wav")), CallFormat::Wav));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].starts_with("无法保存“call.wav”：")) << messages[0];
+
+    // The recording damaged after it was listed is refused as the player refuses it.
+    TempFolder::WriteFile(archive.Path("Calls/VOC00001.WAV"), std::string(300, 'x'));
+    SaveAs(QString::fromStdString(saves.Path("damaged.wav")), CallFormat::Wav);
+    EXPECT_EQ(messages.back(), "播放错误的语音格式！");
+    EXPECT_FALSE(fs::exists(saves.Path("damaged.wav")));
+}
+
+TEST_F(SharingTest, DragAndCopyCarryAFileUrlOfTheLastChosenFormat)
+{
+    Drag();
+    ASSERT_TRUE(WaitForWindow([&] { return dropped != nullptr; })) << "no drag started within 5 s";
+    ExpectPlayableFileUrl(dropped.get(), "wav");
+
+    ASSERT_TRUE(SaveAs(QString::fromStdString(saves.Path("call.opus")), CallFormat::Opus));
+    QApplication::clipboard()->clear();
+    list->setFocus();
+    Child<QAction>(*list, "actCopy")->trigger();
+    ASSERT_TRUE(WaitForWindow([] {
+        const QMimeData* copied = QApplication::clipboard()->mimeData();
+        return copied && copied->hasUrls();
+    }))
+        << "nothing was copied within 5 s";
+    ExpectPlayableFileUrl(QApplication::clipboard()->mimeData(), "opus");
+}
+
+// A recording loud in its first half and silent in its second: the slider's drawn columns
+// over the silent half are flat, those over the loud half are not.
+TEST_F(SharingTest, PositionSliderOutlinesTheSelectedRecording)
+{
+    const std::string path = archive.Path("Calls/VOC00001.WAV");
+    std::string bytes = TempFolder::Read(path);
+    const std::size_t data = bytes.find("data") + 8;
+    const std::size_t blocks = (bytes.size() - data) / 256;
+    // An IMA ADPCM block of zeros starts at 0 with the smallest step and stays silent.
+    std::fill(bytes.begin() + static_cast<long>(data + blocks / 2 * 256), bytes.end(), '\0');
+    TempFolder::WriteFile(path, bytes);
+    list->clearSelection();
+    list->selectRow(0);
+
+    auto* slider = Child<OutlineSlider>(*window, "positionSlider");
+    ASSERT_TRUE(WaitForWindow([&] { return slider->HasOutline(); })) << "no outline within 5 s";
+    const QImage image = slider->grab().toImage();
+    const int middle = (image.height() - 1) / 2;
+    // Rows of ink in one column: the pixels that differ from the slider's background.
+    const QRgb background = image.pixel(image.width() / 2, 0);
+    const auto inked = [&](int x) {
+        int rows = 0;
+        for (int y = 0; y < image.height(); ++y)
+            rows += image.pixel(x, y) != background ? 1 : 0;
+        return rows;
+    };
+    const int handleEnd = image.width() / 8; // the handle stands at the left end
+    int loudest = 0;
+    for (int x = handleEnd; x < image.width() * 45 / 100; ++x)
+        loudest = std::max(loudest, inked(x));
+    int silentest = 0;
+    for (int x = image.width() * 55 / 100; x < image.width() - 4; ++x)
+        silentest = std::max(silentest, inked(x));
+    EXPECT_GE(loudest, image.height() / 3) << "the loud half stands out";
+    EXPECT_LE(silentest, 1) << "the silent half is a flat line";
+    EXPECT_NE(image.pixel(image.width() * 3 / 4, middle), background) << "the silent half is drawn";
+}
+
+} // namespace
