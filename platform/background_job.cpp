@@ -1,5 +1,7 @@
 #include "platform/background_job.h"
 
+#include <algorithm>
+
 BackgroundJob::~BackgroundJob()
 {
     RequestStop();
@@ -9,19 +11,39 @@ BackgroundJob::~BackgroundJob()
 void BackgroundJob::Start(Job job)
 {
     RequestStop();
-    Wait();
-    stopRequested_ = false;
-    running_ = true;
-    thread_.reset(QThread::create([this, job = std::move(job)] {
-        job(stopRequested_);
-        running_ = false;
-    }));
-    thread_->start();
+    if (current_)
+        stopping_.push_back(std::move(current_));
+    ForgetEndedRuns();
+    current_ = std::make_unique<Run>();
+    current_->thread.reset(
+        QThread::create([job = std::move(job), stop = current_->stopRequested, running = current_->running] {
+            job(*stop);
+            *running = false;
+        }));
+    current_->thread->start();
+}
+
+void BackgroundJob::RequestStop()
+{
+    if (current_)
+        *current_->stopRequested = true;
 }
 
 void BackgroundJob::Wait()
 {
-    if (thread_)
-        thread_->wait();
-    thread_.reset();
+    if (current_)
+        current_->thread->wait();
+    for (const std::unique_ptr<Run>& run : stopping_)
+        run->thread->wait();
+    stopping_.clear();
+}
+
+bool BackgroundJob::running() const
+{
+    return current_ && current_->running->load();
+}
+
+void BackgroundJob::ForgetEndedRuns()
+{
+    std::erase_if(stopping_, [](const std::unique_ptr<Run>& run) { return run->thread->isFinished(); });
 }

@@ -4,11 +4,14 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
-// One long job at a time on a thread of its own, so that the window's thread only draws and
-// answers. The job reports through signals of an object living on the window's thread (Qt
-// queues them there) and looks at the stop flag between steps. Destroying the holder asks the
-// job to stop and waits for it: no job outlives its owner.
+// Long jobs on threads of their own, so that the window's thread only draws and answers. A job
+// reports through signals of an object living on the window's thread (Qt queues them there)
+// and looks at its stop flag between steps. Starting a job asks the one going on to stop and
+// lets it end by itself, so that the window never waits for a step that cannot be cut short
+// (its reports are the owner's to drop). Destroying the holder stops every job and waits for
+// them all: no job outlives its owner.
 class BackgroundJob {
 public:
     using Job = std::function<void(const std::atomic<bool>& stopRequested)>;
@@ -18,15 +21,23 @@ public:
     BackgroundJob& operator=(const BackgroundJob&) = delete;
     ~BackgroundJob();
 
-    // Starts job on a new thread. A job still running is asked to stop and waited for first.
+    // Starts job on a new thread; a job still going on is asked to stop first.
     void Start(Job job);
-    void RequestStop() { stopRequested_ = true; }
-    // Waits until the job has returned; at once when none runs.
+    // Asks the job going on to stop.
+    void RequestStop();
+    // Waits until every job started has returned.
     void Wait();
-    bool running() const { return running_.load(); }
+    // Whether the job started last still runs.
+    bool running() const;
 
 private:
-    std::unique_ptr<QThread> thread_;
-    std::atomic<bool> stopRequested_{false};
-    std::atomic<bool> running_{false};
+    struct Run {
+        std::unique_ptr<QThread> thread;
+        std::shared_ptr<std::atomic<bool>> stopRequested = std::make_shared<std::atomic<bool>>(false);
+        std::shared_ptr<std::atomic<bool>> running = std::make_shared<std::atomic<bool>>(true);
+    };
+    void ForgetEndedRuns();
+
+    std::unique_ptr<Run> current_;
+    std::vector<std::unique_ptr<Run>> stopping_; // asked to stop, perhaps still running
 };
