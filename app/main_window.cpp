@@ -114,11 +114,18 @@ QAction* AddAction(QMenu* menu, const char* objectName, const QString& text, std
 }
 
 // The user guide where the package installs it, found from the program's own folder
-// (SDVOICE_GUIDE_FROM_PROGRAM: the guide's path relative to the programs' folder).
+// (SDVOICE_GUIDE_FROM_PROGRAM: the guide's path relative to the programs' folder). The build
+// tree makes it below the program's own folder ("share/..." beside the program instead of
+// "../share/..."), so that ./run.sh opens it too.
 QString UserGuidePath()
 {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                           + QString::fromUtf8(SDVOICE_GUIDE_FROM_PROGRAM));
+    const QString installed = QString::fromUtf8(SDVOICE_GUIDE_FROM_PROGRAM);
+    const QDir programs(QCoreApplication::applicationDirPath());
+    const QString path = QDir::cleanPath(programs.filePath(installed));
+    if (QFileInfo::exists(path) || !installed.startsWith(QLatin1String("../")))
+        return path;
+    const QString inBuildTree = QDir::cleanPath(programs.filePath(installed.mid(3)));
+    return QFileInfo::exists(inBuildTree) ? inBuildTree : path;
 }
 
 void SetTextColour(QWidget* widget, const QColor& colour)
