@@ -2,6 +2,7 @@
 
 #include "app/about_dialog.h"
 #include "app/change_password_dialog.h"
+#include "app/statistics_command.h"
 #include "app/upload_commands.h"
 #include "catalogue/card_lister.h"
 #include "catalogue/recording_model.h"
@@ -256,6 +257,7 @@ void MainWindow::BuildMenu()
     exitAction_ = AddAction(voiceMenu, "A3", QStringLiteral("退出(&X)"), MenuIcon::Exit);
     QMenu* toolsMenu = bar->addMenu(QStringLiteral("工具(&T)"));
     exportAction_ = AddAction(toolsMenu, "D2", QStringLiteral("导出Excel(&E)"), MenuIcon::Spreadsheet);
+    statisticsAction_ = AddAction(toolsMenu, "D3", QStringLiteral("通话统计(&S)"));
     QMenu* settingsMenu = bar->addMenu(QStringLiteral("设置(&E)"));
     passwordAction_ = AddAction(settingsMenu, "E2", QStringLiteral("密码设置(&E)"));
     QMenu* helpMenu = bar->addMenu(QStringLiteral("帮助(&H)"));
@@ -276,6 +278,7 @@ void MainWindow::ConnectControls()
     // The catalogue's last column (the full path) gets its title but no item cells.
     connect(exportAction_, &QAction::triggered, this,
             [this] { ExportListToExcel(*recordingView_->model(), this, recordingView_->model()->columnCount() - 1); });
+    connect(statisticsAction_, &QAction::triggered, this, &MainWindow::OpenStatistics);
     connect(passwordAction_, &QAction::triggered, this, &MainWindow::ChangePassword);
     connect(aboutAction_, &QAction::triggered, this, &MainWindow::ShowAbout);
     connect(scanTimer_, &QTimer::timeout, this, &MainWindow::ScanDevice);
@@ -403,5 +406,11 @@ void MainWindow::OpenSearchWindow()
 {
     SearchWindow window(this, MachineFolderRoots, {}, ArchiveIndex::OpenConfigured());
     window.SetListExporter(ExportListToExcel);
+    window.SetStatisticsViewer(ShowCallStatistics);
     window.exec();
+}
+
+void MainWindow::OpenStatistics()
+{
+    ShowCallStatistics(recordingModel_->entries(), this);
 }

@@ -98,6 +98,7 @@ private:
     void ChangePassword();
     void ShowAbout();
     void OpenSearchWindow();
+    void OpenStatistics();
 
     QLabel* statusLabel_ = nullptr;
     QLineEdit* uploadPathEdit_ = nullptr;
@@ -116,6 +117,7 @@ private:
     QAction* searchAction_ = nullptr;
     QAction* exitAction_ = nullptr;
     QAction* exportAction_ = nullptr;
+    QAction* statisticsAction_ = nullptr;
     QAction* passwordAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
     UploadCommands* uploadCommands_ = nullptr;
