@@ -104,7 +104,7 @@ QChart* MakePeriodChart(const std::vector<PeriodFigures>& periods)
         periodAxis->setLabelsAngle(-90);
     chart->addAxis(periodAxis, Qt::AlignBottom);
     chart->addAxis(CountAxis(QStringLiteral("通话次数"), mostCalls), Qt::AlignLeft);
-    chart->addAxis(CountAxis(QStringLiteral("通话时长（分钟）"), mostMinutes), Qt::AlignRight);
+    chart->addAxis(CountAxis(QStringLiteral("分钟"), mostMinutes), Qt::AlignRight);
     bars->attachAxis(periodAxis);
     bars->attachAxis(chart->axes(Qt::Vertical)[0]);
     talk->attachAxis(periodAxis);
@@ -124,14 +124,17 @@ QChart* MakeHourChart(const CallStatistics& statistics)
     std::uint64_t most = 1;
     for (const auto& day : statistics.callsByWeekdayHour)
         most = std::max(most, *std::max_element(day.begin(), day.end()));
+    QList<QPointF> points;
+    QHash<int, QHash<QXYSeries::PointConfiguration, QVariant>> colours; // set at once: one update, not 168
     for (int weekday = 0; weekday < 7; ++weekday)
         for (int hour = 0; hour < 24; ++hour) {
-            cells->append(hour, 6 - weekday);
             const std::uint64_t calls = statistics.callsByWeekdayHour[static_cast<std::size_t>(weekday)]
                                                                      [static_cast<std::size_t>(hour)];
-            cells->setPointConfiguration(cells->count() - 1, QXYSeries::PointConfiguration::Color,
-                                         CellColour(calls, most));
+            colours[static_cast<int>(points.size())][QXYSeries::PointConfiguration::Color] = CellColour(calls, most);
+            points.append(QPointF(hour, 6 - weekday));
         }
+    cells->append(points);
+    cells->setPointsConfiguration(colours);
     chart->addSeries(cells);
     QValueAxis* hours = HourAxis();
     QCategoryAxis* weekdays = WeekdayAxis();

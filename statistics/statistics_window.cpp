@@ -44,6 +44,7 @@ QTableView* MakeTable(const char* objectName, TextTableModel* model)
     view->verticalHeader()->setDefaultSectionSize(20);
     view->horizontalHeader()->setStretchLastSection(true);
     view->setTabKeyNavigation(false);
+    QObject::connect(model, &QAbstractItemModel::modelReset, view, &QTableView::resizeColumnsToContents);
     return view;
 }
 

@@ -10,12 +10,14 @@
 #include "app/login_dialog.h"
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "catalogue/catalogue_scan.h"
 #include "catalogue/category_upload_dialog.h"
 #include "catalogue/overwrite_question_dialog.h"
 #include "platform/dialog_font.h"
 #include "search/folder_tree.h"
 #include "search/note_dialog.h"
 #include "search/search_window.h"
+#include "statistics/statistics_window.h"
 #include "tools/sample_maker.h"
 
 #include <QElapsedTimer>
@@ -138,6 +140,15 @@ void TakeSearchWindow(Pictures& pictures, const std::string& archive)
     Settle(300);
 }
 
+// The statistics of the card's recordings, once counted.
+void TakeStatisticsWindow(Pictures& pictures, const std::string& card)
+{
+    StatisticsWindow window(ListRecordings(card), std::nullopt);
+    window.show();
+    Settle(800);
+    pictures.Take(window, "call-statistics");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -157,5 +168,6 @@ int main(int argc, char** argv)
     Pictures pictures(QString::fromLocal8Bit(argv[1]));
     TakeMainWindow(pictures, card, archive);
     TakeSearchWindow(pictures, archive);
+    TakeStatisticsWindow(pictures, card);
     return 0;
 }
