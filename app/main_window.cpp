@@ -2,6 +2,7 @@
 
 #include "app/about_dialog.h"
 #include "app/change_password_dialog.h"
+#include "app/statistics_command.h"
 #include "app/upload_commands.h"
 #include "catalogue/card_lister.h"
 #include "catalogue/recording_model.h"
@@ -285,6 +286,7 @@ void MainWindow::BuildMenu()
     exitAction_ = AddAction(voiceMenu, "A3", QStringLiteral("退出(&X)"), MenuIcon::Exit);
     QMenu* toolsMenu = bar->addMenu(QStringLiteral("工具(&T)"));
     exportAction_ = AddAction(toolsMenu, "D2", QStringLiteral("导出Excel(&E)"), MenuIcon::Spreadsheet);
+    statisticsAction_ = AddAction(toolsMenu, "D3", QStringLiteral("通话统计(&S)"));
     QMenu* settingsMenu = bar->addMenu(QStringLiteral("设置(&E)"));
     passwordAction_ = AddAction(settingsMenu, "E2", QStringLiteral("密码设置(&E)"));
     uploadOptionsAction_ = AddAction(settingsMenu, "E3", QStringLiteral("上传选项..."));
@@ -307,6 +309,7 @@ void MainWindow::ConnectControls()
     // The catalogue's last column (the full path) gets its title but no item cells.
     connect(exportAction_, &QAction::triggered, this,
             [this] { ExportListToExcel(*recordingView_->model(), this, recordingView_->model()->columnCount() - 1); });
+    connect(statisticsAction_, &QAction::triggered, this, &MainWindow::OpenStatistics);
     connect(passwordAction_, &QAction::triggered, this, &MainWindow::ChangePassword);
     connect(uploadOptionsAction_, &QAction::triggered, this, &MainWindow::EditUploadOptions);
     connect(guideAction_, &QAction::triggered, this, &MainWindow::ShowUserGuide);
@@ -444,5 +447,11 @@ void MainWindow::OpenSearchWindow()
 {
     SearchWindow window(this, MachineFolderRoots, {}, ArchiveIndex::OpenConfigured());
     window.SetListExporter(ExportListToExcel);
+    window.SetStatisticsViewer(ShowCallStatistics);
     window.exec();
+}
+
+void MainWindow::OpenStatistics()
+{
+    ShowCallStatistics(recordingModel_->entries(), this);
 }

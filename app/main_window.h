@@ -108,6 +108,7 @@ private:
     void ShowAbout();
     void ShowUserGuide();
     void OpenSearchWindow();
+    void OpenStatistics();
 
     QLabel* statusLabel_ = nullptr;
     QLineEdit* uploadPathEdit_ = nullptr;
@@ -126,6 +127,7 @@ private:
     QAction* searchAction_ = nullptr;
     QAction* exitAction_ = nullptr;
     QAction* exportAction_ = nullptr;
+    QAction* statisticsAction_ = nullptr;
     QAction* passwordAction_ = nullptr;
     QAction* uploadOptionsAction_ = nullptr;
     QAction* guideAction_ = nullptr;

@@ -4,6 +4,7 @@
 #include "platform/unique_fd.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -82,22 +83,52 @@ std::string StartTimeText(const RecordingHeader& header)
     return text;
 }
 
-std::string DurationText(std::uint32_t fileSize)
+std::uint32_t DurationSeconds(std::uint32_t fileSize)
 {
     // 2/7 ms per byte in extended precision, truncated: 3500 bytes of file per second.
     const long double milliseconds = static_cast<long double>(SizeAsFloat(fileSize)) * (2.0L / 7.0L);
-    const std::uint32_t seconds = static_cast<std::uint32_t>(milliseconds) / 1000;
-    const std::uint32_t h = seconds / 3600;
-    const std::uint32_t m = (seconds % 3600) / 60;
-    const std::uint32_t s = seconds % 60;
-    char text[64];
+    return static_cast<std::uint32_t>(milliseconds) / 1000;
+}
+
+std::string SecondsText(std::uint64_t seconds)
+{
+    const std::uint64_t h = seconds / 3600;
+    const std::uint64_t m = (seconds % 3600) / 60;
+    const std::uint64_t s = seconds % 60;
     if (h == 0 && m == 0)
-        std::snprintf(text, sizeof text, "%u秒", s);
-    else if (h == 0)
-        std::snprintf(text, sizeof text, "%u分钟%u秒", m, s);
-    else
-        std::snprintf(text, sizeof text, "%u小时%u分钟%u秒", h, m, s);
-    return text;
+        return std::to_string(s) + "秒";
+    if (h == 0)
+        return std::to_string(m) + "分钟" + std::to_string(s) + "秒";
+    return std::to_string(h) + "小时" + std::to_string(m) + "分钟" + std::to_string(s) + "秒";
+}
+
+std::string DurationText(std::uint32_t fileSize)
+{
+    return SecondsText(DurationSeconds(fileSize));
+}
+
+std::optional<std::uint64_t> DurationTextSeconds(std::string_view text)
+{
+    // The units in the order SecondsText writes them; each is optional but the seconds.
+    static constexpr std::pair<std::string_view, std::uint64_t> kUnits[] = {{"小时", 3600}, {"分钟", 60}, {"秒", 1}};
+    std::uint64_t seconds = 0;
+    for (const auto& [unit, factor] : kUnits) {
+        const std::size_t at = text.find(unit);
+        if (at == std::string_view::npos) {
+            if (factor == 1)
+                return std::nullopt;
+            continue;
+        }
+        std::uint64_t value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + at, value);
+        if (at == 0 || error != std::errc() || end != text.data() + at)
+            return std::nullopt;
+        seconds += value * factor;
+        text.remove_prefix(at + unit.size());
+    }
+    if (!text.empty())
+        return std::nullopt;
+    return seconds;
 }
 
 std::string SizeText(std::uint32_t fileSize)

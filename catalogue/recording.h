@@ -38,6 +38,12 @@ std::string StartTimeText(const RecordingHeader& header);
 // Durations at 3500 file bytes per second, computed through a float as the recorder's
 // software did, so that sizes above 16 MiB round the same way.
 std::string DurationText(std::uint32_t fileSize);
+// The whole seconds that DurationText shows for a file of fileSize bytes.
+std::uint32_t DurationSeconds(std::uint32_t fileSize);
+// "%u秒", "%u分钟%u秒" or "%u小时%u分钟%u秒" (hours without limit): the form of a duration text.
+std::string SecondsText(std::uint64_t seconds);
+// The seconds a duration text stands for (the inverse of SecondsText); nothing for any other text.
+std::optional<std::uint64_t> DurationTextSeconds(std::string_view text);
 std::string SizeText(std::uint32_t fileSize);
 
 // The eight column texts of one row of a recording list.

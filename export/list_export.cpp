@@ -56,7 +56,11 @@ void SetExportOpener(ExportOpener opener)
 
 void ExportListToExcel(const QAbstractItemModel& list, QWidget* window, int itemColumns)
 {
-    const std::string path = ExportFilePath();
+    ExportListToExcelFile(list, window, itemColumns, ExportFilePath());
+}
+
+void ExportListToExcelFile(const QAbstractItemModel& list, QWidget* window, int itemColumns, const std::string& path)
+{
     const QString shownPath = ToQString(path);
     std::optional<BusyWindow> busy;
     const Result<ExportOutcome> outcome = ExportList(list, itemColumns, path, [&] { busy.emplace(window); });

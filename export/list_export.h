@@ -2,6 +2,7 @@
 
 #include <QUrl>
 #include <functional>
+#include <string>
 
 class QAbstractItemModel;
 class QWidget;
@@ -18,3 +19,5 @@ void SetExportOpener(ExportOpener opener);
 // search window writes all N. An empty list does nothing; a file held open, a symbolic link
 // at the export path and a failed write each get a message box and keep the old file.
 void ExportListToExcel(const QAbstractItemModel& list, QWidget* window, int itemColumns);
+// The same export into the file at path (the call statistics write ~/vrxstat.xlsx).
+void ExportListToExcelFile(const QAbstractItemModel& list, QWidget* window, int itemColumns, const std::string& path);

@@ -71,6 +71,11 @@ std::string ExportFilePath()
     return JoinBelow(HomeDir(), "vrxexcel.xlsx");
 }
 
+std::string StatisticsExportFilePath()
+{
+    return JoinBelow(HomeDir(), "vrxstat.xlsx");
+}
+
 std::string DefaultUploadPath()
 {
     const std::string home = HomeDir();

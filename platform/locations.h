@@ -17,5 +17,7 @@ std::string CacheDir();
 std::string DataDir();
 // The fixed spreadsheet file of both list exports (~/vrxexcel.xlsx).
 std::string ExportFilePath();
+// The fixed spreadsheet file of the call statistics (~/vrxstat.xlsx).
+std::string StatisticsExportFilePath();
 // The default upload folder: the home folder with a trailing "/".
 std::string DefaultUploadPath();

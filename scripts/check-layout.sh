@@ -3,7 +3,7 @@
 # never pumps the event loop itself:
 #
 #   app/ (the program's shell)
-#     -> the subsystems catalogue/ search/ audio/ export/ styling/
+#     -> the subsystems catalogue/ search/ audio/ export/ styling/ statistics/
 #       -> platform/
 #
 # and lists every include that goes against it as `file:line: #include "..."`, then exits 1.
@@ -18,7 +18,8 @@
 #  - A subsystem may include another subsystem's logic headers, never its windows. The one
 #    exception is styling/: its styler is a shared widget component, not a window, and every
 #    subsystem's window files may include it (its logic files may not: they build without widgets).
-#  - tools/ (voctool links only sdvoice_core) includes no window file of any folder.
+#  - tools/ (voctool links sdvoice_core, and the charts library to draw the statistics' picture)
+#    includes no window file of any folder.
 #  - app/, the subsystems and platform/ include nothing of tools/, bench/, fuzz/, tests/ or docs/,
 #    which are built on top of them.
 #
@@ -34,7 +35,7 @@ root=${1:-"$(dirname "$0")/.."}
 cd "$root" || { echo "check-layout: no such folder: $root" >&2; exit 2; }
 [ -f CMakeLists.txt ] || { echo "check-layout: $(pwd) has no CMakeLists.txt" >&2; exit 2; }
 
-subsystems=(catalogue search audio export styling)
+subsystems=(catalogue search audio export styling statistics)
 on_top=(tools bench fuzz tests docs) # built on top of the program's code
 
 is_subsystem() {

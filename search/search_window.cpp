@@ -105,6 +105,11 @@ void SearchWindow::SetListExporter(ListExporter exporter)
     exportList_ = std::move(exporter);
 }
 
+void SearchWindow::SetStatisticsViewer(StatisticsViewer viewer)
+{
+    showStatistics_ = std::move(viewer);
+}
+
 void SearchWindow::SetBusyDelay(std::chrono::milliseconds delay)
 {
     busyDelay_ = delay;
@@ -152,6 +157,9 @@ void SearchWindow::BuildResultList()
     editNoteAction_ = new QAction(QStringLiteral("编辑录音说明..."), resultView_);
     editNoteAction_->setObjectName(QStringLiteral("actEditNote"));
     resultView_->addAction(editNoteAction_);
+    statisticsAction_ = new QAction(QStringLiteral("通话统计..."), resultView_);
+    statisticsAction_->setObjectName(QStringLiteral("actStatistics"));
+    resultView_->addAction(statisticsAction_);
     resultView_->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     busyPanel_ = MakeBusyPanel(kListingText, this);
@@ -192,6 +200,10 @@ void SearchWindow::ConnectControls()
     connect(deleteButton_, &QPushButton::clicked, this, &SearchWindow::DeleteRecordingFile);
     connect(resultView_, &QTableView::doubleClicked, this, &SearchWindow::EditSelectedNote);
     connect(editNoteAction_, &QAction::triggered, this, &SearchWindow::EditSelectedNote);
+    connect(statisticsAction_, &QAction::triggered, this, [this] {
+        if (showStatistics_)
+            showStatistics_(resultModel_->entries(), this);
+    });
     connect(filterPanel_, &SearchFilterPanel::exportRequested, this, [this] {
         if (exportList_)
             exportList_(*resultView_->model(), this, resultView_->model()->columnCount());

@@ -67,6 +67,10 @@ public:
     // program's shell hands in (the export is another subsystem's window code).
     using ListExporter = std::function<void(const QAbstractItemModel& list, QWidget* window, int itemColumns)>;
     void SetListExporter(ListExporter exporter);
+    // "通话统计..." of the list's menu shows the statistics of the rows the list shows through this
+    // viewer, which the program's shell hands in (the statistics window belongs to another subsystem).
+    using StatisticsViewer = std::function<void(const std::vector<RecordingEntry>& rows, QWidget* window)>;
+    void SetStatisticsViewer(StatisticsViewer viewer);
 
     // Every way of closing (Esc, "退出", the close box) ends here; a listing or search that
     // is running stops at its next file, and the playback ends at once.
@@ -112,6 +116,8 @@ private:
     std::string indexMessage_; // shown once the window is shown
     QAction* editNoteAction_ = nullptr;
     ListExporter exportList_;
+    QAction* statisticsAction_ = nullptr;
+    StatisticsViewer showStatistics_;
     FolderTreeModel* folderModel_ = nullptr;
     RecordingModel* resultModel_ = nullptr;
 

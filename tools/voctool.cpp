@@ -48,6 +48,18 @@ const Command kCommands[] = {
      "  --search  search DIR with the options of 'voctool search' (--from and --to are required)\n"
      "  OUT.xlsx  the workbook to write; an existing one is replaced only by a complete new one, never\n"
      "            while a spreadsheet program holds it open, never through a symbolic link\n"},
+    {"stats", RunStats, "stats DIR|--all [--from YYYY-MM-DD --to YYYY-MM-DD] [--by day|week|month] [--png OUT.png]",
+     "prints the call statistics of the archive folder DIR as the window \"通话统计\" counts them, one tab-separated "
+     "line per figure",
+     "  DIR                the archive folder\n"
+     "  --all              instead of DIR: every folder the archive index knows\n"
+     "  --from YYYY-MM-DD  only the recordings of these days, as 'voctool search' finds them (with --to)\n"
+     "  --to YYYY-MM-DD    the last day, included\n"
+     "  --by PERIOD        day, week or month; by default chosen from the span of the calls\n"
+     "  --png OUT.png      also write the charts as a PNG picture\n"
+     "  Each line: part (合计, 按日/按周/按月, 通话次数前十, 通话时长前十), name, calls, talk time, average,\n"
+     "  the calls of 留言, 被叫, 主叫, 现场 and 其他, first call, last call, user type. Rows without a number\n"
+     "  count under （无号码）, rows without a valid start time under the period （时间无效）.\n"},
     {"note", RunNote, "note PATH [--desc TEXT] [--user-type TEXT]",
      "shows the note of the recording PATH, or sets its description and user type",
      "  PATH              a recording; its note is found by file name, size and header record, in any folder\n"

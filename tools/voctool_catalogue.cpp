@@ -39,28 +39,6 @@ void AppendPrintable(std::string& line, const std::string& text)
     }
 }
 
-void PrintRow(const RecordingEntry& row)
-{
-    std::string line;
-    for (int column = 0; column < kColumnCount; ++column) {
-        if (column > 0)
-            line += '\t';
-        AppendPrintable(line, row.texts[column]);
-    }
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stdout);
-}
-
-// The exit code after the rows: failing to write them (a full disk, a closed pipe) is no success.
-int FinishOutput()
-{
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fputs("voctool: cannot write the rows to standard output\n", stderr);
-        return 1;
-    }
-    return 0;
-}
-
 int ReportUnreadableFolder(const std::string& dir)
 {
     std::error_code error;
@@ -170,6 +148,52 @@ std::optional<std::string> MakeCriteria(const SearchArguments& parsed, SearchCri
 }
 
 } // namespace
+
+void PrintLine(const std::vector<std::string>& texts)
+{
+    std::string line;
+    for (const std::string& text : texts) {
+        if (&text != &texts.front())
+            line += '\t';
+        AppendPrintable(line, text);
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+void PrintRow(const RecordingEntry& row)
+{
+    PrintLine({row.texts.begin(), row.texts.end()});
+}
+
+int FinishOutput()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fputs("voctool: cannot write the rows to standard output\n", stderr);
+        return 1;
+    }
+    return 0;
+}
+
+int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows)
+{
+    FoundRows found;
+    if (!dir.empty()) {
+        if (!ListFolderRows(FolderWithSeparator(dir), found))
+            return ReportUnreadableFolder(dir);
+        rows = std::move(found.rows);
+        return 0;
+    }
+    ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
+    if (!opened.message.empty())
+        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
+    if (!opened.index)
+        return 1;
+    for (const std::string& folder : opened.index->KnownFolders())
+        ListFolderRows(folder, found, {}, opened.index.get()); // a folder gone since gives no rows
+    rows = std::move(found.rows);
+    return 0;
+}
 
 int CardRows(const std::string& dir, std::vector<RecordingEntry>& rows)
 {

@@ -19,9 +19,19 @@ int RunNotes(const CommandArgs& args);      // notes export FILE | notes import 
 int RunExport(const CommandArgs& args);     // export DIR [--search --from D --to D ...] OUT.xlsx
 int RunUpload(const CommandArgs& args);     // upload CARD ARCHIVE [--skip-identical] [--month-folders] [--replace]
 int RunReplaced(const CommandArgs& args);   // replaced DIR [--restore NAME]
+int RunStats(const CommandArgs& args);      // stats DIR|--all [--from D --to D] [--by PERIOD] [--png OUT.png]
 
 // The rows that list and search print, for the commands that write them elsewhere. Each
 // returns 0 with rows filled, or the exit code after telling the user why on stderr (usage
 // names the command in a usage message).
 int CardRows(const std::string& dir, std::vector<RecordingEntry>& rows);
 int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const char* usage);
+// The recordings of the archive folder dir as the search window lists it, or with an empty dir
+// those of every folder the archive index knows.
+int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows);
+
+// Prints the texts as one TAB-separated line; control characters in them are written "\xNN".
+void PrintLine(const std::vector<std::string>& texts);
+void PrintRow(const RecordingEntry& row);
+// The exit code after the lines: failing to write them (a full disk, a closed pipe) is no success.
+int FinishOutput();

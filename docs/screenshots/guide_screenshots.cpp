@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "app/upload_commands.h"
+#include "catalogue/catalogue_scan.h"
 #include "catalogue/category_upload_dialog.h"
 #include "catalogue/overwrite_question_dialog.h"
 #include "platform/atomic_file.h"
@@ -22,6 +23,7 @@
 #include "search/folder_tree.h"
 #include "search/note_dialog.h"
 #include "search/search_window.h"
+#include "statistics/statistics_window.h"
 #include "tools/sample_maker.h"
 
 #include <QDateEdit>
@@ -269,6 +271,15 @@ void TakeSearchWindow(Pictures& pictures, const std::string& archive)
     Settle(300);
 }
 
+// The statistics of the card's recordings, once counted.
+void TakeStatisticsWindow(Pictures& pictures, const std::string& card)
+{
+    StatisticsWindow window(ListRecordings(card), std::nullopt);
+    window.show();
+    Settle(800);
+    pictures.Take(window, "call-statistics");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -288,5 +299,6 @@ int main(int argc, char** argv)
     Pictures pictures(QString::fromLocal8Bit(argv[1]));
     TakeMainWindow(pictures, card, archive);
     TakeSearchWindow(pictures, archive);
+    TakeStatisticsWindow(pictures, card);
     return 0;
 }

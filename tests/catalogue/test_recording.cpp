@@ -76,6 +76,17 @@ TEST(RecordingTexts, DurationAtBoundarySizes)
     EXPECT_EQ(DurationText(0xFFFFFFFFu), "340小时52分钟13秒");
 }
 
+// The statistics add up the durations the lists show: reading a duration text back gives the
+// seconds it was made from, and nothing else reads as a duration.
+TEST(RecordingTexts, DurationTextReadsBackAsItsSeconds)
+{
+    for (std::uint32_t size : {0u, 3500u, 209999u, 210000u, 12600000u, 33554431u, 0xFFFFFFFFu})
+        EXPECT_EQ(DurationTextSeconds(DurationText(size)), DurationSeconds(size)) << size;
+    EXPECT_EQ(DurationTextSeconds("1小时0分钟5秒"), 3605u);
+    for (std::string_view text : {"", "秒", "5", "5分钟", "x秒", "5秒1", "-5秒", "1分钟小时2秒"})
+        EXPECT_EQ(DurationTextSeconds(text), std::nullopt) << text;
+}
+
 TEST(RecordingTexts, DurationIsExactForEveryWholeSecondUpTo16MiB)
 {
     // Extended precision must not turn an exact 1000 ms into 999 ms anywhere below 16 MiB.

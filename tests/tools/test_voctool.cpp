@@ -455,3 +455,83 @@ TEST(VoctoolUpload, CopiesSkipsLeavesOrReplacesAndTheReplacedOneCanBeRestored)
     EXPECT_EQ(Voctool({"replaced", archive}).out, "");
     EXPECT_EQ(Voctool({"upload", card}).exitCode, 2);
 }
+
+namespace {
+
+// The archive index of voctool's notes in a private folder while a test runs.
+class VoctoolStats : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(::setenv("XDG_DATA_HOME", home.Path("data").c_str(), 1), 0);
+        ASSERT_EQ(::setenv("XDG_CONFIG_HOME", home.Path("config").c_str(), 1), 0);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("XDG_DATA_HOME");
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+
+    TempFolder home;
+};
+
+// The width and height a PNG file's header gives; zeros when it is none.
+std::pair<std::uint32_t, std::uint32_t> PngSize(const std::string& bytes)
+{
+    if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || bytes.compare(12, 4, "IHDR") != 0)
+        return {0, 0};
+    const auto number = [&](std::size_t at) {
+        std::uint32_t value = 0;
+        for (std::size_t i = at; i < at + 4; ++i)
+            value = value << 8 | static_cast<unsigned char>(bytes[i]);
+        return value;
+    };
+    return {number(16), number(20)};
+}
+
+} // namespace
+
+TEST_F(VoctoolStats, PrintsTotalsPeriodsAndTopNumbersAndWritesTheChartPicture)
+{
+    TempFolder archive;
+    // Sunday 31 December 2023 and Monday 1 January 2024 lie in ISO weeks 2023-52 and 2024-1; the
+    // message without a number has a start time in month 13.
+    ASSERT_TRUE(WriteSampleFile(archive.Path("VOC00001.WAV"), {.mode = 'B', .phone = "13800001111", .year = 23,
+                                                               .month = 12, .day = 31, .hour = 9, .minute = 5,
+                                                               .dataBytes = 3500 * 6}));
+    ASSERT_TRUE(WriteSampleFile(archive.Path("VOC00002.WAV"), {.mode = 'Z', .phone = "13800001111", .year = 24,
+                                                               .month = 1, .day = 1, .hour = 10, .minute = 0,
+                                                               .dataBytes = 3500 * 6}));
+    ASSERT_TRUE(WriteSampleFile(archive.Path("VOC00003.WAV"),
+                                {.mode = 'L', .phone = "", .year = 24, .month = 13, .day = 1, .dataBytes = 3500}));
+    ASSERT_EQ(Voctool({"note", archive.Path("VOC00001.WAV"), "--user-type", "客户"}).exitCode, 0);
+
+    const std::string picture = archive.Path("stats.png");
+    const Outcome stats = Voctool({"stats", archive.path(), "--by", "week", "--png", picture});
+    EXPECT_EQ(stats.exitCode, 0) << stats.err;
+    const std::string regular = "13800001111\t2\t12秒\t6秒\t0\t1\t1\t0\t0\t2023年12月31日09时05分\t2024年01月01日10时00分\t客户\n";
+    const std::string none = "（无号码）\t1\t1秒\t1秒\t1\t0\t0\t0\t0\t\t\t\n";
+    EXPECT_EQ(stats.out, "合计\t全部\t3\t13秒\t4秒\t1\t1\t1\t0\t0\t\t\t\n"
+                         "合计\t留言\t1\t1秒\t1秒\t1\t0\t0\t0\t0\t\t\t\n"
+                         "合计\t被叫\t1\t6秒\t6秒\t0\t1\t0\t0\t0\t\t\t\n"
+                         "合计\t主叫\t1\t6秒\t6秒\t0\t0\t1\t0\t0\t\t\t\n"
+                         "合计\t现场\t0\t0秒\t0秒\t0\t0\t0\t0\t0\t\t\t\n"
+                         "合计\t其他\t0\t0秒\t0秒\t0\t0\t0\t0\t0\t\t\t\n"
+                         "按周\t2023年第52周\t1\t6秒\t6秒\t0\t1\t0\t0\t0\t\t\t\n"
+                         "按周\t2024年第1周\t1\t6秒\t6秒\t0\t0\t1\t0\t0\t\t\t\n"
+                         "按周\t（时间无效）\t1\t1秒\t1秒\t1\t0\t0\t0\t0\t\t\t\n"
+                         "通话次数前十\t" + regular + "通话次数前十\t" + none
+                         + "通话时长前十\t" + regular + "通话时长前十\t" + none);
+    EXPECT_EQ(PngSize(TempFolder::Read(picture)), std::pair(1600u, 600u));
+
+    // Two days: by day unless told otherwise; the same days as a search gives.
+    const Outcome days = Voctool({"stats", archive.path(), "--from", "2023-12-31", "--to", "2023-12-31"});
+    EXPECT_EQ(days.exitCode, 0) << days.err;
+    EXPECT_NE(days.out.find("按日\t12月31日\t1\t6秒\t"), std::string::npos) << days.out;
+    EXPECT_EQ(days.out.find("（时间无效）"), std::string::npos) << days.out;
+
+    EXPECT_EQ(Voctool({"stats", archive.path(), "--by", "year"}).exitCode, 2);
+    EXPECT_EQ(Voctool({"stats", archive.path(), "--from", "2024-01-01"}).exitCode, 2);
+    EXPECT_EQ(Voctool({"stats"}).exitCode, 2);
+    EXPECT_EQ(Voctool({"stats", archive.Path("missing")}).exitCode, 1);
+}

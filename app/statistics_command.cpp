@@ -1,0 +1,15 @@
+#include "app/statistics_command.h"
+
+#include "export/list_export.h"
+#include "platform/locations.h"
+#include "search/index_settings.h"
+#include "statistics/statistics_window.h"
+
+void ShowCallStatistics(const std::vector<RecordingEntry>& rows, QWidget* owner)
+{
+    StatisticsWindow window(rows, ConfiguredIndexLocation(), owner);
+    window.SetTableExporter([](const QAbstractItemModel& table, QWidget* shown, int itemColumns) {
+        ExportListToExcelFile(table, shown, itemColumns, StatisticsExportFilePath());
+    });
+    window.exec();
+}

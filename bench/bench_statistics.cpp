@@ -1,0 +1,106 @@
+// The call statistics of a card's recordings: counting the rows against listing them from the
+// card, and opening the window "通话统计" (counting in its worker and showing the figures and
+// charts) against counting. One run each; the ratios are printed.
+//
+//   bench_statistics [COUNT]     (default 100000 recordings; see bench/README.md)
+//
+// The recordings are written into a fresh folder under /tmp, removed at the end: one sample's
+// audio, with the header record of the index-th sample of a realistic card in each file (the
+// statistics read only the header and the size), so that 100,000 files take seconds to write.
+
+#include "bench/sample_folder.h"
+#include "tools/sample_maker.h"
+#include "catalogue/catalogue_scan.h"
+#include "statistics/call_statistics.h"
+#include "statistics/statistics_window.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+double Milliseconds(const QElapsedTimer& timer)
+{
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+// From the window's creation until it shows the counted figures.
+double OpenWindow(const std::vector<RecordingEntry>& rows)
+{
+    QElapsedTimer timer;
+    timer.start();
+    StatisticsWindow window(rows, std::nullopt);
+    QEventLoop loop;
+    QObject::connect(&window, &StatisticsWindow::figuresShown, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    window.show();
+    loop.exec();
+    return Milliseconds(timer);
+}
+
+// Writes count recordings VOC00001.WAV ... into folder, each with its own header record.
+bool WriteRecordings(const std::string& folder, std::uint32_t count)
+{
+    std::vector<unsigned char> file = MakeSampleRecording(SampleSpecFor(0, 3500 * 20));
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const SampleSpec spec = SampleSpecFor(i, 0);
+        unsigned char* record = file.data() + kHeaderOffset;
+        std::fill_n(record, kHeaderSize, 0);
+        record[0] = static_cast<unsigned char>(spec.mode);
+        std::copy_n(spec.phone.begin(), std::min<std::size_t>(spec.phone.size(), 17), record + 1);
+        const int time[] = {spec.year, spec.month, spec.day, spec.hour, spec.minute};
+        std::copy(std::begin(time), std::end(time), record + 18);
+        char name[16];
+        std::snprintf(name, sizeof name, "VOC%05u.WAV", i % 100000);
+        std::ofstream out(folder + name, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        if (!out)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    UseOffscreenWithoutDisplay();
+    QApplication application(argc, argv);
+    const auto count = static_cast<std::uint32_t>(argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000);
+    char root[] = "/tmp/sdvoice-bench-XXXXXX";
+    if (::mkdtemp(root) == nullptr || !WriteRecordings(std::string(root) + "/", count)) {
+        std::fprintf(stderr, "cannot write the sample recordings\n");
+        return 1;
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    const std::vector<RecordingEntry> rows = ListRecordings(std::string(root) + "/");
+    const double listing = Milliseconds(timer);
+
+    timer.restart();
+    const CallStatistics statistics = CountCalls(rows);
+    const double counting = Milliseconds(timer);
+
+    // The program shows its main window before any statistics: the fonts and the window
+    // system's first costs are paid by then.
+    StatisticsWindow({}, std::nullopt).show();
+    timer.restart();
+    const std::vector<RecordingEntry> copy = rows;
+    const double copying = Milliseconds(timer);
+    const double window = OpenWindow(rows);
+    std::printf("%zu rows (%llu calls counted)\n", rows.size(), static_cast<unsigned long long>(statistics.totals.all.calls));
+    std::printf("listing the card   %9.1f ms\n", listing);
+    std::printf("counting the rows  %9.1f ms  = %.3f x listing (target <= 0.2)\n", counting, counting / listing);
+    std::printf("opening the window %9.1f ms  = %.2f x counting (target <= 1.2)\n", window, window / counting);
+    std::printf("  of which copying the rows for the worker about %.1f ms\n", copying);
+    std::filesystem::remove_all(root);
+    return 0;
+}

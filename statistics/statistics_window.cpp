@@ -1,0 +1,234 @@
+#include "statistics/statistics_window.h"
+
+#include "platform/common_widgets.h"
+#include "platform/dialog_font.h"
+#include "platform/message_box.h"
+#include "platform/qt_text.h"
+#include "statistics/statistics_charts.h"
+#include "statistics/statistics_table.h"
+#include "statistics/statistics_worker.h"
+#include "styling/flat_styler.h"
+
+#include <QChartView>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <utility>
+
+namespace {
+
+// As large as the search window, from which it opens.
+constexpr QSize kOuterSize(1020, 604);
+constexpr QSize kButtonSize(90, 25);
+const QString kCountingText = QStringLiteral("正在统计...");
+const QString kNothingText = QStringLiteral("没有可统计的语音");
+
+QString DefaultImagePath(QWidget* owner)
+{
+    return QFileDialog::getSaveFileName(owner, QStringLiteral("保存图片"), QStringLiteral("通话统计.png"),
+                                        QStringLiteral("PNG图片 (*.png)"));
+}
+
+QTableView* MakeTable(const char* objectName, TextTableModel* model)
+{
+    auto* view = MakeNamed<QTableView>(objectName);
+    view->setModel(model);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(20);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->setTabKeyNavigation(false);
+    QObject::connect(model, &QAbstractItemModel::modelReset, view, &QTableView::resizeColumnsToContents);
+    return view;
+}
+
+// A titled table: the title above, the table below.
+QWidget* TitledTable(const QString& title, QTableView* table)
+{
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* label = new QLabel(title);
+    label->setBuddy(table);
+    layout->addWidget(label);
+    layout->addWidget(table);
+    return box;
+}
+
+QChartView* MakeChartView(const char* objectName)
+{
+    auto* view = MakeNamed<QChartView>(objectName);
+    view->setRenderHint(QPainter::Antialiasing);
+    return view;
+}
+
+// Shows chart in view and drops the one shown before.
+void ReplaceChart(QChartView* view, QChart* chart)
+{
+    QChart* previous = view->chart();
+    view->setChart(chart);
+    delete previous;
+}
+
+} // namespace
+
+StatisticsWindow::StatisticsWindow(std::vector<RecordingEntry> rows, std::optional<IndexLocation> index,
+                                   QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
+                          | Qt::WindowCloseButtonHint),
+      chooseImagePath_(DefaultImagePath)
+{
+    setObjectName(QStringLiteral("FrmStatistics"));
+    setWindowTitle(QStringLiteral("通话统计"));
+    setModal(true);
+    BuildControls();
+    ApplyFormFont(this);
+    resize(kOuterSize);
+    AttachFlatStyler(this);
+
+    worker_ = new StatisticsWorker(this);
+    connect(worker_, &StatisticsWorker::counted, this, &StatisticsWindow::ShowFigures);
+    if (rows.empty())
+        ShowFigures(std::make_shared<const CallStatistics>());
+    else
+        worker_->Start(std::move(rows), std::move(index));
+}
+
+StatisticsWindow::~StatisticsWindow() = default;
+
+void StatisticsWindow::SetTableExporter(TableExporter exporter)
+{
+    exportTable_ = std::move(exporter);
+}
+
+void StatisticsWindow::SetImagePathChooser(ImagePathChooser chooser)
+{
+    chooseImagePath_ = std::move(chooser);
+}
+
+void StatisticsWindow::BuildControls()
+{
+    auto* layout = new QVBoxLayout(this);
+    stateLabel_ = MakeNamed<QLabel>("lbState", kCountingText);
+    stateLabel_->setAlignment(Qt::AlignCenter);
+    layout->addWidget(stateLabel_, 1);
+    figures_ = BuildFigures();
+    figures_->hide();
+    layout->addWidget(figures_, 1);
+
+    auto* buttons = new QHBoxLayout;
+    saveButton_ = MakeDialogButton("btnSavePicture", QStringLiteral("保存图片..."), this, kButtonSize);
+    exportButton_ = MakeDialogButton("btnExport", QStringLiteral("导出Excel"), this, kButtonSize);
+    QPushButton* closeButton = MakeDialogButton("btnClose", QStringLiteral("关闭"), this, kButtonSize);
+    buttons->addStretch();
+    for (QPushButton* button : {saveButton_, exportButton_, closeButton})
+        buttons->addWidget(button);
+    layout->addLayout(buttons);
+    saveButton_->setEnabled(false);
+    exportButton_->setEnabled(false);
+    connect(saveButton_, &QPushButton::clicked, this, &StatisticsWindow::SaveImage);
+    connect(exportButton_, &QPushButton::clicked, this, &StatisticsWindow::ExportSheet);
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QWidget* StatisticsWindow::BuildFigures()
+{
+    auto* figures = new QWidget;
+    auto* layout = new QVBoxLayout(figures);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    auto* chooser = new QHBoxLayout;
+    periodBox_ = MakeNamed<QComboBox>("cbPeriod");
+    for (std::string_view name : kPeriodKindNames)
+        periodBox_->addItem(ToQString(std::string(name)));
+    auto* periodLabel = new QLabel(QStringLiteral("统计周期："));
+    periodLabel->setBuddy(periodBox_);
+    chooser->addWidget(periodLabel);
+    chooser->addWidget(periodBox_);
+    chooser->addStretch();
+    layout->addLayout(chooser);
+
+    totals_ = new TextTableModel(this);
+    mostCalls_ = new TextTableModel(this);
+    mostTalk_ = new TextTableModel(this);
+    periodView_ = MakeChartView("chartPeriods");
+    hourView_ = MakeChartView("chartHours");
+    auto* charts = new QHBoxLayout;
+    charts->addWidget(TitledTable(QStringLiteral("合计"), MakeTable("tvTotals", totals_)), 3);
+    charts->addWidget(periodView_, 6);
+    charts->addWidget(hourView_, 4);
+    layout->addLayout(charts, 3);
+
+    auto* numbers = new QHBoxLayout;
+    numbers->addWidget(TitledTable(QStringLiteral("通话次数最多的号码"), MakeTable("tvMostCalls", mostCalls_)));
+    numbers->addWidget(TitledTable(QStringLiteral("通话时长最多的号码"), MakeTable("tvMostTalk", mostTalk_)));
+    layout->addLayout(numbers, 2);
+    connect(periodBox_, &QComboBox::currentIndexChanged, this, &StatisticsWindow::ShowPeriods);
+    return figures;
+}
+
+void StatisticsWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (std::exchange(outerSizeApplied_, true))
+        return;
+    ResizeToOuterSize(this, kOuterSize);
+    if (const QWidget* owner = parentWidget())
+        move((QRectF(owner->window()->frameGeometry()).center() - QRectF(QPointF(), kOuterSize).center()).toPoint());
+}
+
+void StatisticsWindow::ShowFigures(std::shared_ptr<const CallStatistics> statistics)
+{
+    statistics_ = std::move(statistics);
+    if (statistics_->empty()) {
+        stateLabel_->setText(kNothingText);
+    } else {
+        stateLabel_->hide();
+        totals_->SetTable(TotalsTable(*statistics_));
+        mostCalls_->SetTable(NumbersTable(statistics_->mostCalls));
+        mostTalk_->SetTable(NumbersTable(statistics_->mostTalk));
+        ReplaceChart(hourView_, MakeHourChart(*statistics_));
+        const QSignalBlocker quiet(periodBox_);
+        periodBox_->setCurrentIndex(static_cast<int>(AutomaticPeriod(*statistics_)));
+        ShowPeriods();
+        figures_->show();
+        saveButton_->setEnabled(true);
+        exportButton_->setEnabled(true);
+    }
+    emit figuresShown();
+}
+
+PeriodKind StatisticsWindow::ChosenPeriod() const
+{
+    return static_cast<PeriodKind>(periodBox_->currentIndex());
+}
+
+void StatisticsWindow::ShowPeriods()
+{
+    ReplaceChart(periodView_, MakePeriodChart(Periods(*statistics_, ChosenPeriod())));
+}
+
+void StatisticsWindow::SaveImage()
+{
+    const QString path = chooseImagePath_(this);
+    if (path.isEmpty())
+        return;
+    if (Result<void> saved = SaveChartsImage(*statistics_, ChosenPeriod(), path.toStdString()); !saved)
+        ShowMessage(this, QStringLiteral("保存图片失败：") + ToQString(saved.error().reason), QStringLiteral("提示"),
+                    MessageIcon::Warning);
+}
+
+void StatisticsWindow::ExportSheet()
+{
+    if (!exportTable_)
+        return;
+    TextTableModel sheet;
+    sheet.SetTable(StatisticsSheet(*statistics_, ChosenPeriod()));
+    exportTable_(sheet, this, sheet.columnCount());
+}

@@ -1,0 +1,22 @@
+#include "statistics/statistics_worker.h"
+
+#include "search/archive_index.h"
+
+#include <utility>
+
+UserTypesByNumber UserTypesFromIndex(const IndexLocation& location)
+{
+    const std::unique_ptr<ArchiveIndex> index = ArchiveIndex::Open(location).index;
+    if (!index)
+        return {};
+    Result<std::vector<NotedRecording>> notes = index->AllNotes();
+    return notes ? UserTypesOf(*notes) : UserTypesByNumber{};
+}
+
+void StatisticsWorker::Start(std::vector<RecordingEntry> rows, std::optional<IndexLocation> index)
+{
+    job_.Start([this, rows = std::move(rows), index = std::move(index)](const std::atomic<bool>&) {
+        const UserTypesByNumber userTypes = index ? UserTypesFromIndex(*index) : UserTypesByNumber{};
+        emit counted(std::make_shared<const CallStatistics>(CountCalls(rows, userTypes)));
+    });
+}

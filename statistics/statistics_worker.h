@@ -1,0 +1,36 @@
+#pragma once
+
+#include "catalogue/recording.h"
+#include "platform/background_job.h"
+#include "search/index_settings.h"
+#include "statistics/call_statistics.h"
+
+#include <QObject>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Counts the call statistics of rows on a thread of its own, with the user types from the notes
+// of the archive index at the given location (a database connection belongs to the thread that
+// opened it, so the worker opens its own). counted() follows on the owner's thread.
+class StatisticsWorker : public QObject {
+    Q_OBJECT
+
+public:
+    explicit StatisticsWorker(QObject* parent = nullptr) : QObject(parent) {}
+    // Waits for a count going on: no count outlives its owner.
+    ~StatisticsWorker() override { job_.Wait(); }
+
+    void Start(std::vector<RecordingEntry> rows, std::optional<IndexLocation> index);
+    bool running() const { return job_.running(); }
+
+signals:
+    void counted(std::shared_ptr<const CallStatistics> statistics);
+
+private:
+    BackgroundJob job_;
+};
+
+// The user types of the numbers from the notes of the index at location; none when it cannot
+// be opened or read.
+UserTypesByNumber UserTypesFromIndex(const IndexLocation& location);

@@ -1,0 +1,219 @@
+#include "app/main_window.h"
+#include "app/statistics_command.h"
+#include "catalogue/recording_model.h"
+#include "export/list_export.h"
+#include "platform/message_box.h"
+#include "search/archive_index.h"
+#include "search/search_window.h"
+#include "statistics/statistics_charts.h"
+#include "statistics/statistics_window.h"
+#include "support/find_child.h"
+#include "support/sheet_reader.h"
+#include "support/temp_folder.h"
+#include "support/window_wait.h"
+#include "tools/sample_maker.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+namespace {
+
+using Texts = std::vector<std::vector<std::string>>;
+
+// Home, configuration and data folders of the process, worked out before any window reads them:
+// the archive index and ~/vrxstat.xlsx lie in private folders.
+const TempFolder& Home()
+{
+    static const TempFolder folder;
+    return folder;
+}
+const bool homeSet = [] {
+    return ::setenv("HOME", Home().path().c_str(), 1) == 0
+           && ::setenv("XDG_CONFIG_HOME", Home().Path(".config").c_str(), 1) == 0
+           && ::setenv("XDG_DATA_HOME", Home().Path(".local/share").c_str(), 1) == 0;
+}();
+
+Texts TableTexts(const QTableView* view)
+{
+    Texts texts;
+    const QAbstractItemModel* model = view->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        texts.emplace_back();
+        for (int column = 0; column < model->columnCount(); ++column)
+            texts.back().push_back(model->index(row, column).data().toString().toStdString());
+    }
+    return texts;
+}
+
+// What the statistics window shows once it has counted.
+struct Shown {
+    std::string state; // the text over the window when it shows no figures
+    Texts totals, mostCalls, mostTalk;
+    QString period;
+};
+
+Shown ReadWindow(StatisticsWindow& window)
+{
+    Shown shown;
+    if (Child<QLabel>(window, "lbState")->isVisible())
+        shown.state = Child<QLabel>(window, "lbState")->text().toStdString();
+    if (Child<QTableView>(window, "tvTotals")->isVisible()) {
+        shown.totals = TableTexts(Child<QTableView>(window, "tvTotals"));
+        shown.mostCalls = TableTexts(Child<QTableView>(window, "tvMostCalls"));
+        shown.mostTalk = TableTexts(Child<QTableView>(window, "tvMostTalk"));
+        shown.period = Child<QComboBox>(window, "cbPeriod")->currentText();
+    }
+    return shown;
+}
+
+// Runs inspect on the statistics window that action opens modally, once it has counted, then
+// closes it.
+void InspectOpenedWindow(const std::function<void()>& action, const std::function<void(StatisticsWindow&)>& inspect)
+{
+    bool inspected = false;
+    QTimer::singleShot(0, [&] {
+        auto* window = qobject_cast<StatisticsWindow*>(QApplication::activeModalWidget());
+        if (!window)
+            return;
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("通话统计"));
+        EXPECT_TRUE(WaitForWindow([window] { return !Child<QLabel>(*window, "lbState")->isVisible()
+                                                    || Child<QLabel>(*window, "lbState")->text() != "正在统计..."; }))
+            << "the statistics were not shown";
+        inspect(*window);
+        inspected = true;
+        window->close();
+    });
+    action();
+    EXPECT_TRUE(inspected) << "no statistics window opened";
+}
+
+// Three calls on 1 and 2 January 2024: two of 6 s with one number, a message of 1 s without a number.
+void WriteCalls(const TempFolder& folder, const std::string& name)
+{
+    std::filesystem::create_directories(folder.Path(name));
+    const SampleSpec specs[] = {
+        {.mode = 'B', .phone = "13800001111", .year = 24, .month = 1, .day = 1, .hour = 10, .minute = 0, .dataBytes = 3500 * 6},
+        {.mode = 'Z', .phone = "13800001111", .year = 24, .month = 1, .day = 2, .hour = 11, .minute = 0, .dataBytes = 3500 * 6},
+        {.mode = 'L', .phone = "", .year = 24, .month = 1, .day = 2, .hour = 12, .minute = 0, .dataBytes = 3500 * 1},
+    };
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(WriteSampleFile(folder.Path(name + "/VOC0000" + std::to_string(i + 1) + ".WAV"), specs[i]));
+}
+
+const Texts kTotals = {{"全部", "3", "13秒", "4秒"}, {"留言", "1", "1秒", "1秒"},
+                       {"被叫", "1", "6秒", "6秒"}, {"主叫", "1", "6秒", "6秒"},
+                       {"现场", "0", "0秒", "0秒"},      {"其他", "0", "0秒", "0秒"}};
+
+class StatisticsWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(homeSet);
+        SetMessageHandler([this](const MessageRequest& request) { messages.push_back(request.text.toStdString()); });
+        SetExportOpener([this](const QUrl& file) { opened.push_back(file); });
+    }
+    void TearDown() override { SetMessageHandler({}), SetExportOpener({}); }
+
+    TempFolder archive;
+    std::vector<std::string> messages;
+    std::vector<QUrl> opened;
+};
+
+} // namespace
+
+TEST_F(StatisticsWindowTest, MainWindowMenuShowsTheCatalogueFiguresSavesThePictureAndExportsTheSheet)
+{
+    WriteCalls(archive, "VOICE");
+    // A note with a user type on the first call, in the index the program is configured with.
+    const std::string first = archive.Path("VOICE/VOC00001.WAV");
+    ArchiveIndex::Opened index = ArchiveIndex::Open(ConfiguredIndexLocation());
+    ASSERT_TRUE(index.index) << index.message;
+    ASSERT_TRUE(index.index->SetNote(IdentityOf("VOC00001.WAV", *ReadRecordingHead(first)), {"", "客户"}));
+    index.index.reset();
+
+    MainWindow main;
+    main.SetDriveFinder([this] { return std::optional(archive.Path("VOICE/")); });
+    main.show();
+    main.ScanDevice();
+    ASSERT_TRUE(WaitForWindow([&] { return main.recordingModel().rowCount() == 3 && main.listedFlag(); }))
+        << "the card was not listed";
+
+    auto* action = Child<QAction>(main, "D3");
+    EXPECT_EQ(action->text(), QStringLiteral("通话统计(&S)"));
+    const std::string picture = Home().Path("calls.png");
+    InspectOpenedWindow([action] { action->trigger(); }, [&](StatisticsWindow& window) {
+        const Shown shown = ReadWindow(window);
+        EXPECT_EQ(shown.totals, kTotals);
+        EXPECT_EQ(shown.period, QStringLiteral("日"));
+        const Texts regular = {{"13800001111", "2", "12秒", "2024年01月01日10时00分", "2024年01月02日11时00分", "客户"},
+                               {"（无号码）", "1", "1秒", "2024年01月02日12时00分", "2024年01月02日12时00分", ""}};
+        EXPECT_EQ(shown.mostCalls, regular);
+        EXPECT_EQ(shown.mostTalk, regular);
+
+        window.SetImagePathChooser([&](QWidget*) { return QString::fromStdString(picture); });
+        Child<QPushButton>(window, "btnSavePicture")->click();
+        Child<QComboBox>(window, "cbPeriod")->setCurrentText(QStringLiteral("月"));
+        Child<QPushButton>(window, "btnExport")->click();
+    });
+    EXPECT_EQ(QImage(QString::fromStdString(picture)).size(), kChartsImageSize);
+    const std::string sheet = Home().Path("vrxstat.xlsx");
+    ASSERT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(sheet))});
+    const std::string read = ReadSheetWithOpenpyxl(sheet);
+    EXPECT_NE(read.find("统计\t名称\t通话次数\t通话时长\t平均时长\t留言\t被叫\t主叫\t现场\t其他\t首次通话\t末次通话\t用户类型\n"
+                        "合计\t全部\t3\t13秒\t4秒\t1\t1\t1\t0\t0\t\t\t\n"),
+              std::string::npos)
+        << read;
+    EXPECT_NE(read.find("按月\t2024年01月\t3\t13秒\t4秒\t1\t1\t1\t0\t0\t\t\t\n"), std::string::npos) << read;
+    EXPECT_NE(read.find("通话次数前十\t13800001111\t2\t12秒\t6秒\t0\t1\t1\t0\t0\t2024年01月01日10时00分\t"
+                        "2024年01月02日11时00分\t客户\n"),
+              std::string::npos)
+        << read;
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(StatisticsWindowTest, SearchWindowListMenuShowsTheFiguresOfTheListedRows)
+{
+    WriteCalls(archive, "VOICE");
+    WriteCalls(archive, "Other"); // a second folder, not listed
+    SearchWindow search(nullptr, [this] { return std::vector<FolderRoot>{{archive.Path("VOICE/"), kImageDisk}}; });
+    search.SetStatisticsViewer(ShowCallStatistics);
+    search.SetBusyDelay(std::chrono::milliseconds(0));
+    search.show();
+    auto* tree = Child<QTreeView>(search, "TVSpeakPath");
+    bool listed = false;
+    QObject::connect(&search, &SearchWindow::listingEnded, [&listed] { listed = true; });
+    tree->setCurrentIndex(tree->model()->index(0, 0));
+    emit tree->clicked(tree->currentIndex());
+    ASSERT_TRUE(WaitForWindow([&listed] { return listed; })) << "the folder was not listed";
+
+    auto* list = Child<QTableView>(search, "ListViewPlay");
+    QAction* statistics = Child<QAction>(list, "actStatistics");
+    EXPECT_EQ(statistics->text(), QStringLiteral("通话统计..."));
+    EXPECT_TRUE(list->actions().contains(statistics));
+    InspectOpenedWindow([statistics] { statistics->trigger(); },
+                        [](StatisticsWindow& window) { EXPECT_EQ(ReadWindow(window).totals, kTotals); });
+}
+
+TEST_F(StatisticsWindowTest, NoRowsShowNothingToCountInsteadOfFigures)
+{
+    StatisticsWindow window({}, std::nullopt);
+    window.show();
+    const Shown shown = ReadWindow(window);
+    EXPECT_EQ(shown.state, "没有可统计的语音");
+    EXPECT_TRUE(shown.totals.empty());
+    EXPECT_FALSE(Child<QPushButton>(window, "btnSavePicture")->isEnabled());
+    EXPECT_FALSE(Child<QPushButton>(window, "btnExport")->isEnabled());
+}

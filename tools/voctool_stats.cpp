@@ -1,0 +1,106 @@
+#include "search/index_settings.h"
+#include "statistics/call_statistics.h"
+#include "statistics/statistics_charts.h"
+#include "statistics/statistics_table.h"
+#include "statistics/statistics_worker.h"
+#include "tools/voctool_commands.h"
+
+#include <QApplication>
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+// voctool stats: the figures of the window "通话统计" as lines, and its charts as a picture.
+
+namespace {
+
+constexpr const char* kStatsUsage = "stats DIR|--all [--from YYYY-MM-DD --to YYYY-MM-DD] [--by day|week|month] [--png OUT.png]";
+
+struct StatsOptions {
+    CommandArgs rowArgs; // DIR or --all, with --from and --to when given
+    std::optional<PeriodKind> period;
+    std::string png;
+};
+
+int StatsUsage(const std::string& problem)
+{
+    std::fprintf(stderr, "voctool: %s\nusage: voctool %s\n", problem.c_str(), kStatsUsage);
+    return 2;
+}
+
+std::optional<PeriodKind> PeriodNamed(const std::string& name)
+{
+    constexpr std::pair<const char*, PeriodKind> kNames[] = {
+        {"day", PeriodKind::Day}, {"week", PeriodKind::Week}, {"month", PeriodKind::Month}};
+    for (const auto& [text, kind] : kNames)
+        if (name == text)
+            return kind;
+    return std::nullopt;
+}
+
+// Takes --by and --png out of the words; the text is the problem, if any.
+std::optional<std::string> SplitStatsArguments(const CommandArgs& args, StatsOptions& options)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word != "--by" && word != "--png") {
+            options.rowArgs.push_back(word);
+            continue;
+        }
+        if (i + 1 == args.size())
+            return word + " needs a value";
+        const std::string& value = args[++i];
+        if (word == "--png") {
+            options.png = value;
+        } else if (!(options.period = PeriodNamed(value))) {
+            return "--by must be day, week or month, not '" + value + "'";
+        }
+    }
+    return std::nullopt;
+}
+
+// The rows: a search when days are given, else the whole listing of DIR or of every known folder.
+int StatsRows(const CommandArgs& rowArgs, std::vector<RecordingEntry>& rows)
+{
+    const bool days = std::any_of(rowArgs.begin(), rowArgs.end(),
+                                  [](const std::string& word) { return word == "--from" || word == "--to"; });
+    if (days)
+        return SearchRows(rowArgs, rows, kStatsUsage);
+    if (rowArgs.size() != 1 || (rowArgs[0].starts_with("--") && rowArgs[0] != "--all"))
+        return StatsUsage(rowArgs.empty() ? "the folder DIR is missing" : "give one folder DIR or --all");
+    return ListedRows(rowArgs[0] == "--all" ? std::string() : rowArgs[0], rows);
+}
+
+// The picture needs a QApplication; it draws offscreen, so no display is needed.
+int WritePicture(const CallStatistics& statistics, PeriodKind kind, const std::string& path)
+{
+    int argc = 3;
+    char name[] = "voctool", platform[] = "-platform", offscreen[] = "offscreen";
+    char* argv[] = {name, platform, offscreen, nullptr};
+    QApplication application(argc, argv);
+    if (Result<void> saved = SaveChartsImage(statistics, kind, path); !saved) {
+        std::fprintf(stderr, "voctool: %s\n", saved.error().reason.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int RunStats(const CommandArgs& args)
+{
+    StatsOptions options;
+    if (std::optional<std::string> problem = SplitStatsArguments(args, options))
+        return StatsUsage(*problem);
+    std::vector<RecordingEntry> rows;
+    if (const int failed = StatsRows(options.rowArgs, rows))
+        return failed;
+    const CallStatistics statistics = CountCalls(rows, UserTypesFromIndex(ConfiguredIndexLocation()));
+    const PeriodKind kind = options.period.value_or(AutomaticPeriod(statistics));
+    for (const std::vector<std::string>& line : StatisticsSheet(statistics, kind).rows)
+        PrintLine(line);
+    if (const int failed = FinishOutput())
+        return failed;
+    return options.png.empty() ? 0 : WritePicture(statistics, kind, options.png);
+}
