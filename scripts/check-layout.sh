@@ -18,7 +18,7 @@
 #  - A subsystem may include another subsystem's logic headers, never its windows. The one
 #    exception is styling/: its styler is a shared widget component, not a window, and every
 #    subsystem's window files may include it (its logic files may not: they build without widgets).
-#  - tools/ (voctool links sdvoice_core, and the charts library to draw the statistics' picture)
+#  - tools/ (voctool links only sdvoice_core; it loads the chart drawing module for a picture)
 #    includes no window file of any folder.
 #  - app/, the subsystems and platform/ include nothing of tools/, bench/, fuzz/, tests/ or docs/,
 #    which are built on top of them.

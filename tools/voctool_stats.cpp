@@ -1,13 +1,13 @@
 #include "search/index_settings.h"
 #include "statistics/call_statistics.h"
-#include "statistics/statistics_charts.h"
+#include "statistics/chart_picture.h"
 #include "statistics/statistics_table.h"
 #include "statistics/statistics_worker.h"
 #include "tools/voctool_commands.h"
 
-#include <QApplication>
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -72,14 +72,18 @@ int StatsRows(const CommandArgs& rowArgs, std::vector<RecordingEntry>& rows)
     return ListedRows(rowArgs[0] == "--all" ? std::string() : rowArgs[0], rows);
 }
 
-// The picture needs a QApplication; it draws offscreen, so no display is needed.
+// The chart drawing module beside voctool (the build tree), else where the package installs it.
+std::string ChartModuleFolder()
+{
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    if (std::filesystem::exists(program / kChartPictureModule))
+        return program.string();
+    return (program / SDVOICE_MODULES_FROM_PROGRAM).lexically_normal().string();
+}
+
 int WritePicture(const CallStatistics& statistics, PeriodKind kind, const std::string& path)
 {
-    int argc = 3;
-    char name[] = "voctool", platform[] = "-platform", offscreen[] = "offscreen";
-    char* argv[] = {name, platform, offscreen, nullptr};
-    QApplication application(argc, argv);
-    if (Result<void> saved = SaveChartsImage(statistics, kind, path); !saved) {
+    if (Result<void> saved = WriteChartPicture(ChartModuleFolder(), statistics, kind, path); !saved) {
         std::fprintf(stderr, "voctool: %s\n", saved.error().reason.c_str());
         return 1;
     }
