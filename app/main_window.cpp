@@ -453,5 +453,5 @@ void MainWindow::OpenSearchWindow()
 
 void MainWindow::OpenStatistics()
 {
-    ShowCallStatistics(recordingModel_->entries(), this);
+    ShowCallStatistics(recordingModel_->Snapshot(), this);
 }

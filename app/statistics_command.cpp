@@ -5,9 +5,9 @@
 #include "search/index_settings.h"
 #include "statistics/statistics_window.h"
 
-void ShowCallStatistics(const std::vector<RecordingEntry>& rows, QWidget* owner)
+void ShowCallStatistics(RowsSnapshot rows, QWidget* owner)
 {
-    StatisticsWindow window(rows, ConfiguredIndexLocation(), owner);
+    StatisticsWindow window(std::move(rows), ConfiguredIndexLocation(), owner);
     window.SetTableExporter([](const QAbstractItemModel& table, QWidget* shown, int itemColumns) {
         ExportListToExcelFile(table, shown, itemColumns, StatisticsExportFilePath());
     });

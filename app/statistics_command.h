@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/recording.h"
+#include "catalogue/recording_model.h"
 
 #include <vector>
 
@@ -9,4 +9,4 @@ class QWidget;
 // Shows the window "通话统计" over rows modally: from the main window's menu over the card's
 // catalogue, and from the search window's list over the rows it shows. The user types come from
 // the configured archive index; "导出Excel" writes ~/vrxstat.xlsx through the lists' export.
-void ShowCallStatistics(const std::vector<RecordingEntry>& rows, QWidget* owner);
+void ShowCallStatistics(RowsSnapshot rows, QWidget* owner);

@@ -31,8 +31,9 @@ double Milliseconds(const QElapsedTimer& timer)
     return static_cast<double>(timer.nsecsElapsed()) / 1e6;
 }
 
-// From the window's creation until it shows the counted figures.
-double OpenWindow(const std::vector<RecordingEntry>& rows)
+// From the window's creation until it shows the counted figures. The rows come as the lists hand
+// them over: a snapshot of their rows, taken without a copy.
+double OpenWindow(const RowsSnapshot& rows)
 {
     QElapsedTimer timer;
     timer.start();
@@ -82,8 +83,9 @@ int main(int argc, char** argv)
 
     QElapsedTimer timer;
     timer.start();
-    const std::vector<RecordingEntry> rows = ListRecordings(std::string(root) + "/");
+    const auto listed = std::make_shared<const std::vector<RecordingEntry>>(ListRecordings(std::string(root) + "/"));
     const double listing = Milliseconds(timer);
+    const std::vector<RecordingEntry>& rows = *listed;
 
     timer.restart();
     const CallStatistics statistics = CountCalls(rows);
@@ -92,15 +94,11 @@ int main(int argc, char** argv)
     // The program shows its main window before any statistics: the fonts and the window
     // system's first costs are paid by then.
     StatisticsWindow({}, std::nullopt).show();
-    timer.restart();
-    const std::vector<RecordingEntry> copy = rows;
-    const double copying = Milliseconds(timer);
-    const double window = OpenWindow(rows);
+    const double window = OpenWindow(listed);
     std::printf("%zu rows (%llu calls counted)\n", rows.size(), static_cast<unsigned long long>(statistics.totals.all.calls));
     std::printf("listing the card   %9.1f ms\n", listing);
     std::printf("counting the rows  %9.1f ms  = %.3f x listing (target <= 0.2)\n", counting, counting / listing);
     std::printf("opening the window %9.1f ms  = %.2f x counting (target <= 1.2)\n", window, window / counting);
-    std::printf("  of which copying the rows for the worker about %.1f ms\n", copying);
     std::filesystem::remove_all(root);
     return 0;
 }

@@ -17,7 +17,7 @@ RecordingModel::RecordingModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int RecordingModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(rows_->size());
 }
 
 int RecordingModel::columnCount(const QModelIndex& parent) const
@@ -31,7 +31,7 @@ QVariant RecordingModel::data(const QModelIndex& index, int role) const
     if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() || index.row() >= rowCount()
         || index.column() >= kColumnCount)
         return {};
-    return ToQString(rows_[static_cast<std::size_t>(index.row())].texts[index.column()]);
+    return ToQString((*rows_)[static_cast<std::size_t>(index.row())].texts[index.column()]);
 }
 
 QVariant RecordingModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -51,7 +51,7 @@ Qt::ItemFlags RecordingModel::flags(const QModelIndex& index) const
 void RecordingModel::Clear()
 {
     beginResetModel();
-    rows_.clear();
+    rows_ = std::make_shared<std::vector<RecordingEntry>>();
     endResetModel();
 }
 
@@ -59,7 +59,7 @@ void RecordingModel::Append(RecordingEntry entry)
 {
     const int row = rowCount();
     beginInsertRows({}, row, row);
-    rows_.push_back(std::move(entry));
+    MutableRows().push_back(std::move(entry));
     endInsertRows();
 }
 
@@ -69,7 +69,8 @@ void RecordingModel::AppendBatch(std::vector<RecordingEntry> entries)
         return;
     const int first = rowCount();
     beginInsertRows({}, first, first + static_cast<int>(entries.size()) - 1);
-    rows_.insert(rows_.end(), std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
+    std::vector<RecordingEntry>& rows = MutableRows();
+    rows.insert(rows.end(), std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
     endInsertRows();
 }
 
@@ -92,17 +93,18 @@ void RecordingModel::RemoveRows(std::vector<int> rows)
     }
     if (runs.size() > kMaxRemovalRuns) {
         beginResetModel();
-        std::vector<char> removed(rows_.size(), 0);
+        std::vector<char> removed(rows_->size(), 0);
         for (int row : rows)
             removed[static_cast<std::size_t>(row)] = 1;
         std::size_t next = 0;
-        std::erase_if(rows_, [&](const RecordingEntry&) { return removed[next++] != 0; });
+        std::erase_if(MutableRows(), [&](const RecordingEntry&) { return removed[next++] != 0; });
         endResetModel();
         return;
     }
     for (const auto& [first, last] : runs) {
         beginRemoveRows({}, first, last);
-        rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+        std::vector<RecordingEntry>& rows = MutableRows();
+        rows.erase(rows.begin() + first, rows.begin() + last + 1);
         endRemoveRows();
     }
 }
@@ -150,13 +152,14 @@ void RecordingModel::ApplyOrder(const std::vector<int>& order)
 {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newRowOf(order.size());
+    std::vector<RecordingEntry>& rows = MutableRows();
     std::vector<RecordingEntry> sorted;
-    sorted.reserve(rows_.size());
+    sorted.reserve(rows.size());
     for (std::size_t position = 0; position < order.size(); ++position) {
         newRowOf[static_cast<std::size_t>(order[position])] = static_cast<int>(position);
-        sorted.push_back(std::move(rows_[static_cast<std::size_t>(order[position])]));
+        sorted.push_back(std::move(rows[static_cast<std::size_t>(order[position])]));
     }
-    rows_.swap(sorted);
+    rows.swap(sorted);
     const QModelIndexList before = persistentIndexList();
     QModelIndexList after;
     after.reserve(before.size());
@@ -170,7 +173,7 @@ void RecordingModel::Sort(const SortState& sort)
 {
     if (sort.column < 0 || sort.column >= kColumnCount)
         return;
-    ApplyOrder(SortedOrder(rows_, sort));
+    ApplyOrder(SortedOrder(*rows_, sort));
 }
 
 void RecordingModel::SortByColumnClick(int column)
@@ -182,9 +185,18 @@ void RecordingModel::SortByColumnClick(int column)
 
 void RecordingModel::Renumber()
 {
-    if (rows_.empty())
+    if (rows_->empty())
         return;
-    for (std::size_t i = 0; i < rows_.size(); ++i)
-        rows_[i].texts[kColNumber] = std::to_string(i + 1);
+    std::vector<RecordingEntry>& rows = MutableRows();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i].texts[kColNumber] = std::to_string(i + 1);
     emit dataChanged(index(0, kColNumber), index(rowCount() - 1, kColNumber), {Qt::DisplayRole});
+}
+
+// A snapshot still held elsewhere keeps the rows it was taken of: the model changes a copy.
+std::vector<RecordingEntry>& RecordingModel::MutableRows()
+{
+    if (rows_.use_count() > 1)
+        rows_ = std::make_shared<std::vector<RecordingEntry>>(*rows_);
+    return *rows_;
 }

@@ -3,6 +3,7 @@
 #include "catalogue/recording.h"
 
 #include <QAbstractTableModel>
+#include <memory>
 #include <vector>
 
 // The positions of rows in the order CompareEntries gives them for sort (a stable sort). The
@@ -11,6 +12,9 @@ std::vector<int> SortedOrder(const std::vector<RecordingEntry>& rows, const Sort
 // Puts rows in that order and numbers them 1, 2, 3: what a worker does before the rows reach
 // a model, so that the window's thread does not sort them.
 void SortAndRenumber(std::vector<RecordingEntry>& rows, const SortState& sort);
+
+// The rows of a list as they were when taken, shared without a copy (see RecordingModel::Snapshot).
+using RowsSnapshot = std::shared_ptr<const std::vector<RecordingEntry>>;
 
 // The rows of a recording list (the catalogue of the card and the search results) as a
 // table model: eight read-only text columns with the titles "序号" ... "备注".
@@ -46,12 +50,19 @@ public:
     const SortState& sortState() const { return sortState_; }
     void SetSortState(const SortState& sort) { sortState_ = sort; }
 
-    const RecordingEntry& entry(int row) const { return rows_[static_cast<std::size_t>(row)]; }
-    const std::vector<RecordingEntry>& entries() const { return rows_; }
+    const RecordingEntry& entry(int row) const { return (*rows_)[static_cast<std::size_t>(row)]; }
+    const std::vector<RecordingEntry>& entries() const { return *rows_; }
+    // The rows as they are now, for a worker on another thread: taken without a copy, and
+    // unchanged by what the model does later.
+    RowsSnapshot Snapshot() const { return rows_; }
 
 private:
     void ApplyOrder(const std::vector<int>& order);
 
-    std::vector<RecordingEntry> rows_;
+    std::vector<RecordingEntry>& MutableRows();
+
+    // Shared with the snapshots that are still held; the model copies its rows before changing
+    // them while one is.
+    std::shared_ptr<std::vector<RecordingEntry>> rows_ = std::make_shared<std::vector<RecordingEntry>>();
     SortState sortState_;
 };

@@ -202,7 +202,7 @@ void SearchWindow::ConnectControls()
     connect(editNoteAction_, &QAction::triggered, this, &SearchWindow::EditSelectedNote);
     connect(statisticsAction_, &QAction::triggered, this, [this] {
         if (showStatistics_)
-            showStatistics_(resultModel_->entries(), this);
+            showStatistics_(resultModel_->Snapshot(), this);
     });
     connect(filterPanel_, &SearchFilterPanel::exportRequested, this, [this] {
         if (exportList_)

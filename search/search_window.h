@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/recording_model.h"
 #include "platform/wave_out.h"
 #include "search/archive_index.h"
 #include "search/archive_search.h"
@@ -69,7 +70,7 @@ public:
     void SetListExporter(ListExporter exporter);
     // "通话统计..." of the list's menu shows the statistics of the rows the list shows through this
     // viewer, which the program's shell hands in (the statistics window belongs to another subsystem).
-    using StatisticsViewer = std::function<void(const std::vector<RecordingEntry>& rows, QWidget* window)>;
+    using StatisticsViewer = std::function<void(RowsSnapshot rows, QWidget* window)>;
     void SetStatisticsViewer(StatisticsViewer viewer);
 
     // Every way of closing (Esc, "退出", the close box) ends here; a listing or search that

@@ -78,7 +78,7 @@ void ReplaceChart(QChartView* view, QChart* chart)
 
 } // namespace
 
-StatisticsWindow::StatisticsWindow(std::vector<RecordingEntry> rows, std::optional<IndexLocation> index,
+StatisticsWindow::StatisticsWindow(RowsSnapshot rows, std::optional<IndexLocation> index,
                                    QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                           | Qt::WindowCloseButtonHint),
@@ -94,7 +94,7 @@ StatisticsWindow::StatisticsWindow(std::vector<RecordingEntry> rows, std::option
 
     worker_ = new StatisticsWorker(this);
     connect(worker_, &StatisticsWorker::counted, this, &StatisticsWindow::ShowFigures);
-    if (rows.empty())
+    if (!rows || rows->empty())
         ShowFigures(std::make_shared<const CallStatistics>());
     else
         worker_->Start(std::move(rows), std::move(index));

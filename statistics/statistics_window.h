@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/recording.h"
+#include "catalogue/recording_model.h"
 #include "search/index_settings.h"
 #include "statistics/call_statistics.h"
 
@@ -37,7 +37,8 @@ public:
     using ImagePathChooser = std::function<QString(QWidget* owner)>;
 
     // With an index location the top numbers show the user types of their notes.
-    StatisticsWindow(std::vector<RecordingEntry> rows, std::optional<IndexLocation> index, QWidget* parent = nullptr);
+    // rows: the rows to count, taken from their list without a copy (none counts as empty).
+    StatisticsWindow(RowsSnapshot rows, std::optional<IndexLocation> index, QWidget* parent = nullptr);
     ~StatisticsWindow() override;
 
     void SetTableExporter(TableExporter exporter);

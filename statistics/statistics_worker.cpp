@@ -13,10 +13,10 @@ UserTypesByNumber UserTypesFromIndex(const IndexLocation& location)
     return notes ? UserTypesOf(*notes) : UserTypesByNumber{};
 }
 
-void StatisticsWorker::Start(std::vector<RecordingEntry> rows, std::optional<IndexLocation> index)
+void StatisticsWorker::Start(RowsSnapshot rows, std::optional<IndexLocation> index)
 {
     job_.Start([this, rows = std::move(rows), index = std::move(index)](const std::atomic<bool>&) {
         const UserTypesByNumber userTypes = index ? UserTypesFromIndex(*index) : UserTypesByNumber{};
-        emit counted(std::make_shared<const CallStatistics>(CountCalls(rows, userTypes)));
+        emit counted(std::make_shared<const CallStatistics>(CountCalls(*rows, userTypes)));
     });
 }

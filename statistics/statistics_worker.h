@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/recording.h"
+#include "catalogue/recording_model.h"
 #include "platform/background_job.h"
 #include "search/index_settings.h"
 #include "statistics/call_statistics.h"
@@ -21,7 +21,7 @@ public:
     // Waits for a count going on: no count outlives its owner.
     ~StatisticsWorker() override { job_.Wait(); }
 
-    void Start(std::vector<RecordingEntry> rows, std::optional<IndexLocation> index);
+    void Start(RowsSnapshot rows, std::optional<IndexLocation> index);
     bool running() const { return job_.running(); }
 
 signals:

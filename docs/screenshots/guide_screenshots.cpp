@@ -274,7 +274,7 @@ void TakeSearchWindow(Pictures& pictures, const std::string& archive)
 // The statistics of the card's recordings, once counted.
 void TakeStatisticsWindow(Pictures& pictures, const std::string& card)
 {
-    StatisticsWindow window(ListRecordings(card), std::nullopt);
+    StatisticsWindow window(std::make_shared<const std::vector<RecordingEntry>>(ListRecordings(card)), std::nullopt);
     window.show();
     Settle(800);
     pictures.Take(window, "call-statistics");

@@ -4,6 +4,8 @@
 #include <QItemSelectionModel>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <random>
 
 namespace {
@@ -159,4 +161,28 @@ TEST(RecordingModelRows, RemovingRowsKeepsTheOthersWithTheirNumbers)
     ASSERT_EQ(model.rowCount(), 1000);
     for (int row = 0; row < 1000; ++row)
         ASSERT_EQ(model.entry(row).number(), std::to_string(2 * row + 2));
+}
+
+TEST(RecordingModelRows, ASnapshotKeepsTheRowsItWasTakenOfWhateverTheModelDoes)
+{
+    RecordingModel model;
+    model.AppendBatch({Row("1", "VOC00003.WAV"), Row("2", "VOC00001.WAV"), Row("3", "VOC00002.WAV")});
+    const auto texts = [](const std::vector<RecordingEntry>& rows) {
+        std::vector<std::array<std::string, kColumnCount>> all;
+        for (const RecordingEntry& row : rows)
+            all.push_back(row.texts);
+        return all;
+    };
+    const RowsSnapshot taken = model.Snapshot();
+    const auto before = texts(*taken);
+    const std::vector<std::function<void()>> changes{
+        [&] { model.SortByColumnClick(kColFileName); }, [&] { model.Renumber(); },
+        [&] { model.Append(Row("4", "VOC00004.WAV")); }, [&] { model.RemoveRows({0}); }, [&] { model.Clear(); }};
+    for (const auto& change : changes) {
+        const auto shown = texts(model.entries());
+        change();
+        EXPECT_EQ(texts(*taken), before);
+        EXPECT_NE(texts(model.entries()), shown) << "the model itself changed";
+    }
+    EXPECT_EQ(model.Snapshot()->size(), 0u);
 }
