@@ -44,7 +44,7 @@ struct RecordingData {
 
 // Receives the decoded values run after run, in host order; it may change them in place.
 // A failure stops the decoding.
-using RunSink = std::function<Result<void>(std::int16_t* values, std::size_t count)>;
+using RunSink = DecodedRuns;
 
 Failure ReadFailure()
 {
@@ -448,6 +448,16 @@ Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& 
     if (!input)
         return input.error();
     return WriteOutput(input->file.stream.get(), input->data, outputPath);
+}
+
+Result<void> DecodeRecordingRuns(const std::string& inputPath, const std::function<void(std::uint64_t values)>& begin,
+                                 const DecodedRuns& sink)
+{
+    const Result<OpenedRecording> input = OpenRecording(inputPath);
+    if (!input)
+        return input.error();
+    begin(input->data.values);
+    return DecodeRecordingData(input->file.stream.get(), input->data, sink);
 }
 
 Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath)

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,13 @@ Result<std::vector<std::int16_t>> DecodeRecording(std::FILE* input, std::uint64_
 // it is. Fails when the input is refused or cannot be read, or the output cannot be written;
 // outputPath is then untouched.
 Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath);
+
+// Decodes inputPath a run of blocks at a time without keeping its sound, for work that needs
+// each value once: begin learns how many interleaved values will come, then sink gets each run
+// of them in order (a failure from sink ends the decoding with it).
+using DecodedRuns = std::function<Result<void>(std::int16_t* values, std::size_t count)>;
+Result<void> DecodeRecordingRuns(const std::string& inputPath, const std::function<void(std::uint64_t values)>& begin,
+                                 const DecodedRuns& sink);
 
 // Decodes inputPath into memory as the PCM wave ConvertToPcmWave would write: the decoded sound
 // stays private to the process. Fails as ConvertToPcmWave does when the input is refused or

@@ -24,7 +24,49 @@ int PeakOf(const unsigned char* bytes, std::size_t count)
     return std::max(highest, -lowest);
 }
 
+// The largest magnitude of count samples.
+int PeakOfValues(const std::int16_t* values, std::size_t count)
+{
+    int lowest = 0;
+    int highest = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        lowest = std::min<int>(lowest, values[i]);
+        highest = std::max<int>(highest, values[i]);
+    }
+    return std::max(highest, -lowest);
+}
+
 } // namespace
+
+Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points)
+{
+    Outline outline;
+    std::uint64_t total = 0;
+    std::uint64_t seen = 0;
+    std::size_t point = 0;
+    // Point p covers the values from total * p / points up to total * (p + 1) / points, as in PeakOutline.
+    const auto spanEnd = [&] { return point + 1 < points ? total * (point + 1) / points : total; };
+    const auto begin = [&](std::uint64_t values) {
+        total = values;
+        outline.assign(values == 0 ? 0 : points, 0);
+    };
+    const auto take = [&](std::int16_t* values, std::size_t count) -> Result<void> {
+        std::size_t done = 0;
+        while (done < count) {
+            while (seen >= spanEnd() && point + 1 < points)
+                ++point;
+            const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, spanEnd() - seen));
+            const int peak = PeakOfValues(values + done, part);
+            outline[point] = static_cast<std::uint16_t>(std::max<int>(outline[point], peak));
+            done += part;
+            seen += part;
+        }
+        return {};
+    };
+    if (Result<void> decoded = DecodeRecordingRuns(path, begin, take); !decoded)
+        return decoded.error();
+    return outline;
+}
 
 Outline PeakOutline(const LoadedWave& wave, std::size_t points)
 {
@@ -70,10 +112,10 @@ std::shared_ptr<const Outline> LoudnessOutlines::Find(const std::string& path)
         return nullptr;
     pending_ = key;
     job_.Start([this, key](const std::atomic<bool>& stopRequested) {
-        const Result<LoadedWave> wave = DecodeToPcmWave(key.path);
+        const Result<Outline> computed = OutlineOfRecording(key.path);
         if (stopRequested.load())
             return;
-        auto outline = std::make_shared<const Outline>(wave ? PeakOutline(*wave) : Outline{});
+        auto outline = std::make_shared<const Outline>(computed ? *computed : Outline{});
         QMetaObject::invokeMethod(this, [this, key, outline] { Keep(key, outline); }, Qt::QueuedConnection);
     });
     return nullptr;

@@ -19,6 +19,9 @@ inline constexpr std::size_t kOutlinePoints = 2048;
 using Outline = std::vector<std::uint16_t>;
 
 Outline PeakOutline(const LoadedWave& wave, std::size_t points = kOutlinePoints);
+// The same outline of the recording at path, decoded run by run: the sound is never held whole,
+// which makes this much quicker than decoding the recording into memory first.
+Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points = kOutlinePoints);
 // The outline drawn in columns: each column the largest of the points it covers.
 Outline OutlineColumns(const Outline& outline, int columns);
 

@@ -2,6 +2,7 @@
 // decodes on its own, so a recording must come out exactly as its pieces converted one by one,
 // wherever the runs happen to end; and a failure part way must never pass for a finished file.
 #include "audio/adpcm_converter.h"
+#include "audio/loudness_outline.h"
 #include "support/audio_files.h"
 #include "support/temp_folder.h"
 
@@ -186,4 +187,23 @@ TEST(AdpcmStream, ReadErrorIsRefusedWhileAFileEndingEarlyDecodesToSilence)
         EXPECT_NE(failed.error().reason.find(std::strerror(EIO)), std::string::npos) << failed.error().reason;
         std::fclose(stream);
     }
+}
+
+TEST(LoudnessOutlineFromFile, EqualsTheOutlineOfTheWholeDecodedSoundForAnyNumberOfPoints)
+{
+    TempFolder folder;
+    for (const std::uint16_t channels : {1, 2}) {
+        ImaFileSpec layout;
+        layout.channels = channels;
+        const std::string path =
+            folder.Write("noise.wav", MakeWaveFile(layout, NoiseBytes(BlockBytes(layout) * 37 + 100, channels)));
+        const Result<LoadedWave> decoded = DecodeToPcmWave(path);
+        ASSERT_TRUE(decoded) << decoded.error().reason;
+        for (const std::size_t points : {std::size_t{1}, std::size_t{7}, kOutlinePoints, decoded->data.size()}) {
+            const Result<Outline> outline = OutlineOfRecording(path, points);
+            ASSERT_TRUE(outline) << outline.error().reason;
+            EXPECT_EQ(*outline, PeakOutline(*decoded, points)) << channels << " channels, " << points << " points";
+        }
+    }
+    EXPECT_FALSE(OutlineOfRecording(folder.Write("damaged.wav", "RIFF")));
 }
