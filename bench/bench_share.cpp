@@ -1,9 +1,9 @@
 // Saving a one-hour recording (12.6 MB of IMA ADPCM) as MP3 and as Opus with SaveRecordingAs
 // (decoding included), each beside `sndfile-convert` writing the same format from the same
-// decoded PCM (a wave file written first); and the loudness outline of the recording against
-// the time of decoding it. One run each, wall time.
-// Targets: each save at most 1.3x sndfile-convert; the outline's pass over the decoded samples
-// at most 0.5x the decode.
+// decoded PCM (a wave file written first); and the loudness outline of the recording, made from
+// the file as the window makes it, against the time of decoding the recording into memory. One
+// run each, wall time. Targets: each save at most 1.3x sndfile-convert; the outline at most 0.5x
+// the decode.
 // Usage: bench_share [FOLDER]   (default: a new /tmp folder, removed afterwards)
 
 #include "audio/adpcm_converter.h"
