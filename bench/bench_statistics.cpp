@@ -51,12 +51,12 @@ bool WriteRecordings(const std::string& folder, std::uint32_t count)
 {
     std::vector<unsigned char> file = MakeSampleRecording(SampleSpecFor(0, 3500 * 20));
     for (std::uint32_t i = 0; i < count; ++i) {
-        const SampleSpec spec = SampleSpecFor(i, 0);
+        const SampleSpec sample = SampleSpecFor(i, 0);
         unsigned char* record = file.data() + kHeaderOffset;
         std::fill_n(record, kHeaderSize, 0);
-        record[0] = static_cast<unsigned char>(spec.mode);
-        std::copy_n(spec.phone.begin(), std::min<std::size_t>(spec.phone.size(), 17), record + 1);
-        const int time[] = {spec.year, spec.month, spec.day, spec.hour, spec.minute};
+        record[0] = static_cast<unsigned char>(sample.mode);
+        std::copy_n(sample.phone.begin(), std::min<std::size_t>(sample.phone.size(), 17), record + 1);
+        const int time[] = {sample.year, sample.month, sample.day, sample.hour, sample.minute};
         std::copy(std::begin(time), std::end(time), record + 18);
         char name[16];
         std::snprintf(name, sizeof name, "VOC%05u.WAV", i % 100000);

@@ -125,17 +125,17 @@ bool WriteRecordings(const std::string& folder, int count, int firstDay)
 {
     std::filesystem::create_directories(folder);
     for (int i = 0; i < count; ++i) {
-        SampleSpec spec = SampleSpecFor(static_cast<std::uint32_t>(i), 0);
-        spec.year = 26;
-        spec.month = 11;
-        spec.day = firstDay + i / 3;
-        spec.hour = 9 + (i * 5) % 9;
-        spec.minute = (i * 23) % 60;
+        SampleSpec sample = SampleSpecFor(static_cast<std::uint32_t>(i), 0);
+        sample.year = 26;
+        sample.month = 11;
+        sample.day = firstDay + i / 3;
+        sample.hour = 9 + (i * 5) % 9;
+        sample.minute = (i * 23) % 60;
         if (i % 7 == 3)
-            spec.phone = "13912345678";
+            sample.phone = "13912345678";
         char name[16];
         std::snprintf(name, sizeof name, "VOC%05d.WAV", i + 1);
-        if (!WriteSampleFile(folder + name, spec))
+        if (!WriteSampleFile(folder + name, sample))
             return false;
     }
     return true;

@@ -28,8 +28,8 @@ struct SavedCallFixture {
 
     explicit SavedCallFixture(std::uint32_t dataBytes = 3500 * 6)
     {
-        SampleSpec spec{'L', "075583765566", 23, 1, 2, 14, 40, dataBytes, 7};
-        EXPECT_TRUE(WriteSampleFile(recording, spec));
+        SampleSpec sample{'L', "075583765566", 23, 1, 2, 14, 40, dataBytes, 7};
+        EXPECT_TRUE(WriteSampleFile(recording, sample));
         header = *ReadRecordingHeader(recording);
         tags = CallTagsOf(header, "客户说货没到，要求退款");
     }

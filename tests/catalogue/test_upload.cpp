@@ -582,10 +582,10 @@ TEST(UploadOptions, MonthFoldersFollowTheStartMonthAcrossAYearEnd)
     UploadFixture fixture(0);
     const std::vector<std::pair<int, int>> yearMonth{{22, 12}, {23, 1}, {23, 1}, {0, 13}};
     for (std::size_t i = 0; i < yearMonth.size(); ++i) {
-        SampleSpec spec = SampleSpecFor(static_cast<std::uint32_t>(i), 2000);
-        spec.year = yearMonth[i].first;
-        spec.month = yearMonth[i].second;
-        ASSERT_TRUE(WriteSampleFile(fixture.device + fixture.Name(static_cast<int>(i) + 1), spec));
+        SampleSpec sample = SampleSpecFor(static_cast<std::uint32_t>(i), 2000);
+        sample.year = yearMonth[i].first;
+        sample.month = yearMonth[i].second;
+        ASSERT_TRUE(WriteSampleFile(fixture.device + fixture.Name(static_cast<int>(i) + 1), sample));
     }
     fixture.uploader.UploadFileList(fixture.Names({1, 2, 3, 4}), fixture.device, fixture.upload,
                                     UploadOptions{.monthFolders = true});

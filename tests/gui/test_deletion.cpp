@@ -26,13 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The main window reads its configuration file: point it at a private folder first.
-const TempFolder& ConfigHome()
-{
-    static const TempFolder folder;
-    return folder;
-}
-const bool configHomeSet = [] { return ::setenv("XDG_CONFIG_HOME", ConfigHome().path().c_str(), 1) == 0; }();
+const bool configHomeSet = !PrivateConfigHome().path().empty();
 
 // Makes folder read-only, as a write-protected card or a read-only mount is: an ordinary user
 // loses the folder's write bit; root, which ignores that bit, gets a read-only bind mount in a

@@ -27,14 +27,7 @@
 
 namespace {
 
-// The configuration file's folder is worked out once per process: point it at a private
-// folder before any window reads it.
-const TempFolder& ConfigHome()
-{
-    static const TempFolder folder;
-    return folder;
-}
-const bool configHomeSet = [] { return ::setenv("XDG_CONFIG_HOME", ConfigHome().path().c_str(), 1) == 0; }();
+const bool configHomeSet = !PrivateConfigHome().path().empty();
 
 std::vector<std::string> Column(const RecordingModel& model, int column)
 {
@@ -159,8 +152,8 @@ TEST_F(MainWindowTest, TakesTheUploadFolderFromTheConfigurationFile)
     EXPECT_EQ(window->uploadPath(), DefaultUploadPath()); // no file yet
     EXPECT_EQ(Child<QLineEdit>(*window, "EdtPath")->text().toStdString(), DefaultUploadPath());
 
-    std::filesystem::create_directories(ConfigHome().Path("sdvoice"));
-    const std::string configFile = ConfigHome().Path("sdvoice/qzacfg.cfg");
+    std::filesystem::create_directories(PrivateConfigHome().Path("sdvoice"));
+    const std::string configFile = PrivateConfigHome().Path("sdvoice/qzacfg.cfg");
     std::ofstream(configFile, std::ios::binary) << "/srv/\xC2\xBC\xD2\xF4\r\nsecret\r\n"; // "录音" in GB18030
     MainWindow configured;
     EXPECT_EQ(configured.uploadPath(), "/srv/录音");

@@ -28,13 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The format chosen last is kept in the settings file: a private one, never the user's.
-const TempFolder& ConfigHome()
-{
-    static const TempFolder folder;
-    return folder;
-}
-const bool configHomeSet = [] { return ::setenv("XDG_CONFIG_HOME", ConfigHome().path().c_str(), 1) == 0; }();
+const bool configHomeSet = !PrivateConfigHome().path().empty();
 
 // One folder of recordings listed in the search window, the first row selected; the save
 // dialog, the questions, the boxes and the drag are the test's.
@@ -49,8 +43,8 @@ protected:
             return replace;
         });
         fs::create_directories(archive.Path("Calls"));
-        SampleSpec spec{'L', "075583765566", 23, 1, 2, 14, 40, 3500 * 8, 3};
-        ASSERT_TRUE(WriteSampleFile(archive.Path("Calls/VOC00001.WAV"), spec));
+        SampleSpec sample{'L', "075583765566", 23, 1, 2, 14, 40, 3500 * 8, 3};
+        ASSERT_TRUE(WriteSampleFile(archive.Path("Calls/VOC00001.WAV"), sample));
         window = std::make_unique<SearchWindow>(
             nullptr, [this] { return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}}; });
         window->SetBusyDelay(std::chrono::milliseconds(0));

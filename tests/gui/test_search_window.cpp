@@ -32,13 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The main window reads its configuration file: point it at a private folder first.
-const TempFolder& ConfigHome()
-{
-    static const TempFolder folder;
-    return folder;
-}
-const bool configHomeSet = [] { return ::setenv("XDG_CONFIG_HOME", ConfigHome().path().c_str(), 1) == 0; }();
+const bool configHomeSet = !PrivateConfigHome().path().empty();
 
 struct Call {
     const char* name;

@@ -40,17 +40,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The configuration file lives in a folder of this test process, set before anything asks
-// for its path (the path is worked out once per process).
-TempFolder& ConfigHome()
-{
-    static TempFolder folder;
-    return folder;
-}
-const bool kConfigHomeSet = [] {
-    ::setenv("XDG_CONFIG_HOME", ConfigHome().path().c_str(), 1);
-    return true;
-}();
+const bool kConfigHomeSet = !PrivateConfigHome().path().empty();
 
 DialogResult RunAnswered(QDialog& dialog, const std::function<void()>& answer)
 {

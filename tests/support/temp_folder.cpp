@@ -56,3 +56,12 @@ std::string TempFolder::Read(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+const TempFolder& PrivateConfigHome()
+{
+    static const TempFolder folder;
+    static const bool set = ::setenv("XDG_CONFIG_HOME", folder.path().c_str(), 1) == 0;
+    if (!set)
+        throw std::runtime_error("cannot set XDG_CONFIG_HOME");
+    return folder;
+}

@@ -25,3 +25,8 @@ public:
 private:
     std::string path_;
 };
+
+// The configuration folder ($XDG_CONFIG_HOME) of the test process: a private folder, set on the
+// first call. The program works its configuration paths out once per process, so a test file
+// calls this while its statics are made, before any window reads its settings.
+const TempFolder& PrivateConfigHome();
