@@ -19,12 +19,13 @@ inline constexpr std::uint16_t kFormatPcm = 1;
 inline constexpr std::uint16_t kFormatImaAdpcm = 0x0011;
 inline constexpr std::uint32_t kWaveHeaderBytes = 60;
 inline constexpr std::uint32_t kFormatRecordBytes = 64;
-inline constexpr int kImaTableSize = 89 * 8;
+inline constexpr int kImaTableSize = 89 * 16;
 
-// Indexed by step index x 8 + the three magnitude bits of a code. The differences reach
-// 61,436 at the top of the step table, so they are held in 32 bits.
+// Indexed by step index x 16 + a 4-bit code: the difference the code adds to the predictor,
+// negative when its sign bit is set. The differences reach 61,436 at the top of the step
+// table, so they are held in 32 bits.
 const std::array<std::int32_t, kImaTableSize>& DiffTable();
-// The next step index for the same position, already multiplied by 8.
+// The next step index for the same position, already multiplied by 16.
 const std::array<std::int16_t, kImaTableSize>& NextIndexTable();
 
 // The first fields of a "fmt " body, and the IMA ADPCM block size after them; missing fields

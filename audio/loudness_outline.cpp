@@ -3,6 +3,7 @@
 #include "audio/adpcm_converter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <system_error>
 
 namespace {
@@ -24,16 +25,33 @@ int PeakOf(const unsigned char* bytes, std::size_t count)
     return std::max(highest, -lowest);
 }
 
-// The largest magnitude of count samples.
+// The largest magnitude of count samples. The extremes are kept eight lanes at a time in
+// vector registers (GCC's vector extension): left to itself at -O2 the compiler keeps this
+// loop scalar, and it took a third of the outline's time.
 int PeakOfValues(const std::int16_t* values, std::size_t count)
 {
-    int lowest = 0;
-    int highest = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        lowest = std::min<int>(lowest, values[i]);
-        highest = std::max<int>(highest, values[i]);
+    using Lanes = std::int16_t __attribute__((vector_size(16)));
+    constexpr std::size_t kLanes = sizeof(Lanes) / sizeof(std::int16_t);
+    Lanes lowest = {};
+    Lanes highest = {};
+    std::size_t i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        Lanes next;
+        std::memcpy(&next, values + i, sizeof next);
+        lowest = next < lowest ? next : lowest;
+        highest = next > highest ? next : highest;
     }
-    return std::max(highest, -lowest);
+    int low = 0;
+    int high = 0;
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        low = std::min<int>(low, lowest[lane]);
+        high = std::max<int>(high, highest[lane]);
+    }
+    for (; i < count; ++i) {
+        low = std::min<int>(low, values[i]);
+        high = std::max<int>(high, values[i]);
+    }
+    return std::max(high, -low);
 }
 
 } // namespace

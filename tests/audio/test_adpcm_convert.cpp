@@ -159,9 +159,10 @@ TEST(AdpcmConvert, OutputHeaderIsAlwaysOneChannelAt8000)
 
 TEST(AdpcmConvert, PredictorSaturatesAndStepIndexStaysWithinItsTable)
 {
-    EXPECT_EQ(DiffTable()[88 * 8 + 7], 61436);
-    EXPECT_EQ(NextIndexTable()[88 * 8 + 7], 88 * 8);
-    EXPECT_EQ(NextIndexTable()[0 * 8 + 3], 0);
+    EXPECT_EQ(DiffTable()[88 * 16 + 7], 61436);
+    EXPECT_EQ(DiffTable()[88 * 16 + 15], -61436);
+    EXPECT_EQ(NextIndexTable()[88 * 16 + 7], 88 * 16);
+    EXPECT_EQ(NextIndexTable()[0 * 16 + 3], 0);
 
     TempFolder folder;
     ImaFileSpec nine;
