@@ -1,6 +1,7 @@
 #include "search/folder_rows.h"
 
 #include "search/index_connection.h"
+#include "search/sqlite_statement.h"
 
 #include <QSqlError>
 #include <QVariant>
@@ -44,28 +45,80 @@ QString JsonElements(const IndexConnection& connection, bool texts)
                  : QStringLiteral("json_array_elements(CAST(? AS json)) AS e(value)");
 }
 
-} // namespace
-
-CachedFile FileFrom(const QSqlQuery& query, int first)
+// The file of a row, its record null or the bytes stored.
+CachedFile FileOfRow(std::string name, std::uint64_t size, std::int64_t modified, std::int64_t changed,
+                     const std::optional<std::string_view>& record)
 {
-    CachedFile file{query.value(first).toString().toStdString(), query.value(first + 1).toULongLong(),
-                    query.value(first + 2).toLongLong(), query.value(first + 3).toLongLong(), std::nullopt};
-    if (!query.isNull(first + 4)) {
-        const QByteArray record = query.value(first + 4).toByteArray();
-        if (record.size() == static_cast<qsizetype>(kHeaderSize))
-            std::copy_n(record.constData(), kHeaderSize, file.record.emplace().begin());
+    CachedFile file{std::move(name), size, modified, changed, std::nullopt};
+    if (record) {
+        if (record->size() == kHeaderSize)
+            std::copy_n(record->data(), kHeaderSize, file.record.emplace().begin());
         else
             file.modified = kUnsettled; // read the file again
     }
     return file;
 }
 
-std::vector<CachedFile> ReadFolderFiles(const IndexConnection& connection, const std::string& folder)
+constexpr char kFolderFilesQuery[] =
+    "SELECT name, size, modified, changed, record FROM files WHERE folder = ? ORDER BY position";
+
+std::vector<CachedFile> ReadFolderFilesSqlite(sqlite3* db, const std::string& folder)
 {
     std::vector<CachedFile> files;
+    SqliteStatement statement(db, kFolderFilesQuery);
+    statement.Bind(1, folder);
+    while (statement.Step())
+        files.push_back(FileOfRow(statement.Text(0), static_cast<std::uint64_t>(statement.Integer(1)),
+                                  statement.Integer(2), statement.Integer(3),
+                                  statement.IsNull(4) ? std::nullopt : std::optional(statement.Blob(4))));
+    return files;
+}
+
+// The files as one statement on SQLite's own connection, reused for every file.
+Result<void> WriteFolderFilesSqlite(sqlite3* db, const std::string& folder,
+                                    const std::vector<std::pair<std::size_t, const CachedFile*>>& files)
+{
+    SqliteStatement statement(db, "INSERT INTO files (folder, position, name, size, modified, changed, record) "
+                                  "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (folder, position) DO UPDATE SET "
+                                  "name = excluded.name, size = excluded.size, modified = excluded.modified, "
+                                  "changed = excluded.changed, record = excluded.record");
+    for (const auto& [position, file] : files) {
+        statement.Reset();
+        statement.Bind(1, folder);
+        statement.Bind(2, static_cast<std::int64_t>(position));
+        statement.Bind(3, file->name);
+        statement.Bind(4, static_cast<std::int64_t>(file->size));
+        statement.Bind(5, file->modified);
+        statement.Bind(6, file->changed);
+        if (file->record)
+            statement.BindBlob(7, file->record->data(), static_cast<int>(kHeaderSize));
+        else
+            statement.BindNull(7);
+        statement.Step();
+        if (Result<void> failed = statement.Failed(); !failed)
+            return failed;
+    }
+    return statement.Failed();
+}
+
+} // namespace
+
+CachedFile FileFrom(const QSqlQuery& query, int first)
+{
+    const QByteArray record = query.value(first + 4).toByteArray();
+    return FileOfRow(query.value(first).toString().toStdString(), query.value(first + 1).toULongLong(),
+                     query.value(first + 2).toLongLong(), query.value(first + 3).toLongLong(),
+                     query.isNull(first + 4) ? std::nullopt
+                                             : std::optional(std::string_view(record.constData(), record.size())));
+}
+
+std::vector<CachedFile> ReadFolderFiles(const IndexConnection& connection, const std::string& folder)
+{
+    if (sqlite3* db = connection.SqliteHandle())
+        return ReadFolderFilesSqlite(db, folder);
+    std::vector<CachedFile> files;
     QSqlQuery query = connection.Query();
-    query.prepare(QStringLiteral("SELECT name, size, modified, changed, record FROM files WHERE folder = ? "
-                                 "ORDER BY position"));
+    query.prepare(QString::fromLatin1(kFolderFilesQuery));
     query.addBindValue(Text(folder));
     if (query.exec())
         while (query.next())
@@ -90,6 +143,8 @@ std::map<std::size_t, RecordingNote> ReadFolderNotes(const IndexConnection& conn
 Result<void> WriteFolderFiles(const IndexConnection& connection, const std::string& folder,
                               const std::vector<std::pair<std::size_t, const CachedFile*>>& files)
 {
+    if (sqlite3* db = connection.SqliteHandle())
+        return WriteFolderFilesSqlite(db, folder, files);
     // The files as [position, name, size, modified, changed, record number or -1], the records
     // one after another in one BLOB: SQLite before 3.41 cannot turn hex text into bytes.
     std::string json = "[";

@@ -33,9 +33,10 @@ struct CachedFile {
 };
 
 // The rows of the table files of one folder. Through Qt SQL every bound value costs far more
-// than SQLite's work on it: a folder's files go to the database as one JSON text (and one BLOB
-// of their records) in one statement, and the notes of the names a walk meets are asked for in
-// one statement too.
+// than the database's work on it: on SQLite a folder's files are read and written by statements
+// run on the driver's own connection (SqliteStatement); elsewhere they go to the database as one
+// JSON text (and one BLOB of their records) in one statement. The notes of the names a walk
+// meets are asked for in one statement too.
 
 // The file of the columns name, size, modified, changed, record from first on; a record that
 // is not kHeaderSize bytes leaves the file to be read again.

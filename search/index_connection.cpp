@@ -3,6 +3,7 @@
 #include "search/index_schema.h"
 
 #include <QDateTime>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <atomic>
 #include <cstdio>
@@ -56,7 +57,12 @@ IndexConnection::Opened Unusable(const std::string& where, const Failure& failur
 
 Failure SqlFailure(const QSqlError& error)
 {
-    Failure failure{error.text().toStdString(), error.nativeErrorCode().toInt()};
+    return SqlFailure(error.text().toStdString(), error.nativeErrorCode().toInt());
+}
+
+Failure SqlFailure(std::string text, int code)
+{
+    Failure failure{std::move(text), code};
     if (HeldByAnotherProgram(failure))
         failure.reason = "另一个程序正占用归档索引，请稍后再试（" + failure.reason + "）";
     return failure;
@@ -67,9 +73,17 @@ bool HeldByAnotherProgram(const Failure& failure)
     return PrimaryCode(failure) == kSqliteBusy || PrimaryCode(failure) == kSqliteLocked;
 }
 
+// Qt's SQLite driver hands out its connection as a QVariant holding a sqlite3*. Debian's Qt
+// links the system libsqlite3, the library this program links too, so the pointer serves the
+// functions called here.
 IndexConnection::IndexConnection(QString name, IndexLocation location)
     : name_(std::move(name)), location_(std::move(location))
 {
+    if (!sqlite())
+        return;
+    const QVariant handle = QSqlDatabase::database(name_, false).driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        sqliteHandle_ = *static_cast<sqlite3* const*>(handle.constData());
 }
 
 IndexConnection::~IndexConnection()

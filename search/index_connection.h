@@ -11,6 +11,7 @@
 #include <string>
 
 class QSqlError;
+struct sqlite3;
 
 // One connection to the archive index, its schema made or brought up to date. A Qt SQL
 // connection belongs to the thread that opened it: an IndexConnection, and everything that
@@ -33,6 +34,8 @@ public:
 
     const IndexLocation& location() const { return location_; }
     bool sqlite() const { return location_.driver == QLatin1String("QSQLITE"); }
+    // The SQLite connection under the Qt SQL one (null on PostgreSQL), for SqliteStatement.
+    sqlite3* SqliteHandle() const { return sqliteHandle_; }
     // A forward-only query on this connection.
     QSqlQuery Query() const;
     Result<void> Exec(const QString& statement) const;
@@ -48,10 +51,12 @@ private:
 
     QString name_;
     IndexLocation location_;
+    sqlite3* sqliteHandle_ = nullptr;
 };
 
 // The failure of a statement, worded for the user; a database another program holds locked
 // says so.
 Failure SqlFailure(const QSqlError& error);
+Failure SqlFailure(std::string text, int code);
 // True when the failure is a lock another program holds.
 bool HeldByAnotherProgram(const Failure& failure);
