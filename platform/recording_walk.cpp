@@ -4,7 +4,10 @@
 #include "platform/file_attributes_at.h"
 #include "platform/text_codec.h"
 
+#include "platform/unique_fd.h"
+
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <string_view>
 
@@ -63,18 +66,19 @@ bool MatchesRecordingPattern(const std::string& name)
 
 bool WalkRecordings(const std::string& folder, const std::function<bool(const WalkEntry&)>& visit)
 {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr)
+    return WalkRecordingNames(folder, RecordingNames(folder), visit);
+}
+
+bool WalkRecordingNames(const std::string& folder, const std::vector<std::string>& names,
+                        const std::function<bool(const WalkEntry&)>& visit)
+{
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid())
         return false;
-    DirCloser closer(dir);
-    const int dirFd = ::dirfd(dir);
-    const bool onFatVolume = IsFatVolume(dirFd);
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (!MatchesRecordingPattern(name))
-            continue;
+    const bool onFatVolume = IsFatVolume(dir.get());
+    for (const std::string& name : names) {
         struct stat info {};
-        const std::uint32_t attributes = FileAttributesAt(dirFd, entry->d_name, onFatVolume, &info);
+        const std::uint32_t attributes = FileAttributesAt(dir.get(), name.c_str(), onFatVolume, &info);
         if (!HasOnlyArchiveBit(attributes))
             continue;
         if (!visit(WalkEntry{name, attributes, Gb18030Length(name) == 12, static_cast<std::uint64_t>(info.st_size),

@@ -20,6 +20,10 @@ struct WalkEntry {
 // than the archive bit (the rule both lists use); visit returns false to stop the walk.
 // Returns false when the folder cannot be opened.
 bool WalkRecordings(const std::string& folder, const std::function<bool(const WalkEntry&)>& visit);
+// The same walk over names that RecordingNames read from folder before, for a caller that
+// needs the names first: the directory is read once.
+bool WalkRecordingNames(const std::string& folder, const std::vector<std::string>& names,
+                        const std::function<bool(const WalkEntry&)>& visit);
 
 // The names in folder that match the pattern, in directory order, without looking at the
 // files: what a walk would meet, read at the cost of the directory alone. Empty when the folder

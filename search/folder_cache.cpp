@@ -290,17 +290,17 @@ RecordingNote NoteFor(UnstoredNotes& notes, const CachedFile& file, const Cached
     return notes.Of({file.name, file.size, std::string(file.record->begin(), file.record->end())});
 }
 
-// The names in folder that the stored listing does not hold: all of them when the folder is
-// the same as stored (a name that came since would have changed its time).
-std::vector<std::string> UnstoredNames(const std::string& folder, std::int64_t folderTime, StoredFolder& stored)
+// The names present in the folder that the stored listing does not hold: none when the folder
+// is the same as stored (a name that came since would have changed its time).
+std::vector<std::string> UnstoredNames(const std::vector<std::string>& present, std::int64_t folderTime,
+                                       StoredFolder& stored)
 {
     std::vector<std::string> names;
     if (folderTime != kUnsettled && folderTime == stored.folderTime)
         return names;
-    std::vector<std::string> present = RecordingNames(folder);
     for (std::size_t at = 0; at < present.size(); ++at)
         if (!stored.Find(at, present[at]))
-            names.push_back(std::move(present[at]));
+            names.push_back(present[at]);
     return names;
 }
 
@@ -325,11 +325,12 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
     const std::int64_t folderTime = FolderTime(dir.get(), clock);
     StoredFolder stored = LoadFolder(connection_, folder);
     UnstoredNotes unstored(notes_);
-    unstored.AskFor(connection_, UnstoredNames(folder, folderTime, stored));
+    const std::vector<std::string> names = RecordingNames(folder);
+    unstored.AskFor(connection_, UnstoredNames(names, folderTime, stored));
     std::vector<CachedFile> met;
     met.reserve(stored.files.size());
     bool completed = true;
-    const bool walked = WalkRecordings(folder, [&](const WalkEntry& entry) {
+    const bool walked = WalkRecordingNames(folder, names, [&](const WalkEntry& entry) {
         std::optional<IndexedRow> row;
         if (entry.twelveBytes) {
             const std::optional<std::size_t> at = stored.Find(met.size(), entry.name);

@@ -65,6 +65,10 @@ constexpr char kFolderFilesQuery[] =
 std::vector<CachedFile> ReadFolderFilesSqlite(sqlite3* db, const std::string& folder)
 {
     std::vector<CachedFile> files;
+    SqliteStatement count(db, "SELECT count(*) FROM files WHERE folder = ?");
+    count.Bind(1, folder);
+    if (count.Step())
+        files.reserve(static_cast<std::size_t>(count.Integer(0)));
     SqliteStatement statement(db, kFolderFilesQuery);
     statement.Bind(1, folder);
     while (statement.Step())
@@ -128,10 +132,20 @@ std::vector<CachedFile> ReadFolderFiles(const IndexConnection& connection, const
 
 std::map<std::size_t, RecordingNote> ReadFolderNotes(const IndexConnection& connection, const std::string& folder)
 {
+    static constexpr char kFolderNotesQuery[] =
+        "SELECT f.position, n.description, n.user_type FROM files f JOIN notes n "
+        "ON n.name = f.name AND n.size = f.size AND n.record = f.record WHERE f.folder = ?";
     std::map<std::size_t, RecordingNote> notes;
+    if (sqlite3* db = connection.SqliteHandle()) {
+        SqliteStatement statement(db, kFolderNotesQuery);
+        statement.Bind(1, folder);
+        while (statement.Step())
+            notes.emplace(static_cast<std::size_t>(statement.Integer(0)),
+                          RecordingNote{statement.Text(1), statement.Text(2)});
+        return notes;
+    }
     QSqlQuery query = connection.Query();
-    query.prepare(QStringLiteral("SELECT f.position, n.description, n.user_type FROM files f JOIN notes n "
-                                 "ON n.name = f.name AND n.size = f.size AND n.record = f.record WHERE f.folder = ?"));
+    query.prepare(QString::fromLatin1(kFolderNotesQuery));
     query.addBindValue(Text(folder));
     if (query.exec())
         while (query.next())
@@ -196,8 +210,9 @@ std::map<RecordingIdentity, RecordingNote, std::less<>> NotesNamed(const IndexCo
     }
     json += ']';
     QSqlQuery query = connection.Query();
-    query.prepare(QStringLiteral("SELECT n.name, n.size, n.record, n.description, n.user_type FROM notes n "
-                                 "WHERE n.name IN (SELECT e.value FROM %1)")
+    // A join, not "name IN (...)": SQLite would first copy the names into a temporary index.
+    query.prepare(QStringLiteral("SELECT n.name, n.size, n.record, n.description, n.user_type FROM %1 "
+                                 "JOIN notes n ON n.name = e.value")
                       .arg(JsonElements(connection, true)));
     query.addBindValue(Text(json));
     if (query.exec())
