@@ -3,6 +3,7 @@
 #include "platform/file_attributes.h"
 #include "platform/file_attributes_at.h"
 #include "platform/unique_fd.h"
+#include "search/folder_cache_writer.h"
 #include "search/folder_rows.h"
 #include "search/index_connection.h"
 
@@ -142,35 +143,6 @@ Result<void> Exec(QSqlQuery& query)
     if (!query.exec())
         return SqlFailure(query.lastError());
     return {};
-}
-
-// Writes the folder's time and the files that differ from the stored ones, and drops the
-// stored files past the last one met.
-void SaveFolder(const IndexConnection& connection, const std::string& folder, std::int64_t folderTime,
-                const StoredFolder& stored, const std::vector<CachedFile>& met)
-{
-    std::vector<std::pair<std::size_t, const CachedFile*>> changed;
-    for (std::size_t at = 0; at < met.size(); ++at)
-        if (at >= stored.files.size() || !(stored.files[at] == met[at]))
-            changed.emplace_back(at, &met[at]);
-    if (changed.empty() && met.size() == stored.files.size() && folderTime == stored.folderTime
-        && folderTime != kUnsettled)
-        return;
-    static_cast<void>(connection.Write([&]() -> Result<void> {
-        QSqlQuery query = connection.Query();
-        query.prepare(QStringLiteral("INSERT INTO folders (folder, folder_time) VALUES (?, ?) ON CONFLICT (folder) "
-                                     "DO UPDATE SET folder_time = excluded.folder_time"));
-        query.addBindValue(Text(folder));
-        query.addBindValue(static_cast<qlonglong>(folderTime));
-        if (Result<void> done = Exec(query); !done)
-            return done;
-        query.prepare(QStringLiteral("DELETE FROM files WHERE folder = ? AND position >= ?"));
-        query.addBindValue(Text(folder));
-        query.addBindValue(static_cast<qlonglong>(met.size()));
-        if (Result<void> done = Exec(query); !done)
-            return done;
-        return changed.empty() ? Result<void>() : WriteFolderFiles(connection, folder, changed);
-    }));
 }
 
 void ForgetFolder(const IndexConnection& connection, const std::string& folder)
@@ -327,23 +299,36 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
     UnstoredNotes unstored(notes_);
     const std::vector<std::string> names = RecordingNames(folder);
     unstored.AskFor(connection_, UnstoredNames(names, folderTime, stored));
-    std::vector<CachedFile> met;
-    met.reserve(stored.files.size());
+    // Started at the first file that differs from the one stored at its position.
+    std::optional<FolderCacheWriter> writer;
+    std::size_t met = 0;
     bool completed = true;
     const bool walked = WalkRecordingNames(folder, names, [&](const WalkEntry& entry) {
         std::optional<IndexedRow> row;
         if (entry.twelveBytes) {
-            const std::optional<std::size_t> at = stored.Find(met.size(), entry.name);
+            const std::optional<std::size_t> at = stored.Find(met, entry.name);
             const CachedFile* known = at ? &stored.files[*at] : nullptr;
-            met.push_back(Refresh(folder, entry.name, FileStatus{entry.size, entry.modified, entry.changed}, known,
-                                  clock));
-            row = RowFor(folder, met.back(), NoteFor(unstored, met.back(), known, at ? stored.NoteAt(*at) : RecordingNote{}));
+            const CachedFile file =
+                Refresh(folder, entry.name, FileStatus{entry.size, entry.modified, entry.changed}, known, clock);
+            if (met >= stored.files.size() || !(stored.files[met] == file)) {
+                if (!writer)
+                    writer.emplace(connection_.location(), folder);
+                writer->Store(met, file);
+            }
+            ++met;
+            row = RowFor(folder, file, NoteFor(unstored, file, known, at ? stored.NoteAt(*at) : RecordingNote{}));
         }
         completed = visit(entry, row ? &*row : nullptr);
         return completed;
     });
-    if (walked && completed)
-        SaveFolder(connection_, folder, folderTime, stored, met);
+    if (!walked || !completed)
+        return walked;
+    const bool same = !writer && met == stored.files.size() && folderTime == stored.folderTime && folderTime != kUnsettled;
+    if (!same) {
+        if (!writer)
+            writer.emplace(connection_.location(), folder);
+        writer->Finish(folderTime, met);
+    }
     return walked;
 }
 

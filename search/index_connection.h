@@ -27,6 +27,8 @@ public:
         std::string message;
     };
     static Opened Open(const IndexLocation& location);
+    // Another connection to an index that is open already: nothing is set aside on a failure.
+    static Result<std::unique_ptr<IndexConnection>> Connect(const IndexLocation& location);
 
     ~IndexConnection();
     IndexConnection(const IndexConnection&) = delete;
@@ -47,7 +49,6 @@ public:
 
 private:
     IndexConnection(QString name, IndexLocation location);
-    static Result<std::unique_ptr<IndexConnection>> Connect(const IndexLocation& location);
 
     QString name_;
     IndexLocation location_;
