@@ -35,6 +35,14 @@ float SizeAsFloat(std::uint32_t fileSize)
     return static_cast<float>(fileSize);
 }
 
+// Appends value as printf's "%02d" writes it: one digit gets a leading zero, a minus sign does not.
+void AppendTwoDigits(std::string& text, int value)
+{
+    if (value >= 0 && value < 10)
+        text += '0';
+    text += std::to_string(value);
+}
+
 } // namespace
 
 RecordingHeader ParseRecordingHeader(const unsigned char (&bytes)[kHeaderSize])
@@ -75,11 +83,20 @@ std::string ModeName(char mode)
     }
 }
 
+// Built by hand rather than by snprintf, which took a tenth of a cached listing's time.
 std::string StartTimeText(const RecordingHeader& header)
 {
-    char text[96];
-    std::snprintf(text, sizeof text, "20%02d年%02d月%02d日%02d时%02d分", header.year, header.month, header.day,
-                  header.hour, header.minute);
+    std::string text = "20";
+    AppendTwoDigits(text, header.year);
+    text += "年";
+    AppendTwoDigits(text, header.month);
+    text += "月";
+    AppendTwoDigits(text, header.day);
+    text += "日";
+    AppendTwoDigits(text, header.hour);
+    text += "时";
+    AppendTwoDigits(text, header.minute);
+    text += "分";
     return text;
 }
 

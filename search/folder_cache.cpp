@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <future>
 #include <map>
 #include <optional>
 #include <sys/stat.h>
@@ -295,9 +296,11 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
         return false;
     const std::int64_t clock = clock_();
     const std::int64_t folderTime = FolderTime(dir.get(), clock);
+    // The directory is read while the cache is: neither waits on the other.
+    std::future<std::vector<std::string>> reading = std::async(std::launch::async, RecordingNames, folder);
     StoredFolder stored = LoadFolder(connection_, folder);
+    const std::vector<std::string> names = reading.get();
     UnstoredNotes unstored(notes_);
-    const std::vector<std::string> names = RecordingNames(folder);
     unstored.AskFor(connection_, UnstoredNames(names, folderTime, stored));
     // Started at the first file that differs from the one stored at its position.
     std::optional<FolderCacheWriter> writer;
