@@ -2,7 +2,6 @@
 
 #include "platform/qt_text.h"
 
-#include <QBarCategoryAxis>
 #include <QBarSet>
 #include <QCategoryAxis>
 #include <QChart>
@@ -44,6 +43,24 @@ QColor CellColour(std::uint64_t calls, std::uint64_t most)
         return QColor(240, 240, 240);
     const double share = static_cast<double>(calls) / static_cast<double>(most);
     return QColor::fromRgbF(static_cast<float>(0.85 - 0.75 * share), static_cast<float>(0.9 - 0.6 * share), 1.0f);
+}
+
+// Period i at i, labelled under its bar. Past kMostPeriodLabels periods only every so many is
+// labelled: each label is a text item for Qt Charts to lay out, and hundreds of them (the months
+// of a long archive) took most of the window's time while not one could be read.
+QCategoryAxis* PeriodAxis(const QStringList& names)
+{
+    constexpr qsizetype kMostPeriodLabels = 24;
+    auto* axis = new QCategoryAxis;
+    axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    axis->setGridLineVisible(false);
+    axis->setRange(-0.5, static_cast<double>(std::max<qsizetype>(names.size(), 1)) - 0.5);
+    const qsizetype step = (names.size() + kMostPeriodLabels - 1) / kMostPeriodLabels;
+    for (qsizetype i = 0; i < names.size(); i += std::max<qsizetype>(step, 1))
+        axis->append(names[i], static_cast<double>(i));
+    if (names.size() > 12)
+        axis->setLabelsAngle(-90);
+    return axis;
 }
 
 // Hours 0 to 23 at the cells' centres, labelled every third hour.
@@ -98,10 +115,7 @@ QChart* MakePeriodChart(const std::vector<PeriodFigures>& periods)
     }
     chart->addSeries(bars);
     chart->addSeries(talk);
-    auto* periodAxis = new QBarCategoryAxis;
-    periodAxis->append(names);
-    if (names.size() > 12)
-        periodAxis->setLabelsAngle(-90);
+    QCategoryAxis* periodAxis = PeriodAxis(names);
     chart->addAxis(periodAxis, Qt::AlignBottom);
     chart->addAxis(CountAxis(QStringLiteral("通话次数"), mostCalls), Qt::AlignLeft);
     chart->addAxis(CountAxis(QStringLiteral("分钟"), mostMinutes), Qt::AlignRight);

@@ -87,17 +87,19 @@ StatisticsWindow::StatisticsWindow(RowsSnapshot rows, std::optional<IndexLocatio
     setObjectName(QStringLiteral("FrmStatistics"));
     setWindowTitle(QStringLiteral("通话统计"));
     setModal(true);
+    // The count starts first: the window and its charts are built while it runs (its result
+    // arrives queued, after the constructor).
+    worker_ = new StatisticsWorker(this);
+    connect(worker_, &StatisticsWorker::counted, this, &StatisticsWindow::ShowFigures);
+    const bool empty = !rows || rows->empty();
+    if (!empty)
+        worker_->Start(std::move(rows), std::move(index));
     BuildControls();
     ApplyFormFont(this);
     resize(kOuterSize);
     AttachFlatStyler(this);
-
-    worker_ = new StatisticsWorker(this);
-    connect(worker_, &StatisticsWorker::counted, this, &StatisticsWindow::ShowFigures);
-    if (!rows || rows->empty())
+    if (empty)
         ShowFigures(std::make_shared<const CallStatistics>());
-    else
-        worker_->Start(std::move(rows), std::move(index));
 }
 
 StatisticsWindow::~StatisticsWindow() = default;
