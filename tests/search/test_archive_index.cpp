@@ -210,6 +210,27 @@ TEST_F(ArchiveIndexTest, ListingFollowsTheFilesAndOpensOnlyChangedOnes)
     EXPECT_TRUE(IndexedRows(*index, Folder()).empty());
 }
 
+// The cache is stored while the walk goes on, in batches: a listing ended early (a new one
+// started) leaves some of its files stored, and the next listings must still be whole and, once
+// one completed, open nothing.
+TEST_F(ArchiveIndexTest, ListingEndedEarlyLeavesTheNextOnesWhole)
+{
+    const std::string folder = archive.Path("many/");
+    fs::create_directory(folder);
+    for (int i = 0; i < 2600; ++i)
+        WriteRecording(folder + "VOC" + std::to_string(10000 + i) + ".WAV", std::to_string(13800000000LL + i));
+    const std::vector<RecordingEntry> walked = ListRecordings(folder);
+    std::unique_ptr<ArchiveIndex> index = OpenIndex(DatabasePath());
+    ASSERT_TRUE(index);
+    int rows = 0;
+    index->WalkFolder(folder, [&](const WalkEntry&, IndexedRow*) { return ++rows < 2500; });
+    EXPECT_EQ(rows, 2500);
+    EXPECT_EQ(Texts(IndexedRows(*index, folder)), Texts(walked));
+    const OpenWatch opens(folder);
+    EXPECT_EQ(Texts(IndexedRows(*index, folder)), Texts(walked));
+    EXPECT_EQ(opens.Take(), std::vector<std::string>{});
+}
+
 // A note belongs to the recording: it is found in the folder the file was moved to, by a
 // search of every folder the index knows, and after the index is opened again.
 TEST_F(ArchiveIndexTest, NoteFollowsTheRecordingAcrossFolders)
