@@ -80,8 +80,9 @@ void FolderCacheWriter::End(State state)
 void FolderCacheWriter::Run()
 {
     Result<std::unique_ptr<IndexConnection>> connected = IndexConnection::Connect(location_);
-    if (connected && (*connected)->sqlite())
-        static_cast<void>((*connected)->Exec(QStringLiteral("PRAGMA synchronous=NORMAL")));
+    if (connected)
+        static_cast<void>((*connected)->Exec((*connected)->sqlite() ? QStringLiteral("PRAGMA synchronous=NORMAL")
+                                                                    : QStringLiteral("SET synchronous_commit = off")));
     std::unique_lock lock(mutex_);
     if (!connected) {
         state_ = State::Failed;
