@@ -304,6 +304,11 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
     unstored.AskFor(connection_, UnstoredNames(names, folderTime, stored));
     // Started at the first file that differs from the one stored at its position.
     std::optional<FolderCacheWriter> writer;
+    const auto writing = [&]() -> FolderCacheWriter& {
+        if (!writer)
+            writer.emplace(connection_.location(), folder);
+        return *writer;
+    };
     std::size_t met = 0;
     bool completed = true;
     const bool walked = WalkRecordingNames(folder, names, [&](const WalkEntry& entry) {
@@ -313,11 +318,8 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
             const CachedFile* known = at ? &stored.files[*at] : nullptr;
             const CachedFile file =
                 Refresh(folder, entry.name, FileStatus{entry.size, entry.modified, entry.changed}, known, clock);
-            if (met >= stored.files.size() || !(stored.files[met] == file)) {
-                if (!writer)
-                    writer.emplace(connection_.location(), folder);
-                writer->Store(met, file);
-            }
+            if (met >= stored.files.size() || !(stored.files[met] == file))
+                writing().Store(met, file);
             ++met;
             row = RowFor(folder, file, NoteFor(unstored, file, known, at ? stored.NoteAt(*at) : RecordingNote{}));
         }
@@ -327,11 +329,8 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
     if (!walked || !completed)
         return walked;
     const bool same = !writer && met == stored.files.size() && folderTime == stored.folderTime && folderTime != kUnsettled;
-    if (!same) {
-        if (!writer)
-            writer.emplace(connection_.location(), folder);
-        writer->Finish(folderTime, met);
-    }
+    if (!same)
+        writing().Finish(folderTime, met);
     return walked;
 }
 
