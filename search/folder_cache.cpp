@@ -7,7 +7,6 @@
 #include "search/folder_rows.h"
 #include "search/index_connection.h"
 
-#include <QSqlError>
 #include <QVariant>
 #include <algorithm>
 #include <array>
@@ -139,13 +138,6 @@ private:
     std::map<RecordingIdentity, RecordingNote, std::less<>> notes_;
 };
 
-Result<void> Exec(QSqlQuery& query)
-{
-    if (!query.exec())
-        return SqlFailure(query.lastError());
-    return {};
-}
-
 void ForgetFolder(const IndexConnection& connection, const std::string& folder)
 {
     static_cast<void>(connection.Write([&]() -> Result<void> {
@@ -154,7 +146,7 @@ void ForgetFolder(const IndexConnection& connection, const std::string& folder)
              {QStringLiteral("DELETE FROM files WHERE folder = ?"), QStringLiteral("DELETE FROM folders WHERE folder = ?")}) {
             query.prepare(statement);
             query.addBindValue(Text(folder));
-            if (Result<void> done = Exec(query); !done)
+            if (Result<void> done = ExecPrepared(query); !done)
                 return done;
         }
         return {};

@@ -2,19 +2,11 @@
 
 #include "search/index_connection.h"
 
-#include <QSqlError>
 #include <QVariant>
 
 namespace {
 
 constexpr std::size_t kBatchFiles = 2048;
-
-Result<void> Exec(QSqlQuery& query)
-{
-    if (!query.exec())
-        return SqlFailure(query.lastError());
-    return {};
-}
 
 // The folder's time, and no stored file past the count met.
 Result<void> StoreFolder(const IndexConnection& connection, const std::string& folder, std::int64_t folderTime,
@@ -25,12 +17,12 @@ Result<void> StoreFolder(const IndexConnection& connection, const std::string& f
                                  "DO UPDATE SET folder_time = excluded.folder_time"));
     query.addBindValue(QString::fromStdString(folder));
     query.addBindValue(static_cast<qlonglong>(folderTime));
-    if (Result<void> done = Exec(query); !done)
+    if (Result<void> done = ExecPrepared(query); !done)
         return done;
     query.prepare(QStringLiteral("DELETE FROM files WHERE folder = ? AND position >= ?"));
     query.addBindValue(QString::fromStdString(folder));
     query.addBindValue(static_cast<qlonglong>(count));
-    return Exec(query);
+    return ExecPrepared(query);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "search/index_connection.h"
 #include "search/sqlite_statement.h"
 
-#include <QSqlError>
 #include <QVariant>
 #include <algorithm>
 
@@ -191,9 +190,7 @@ Result<void> WriteFolderFiles(const IndexConnection& connection, const std::stri
     query.addBindValue(Text(folder));
     query.addBindValue(records);
     query.addBindValue(Text(json));
-    if (!query.exec())
-        return SqlFailure(query.lastError());
-    return {};
+    return ExecPrepared(query);
 }
 
 std::map<RecordingIdentity, RecordingNote, std::less<>> NotesNamed(const IndexConnection& connection,

@@ -68,6 +68,13 @@ Failure SqlFailure(std::string text, int code)
     return failure;
 }
 
+Result<void> ExecPrepared(QSqlQuery& query)
+{
+    if (!query.exec())
+        return SqlFailure(query.lastError());
+    return {};
+}
+
 bool HeldByAnotherProgram(const Failure& failure)
 {
     return PrimaryCode(failure) == kSqliteBusy || PrimaryCode(failure) == kSqliteLocked;

@@ -59,5 +59,7 @@ private:
 // says so.
 Failure SqlFailure(const QSqlError& error);
 Failure SqlFailure(std::string text, int code);
+// Runs a prepared query; its failure worded as SqlFailure words it.
+Result<void> ExecPrepared(QSqlQuery& query);
 // True when the failure is a lock another program holds.
 bool HeldByAnotherProgram(const Failure& failure);

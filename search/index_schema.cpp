@@ -48,6 +48,15 @@ Failure Newer(int version)
                    + std::to_string(kIndexSchemaVersion) + "），已原样保留，请用较新版本的程序打开"};
 }
 
+// The stored version, refused when a newer program wrote it.
+Result<int> KnownVersion(const IndexConnection& connection)
+{
+    const Result<int> version = StoredVersion(connection);
+    if (version && *version > kIndexSchemaVersion)
+        return Newer(*version);
+    return version;
+}
+
 Result<void> ExecAll(const IndexConnection& connection, const QStringList& statements)
 {
     for (const QString& statement : statements)
@@ -130,11 +139,9 @@ Result<void> PrepareSchema(IndexConnection& connection)
             : QStringList{QStringLiteral("SET synchronous_commit = on"), QStringLiteral("SET client_min_messages = warning")};
     if (Result<void> set = ExecAll(connection, settings); !set)
         return set;
-    const Result<int> version = StoredVersion(connection);
+    const Result<int> version = KnownVersion(connection);
     if (!version)
         return version.error();
-    if (*version > kIndexSchemaVersion)
-        return Newer(*version);
     if (*version == kIndexSchemaVersion)
         return {};
     return connection.Write([&]() -> Result<void> {
@@ -143,11 +150,9 @@ Result<void> PrepareSchema(IndexConnection& connection)
                 !locked)
                 return locked;
         // Another program may have brought the tables up to date since they were read.
-        const Result<int> now = StoredVersion(connection);
+        const Result<int> now = KnownVersion(connection);
         if (!now)
             return now.error();
-        if (*now > kIndexSchemaVersion)
-            return Newer(*now);
         return *now == kIndexSchemaVersion ? Result<void>() : Upgrade(connection, *now);
     });
 }

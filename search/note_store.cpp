@@ -67,9 +67,7 @@ Result<void> NoteStore::StoreNote(const RecordingIdentity& identity, const Recor
         query.addBindValue(Text(note.description));
         query.addBindValue(Text(note.userType));
     }
-    if (!query.exec())
-        return SqlFailure(query.lastError());
-    return {};
+    return ExecPrepared(query);
 }
 
 Result<RecordingNote> NoteStore::NoteOf(const RecordingIdentity& identity)
