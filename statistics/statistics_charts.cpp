@@ -26,14 +26,23 @@ const QStringList kWeekdayNames = {QStringLiteral("周一"), QStringLiteral("周
                                    QStringLiteral("周四"), QStringLiteral("周五"), QStringLiteral("周六"),
                                    QStringLiteral("周日")};
 
-QValueAxis* CountAxis(const QString& title, double maximum)
+QValueAxis* CountAxis(const QString& title)
 {
     auto* axis = new QValueAxis;
     axis->setTitleText(title);
-    axis->setRange(0, std::max(1.0, maximum));
     axis->setLabelFormat(QStringLiteral("%.0f"));
-    axis->applyNiceNumbers();
     return axis;
+}
+
+// Sets the range from 0 to past maximum, in nice steps. Worked out on an axis outside any chart:
+// each change to an axis in a chart lays it out again.
+void SetCountRange(QValueAxis* axis, double maximum)
+{
+    QValueAxis nice;
+    nice.setRange(0, std::max(1.0, maximum));
+    nice.applyNiceNumbers();
+    axis->setTickCount(nice.tickCount());
+    axis->setRange(nice.min(), nice.max());
 }
 
 // The colour of a cell with calls out of the busiest cell's most.
@@ -90,77 +99,109 @@ QCategoryAxis* WeekdayAxis()
 
 } // namespace
 
-QChart* MakePeriodChart(const std::vector<PeriodFigures>& periods)
+PeriodChart::PeriodChart()
+    : bars_(new QStackedBarSeries),
+      talk_(new QLineSeries),
+      callsAxis_(CountAxis(QStringLiteral("通话次数"))),
+      minutesAxis_(CountAxis(QStringLiteral("分钟")))
 {
-    auto* chart = new QChart;
-    chart->setTitle(QStringLiteral("各时段通话次数与通话时长"));
-    auto* bars = new QStackedBarSeries;
-    QStringList names;
-    auto* talk = new QLineSeries;
-    talk->setName(QStringLiteral("通话时长（分钟）"));
-    double mostCalls = 0, mostMinutes = 0;
+    setTitle(QStringLiteral("各时段通话次数与通话时长"));
     for (std::size_t mode = 0; mode < kStatisticsModes.size(); ++mode) {
         auto* set = new QBarSet(ToQString(std::string(kStatisticsModes[mode])));
         set->setColor(kModeColours[mode]);
-        for (const PeriodFigures& period : periods)
-            *set << static_cast<double>(period.figures.byMode[mode].calls);
-        bars->append(set);
+        bars_->append(set);
     }
-    for (std::size_t i = 0; i < periods.size(); ++i) {
-        names << ToQString(periods[i].name);
-        const double minutes = static_cast<double>(periods[i].figures.all.seconds) / 60.0;
-        talk->append(static_cast<double>(i), minutes);
-        mostCalls = std::max(mostCalls, static_cast<double>(periods[i].figures.all.calls));
-        mostMinutes = std::max(mostMinutes, minutes);
-    }
-    chart->addSeries(bars);
-    chart->addSeries(talk);
-    QCategoryAxis* periodAxis = PeriodAxis(names);
-    chart->addAxis(periodAxis, Qt::AlignBottom);
-    chart->addAxis(CountAxis(QStringLiteral("通话次数"), mostCalls), Qt::AlignLeft);
-    chart->addAxis(CountAxis(QStringLiteral("分钟"), mostMinutes), Qt::AlignRight);
-    bars->attachAxis(periodAxis);
-    bars->attachAxis(chart->axes(Qt::Vertical)[0]);
-    talk->attachAxis(periodAxis);
-    talk->attachAxis(chart->axes(Qt::Vertical)[1]);
-    chart->legend()->setAlignment(Qt::AlignBottom);
-    return chart;
+    talk_->setName(QStringLiteral("通话时长（分钟）"));
+    addSeries(bars_);
+    addSeries(talk_);
+    addAxis(callsAxis_, Qt::AlignLeft);
+    addAxis(minutesAxis_, Qt::AlignRight);
+    bars_->attachAxis(callsAxis_);
+    talk_->attachAxis(minutesAxis_);
+    legend()->setAlignment(Qt::AlignBottom);
+    SetPeriods({});
 }
 
-QChart* MakeHourChart(const CallStatistics& statistics)
+void PeriodChart::SetPeriods(const std::vector<PeriodFigures>& periods)
 {
-    auto* chart = new QChart;
-    chart->setTitle(QStringLiteral("通话时间分布（星期 × 小时）"));
-    chart->legend()->hide();
-    auto* cells = new QScatterSeries;
-    cells->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
-    cells->setPen(Qt::NoPen);
+    QStringList names;
+    QList<QPointF> minutes;
+    double mostCalls = 0, mostMinutes = 0;
+    for (std::size_t i = 0; i < periods.size(); ++i) {
+        names << ToQString(periods[i].name);
+        minutes.append(QPointF(static_cast<double>(i), static_cast<double>(periods[i].figures.all.seconds) / 60.0));
+        mostCalls = std::max(mostCalls, static_cast<double>(periods[i].figures.all.calls));
+        mostMinutes = std::max(mostMinutes, minutes.back().y());
+    }
+    // The axes first: each change of an axis lays out the bars shown, which on the first figures
+    // are none.
+    SetCountRange(callsAxis_, mostCalls);
+    SetCountRange(minutesAxis_, mostMinutes);
+    ReplacePeriodAxis(PeriodAxis(names));
+    talk_->replace(minutes);
+    const QList<QBarSet*> sets = bars_->barSets();
+    for (std::size_t mode = 0; mode < kStatisticsModes.size(); ++mode) {
+        QList<qreal> calls;
+        calls.reserve(static_cast<qsizetype>(periods.size()));
+        for (const PeriodFigures& period : periods)
+            calls.append(static_cast<double>(period.figures.byMode[mode].calls));
+        QBarSet* set = sets[static_cast<qsizetype>(mode)];
+        set->remove(0, set->count());
+        set->append(calls);
+    }
+}
+
+// The new axis comes with its labels: each label added to an axis in a chart lays out all of them
+// again.
+void PeriodChart::ReplacePeriodAxis(QCategoryAxis* axis)
+{
+    if (periodAxis_) {
+        removeAxis(periodAxis_);
+        delete periodAxis_;
+    }
+    periodAxis_ = axis;
+    addAxis(periodAxis_, Qt::AlignBottom);
+    bars_->attachAxis(periodAxis_);
+    talk_->attachAxis(periodAxis_);
+}
+
+HourChart::HourChart()
+    : cells_(new QScatterSeries)
+{
+    setTitle(QStringLiteral("通话时间分布（星期 × 小时）"));
+    legend()->hide();
+    cells_->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+    cells_->setPen(Qt::NoPen);
+    cells_->setColor(CellColour(0, 1));
+    QList<QPointF> points;
+    for (int weekday = 0; weekday < 7; ++weekday)
+        for (int hour = 0; hour < 24; ++hour)
+            points.append(QPointF(hour, 6 - weekday));
+    cells_->append(points);
+    addSeries(cells_);
+    QValueAxis* hours = HourAxis();
+    QCategoryAxis* weekdays = WeekdayAxis();
+    addAxis(hours, Qt::AlignBottom);
+    addAxis(weekdays, Qt::AlignLeft);
+    cells_->attachAxis(hours);
+    cells_->attachAxis(weekdays);
+    // A cell fills its hour and day whatever size the chart is drawn at.
+    connect(this, &QChart::plotAreaChanged, cells_, [this](const QRectF& area) {
+        cells_->setMarkerSize(std::max(1.0, std::min(area.width() / 24, area.height() / 7)));
+    });
+}
+
+void HourChart::SetCalls(const CallStatistics& statistics)
+{
     std::uint64_t most = 1;
     for (const auto& day : statistics.callsByWeekdayHour)
         most = std::max(most, *std::max_element(day.begin(), day.end()));
-    QList<QPointF> points;
     QHash<int, QHash<QXYSeries::PointConfiguration, QVariant>> colours; // set at once: one update, not 168
-    for (int weekday = 0; weekday < 7; ++weekday)
-        for (int hour = 0; hour < 24; ++hour) {
-            const std::uint64_t calls = statistics.callsByWeekdayHour[static_cast<std::size_t>(weekday)]
-                                                                     [static_cast<std::size_t>(hour)];
-            colours[static_cast<int>(points.size())][QXYSeries::PointConfiguration::Color] = CellColour(calls, most);
-            points.append(QPointF(hour, 6 - weekday));
-        }
-    cells->append(points);
-    cells->setPointsConfiguration(colours);
-    chart->addSeries(cells);
-    QValueAxis* hours = HourAxis();
-    QCategoryAxis* weekdays = WeekdayAxis();
-    chart->addAxis(hours, Qt::AlignBottom);
-    chart->addAxis(weekdays, Qt::AlignLeft);
-    cells->attachAxis(hours);
-    cells->attachAxis(weekdays);
-    // A cell fills its hour and day whatever size the chart is drawn at.
-    QObject::connect(chart, &QChart::plotAreaChanged, cells, [cells](const QRectF& area) {
-        cells->setMarkerSize(std::max(1.0, std::min(area.width() / 24, area.height() / 7)));
-    });
-    return chart;
+    for (std::size_t weekday = 0; weekday < 7; ++weekday)
+        for (std::size_t hour = 0; hour < 24; ++hour)
+            colours[static_cast<int>(weekday * 24 + hour)][QXYSeries::PointConfiguration::Color] =
+                CellColour(statistics.callsByWeekdayHour[weekday][hour], most);
+    cells_->setPointsConfiguration(colours);
 }
 
 QImage RenderChartsImage(const CallStatistics& statistics, PeriodKind kind)
@@ -169,8 +210,10 @@ QImage RenderChartsImage(const CallStatistics& statistics, PeriodKind kind)
     image.fill(Qt::white);
     QGraphicsScene scene;
     const int periodWidth = kChartsImageSize.width() * 5 / 8;
-    QChart* periodChart = MakePeriodChart(Periods(statistics, kind));
-    QChart* hourChart = MakeHourChart(statistics);
+    auto* periodChart = new PeriodChart;
+    periodChart->SetPeriods(Periods(statistics, kind));
+    auto* hourChart = new HourChart;
+    hourChart->SetCalls(statistics);
     scene.addItem(periodChart);
     scene.addItem(hourChart);
     periodChart->setGeometry(0, 0, periodWidth, kChartsImageSize.height());

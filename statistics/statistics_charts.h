@@ -3,23 +3,53 @@
 #include "platform/result.h"
 #include "statistics/call_statistics.h"
 
+#include <QChart>
 #include <QSize>
 #include <string>
 #include <vector>
 
-class QChart;
+class QCategoryAxis;
 class QImage;
+class QLineSeries;
+class QScatterSeries;
+class QStackedBarSeries;
+class QValueAxis;
 
 // The charts of the call statistics, drawn by Qt Charts with Chinese labels. They are not
 // windows: the statistics window shows them in chart views, and "保存图片..." and voctool stats
 // render them into a picture (which needs a QApplication, offscreen will do).
 
+// The charts are built once, with their series, axes and legend, and then given their figures:
+// the window builds and lays them out while the rows are counted, so that the counted figures
+// only change what the charts show.
+
 // The calls per period as bars stacked by mode (left axis), and the talk time per period in
 // minutes as a line (right axis).
-QChart* MakePeriodChart(const std::vector<PeriodFigures>& periods);
+class PeriodChart : public QChart {
+public:
+    PeriodChart();
+    void SetPeriods(const std::vector<PeriodFigures>& periods);
+
+private:
+    void ReplacePeriodAxis(QCategoryAxis* axis);
+
+    QStackedBarSeries* bars_ = nullptr;
+    QLineSeries* talk_ = nullptr;
+    QCategoryAxis* periodAxis_ = nullptr;
+    QValueAxis* callsAxis_ = nullptr;
+    QValueAxis* minutesAxis_ = nullptr;
+};
+
 // The calls by hour of the day (across) and day of the week (down, Monday on top), the more
-// calls the darker the cell.
-QChart* MakeHourChart(const CallStatistics& statistics);
+// calls the darker the cell. Built with every cell empty.
+class HourChart : public QChart {
+public:
+    HourChart();
+    void SetCalls(const CallStatistics& statistics);
+
+private:
+    QScatterSeries* cells_ = nullptr;
+};
 
 // The size of the picture of both charts: the period chart on the left, the hour chart on the right.
 inline constexpr QSize kChartsImageSize(1600, 600);

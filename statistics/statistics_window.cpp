@@ -16,6 +16,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QStackedLayout>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <utility>
@@ -61,19 +62,12 @@ QWidget* TitledTable(const QString& title, QTableView* table)
     return box;
 }
 
-QChartView* MakeChartView(const char* objectName)
+// Shows chart in view, in place of the empty chart a view starts with.
+void ShowChart(QChartView* view, QChart* chart)
 {
-    auto* view = MakeNamed<QChartView>(objectName);
+    std::unique_ptr<QChart> previous(view->chart());
     view->setRenderHint(QPainter::Antialiasing);
-    return view;
-}
-
-// Shows chart in view and drops the one shown before.
-void ReplaceChart(QChartView* view, QChart* chart)
-{
-    QChart* previous = view->chart();
     view->setChart(chart);
-    delete previous;
 }
 
 } // namespace
@@ -94,12 +88,10 @@ StatisticsWindow::StatisticsWindow(RowsSnapshot rows, std::optional<IndexLocatio
     const bool empty = !rows || rows->empty();
     if (!empty)
         worker_->Start(std::move(rows), std::move(index));
-    BuildControls();
-    ApplyFormFont(this);
+    ApplyFormFont(this); // before the controls, which take it as they are made
+    BuildControls(empty);
     resize(kOuterSize);
     AttachFlatStyler(this);
-    if (empty)
-        ShowFigures(std::make_shared<const CallStatistics>());
 }
 
 StatisticsWindow::~StatisticsWindow() = default;
@@ -114,15 +106,27 @@ void StatisticsWindow::SetImagePathChooser(ImagePathChooser chooser)
     chooseImagePath_ = std::move(chooser);
 }
 
-void StatisticsWindow::BuildControls()
+void StatisticsWindow::BuildControls(bool empty)
 {
     auto* layout = new QVBoxLayout(this);
-    stateLabel_ = MakeNamed<QLabel>("lbState", kCountingText);
+    stateLabel_ = MakeNamed<QLabel>("lbState", empty ? kNothingText : kCountingText);
     stateLabel_->setAlignment(Qt::AlignCenter);
-    layout->addWidget(stateLabel_, 1);
-    figures_ = BuildFigures();
-    figures_->hide();
-    layout->addWidget(figures_, 1);
+    if (empty) {
+        layout->addWidget(stateLabel_, 1);
+    } else {
+        // The figures lie under the state label while the rows are counted: shown and laid out
+        // with the window, they take the counted figures without laying out anew. Disabled, they
+        // take no keys until then.
+        auto* stack = new QStackedLayout;
+        stack->setStackingMode(QStackedLayout::StackAll);
+        stateLabel_->setAutoFillBackground(true);
+        figures_ = BuildFigures();
+        figures_->setEnabled(false);
+        stack->addWidget(figures_);
+        stack->addWidget(stateLabel_);
+        stack->setCurrentWidget(stateLabel_);
+        layout->addLayout(stack, 1);
+    }
 
     auto* buttons = new QHBoxLayout;
     saveButton_ = MakeDialogButton("btnSavePicture", QStringLiteral("保存图片..."), this, kButtonSize);
@@ -156,11 +160,17 @@ QWidget* StatisticsWindow::BuildFigures()
     chooser->addStretch();
     layout->addLayout(chooser);
 
+    // The tables show their columns, and the totals their modes, while the rows are counted.
     totals_ = new TextTableModel(this);
+    totals_->SetTable(TotalsTable(CallStatistics{}));
     mostCalls_ = new TextTableModel(this);
+    mostCalls_->SetTable(NumbersTable({}));
     mostTalk_ = new TextTableModel(this);
-    periodView_ = MakeChartView("chartPeriods");
-    hourView_ = MakeChartView("chartHours");
+    mostTalk_->SetTable(NumbersTable({}));
+    periodChart_ = new PeriodChart;
+    hourChart_ = new HourChart;
+    periodView_ = MakeNamed<QChartView>("chartPeriods");
+    hourView_ = MakeNamed<QChartView>("chartHours");
     auto* charts = new QHBoxLayout;
     charts->addWidget(TitledTable(QStringLiteral("合计"), MakeTable("tvTotals", totals_)), 3);
     charts->addWidget(periodView_, 6);
@@ -183,26 +193,28 @@ void StatisticsWindow::showEvent(QShowEvent* event)
     ResizeToOuterSize(this, kOuterSize);
     if (const QWidget* owner = parentWidget())
         move((QRectF(owner->window()->frameGeometry()).center() - QRectF(QPointF(), kOuterSize).center()).toPoint());
+    // A chart lays itself out whenever its view is resized, so it joins its view only once the
+    // view has its size.
+    if (periodView_) {
+        ShowChart(periodView_, periodChart_);
+        ShowChart(hourView_, hourChart_);
+    }
 }
 
 void StatisticsWindow::ShowFigures(std::shared_ptr<const CallStatistics> statistics)
 {
     statistics_ = std::move(statistics);
-    if (statistics_->empty()) {
-        stateLabel_->setText(kNothingText);
-    } else {
-        stateLabel_->hide();
-        totals_->SetTable(TotalsTable(*statistics_));
-        mostCalls_->SetTable(NumbersTable(statistics_->mostCalls));
-        mostTalk_->SetTable(NumbersTable(statistics_->mostTalk));
-        ReplaceChart(hourView_, MakeHourChart(*statistics_));
-        const QSignalBlocker quiet(periodBox_);
-        periodBox_->setCurrentIndex(static_cast<int>(AutomaticPeriod(*statistics_)));
-        ShowPeriods();
-        figures_->show();
-        saveButton_->setEnabled(true);
-        exportButton_->setEnabled(true);
-    }
+    stateLabel_->hide();
+    figures_->setEnabled(true);
+    totals_->SetTable(TotalsTable(*statistics_));
+    mostCalls_->SetTable(NumbersTable(statistics_->mostCalls));
+    mostTalk_->SetTable(NumbersTable(statistics_->mostTalk));
+    hourChart_->SetCalls(*statistics_);
+    const QSignalBlocker quiet(periodBox_);
+    periodBox_->setCurrentIndex(static_cast<int>(AutomaticPeriod(*statistics_)));
+    ShowPeriods();
+    saveButton_->setEnabled(true);
+    exportButton_->setEnabled(true);
     emit figuresShown();
 }
 
@@ -213,7 +225,7 @@ PeriodKind StatisticsWindow::ChosenPeriod() const
 
 void StatisticsWindow::ShowPeriods()
 {
-    ReplaceChart(periodView_, MakePeriodChart(Periods(*statistics_, ChosenPeriod())));
+    periodChart_->SetPeriods(Periods(*statistics_, ChosenPeriod()));
 }
 
 void StatisticsWindow::SaveImage()

@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+class HourChart;
+class PeriodChart;
 class QAbstractItemModel;
 class QChartView;
 class QComboBox;
@@ -45,14 +47,14 @@ public:
     void SetImagePathChooser(ImagePathChooser chooser);
 
 signals:
-    // The counted figures are shown (or "没有可统计的语音").
+    // The counted figures are shown.
     void figuresShown();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void BuildControls();
+    void BuildControls(bool empty);
     QWidget* BuildFigures();
     void ShowFigures(std::shared_ptr<const CallStatistics> statistics);
     void ShowPeriods();
@@ -67,10 +69,12 @@ private:
     bool outerSizeApplied_ = false;
 
     QLabel* stateLabel_ = nullptr; // "正在统计..." or "没有可统计的语音"
-    QWidget* figures_ = nullptr;
+    QWidget* figures_ = nullptr; // under stateLabel_ until the figures are counted
     QComboBox* periodBox_ = nullptr;
     QChartView* periodView_ = nullptr;
     QChartView* hourView_ = nullptr;
+    PeriodChart* periodChart_ = nullptr;
+    HourChart* hourChart_ = nullptr;
     TextTableModel* totals_ = nullptr;
     TextTableModel* mostCalls_ = nullptr;
     TextTableModel* mostTalk_ = nullptr;

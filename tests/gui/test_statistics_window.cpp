@@ -70,7 +70,8 @@ Shown ReadWindow(StatisticsWindow& window)
     Shown shown;
     if (Child<QLabel>(window, "lbState")->isVisible())
         shown.state = Child<QLabel>(window, "lbState")->text().toStdString();
-    if (Child<QTableView>(window, "tvTotals")->isVisible()) {
+    // A window without rows has no figures.
+    if (const auto* totals = window.findChild<QTableView*>("tvTotals"); totals && totals->isVisible()) {
         shown.totals = TableTexts(Child<QTableView>(window, "tvTotals"));
         shown.mostCalls = TableTexts(Child<QTableView>(window, "tvMostCalls"));
         shown.mostTalk = TableTexts(Child<QTableView>(window, "tvMostTalk"));
