@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 #include "app/statistics_command.h"
+#include "catalogue/catalogue_scan.h"
 #include "catalogue/recording_model.h"
 #include "export/list_export.h"
 #include "platform/message_box.h"
@@ -206,6 +207,24 @@ TEST_F(StatisticsWindowTest, SearchWindowListMenuShowsTheFiguresOfTheListedRows)
     EXPECT_TRUE(list->actions().contains(statistics));
     InspectOpenedWindow([statistics] { statistics->trigger(); },
                         [](StatisticsWindow& window) { EXPECT_EQ(ReadWindow(window).totals, kTotals); });
+}
+
+// The figures are built under the state label while the rows are counted: until then no key may
+// reach them (a period chosen without figures would have nothing to show).
+TEST_F(StatisticsWindowTest, FiguresTakeNoInputUntilCounted)
+{
+    WriteCalls(archive, "VOICE");
+    StatisticsWindow window(std::make_shared<const std::vector<RecordingEntry>>(ListRecordings(archive.Path("VOICE/"))),
+                            std::nullopt);
+    bool shown = false;
+    QObject::connect(&window, &StatisticsWindow::figuresShown, [&shown] { shown = true; });
+    window.show();
+    auto* period = Child<QComboBox>(window, "cbPeriod");
+    EXPECT_FALSE(period->isEnabled());
+    EXPECT_EQ(ReadWindow(window).state, "正在统计...");
+    ASSERT_TRUE(WaitForWindow([&shown] { return shown; })) << "the statistics were not shown";
+    EXPECT_TRUE(period->isEnabled());
+    EXPECT_EQ(ReadWindow(window).totals, kTotals);
 }
 
 TEST_F(StatisticsWindowTest, NoRowsShowNothingToCountInsteadOfFigures)
