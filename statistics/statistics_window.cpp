@@ -35,9 +35,9 @@ QString DefaultImagePath(QWidget* owner)
                                         QStringLiteral("PNG图片 (*.png)"));
 }
 
-QTableView* MakeTable(const char* objectName, TextTableModel* model)
+QTableView* MakeTable(const char* objectName, TextTableModel* model, QWidget* parent)
 {
-    auto* view = MakeNamed<QTableView>(objectName);
+    auto* view = MakeNamed<QTableView>(objectName, parent);
     view->setModel(model);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -49,13 +49,14 @@ QTableView* MakeTable(const char* objectName, TextTableModel* model)
     return view;
 }
 
-// A titled table: the title above, the table below.
-QWidget* TitledTable(const QString& title, QTableView* table)
+// A titled table in parent: the title above, the table below.
+QWidget* TitledTable(const QString& title, const char* objectName, TextTableModel* model, QWidget* parent)
 {
-    auto* box = new QWidget;
+    auto* box = new QWidget(parent);
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* label = new QLabel(title);
+    auto* label = new QLabel(title, box);
+    QTableView* table = MakeTable(objectName, model, box);
     label->setBuddy(table);
     layout->addWidget(label);
     layout->addWidget(table);
@@ -109,7 +110,7 @@ void StatisticsWindow::SetImagePathChooser(ImagePathChooser chooser)
 void StatisticsWindow::BuildControls(bool empty)
 {
     auto* layout = new QVBoxLayout(this);
-    stateLabel_ = MakeNamed<QLabel>("lbState", empty ? kNothingText : kCountingText);
+    stateLabel_ = MakeNamed<QLabel>("lbState", empty ? kNothingText : kCountingText, this);
     stateLabel_->setAlignment(Qt::AlignCenter);
     if (empty) {
         layout->addWidget(stateLabel_, 1);
@@ -145,15 +146,17 @@ void StatisticsWindow::BuildControls(bool empty)
 
 QWidget* StatisticsWindow::BuildFigures()
 {
-    auto* figures = new QWidget;
+    // Every control is made inside the window: one added from outside is told of the window's
+    // font and lays itself out again.
+    auto* figures = new QWidget(this);
     auto* layout = new QVBoxLayout(figures);
     layout->setContentsMargins(0, 0, 0, 0);
 
     auto* chooser = new QHBoxLayout;
-    periodBox_ = MakeNamed<QComboBox>("cbPeriod");
+    periodBox_ = MakeNamed<QComboBox>("cbPeriod", figures);
     for (std::string_view name : kPeriodKindNames)
         periodBox_->addItem(ToQString(std::string(name)));
-    auto* periodLabel = new QLabel(QStringLiteral("统计周期："));
+    auto* periodLabel = new QLabel(QStringLiteral("统计周期："), figures);
     periodLabel->setBuddy(periodBox_);
     chooser->addWidget(periodLabel);
     chooser->addWidget(periodBox_);
@@ -169,17 +172,17 @@ QWidget* StatisticsWindow::BuildFigures()
     mostTalk_->SetTable(NumbersTable({}));
     periodChart_ = new PeriodChart;
     hourChart_ = new HourChart;
-    periodView_ = MakeNamed<QChartView>("chartPeriods");
-    hourView_ = MakeNamed<QChartView>("chartHours");
+    periodView_ = MakeNamed<QChartView>("chartPeriods", figures);
+    hourView_ = MakeNamed<QChartView>("chartHours", figures);
     auto* charts = new QHBoxLayout;
-    charts->addWidget(TitledTable(QStringLiteral("合计"), MakeTable("tvTotals", totals_)), 3);
+    charts->addWidget(TitledTable(QStringLiteral("合计"), "tvTotals", totals_, figures), 3);
     charts->addWidget(periodView_, 6);
     charts->addWidget(hourView_, 4);
     layout->addLayout(charts, 3);
 
     auto* numbers = new QHBoxLayout;
-    numbers->addWidget(TitledTable(QStringLiteral("通话次数最多的号码"), MakeTable("tvMostCalls", mostCalls_)));
-    numbers->addWidget(TitledTable(QStringLiteral("通话时长最多的号码"), MakeTable("tvMostTalk", mostTalk_)));
+    numbers->addWidget(TitledTable(QStringLiteral("通话次数最多的号码"), "tvMostCalls", mostCalls_, figures));
+    numbers->addWidget(TitledTable(QStringLiteral("通话时长最多的号码"), "tvMostTalk", mostTalk_, figures));
     layout->addLayout(numbers, 2);
     connect(periodBox_, &QComboBox::currentIndexChanged, this, &StatisticsWindow::ShowPeriods);
     return figures;
