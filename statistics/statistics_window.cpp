@@ -95,7 +95,14 @@ StatisticsWindow::StatisticsWindow(RowsSnapshot rows, std::optional<IndexLocatio
     AttachFlatStyler(this);
 }
 
-StatisticsWindow::~StatisticsWindow() = default;
+StatisticsWindow::~StatisticsWindow()
+{
+    // Charts join their views, which then own them, only when the window is shown.
+    if (periodView_ && periodView_->chart() != periodChart_) {
+        delete periodChart_;
+        delete hourChart_;
+    }
+}
 
 void StatisticsWindow::SetTableExporter(TableExporter exporter)
 {
