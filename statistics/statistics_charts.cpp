@@ -5,7 +5,10 @@
 #include <QBarSet>
 #include <QCategoryAxis>
 #include <QChart>
+#include <QGraphicsLayout>
 #include <QGraphicsScene>
+#include <QGraphicsSceneResizeEvent>
+#include <QGraphicsTextItem>
 #include <QImage>
 #include <QLineSeries>
 #include <QPainter>
@@ -16,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -26,11 +30,16 @@ const QStringList kWeekdayNames = {QStringLiteral("周一"), QStringLiteral("周
                                    QStringLiteral("周四"), QStringLiteral("周五"), QStringLiteral("周六"),
                                    QStringLiteral("周日")};
 
-QValueAxis* CountAxis(const QString& title)
+// A count axis whose title stays whole. Qt Charts leaves the title of a vertical axis the axis'
+// width less that of "..." in the labels' font, and the axis is as wide as its widest label: with
+// counts under 10 the title came out as "...". Two spaces on the plot's far side of each label
+// make every label wider than "...".
+QValueAxis* CountAxis(const QString& title, Qt::Alignment side)
 {
     auto* axis = new QValueAxis;
     axis->setTitleText(title);
-    axis->setLabelFormat(QStringLiteral("%.0f"));
+    const QString padding = QStringLiteral("&nbsp;&nbsp;");
+    axis->setLabelFormat(side == Qt::AlignLeft ? padding + QStringLiteral("%.0f") : QStringLiteral("%.0f") + padding);
     return axis;
 }
 
@@ -54,20 +63,25 @@ QColor CellColour(std::uint64_t calls, std::uint64_t most)
     return QColor::fromRgbF(static_cast<float>(0.85 - 0.75 * share), static_cast<float>(0.9 - 0.6 * share), 1.0f);
 }
 
-// Period i at i, labelled under its bar. Past kMostPeriodLabels periods only every so many is
-// labelled: each label is a text item for Qt Charts to lay out, and hundreds of them (the months
-// of a long archive) took most of the window's time while not one could be read.
-QCategoryAxis* PeriodAxis(const QStringList& names)
+// The size Qt Charts gives a label: its text laid out as rich text in a text item.
+QSizeF LabelSize(const QFont& font, const QString& text)
 {
-    constexpr qsizetype kMostPeriodLabels = 24;
+    QGraphicsTextItem item;
+    item.setFont(font);
+    item.setHtml(text);
+    return item.boundingRect().size();
+}
+
+// Period i at i, every step-th one labelled under its bar, the labels flat or stood on end.
+QCategoryAxis* PeriodAxis(const QStringList& names, qsizetype step, bool upright)
+{
     auto* axis = new QCategoryAxis;
     axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     axis->setGridLineVisible(false);
     axis->setRange(-0.5, static_cast<double>(std::max<qsizetype>(names.size(), 1)) - 0.5);
-    const qsizetype step = (names.size() + kMostPeriodLabels - 1) / kMostPeriodLabels;
-    for (qsizetype i = 0; i < names.size(); i += std::max<qsizetype>(step, 1))
+    for (qsizetype i = 0; i < names.size(); i += step)
         axis->append(names[i], static_cast<double>(i));
-    if (names.size() > 12)
+    if (upright)
         axis->setLabelsAngle(-90);
     return axis;
 }
@@ -102,8 +116,8 @@ QCategoryAxis* WeekdayAxis()
 PeriodChart::PeriodChart()
     : bars_(new QStackedBarSeries),
       talk_(new QLineSeries),
-      callsAxis_(CountAxis(QStringLiteral("通话次数"))),
-      minutesAxis_(CountAxis(QStringLiteral("分钟")))
+      callsAxis_(CountAxis(QStringLiteral("通话次数"), Qt::AlignLeft)),
+      minutesAxis_(CountAxis(QStringLiteral("分钟"), Qt::AlignRight))
 {
     setTitle(QStringLiteral("各时段通话次数与通话时长"));
     for (std::size_t mode = 0; mode < kStatisticsModes.size(); ++mode) {
@@ -124,11 +138,11 @@ PeriodChart::PeriodChart()
 
 void PeriodChart::SetPeriods(const std::vector<PeriodFigures>& periods)
 {
-    QStringList names;
+    names_.clear();
     QList<QPointF> minutes;
     double mostCalls = 0, mostMinutes = 0;
     for (std::size_t i = 0; i < periods.size(); ++i) {
-        names << ToQString(periods[i].name);
+        names_ << ToQString(periods[i].name);
         minutes.append(QPointF(static_cast<double>(i), static_cast<double>(periods[i].figures.all.seconds) / 60.0));
         mostCalls = std::max(mostCalls, static_cast<double>(periods[i].figures.all.calls));
         mostMinutes = std::max(mostMinutes, minutes.back().y());
@@ -137,7 +151,7 @@ void PeriodChart::SetPeriods(const std::vector<PeriodFigures>& periods)
     // are none.
     SetCountRange(callsAxis_, mostCalls);
     SetCountRange(minutesAxis_, mostMinutes);
-    ReplacePeriodAxis(PeriodAxis(names));
+    LabelPeriods(LabellingFor(size()));
     talk_->replace(minutes);
     const QList<QBarSet*> sets = bars_->barSets();
     for (std::size_t mode = 0; mode < kStatisticsModes.size(); ++mode) {
@@ -151,18 +165,62 @@ void PeriodChart::SetPeriods(const std::vector<PeriodFigures>& periods)
     }
 }
 
+// Qt Charts gives each label an even share of the axis and cuts a label wider than its share to
+// "...", and one stood on end that is longer than the axis is high (about a quarter of the chart).
+// The axis labels only as many periods as it holds whole: all of them flat when they fit side by
+// side, else every so many, stood on end when they are short enough, and never more than
+// kMostPeriodLabels (each label is a text item to lay out: hundreds of them, the months of a long
+// archive, took most of the window's time).
+PeriodChart::Labelling PeriodChart::LabellingFor(QSizeF chartSize) const
+{
+    constexpr qsizetype kMostPeriodLabels = 24;
+    constexpr qreal kBesidePlot = 150; // the count axes on both sides and the chart's margins
+    constexpr qreal kLabelPadding = 8;  // Qt Charts' padding on both sides of a label, and a little
+    if (names_.isEmpty())
+        return {};
+    // The widest name is measured, found by counting a Chinese character as two digits wide.
+    const auto columns = [](const QString& name) {
+        return std::accumulate(name.begin(), name.end(), 0, [](int sum, QChar c) { return sum + (c.unicode() < 0x80 ? 1 : 2); });
+    };
+    const QString& widest = *std::max_element(names_.begin(), names_.end(), [&columns](const QString& a, const QString& b) {
+        return columns(a) < columns(b);
+    });
+    const QSizeF label = LabelSize(callsAxis_->labelsFont(), widest);
+    const qreal plot = chartSize.width() - kBesidePlot;
+    const auto fits = [plot](qsizetype labels, qreal across) {
+        return plot / static_cast<qreal>(labels + 1) - kLabelPadding >= across;
+    };
+    if (names_.size() <= kMostPeriodLabels && fits(names_.size(), label.width()))
+        return {1, false};
+    const bool upright = label.width() <= chartSize.height() / 4;
+    const qreal across = upright ? label.height() : label.width();
+    const auto labelsEvery = [this](qsizetype step) { return (names_.size() + step - 1) / step; };
+    qsizetype step = (names_.size() + kMostPeriodLabels - 1) / kMostPeriodLabels;
+    while (step < names_.size() && !fits(labelsEvery(step), across))
+        ++step;
+    return {step, upright};
+}
+
 // The new axis comes with its labels: each label added to an axis in a chart lays out all of them
 // again.
-void PeriodChart::ReplacePeriodAxis(QCategoryAxis* axis)
+void PeriodChart::LabelPeriods(Labelling labelling)
 {
     if (periodAxis_) {
         removeAxis(periodAxis_);
         delete periodAxis_;
     }
-    periodAxis_ = axis;
+    labelling_ = labelling;
+    periodAxis_ = PeriodAxis(names_, labelling.step, labelling.upright);
     addAxis(periodAxis_, Qt::AlignBottom);
     bars_->attachAxis(periodAxis_);
     talk_->attachAxis(periodAxis_);
+}
+
+void PeriodChart::resizeEvent(QGraphicsSceneResizeEvent* event)
+{
+    QChart::resizeEvent(event);
+    if (const Labelling labelling = LabellingFor(event->newSize()); labelling != labelling_)
+        LabelPeriods(labelling);
 }
 
 HourChart::HourChart()
@@ -211,13 +269,14 @@ QImage RenderChartsImage(const CallStatistics& statistics, PeriodKind kind)
     QGraphicsScene scene;
     const int periodWidth = kChartsImageSize.width() * 5 / 8;
     auto* periodChart = new PeriodChart;
-    periodChart->SetPeriods(Periods(statistics, kind));
     auto* hourChart = new HourChart;
-    hourChart->SetCalls(statistics);
     scene.addItem(periodChart);
     scene.addItem(hourChart);
     periodChart->setGeometry(0, 0, periodWidth, kChartsImageSize.height());
     hourChart->setGeometry(periodWidth, 0, kChartsImageSize.width() - periodWidth, kChartsImageSize.height());
+    periodChart->SetPeriods(Periods(statistics, kind));
+    hourChart->SetCalls(statistics);
+    periodChart->layout()->activate(); // now, not when events are next handled: the picture is drawn first
     scene.setSceneRect(0, 0, kChartsImageSize.width(), kChartsImageSize.height());
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);

@@ -30,9 +30,21 @@ public:
     PeriodChart();
     void SetPeriods(const std::vector<PeriodFigures>& periods);
 
-private:
-    void ReplacePeriodAxis(QCategoryAxis* axis);
+protected:
+    void resizeEvent(QGraphicsSceneResizeEvent* event) override;
 
+private:
+    // Every step-th period labelled, the labels flat or stood on end.
+    struct Labelling {
+        qsizetype step = 1;
+        bool upright = false;
+        bool operator==(const Labelling&) const = default;
+    };
+    Labelling LabellingFor(QSizeF chartSize) const;
+    void LabelPeriods(Labelling labelling);
+
+    QStringList names_;
+    Labelling labelling_;
     QStackedBarSeries* bars_ = nullptr;
     QLineSeries* talk_ = nullptr;
     QCategoryAxis* periodAxis_ = nullptr;

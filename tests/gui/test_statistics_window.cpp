@@ -17,6 +17,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QGraphicsLayout>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
@@ -225,6 +228,34 @@ TEST_F(StatisticsWindowTest, FiguresTakeNoInputUntilCounted)
     ASSERT_TRUE(WaitForWindow([&shown] { return shown; })) << "the statistics were not shown";
     EXPECT_TRUE(period->isEnabled());
     EXPECT_EQ(ReadWindow(window).totals, kTotals);
+}
+
+// Qt Charts cuts a label or an axis title that it finds no room for to "...". At the size the
+// window gives the chart, every period labelled, from a few days to the months of years, and
+// both axis titles show whole, and some periods are labelled.
+TEST(PeriodChart, ShowsItsLabelsAndTitlesWholeAtTheWindowsSize)
+{
+    for (int count : {3, 13, 221}) {
+        std::vector<PeriodFigures> periods(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            periods[static_cast<std::size_t>(i)].name = std::to_string(2023 + i / 12) + "年" + std::to_string(10 + i % 12 / 10)
+                                                        + std::to_string(i % 10) + "月";
+            periods[static_cast<std::size_t>(i)].figures.Add(1, 60 * static_cast<std::uint64_t>(i % 7));
+        }
+        QGraphicsScene scene;
+        auto* chart = new PeriodChart;
+        scene.addItem(chart);
+        chart->setGeometry(0, 0, 435, 288);
+        chart->SetPeriods(periods);
+        chart->layout()->activate();
+        QStringList shown;
+        for (const QGraphicsItem* item : scene.items())
+            if (const auto* text = dynamic_cast<const QGraphicsTextItem*>(item); text && text->isVisible())
+                shown << text->toPlainText();
+        EXPECT_TRUE(shown.filter(QStringLiteral("...")).isEmpty()) << count << " periods: " << shown.join(' ').toStdString();
+        EXPECT_TRUE(shown.contains(QString::fromStdString(periods[0].name))) << count << " periods";
+        EXPECT_TRUE(shown.contains(QStringLiteral("通话次数")) && shown.contains(QStringLiteral("分钟"))) << count << " periods";
+    }
 }
 
 TEST_F(StatisticsWindowTest, NoRowsShowNothingToCountInsteadOfFigures)
