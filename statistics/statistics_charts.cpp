@@ -23,6 +23,7 @@
 
 namespace {
 
+const QString kPeriodChartTitle = QStringLiteral("各时段通话次数与通话时长");
 // One colour per mode, in the order of kStatisticsModes.
 const QColor kModeColours[] = {QColor(230, 159, 0), QColor(0, 114, 178), QColor(0, 158, 115), QColor(204, 121, 167),
                                QColor(150, 150, 150)};
@@ -119,7 +120,6 @@ PeriodChart::PeriodChart()
       callsAxis_(CountAxis(QStringLiteral("通话次数"), Qt::AlignLeft)),
       minutesAxis_(CountAxis(QStringLiteral("分钟"), Qt::AlignRight))
 {
-    setTitle(QStringLiteral("各时段通话次数与通话时长"));
     for (std::size_t mode = 0; mode < kStatisticsModes.size(); ++mode) {
         auto* set = new QBarSet(ToQString(std::string(kStatisticsModes[mode])));
         set->setColor(kModeColours[mode]);
@@ -136,8 +136,13 @@ PeriodChart::PeriodChart()
     SetPeriods({});
 }
 
-void PeriodChart::SetPeriods(const std::vector<PeriodFigures>& periods)
+void PeriodChart::SetPeriods(const std::vector<PeriodFigures>& allPeriods)
 {
+    static const std::vector<PeriodFigures> kNone;
+    const bool drawn = allPeriods.size() <= kMostChartPeriods;
+    const std::vector<PeriodFigures>& periods = drawn ? allPeriods : kNone;
+    setTitle(drawn ? kPeriodChartTitle
+                   : QStringLiteral("时段太多（%1个），无法绘出，请选择较长的统计周期").arg(allPeriods.size()));
     names_.clear();
     QList<QPointF> minutes;
     double mostCalls = 0, mostMinutes = 0;

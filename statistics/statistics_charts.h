@@ -23,8 +23,14 @@ class QValueAxis;
 // the window builds and lays them out while the rows are counted, so that the counted figures
 // only change what the charts show.
 
+// The most periods the period chart draws. More are bars narrower than a pixel, and Qt Charts
+// takes seconds to make and remove their items: the days of a recorder whose clock once read 2000
+// number thousands. Every month of the recorder's years (2000 to 2127) fits.
+inline constexpr std::size_t kMostChartPeriods = 2000;
+
 // The calls per period as bars stacked by mode (left axis), and the talk time per period in
-// minutes as a line (right axis).
+// minutes as a line (right axis). Given more than kMostChartPeriods periods it draws none, and its
+// title says so.
 class PeriodChart : public QChart {
 public:
     PeriodChart();

@@ -15,6 +15,8 @@
 #include "tools/sample_maker.h"
 
 #include <QAction>
+#include <QBarSet>
+#include <QChartView>
 #include <QApplication>
 #include <QComboBox>
 #include <QGraphicsLayout>
@@ -24,6 +26,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStackedBarSeries>
 #include <QTableView>
 #include <QTimer>
 #include <QTreeView>
@@ -228,6 +231,35 @@ TEST_F(StatisticsWindowTest, FiguresTakeNoInputUntilCounted)
     ASSERT_TRUE(WaitForWindow([&shown] { return shown; })) << "the statistics were not shown";
     EXPECT_TRUE(period->isEnabled());
     EXPECT_EQ(ReadWindow(window).totals, kTotals);
+}
+
+// A recorder whose clock once read 2000 spans decades: its days are too many to chart (Qt Charts
+// took seconds for them), so the chart draws none and says why, and draws the months again.
+TEST_F(StatisticsWindowTest, PeriodChartDrawsNoMoreThanItsMostPeriods)
+{
+    auto rows = std::make_shared<std::vector<RecordingEntry>>(2);
+    for (auto [row, start] : {std::pair(0, "2000年01月01日00时00分"), std::pair(1, "2026年12月01日10时00分")}) {
+        (*rows)[row].texts[kColMode] = "被叫";
+        (*rows)[row].texts[kColStartTime] = start;
+    }
+    StatisticsWindow window(std::move(rows), std::nullopt);
+    bool shown = false;
+    QObject::connect(&window, &StatisticsWindow::figuresShown, [&shown] { shown = true; });
+    window.show();
+    ASSERT_TRUE(WaitForWindow([&shown] { return shown; })) << "the statistics were not shown";
+    QChart* chart = Child<QChartView>(window, "chartPeriods")->chart();
+    const auto drawnPeriods = [chart] { return qobject_cast<QStackedBarSeries*>(chart->series().at(0))->barSets().at(0)->count(); };
+    auto* period = Child<QComboBox>(window, "cbPeriod");
+    EXPECT_EQ(period->currentText(), "月");
+    EXPECT_EQ(drawnPeriods(), 27 * 12);
+
+    period->setCurrentText(QStringLiteral("日"));
+    EXPECT_EQ(drawnPeriods(), 0);
+    EXPECT_TRUE(chart->title().startsWith(QStringLiteral("时段太多（9832个）"))) << chart->title().toStdString();
+
+    period->setCurrentText(QStringLiteral("月"));
+    EXPECT_EQ(drawnPeriods(), 27 * 12);
+    EXPECT_EQ(chart->title(), QStringLiteral("各时段通话次数与通话时长"));
 }
 
 // Qt Charts cuts a label or an axis title that it finds no room for to "...". At the size the
