@@ -27,6 +27,8 @@ const QString kPeriodChartTitle = QStringLiteral("各时段通话次数与通话
 // One colour per mode, in the order of kStatisticsModes.
 const QColor kModeColours[] = {QColor(230, 159, 0), QColor(0, 114, 178), QColor(0, 158, 115), QColor(204, 121, 167),
                                QColor(150, 150, 150)};
+// The talk time's line, unlike any mode's colour.
+const QColor kTalkColour(178, 34, 34);
 const QStringList kWeekdayNames = {QStringLiteral("周一"), QStringLiteral("周二"), QStringLiteral("周三"),
                                    QStringLiteral("周四"), QStringLiteral("周五"), QStringLiteral("周六"),
                                    QStringLiteral("周日")};
@@ -123,9 +125,11 @@ PeriodChart::PeriodChart()
     for (std::size_t mode = 0; mode < kStatisticsModes.size(); ++mode) {
         auto* set = new QBarSet(ToQString(std::string(kStatisticsModes[mode])));
         set->setColor(kModeColours[mode]);
+        set->setBorderColor(kModeColours[mode]);
         bars_->append(set);
     }
     talk_->setName(QStringLiteral("通话时长（分钟）"));
+    talk_->setPen(QPen(kTalkColour, 2));
     addSeries(bars_);
     addSeries(talk_);
     addAxis(callsAxis_, Qt::AlignLeft);
