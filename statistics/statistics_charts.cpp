@@ -17,6 +17,7 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <numeric>
@@ -46,13 +47,19 @@ QValueAxis* CountAxis(const QString& title, Qt::Alignment side)
     return axis;
 }
 
-// Sets the range from 0 to past maximum, in nice steps. Worked out on an axis outside any chart:
+// Sets the range from 0 to past maximum, in nice steps of at least 1: the labels are whole
+// numbers, and steps of 0.2 or 0.5 would show "0 0 1 1". Worked out on an axis outside any chart:
 // each change to an axis in a chart lays it out again.
 void SetCountRange(QValueAxis* axis, double maximum)
 {
     QValueAxis nice;
     nice.setRange(0, std::max(1.0, maximum));
     nice.applyNiceNumbers();
+    if (nice.max() - nice.min() < nice.tickCount() - 1) {
+        const double top = std::ceil(std::max(1.0, maximum));
+        nice.setTickCount(static_cast<int>(top) + 1);
+        nice.setRange(0, top);
+    }
     axis->setTickCount(nice.tickCount());
     axis->setRange(nice.min(), nice.max());
 }

@@ -30,6 +30,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QTreeView>
+#include <QValueAxis>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -287,6 +288,26 @@ TEST(PeriodChart, ShowsItsLabelsAndTitlesWholeAtTheWindowsSize)
         EXPECT_TRUE(shown.filter(QStringLiteral("...")).isEmpty()) << count << " periods: " << shown.join(' ').toStdString();
         EXPECT_TRUE(shown.contains(QString::fromStdString(periods[0].name))) << count << " periods";
         EXPECT_TRUE(shown.contains(QStringLiteral("通话次数")) && shown.contains(QStringLiteral("分钟"))) << count << " periods";
+    }
+}
+
+// Calls and minutes are labelled in whole numbers, each once, also when there are only a few
+// (Qt's nice steps of 0.2 or 0.5 labelled "0 0 1 1"), and also when no period is drawn.
+TEST(PeriodChart, LabelsItsCountsInDistinctWholeNumbers)
+{
+    for (auto [calls, seconds] : {std::pair(0, 0), std::pair(1, 30), std::pair(2, 130), std::pair(4, 270), std::pair(7, 600)}) {
+        std::vector<PeriodFigures> periods(calls == 0 ? 0 : 1);
+        for (int i = 0; i < calls; ++i)
+            periods[0].figures.Add(1, static_cast<std::uint64_t>(seconds / calls));
+        PeriodChart chart;
+        chart.SetPeriods(periods);
+        for (QAbstractAxis* counts : chart.axes(Qt::Vertical)) {
+            const auto* axis = qobject_cast<QValueAxis*>(counts);
+            const double step = (axis->max() - axis->min()) / (axis->tickCount() - 1);
+            EXPECT_GE(step, 1.0) << calls << " calls, " << axis->titleText().toStdString();
+            EXPECT_EQ(step, std::round(step)) << calls << " calls, " << axis->titleText().toStdString();
+            EXPECT_GE(axis->max(), calls) << calls << " calls";
+        }
     }
 }
 
