@@ -52,11 +52,12 @@ QValueAxis* CountAxis(const QString& title, Qt::Alignment side)
 // each change to an axis in a chart lays it out again.
 void SetCountRange(QValueAxis* axis, double maximum)
 {
+    const double least = std::max(1.0, maximum);
     QValueAxis nice;
-    nice.setRange(0, std::max(1.0, maximum));
+    nice.setRange(0, least);
     nice.applyNiceNumbers();
     if (nice.max() - nice.min() < nice.tickCount() - 1) {
-        const double top = std::ceil(std::max(1.0, maximum));
+        const double top = std::ceil(least);
         nice.setTickCount(static_cast<int>(top) + 1);
         nice.setRange(0, top);
     }
