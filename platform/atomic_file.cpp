@@ -3,8 +3,10 @@
 #include "platform/unique_fd.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <stdlib.h>
@@ -41,12 +43,42 @@ void SyncFolder(const std::string& folder)
         ::fsync(fd.get());
 }
 
+constexpr std::string_view kTempMarker = ".sdvoice-";
+
+// The process that made a temporary file of ours, from its name
+// ".NAME.sdvoice-PID.XXXXXX"; 0 when the name is not one of ours.
+pid_t TempFileOwner(std::string_view name)
+{
+    if (name.size() < 2 || name.front() != '.')
+        return 0;
+    const std::size_t marker = name.rfind(kTempMarker);
+    if (marker == std::string_view::npos || marker == 0)
+        return 0;
+    const std::string_view rest = name.substr(marker + kTempMarker.size());
+    const std::size_t dot = rest.find('.');
+    if (dot == 0 || dot == std::string_view::npos || rest.size() - dot - 1 != 6)
+        return 0;
+    pid_t pid = 0;
+    for (const char digit : rest.substr(0, dot)) {
+        if (digit < '0' || digit > '9' || pid > 10000000)
+            return 0;
+        pid = pid * 10 + (digit - '0');
+    }
+    return pid;
+}
+
+bool ProcessIsGone(pid_t pid)
+{
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
 } // namespace
 
 TempFile CreateTempFileBeside(const std::string& path, mode_t mode)
 {
     TempFile temp;
-    std::string pattern = FolderOf(path) + "/." + NameOf(path) + ".XXXXXX";
+    std::string pattern =
+        FolderOf(path) + "/." + NameOf(path) + std::string(kTempMarker) + std::to_string(::getpid()) + ".XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     temp.fd = ::mkostemp(buffer.data(), O_CLOEXEC);
@@ -122,7 +154,7 @@ Result<void> CopyFileAtomicallyWith(const std::string& source, const std::string
 }
 
 Result<void> CopyToTempFile(const std::string& source, const std::string& target, TempFile& temp,
-                         const ReadCall& readCall)
+                            const ReadCall& readCall)
 {
     // Not blocking: a pipe named like a recording must fail here, not wait for a writer.
     const UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -211,6 +243,26 @@ Result<void> RenameWithoutReplacing(const std::string& from, const std::string& 
     SyncFolder(FolderOf(to));
     SyncFolder(FolderOf(from));
     return {};
+}
+
+int RemoveLeftoverTempFiles(const std::string& folder)
+{
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr)
+        return 0;
+    int removed = 0;
+    const int folderFd = ::dirfd(directory);
+    while (const dirent* entry = ::readdir(directory)) {
+        const pid_t owner = TempFileOwner(entry->d_name);
+        if (owner <= 0 || owner == ::getpid() || !ProcessIsGone(owner))
+            continue;
+        struct stat info {};
+        if (::fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
+            && ::unlinkat(folderFd, entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(directory);
+    return removed;
 }
 
 bool WriteAllBytes(int fd, const void* bytes, std::size_t size)

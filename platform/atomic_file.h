@@ -29,7 +29,8 @@ using ReadCall = std::function<ssize_t(int fd, void* buffer, std::size_t size)>;
 Result<void> CopyFileAtomicallyWith(const std::string& source, const std::string& target, const ReadCall& readCall);
 
 // Creates a temporary file next to path (same folder), returning its descriptor and name;
-// fd is -1 on failure. Used by writers that stream large outputs.
+// fd is -1 on failure. Used by writers that stream large outputs. The name,
+// ".NAME.sdvoice-PID.XXXXXX", is hidden and says which process is writing it.
 struct TempFile {
     int fd = -1;
     std::string path;
@@ -67,6 +68,10 @@ Result<void> CommitTempFiles(std::vector<PendingCopy>& pending);
 // the rename durable in both folders. Where the file system cannot refuse atomically, the check
 // for an existing file comes just before the rename.
 Result<void> RenameWithoutReplacing(const std::string& from, const std::string& to);
+
+// Removes the temporary files of ours in folder whose writing process is gone (killed or crashed
+// before it could remove them); those of running processes are left alone. Returns how many.
+int RemoveLeftoverTempFiles(const std::string& folder);
 
 // Writes all size bytes to fd, retrying short and interrupted writes; false on an error.
 bool WriteAllBytes(int fd, const void* bytes, std::size_t size);

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -116,7 +117,7 @@ TEST(AtomicCopy, CopyFailingPartWayLeavesTheOldTargetByteForByte)
 TEST(AtomicCopy, CopyHasTheSourceBytesModeAndModificationTime)
 {
     TempFolder folder;
-    const std::string bytes = Pattern((2 << 20) + 12345, 3);  // more than one read block
+    const std::string bytes = Pattern((2 << 20) + 12345, 3); // more than one read block
     const std::string source = folder.Write("VOC00001.WAV", bytes);
     ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
     const timespec times[2] = {{1394000000, 0}, {1394010000, 123456789}};
@@ -249,6 +250,33 @@ TEST(AtomicWrite, StreamedTempFileIsInvisibleUntilCommittedAndGoneWhenDiscarded)
     EXPECT_EQ(Names(folder.path()), std::vector<std::string>{"wave.$$$"});
 
     EXPECT_LT(CreateTempFileBeside(folder.Path("missing/wave.$$$"), 0644).fd, 0);
+}
+
+TEST(AtomicWrite, LeftoversOfDeadWritersAreRemovedThoseOfLivingOnesKept)
+{
+    TempFolder folder;
+    const std::string target = folder.Write("VOC00001.WAV", "archived");
+    // A writer killed before it could commit or discard its file.
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        CreateTempFileBeside(target, 0644);
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(writer, nullptr, 0), writer);
+    TempFile living = CreateTempFileBeside(target, 0644);
+    ASSERT_GE(living.fd, 0);
+    folder.Write(".VOC00002.WAV.XXyyZZ", "not ours");
+    folder.Write(".notes.sdvoice-x.abcdef", "not ours either");
+    ASSERT_EQ(Names(folder.path()).size(), 5u);
+
+    EXPECT_EQ(RemoveLeftoverTempFiles(folder.path()), 1);
+    const std::string livingName = living.path.substr(folder.path().size() + 1);
+    EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{livingName, ".VOC00002.WAV.XXyyZZ",
+                                                              ".notes.sdvoice-x.abcdef", "VOC00001.WAV"}));
+    EXPECT_EQ(TempFolder::Read(target), "archived");
+    DiscardTempFile(living);
+    EXPECT_EQ(RemoveLeftoverTempFiles(folder.Path("missing")), 0);
 }
 
 } // namespace
