@@ -170,7 +170,8 @@ void MainWindow::DeleteSelected()
     }
     std::vector<std::string> names = CollectSelectedFiles(recordingModel_->entries(), rows);
     std::reverse(names.begin(), names.end()); // from the last row to the first
-    const std::vector<std::string> kept = DeleteRecordingFiles(names, devicePath_);
+    std::vector<std::string> kept = DeleteRecordingFiles(names, devicePath_);
+    std::ranges::reverse(kept); // the message lists them as the list shows them
     // A file still on the card keeps its row: the list never shows a recording as gone that
     // would come back at the next insertion.
     std::erase_if(rows, [&](int row) {
