@@ -347,10 +347,26 @@ TEST_F(SearchWindowTest, ColumnClicksSortWithTheSharedFlag)
         << "the first click after a listing sorts ascending again";
     emit header->sectionClicked(kColStartTime);
     EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"5", "4", "3", "2", "1"}));
+
+    // A click while a listing runs leaves the flag to the listing.
+    AndWait([&] {
+        Click(tree, Root(1));
+        emit header->sectionClicked(kColStartTime);
+    });
+    emit header->sectionClicked(kColStartTime);
+    EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
 }
 
 TEST_F(SearchWindowTest, EscExitAndTheCloseBoxCloseTheWindow)
 {
+    ListCalls();
+    for (QWidget* control : std::initializer_list<QWidget*>{tree, list, Child<QLineEdit>(*window, "edtPhone")}) {
+        control->setFocus();
+        PressKey(control, Qt::Key_Escape);
+        EXPECT_TRUE(window->isVisible()) << "Esc in " << control->objectName().toStdString();
+    }
+    EXPECT_EQ(results().rowCount(), 5);
+    window->setFocus();
     PressKey(window.get(), Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
     window->show();
