@@ -194,6 +194,7 @@ void SearchWindow::BuildPlayerControls(WaveOutFactory makeOutput)
 void SearchWindow::ConnectControls()
 {
     connect(folderTree_, &QTreeView::expanded, folderModel_, &FolderTreeModel::ExpandFolderNode);
+    connect(folderModel_, &FolderTreeModel::rootGone, this, [this] { folderModel_->UpdateRoots(roots_()); });
     connect(folderTree_, &QTreeView::clicked, this, &SearchWindow::ShowSelectedFolder);
     connect(filterPanel_, &SearchFilterPanel::searchRequested, this, &SearchWindow::SearchRecordings);
     connect(addButton_, &QPushButton::clicked, this, &SearchWindow::AddRecordingFile);

@@ -40,7 +40,7 @@ class SearchWindow : public QDialog {
     Q_OBJECT
 
 public:
-    // The roots of the folder tree, read each time the window is shown.
+    // The roots of the folder tree, read each time the window is shown and when a root's folder goes.
     using RootsSource = std::function<std::vector<FolderRoot>()>;
     // Asks for the recording file to add; an empty text when the user cancels.
     using FileChooser = std::function<QString(QWidget* owner)>;

@@ -186,6 +186,44 @@ TEST_F(SearchWindowTest, TreeOpensFoldersOnDemandShowingPlainAndReadOnlyFoldersO
     EXPECT_TRUE(messages.empty());
 }
 
+// Folders made or removed in an opened folder appear and vanish by themselves, in name order;
+// a card whose folder has gone leaves the tree.
+TEST_F(SearchWindowTest, TheTreeFollowsFoldersMadeAndRemovedAndDropsAGoneCard)
+{
+    TempFolder card;
+    const std::string cardRoot = card.path() + "/";
+    SearchWindow watching(nullptr, [&] {
+        std::vector<FolderRoot> roots{{archive.path() + "/", kImageDisk}};
+        if (fs::exists(cardRoot))
+            roots.push_back({cardRoot, kImageDisk});
+        return roots;
+    });
+    watching.show();
+    auto* view = Child<QTreeView>(watching, "TVSpeakPath");
+    const auto shown = [view] {
+        QStringList texts;
+        const QModelIndex top = view->model()->index(0, 0);
+        for (int row = 0; row < view->model()->rowCount(top); ++row)
+            texts << view->model()->index(row, 0, top).data().toString();
+        return texts;
+    };
+    view->expand(view->model()->index(0, 0));
+    EXPECT_EQ(shown(), (QStringList{"Calls", "Empty", "ReadOnly"}));
+
+    fs::create_directory(archive.Path("big"));
+    fs::create_directory(archive.Path("Damaged"));
+    EXPECT_TRUE(WaitForWindow([&] { return shown() == QStringList{"big", "Calls", "Damaged", "Empty", "ReadOnly"}; }))
+        << shown().join(' ').toStdString();
+    fs::remove(archive.Path("Empty"));
+    EXPECT_TRUE(WaitForWindow([&] { return shown() == QStringList{"big", "Calls", "Damaged", "ReadOnly"}; }))
+        << shown().join(' ').toStdString();
+
+    ASSERT_EQ(view->model()->rowCount(), 2);
+    fs::remove_all(cardRoot);
+    EXPECT_TRUE(WaitForWindow([&] { return view->model()->rowCount() == 1; })) << "the gone card is still a root";
+    EXPECT_EQ(view->model()->index(0, 0).data().toString().toStdString(), archive.path() + "/");
+}
+
 TEST_F(SearchWindowTest, SelectingAFolderByClickOrArrowKeyListsItInStartTimeOrder)
 {
     AndWait([this] {
