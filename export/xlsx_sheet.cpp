@@ -118,9 +118,10 @@ void XlsxSheet::SetFigure(int row, int column, const SheetFigure& figure)
     lxw_format* format = FigureFormat(figure.kind);
     const double value = figure.kind == SheetFigure::Kind::Seconds ? static_cast<double>(figure.value) / 86400.0
                                                                    : static_cast<double>(figure.value);
-    const lxw_error written = format == nullptr ? LXW_ERROR_MEMORY_MALLOC_FAILED
-                                                : worksheet_write_number(sheet_, static_cast<lxw_row_t>(row - 1),
-                                                                         static_cast<lxw_col_t>(column - 1), value, format);
+    const lxw_error written = format == nullptr
+                                  ? LXW_ERROR_MEMORY_MALLOC_FAILED
+                                  : worksheet_write_number(sheet_, static_cast<lxw_row_t>(row - 1),
+                                                           static_cast<lxw_col_t>(column - 1), value, format);
     Note(written, "cannot write a cell");
     if (written == LXW_NO_ERROR)
         Counted(row);
@@ -158,8 +159,9 @@ lxw_format* XlsxSheet::FigureFormat(SheetFigure::Kind kind)
     if (kind == SheetFigure::Kind::Count)
         format_set_num_format(format, "0");
     else
-        format_set_num_format(format, "[>=0.0416608796][h]\"小时\"m\"分钟\"s\"秒\";"
-                                      "[>=0.0006886574]m\"分钟\"s\"秒\";s\"秒\"");
+        format_set_num_format(format,
+                              "[>=0.0416608796][h]\"小时\"m\"分钟\"s\"秒\";"
+                              "[>=0.0006886574]m\"分钟\"s\"秒\";s\"秒\"");
     return format;
 }
 

@@ -54,7 +54,7 @@ private:
     lxw_workbook* workbook_ = nullptr;
     lxw_worksheet* sheet_ = nullptr;
     lxw_format* border_ = nullptr;
-    lxw_format* countFormat_ = nullptr;    // made when first needed, as the next one
+    lxw_format* countFormat_ = nullptr; // made when first needed, as the next one
     lxw_format* durationFormat_ = nullptr;
     std::string path_;
     std::string tempFolder_;

@@ -31,8 +31,7 @@ QIcon ImageIcon(int image)
 
 } // namespace
 
-FolderTreeModel::FolderTreeModel(QObject* parent)
-    : QStandardItemModel(parent), watcher_(new QFileSystemWatcher(this))
+FolderTreeModel::FolderTreeModel(QObject* parent) : QStandardItemModel(parent), watcher_(new QFileSystemWatcher(this))
 {
     connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &FolderTreeModel::FolderChanged);
 }
@@ -103,8 +102,8 @@ void FolderTreeModel::FolderChanged(const QString& path)
         emit this->rootGone();
         return;
     }
-    const QModelIndexList nodes =
-        match(index(0, 0), FolderPathRole, QByteArray::fromStdString(folder), -1, Qt::MatchExactly | Qt::MatchRecursive);
+    const QModelIndexList nodes = match(index(0, 0), FolderPathRole, QByteArray::fromStdString(folder), -1,
+                                        Qt::MatchExactly | Qt::MatchRecursive);
     for (const QModelIndex& node : nodes) {
         if (QStandardItem* item = itemFromIndex(node); item != nullptr && Opened(item))
             UpdateChildren(item, folder);

@@ -209,12 +209,11 @@ void SearchWindow::ConnectControls()
         if (exportList_)
             exportList_(*resultView_->model(), this, resultView_->model()->columnCount());
     });
-    connect(resultView_->horizontalHeader(), &QHeaderView::sectionClicked, this,
-            [this](int column) {
-                // A listing sets the sort state when it starts; a click meanwhile would flip it.
-                if (!listing_)
-                    resultModel_->SortByColumnClick(column);
-            });
+    connect(resultView_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
+        // A listing sets the sort state when it starts; a click meanwhile would flip it.
+        if (!listing_)
+            resultModel_->SortByColumnClick(column);
+    });
 }
 
 void SearchWindow::showEvent(QShowEvent* event)

@@ -296,7 +296,8 @@ void HourChart::SetCalls(const CallStatistics& statistics)
         for (std::size_t hour = 0; hour < 24; ++hour) {
             const std::uint64_t calls = statistics.callsByWeekdayHour[weekday][hour];
             const int level = calls == 0 ? 0 : CallLevel(calls, most, levels);
-            cells[static_cast<std::size_t>(level)].append(QPointF(static_cast<double>(hour), 6.0 - static_cast<double>(weekday)));
+            cells[static_cast<std::size_t>(level)].append(
+                QPointF(static_cast<double>(hour), 6.0 - static_cast<double>(weekday)));
         }
     for (int level = 0; level <= kMostCallLevels; ++level) {
         QScatterSeries* series = levels_[static_cast<std::size_t>(level)];

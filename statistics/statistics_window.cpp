@@ -33,7 +33,8 @@ const QString kNothingText = QStringLiteral("没有可统计的语音");
 
 QString DefaultImagePath(QWidget* owner)
 {
-    return QFileDialog::getSaveFileName(owner, QStringLiteral("保存图片"), QDir::homePath() + QStringLiteral("/通话统计.png"),
+    return QFileDialog::getSaveFileName(owner, QStringLiteral("保存图片"),
+                                        QDir::homePath() + QStringLiteral("/通话统计.png"),
                                         QStringLiteral("PNG图片 (*.png)"));
 }
 

@@ -197,8 +197,7 @@ TEST_F(SharingTest, DragAndCopyCarryAFileUrlOfTheLastChosenFormat)
     ASSERT_TRUE(WaitForWindow([] {
         const QMimeData* copied = QApplication::clipboard()->mimeData();
         return copied && copied->hasUrls();
-    }))
-        << "nothing was copied within 5 s";
+    })) << "nothing was copied within 5 s";
     Drag();
     ASSERT_TRUE(WaitForWindow([&] { return dropped != nullptr; })) << "no drag after a copy within 5 s";
 }

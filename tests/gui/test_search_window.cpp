@@ -212,11 +212,13 @@ TEST_F(SearchWindowTest, TheTreeFollowsFoldersMadeAndRemovedAndDropsAGoneCard)
 
     fs::create_directory(archive.Path("big"));
     fs::create_directory(archive.Path("Damaged"));
-    EXPECT_TRUE(WaitForWindow([&] { return shown() == QStringList{"big", "Calls", "Damaged", "Empty", "ReadOnly"}; }))
-        << shown().join(' ').toStdString();
+    EXPECT_TRUE(WaitForWindow([&] {
+        return shown() == QStringList{"big", "Calls", "Damaged", "Empty", "ReadOnly"};
+    })) << shown().join(' ').toStdString();
     fs::remove(archive.Path("Empty"));
-    EXPECT_TRUE(WaitForWindow([&] { return shown() == QStringList{"big", "Calls", "Damaged", "ReadOnly"}; }))
-        << shown().join(' ').toStdString();
+    EXPECT_TRUE(WaitForWindow([&] {
+        return shown() == QStringList{"big", "Calls", "Damaged", "ReadOnly"};
+    })) << shown().join(' ').toStdString();
 
     ASSERT_EQ(view->model()->rowCount(), 2);
     fs::remove_all(cardRoot);

@@ -188,14 +188,19 @@ TEST_F(StatisticsWindowTest, MainWindowMenuShowsTheCatalogueFiguresSavesThePictu
     // Counts are numbers and durations time values, which a spreadsheet can add up; the phone
     // numbers stay texts.
     const std::string read = ReadSheetWithOpenpyxl(sheet);
-    EXPECT_NE(read.find("统计\t名称\t通话次数\t通话时长\t平均时长\t留言\t被叫\t主叫\t现场\t其他\t首次通话\t末次通话\t用户类型\n"
-                        "合计\t全部\t<int 3>\t<timedelta 0:00:13>\t<timedelta 0:00:04>\t<int 1>\t<int 1>\t<int 1>\t<int 0>\t<int 0>\t\t\t\n"),
+    EXPECT_NE(
+        read.find(
+            "统计\t名称\t通话次数\t通话时长\t平均时长\t留言\t被叫\t主叫\t现场\t其他\t首次通话\t末次通话\t用户类型\n"
+            "合计\t全部\t<int 3>\t<timedelta 0:00:13>\t<timedelta 0:00:04>\t<int 1>\t<int 1>\t<int 1>\t<int 0>\t<int "
+            "0>\t\t\t\n"),
+        std::string::npos)
+        << read;
+    EXPECT_NE(read.find("按月\t2024年01月\t<int 3>\t<timedelta 0:00:13>\t<timedelta 0:00:04>\t<int 1>\t<int 1>\t<int "
+                        "1>\t<int 0>\t<int 0>\t\t\t\n"),
               std::string::npos)
         << read;
-    EXPECT_NE(read.find("按月\t2024年01月\t<int 3>\t<timedelta 0:00:13>\t<timedelta 0:00:04>\t<int 1>\t<int 1>\t<int 1>\t<int 0>\t<int 0>\t\t\t\n"),
-              std::string::npos)
-        << read;
-    EXPECT_NE(read.find("通话次数前十\t13800001111\t<int 2>\t<timedelta 0:00:12>\t<timedelta 0:00:06>\t<int 0>\t<int 1>\t<int 1>\t<int 0>\t"
+    EXPECT_NE(read.find("通话次数前十\t13800001111\t<int 2>\t<timedelta 0:00:12>\t<timedelta 0:00:06>\t<int 0>\t<int "
+                        "1>\t<int 1>\t<int 0>\t"
                         "<int 0>\t2024年01月01日10时00分\t2024年01月02日11时00分\t客户\n"),
               std::string::npos)
         << read;
