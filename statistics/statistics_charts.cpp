@@ -263,7 +263,8 @@ void PeriodChart::resizeEvent(QGraphicsSceneResizeEvent* event)
 HourChart::HourChart()
 {
     setTitle(QStringLiteral("通话时间分布（星期 × 小时）"));
-    legend()->setAlignment(Qt::AlignBottom);
+    // Beside the cells: under them it would take the rows the weekdays need for their names.
+    legend()->setAlignment(Qt::AlignRight);
     QValueAxis* hours = HourAxis();
     QCategoryAxis* weekdays = WeekdayAxis();
     addAxis(hours, Qt::AlignBottom);
