@@ -115,16 +115,21 @@ void FolderTreeModel::FolderChanged(const QString& path)
 void FolderTreeModel::UpdateChildren(QStandardItem* node, const std::string& path)
 {
     const std::vector<std::string> names = ListSubfolders(path);
+    // The name as the folder holds it, which its text may not show byte for byte.
+    const auto nameAt = [&](int row) {
+        const std::string childPath = node->child(row)->data(FolderPathRole).toByteArray().toStdString();
+        return childPath.substr(path.size(), childPath.size() - path.size() - 1);
+    };
     for (int row = node->rowCount() - 1; row >= 0; --row) {
-        if (std::ranges::find(names, node->child(row)->text().toStdString()) == names.end()) {
+        if (std::ranges::find(names, nameAt(row)) == names.end()) {
             ForgetBelow(node->child(row));
-            watcher_->removePath(ToQString(path + node->child(row)->text().toStdString() + "/"));
+            watcher_->removePath(ToQString(path + nameAt(row) + "/"));
             node->removeRow(row);
         }
     }
     for (std::size_t wanted = 0; wanted < names.size(); ++wanted) {
         const int row = static_cast<int>(wanted);
-        if (row < node->rowCount() && node->child(row)->text().toStdString() == names[wanted])
+        if (row < node->rowCount() && nameAt(row) == names[wanted])
             continue;
         node->insertRow(row, MakeNode(names[wanted], path + names[wanted] + "/", kImageFolderClosed));
     }
