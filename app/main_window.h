@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QString>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -138,6 +139,7 @@ private:
 
     bool outerSizeApplied_ = false;
     bool summaryWanted_ = false; // the run that goes on ends with its counts
+    QString uploadFailure_;      // the run's failure, shown when the run has ended
     std::string uploadPath_;
     std::string devicePath_;
     DriveFinder driveFinder_;

@@ -23,6 +23,7 @@
 #include <QTableView>
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 // The upload, deletion and upload-folder commands of the main window.
 
@@ -61,12 +62,14 @@ void MainWindow::ConnectUpload(UploadWorker& worker)
         busyPanel_->setText(QString::fromUtf8(kUploadingFilePrefix) + fileName);
     });
     connect(&worker, &UploadWorker::overwriteQuestion, this, &MainWindow::AskOverwrite);
-    connect(&worker, &UploadWorker::failed, this, [this](const QString& text) {
-        ShowUploadPanel(false);
-        ShowMessage(this, text, QString::fromUtf8(kUploadCaption), MessageIcon::Warning);
-    });
+    // The failure box is shown when the run's end arrives: a box shown at once would let the end
+    // be handled under it, with the bar gone and the commands enabled while it is still open.
+    connect(&worker, &UploadWorker::failed, this, [this](const QString& text) { uploadFailure_ = text; });
     connect(&worker, &UploadWorker::finished, this, [this](const UploadOutcome& outcome) {
         ShowUploadPanel(false);
+        if (!uploadFailure_.isEmpty())
+            ShowMessage(this, std::exchange(uploadFailure_, QString()), QString::fromUtf8(kUploadCaption),
+                        MessageIcon::Warning);
         busyPanel_->setText(QString::fromUtf8(kCardListingText));
         if (outcome.copied)
             ShowMessage(this, ToQString(summaryWanted_ ? UploadSummaryText(outcome) : kUploadDoneText),
@@ -167,7 +170,8 @@ void MainWindow::DeleteSelected()
     }
     std::vector<std::string> names = CollectSelectedFiles(recordingModel_->entries(), rows);
     std::reverse(names.begin(), names.end()); // from the last row to the first
-    const std::vector<std::string> kept = DeleteRecordingFiles(names, devicePath_);
+    std::vector<std::string> kept = DeleteRecordingFiles(names, devicePath_);
+    std::ranges::reverse(kept); // the message lists them as the list shows them
     // A file still on the card keeps its row: the list never shows a recording as gone that
     // would come back at the next insertion.
     std::erase_if(rows, [&](int row) {

@@ -159,6 +159,9 @@ std::optional<CallFormat> CallFormatOfPath(std::string_view path)
         if (extension == CallFormatExtension(format))
             return format;
     }
+    // Players take an .ogg file for Ogg, which is where the Opus stream is carried.
+    if (extension == "ogg")
+        return CallFormat::Opus;
     return std::nullopt;
 }
 

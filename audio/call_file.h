@@ -15,8 +15,8 @@
 
 enum class CallFormat { Wav, Flac, Mp3, Opus };
 
-// The format a file name's extension asks for (".wav", ".flac", ".mp3", ".opus", any letter
-// case); nothing for any other name.
+// The format a file name's extension asks for (".wav", ".flac", ".mp3", ".opus", or ".ogg" for
+// Opus in Ogg; any letter case); nothing for any other name.
 std::optional<CallFormat> CallFormatOfPath(std::string_view path);
 // "wav", "flac", "mp3" or "opus".
 std::string_view CallFormatExtension(CallFormat format);

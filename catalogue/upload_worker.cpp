@@ -21,21 +21,39 @@ UploadReports UploadWorker::Reports()
     UploadReports reports;
     reports.started = [this](int fileCount) {
         fileCount_ = fileCount;
+        currentPosition_ = 0;
         emit started(fileCount);
     };
     reports.fileStarted = [this, interval = ReportInterval()](int position, const std::string& fileName) mutable {
+        currentPosition_ = position;
+        currentName_ = fileName;
+        currentReported_ = false;
         if (position != fileCount_ && !interval.Due())
             return;
         interval.Reported();
-        emit fileStarted(position, ToQString(fileName));
+        ReportCurrentFile();
     };
     reports.askOverwrite = [this](const std::string& fileName) {
+        ReportCurrentFile();
         emit overwriteQuestion(ToQString(fileName));
         return WaitForAnswer();
     };
-    reports.failed = [this](const std::string& text) { emit failed(ToQString(text)); };
+    reports.failed = [this](const std::string& text) {
+        ReportCurrentFile();
+        emit failed(ToQString(text));
+    };
     reports.finished = [this](const UploadOutcome& outcome) { emit finished(outcome); };
     return reports;
+}
+
+// The bar and the panel name the file that a question or a failure is about, whether or not
+// its start fell between two regular reports.
+void UploadWorker::ReportCurrentFile()
+{
+    if (currentReported_ || currentPosition_ == 0)
+        return;
+    currentReported_ = true;
+    emit fileStarted(currentPosition_, ToQString(currentName_));
 }
 
 bool UploadWorker::Start(std::vector<std::string> names, std::string devicePath, std::string uploadPath,

@@ -36,7 +36,8 @@ public:
 
 signals:
     void started(int fileCount);
-    // About ten times a second at most, and for the last file.
+    // About ten times a second at most, and for the last file, a file asked about and a file
+    // whose copy failed.
     void fileStarted(int position, const QString& fileName);
     void overwriteQuestion(const QString& fileName);
     void failed(const QString& text);
@@ -45,6 +46,7 @@ signals:
 private:
     UploadReports Reports();
     DialogResult WaitForAnswer();
+    void ReportCurrentFile();
 
     Uploader uploader_;
     BackgroundJob job_;
@@ -52,5 +54,9 @@ private:
     std::condition_variable answered_;
     std::optional<DialogResult> answer_;
     bool closing_ = false; // guarded by answerMutex_
-    int fileCount_ = 0;      // of the run that goes on; touched by its thread only
+    // Of the run that goes on; touched by its thread only.
+    int fileCount_ = 0;
+    int currentPosition_ = 0; // 0 before the first file
+    std::string currentName_;
+    bool currentReported_ = false;
 };

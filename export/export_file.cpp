@@ -34,10 +34,14 @@ Result<void> WriteSheet(const SheetGrid& grid, const std::string& path)
         return borders;
     for (int column = 1; column <= grid.columnCount(); ++column)
         sheet.SetCell(1, column, grid.titles[static_cast<std::size_t>(column - 1)]);
-    auto text = grid.items.begin();
+    std::size_t cell = 0;
     for (int item = 1; item <= grid.itemCount(); ++item)
-        for (int column = 1; column <= grid.itemColumns; ++column)
-            sheet.SetCell(item + 1, column, *text++);
+        for (int column = 1; column <= grid.itemColumns; ++column, ++cell) {
+            if (cell < grid.figures.size() && grid.figures[cell])
+                sheet.SetFigure(item + 1, column, *grid.figures[cell]);
+            else
+                sheet.SetCell(item + 1, column, grid.items[cell]);
+        }
     return sheet.Save();
 }
 

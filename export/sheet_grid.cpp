@@ -31,8 +31,15 @@ SheetGrid GridFromModel(const QAbstractItemModel& list, int itemColumns)
     const int rows = list.rowCount();
     grid.items.reserve(static_cast<std::size_t>(rows) * static_cast<std::size_t>(grid.itemColumns));
     for (int row = 0; row < rows; ++row)
-        for (int column = 0; column < grid.itemColumns; ++column)
-            grid.items.push_back(DisplayText(list.index(row, column).data(Qt::DisplayRole)));
+        for (int column = 0; column < grid.itemColumns; ++column) {
+            const QModelIndex cell = list.index(row, column);
+            if (const QVariant figure = cell.data(kSheetFigureRole);
+                figure.metaType() == QMetaType::fromType<SheetFigure>()) {
+                grid.figures.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(grid.itemColumns));
+                grid.figures[grid.items.size()] = figure.value<SheetFigure>();
+            }
+            grid.items.push_back(DisplayText(cell.data(Qt::DisplayRole)));
+        }
     return grid;
 }
 

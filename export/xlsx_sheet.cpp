@@ -73,8 +73,13 @@ void XlsxSheet::WriteCell(int row, int column, const std::string& text)
                                   ? worksheet_write_blank(sheet_, sheetRow, sheetColumn, format)
                                   : worksheet_write_string(sheet_, sheetRow, sheetColumn, text.c_str(), format);
     Note(written, "cannot write a cell");
-    if (written != LXW_NO_ERROR)
-        return;
+    if (written == LXW_NO_ERROR)
+        Counted(row);
+}
+
+// Counts a cell written in row, for the check of the saved workbook.
+void XlsxSheet::Counted(int row)
+{
     ++cells_;
     if (row != lastCellRow_) {
         ++rowsWithCells_;
@@ -102,18 +107,62 @@ void XlsxSheet::FinishRowsBefore(int row)
 
 void XlsxSheet::SetCell(int row, int column, const std::string& text)
 {
-    if (sheet_ == nullptr)
+    if (StartCell(row, column))
+        WriteCell(row, column, text);
+}
+
+void XlsxSheet::SetFigure(int row, int column, const SheetFigure& figure)
+{
+    if (!StartCell(row, column))
         return;
+    lxw_format* format = FigureFormat(figure.kind);
+    const double value = figure.kind == SheetFigure::Kind::Seconds ? static_cast<double>(figure.value) / 86400.0
+                                                                   : static_cast<double>(figure.value);
+    const lxw_error written = format == nullptr
+                                  ? LXW_ERROR_MEMORY_MALLOC_FAILED
+                                  : worksheet_write_number(sheet_, static_cast<lxw_row_t>(row - 1),
+                                                           static_cast<lxw_col_t>(column - 1), value, format);
+    Note(written, "cannot write a cell");
+    if (written == LXW_NO_ERROR)
+        Counted(row);
+}
+
+// Finishes the rows before row and marks the cell as written; false when it cannot be.
+bool XlsxSheet::StartCell(int row, int column)
+{
+    if (sheet_ == nullptr)
+        return false;
     if (row < currentRow_ || row < 1 || column < 1) {
         Note(LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE, "cells must be written row by row");
-        return;
+        return false;
     }
     FinishRowsBefore(row);
     const std::size_t index = static_cast<std::size_t>(column);
     if (written_.size() <= index)
         written_.resize(index + 1);
     written_[index] = true;
-    WriteCell(row, column, text);
+    return true;
+}
+
+// The figures' cells carry the border too. A duration is a time value, shown by the range it
+// lies in: below a minute, below an hour, or with the hours however many there are. The limits
+// lie half a second below a minute and an hour, clear of the rounding of whole seconds.
+lxw_format* XlsxSheet::FigureFormat(SheetFigure::Kind kind)
+{
+    lxw_format*& format = kind == SheetFigure::Kind::Count ? countFormat_ : durationFormat_;
+    if (format != nullptr)
+        return format;
+    format = workbook_add_format(workbook_);
+    if (format == nullptr)
+        return nullptr;
+    format_set_border(format, LXW_BORDER_THIN);
+    if (kind == SheetFigure::Kind::Count)
+        format_set_num_format(format, "0");
+    else
+        format_set_num_format(format,
+                              "[>=0.0416608796][h]\"小时\"m\"分钟\"s\"秒\";"
+                              "[>=0.0006886574]m\"分钟\"s\"秒\";s\"秒\"");
+    return format;
 }
 
 // libxlsxwriter does not look at its writes of the finished rows into its temporary file; the
@@ -141,6 +190,7 @@ Result<void> XlsxSheet::Save()
     workbook_ = nullptr;
     sheet_ = nullptr;
     border_ = nullptr;
+    countFormat_ = durationFormat_ = nullptr;
     Note(closed, "cannot write the workbook");
     if (failure_.empty())
         return CheckWorkbookComplete(path_, rowsWithCells_, cells_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/sheet_grid.h"
 #include "platform/result.h"
 
 #include <string>
@@ -33,13 +34,19 @@ public:
     // Writes text (UTF-8) as a string cell. A failure (a row before the current one, beyond the
     // sheet's limits, a text too long for a cell) is kept and reported by Save.
     void SetCell(int row, int column, const std::string& text);
+    // Writes figure as a number cell: a count as it is, a duration as a time value shown as the
+    // lists show durations ("1小时2分钟3秒", "2分钟3秒", "3秒"). Failures as for SetCell.
+    void SetFigure(int row, int column, const SheetFigure& figure);
     // Writes the workbook, closes it and reads it back to see that it is whole; the first
     // failure since Start, if any.
     Result<void> Save();
 
 private:
     bool InBorders(int row, int column) const;
+    bool StartCell(int row, int column);
     void WriteCell(int row, int column, const std::string& text);
+    lxw_format* FigureFormat(SheetFigure::Kind kind);
+    void Counted(int row);
     void FinishRowsBefore(int row);
     bool RowsStored();
     void Note(int lxwError, const char* what);
@@ -47,6 +54,8 @@ private:
     lxw_workbook* workbook_ = nullptr;
     lxw_worksheet* sheet_ = nullptr;
     lxw_format* border_ = nullptr;
+    lxw_format* countFormat_ = nullptr; // made when first needed, as the next one
+    lxw_format* durationFormat_ = nullptr;
     std::string path_;
     std::string tempFolder_;
     int firstRow_ = 0, lastRow_ = -1, firstColumn_ = 0, lastColumn_ = -1; // the border block

@@ -228,8 +228,8 @@ void CallSharing::ShareSelected(ShareUse use)
     const std::optional<CallTags> tags = TagsOf(*recording);
     if (!header || !tags)
         return;
-    if (use == ShareUse::Drag)
-        dragWaiting_ = recording;
+    // A job started here ends the one going on, whose file would never be reported.
+    dragWaiting_ = use == ShareUse::Drag ? recording : std::nullopt;
     // Each file in a folder of its own, so that two calls of the same name never meet.
     const QString folder = ShareFolder() + "/" + QString::number(shareFiles_.size() + 1);
     QDir().mkpath(folder);
@@ -247,12 +247,13 @@ void CallSharing::ShareSelected(ShareUse use)
 void CallSharing::ShareFileMade(ShareUse use, const std::string& recording, CallFormat format,
                                 const Result<QString>& made)
 {
+    const bool dragWanted = std::exchange(dragWaiting_, std::nullopt) == recording && leftHeld_;
     if (!made) {
         EndSave(recording, made.error());
         return;
     }
     shareFiles_[{recording, format}] = *made;
-    if (use == ShareUse::Copy || (std::exchange(dragWaiting_, std::nullopt) == recording && leftHeld_))
+    if (use == ShareUse::Copy || dragWanted)
         HandOver(use, *made);
 }
 

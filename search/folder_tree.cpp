@@ -3,11 +3,13 @@
 #include "platform/file_attributes.h"
 #include "platform/file_attributes_at.h"
 #include "platform/locations.h"
+#include "platform/text_codec.h"
 
 #include <algorithm>
 #include <cstring>
 #include <dirent.h>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -29,6 +31,29 @@ void AddRoot(std::vector<FolderRoot>& roots, const std::string& path, int image)
 bool IsDotName(const char* name)
 {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// The key a folder is listed by: its GBK bytes with the letters in upper case, so that names
+// differing only in case stand together, as Windows lists a folder.
+std::string NameKey(const std::string& name)
+{
+    std::string key = Utf8ToGb18030(name);
+    for (char& c : key) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return key;
+}
+
+void SortByName(std::vector<std::string>& names)
+{
+    std::vector<std::pair<std::string, std::string>> keyed;
+    keyed.reserve(names.size());
+    for (std::string& name : names)
+        keyed.emplace_back(NameKey(name), std::move(name));
+    std::ranges::sort(keyed);
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        names[i] = std::move(keyed[i].second);
 }
 
 } // namespace
@@ -65,5 +90,6 @@ std::vector<std::string> ListSubfolders(const std::string& folder)
         if (attributes != kInvalidAttributes && (attributes & kSubfolderMask) == attributes)
             names.emplace_back(entry->d_name);
     }
+    SortByName(names);
     return names;
 }

@@ -29,7 +29,7 @@ std::vector<FolderRoot> FolderRoots(const std::vector<Volume>& volumes, const st
 // The same over the machine's volume table and the user's home folder.
 std::vector<FolderRoot> MachineFolderRoots();
 
-// The names of the entries of folder (ending with "/") that the tree shows, in directory
-// order: those whose attribute word lies within read-only | directory, so that hidden
+// The names of the entries of folder (ending with "/") that the tree shows, in name order
+// (GBK bytes, letters of either case together): those whose attribute word lies within read-only | directory, so that hidden
 // folders, symbolic links and plain files are left out. A folder that cannot be read has none.
 std::vector<std::string> ListSubfolders(const std::string& folder);

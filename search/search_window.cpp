@@ -194,6 +194,7 @@ void SearchWindow::BuildPlayerControls(WaveOutFactory makeOutput)
 void SearchWindow::ConnectControls()
 {
     connect(folderTree_, &QTreeView::expanded, folderModel_, &FolderTreeModel::ExpandFolderNode);
+    connect(folderModel_, &FolderTreeModel::rootGone, this, [this] { folderModel_->UpdateRoots(roots_()); });
     connect(folderTree_, &QTreeView::clicked, this, &SearchWindow::ShowSelectedFolder);
     connect(filterPanel_, &SearchFilterPanel::searchRequested, this, &SearchWindow::SearchRecordings);
     connect(addButton_, &QPushButton::clicked, this, &SearchWindow::AddRecordingFile);
@@ -208,8 +209,11 @@ void SearchWindow::ConnectControls()
         if (exportList_)
             exportList_(*resultView_->model(), this, resultView_->model()->columnCount());
     });
-    connect(resultView_->horizontalHeader(), &QHeaderView::sectionClicked, this,
-            [this](int column) { resultModel_->SortByColumnClick(column); });
+    connect(resultView_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
+        // A listing sets the sort state when it starts; a click meanwhile would flip it.
+        if (!listing_)
+            resultModel_->SortByColumnClick(column);
+    });
 }
 
 void SearchWindow::showEvent(QShowEvent* event)
@@ -265,6 +269,17 @@ void SearchWindow::done(int result)
     EndListingOrSearch();
     playerControls_->ShutDown();
     QDialog::done(result);
+}
+
+// Esc closes the window only when the window itself has the keyboard: in the tree, the list or
+// a filter box it throws nothing away.
+void SearchWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && focusWidget() != nullptr && focusWidget() != this) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 // The Up and Down keys list the folder they moved to once they are released.

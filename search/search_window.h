@@ -40,7 +40,7 @@ class SearchWindow : public QDialog {
     Q_OBJECT
 
 public:
-    // The roots of the folder tree, read each time the window is shown.
+    // The roots of the folder tree, read each time the window is shown and when a root's folder goes.
     using RootsSource = std::function<std::vector<FolderRoot>()>;
     // Asks for the recording file to add; an empty text when the user cancels.
     using FileChooser = std::function<QString(QWidget* owner)>;
@@ -84,6 +84,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

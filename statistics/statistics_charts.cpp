@@ -10,6 +10,7 @@
 #include <QGraphicsSceneResizeEvent>
 #include <QGraphicsTextItem>
 #include <QImage>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
 #include <QScatterSeries>
@@ -65,13 +66,30 @@ void SetCountRange(QValueAxis* axis, double maximum)
     axis->setRange(nice.min(), nice.max());
 }
 
-// The colour of a cell with calls out of the busiest cell's most.
-QColor CellColour(std::uint64_t calls, std::uint64_t most)
+// The colour of level out of levels: light grey for none, then ever darker blue.
+QColor LevelColour(int level, int levels)
 {
-    if (calls == 0)
+    if (level == 0)
         return QColor(240, 240, 240);
-    const double share = static_cast<double>(calls) / static_cast<double>(most);
+    const double share = static_cast<double>(level) / static_cast<double>(levels);
     return QColor::fromRgbF(static_cast<float>(0.85 - 0.75 * share), static_cast<float>(0.9 - 0.6 * share), 1.0f);
+}
+
+// The level of a cell with calls when the busiest cell has most and there are levels of them:
+// level k holds the calls above most * (k - 1) / levels up to most * k / levels.
+int CallLevel(std::uint64_t calls, std::uint64_t most, int levels)
+{
+    const auto count = static_cast<std::uint64_t>(levels);
+    return static_cast<int>((calls * count + most - 1) / most);
+}
+
+// The calls of level k as the legend names them: "3次" or "1-2次".
+QString LevelName(int level, std::uint64_t most, int levels)
+{
+    const auto count = static_cast<std::uint64_t>(levels);
+    const std::uint64_t from = level == 0 ? 0 : most * static_cast<std::uint64_t>(level - 1) / count + 1;
+    const std::uint64_t to = level == 0 ? 0 : most * static_cast<std::uint64_t>(level) / count;
+    return (from == to ? QString::number(from) : QStringLiteral("%1-%2").arg(from).arg(to)) + QStringLiteral("次");
 }
 
 // The size Qt Charts gives a label: its text laid out as rich text in a text item.
@@ -138,6 +156,8 @@ PeriodChart::PeriodChart()
     }
     talk_->setName(QStringLiteral("通话时长（分钟）"));
     talk_->setPen(QPen(kTalkColour, 2));
+    // A line through one period would be no line at all: each period is marked with a point.
+    talk_->setPointsVisible(true);
     addSeries(bars_);
     addSeries(talk_);
     addAxis(callsAxis_, Qt::AlignLeft);
@@ -241,42 +261,53 @@ void PeriodChart::resizeEvent(QGraphicsSceneResizeEvent* event)
 }
 
 HourChart::HourChart()
-    : cells_(new QScatterSeries)
 {
     setTitle(QStringLiteral("通话时间分布（星期 × 小时）"));
-    legend()->hide();
-    cells_->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
-    cells_->setPen(Qt::NoPen);
-    cells_->setColor(CellColour(0, 1));
-    QList<QPointF> points;
-    for (int weekday = 0; weekday < 7; ++weekday)
-        for (int hour = 0; hour < 24; ++hour)
-            points.append(QPointF(hour, 6 - weekday));
-    cells_->append(points);
-    addSeries(cells_);
+    // Beside the cells: under them it would take the rows the weekdays need for their names.
+    legend()->setAlignment(Qt::AlignRight);
     QValueAxis* hours = HourAxis();
     QCategoryAxis* weekdays = WeekdayAxis();
     addAxis(hours, Qt::AlignBottom);
     addAxis(weekdays, Qt::AlignLeft);
-    cells_->attachAxis(hours);
-    cells_->attachAxis(weekdays);
+    for (int level = 0; level <= kMostCallLevels; ++level) {
+        auto* cells = new QScatterSeries;
+        cells->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+        cells->setPen(Qt::NoPen);
+        addSeries(cells);
+        cells->attachAxis(hours);
+        cells->attachAxis(weekdays);
+        levels_.push_back(cells);
+    }
     // A cell fills its hour and day whatever size the chart is drawn at.
-    connect(this, &QChart::plotAreaChanged, cells_, [this](const QRectF& area) {
-        cells_->setMarkerSize(std::max(1.0, std::min(area.width() / 24, area.height() / 7)));
+    connect(this, &QChart::plotAreaChanged, this, [this](const QRectF& area) {
+        for (QScatterSeries* cells : levels_)
+            cells->setMarkerSize(std::max(1.0, std::min(area.width() / 24, area.height() / 7)));
     });
+    SetCalls({});
 }
 
 void HourChart::SetCalls(const CallStatistics& statistics)
 {
-    std::uint64_t most = 1;
+    std::uint64_t most = 0;
     for (const auto& day : statistics.callsByWeekdayHour)
         most = std::max(most, *std::max_element(day.begin(), day.end()));
-    QHash<int, QHash<QXYSeries::PointConfiguration, QVariant>> colours; // set at once: one update, not 168
+    const int levels = static_cast<int>(std::min<std::uint64_t>(kMostCallLevels, most));
+    std::vector<QList<QPointF>> cells(levels_.size());
     for (std::size_t weekday = 0; weekday < 7; ++weekday)
-        for (std::size_t hour = 0; hour < 24; ++hour)
-            colours[static_cast<int>(weekday * 24 + hour)][QXYSeries::PointConfiguration::Color] =
-                CellColour(statistics.callsByWeekdayHour[weekday][hour], most);
-    cells_->setPointsConfiguration(colours);
+        for (std::size_t hour = 0; hour < 24; ++hour) {
+            const std::uint64_t calls = statistics.callsByWeekdayHour[weekday][hour];
+            const int level = calls == 0 ? 0 : CallLevel(calls, most, levels);
+            cells[static_cast<std::size_t>(level)].append(
+                QPointF(static_cast<double>(hour), 6.0 - static_cast<double>(weekday)));
+        }
+    for (int level = 0; level <= kMostCallLevels; ++level) {
+        QScatterSeries* series = levels_[static_cast<std::size_t>(level)];
+        series->setName(level <= levels ? LevelName(level, most, levels) : QString());
+        series->setColor(LevelColour(level, levels));
+        series->replace(cells[static_cast<std::size_t>(level)]);
+        for (QLegendMarker* marker : legend()->markers(series))
+            marker->setVisible(level <= levels);
+    }
 }
 
 QImage RenderChartsImage(const CallStatistics& statistics, PeriodKind kind)

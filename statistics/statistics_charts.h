@@ -58,15 +58,20 @@ private:
     QValueAxis* minutesAxis_ = nullptr;
 };
 
+// The most colours the hour chart's cells take for their calls.
+inline constexpr int kMostCallLevels = 5;
+
 // The calls by hour of the day (across) and day of the week (down, Monday on top), the more
-// calls the darker the cell. Built with every cell empty.
+// calls the darker the cell: the calls are split into up to kMostCallLevels even ranges, each a
+// colour that the legend names with its range ("1-2次"). Built with every cell empty.
 class HourChart : public QChart {
 public:
     HourChart();
     void SetCalls(const CallStatistics& statistics);
 
 private:
-    QScatterSeries* cells_ = nullptr;
+    // levels_[0] holds the cells without calls, levels_[k] those of range k.
+    std::vector<QScatterSeries*> levels_;
 };
 
 // The size of the picture of both charts: the period chart on the left, the hour chart on the right.

@@ -2,6 +2,7 @@
 
 #include "platform/qt_text.h"
 
+#include <charconv>
 #include <utility>
 
 namespace {
@@ -29,7 +30,7 @@ std::vector<std::string> SheetRow(std::string_view part, const std::string& name
 
 TextTable TotalsTable(const CallStatistics& statistics)
 {
-    TextTable table{{"方式", "通话次数", "通话时长", "平均时长"}, {}};
+    TextTable table{{"方式", "通话次数", "通话时长", "平均时长"}, {}, {}};
     auto addRow = [&](std::string_view name, const CallFigures& figures) {
         std::vector<std::string> row = {std::string(name)};
         for (std::string& text : FigureTexts(figures))
@@ -44,7 +45,7 @@ TextTable TotalsTable(const CallStatistics& statistics)
 
 TextTable NumbersTable(const std::vector<NumberFigures>& numbers)
 {
-    TextTable table{{"电话号码", "通话次数", "通话时长", "首次通话", "末次通话", "用户类型"}, {}};
+    TextTable table{{"电话号码", "通话次数", "通话时长", "首次通话", "末次通话", "用户类型"}, {}, {}};
     for (const NumberFigures& number : numbers)
         table.rows.push_back({number.number, std::to_string(number.figures.all.calls),
                               SecondsText(number.figures.all.seconds), number.firstCall, number.lastCall,
@@ -54,9 +55,13 @@ TextTable NumbersTable(const std::vector<NumberFigures>& numbers)
 
 TextTable StatisticsSheet(const CallStatistics& statistics, PeriodKind kind)
 {
-    TextTable table{{"统计", "名称", "通话次数", "通话时长", "平均时长"}, {}};
+    TextTable table{{"统计", "名称", "通话次数", "通话时长", "平均时长"}, {}, {}};
     table.titles.insert(table.titles.end(), kStatisticsModes.begin(), kStatisticsModes.end());
     table.titles.insert(table.titles.end(), {"首次通话", "末次通话", "用户类型"});
+    using Kind = SheetFigure::Kind;
+    table.figures = {std::nullopt, std::nullopt, Kind::Count, Kind::Seconds, Kind::Seconds};
+    table.figures.insert(table.figures.end(), kStatisticsModes.size(), Kind::Count);
+    table.figures.resize(table.titles.size());
     table.rows.push_back(SheetRow("合计", "全部", statistics.totals));
     for (std::size_t mode = 0; mode < kStatisticsModes.size(); ++mode) {
         ModeFigures only;
@@ -92,9 +97,22 @@ int TextTableModel::columnCount(const QModelIndex& parent) const
 
 QVariant TextTableModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid())
+    if (!index.isValid())
         return {};
-    return ToQString(table_.rows[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())]);
+    const std::size_t column = static_cast<std::size_t>(index.column());
+    const std::string& text = table_.rows[static_cast<std::size_t>(index.row())][column];
+    if (role == Qt::DisplayRole)
+        return ToQString(text);
+    if (role != kSheetFigureRole || column >= table_.figures.size() || !table_.figures[column])
+        return {};
+    const SheetFigure::Kind kind = *table_.figures[column];
+    std::optional<std::uint64_t> value = DurationTextSeconds(text);
+    if (kind == SheetFigure::Kind::Count) {
+        std::uint64_t count = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+        value = error == std::errc() && end == text.data() + text.size() ? std::optional(count) : std::nullopt;
+    }
+    return value ? QVariant::fromValue(SheetFigure{kind, *value}) : QVariant();
 }
 
 QVariant TextTableModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "export/sheet_grid.h"
 #include "statistics/call_statistics.h"
 
 #include <QAbstractTableModel>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,8 @@
 struct TextTable {
     std::vector<std::string> titles;
     std::vector<std::vector<std::string>> rows; // each as many texts as titles
+    // Empty, or one per title: the figure its column's texts stand for (counts, durations).
+    std::vector<std::optional<SheetFigure::Kind>> figures;
 };
 
 // "方式", "通话次数", "通话时长", "平均时长": a row "全部", then one per mode.
@@ -24,7 +28,8 @@ TextTable NumbersTable(const std::vector<NumberFigures>& numbers);
 // numbers.
 TextTable StatisticsSheet(const CallStatistics& statistics, PeriodKind kind);
 
-// A table of texts as a read-only list model.
+// A table of texts as a read-only list model; the cells of its figure columns give their
+// figures under kSheetFigureRole.
 class TextTableModel : public QAbstractTableModel {
     Q_OBJECT
 

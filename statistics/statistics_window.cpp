@@ -11,12 +11,14 @@
 
 #include <QChartView>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedLayout>
+#include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <utility>
@@ -31,7 +33,8 @@ const QString kNothingText = QStringLiteral("没有可统计的语音");
 
 QString DefaultImagePath(QWidget* owner)
 {
-    return QFileDialog::getSaveFileName(owner, QStringLiteral("保存图片"), QStringLiteral("通话统计.png"),
+    return QFileDialog::getSaveFileName(owner, QStringLiteral("保存图片"),
+                                        QDir::homePath() + QStringLiteral("/通话统计.png"),
                                         QStringLiteral("PNG图片 (*.png)"));
 }
 
@@ -182,15 +185,18 @@ QWidget* StatisticsWindow::BuildFigures()
     periodView_ = MakeNamed<QChartView>("chartPeriods", figures);
     hourView_ = MakeNamed<QChartView>("chartHours", figures);
     auto* charts = new QHBoxLayout;
-    charts->addWidget(TitledTable(QStringLiteral("合计"), "tvTotals", totals_, figures), 3);
-    charts->addWidget(periodView_, 6);
-    charts->addWidget(hourView_, 4);
+    charts->addWidget(periodView_, 3);
+    charts->addWidget(hourView_, 2);
     layout->addLayout(charts, 3);
 
-    auto* numbers = new QHBoxLayout;
-    numbers->addWidget(TitledTable(QStringLiteral("通话次数最多的号码"), "tvMostCalls", mostCalls_, figures));
-    numbers->addWidget(TitledTable(QStringLiteral("通话时长最多的号码"), "tvMostTalk", mostTalk_, figures));
-    layout->addLayout(numbers, 2);
+    // The top numbers take turns in tabs: side by side, neither had room for all its columns.
+    auto* numbers = MakeNamed<QTabWidget>("tabNumbers", figures);
+    numbers->addTab(MakeTable("tvMostCalls", mostCalls_, numbers), QStringLiteral("通话次数最多的号码"));
+    numbers->addTab(MakeTable("tvMostTalk", mostTalk_, numbers), QStringLiteral("通话时长最多的号码"));
+    auto* tables = new QHBoxLayout;
+    tables->addWidget(TitledTable(QStringLiteral("合计"), "tvTotals", totals_, figures), 1);
+    tables->addWidget(numbers, 2);
+    layout->addLayout(tables, 2);
     connect(periodBox_, &QComboBox::currentIndexChanged, this, &StatisticsWindow::ShowPeriods);
     return figures;
 }

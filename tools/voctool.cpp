@@ -93,8 +93,8 @@ const Command kCommands[] = {
      "converts a recording into a wave, FLAC, MP3 or Opus file",
      "  INPUT           a recording (IMA ADPCM)\n"
      "  OUTPUT          the file to write, replaced when it exists; its extension chooses the format:\n"
-     "                  .flac, .mp3, .opus (Ogg Opus), anything else a 16-bit PCM wave file, mono,\n"
-     "                  8000 samples a second\n"
+     "                  .wav a 16-bit PCM wave file, mono, 8000 samples a second; .flac; .mp3;\n"
+     "                  .opus or .ogg (Ogg Opus); any other extension is refused\n"
      "  --title TEXT    the title tag (default: the phone number and the start time)\n"
      "  --comment TEXT  the comment tag (default: none)\n"
      "  FLAC, MP3 and Opus files, and a wave file given a --title or a --comment, carry the recording's\n"

@@ -138,8 +138,9 @@ CallTags TagsFor(const ConvertRequest& request)
 
 } // namespace
 
-// Without a tag to carry, a wave output is the plain 60-byte-header PCM file the player reads,
-// whatever its name; FLAC, MP3, Opus and a tagged WAV go through the call encoder.
+// The output's extension names its format. Without a tag to carry, a wave output is the plain
+// 60-byte-header PCM file the player reads; FLAC, MP3, Opus and a tagged WAV go through the call
+// encoder.
 int RunConvert(const CommandArgs& args)
 {
     const std::optional<ConvertRequest> request = ParseConvert(args);
@@ -147,7 +148,15 @@ int RunConvert(const CommandArgs& args)
         std::fputs("usage: voctool convert INPUT OUTPUT [--title TEXT] [--comment TEXT]\n", stderr);
         return 2;
     }
-    const CallFormat format = CallFormatOfPath(request->output).value_or(CallFormat::Wav);
+    const std::optional<CallFormat> named = CallFormatOfPath(request->output);
+    if (!named) {
+        std::fprintf(stderr,
+                     "voctool: cannot tell the format of '%s': OUTPUT must end in .wav, .flac, .mp3, .opus or .ogg "
+                     "(Opus in Ogg)\n",
+                     request->output.c_str());
+        return 2;
+    }
+    const CallFormat format = *named;
     const bool plain = format == CallFormat::Wav && !request->title && !request->comment;
     const Result<void> converted = plain ? ConvertToPcmWave(request->output, request->input)
                                          : SaveRecordingAs(request->input, format, TagsFor(*request), request->output);

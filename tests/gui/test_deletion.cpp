@@ -112,7 +112,7 @@ TEST_F(DeletionTest, FilesThatCannotBeDeletedKeepTheirRowsAndAreNamedOnce)
     Child<QPushButton>(main, "btnDel")->click();
     EXPECT_EQ(FileNames(main.recordingModel()), all);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, QStringLiteral("以下录音文件无法删除，仍保留在列表中：\nVOC00004.WAV\nVOC00002.WAV"));
+    EXPECT_EQ(messages[0].text, QStringLiteral("以下录音文件无法删除，仍保留在列表中：\nVOC00002.WAV\nVOC00004.WAV"));
     EXPECT_EQ(messages[0].caption, QStringLiteral("提示"));
     EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
 

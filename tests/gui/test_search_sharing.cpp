@@ -104,6 +104,13 @@ protected:
         QApplication::sendEvent(list->viewport(), &press);
         QApplication::sendEvent(list->viewport(), &move);
     }
+    void Release()
+    {
+        const QPoint at = list->visualRect(list->model()->index(0, 1)).center();
+        QMouseEvent release(QEvent::MouseButtonRelease, at, list->viewport()->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &release);
+    }
 
     TempFolder archive;
     TempFolder saves;
@@ -179,6 +186,20 @@ TEST_F(SharingTest, DragAndCopyCarryAFileUrlOfTheLastChosenFormat)
     }))
         << "nothing was copied within 5 s";
     ExpectPlayableFileUrl(QApplication::clipboard()->mimeData(), "opus");
+
+    // A copy asked for while a drag waits for its file leaves later drags working.
+    ASSERT_TRUE(SaveAs(QString::fromStdString(saves.Path("call.flac")), CallFormat::Flac)); // no file made yet
+    dropped.reset();
+    QApplication::clipboard()->clear();
+    Drag();
+    Child<QAction>(*list, "actCopy")->trigger();
+    Release();
+    ASSERT_TRUE(WaitForWindow([] {
+        const QMimeData* copied = QApplication::clipboard()->mimeData();
+        return copied && copied->hasUrls();
+    })) << "nothing was copied within 5 s";
+    Drag();
+    ASSERT_TRUE(WaitForWindow([&] { return dropped != nullptr; })) << "no drag after a copy within 5 s";
 }
 
 // A recording loud in its first half and silent in its second: the slider's drawn columns

@@ -186,6 +186,46 @@ TEST_F(SearchWindowTest, TreeOpensFoldersOnDemandShowingPlainAndReadOnlyFoldersO
     EXPECT_TRUE(messages.empty());
 }
 
+// Folders made or removed in an opened folder appear and vanish by themselves, in name order;
+// a card whose folder has gone leaves the tree.
+TEST_F(SearchWindowTest, TheTreeFollowsFoldersMadeAndRemovedAndDropsAGoneCard)
+{
+    TempFolder card;
+    const std::string cardRoot = card.path() + "/";
+    SearchWindow watching(nullptr, [&] {
+        std::vector<FolderRoot> roots{{archive.path() + "/", kImageDisk}};
+        if (fs::exists(cardRoot))
+            roots.push_back({cardRoot, kImageDisk});
+        return roots;
+    });
+    watching.show();
+    auto* view = Child<QTreeView>(watching, "TVSpeakPath");
+    const auto shown = [view] {
+        QStringList texts;
+        const QModelIndex top = view->model()->index(0, 0);
+        for (int row = 0; row < view->model()->rowCount(top); ++row)
+            texts << view->model()->index(row, 0, top).data().toString();
+        return texts;
+    };
+    view->expand(view->model()->index(0, 0));
+    EXPECT_EQ(shown(), (QStringList{"Calls", "Empty", "ReadOnly"}));
+
+    fs::create_directory(archive.Path("big"));
+    fs::create_directory(archive.Path("Damaged"));
+    EXPECT_TRUE(WaitForWindow([&] {
+        return shown() == QStringList{"big", "Calls", "Damaged", "Empty", "ReadOnly"};
+    })) << shown().join(' ').toStdString();
+    fs::remove(archive.Path("Empty"));
+    EXPECT_TRUE(WaitForWindow([&] {
+        return shown() == QStringList{"big", "Calls", "Damaged", "ReadOnly"};
+    })) << shown().join(' ').toStdString();
+
+    ASSERT_EQ(view->model()->rowCount(), 2);
+    fs::remove_all(cardRoot);
+    EXPECT_TRUE(WaitForWindow([&] { return view->model()->rowCount() == 1; })) << "the gone card is still a root";
+    EXPECT_EQ(view->model()->index(0, 0).data().toString().toStdString(), archive.path() + "/");
+}
+
 TEST_F(SearchWindowTest, SelectingAFolderByClickOrArrowKeyListsItInStartTimeOrder)
 {
     AndWait([this] {
@@ -347,10 +387,26 @@ TEST_F(SearchWindowTest, ColumnClicksSortWithTheSharedFlag)
         << "the first click after a listing sorts ascending again";
     emit header->sectionClicked(kColStartTime);
     EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"5", "4", "3", "2", "1"}));
+
+    // A click while a listing runs leaves the flag to the listing.
+    AndWait([&] {
+        Click(tree, Root(1));
+        emit header->sectionClicked(kColStartTime);
+    });
+    emit header->sectionClicked(kColStartTime);
+    EXPECT_EQ(Column(results(), kColNumber), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
 }
 
 TEST_F(SearchWindowTest, EscExitAndTheCloseBoxCloseTheWindow)
 {
+    ListCalls();
+    for (QWidget* control : std::initializer_list<QWidget*>{tree, list, Child<QLineEdit>(*window, "edtPhone")}) {
+        control->setFocus();
+        PressKey(control, Qt::Key_Escape);
+        EXPECT_TRUE(window->isVisible()) << "Esc in " << control->objectName().toStdString();
+    }
+    EXPECT_EQ(results().rowCount(), 5);
+    window->setFocus();
     PressKey(window.get(), Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
     window->show();

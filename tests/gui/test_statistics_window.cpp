@@ -23,10 +23,14 @@
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
 #include <QImage>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStackedBarSeries>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QTreeView>
@@ -36,6 +40,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -180,14 +185,23 @@ TEST_F(StatisticsWindowTest, MainWindowMenuShowsTheCatalogueFiguresSavesThePictu
     EXPECT_EQ(QImage(QString::fromStdString(picture)).size(), kChartsImageSize);
     const std::string sheet = Home().Path("vrxstat.xlsx");
     ASSERT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(sheet))});
+    // Counts are numbers and durations time values, which a spreadsheet can add up; the phone
+    // numbers stay texts.
     const std::string read = ReadSheetWithOpenpyxl(sheet);
-    EXPECT_NE(read.find("统计\t名称\t通话次数\t通话时长\t平均时长\t留言\t被叫\t主叫\t现场\t其他\t首次通话\t末次通话\t用户类型\n"
-                        "合计\t全部\t3\t13秒\t4秒\t1\t1\t1\t0\t0\t\t\t\n"),
+    EXPECT_NE(
+        read.find(
+            "统计\t名称\t通话次数\t通话时长\t平均时长\t留言\t被叫\t主叫\t现场\t其他\t首次通话\t末次通话\t用户类型\n"
+            "合计\t全部\t<int 3>\t<timedelta 0:00:13>\t<timedelta 0:00:04>\t<int 1>\t<int 1>\t<int 1>\t<int 0>\t<int "
+            "0>\t\t\t\n"),
+        std::string::npos)
+        << read;
+    EXPECT_NE(read.find("按月\t2024年01月\t<int 3>\t<timedelta 0:00:13>\t<timedelta 0:00:04>\t<int 1>\t<int 1>\t<int "
+                        "1>\t<int 0>\t<int 0>\t\t\t\n"),
               std::string::npos)
         << read;
-    EXPECT_NE(read.find("按月\t2024年01月\t3\t13秒\t4秒\t1\t1\t1\t0\t0\t\t\t\n"), std::string::npos) << read;
-    EXPECT_NE(read.find("通话次数前十\t13800001111\t2\t12秒\t6秒\t0\t1\t1\t0\t0\t2024年01月01日10时00分\t"
-                        "2024年01月02日11时00分\t客户\n"),
+    EXPECT_NE(read.find("通话次数前十\t13800001111\t<int 2>\t<timedelta 0:00:12>\t<timedelta 0:00:06>\t<int 0>\t<int "
+                        "1>\t<int 1>\t<int 0>\t"
+                        "<int 0>\t2024年01月01日10时00分\t2024年01月02日11时00分\t客户\n"),
               std::string::npos)
         << read;
     EXPECT_TRUE(messages.empty());
@@ -309,6 +323,65 @@ TEST(PeriodChart, LabelsItsCountsInDistinctWholeNumbers)
             EXPECT_GE(axis->max(), calls) << calls << " calls";
         }
     }
+}
+
+// Calls of one day at the window's own size: the single period shows its talk time, the tables
+// show all their columns without scrolling, and the heat map's cells take a colour for their
+// calls that the legend names.
+TEST_F(StatisticsWindowTest, OneDayOfCallsShowsEveryFigureAtTheWindowsSize)
+{
+    auto rows = std::make_shared<std::vector<RecordingEntry>>();
+    for (const auto& [phone, start, duration] :
+         {std::tuple("075583765566", "2024年01月01日10时00分", "123小时45分钟56秒"),
+          std::tuple("075583765566", "2024年01月01日10时30分", "1小时0分钟0秒"),
+          std::tuple("13800001111", "2024年01月01日12时00分", "59分钟59秒")}) {
+        RecordingEntry& row = rows->emplace_back();
+        row.texts[kColPhone] = phone;
+        row.texts[kColMode] = "被叫";
+        row.texts[kColStartTime] = start;
+        row.texts[kColDuration] = duration;
+    }
+    StatisticsWindow window(std::move(rows), std::nullopt);
+    bool shown = false;
+    QObject::connect(&window, &StatisticsWindow::figuresShown, [&shown] { shown = true; });
+    window.show();
+    ASSERT_TRUE(WaitForWindow([&shown] { return shown; })) << "the statistics were not shown";
+    QCoreApplication::processEvents();
+
+    auto* periods = Child<QChartView>(window, "chartPeriods");
+    const QImage periodImage = periods->grab().toImage();
+    const QRect plot = periods->chart()->plotArea().toRect().translated(periods->viewport()->mapTo(periods, QPoint()));
+    int talkPixels = 0;
+    for (int y = plot.top(); y <= plot.bottom(); ++y)
+        for (int x = plot.left(); x <= plot.right(); ++x) {
+            const QColor pixel = periodImage.pixelColor(x, y);
+            talkPixels += std::abs(pixel.red() - 178) + std::abs(pixel.green() - 34) + std::abs(pixel.blue() - 34) < 40;
+        }
+    EXPECT_GT(talkPixels, 4) << "the talk time of the one period is not drawn";
+
+    for (const char* name : {"tvTotals", "tvMostCalls", "tvMostTalk"}) {
+        auto* table = Child<QTableView>(window, name);
+        for (QWidget* page = table; page->parentWidget() != nullptr; page = page->parentWidget())
+            if (auto* tabs = qobject_cast<QTabWidget*>(page->parentWidget()->parentWidget()))
+                tabs->setCurrentWidget(page);
+        QCoreApplication::processEvents();
+        EXPECT_LE(table->horizontalHeader()->length(), table->viewport()->width()) << name << " hides columns";
+    }
+
+    auto* hours = Child<QChartView>(window, "chartHours");
+    const QImage hourImage = hours->grab().toImage();
+    const auto cellColour = [&](int hour) {
+        const QPointF at = hours->chart()->mapToPosition(QPointF(hour, 6), hours->chart()->series().front());
+        return hourImage.pixelColor(hours->viewport()->mapTo(hours, at.toPoint()));
+    };
+    const QColor none = cellColour(3), one = cellColour(12), two = cellColour(10);
+    EXPECT_NE(none, one);
+    EXPECT_LT(two.lightness(), one.lightness()) << "the busier cell is not darker";
+    QStringList scale;
+    for (const QLegendMarker* marker : hours->chart()->legend()->markers())
+        if (marker->isVisible())
+            scale << marker->label();
+    EXPECT_EQ(scale, (QStringList{"0次", "1次", "2次"}));
 }
 
 TEST_F(StatisticsWindowTest, NoRowsShowNothingToCountInsteadOfFigures)

@@ -342,6 +342,42 @@ TEST_F(MainWindowFixture, FailedCopyAndNothingSelectedAreReported)
     EXPECT_TRUE(WindowIdle());
 }
 
+// The bar and the panel name the file asked about, however quickly the files before it went; a
+// failed copy's box is shown while the run still holds the window, which is freed once it closes.
+TEST_F(MainWindowFixture, TheQuestionNamesItsFileAndTheFailureBoxHoldsTheRunUntilItCloses)
+{
+    fs::create_directories(archive);
+    std::ofstream(archive + "/" + Name(5)) << "archived";
+    auto* bar = Child<QProgressBar>(*window, "Pbarup");
+    auto* panel = Child<QLabel>(*window, "PanelShow");
+    commands().askOverwrite = [&](OverwriteQuestionDialog& dialog) {
+        EXPECT_EQ(bar->value(), 5);
+        EXPECT_EQ(panel->text().toStdString(), "正在上传文件:" + Name(5));
+        return RunAnswered(dialog, [&dialog] { Child<QPushButton>(dialog, "btnyes")->click(); });
+    };
+    commands().uploader.SetCopyCall([this](const std::string& source, const std::string& target, TempFile& temp) {
+        if (source == device + Name(6))
+            return Result<void>(Failure{"the card is gone"});
+        return CopyToTempFile(source, target, temp);
+    });
+    bool boxShown = false;
+    SetMessageHandler([&](const MessageRequest& request) {
+        // A real box runs the window's events until it is closed.
+        EXPECT_TRUE(WaitForWindow([&] { return !commands().uploader.running(); })) << "the run did not end";
+        QCoreApplication::processEvents();
+        boxShown = true;
+        EXPECT_EQ(request.text.toStdString(), kFailed.text);
+        EXPECT_TRUE(bar->isVisible());
+        EXPECT_EQ(bar->value(), 6);
+        EXPECT_FALSE(Child<QPushButton>(*window, "btnupall")->isEnabled());
+        EXPECT_FALSE(Child<QPushButton>(*window, "btnclose")->isEnabled());
+    });
+    window->show();
+    ClickAndWaitForUpload("btnupall");
+    EXPECT_TRUE(boxShown);
+    EXPECT_TRUE(WindowIdle());
+}
+
 TEST_F(MainWindowFixture, CategoryUploadTakesTheMatchingRowsOrSaysNoneMatched)
 {
     const std::string mode = window->recordingModel().entry(0).mode();

@@ -103,6 +103,22 @@ TEST(CallStatistics, CountsTotalsModesNumbersAndHoursOfTheRows)
     EXPECT_EQ(CountCalls(many).mostTalk.front().number, "13900001011");
 }
 
+// Equal calls are ordered by talk time and equal talk time by calls, the larger first; numbers
+// equal in both stand in number order, whatever order their rows came in.
+TEST(CallStatistics, TopNumbersBreakTiesByTheOtherFigureThenByNumber)
+{
+    std::vector<RecordingEntry> rows;
+    for (const char* phone : {"13900000005", "13900000004", "13900000003", "13900000002", "13900000001"})
+        rows.push_back(Row(phone, "主叫", "2024年01月01日10时00分", "30秒"));
+    rows.push_back(Row("13900000004", "主叫", "2024年01月01日11时00分", "30秒"));     // 2 calls, 60 s
+    rows.push_back(Row("13900000006", "主叫", "2024年01月01日11时00分", "1分钟0秒")); // 1 call, 60 s
+    const CallStatistics s = CountCalls(rows);
+    EXPECT_EQ(Numbers(s.mostCalls), (std::vector<std::string>{"13900000004", "13900000006", "13900000001",
+                                                              "13900000002", "13900000003", "13900000005"}));
+    EXPECT_EQ(Numbers(s.mostTalk), (std::vector<std::string>{"13900000004", "13900000006", "13900000001", "13900000002",
+                                                             "13900000003", "13900000005"}));
+}
+
 TEST(CallStatistics, PeriodsRunFromTheFirstCallToTheLastAcrossTheYearEnd)
 {
     const CallStatistics s = CountCalls(YearEndRows());

@@ -345,6 +345,16 @@ TEST(VoctoolConvert, ChoosesTheFormatByExtensionAndTakesTheTitleAndComment)
     EXPECT_EQ(call.tags["genre"], "主叫");
 
     EXPECT_EQ(Voctool({"convert", recording, folder.Path("x.mp3"), "--artist", "x"}).exitCode, 2);
+
+    const Outcome ogg = Voctool({"convert", recording, folder.Path("call.ogg")});
+    EXPECT_EQ(ogg.exitCode, 0) << ogg.err;
+    EXPECT_EQ(ReadCallBack(folder.Path("call.ogg")).sampleRate, 48000) << "Opus in Ogg";
+    for (const char* refused : {"call.xyz", "call", "call.wave"}) {
+        const Outcome outcome = Voctool({"convert", recording, folder.Path(refused)});
+        EXPECT_EQ(outcome.exitCode, 2) << refused;
+        EXPECT_NE(outcome.err.find(".wav, .flac, .mp3, .opus or .ogg"), std::string::npos) << outcome.err;
+        EXPECT_FALSE(std::filesystem::exists(folder.Path(refused))) << refused;
+    }
 }
 
 TEST(VoctoolHelp, TheToolAndEveryCommandAnswerHelpOnStandardOutput)
