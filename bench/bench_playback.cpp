@@ -193,7 +193,8 @@ int main(int argc, char** argv)
         return PlayThrough(argv[2]);
     QCoreApplication application(argc, argv);
     const bool keep = argc > 1;
-    const fs::path folder = keep ? fs::path(argv[1]) : fs::temp_directory_path() / ("bench_playback_" + std::to_string(::getpid()));
+    const fs::path folder = keep ? fs::path(argv[1])
+                                 : fs::temp_directory_path() / ("bench_playback_" + std::to_string(::getpid()));
     fs::create_directories(folder);
     const std::string recording = (folder / "VOC00001.WAV").string();
     if (!fs::exists(recording) && !WriteSampleFile(recording, SampleSpecFor(0, kOneHourDataBytes))) {
