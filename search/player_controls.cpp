@@ -183,10 +183,10 @@ void PlayerControls::StartRecording(int row)
     player_->play(currentFile_);
 }
 
+// While a start is on its way the pause is taken in and done once the sound runs.
 void PlayerControls::PauseOrResume()
 {
-    const Player::State state = player_->state();
-    if (state != Player::State::Playing && state != Player::State::Paused) {
+    if (player_->state() == Player::State::Stopped) {
         Warn(QStringLiteral("没有正在播放的语音！"));
         return;
     }
@@ -202,7 +202,7 @@ void PlayerControls::StopPlayback()
         return;
     }
     positionSlider_->setValue(0);
-    if (muteButton_->text() == kUnmuteText) {
+    if (player_->muted()) {
         player_->setMuted(false);
         muteButton_->setText(kMuteText);
     }
@@ -228,14 +228,14 @@ void PlayerControls::SkipBy(int offset)
     player_->stop();
 }
 
+// Muting while a start is on its way silences the sound it starts.
 void PlayerControls::ToggleMute()
 {
-    const Player::State state = player_->state();
-    if (state != Player::State::Playing && state != Player::State::Paused) {
+    if (player_->state() == Player::State::Stopped) {
         ShowMessage(window(), QStringLiteral("没有正在播放语音！"), kWarningCaption, MessageIcon::None);
         return;
     }
-    const bool mute = muteButton_->text() == kMuteText;
+    const bool mute = !player_->muted();
     player_->setMuted(mute);
     muteButton_->setText(mute ? kUnmuteText : kMuteText);
     list_.focusList();
@@ -272,7 +272,7 @@ void PlayerControls::ReleasePositionSlider()
 void PlayerControls::ShowState(Player::State state)
 {
     const Player::State was = std::exchange(shownState_, state);
-    if (state == Player::State::Playing && was == Player::State::Starting)
+    if (was == Player::State::Starting && state != Player::State::Stopped)
         EnablePlayControls();
     if (state == Player::State::Stopped && was != Player::State::Starting && !seekPending_)
         positionSlider_->setValue(0);
@@ -309,11 +309,11 @@ void PlayerControls::ShowProgress(int percent)
         positionSlider_->setValue(percent);
 }
 
-void PlayerControls::ShowFailure(Player::Failure failure)
+void PlayerControls::ShowFailure(Player::Problem problem)
 {
     EnablePlayControls();
     positionSlider_->setValue(0);
-    Warn(failure == Player::Failure::BadFormat ? QStringLiteral("播放错误的语音格式！")
+    Warn(problem == Player::Problem::BadFormat ? QStringLiteral("播放错误的语音格式！")
                                                : QStringLiteral("无法打开声音输出设备！"));
 }
 

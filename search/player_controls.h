@@ -71,7 +71,7 @@ private:
     void ReleasePositionSlider();
     void ShowState(Player::State state);
     void ShowProgress(int percent);
-    void ShowFailure(Player::Failure failure);
+    void ShowFailure(Player::Problem problem);
     void EndPlayback();
     void OutlineReady(const QString& path);
 
