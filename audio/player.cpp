@@ -112,17 +112,105 @@ void Player::ApplyVolumeAtStart()
     SetWaveOutVolume(muted_ ? 0 : volume);
 }
 
-void Player::pauseOrResume()
+// While a start is on its way the pause is taken in and done once the sound runs.
+Player::Answer Player::pauseOrResume()
 {
+    if (state_ == State::Stopped)
+        return Answer::NothingPlaying;
     if (state_ == State::Starting) {
         pauseWhenStarted_ = !pauseWhenStarted_;
-        return;
+        return Answer::Done;
     }
-    if (state_ != State::Playing && state_ != State::Paused)
-        return;
     const bool pause = state_ == State::Playing;
     WaveSetPaused(*output_, pause);
     SetState(pause ? State::Paused : State::Playing);
+    return Answer::Done;
+}
+
+std::optional<std::string> Player::selectedPath() const
+{
+    const std::optional<int> row = list_.selectedRow ? list_.selectedRow() : std::nullopt;
+    return row ? std::optional(list_.pathOfRow(*row)) : std::nullopt;
+}
+
+Player::Answer Player::playSelected()
+{
+    restartPending_ = false;
+    if (state_ == State::Paused)
+        return pauseOrResume();
+    const std::optional<int> row = list_.selectedRow ? list_.selectedRow() : std::nullopt;
+    if (!row)
+        return Answer::NothingSelected;
+    const std::string path = list_.pathOfRow(*row);
+    if (state_ == State::Stopped) {
+        if (position_ == 100)
+            return Answer::PositionAtEnd;
+        currentFile_ = path;
+        emit currentChanged(QString::fromStdString(path), *row > 0, *row + 1 < list_.rowCount());
+        if (std::exchange(seekPending_, false))
+            seek(position_);
+        play(path);
+        return Answer::Done;
+    }
+    // The row that plays goes on untouched; another one starts once this player has ended.
+    if (path != currentFile_) {
+        restartPending_ = true;
+        stop();
+    }
+    return Answer::Done;
+}
+
+// With nothing playing only the selection moves; the pending restart is dropped by the next
+// playSelected().
+Player::Answer Player::SkipBy(int offset)
+{
+    const std::optional<int> row = list_.selectedRow ? list_.selectedRow() : std::nullopt;
+    if (!row)
+        return Answer::NothingSelected;
+    const int target = *row + offset;
+    if (target < 0 || target >= list_.rowCount())
+        return Answer::Done;
+    list_.selectRow(target);
+    restartPending_ = true;
+    stop();
+    return Answer::Done;
+}
+
+Player::Answer Player::stopPlayback()
+{
+    if (state_ == State::Stopped)
+        return Answer::NothingPlaying;
+    setMuted(false);
+    stop();
+    return Answer::Done;
+}
+
+// Muting while a start is on its way silences the sound it starts.
+Player::Answer Player::toggleMute()
+{
+    if (state_ == State::Stopped)
+        return Answer::NothingPlaying;
+    setMuted(!muted_);
+    return Answer::Done;
+}
+
+// A press while playing stops the player; once it has ended and the button has been released,
+// the recording starts again at the position.
+void Player::pressPosition()
+{
+    if (state_ != State::Playing)
+        return;
+    positionHeld_ = true;
+    restartPending_ = true;
+    seekPending_ = true;
+    seek(position_);
+}
+
+void Player::releasePosition()
+{
+    positionHeld_ = false;
+    if (std::exchange(restartOnRelease_, false))
+        emit restartRequested();
 }
 
 // A start on its way ends as a playback does, so that every stop is followed by ended().
@@ -161,6 +249,7 @@ void Player::setMuted(bool muted)
     } else {
         SetWaveOutVolume(savedVolume_);
     }
+    emit mutedChanged(muted);
 }
 
 void Player::shutDown()
@@ -173,6 +262,10 @@ void Player::shutDown()
     pauseWhenStarted_ = false;
     stopWhenStarted_ = false;
     state_ = State::Stopped;
+    restartPending_ = false;
+    seekPending_ = false;
+    positionHeld_ = false;
+    restartOnRelease_ = false;
 }
 
 // The output's worker has ended: the close timer closes it on this thread. The end of an
@@ -198,6 +291,13 @@ void Player::CloseEndedOutput()
     if (OutputRunning())
         return;
     WaveClose(*output_);
-    if (state_ != State::Starting)
-        emit ended();
+    if (state_ == State::Starting)
+        return;
+    emit ended();
+    if (!restartPending_)
+        return;
+    if (positionHeld_)
+        restartOnRelease_ = true;
+    else
+        emit restartRequested();
 }

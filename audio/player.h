@@ -5,10 +5,21 @@
 #include <QObject>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 class QTimer;
 class WavePlayerSlot;
+
+// The rows a window lists, read when the player needs them: its selected row, each row's
+// recording, how many rows there are, and a way to select a row.
+struct PlayList {
+    std::function<std::optional<int>()> selectedRow;
+    std::function<std::string(int row)> pathOfRow;
+    std::function<int()> rowCount;
+    std::function<void(int row)> selectRow;
+};
 
 // Plays one recording at a time and owns the state of its playback. A window connects to the
 // signals and calls the slots, all on the window's thread:
@@ -33,6 +44,25 @@ class WavePlayerSlot;
 //   restartUnavailable()      fewer than 40000 bytes are left: a new start is no longer offered
 //   ended()                   the output of the ended playback is closed: the next play() may come
 //
+// Given a window's list, the player also keeps the rules of its playback controls, and answers
+// each command with what the user is to be told:
+//
+//   playSelected()    "播放": resumes a paused recording, starts the selected row when stopped
+//                     (at the position after a seek; not at all with the position at 100), and
+//                     while playing switches to another selected row once the player has ended
+//   next(), previous()  select the neighbouring row and play it once the player has ended;
+//                     nothing at either end of the list
+//   stopPlayback()    "停止": unmutes, then stops
+//   toggleMute()      "静音" / "取消静音"
+//   pressPosition(), releasePosition()  a mouse button on the position slider: pressed while
+//                     playing, the recording starts again at the position once the player has
+//                     ended and the button is released
+//
+//   currentChanged(path, hasPrevious, hasNext)  a row's recording is being started
+//   mutedChanged(muted)
+//   restartRequested()        the ended player leaves a restart pending: the owner plays the
+//                             selected row as "播放" does
+//
 // Each buffer is decoded just before it is queued: the sound starts at once, however long the
 // recording, and nothing of it is kept.
 class Player : public QObject {
@@ -43,6 +73,7 @@ public:
     Q_ENUM(State)
     enum class Problem { BadFormat, NoOutput };
     Q_ENUM(Problem)
+    enum class Answer { Done, NothingSelected, NothingPlaying, PositionAtEnd };
 
     // makeOutput makes the sound output of each playback.
     explicit Player(WaveOutFactory makeOutput, QObject* parent = nullptr);
@@ -50,10 +81,27 @@ public:
 
     State state() const { return state_; }
     bool muted() const { return muted_; }
+    void setPlayList(PlayList list) { list_ = std::move(list); }
+    // The position slider's value, 0 to 100: where a seek starts.
+    void setPosition(int position) { position_ = position; }
+    // While set, reports of the position concern the playback a seek is ending.
+    bool seekPending() const { return seekPending_; }
+    bool restartPending() const { return restartPending_; }
+    // The recording last started from the list.
+    const std::string& currentFile() const { return currentFile_; }
+    std::optional<std::string> selectedPath() const;
+
+    Answer playSelected();
+    Answer next() { return SkipBy(1); }
+    Answer previous() { return SkipBy(-1); }
+    Answer pauseOrResume();
+    Answer stopPlayback();
+    Answer toggleMute();
+    void pressPosition();
+    void releasePosition();
 
 public slots:
     void play(const std::string& path);
-    void pauseOrResume();
     void stop();
     void seek(int percent);
     void setVolume(int step);
@@ -68,11 +116,15 @@ signals:
     void seekUnavailable();
     void restartUnavailable();
     void ended();
+    void currentChanged(const QString& path, bool hasPrevious, bool hasNext);
+    void mutedChanged(bool muted);
+    void restartRequested();
     // reason says why in words, for logs and the command line.
     void failed(Player::Problem problem, const std::string& reason);
 
 private:
     void SetState(State state);
+    Answer SkipBy(int offset);
     void Started();
     // The start is refused: the recording cannot be decoded.
     void Refused(Failure refusal);
@@ -95,6 +147,14 @@ private:
     int volumeStep_ = 5;
     bool muted_ = false;
     std::uint32_t savedVolume_ = 0; // the output volume before muting
+
+    PlayList list_;
+    int position_ = 0;
+    std::string currentFile_;       // the recording last started from the list
+    bool restartPending_ = false;   // play the selected row again once the player has ended
+    bool seekPending_ = false;      // the next start begins at the position
+    bool positionHeld_ = false;     // a mouse button is held down on the position slider
+    bool restartOnRelease_ = false; // the restart waits for that button's release
 };
 
 // The output volume for a volume step: the top (0) is full level, the bottom (10) silent, the

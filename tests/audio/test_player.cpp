@@ -91,3 +91,58 @@ TEST_F(PlayerTest, PauseMuteAndSeekPressedWhileStartingActOnceTheSoundRuns)
     EXPECT_TRUE(clock.WrittenBytes().substr(writtenBefore, 8000) == data.substr(start, 8000));
     player.shutDown();
 }
+
+TEST_F(PlayerTest, NextPreviousAndRemovedRowsFollowTheListsRules)
+{
+    std::vector<std::string> rows = {recording, folder.Write("VOC00002.WAV", TempFolder::Read(recording)),
+                                     folder.Write("VOC00003.WAV", TempFolder::Read(recording))};
+    std::optional<int> selected;
+    player.setPlayList({[&] { return selected; }, [&](int row) { return rows[row]; },
+                        [&] { return static_cast<int>(rows.size()); }, [&](int row) { selected = row; }});
+    // The owner plays the selected row when the ended player asks for it, as "播放" does.
+    QObject::connect(&player, &Player::restartRequested, [this] { player.playSelected(); });
+    std::vector<std::string> starts;
+    QObject::connect(&player, &Player::currentChanged, [&](const QString& path, bool hasPrevious, bool hasNext) {
+        starts.push_back(path.toStdString() + (hasPrevious ? " previous" : "") + (hasNext ? " next" : ""));
+    });
+    const auto playsRow = [&](std::size_t number, const std::string& neighbours) {
+        return Settle([&] { return starts.size() == number && player.state() == Player::State::Playing; })
+               && starts.back() == rows[*selected] + neighbours;
+    };
+
+    EXPECT_EQ(player.playSelected(), Player::Answer::NothingSelected);
+    EXPECT_EQ(player.next(), Player::Answer::NothingSelected);
+    EXPECT_EQ(player.previous(), Player::Answer::NothingSelected);
+    EXPECT_EQ(player.pauseOrResume(), Player::Answer::NothingPlaying);
+    EXPECT_EQ(player.toggleMute(), Player::Answer::NothingPlaying);
+    EXPECT_EQ(player.stopPlayback(), Player::Answer::NothingPlaying);
+
+    selected = 0;
+    EXPECT_EQ(player.playSelected(), Player::Answer::Done);
+    ASSERT_TRUE(playsRow(1, " next"));
+    EXPECT_EQ(player.previous(), Player::Answer::Done);
+    EXPECT_EQ(selected, 0) << "nothing before the first row";
+    EXPECT_EQ(player.state(), Player::State::Playing);
+    EXPECT_EQ(player.next(), Player::Answer::Done);
+    EXPECT_EQ(selected, 1);
+    ASSERT_TRUE(playsRow(2, " previous next"));
+    EXPECT_EQ(player.next(), Player::Answer::Done);
+    ASSERT_TRUE(playsRow(3, " previous"));
+    EXPECT_EQ(player.next(), Player::Answer::Done);
+    EXPECT_EQ(selected, 2) << "nothing after the last row";
+    EXPECT_EQ(player.state(), Player::State::Playing);
+
+    // The row that plays is removed: it plays on, and the list's rules follow the rows left.
+    rows.pop_back();
+    selected = 1;
+    EXPECT_EQ(player.state(), Player::State::Playing);
+    EXPECT_EQ(player.next(), Player::Answer::Done);
+    EXPECT_EQ(player.state(), Player::State::Playing) << "the row selected now is the last";
+    EXPECT_EQ(player.playSelected(), Player::Answer::Done);
+    ASSERT_TRUE(playsRow(4, " previous"));
+    rows.clear();
+    selected.reset();
+    EXPECT_EQ(player.next(), Player::Answer::NothingSelected);
+    EXPECT_EQ(player.state(), Player::State::Playing);
+    player.shutDown();
+}
