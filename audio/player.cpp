@@ -127,9 +127,14 @@ Player::Answer Player::pauseOrResume()
     return Answer::Done;
 }
 
+std::optional<int> Player::SelectedRow() const
+{
+    return list_.selectedRow ? list_.selectedRow() : std::nullopt;
+}
+
 std::optional<std::string> Player::selectedPath() const
 {
-    const std::optional<int> row = list_.selectedRow ? list_.selectedRow() : std::nullopt;
+    const std::optional<int> row = SelectedRow();
     return row ? std::optional(list_.pathOfRow(*row)) : std::nullopt;
 }
 
@@ -138,7 +143,7 @@ Player::Answer Player::playSelected()
     restartPending_ = false;
     if (state_ == State::Paused)
         return pauseOrResume();
-    const std::optional<int> row = list_.selectedRow ? list_.selectedRow() : std::nullopt;
+    const std::optional<int> row = SelectedRow();
     if (!row)
         return Answer::NothingSelected;
     const std::string path = list_.pathOfRow(*row);
@@ -164,7 +169,7 @@ Player::Answer Player::playSelected()
 // playSelected().
 Player::Answer Player::SkipBy(int offset)
 {
-    const std::optional<int> row = list_.selectedRow ? list_.selectedRow() : std::nullopt;
+    const std::optional<int> row = SelectedRow();
     if (!row)
         return Answer::NothingSelected;
     const int target = *row + offset;

@@ -125,6 +125,8 @@ signals:
 private:
     void SetState(State state);
     Answer SkipBy(int offset);
+    // The list's selected row; none while the player has no list.
+    std::optional<int> SelectedRow() const;
     void Started();
     // The start is refused: the recording cannot be decoded.
     void Refused(Failure refusal);
