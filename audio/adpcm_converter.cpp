@@ -34,14 +34,6 @@ void SwapToOrFromLittleEndian(std::int16_t* samples, std::size_t count)
     }
 }
 
-// What the chunks of a recording say about its samples, known before the first one is decoded.
-struct RecordingData {
-    FormatRecord format;
-    std::uint32_t bytes = 0;      // what the file really holds of the claimed data
-    std::optional<ImaLayout> ima; // set for IMA ADPCM
-    std::uint64_t values = 0;     // interleaved output values
-};
-
 // Receives the decoded values run after run, in host order; it may change them in place.
 // A failure stops the decoding.
 using RunSink = DecodedRuns;
@@ -153,6 +145,44 @@ void DecodeWholeMonoBlocks(const unsigned char* blocks, std::uint32_t blockBytes
     }
 }
 
+// Decodes the blocks in `blocks`, of which only the first `got` bytes came from the file, into
+// `values` interleaved values (the last block may be cut short by the count). Values whose codes
+// the file did not hold stay silent.
+void DecodeImaBlocks(const unsigned char* blocks, std::size_t got, const ImaLayout& layout, std::int16_t* out,
+                     std::size_t values)
+{
+    const std::uint32_t valuesPerBlock = layout.samplesPerBlock * layout.channels;
+    const std::size_t blockCount = (values + valuesPerBlock - 1) / valuesPerBlock;
+    for (std::size_t b = 0; b < blockCount;) {
+        if (layout.channels == 1 && (b + kSideBySide) * layout.blockBytes <= got
+            && (b + kSideBySide) * valuesPerBlock <= values) {
+            DecodeWholeMonoBlocks(blocks + b * layout.blockBytes, layout.blockBytes, out + b * valuesPerBlock,
+                                  valuesPerBlock);
+            b += kSideBySide;
+            continue;
+        }
+        const std::size_t offset = b * layout.blockBytes;
+        const auto present =
+            static_cast<std::uint32_t>(std::min<std::size_t>(got - std::min(got, offset), layout.blockBytes));
+        const auto valueCount =
+            static_cast<std::uint32_t>(std::min<std::size_t>(valuesPerBlock, values - b * valuesPerBlock));
+        DecodeImaBlock(blocks + offset, layout.blockBytes, present, out + b * valuesPerBlock, layout.channels,
+                       valueCount);
+        ++b;
+    }
+}
+
+// How many of the first values of a run of blocks came whole from the `got` bytes read of it.
+std::size_t ValuesPresent(std::size_t got, const ImaLayout& layout, std::size_t values)
+{
+    const std::uint32_t valuesPerBlock = layout.samplesPerBlock * layout.channels;
+    std::size_t present = got / layout.blockBytes * valuesPerBlock;
+    const auto partial = static_cast<std::uint32_t>(got % layout.blockBytes);
+    for (std::uint32_t p = 0; present < values && SourceByteOfValue(p, layout.channels) < partial; ++p)
+        ++present;
+    return std::min(present, values);
+}
+
 // Reads the blocks a run at a time and decodes each run into one buffer. Values whose codes
 // the file turns out not to hold (it shrank while being read) stay silent.
 Result<void> DecodeImaRuns(std::FILE* input, const RecordingData& data, const RunSink& sink)
@@ -167,8 +197,7 @@ Result<void> DecodeImaRuns(std::FILE* input, const RecordingData& data, const Ru
     std::uint32_t unread = data.bytes;
     for (std::uint64_t done = 0; done < data.values;) {
         const auto runValues = static_cast<std::size_t>(std::min<std::uint64_t>(run.size(), data.values - done));
-        const std::size_t runBlocks = (runValues + valuesPerBlock - 1) / valuesPerBlock;
-        const std::size_t runBytes = runBlocks * layout.blockBytes;
+        const std::size_t runBytes = (runValues + valuesPerBlock - 1) / valuesPerBlock * layout.blockBytes;
         const std::size_t wanted = std::min<std::size_t>(runBytes, unread);
         const std::size_t got = std::fread(blocks.data(), 1, wanted, input);
         if (std::ferror(input))
@@ -176,23 +205,7 @@ Result<void> DecodeImaRuns(std::FILE* input, const RecordingData& data, const Ru
         unread -= static_cast<std::uint32_t>(wanted);
         std::fill(blocks.begin() + static_cast<std::ptrdiff_t>(got),
                   blocks.begin() + static_cast<std::ptrdiff_t>(runBytes), 0);
-        for (std::size_t b = 0; b < runBlocks;) {
-            if (layout.channels == 1 && (b + kSideBySide) * layout.blockBytes <= got
-                && (b + kSideBySide) * valuesPerBlock <= runValues) {
-                DecodeWholeMonoBlocks(blocks.data() + b * layout.blockBytes, layout.blockBytes,
-                                      run.data() + b * valuesPerBlock, valuesPerBlock);
-                b += kSideBySide;
-                continue;
-            }
-            const std::size_t offset = b * layout.blockBytes;
-            const auto present =
-                static_cast<std::uint32_t>(std::min<std::size_t>(got - std::min(got, offset), layout.blockBytes));
-            const auto valueCount =
-                static_cast<std::uint32_t>(std::min<std::size_t>(valuesPerBlock, runValues - b * valuesPerBlock));
-            DecodeImaBlock(blocks.data() + offset, layout.blockBytes, present, run.data() + b * valuesPerBlock,
-                           layout.channels, valueCount);
-            ++b;
-        }
+        DecodeImaBlocks(blocks.data(), got, layout, run.data(), runValues);
         if (Result<void> taken = sink(run.data(), runValues); !taken)
             return taken;
         done += runValues;
@@ -200,23 +213,30 @@ Result<void> DecodeImaRuns(std::FILE* input, const RecordingData& data, const Ru
     return {};
 }
 
+// 8-bit samples are unsigned around 128; 16-bit ones signed little-endian.
+void ValuesOfPcm(const unsigned char* bytes, bool wide, std::int16_t* out, std::size_t count)
+{
+    if (wide) {
+        std::memcpy(out, bytes, count * sizeof(std::int16_t));
+        SwapToOrFromLittleEndian(out, count);
+    } else {
+        std::transform(bytes, bytes + count, out,
+                       [](unsigned char sample) { return static_cast<std::int16_t>((sample - 128) * 256); });
+    }
+}
+
 // Reads 8- or 16-bit PCM a run at a time; samples the file turns out not to hold stay silent.
 Result<void> ReadPcmRuns(std::FILE* input, const RecordingData& data, const RunSink& sink)
 {
-    const bool wide = data.format.bitsPerSample == 16;
+    const std::size_t sampleBytes = data.format.bitsPerSample / 8;
     std::vector<std::int16_t> run(static_cast<std::size_t>(std::min<std::uint64_t>(kRunValues, data.values)));
-    std::vector<unsigned char> narrowSamples(wide ? 0 : run.size());
+    std::vector<unsigned char> samples(run.size() * sampleBytes);
     for (std::uint64_t done = 0; done < data.values;) {
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(run.size(), data.values - done));
-        const std::size_t got = wide ? std::fread(run.data(), sizeof(std::int16_t), count, input)
-                                     : std::fread(narrowSamples.data(), 1, count, input);
+        const std::size_t got = std::fread(samples.data(), sampleBytes, count, input);
         if (std::ferror(input))
             return ReadFailure();
-        if (wide)
-            SwapToOrFromLittleEndian(run.data(), got);
-        else
-            std::transform(narrowSamples.begin(), narrowSamples.begin() + static_cast<std::ptrdiff_t>(got), run.begin(),
-                           [](unsigned char sample) { return static_cast<std::int16_t>((sample - 128) * 256); });
+        ValuesOfPcm(samples.data(), sampleBytes == 2, run.data(), got);
         std::fill(run.begin() + static_cast<std::ptrdiff_t>(got), run.begin() + static_cast<std::ptrdiff_t>(count), 0);
         if (Result<void> taken = sink(run.data(), count); !taken)
             return taken;
@@ -475,6 +495,87 @@ Result<OpenedRecording> OpenRecording(const std::string& path)
 }
 
 } // namespace
+
+RecordingDecoder::RecordingDecoder(FileStream stream, const RecordingData& data, std::uint64_t dataStart)
+    : stream_(std::move(stream)), data_(data), dataStart_(dataStart)
+{
+}
+
+Result<RecordingDecoder> RecordingDecoder::Open(FileStream stream, std::uint64_t fileSize)
+{
+    const Result<RecordingData> data = ReadRecordingChunks(stream.get(), fileSize);
+    if (!data)
+        return data.error();
+    const off_t dataStart = ::ftello(stream.get());
+    if (dataStart < 0)
+        return ReadFailure();
+    return RecordingDecoder(std::move(stream), *data, static_cast<std::uint64_t>(dataStart));
+}
+
+Result<RecordingDecoder> RecordingDecoder::Open(const std::string& path)
+{
+    Result<OpenedFile> input = OpenRegularFile(path);
+    if (!input)
+        return input.error();
+    return Open(std::move(input->stream), input->size);
+}
+
+WaveFormat RecordingDecoder::OutputFormat()
+{
+    return ParseWaveFormat(WaveHeaderBytes(0).data() + kHeaderFormatFieldsAt);
+}
+
+std::size_t RecordingDecoder::DecodeValues(std::uint64_t first, std::uint64_t end)
+{
+    if (data_.ima) {
+        const ImaLayout& layout = *data_.ima;
+        const std::uint32_t valuesPerBlock = layout.samplesPerBlock * layout.channels;
+        const std::uint64_t firstBlock = first / valuesPerBlock;
+        const std::uint64_t endBlock = (end + valuesPerBlock - 1) / valuesPerBlock;
+        const auto runBytes = static_cast<std::size_t>((endBlock - firstBlock) * layout.blockBytes);
+        const std::uint64_t skipped = firstBlock * layout.blockBytes;
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(runBytes, data_.bytes - skipped));
+        read_.resize(runBytes);
+        std::size_t got = 0;
+        if (::fseeko(stream_.get(), static_cast<off_t>(dataStart_ + skipped), SEEK_SET) == 0)
+            got = std::fread(read_.data(), 1, wanted, stream_.get());
+        std::fill(read_.begin() + static_cast<std::ptrdiff_t>(got), read_.end(), 0);
+        const auto values = static_cast<std::size_t>(end - firstBlock * valuesPerBlock);
+        values_.resize(values);
+        DecodeImaBlocks(read_.data(), got, layout, values_.data(), values);
+        // The values before first were decoded only because their block holds first.
+        const auto before = static_cast<std::ptrdiff_t>(first - firstBlock * valuesPerBlock);
+        const std::size_t present = got < wanted ? ValuesPresent(got, layout, values) : values;
+        values_.erase(values_.begin(), values_.begin() + before);
+        return present - std::min<std::size_t>(present, static_cast<std::size_t>(before));
+    }
+    const std::size_t sampleBytes = data_.format.bitsPerSample / 8;
+    const auto count = static_cast<std::size_t>(end - first);
+    read_.resize(count * sampleBytes);
+    values_.resize(count);
+    std::size_t got = 0;
+    if (::fseeko(stream_.get(), static_cast<off_t>(dataStart_ + first * sampleBytes), SEEK_SET) == 0)
+        got = std::fread(read_.data(), sampleBytes, count, stream_.get());
+    ValuesOfPcm(read_.data(), sampleBytes == 2, values_.data(), got);
+    return got;
+}
+
+std::size_t RecordingDecoder::DecodeBytes(std::uint64_t offset, unsigned char* out, std::size_t count)
+{
+    const std::uint64_t outputBytes = data_.values * sizeof(std::int16_t);
+    if (offset >= outputBytes || count == 0)
+        return 0;
+    const std::uint64_t end = std::min<std::uint64_t>(outputBytes, offset + count);
+    const std::uint64_t firstValue = offset / 2;
+    const std::size_t present = DecodeValues(firstValue, (end + 1) / 2);
+    SwapToOrFromLittleEndian(values_.data(), present);
+    const std::uint64_t presentEnd = std::min<std::uint64_t>(end, (firstValue + present) * 2);
+    if (presentEnd <= offset)
+        return 0;
+    const auto copied = static_cast<std::size_t>(presentEnd - offset);
+    std::memcpy(out, reinterpret_cast<const unsigned char*>(values_.data()) + (offset - firstValue * 2), copied);
+    return copied;
+}
 
 Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath)
 {

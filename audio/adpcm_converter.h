@@ -47,6 +47,14 @@ struct ImaLayout {
 // with the block's end.
 Result<ImaLayout> ImaLayoutFor(const FormatRecord& format, std::uint32_t dataBytes);
 
+// What the chunks of a recording say about its samples, known before the first one is decoded.
+struct RecordingData {
+    FormatRecord format;
+    std::uint32_t bytes = 0;      // what the file really holds of the claimed data
+    std::optional<ImaLayout> ima; // set for IMA ADPCM
+    std::uint64_t values = 0;     // interleaved output values
+};
+
 // Writes the 60-byte header: 1 channel, 8000 samples per second, 16 bits, whatever the input was.
 bool WriteWaveHeader(int fd, std::uint32_t outputDataBytes);
 std::array<unsigned char, kWaveHeaderBytes> WaveHeaderBytes(std::uint32_t outputDataBytes);
@@ -73,6 +81,37 @@ Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& 
 using DecodedRuns = std::function<Result<void>(std::int16_t* values, std::size_t count)>;
 Result<void> DecodeRecordingRuns(const std::string& inputPath, const std::function<void(std::uint64_t values)>& begin,
                                  const DecodedRuns& sink);
+
+// A recording opened to be decoded a part at a time: any range of its 16-bit PCM output is
+// decoded from the blocks that cover it alone, since every IMA ADPCM block starts afresh from
+// its own header. The player decodes each buffer this way just before it is queued.
+class RecordingDecoder {
+public:
+    // Fails as ConvertToPcmWave does when the recording is refused or cannot be read.
+    static Result<RecordingDecoder> Open(const std::string& path);
+    // The same over a stream at the start of a recording of fileSize bytes.
+    static Result<RecordingDecoder> Open(FileStream stream, std::uint64_t fileSize);
+
+    // The bytes of 16-bit PCM the whole recording decodes to, as ConvertToPcmWave writes them.
+    std::uint32_t OutputBytes() const { return static_cast<std::uint32_t>(data_.values * sizeof(std::int16_t)); }
+    // The format of those bytes: 1 channel, 8000 samples per second, 16 bits.
+    static WaveFormat OutputFormat();
+    // Copies the output bytes from offset on into out, each as ConvertToPcmWave writes it, and
+    // returns how many: fewer than count where the output ends, or where the file holds no more
+    // (cut short or unreadable since it was opened), and the output with it.
+    std::size_t DecodeBytes(std::uint64_t offset, unsigned char* out, std::size_t count);
+
+private:
+    RecordingDecoder(FileStream stream, const RecordingData& data, std::uint64_t dataStart);
+    // Reads the values from first up to end into values_; how many of them the file held.
+    std::size_t DecodeValues(std::uint64_t first, std::uint64_t end);
+
+    FileStream stream_;
+    RecordingData data_;
+    std::uint64_t dataStart_ = 0; // file offset of the first data byte
+    std::vector<unsigned char> read_;
+    std::vector<std::int16_t> values_;
+};
 
 // Decodes inputPath into memory as the PCM wave ConvertToPcmWave would write: the decoded sound
 // stays private to the process. Fails as ConvertToPcmWave does when the input is refused or

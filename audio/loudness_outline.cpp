@@ -56,7 +56,7 @@ int PeakOfValues(const std::int16_t* values, std::size_t count)
 
 } // namespace
 
-Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points)
+Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points, const std::atomic<bool>* stop)
 {
     Outline outline;
     std::uint64_t total = 0;
@@ -69,6 +69,8 @@ Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points)
         outline.assign(values == 0 ? 0 : points, 0);
     };
     const auto take = [&](std::int16_t* values, std::size_t count) -> Result<void> {
+        if (stop && stop->load())
+            return Failure{"the outline was no longer wanted"};
         std::size_t done = 0;
         while (done < count) {
             while (seen >= spanEnd() && point + 1 < points)
@@ -130,7 +132,7 @@ std::shared_ptr<const Outline> LoudnessOutlines::Find(const std::string& path)
         return nullptr;
     pending_ = key;
     job_.Start([this, key](const std::atomic<bool>& stopRequested) {
-        const Result<Outline> computed = OutlineOfRecording(key.path);
+        const Result<Outline> computed = OutlineOfRecording(key.path, kOutlinePoints, &stopRequested);
         if (stopRequested.load())
             return;
         auto outline = std::make_shared<const Outline>(computed ? *computed : Outline{});

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -20,8 +22,10 @@ using Outline = std::vector<std::uint16_t>;
 
 Outline PeakOutline(const LoadedWave& wave, std::size_t points = kOutlinePoints);
 // The same outline of the recording at path, decoded run by run: the sound is never held whole,
-// which makes this much quicker than decoding the recording into memory first.
-Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points = kOutlinePoints);
+// which makes this much quicker than decoding the recording into memory first. Once stop is set,
+// the decoding ends at the next run of blocks and the outline fails.
+Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points = kOutlinePoints,
+                                   const std::atomic<bool>* stop = nullptr);
 // The outline drawn in columns: each column the largest of the points it covers.
 Outline OutlineColumns(const Outline& outline, int columns);
 

@@ -1,11 +1,8 @@
 #include "audio/player.h"
 
-#include "audio/adpcm_converter.h"
 #include "audio/wave_player.h"
 
-#include <QFutureWatcher>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <utility>
@@ -33,6 +30,7 @@ Player::Player(WaveOutFactory makeOutput, QObject* parent)
     closeTimer_->setInterval(kCloseDelayMs);
     closeTimer_->setSingleShot(true);
     connect(closeTimer_, &QTimer::timeout, this, &Player::CloseEndedOutput);
+    connect(output_, &WavePlayerSlot::started, this, &Player::Started);
     connect(output_, &WavePlayerSlot::finished, this, &Player::EndReported);
     connect(output_, &WavePlayerSlot::progress, this, [this](int percent) {
         if (Reporting())
@@ -48,8 +46,7 @@ Player::Player(WaveOutFactory makeOutput, QObject* parent)
     });
 }
 
-// The output (a child) closes its playback when it goes; a decode still running finishes in
-// the pool and its result is dropped with its watcher.
+// The output (a child) closes its playback when it goes.
 Player::~Player() = default;
 
 void Player::SetState(State state)
@@ -73,64 +70,168 @@ void Player::play(const std::string& path)
 {
     if (state_ != State::Stopped)
         return;
-    const unsigned start = ++startNumber_;
     const int percent = std::exchange(startPercent_, 0);
+    pauseWhenStarted_ = false;
+    stopWhenStarted_ = false;
     SetState(State::Starting);
-    auto* decoding = new QFutureWatcher<Result<LoadedWave>>(this);
-    connect(decoding, &QFutureWatcherBase::finished, this, [this, decoding, start, percent] {
-        decoding->deleteLater();
-        if (start != startNumber_ || state_ != State::Starting)
-            return; // stopped or shut down meanwhile
-        Result<LoadedWave> wave = decoding->future().takeResult();
-        if (!wave) {
-            SetState(State::Stopped);
-            emit failed(Failure::BadFormat, wave.error().reason);
-            return;
-        }
-        const Result<void> opened = WaveOpenLoaded(*output_, std::move(*wave), percent);
-        closeTimer_->stop(); // the output it replaced, if any, is closed
-        if (!opened) {
-            SetState(State::Stopped);
-            emit failed(Failure::NoOutput, opened.error().reason);
-            return;
-        }
-        SetWaveOutVolume(VolumeWord(volumeStep_));
-        SetState(State::Playing);
-    });
-    decoding->setFuture(QtConcurrent::run(DecodeToPcmWave, path));
+    const Result<void> opened = WaveOpenRecording(*output_, path, percent);
+    closeTimer_->stop(); // the output it replaced, if any, is closed
+    if (!opened) {
+        SetState(State::Stopped);
+        emit failed(Problem::NoOutput, opened.error().reason);
+    }
 }
 
-void Player::pauseOrResume()
+// The first buffers are queued. A report of a player that a new start has replaced is not
+// this start's: its player has not started yet.
+void Player::Started()
 {
-    if (state_ != State::Playing && state_ != State::Paused)
+    const WavePlayer* player = output_->player();
+    if (state_ != State::Starting || !player || !player->started.load())
         return;
+    ApplyVolumeAtStart();
+    SetState(State::Playing);
+    if (std::exchange(pauseWhenStarted_, false))
+        pauseOrResume();
+    if (std::exchange(stopWhenStarted_, false))
+        stop();
+}
+
+void Player::Refused(Failure refusal)
+{
+    WaveClose(*output_);
+    SetState(State::Stopped);
+    emit failed(Problem::BadFormat, refusal.reason);
+}
+
+void Player::ApplyVolumeAtStart()
+{
+    const std::uint32_t volume = VolumeWord(volumeStep_);
+    if (muted_)
+        savedVolume_ = volume;
+    SetWaveOutVolume(muted_ ? 0 : volume);
+}
+
+// While a start is on its way the pause is taken in and done once the sound runs.
+Player::Answer Player::pauseOrResume()
+{
+    if (state_ == State::Stopped)
+        return Answer::NothingPlaying;
+    if (state_ == State::Starting) {
+        pauseWhenStarted_ = !pauseWhenStarted_;
+        return Answer::Done;
+    }
     const bool pause = state_ == State::Playing;
     WaveSetPaused(*output_, pause);
     SetState(pause ? State::Paused : State::Playing);
+    return Answer::Done;
 }
 
-// A start on its way is dropped; it ends through the close timer as a playback does, so that
-// every stop is followed by ended().
+std::optional<int> Player::SelectedRow() const
+{
+    return list_.selectedRow ? list_.selectedRow() : std::nullopt;
+}
+
+std::optional<std::string> Player::selectedPath() const
+{
+    const std::optional<int> row = SelectedRow();
+    return row ? std::optional(list_.pathOfRow(*row)) : std::nullopt;
+}
+
+Player::Answer Player::playSelected()
+{
+    restartPending_ = false;
+    if (state_ == State::Paused)
+        return pauseOrResume();
+    const std::optional<int> row = SelectedRow();
+    if (!row)
+        return Answer::NothingSelected;
+    const std::string path = list_.pathOfRow(*row);
+    if (state_ == State::Stopped) {
+        if (position_ == 100)
+            return Answer::PositionAtEnd;
+        currentFile_ = path;
+        emit currentChanged(QString::fromStdString(path), *row > 0, *row + 1 < list_.rowCount());
+        if (std::exchange(seekPending_, false))
+            seek(position_);
+        play(path);
+        return Answer::Done;
+    }
+    // The row that plays goes on untouched; another one starts once this player has ended.
+    if (path != currentFile_) {
+        restartPending_ = true;
+        stop();
+    }
+    return Answer::Done;
+}
+
+// With nothing playing only the selection moves; the pending restart is dropped by the next
+// playSelected().
+Player::Answer Player::SkipBy(int offset)
+{
+    const std::optional<int> row = SelectedRow();
+    if (!row)
+        return Answer::NothingSelected;
+    const int target = *row + offset;
+    if (target < 0 || target >= list_.rowCount())
+        return Answer::Done;
+    list_.selectRow(target);
+    restartPending_ = true;
+    stop();
+    return Answer::Done;
+}
+
+Player::Answer Player::stopPlayback()
+{
+    if (state_ == State::Stopped)
+        return Answer::NothingPlaying;
+    setMuted(false);
+    stop();
+    return Answer::Done;
+}
+
+// Muting while a start is on its way silences the sound it starts.
+Player::Answer Player::toggleMute()
+{
+    if (state_ == State::Stopped)
+        return Answer::NothingPlaying;
+    setMuted(!muted_);
+    return Answer::Done;
+}
+
+// A press while playing stops the player; once it has ended and the button has been released,
+// the recording starts again at the position.
+void Player::pressPosition()
+{
+    if (state_ != State::Playing)
+        return;
+    positionHeld_ = true;
+    restartPending_ = true;
+    seekPending_ = true;
+    seek(position_);
+}
+
+void Player::releasePosition()
+{
+    positionHeld_ = false;
+    if (std::exchange(restartOnRelease_, false))
+        emit restartRequested();
+}
+
+// A start on its way ends as a playback does, so that every stop is followed by ended().
 void Player::stop()
 {
-    switch (state_) {
-    case State::Stopped:
+    if (state_ == State::Stopped)
         return;
-    case State::Starting:
-        ++startNumber_;
-        closeTimer_->start();
-        break;
-    case State::Playing:
-    case State::Paused:
-        WaveRequestStop(*output_);
-        break;
-    }
+    WaveRequestStop(*output_);
     SetState(State::Stopped);
 }
 
 void Player::seek(int percent)
 {
     startPercent_ = std::clamp(percent, 0, 100);
+    if (state_ == State::Starting)
+        stopWhenStarted_ = true;
     if (state_ == State::Playing || state_ == State::Paused)
         stop();
 }
@@ -144,12 +245,16 @@ void Player::setVolume(int step)
 
 void Player::setMuted(bool muted)
 {
+    if (muted == muted_)
+        return;
+    muted_ = muted;
     if (muted) {
         savedVolume_ = GetWaveOutVolume();
         SetWaveOutVolume(0);
     } else {
         SetWaveOutVolume(savedVolume_);
     }
+    emit mutedChanged(muted);
 }
 
 void Player::shutDown()
@@ -158,9 +263,14 @@ void Player::shutDown()
     WaveRequestStop(*output_);
     WaveClose(*output_);
     closeTimer_->stop();
-    ++startNumber_;
     startPercent_ = 0;
+    pauseWhenStarted_ = false;
+    stopWhenStarted_ = false;
     state_ = State::Stopped;
+    restartPending_ = false;
+    seekPending_ = false;
+    positionHeld_ = false;
+    restartOnRelease_ = false;
 }
 
 // The output's worker has ended: the close timer closes it on this thread. The end of an
@@ -169,6 +279,10 @@ void Player::EndReported()
 {
     if (output_->isQuiet() || OutputRunning())
         return;
+    if (const WavePlayer* player = output_->player(); player && player->refusal && state_ == State::Starting) {
+        Refused(*player->refusal);
+        return;
+    }
     if (state_ == State::Playing || state_ == State::Paused)
         SetState(State::Stopped);
     closeTimer_->start();
@@ -182,6 +296,13 @@ void Player::CloseEndedOutput()
     if (OutputRunning())
         return;
     WaveClose(*output_);
-    if (state_ != State::Starting)
-        emit ended();
+    if (state_ == State::Starting)
+        return;
+    emit ended();
+    if (!restartPending_)
+        return;
+    if (positionHeld_)
+        restartOnRelease_ = true;
+    else
+        emit restartRequested();
 }

@@ -1,5 +1,6 @@
 #include "audio/wave_player.h"
 
+#include "audio/adpcm_converter.h"
 #include "audio/riff_file.h"
 #include "platform/byte_order.h"
 
@@ -141,6 +142,13 @@ void WavePlayerSlot::ReportProgress(std::uint32_t played, std::uint32_t total)
         emit playDisabled();
 }
 
+void WavePlayerSlot::ReportStarted()
+{
+    std::shared_lock lock(emitting_);
+    if (!quiet_.load())
+        emit started();
+}
+
 void WavePlayerSlot::ReportFinished()
 {
     std::shared_lock lock(emitting_);
@@ -148,14 +156,34 @@ void WavePlayerSlot::ReportFinished()
         emit finished();
 }
 
+SoundSource MemorySource(std::vector<unsigned char> data)
+{
+    SoundSource source;
+    source.size = static_cast<std::uint32_t>(data.size());
+    source.read = [data = std::move(data)](std::uint32_t offset, unsigned char* out, std::size_t count) {
+        const std::size_t copied =
+            std::min<std::size_t>(count, data.size() - std::min<std::size_t>(offset, data.size()));
+        std::memcpy(out, data.data() + offset, copied);
+        return copied;
+    };
+    return source;
+}
+
 Result<void> WavePlayerSlot::Open(const std::string& path, bool startPaused, std::optional<int> percent)
 {
+    CloseReplaced();
     Result<LoadedWave> wave = LoadWaveFile(path);
-    if (!wave) {
-        CloseReplaced();
+    if (!wave)
         return wave.error();
-    }
-    return Open(std::move(*wave), startPaused, percent);
+    std::unique_ptr<WavePlayer> player(new (std::nothrow) WavePlayer);
+    if (!player)
+        return Failure{"not enough memory for the player"};
+    player->source = MemorySource(std::move(wave->data));
+    player->dataSize = player->source.size;
+    player->dataEnd = player->dataSize;
+    player->position = percent ? WaveStartOffset(player->dataSize, *percent) : 0;
+    player->playedBytes.store(player->position);
+    return Open(std::move(player), wave->format, startPaused);
 }
 
 void WavePlayerSlot::CloseReplaced()
@@ -166,21 +194,11 @@ void WavePlayerSlot::CloseReplaced()
     }
 }
 
-Result<void> WavePlayerSlot::Open(LoadedWave wave, bool startPaused, std::optional<int> percent)
+Result<void> WavePlayerSlot::Open(std::unique_ptr<WavePlayer> player, const WaveFormat& format, bool startPaused)
 {
-    CloseReplaced();
-    std::unique_ptr<WavePlayer> player(new (std::nothrow) WavePlayer);
-    if (!player)
-        return Failure{"not enough memory for the player"};
     setQuiet(false);
-
-    player->format = wave.format;
-    player->data = std::move(wave.data);
-    player->dataSize = static_cast<std::uint32_t>(player->data.size());
-    player->position = percent ? WaveStartOffset(player->dataSize, *percent) : 0;
-    player->playedBytes.store(player->position);
+    player->format = format;
     player->reportTo.store(this);
-
     player->device = makeDevice_ ? makeDevice_() : nullptr;
     if (!player->device)
         return Failure{"cannot open the sound output: there is none"};
@@ -222,9 +240,26 @@ Result<void> WaveOpenAt(WavePlayerSlot& slot, const std::string& path, bool star
     return slot.Open(path, startPaused, percent);
 }
 
-Result<void> WaveOpenLoaded(WavePlayerSlot& slot, LoadedWave wave, int percent)
+Result<void> WaveOpenRecording(WavePlayerSlot& slot, const std::string& path, int percent)
 {
-    return slot.Open(std::move(wave), false, percent);
+    slot.CloseReplaced();
+    std::unique_ptr<WavePlayer> player(new (std::nothrow) WavePlayer);
+    if (!player)
+        return Failure{"not enough memory for the player"};
+    player->startPercent = percent;
+    player->openSource = [path]() -> Result<SoundSource> {
+        Result<RecordingDecoder> opened = RecordingDecoder::Open(path);
+        if (!opened)
+            return opened.error();
+        auto decoder = std::make_shared<RecordingDecoder>(std::move(*opened));
+        SoundSource source;
+        source.size = decoder->OutputBytes();
+        source.read = [decoder](std::uint32_t offset, unsigned char* out, std::size_t count) {
+            return decoder->DecodeBytes(offset, out, count);
+        };
+        return source;
+    };
+    return slot.Open(std::move(player), RecordingDecoder::OutputFormat(), false);
 }
 
 void WaveSetPaused(WavePlayerSlot& slot, bool paused)
@@ -268,19 +303,16 @@ bool FillBuffer(WavePlayer& player, int k)
     unsigned char* buffer = player.buffers[k].data();
     header.done.store(false);
     header.data = buffer;
-    const std::uint32_t remaining = player.dataSize - player.position;
-    if (remaining >= kWaveBufferBytes) {
-        std::memcpy(buffer, player.data.data() + player.position, kWaveBufferBytes);
-        player.position += kWaveBufferBytes;
-        header.length = kWaveBufferBytes;
+    const std::uint32_t wanted = std::min(player.dataEnd - player.position, kWaveBufferBytes);
+    const auto got = static_cast<std::uint32_t>(wanted > 0 ? player.source.read(player.position, buffer, wanted) : 0);
+    header.length = got;
+    player.position += got;
+    if (got == kWaveBufferBytes)
         return false;
-    }
-    // The tail goes out in this fill; only the fill after it finds nothing and ends the data.
-    if (remaining > 0)
-        std::memcpy(buffer, player.data.data() + (player.dataSize - remaining), remaining);
-    header.length = remaining;
-    player.position = player.dataSize;
-    return remaining == 0;
+    // The tail goes out in this fill (the data ends here, or the source can give no more); only
+    // the fill after it finds nothing and ends the data.
+    player.dataEnd = player.position;
+    return got == 0;
 }
 
 void PrimeBuffers(WavePlayer& player)
@@ -293,9 +325,38 @@ void PrimeBuffers(WavePlayer& player)
     }
 }
 
+namespace {
+
+// Opens the recording the player was given; false, with the refusal noted, when it cannot.
+bool OpenSource(WavePlayer& player)
+{
+    Result<SoundSource> source = player.openSource();
+    if (!source) {
+        player.refusal = source.error();
+        return false;
+    }
+    player.source = std::move(*source);
+    player.dataSize = player.source.size;
+    player.dataEnd = player.dataSize;
+    player.position = WaveStartOffset(player.dataSize, player.startPercent);
+    player.playedBytes.store(player.position);
+    return true;
+}
+
+} // namespace
+
 void WaveWorker(WavePlayer& player)
 {
+    if (player.openSource && !OpenSource(player)) {
+        player.ended.store(true);
+        if (WavePlayerSlot* slot = player.reportTo.load())
+            slot->ReportFinished();
+        return;
+    }
     PrimeBuffers(player);
+    player.started.store(true);
+    if (WavePlayerSlot* slot = player.reportTo.load())
+        slot->ReportStarted();
     bool end = false;
     while (!player.stop.load() && !end) {
         player.wake.Wait();

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,9 +20,10 @@
 #include <thread>
 #include <vector>
 
-// Streams one PCM wave file to the sound output: the whole data chunk is loaded into memory
-// and a worker thread keeps eight 8000-byte buffers queued, refilling each as the output hands
-// it back. The slot that holds the player reports progress and the end through Qt signals.
+// Streams 16-bit PCM to the sound output: a worker thread keeps eight 8000-byte buffers queued,
+// refilling each as the output hands it back. The sound comes from a PCM wave file loaded into
+// memory whole, or from a recording decoded a buffer at a time just before it is queued. The
+// slot that holds the player reports progress and the end through Qt signals.
 
 inline constexpr int kWaveBufferCount = 8;
 inline constexpr std::uint32_t kWaveBufferBytes = 8000;
@@ -52,6 +54,15 @@ private:
 Result<LoadedWave> LoadWaveFile(const std::string& path);
 Result<LoadedWave> LoadWaveStream(std::FILE* stream, std::uint64_t fileSize);
 
+// Where a player's PCM bytes come from.
+struct SoundSource {
+    std::uint32_t size = 0;
+    // Copies up to count bytes from offset into out and returns how many: fewer only where the
+    // data ends or can be read no further.
+    std::function<std::size_t(std::uint32_t offset, unsigned char* out, std::size_t count)> read;
+};
+SoundSource MemorySource(std::vector<unsigned char> data);
+
 class WavePlayerSlot;
 
 struct WavePlayer {
@@ -59,9 +70,15 @@ struct WavePlayer {
     AutoResetEvent wake;
     std::thread worker;
     WaveFormat format;
-    std::vector<unsigned char> data;
+    // A recording is opened by the worker; a wave file's source is set before the worker starts.
+    std::function<Result<SoundSource>()> openSource;
+    int startPercent = 0;
+    std::optional<Failure> refusal; // why openSource failed; set before ended
+    SoundSource source;
     std::uint32_t position = 0; // touched by the worker only once it runs
-    std::uint32_t dataSize = 0; // set before the output opens, then only read
+    std::uint32_t dataSize = 0; // set before the first buffer is queued, then only read
+    // Where the data ends: dataSize, or where the source could be read no further.
+    std::uint32_t dataEnd = 0;
     std::atomic<bool> stop{false};
     std::array<WaveBuffer, kWaveBufferCount> headers;
     std::array<std::array<unsigned char, kWaveBufferBytes>, kWaveBufferCount> buffers{};
@@ -69,6 +86,8 @@ struct WavePlayer {
     // Set by the worker once it has ended, just before it reports the end: tells an end report
     // of this player from one of a player it replaced.
     std::atomic<bool> ended{false};
+    // Set by the worker once the first buffers are queued, just before it reports the start.
+    std::atomic<bool> started{false};
     // The slot whose signals report this playback; cleared when a new playback replaces it.
     std::atomic<WavePlayerSlot*> reportTo{nullptr};
 };
@@ -81,8 +100,10 @@ struct WavePlayer {
 // start.
 Result<void> WaveOpen(WavePlayerSlot& slot, const std::string& path, bool startPaused);
 Result<void> WaveOpenAt(WavePlayerSlot& slot, const std::string& path, bool startPaused, int percent);
-// The same for a wave already in memory, started at once from percent of its data.
-Result<void> WaveOpenLoaded(WavePlayerSlot& slot, LoadedWave wave, int percent);
+// Plays a recording from percent of its decoded sound, decoding each buffer just before it is
+// queued. The output is opened here; the worker opens the recording and reports started(), or
+// finished() with the refusal in the player when the recording cannot be decoded.
+Result<void> WaveOpenRecording(WavePlayerSlot& slot, const std::string& path, int percent);
 // Pauses or resumes the output, keeping its position; nothing on an empty slot.
 void WaveSetPaused(WavePlayerSlot& slot, bool paused);
 // Asks the player to end and wakes the worker, paused or not; finished() follows once it has.
@@ -118,6 +139,8 @@ public:
     bool isQuiet() const { return quiet_.load(); }
 
 signals:
+    // The recording opened and the first buffers are queued.
+    void started();
     void progress(int percent);
     // Fewer than 50000 bytes are left: a seek makes no sense any more.
     void sliderDisabled();
@@ -128,7 +151,7 @@ signals:
 private:
     friend Result<void> WaveOpen(WavePlayerSlot& slot, const std::string& path, bool startPaused);
     friend Result<void> WaveOpenAt(WavePlayerSlot& slot, const std::string& path, bool startPaused, int percent);
-    friend Result<void> WaveOpenLoaded(WavePlayerSlot& slot, LoadedWave wave, int percent);
+    friend Result<void> WaveOpenRecording(WavePlayerSlot& slot, const std::string& path, int percent);
     friend void WaveSetPaused(WavePlayerSlot& slot, bool paused);
     friend void WaveRequestStop(WavePlayerSlot& slot);
     friend void WaveClose(WavePlayerSlot& slot);
@@ -136,10 +159,12 @@ private:
     friend void WaveOutDone(WavePlayer& player);
 
     Result<void> Open(const std::string& path, bool startPaused, std::optional<int> percent);
-    Result<void> Open(LoadedWave wave, bool startPaused, std::optional<int> percent);
+    // Opens the output for format and starts the worker on player.
+    Result<void> Open(std::unique_ptr<WavePlayer> player, const WaveFormat& format, bool startPaused);
     // Closes the player a new one replaces, without reporting its end.
     void CloseReplaced();
     void ReportProgress(std::uint32_t played, std::uint32_t total);
+    void ReportStarted();
     void ReportFinished();
 
     std::unique_ptr<WavePlayer> player_;

@@ -20,8 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
 
     auto player = std::make_unique<WavePlayer>();
-    player->data = std::move(wave->data);
-    player->dataSize = static_cast<std::uint32_t>(player->data.size());
+    player->source = MemorySource(std::move(wave->data));
+    player->dataSize = player->source.size;
+    player->dataEnd = player->dataSize;
     player->position = WaveStartOffset(player->dataSize, data[size - 1] % 128);
     int fills = 0;
     for (int k = 0; !FillBuffer(*player, k); k = (k + 1) % kWaveBufferCount) {

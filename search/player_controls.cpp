@@ -29,13 +29,15 @@ QPushButton* MakeButton(const char* objectName, const QString& text, QWidget* pa
 
 } // namespace
 
-PlayerControls::PlayerControls(PlayList list, WaveOutFactory makeOutput, QWidget* parent)
+PlayerControls::PlayerControls(PlayList list, std::function<void()> focusList, WaveOutFactory makeOutput,
+                               QWidget* parent)
     : QWidget(parent),
-      list_(std::move(list)),
+      focusList_(std::move(focusList)),
       player_(new Player(std::move(makeOutput), this)),
       outlines_(new LoudnessOutlines(this))
 {
     setObjectName(QStringLiteral("playerControls"));
+    player_->setPlayList(std::move(list));
     BuildControls();
     ConnectControls();
 }
@@ -82,7 +84,15 @@ void PlayerControls::ConnectControls()
     connect(player_, &Player::stateChanged, this, &PlayerControls::ShowState);
     connect(player_, &Player::positionChanged, this, &PlayerControls::ShowProgress);
     connect(player_, &Player::failed, this, &PlayerControls::ShowFailure);
-    connect(player_, &Player::ended, this, &PlayerControls::EndPlayback);
+    connect(player_, &Player::ended, this, &PlayerControls::EnablePlayControls);
+    connect(player_, &Player::restartRequested, this, &PlayerControls::PlaySelected);
+    connect(player_, &Player::currentChanged, this, [this](const QString& path) {
+        emit startingRecording(path);
+        ShowOutline();
+    });
+    connect(player_, &Player::mutedChanged, muteButton_,
+            [this](bool muted) { muteButton_->setText(muted ? kUnmuteText : kMuteText); });
+    connect(positionSlider_, &QSlider::valueChanged, player_, &Player::setPosition);
     connect(player_, &Player::seekUnavailable, positionSlider_, [this] { positionSlider_->setEnabled(false); });
     connect(player_, &Player::restartUnavailable, playButton_, [this] { playButton_->setEnabled(false); });
     connect(outlines_, &LoudnessOutlines::outlineReady, this, &PlayerControls::OutlineReady);
@@ -112,9 +122,9 @@ void PlayerControls::resizeEvent(QResizeEvent* event)
 bool PlayerControls::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == positionSlider_ && event->type() == QEvent::MouseButtonPress && positionSlider_->isEnabled())
-        PressPositionSlider();
+        player_->pressPosition();
     if (watched == positionSlider_ && event->type() == QEvent::MouseButtonRelease)
-        ReleasePositionSlider();
+        player_->releasePosition();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -129,152 +139,95 @@ void PlayerControls::EnablePlayControls()
     positionSlider_->setEnabled(true);
 }
 
-// "播放", and the restart once an ended player has been closed: resumes a paused player,
-// starts the selected row when stopped, and while playing switches to another row once the
-// current player has ended.
+// "播放", and the restart the player asks for once it has ended: the player answers; the
+// controls stay disabled while a start is on its way.
 void PlayerControls::PlaySelected()
 {
     playButton_->setEnabled(false);
     positionSlider_->setEnabled(false);
-    restartPending_ = false;
-    if (player_->state() == Player::State::Paused) {
-        player_->pauseOrResume();
-        EnablePlayControls();
-        return;
-    }
-    const std::optional<int> row = list_.selectedRow();
-    if (!row) {
+    const Player::State before = player_->state();
+    const Player::Answer answer = player_->playSelected();
+    if (answer == Player::Answer::NothingSelected) {
         Warn(kSelectToPlayText);
         EnablePlayControls();
         return;
     }
-    list_.focusList();
-    if (player_->state() == Player::State::Stopped) {
-        StartRecording(*row);
+    if (before == Player::State::Paused) {
+        EnablePlayControls();
         return;
     }
-    // The row that plays goes on untouched, its slider included; a start on its way enables
-    // the controls itself.
-    if (list_.pathOfRow(*row) == currentFile_) {
-        if (player_->state() == Player::State::Playing)
-            EnablePlayControls();
-        return;
-    }
-    restartPending_ = true;
-    player_->stop();
-    playButton_->setEnabled(true);
-}
-
-// Plays the row's recording, from the position slider's percentage after a seek. A slider at
-// its right end only returns to 0. The controls stay disabled until the start has succeeded
-// or failed.
-void PlayerControls::StartRecording(int row)
-{
-    if (positionSlider_->value() == 100) {
+    focusList_();
+    if (answer == Player::Answer::PositionAtEnd) {
         EnablePlayControls();
         positionSlider_->setValue(0);
         return;
     }
-    currentFile_ = list_.pathOfRow(row);
-    emit startingRecording(QString::fromStdString(currentFile_));
-    ShowOutline();
-    if (std::exchange(seekPending_, false))
-        player_->seek(positionSlider_->value());
-    player_->play(currentFile_);
+    // Switching rows waits for the end with the slider disabled; the row that plays goes on
+    // untouched, and a start on its way enables the controls itself.
+    if (player_->restartPending())
+        playButton_->setEnabled(true);
+    else if (before == Player::State::Playing)
+        EnablePlayControls();
 }
 
 void PlayerControls::PauseOrResume()
 {
-    const Player::State state = player_->state();
-    if (state != Player::State::Playing && state != Player::State::Paused) {
+    if (player_->pauseOrResume() == Player::Answer::NothingPlaying) {
         Warn(QStringLiteral("没有正在播放的语音！"));
         return;
     }
-    player_->pauseOrResume();
-    list_.focusList();
+    focusList_();
 }
 
 // Asks the player to end, paused or not; once it has, it tells so through ended().
 void PlayerControls::StopPlayback()
 {
-    if (player_->state() == Player::State::Stopped) {
+    if (player_->state() != Player::State::Stopped)
+        positionSlider_->setValue(0);
+    if (player_->stopPlayback() == Player::Answer::NothingPlaying) {
         playButton_->setEnabled(true);
         return;
     }
-    positionSlider_->setValue(0);
-    if (muteButton_->text() == kUnmuteText) {
-        player_->setMuted(false);
-        muteButton_->setText(kMuteText);
-    }
-    player_->stop();
-    list_.focusList();
+    focusList_();
 }
 
-// "下一条" and "上一条": select the neighbouring row and play it once the current player has
-// ended; nothing at either end of the list.
+// "下一条" and "上一条".
 void PlayerControls::SkipBy(int offset)
 {
-    list_.focusList();
-    const std::optional<int> row = list_.selectedRow();
-    if (!row) {
+    focusList_();
+    if ((offset > 0 ? player_->next() : player_->previous()) == Player::Answer::NothingSelected)
         Warn(kSelectToPlayText);
-        return;
-    }
-    const int target = *row + offset;
-    if (target < 0 || target >= list_.rowCount())
-        return;
-    list_.selectRow(target);
-    restartPending_ = true;
-    player_->stop();
 }
 
 void PlayerControls::ToggleMute()
 {
-    const Player::State state = player_->state();
-    if (state != Player::State::Playing && state != Player::State::Paused) {
+    if (player_->toggleMute() == Player::Answer::NothingPlaying) {
         ShowMessage(window(), QStringLiteral("没有正在播放语音！"), kWarningCaption, MessageIcon::None);
         return;
     }
-    const bool mute = muteButton_->text() == kMuteText;
-    player_->setMuted(mute);
-    muteButton_->setText(mute ? kUnmuteText : kMuteText);
-    list_.focusList();
+    focusList_();
 }
 
 // Applied while a recording plays or is paused; a stopped player applies it at the next start.
 void PlayerControls::ApplyVolume(int step)
 {
     player_->setVolume(step);
-    list_.focusList();
+    focusList_();
 }
 
-// Pressing the slider while playing stops the player; once it has ended and the button has
-// been released, the recording starts again at the slider's value.
-void PlayerControls::PressPositionSlider()
-{
-    if (player_->state() != Player::State::Playing)
-        return;
-    mouseHeld_ = true;
-    restartPending_ = true;
-    seekPending_ = true;
-    player_->seek(positionSlider_->value());
-}
-
-void PlayerControls::ReleasePositionSlider()
-{
-    mouseHeld_ = false;
-    if (std::exchange(restartOnRelease_, false))
-        PlaySelected();
-}
-
-// A start that succeeded enables the controls; a playback that ended or was stopped puts the
-// slider back to 0, unless a seek holds it where the user drags it.
+// A start that succeeded enables the controls, and one on its way (a restart too) disables
+// them; a playback that ended or was stopped puts the slider back to 0, unless a seek holds it
+// where the user drags it.
 void PlayerControls::ShowState(Player::State state)
 {
     const Player::State was = std::exchange(shownState_, state);
-    if (state == Player::State::Playing && was == Player::State::Starting)
+    if (state == Player::State::Starting) {
+        playButton_->setEnabled(false);
+        positionSlider_->setEnabled(false);
+    }
+    if (was == Player::State::Starting && state != Player::State::Stopped)
         EnablePlayControls();
-    if (state == Player::State::Stopped && was != Player::State::Starting && !seekPending_)
+    if (state == Player::State::Stopped && was != Player::State::Starting && !player_->seekPending())
         positionSlider_->setValue(0);
     ShowOutline();
 }
@@ -283,9 +236,9 @@ void PlayerControls::ShowOutline()
 {
     std::string path;
     if (player_->state() != Player::State::Stopped)
-        path = currentFile_;
-    else if (const std::optional<int> row = list_.selectedRow())
-        path = list_.pathOfRow(*row);
+        path = player_->currentFile();
+    else if (const std::optional<std::string> selected = player_->selectedPath())
+        path = *selected;
     if (path == outlinedFile_ && positionSlider_->HasOutline())
         return;
     outlinedFile_ = path;
@@ -301,7 +254,7 @@ void PlayerControls::OutlineReady(const QString& path)
 // Once 100 % has been reported the slider's maximum stays 99.
 void PlayerControls::ShowProgress(int percent)
 {
-    if (seekPending_)
+    if (player_->seekPending())
         return;
     if (percent >= 100)
         positionSlider_->setMaximum(99);
@@ -309,26 +262,12 @@ void PlayerControls::ShowProgress(int percent)
         positionSlider_->setValue(percent);
 }
 
-void PlayerControls::ShowFailure(Player::Failure failure)
+void PlayerControls::ShowFailure(Player::Problem problem)
 {
     EnablePlayControls();
     positionSlider_->setValue(0);
-    Warn(failure == Player::Failure::BadFormat ? QStringLiteral("播放错误的语音格式！")
+    Warn(problem == Player::Problem::BadFormat ? QStringLiteral("播放错误的语音格式！")
                                                : QStringLiteral("无法打开声音输出设备！"));
-}
-
-// The ended player has been closed: the controls are offered again, and what is pending
-// starts, once the slider's button is released.
-void PlayerControls::EndPlayback()
-{
-    EnablePlayControls();
-    if (!restartPending_)
-        return;
-    if (mouseHeld_) {
-        restartOnRelease_ = true;
-        return;
-    }
-    PlaySelected();
 }
 
 void PlayerControls::ShutDown()
@@ -336,8 +275,4 @@ void PlayerControls::ShutDown()
     player_->shutDown();
     if (std::exchange(shownState_, Player::State::Stopped) == Player::State::Starting)
         EnablePlayControls();
-    restartPending_ = false;
-    seekPending_ = false;
-    mouseHeld_ = false;
-    restartOnRelease_ = false;
 }

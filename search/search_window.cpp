@@ -173,9 +173,9 @@ void SearchWindow::BuildPlayerControls(WaveOutFactory makeOutput)
     PlayList list{[this] { return SelectedResultRow(); },
                   [this](int row) { return resultModel_->entry(row).path(); },
                   [this] { return resultModel_->rowCount(); },
-                  [this](int row) { resultView_->selectRow(row); },
-                  [this] { resultView_->setFocus(); }};
-    playerControls_ = new PlayerControls(std::move(list), std::move(makeOutput), this);
+                  [this](int row) { resultView_->selectRow(row); }};
+    playerControls_ = new PlayerControls(
+        std::move(list), [this] { resultView_->setFocus(); }, std::move(makeOutput), this);
     connect(playerControls_, &PlayerControls::startingRecording, this,
             [this](const QString& path) { setWindowTitle(QStringLiteral("语音查询 正在播放的语音：") + path); });
     connect(playerControls_, &PlayerControls::quitRequested, this, &SearchWindow::close);

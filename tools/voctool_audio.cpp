@@ -65,8 +65,8 @@ int PlayToTheEnd(const std::string& recording, int percent)
     });
     int status = 0;
     QObject::connect(&player, &Player::failed, &application,
-                     [&](Player::Failure failure, const std::string& reason) {
-                         if (failure == Player::Failure::BadFormat)
+                     [&](Player::Problem problem, const std::string& reason) {
+                         if (problem == Player::Problem::BadFormat)
                              std::fprintf(stderr, "voctool: cannot play '%s': %s\n", recording.c_str(), reason.c_str());
                          else
                              std::fprintf(stderr, "voctool: %s\n", reason.c_str());
@@ -85,8 +85,11 @@ int PlayToTheEnd(const std::string& recording, int percent)
     CatchEndSignals();
     signalWatch.start(50);
 
-    player.seek(percent);
-    player.play(recording);
+    // Started once the loop runs, so that a failure at once can end the loop.
+    QTimer::singleShot(0, &player, [&] {
+        player.seek(percent);
+        player.play(recording);
+    });
     QCoreApplication::exec();
     player.shutDown();
     const int caught = endSignal.load();

@@ -177,6 +177,17 @@ TEST(AdpcmStream, ReadErrorIsRefusedWhileAFileEndingEarlyDecodesToSilence)
     EXPECT_TRUE(std::equal(complete->begin(), complete->begin() + 2200 * 505, silenced->begin()));
     EXPECT_TRUE(std::all_of(silenced->begin() + 2200 * 505, silenced->end(), [](std::int16_t value) { return value == 0; }));
 
+    // Cut 100 bytes into a block that is decoded side by side with seven others when whole: the
+    // values of its first 96 code bytes come out, the rest and the blocks after it are silence.
+    BrokenSource cutInABlock{&file, 0, dataStart + 2200 * 256 + 100, false};
+    stream = OpenBrokenSource(cutInABlock);
+    const auto cut = DecodeRecording(stream, file.size());
+    std::fclose(stream);
+    ASSERT_TRUE(cut) << cut.error().reason;
+    const std::size_t present = 2200 * 505 + 1 + 2 * 96;
+    EXPECT_TRUE(std::equal(complete->begin(), complete->begin() + present, cut->begin()));
+    EXPECT_TRUE(std::all_of(cut->begin() + present, cut->end(), [](std::int16_t value) { return value == 0; }));
+
     // A read error (a card pulled part way) is not silence: the decoding is refused.
     for (const std::size_t failAt : {dataStart, dataStart + 100 * 256 + 7, dataStart + 2200 * 256}) {
         BrokenSource failing{&file, 0, failAt, true};

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <cstring>
 
 using namespace std::chrono_literals;
@@ -397,6 +398,52 @@ TEST_F(WavePlayerTest, OpeningAgainClosesThePlayerStillInTheSlotWithoutReporting
     EXPECT_NE(std::find(events.begin(), secondOpen, "close"), secondOpen);
     EXPECT_EQ(slot.player()->dataSize, 20000u);
     EXPECT_EQ(reports.Count("finished"), 0);
+}
+
+TEST_F(WavePlayerTest, RecordingsPlayAsTheWholeFileDecoderDecodesThemUpToWhereTheyAreCut)
+{
+    // 600 blocks of 505 samples, ten of them in the middle with a step index past the table.
+    std::string audio = DataOf(600 * 256);
+    for (std::size_t block = 100; block < 110; ++block)
+        audio.replace(block * 256 + 2, 2, "\xFF\x7F");
+    const std::string file = MakeWaveFile(ImaFileSpec{}, audio);
+    const std::size_t dataStart = file.size() - audio.size();
+    const std::string path = folder.Write("recording.wav", file);
+    const Result<LoadedWave> decoded = DecodeToPcmWave(path);
+    ASSERT_TRUE(decoded) << decoded.error().reason;
+    const std::string whole(decoded->data.begin(), decoded->data.end());
+    ASSERT_EQ(whole.size(), 600u * 505 * 2);
+
+    ASSERT_TRUE(WaveOpenRecording(slot, path, 0));
+    ASSERT_TRUE(PlayUntilFinished());
+    EXPECT_TRUE(clock.WrittenBytes() == whole) << "the whole recording, its damaged blocks included";
+    WaveClose(slot);
+    reports.Clear();
+
+    for (const int percent : {0, 15, 40, 70}) {
+        const std::size_t writtenBefore = clock.WrittenBytes().size();
+        const std::size_t writesBefore = clock.CountEvents("write");
+        ASSERT_TRUE(WaveOpenRecording(slot, path, percent));
+        ASSERT_TRUE(clock.WaitForEvents("write", writesBefore + 8));
+        // Cut short while it plays, 100 bytes into the block that holds the sound 150000 bytes on:
+        // the sound of that block's first 96 code bytes still plays, then the data ends.
+        const std::uint32_t start = WaveStartOffset(static_cast<std::uint32_t>(whole.size()), percent);
+        const std::size_t block = (start + 150000) / 2 / 505;
+        std::filesystem::resize_file(path, dataStart + block * 256 + 100);
+        const std::size_t damage = (block * 505 + 1 + 2 * 96) * 2;
+        ASSERT_TRUE(PlayUntilFinished()) << percent;
+        EXPECT_TRUE(clock.WrittenBytes().substr(writtenBefore) == whole.substr(start, damage - start)) << percent;
+        EXPECT_EQ(Writes().back(), "write 0") << percent;
+        WaveClose(slot);
+        reports.Clear();
+        folder.Write("recording.wav", file);
+    }
+
+    // A recording that cannot be decoded ends its start with the reason in the player.
+    ASSERT_TRUE(WaveOpenRecording(slot, folder.Write("riff.wav", "RIFF"), 0));
+    ASSERT_TRUE(reports.WaitForFinished());
+    ASSERT_TRUE(slot.player()->refusal);
+    EXPECT_EQ(slot.player()->refusal->reason, "not a RIFF file");
 }
 
 TEST(WaveLoader, ReadErrorIsRefusedWhileAShortFileLoadsWhatItHolds)

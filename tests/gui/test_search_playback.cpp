@@ -459,3 +459,23 @@ TEST_F(SearchPlaybackTest, ASeekHeldPastTheEndStartsOnTheReleaseAndTimer1DoesNot
     EXPECT_EQ(clock.WrittenBytes().substr(writtenBefore, 8000), data.substr(offset, 8000));
     EXPECT_TRUE(messages.empty());
 }
+
+TEST_F(SearchPlaybackTest, PauseAndMuteClickedWhileARecordingStartsActOnceItsSoundRuns)
+{
+    list->selectRow(0);
+    Button("btnplay")->click();
+    ASSERT_EQ(player->state(), Player::State::Starting);
+    Button("btnpause")->click();
+    Button("btnjiny")->click();
+    SettleStart();
+    EXPECT_TRUE(messages.empty()) << messages.front().text.toStdString();
+    EXPECT_EQ(player->state(), Player::State::Paused);
+    EXPECT_EQ(clock.CountEvents("pause"), 1u);
+    EXPECT_EQ(Button("btnjiny")->text(), QStringLiteral("取消静音"));
+    EXPECT_EQ(GetWaveOutVolume(), 0u);
+    EXPECT_TRUE(Button("btnplay")->isEnabled());
+    Click("btnplay"); // resumes
+    EXPECT_EQ(player->state(), Player::State::Playing);
+    Button("btnjiny")->click();
+    EXPECT_EQ(GetWaveOutVolume(), BothChannels(32767)) << "the volume the start gave";
+}
