@@ -74,6 +74,21 @@ bool ProcessIsGone(pid_t pid)
 
 } // namespace
 
+mode_t SharedFileMode()
+{
+    // Reading the umask through umask() would change it for a moment under every other thread.
+    unsigned int mask = 022;
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status)) {
+            if (std::sscanf(line, "Umask: %o", &mask) == 1)
+                break;
+        }
+        std::fclose(status);
+    }
+    return static_cast<mode_t>(0666 & ~mask);
+}
+
 TempFile CreateTempFileBeside(const std::string& path, mode_t mode)
 {
     TempFile temp;
@@ -87,6 +102,12 @@ TempFile CreateTempFileBeside(const std::string& path, mode_t mode)
     temp.path = buffer.data();
     ::fchmod(temp.fd, mode);
     return temp;
+}
+
+TempFile CreateTempFileForSave(const std::string& path, mode_t mode)
+{
+    RemoveLeftoverTempFiles(FolderOf(path));
+    return CreateTempFileBeside(path, mode);
 }
 
 void DiscardTempFile(TempFile& temp)
@@ -103,19 +124,19 @@ Result<void> CommitTempFile(TempFile& temp, const std::string& target, Flush flu
     if (flush == Flush::ToDisk && ::fdatasync(temp.fd) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
-        return SystemFailure(error, "cannot flush " + target);
+        return SystemFailure(error, "cannot flush " + target, target);
     }
     const int fd = temp.fd;
     temp.fd = -1;
     if (::close(fd) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
-        return SystemFailure(error, "cannot write " + target);
+        return SystemFailure(error, "cannot write " + target, target);
     }
     if (::rename(temp.path.c_str(), target.c_str()) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
-        return SystemFailure(error, "cannot replace " + target);
+        return SystemFailure(error, "cannot replace " + target, target);
     }
     temp = TempFile{};
     if (flush == Flush::ToDisk)
@@ -128,13 +149,13 @@ Result<void> WriteFileAtomically(const std::string& path, std::string_view bytes
     struct stat existing {};
     if (!forceMode && ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
         mode = existing.st_mode & 07777;
-    TempFile temp = CreateTempFileBeside(path, mode);
+    TempFile temp = CreateTempFileForSave(path, mode);
     if (temp.fd < 0)
-        return SystemFailure(errno, "cannot create " + path);
+        return SystemFailure(errno, "cannot create " + path, path);
     if (!WriteAllBytes(temp.fd, bytes.data(), bytes.size())) {
         const int error = errno;
         DiscardTempFile(temp);
-        return SystemFailure(error, "cannot write " + path);
+        return SystemFailure(error, "cannot write " + path, path);
     }
     return CommitTempFile(temp, path);
 }
