@@ -3,6 +3,7 @@
 #include "app/login_dialog.h"
 #include "platform/dialog_font.h"
 #include "platform/dialog_result.h"
+#include "platform/locations.h"
 #include "platform/message_box.h"
 #include "platform/termination_signals.h"
 
@@ -68,6 +69,9 @@ int RunStartup(QApplication& application, const MainWindowFactory& createMainWin
 {
     try {
         InstallFontSubstitutions();
+        // The settings (sdvoice.conf is written by QSettings, which gives it the umask's mode)
+        // live in a folder that only the user can enter.
+        MakeOwnFolder(ConfigDir());
         // A termination signal closes every window, as "退出" and the windows' own close commands
         // do (a playback stops, an upload ends), and then the event loops.
         TerminationSignals termination;

@@ -1,5 +1,7 @@
 #include "search/index_connection.h"
 
+#include "platform/atomic_file.h"
+#include "platform/locations.h"
 #include "search/index_schema.h"
 
 #include <QDateTime>
@@ -7,7 +9,9 @@
 #include <QSqlError>
 #include <atomic>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +34,24 @@ int PrimaryCode(const Failure& failure)
 bool Damaged(const Failure& failure)
 {
     return PrimaryCode(failure) == kSqliteCorrupt || PrimaryCode(failure) == kSqliteNotADatabase;
+}
+
+// The index holds the user's notes: its folder, the index and the files SQLite keeps beside it are
+// readable by the user only. SQLite gives the files it makes beside the index the index's own mode,
+// so a new index is made here, empty, before SQLite opens it; existing files are tightened.
+void MakeIndexFilesPrivate(const std::string& path)
+{
+    MakeOwnFolder(std::filesystem::path(path).parent_path());
+    const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
+    if (made >= 0)
+        ::close(made);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        const std::string file = path + suffix;
+        struct stat info {};
+        if (::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) != kPrivateFileMode
+            && info.st_uid == ::getuid())
+            ::chmod(file.c_str(), kPrivateFileMode);
+    }
 }
 
 std::string SetAsidePath(const std::string& path)
@@ -137,8 +159,7 @@ IndexConnection::Opened IndexConnection::Open(const IndexLocation& location)
         return {std::move(*connected), {}};
     }
     const std::string& path = location.sqlitePath;
-    std::error_code ignored; // a folder that cannot be made fails the connection below
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    MakeIndexFilesPrivate(path); // a folder that cannot be made fails the connection below
     Result<std::unique_ptr<IndexConnection>> connected = Connect(location);
     if (connected)
         return {std::move(*connected), {}};
@@ -147,6 +168,7 @@ IndexConnection::Opened IndexConnection::Open(const IndexLocation& location)
     const std::string aside = SetAsidePath(path);
     if (!MoveAside(path, aside))
         return Unusable(path, connected.error());
+    MakeIndexFilesPrivate(path);
     connected = Connect(location);
     if (!connected)
         return Unusable(path, connected.error());
