@@ -74,6 +74,21 @@ bool ProcessIsGone(pid_t pid)
 
 } // namespace
 
+void TightenToPrivate(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) != kPrivateFileMode
+        && info.st_uid == ::getuid())
+        ::chmod(path.c_str(), kPrivateFileMode);
+}
+
+void MakePrivateFile(const std::string& path)
+{
+    const UniqueFd made(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode));
+    if (!made.valid())
+        TightenToPrivate(path);
+}
+
 mode_t SharedFileMode()
 {
     // Reading the umask through umask() would change it for a moment under every other thread.

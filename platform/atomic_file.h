@@ -17,6 +17,11 @@
 // Files holding the user's private data (the index, notes exports, spreadsheets, chart pictures,
 // settings) are made readable by their owner only.
 constexpr mode_t kPrivateFileMode = 0600;
+// Gives an existing file of the user's at path kPrivateFileMode.
+void TightenToPrivate(const std::string& path);
+// The same, and makes the file empty with that mode when it is missing, for a file that another
+// library writes and that keeps the mode it finds (SQLite's index, QSettings' settings).
+void MakePrivateFile(const std::string& path);
 // Files the user makes to pass on (archive copies, saved calls): 0666 less the process's umask.
 mode_t SharedFileMode();
 

@@ -9,9 +9,7 @@
 #include <QSqlError>
 #include <atomic>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -37,21 +35,13 @@ bool Damaged(const Failure& failure)
 }
 
 // The index holds the user's notes: its folder, the index and the files SQLite keeps beside it are
-// readable by the user only. SQLite gives the files it makes beside the index the index's own mode,
-// so a new index is made here, empty, before SQLite opens it; existing files are tightened.
+// readable by the user only. SQLite gives the files it makes beside the index the index's own mode.
 void MakeIndexFilesPrivate(const std::string& path)
 {
     MakeOwnFolder(std::filesystem::path(path).parent_path());
-    const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
-    if (made >= 0)
-        ::close(made);
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-        const std::string file = path + suffix;
-        struct stat info {};
-        if (::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) != kPrivateFileMode
-            && info.st_uid == ::getuid())
-            ::chmod(file.c_str(), kPrivateFileMode);
-    }
+    MakePrivateFile(path);
+    for (const char* companion : {"-wal", "-shm", "-journal"})
+        TightenToPrivate(path + companion);
 }
 
 std::string SetAsidePath(const std::string& path)

@@ -10,6 +10,7 @@
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
 
+#include <QSettings>
 #include <QStringListModel>
 #include <gtest/gtest.h>
 
@@ -175,6 +176,13 @@ TEST(FileWriters, MakePrivateFilesTheOwnersOnlyAndSavedCallsAsTheUmaskSays)
             EXPECT_EQ(ModeOf(folder.Path(name)), savedCall ? 0644 : 0600) << name;
         }
     }
+    // The settings file is made private before QSettings first writes it, which keeps its mode.
+    const std::string settings = folder.Path("sdvoice.conf");
+    MakePrivateFile(settings);
+    QSettings(QString::fromStdString(settings), QSettings::IniFormat).setValue(QStringLiteral("share/format"), "mp3");
+    EXPECT_EQ(TempFolder::Read(settings), "[share]\nformat=mp3\n");
+    EXPECT_EQ(ModeOf(settings), 0600);
+
     IndexLocation location;
     location.sqlitePath = folder.Path("sdvoice/archive.db");
     const IndexConnection::Opened opened = IndexConnection::Open(location);
