@@ -313,8 +313,7 @@ Result<void> WriteOutput(std::FILE* input, const RecordingData& data, const std:
         DiscardTempFile(temp);
         return written;
     }
-    // The output is made again from its recording whenever it is needed.
-    return CommitTempFile(temp, outputPath, Flush::LeaveToSystem);
+    return CommitTempFile(temp, outputPath);
 }
 
 } // namespace

@@ -134,9 +134,9 @@ void DiscardTempFile(TempFile& temp)
     temp = TempFile{};
 }
 
-Result<void> CommitTempFile(TempFile& temp, const std::string& target, Flush flush)
+Result<void> CommitTempFile(TempFile& temp, const std::string& target)
 {
-    if (flush == Flush::ToDisk && ::fdatasync(temp.fd) != 0) {
+    if (::fdatasync(temp.fd) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
         return SystemFailure(error, "cannot flush " + target, target);
@@ -154,8 +154,7 @@ Result<void> CommitTempFile(TempFile& temp, const std::string& target, Flush flu
         return SystemFailure(error, "cannot replace " + target, target);
     }
     temp = TempFile{};
-    if (flush == Flush::ToDisk)
-        SyncFolder(FolderOf(target));
+    SyncFolder(FolderOf(target));
     return {};
 }
 

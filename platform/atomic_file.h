@@ -50,13 +50,8 @@ TempFile CreateTempFileBeside(const std::string& path, mode_t mode);
 // The same for a save of one file: first removes the leftovers of processes that are gone from
 // path's folder (RemoveLeftoverTempFiles).
 TempFile CreateTempFileForSave(const std::string& path, mode_t mode);
-// Whether a commit waits until the data is on the disk. Files that can be made again from
-// their source at any time (the playback file) leave the flush to the system: the rename still
-// guarantees that readers never see them half written.
-enum class Flush { ToDisk, LeaveToSystem };
-// Flushes (unless told otherwise) and closes temp, then renames it over target; removes temp
-// on any failure.
-Result<void> CommitTempFile(TempFile& temp, const std::string& target, Flush flush = Flush::ToDisk);
+// Flushes temp to disk and closes it, then renames it over target; removes temp on any failure.
+Result<void> CommitTempFile(TempFile& temp, const std::string& target);
 // Closes and removes temp (after a failed write).
 void DiscardTempFile(TempFile& temp);
 
