@@ -166,14 +166,14 @@ mode_t ModeOf(const std::string& path)
 TEST(FileWriters, MakePrivateFilesTheOwnersOnlyAndSavedCallsAsTheUmaskSays)
 {
     const Recording recording;
-    const mode_t oldMask = ::umask(022);
+    const mode_t oldMask = ::umask(027);
     const TempFolder& folder = recording.folder;
     for (const Writer& writer : Writers()) {
         ::chmod(folder.Write("old-" + writer.name, "old").c_str(), 0644);
         for (const std::string& name : {writer.name, "old-" + writer.name}) {
             ASSERT_TRUE(writer.write(recording, folder.Path(name)).has_value()) << name;
             const bool savedCall = writer.name.starts_with("call.") || writer.name == "plain.wav";
-            EXPECT_EQ(ModeOf(folder.Path(name)), savedCall ? 0644 : 0600) << name;
+            EXPECT_EQ(ModeOf(folder.Path(name)), savedCall ? 0640 : 0600) << name;
         }
     }
     // The settings file is made private before QSettings first writes it, which keeps its mode.
