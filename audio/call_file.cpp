@@ -98,10 +98,11 @@ Result<void> SetTags(SNDFILE* file, const CallTags& tags, const std::string& out
     return {};
 }
 
-// The encoder's output file. libsndfile drops a short write of its MPEG and Ogg encoders with a
-// line in its log and reports the file as written, so every byte goes through these calls,
-// which keep the first write's failure. Positions are counted from base, where the encoder's
-// stream starts (after the ID3 tag written ahead of it).
+// The encoder's output file. libsndfile's MPEG encoder notes a short write only in its log, and
+// its close writes the last frames and headers without looking at the outcome, so a full disk
+// would pass as a written file: every byte goes through these calls, which keep the first
+// failure. Positions are counted from base, where the encoder's stream starts (after the ID3 tag
+// written ahead of it).
 struct EncoderOutput {
     int fd = -1;
     off_t base = 0;
