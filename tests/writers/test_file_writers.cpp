@@ -110,6 +110,11 @@ void FillUp(const std::string& folder, std::size_t roomLeft)
     std::filesystem::rename(file.path, folder + "/filler");
 }
 
+struct Unmounted {
+    std::string path;
+    ~Unmounted() { ::umount2(path.c_str(), MNT_DETACH); }
+};
+
 std::set<std::string> NamesIn(const std::string& folder)
 {
     std::set<std::string> names;
@@ -135,6 +140,7 @@ TEST(FileWriters, FailOnAFullOrReadOnlyDiskLeavingTheOldFileAndNoTemporaryFile)
             std::filesystem::create_directory(disk);
             if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0)
                 GTEST_SKIP() << "this machine refuses a tmpfs mount: " << std::strerror(errno);
+            const Unmounted unmounted{disk}; // also when a check ends the test, so that disk can be removed
             const std::string target = disk + "/" + writer.name;
             TempFolder::WriteFile(target, "the old file");
             if (readOnly)
@@ -149,7 +155,6 @@ TEST(FileWriters, FailOnAFullOrReadOnlyDiskLeavingTheOldFileAndNoTemporaryFile)
                 << written.error().reason;
             EXPECT_EQ(TempFolder::Read(target), "the old file");
             EXPECT_EQ(NamesIn(disk), before);
-            ::umount2(disk.c_str(), MNT_DETACH);
         }
     }
 }
