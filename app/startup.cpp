@@ -2,7 +2,9 @@
 
 #include "app/login_dialog.h"
 #include "platform/dialog_font.h"
+#include "platform/atomic_file.h"
 #include "platform/dialog_result.h"
+#include "platform/locations.h"
 #include "platform/message_box.h"
 #include "platform/termination_signals.h"
 
@@ -68,6 +70,9 @@ int RunStartup(QApplication& application, const MainWindowFactory& createMainWin
 {
     try {
         InstallFontSubstitutions();
+        // The settings are the user's only; QSettings keeps the mode of the file it rewrites.
+        MakeOwnFolder(ConfigDir());
+        MakePrivateFile(SettingsFilePath());
         // A termination signal closes every window, as "退出" and the windows' own close commands
         // do (a playback stops, an upload ends), and then the event loops.
         TerminationSignals termination;

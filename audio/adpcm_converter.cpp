@@ -314,7 +314,7 @@ Result<void> DecodeRecordingData(std::FILE* input, const RecordingData& data, co
 // into place; on any failure the temporary file is removed and outputPath stays as it was.
 Result<void> WriteOutput(std::FILE* input, const RecordingData& data, const std::string& outputPath)
 {
-    TempFile temp = CreateTempFileBeside(outputPath, 0644);
+    TempFile temp = CreateTempFileForSave(outputPath, SharedFileMode());
     if (temp.fd < 0)
         return Failure{"cannot create a file beside " + outputPath + ": " + std::strerror(errno), errno, outputPath};
     const auto writeFailure = [&] {
@@ -333,8 +333,7 @@ Result<void> WriteOutput(std::FILE* input, const RecordingData& data, const std:
         DiscardTempFile(temp);
         return written;
     }
-    // The output is made again from its recording whenever it is needed.
-    return CommitTempFile(temp, outputPath, Flush::LeaveToSystem);
+    return CommitTempFile(temp, outputPath);
 }
 
 } // namespace

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -96,9 +98,66 @@ Result<void> SetTags(SNDFILE* file, const CallTags& tags, const std::string& out
     return {};
 }
 
+// The encoder's output file. libsndfile's MPEG encoder notes a short write only in its log, and
+// its close writes the last frames and headers without looking at the outcome, so a full disk
+// would pass as a written file: every byte goes through these calls, which keep the first
+// failure. Positions are counted from base, where the encoder's stream starts (after the ID3 tag
+// written ahead of it).
+struct EncoderOutput {
+    int fd = -1;
+    off_t base = 0;
+    int error = 0; // errno of the first failed write or seek
+};
+
+EncoderOutput& OutputOf(void* data)
+{
+    return *static_cast<EncoderOutput*>(data);
+}
+
+sf_count_t OutputLength(void* data)
+{
+    struct stat info {};
+    return ::fstat(OutputOf(data).fd, &info) == 0 ? info.st_size - OutputOf(data).base : -1;
+}
+
+sf_count_t OutputSeek(sf_count_t offset, int whence, void* data)
+{
+    EncoderOutput& output = OutputOf(data);
+    const off_t from = whence == SEEK_SET ? output.base : 0;
+    const off_t position = ::lseek(output.fd, from + offset, whence);
+    if (position < 0) {
+        output.error = output.error != 0 ? output.error : errno;
+        return -1;
+    }
+    return position - output.base;
+}
+
+sf_count_t OutputRead(void* buffer, sf_count_t count, void* data)
+{
+    const ssize_t got = ::read(OutputOf(data).fd, buffer, static_cast<std::size_t>(count));
+    return got < 0 ? 0 : got;
+}
+
+sf_count_t OutputWrite(const void* bytes, sf_count_t count, void* data)
+{
+    EncoderOutput& output = OutputOf(data);
+    if (output.error != 0)
+        return 0;
+    if (!WriteAllBytes(output.fd, bytes, static_cast<std::size_t>(count))) {
+        output.error = errno != 0 ? errno : EIO;
+        return 0;
+    }
+    return count;
+}
+
+sf_count_t OutputTell(void* data)
+{
+    return OutputSeek(0, SEEK_CUR, data);
+}
+
 // The little-endian samples of data, frame by frame, a run at a time.
-Result<void> WriteSamples(SNDFILE* file, const LoadedWave& wave, const std::string& outputPath,
-                          const std::atomic<bool>* stopRequested)
+Result<void> WriteSamples(SNDFILE* file, const EncoderOutput& output, const LoadedWave& wave,
+                          const std::string& outputPath, const std::atomic<bool>* stopRequested)
 {
     const std::size_t channels = std::max<std::size_t>(wave.format.channels, 1);
     const std::size_t totalFrames = wave.data.size() / (2 * channels);
@@ -110,9 +169,11 @@ Result<void> WriteSamples(SNDFILE* file, const LoadedWave& wave, const std::stri
         const unsigned char* bytes = wave.data.data() + done * channels * 2;
         for (std::size_t i = 0; i < frames * channels; ++i)
             run[i] = static_cast<short>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        errno = 0;
-        if (sf_writef_short(file, run.data(), static_cast<sf_count_t>(frames)) != static_cast<sf_count_t>(frames))
-            return WriteFailure(outputPath, sf_strerror(file), errno);
+        const sf_count_t written = sf_writef_short(file, run.data(), static_cast<sf_count_t>(frames));
+        if (output.error != 0)
+            return WriteFailure(outputPath, "cannot write the samples", output.error);
+        if (written != static_cast<sf_count_t>(frames))
+            return WriteFailure(outputPath, sf_strerror(file), 0);
         done += frames;
     }
     return {};
@@ -121,27 +182,32 @@ Result<void> WriteSamples(SNDFILE* file, const LoadedWave& wave, const std::stri
 Result<void> EncodeInto(int fd, const LoadedWave& wave, CallFormat format, const CallTags& tags,
                         const std::string& outputPath, const std::atomic<bool>* stopRequested)
 {
+    EncoderOutput output{fd};
     if (format == CallFormat::Mp3) {
         const std::string id3 = Id3Tag(tags);
         if (!WriteAllBytes(fd, id3.data(), id3.size()))
             return WriteFailure(outputPath, "cannot write the tags", errno);
+        output.base = static_cast<off_t>(id3.size());
     }
+    SF_VIRTUAL_IO calls{OutputLength, OutputSeek, OutputRead, OutputWrite, OutputTell};
     SF_INFO info{};
     info.samplerate = static_cast<int>(wave.format.samplesPerSecond);
     info.channels = std::max<int>(wave.format.channels, 1);
     info.format = SndfileFormat(format);
-    SndfileHandle file(sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE));
+    SndfileHandle file(sf_open_virtual(&calls, SFM_WRITE, &info, &output));
     if (!file)
-        return WriteFailure(outputPath, sf_strerror(nullptr), 0);
+        return WriteFailure(outputPath, sf_strerror(nullptr), output.error);
     if (Result<void> tagged = format == CallFormat::Mp3 ? Result<void>() : SetTags(file.get(), tags, outputPath);
         !tagged)
         return tagged;
-    if (Result<void> written = WriteSamples(file.get(), wave, outputPath, stopRequested); !written)
+    if (Result<void> written = WriteSamples(file.get(), output, wave, outputPath, stopRequested); !written)
         return written;
-    // Closing flushes what the encoder still holds; its failure (a full disk) is the file's.
-    errno = 0;
-    if (const int closed = sf_close(file.release()); closed != 0)
-        return WriteFailure(outputPath, sf_error_number(closed), errno);
+    // Closing writes what the encoder still holds and the final header.
+    const int closed = sf_close(file.release());
+    if (output.error != 0)
+        return WriteFailure(outputPath, "cannot write the end of the file", output.error);
+    if (closed != 0)
+        return WriteFailure(outputPath, sf_error_number(closed), 0);
     return {};
 }
 
@@ -183,7 +249,7 @@ std::string_view CallFormatExtension(CallFormat format)
 Result<void> WriteCallFile(const LoadedWave& wave, CallFormat format, const CallTags& tags,
                            const std::string& outputPath, const std::atomic<bool>* stopRequested)
 {
-    TempFile temp = CreateTempFileBeside(outputPath, 0644);
+    TempFile temp = CreateTempFileForSave(outputPath, SharedFileMode());
     if (temp.fd < 0)
         return WriteFailure(outputPath, "cannot create the file", errno);
     if (Result<void> encoded = EncodeInto(temp.fd, wave, format, tags, outputPath, stopRequested); !encoded) {

@@ -63,7 +63,7 @@ bool ExportFileHeldOpen(const std::string& path)
 // Writes the workbook into a temporary file beside path and renames it over path when whole.
 Result<void> WriteSheetFile(const SheetGrid& grid, const std::string& path)
 {
-    TempFile temp = CreateTempFileBeside(path, 0644);
+    TempFile temp = CreateTempFileForSave(path, kPrivateFileMode);
     if (temp.fd < 0) {
         const int error = errno;
         return Failure{"cannot create a file in " + FolderOf(path) + ": " + std::strerror(error), error, path};

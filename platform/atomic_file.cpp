@@ -74,6 +74,36 @@ bool ProcessIsGone(pid_t pid)
 
 } // namespace
 
+void TightenToPrivate(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) != kPrivateFileMode
+        && info.st_uid == ::getuid())
+        ::chmod(path.c_str(), kPrivateFileMode);
+}
+
+void MakePrivateFile(const std::string& path)
+{
+    const UniqueFd made(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode));
+    if (!made.valid())
+        TightenToPrivate(path);
+}
+
+mode_t SharedFileMode()
+{
+    // Reading the umask through umask() would change it for a moment under every other thread.
+    unsigned int mask = 022;
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status)) {
+            if (std::sscanf(line, "Umask: %o", &mask) == 1)
+                break;
+        }
+        std::fclose(status);
+    }
+    return static_cast<mode_t>(0666 & ~mask);
+}
+
 TempFile CreateTempFileBeside(const std::string& path, mode_t mode)
 {
     TempFile temp;
@@ -89,6 +119,12 @@ TempFile CreateTempFileBeside(const std::string& path, mode_t mode)
     return temp;
 }
 
+TempFile CreateTempFileForSave(const std::string& path, mode_t mode)
+{
+    RemoveLeftoverTempFiles(FolderOf(path));
+    return CreateTempFileBeside(path, mode);
+}
+
 void DiscardTempFile(TempFile& temp)
 {
     if (temp.fd >= 0)
@@ -98,28 +134,27 @@ void DiscardTempFile(TempFile& temp)
     temp = TempFile{};
 }
 
-Result<void> CommitTempFile(TempFile& temp, const std::string& target, Flush flush)
+Result<void> CommitTempFile(TempFile& temp, const std::string& target)
 {
-    if (flush == Flush::ToDisk && ::fdatasync(temp.fd) != 0) {
+    if (::fdatasync(temp.fd) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
-        return SystemFailure(error, "cannot flush " + target);
+        return SystemFailure(error, "cannot flush " + target, target);
     }
     const int fd = temp.fd;
     temp.fd = -1;
     if (::close(fd) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
-        return SystemFailure(error, "cannot write " + target);
+        return SystemFailure(error, "cannot write " + target, target);
     }
     if (::rename(temp.path.c_str(), target.c_str()) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
-        return SystemFailure(error, "cannot replace " + target);
+        return SystemFailure(error, "cannot replace " + target, target);
     }
     temp = TempFile{};
-    if (flush == Flush::ToDisk)
-        SyncFolder(FolderOf(target));
+    SyncFolder(FolderOf(target));
     return {};
 }
 
@@ -128,13 +163,13 @@ Result<void> WriteFileAtomically(const std::string& path, std::string_view bytes
     struct stat existing {};
     if (!forceMode && ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
         mode = existing.st_mode & 07777;
-    TempFile temp = CreateTempFileBeside(path, mode);
+    TempFile temp = CreateTempFileForSave(path, mode);
     if (temp.fd < 0)
-        return SystemFailure(errno, "cannot create " + path);
+        return SystemFailure(errno, "cannot create " + path, path);
     if (!WriteAllBytes(temp.fd, bytes.data(), bytes.size())) {
         const int error = errno;
         DiscardTempFile(temp);
-        return SystemFailure(error, "cannot write " + path);
+        return SystemFailure(error, "cannot write " + path, path);
     }
     return CommitTempFile(temp, path);
 }

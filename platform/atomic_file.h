@@ -14,6 +14,17 @@
 // target's own folder, is flushed to disk, and only then renamed over the target. A failure
 // at any step removes the temporary file and leaves an existing target as it was.
 
+// Files holding the user's private data (the index, notes exports, spreadsheets, chart pictures,
+// settings) are made readable by their owner only.
+constexpr mode_t kPrivateFileMode = 0600;
+// Gives an existing file of the user's at path kPrivateFileMode.
+void TightenToPrivate(const std::string& path);
+// The same, and makes the file empty with that mode when it is missing, for a file that another
+// library writes and that keeps the mode it finds (SQLite's index, QSettings' settings).
+void MakePrivateFile(const std::string& path);
+// Files the user makes to pass on (archive copies, saved calls): 0666 less the process's umask.
+mode_t SharedFileMode();
+
 // Writes bytes to path. A symbolic link at path is replaced, never followed.
 // mode applies to a newly made file; an existing file keeps its permission bits
 // unless forceMode is set (the configuration file must stay private).
@@ -36,13 +47,11 @@ struct TempFile {
     std::string path;
 };
 TempFile CreateTempFileBeside(const std::string& path, mode_t mode);
-// Whether a commit waits until the data is on the disk. Files that can be made again from
-// their source at any time (the playback file) leave the flush to the system: the rename still
-// guarantees that readers never see them half written.
-enum class Flush { ToDisk, LeaveToSystem };
-// Flushes (unless told otherwise) and closes temp, then renames it over target; removes temp
-// on any failure.
-Result<void> CommitTempFile(TempFile& temp, const std::string& target, Flush flush = Flush::ToDisk);
+// The same for a save of one file: first removes the leftovers of processes that are gone from
+// path's folder (RemoveLeftoverTempFiles).
+TempFile CreateTempFileForSave(const std::string& path, mode_t mode);
+// Flushes temp to disk and closes it, then renames it over target; removes temp on any failure.
+Result<void> CommitTempFile(TempFile& temp, const std::string& target);
 // Closes and removes temp (after a failed write).
 void DiscardTempFile(TempFile& temp);
 

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr mode_t kPrivateFileMode = 0600;
-
 // Lines as they are stored: GB18030 bytes without their line endings. Writers keep the
 // lines they do not own byte for byte, even where the bytes would not decode.
 using RawLines = std::vector<std::string>;
@@ -77,11 +75,8 @@ Result<void> WriteRawLines(const RawLines& lines, const std::string& path)
         bytes += line;
         bytes += "\r\n";
     }
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    std::error_code error;
-    if (!folder.empty())
-        std::filesystem::create_directories(folder, error);
-    if (error || !WriteFileAtomically(path, bytes, kPrivateFileMode, true))
+    const std::string folder = std::filesystem::path(path).parent_path();
+    if ((!folder.empty() && !MakeOwnFolder(folder)) || !WriteFileAtomically(path, bytes, kPrivateFileMode, true))
         return CannotCreate(path);
     return {};
 }

@@ -1,7 +1,10 @@
 #include "platform/locations.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +62,21 @@ std::string CacheDir()
 std::string DataDir()
 {
     return XdgDir("XDG_DATA_HOME", ".local/share") + "/sdvoice";
+}
+
+bool MakeOwnFolder(const std::string& folder)
+{
+    constexpr mode_t kOwnFolderMode = 0700;
+    std::error_code ignored; // a folder above that cannot be made fails the mkdir below
+    std::filesystem::create_directories(std::filesystem::path(folder).parent_path(), ignored);
+    if (::mkdir(folder.c_str(), kOwnFolderMode) == 0)
+        return true;
+    struct stat info {};
+    if (errno != EEXIST || ::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    if ((info.st_mode & 07777) != kOwnFolderMode && info.st_uid == ::getuid())
+        ::chmod(folder.c_str(), kOwnFolderMode);
+    return true;
 }
 
 std::string SettingsFilePath()

@@ -3,7 +3,7 @@
 #include <string>
 
 // Where the program keeps its files on Linux. Each follows the XDG variables with the
-// usual defaults; none of the folders is created here.
+// usual defaults; none of the folders is created here but by MakeOwnFolder.
 
 // The user's home folder without a trailing "/".
 std::string HomeDir();
@@ -15,6 +15,10 @@ std::string SettingsFilePath();
 std::string CacheDir();
 // $XDG_DATA_HOME/sdvoice (default ~/.local/share/sdvoice), without a trailing "/".
 std::string DataDir();
+// Makes a folder of the program's own (the configuration, the index) readable by the user only:
+// creates it, and the folders above it as the umask allows, or tightens it when it exists.
+// False when it cannot be made.
+bool MakeOwnFolder(const std::string& folder);
 // The fixed spreadsheet file of both list exports (~/vrxexcel.xlsx).
 std::string ExportFilePath();
 // The fixed spreadsheet file of the call statistics (~/vrxstat.xlsx).

@@ -1,5 +1,7 @@
 #include "search/index_connection.h"
 
+#include "platform/atomic_file.h"
+#include "platform/locations.h"
 #include "search/index_schema.h"
 
 #include <QDateTime>
@@ -30,6 +32,16 @@ int PrimaryCode(const Failure& failure)
 bool Damaged(const Failure& failure)
 {
     return PrimaryCode(failure) == kSqliteCorrupt || PrimaryCode(failure) == kSqliteNotADatabase;
+}
+
+// The index holds the user's notes: its folder, the index and the files SQLite keeps beside it are
+// readable by the user only. SQLite gives the files it makes beside the index the index's own mode.
+void MakeIndexFilesPrivate(const std::string& path)
+{
+    MakeOwnFolder(std::filesystem::path(path).parent_path());
+    MakePrivateFile(path);
+    for (const char* companion : {"-wal", "-shm", "-journal"})
+        TightenToPrivate(path + companion);
 }
 
 std::string SetAsidePath(const std::string& path)
@@ -137,8 +149,7 @@ IndexConnection::Opened IndexConnection::Open(const IndexLocation& location)
         return {std::move(*connected), {}};
     }
     const std::string& path = location.sqlitePath;
-    std::error_code ignored; // a folder that cannot be made fails the connection below
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    MakeIndexFilesPrivate(path); // a folder that cannot be made fails the connection below
     Result<std::unique_ptr<IndexConnection>> connected = Connect(location);
     if (connected)
         return {std::move(*connected), {}};
@@ -147,6 +158,7 @@ IndexConnection::Opened IndexConnection::Open(const IndexLocation& location)
     const std::string aside = SetAsidePath(path);
     if (!MoveAside(path, aside))
         return Unusable(path, connected.error());
+    MakeIndexFilesPrivate(path);
     connected = Connect(location);
     if (!connected)
         return Unusable(path, connected.error());

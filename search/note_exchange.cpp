@@ -81,7 +81,7 @@ Result<void> WriteNotesFile(const std::string& path, const std::vector<NotedReco
     std::string lines;
     for (const NotedRecording& noted : notes)
         lines += NoteLine(noted);
-    return WriteFileAtomically(path, lines);
+    return WriteFileAtomically(path, lines, kPrivateFileMode, true);
 }
 
 Result<std::vector<NotedRecording>> ReadNotesFile(const std::string& path)

@@ -1,8 +1,10 @@
 #include "statistics/statistics_charts.h"
 
+#include "platform/atomic_file.h"
 #include "platform/qt_text.h"
 
 #include <QBarSet>
+#include <QBuffer>
 #include <QCategoryAxis>
 #include <QChart>
 #include <QGraphicsLayout>
@@ -17,7 +19,6 @@
 #include <QStackedBarSeries>
 #include <QValueAxis>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -334,7 +335,11 @@ QImage RenderChartsImage(const CallStatistics& statistics, PeriodKind kind)
 
 Result<void> SaveChartsImage(const CallStatistics& statistics, PeriodKind kind, const std::string& path)
 {
-    if (!RenderChartsImage(statistics, kind).save(ToQString(path), "PNG"))
-        return Failure{"cannot write the picture " + path, errno, path};
-    return {};
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!RenderChartsImage(statistics, kind).save(&buffer, "PNG"))
+        return Failure{"cannot draw the picture " + path, 0, path};
+    return WriteFileAtomically(path, std::string_view(png.constData(), static_cast<std::size_t>(png.size())),
+                               kPrivateFileMode, true);
 }

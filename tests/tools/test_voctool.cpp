@@ -11,13 +11,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -355,6 +358,42 @@ TEST(VoctoolConvert, ChoosesTheFormatByExtensionAndTakesTheTitleAndComment)
         EXPECT_NE(outcome.err.find(".wav, .flac, .mp3, .opus or .ogg"), std::string::npos) << outcome.err;
         EXPECT_FALSE(std::filesystem::exists(folder.Path(refused))) << refused;
     }
+}
+
+// A conversion to MP3 killed at any moment leaves the old file or the whole new one, never a
+// part; the next complete run removes what the killed ones left behind.
+TEST(VoctoolConvert, AKilledConversionLeavesTheOldOrTheNewFileAndTheNextRunNoLeftover)
+{
+    TempFolder folder;
+    const std::string recording = folder.Path("VOC00001.WAV");
+    ASSERT_TRUE(WriteSampleFile(recording, SampleSpecFor(0, 3500 * 30)));
+    const std::string target = folder.Path("call.mp3");
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(Voctool({"convert", recording, target}).exitCode, 0);
+    const auto runTime =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    const std::string newBytes = TempFolder::Read(target);
+    const std::string oldBytes = "the old call";
+
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<long> moment(0, runTime.count());
+    for (int kill = 0; kill < 24; ++kill) {
+        if (kill % 4 == 0)
+            TempFolder::WriteFile(target, oldBytes);
+        QProcess process;
+        process.start(QString::fromStdString(VoctoolPath()),
+                      {QStringLiteral("convert"), QString::fromStdString(recording), QString::fromStdString(target)});
+        ASSERT_TRUE(process.waitForStarted());
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        process.kill();
+        ASSERT_TRUE(process.waitForFinished(10000));
+        const std::string left = TempFolder::Read(target);
+        EXPECT_TRUE(left == oldBytes || left == newBytes)
+            << "after a kill the target holds " << left.size() << " bytes";
+    }
+    ASSERT_EQ(Voctool({"convert", recording, target}).exitCode, 0);
+    EXPECT_EQ(TempFolder::Read(target), newBytes);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2) << "a temporary file is left";
 }
 
 TEST(VoctoolHelp, TheToolAndEveryCommandAnswerHelpOnStandardOutput)
