@@ -571,6 +571,84 @@ TEST(UploadOptions, AReplacedRecordingIsKeptInReplacedAndRemovedAfterItsDays)
     EXPECT_EQ(ListReplaced(fixture.upload).size(), 4u) << "only the run that kept VOC00002.WAV today added one";
 }
 
+TEST(UploadOptions, AnArchivedFileWithTheCardsBytesIsNeitherReplacedNorKept)
+{
+    UploadFixture fixture(4);
+    const std::vector<std::string> names = fixture.Names({1, 2, 3, 4});
+    fixture.Run(names);
+    fixture.copied.clear();
+    fixture.window.messages.clear();
+    fixture.window.answers = {DialogResult::YesToAll};
+    fixture.Run(names);
+    EXPECT_EQ(fixture.window.asked, fixture.Names({1})) << "the question is still asked";
+    EXPECT_TRUE(fixture.copied.empty());
+    EXPECT_EQ(fixture.window.outcome.identicalFiles, 4);
+    EXPECT_EQ(fixture.window.outcome.replacedFiles, 0);
+    EXPECT_TRUE(ListReplaced(fixture.upload).empty());
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone}) << "identical files count as uploaded";
+
+    // Archived files that only begin alike: one byte more, one byte fewer, the last byte changed.
+    const std::string card2 = TempFolder::Read(fixture.device + fixture.Name(2));
+    const std::string card3 = TempFolder::Read(fixture.device + fixture.Name(3));
+    std::string card4 = TempFolder::Read(fixture.device + fixture.Name(4));
+    card4.back() ^= 1;
+    WriteBytes(fixture.upload + fixture.Name(2), card2 + "x");
+    WriteBytes(fixture.upload + fixture.Name(3), card3.substr(0, card3.size() - 1));
+    WriteBytes(fixture.upload + fixture.Name(4), card4);
+    fixture.window.asked.clear();
+    fixture.Run(names);
+    EXPECT_EQ(fixture.window.asked, names);
+    EXPECT_EQ(fixture.copied, fixture.Names({2, 3, 4}));
+    for (const int number : {2, 3, 4})
+        EXPECT_TRUE(fixture.Replaced(number)) << number;
+    EXPECT_EQ(fixture.window.outcome.identicalFiles, 1);
+    EXPECT_EQ(ListReplaced(fixture.upload).size(), 3u);
+}
+
+TEST(UploadOptions, TheKeptFileIsOnDiskBeforeTheNameChangesAndGoesAgainWhenTheNameCannotChange)
+{
+    struct RealFlushCallsAfterwards {
+        ~RealFlushCallsAfterwards() { SetDiskFlushCalls({}); }
+    } restore;
+    UploadFixture fixture(2);
+    fixture.PlaceOld(1);
+    const std::string day = ".replaced/" + KeptDay(LocalToday());
+    const std::string kept = fixture.upload + day + "/" + fixture.Name(1);
+    const std::string old = "old " + fixture.Name(1);
+    std::vector<std::string> calls;
+    int failWith = 0;
+    const auto flushData = [&](int) {
+        calls.push_back("data");
+        EXPECT_EQ(fixture.Archived(1), old) << "the name changes only after the flush";
+        EXPECT_EQ(TempFolder::Read(kept), old) << "kept before the flush";
+        errno = failWith;
+        return failWith == 0 ? 0 : -1;
+    };
+    const auto flushFolder = [&](int fd) {
+        const std::string path = fs::read_symlink("/proc/self/fd/" + std::to_string(fd)).string() + "/";
+        calls.push_back("folder " + path.substr(fixture.upload.size()));
+        return 0;
+    };
+    SetDiskFlushCalls({flushData, flushData, flushFolder});
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_TRUE(fixture.Replaced(1));
+    EXPECT_EQ(TempFolder::Read(kept), old);
+    // The new folders, the kept link, the data, and the renames into the upload folder.
+    EXPECT_EQ(calls, (std::vector<std::string>{"folder .replaced/", "folder ", "folder " + day + "/", "data",
+                                                "folder "}));
+
+    // A copy that cannot be flushed leaves the archived file at its name and nothing kept.
+    fs::remove_all(fixture.upload);
+    fs::create_directories(fixture.upload);
+    fixture.PlaceOld(1);
+    failWith = EIO;
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_EQ(fixture.Archived(1), old);
+    EXPECT_TRUE(ListReplaced(fixture.upload).empty());
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1})) << "no temporary file";
+    EXPECT_EQ(fixture.window.messages.back(), FailedAt(fixture.Name(1), EIO));
+}
+
 TEST(UploadOptions, AFailedSafetyMoveKeepsTheArchivedFileAndEndsTheRun)
 {
     UploadFixture fixture(3);
