@@ -634,8 +634,8 @@ TEST(UploadOptions, TheKeptFileIsOnDiskBeforeTheNameChangesAndGoesAgainWhenTheNa
     EXPECT_TRUE(fixture.Replaced(1));
     EXPECT_EQ(TempFolder::Read(kept), old);
     // The new folders, the kept link, the data, and the renames into the upload folder.
-    EXPECT_EQ(calls, (std::vector<std::string>{"folder .replaced/", "folder ", "folder " + day + "/", "data",
-                                                "folder "}));
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"folder .replaced/", "folder ", "folder " + day + "/", "data", "folder "}));
 
     // A copy that cannot be flushed leaves the archived file at its name and nothing kept.
     fs::remove_all(fixture.upload);

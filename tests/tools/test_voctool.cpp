@@ -1,4 +1,5 @@
 #include "audio/adpcm_converter.h"
+#include "catalogue/upload.h"
 #include "platform/recording_walk.h"
 #include "support/audio_files.h"
 #include "support/call_reader.h"
@@ -454,6 +455,63 @@ TEST(VoctoolUpload, CopiesSkipsLeavesOrReplacesAndTheReplacedOneCanBeRestored)
     EXPECT_EQ(TempFolder::Read(archive + "/VOC00001.WAV"), oldCall);
     EXPECT_EQ(Voctool({"replaced", archive}).out, "");
     EXPECT_EQ(Voctool({"upload", card}).exitCode, 2);
+
+    // Archived copies with the card's bytes are identical, whatever the options.
+    const std::string again = root.Path("again");
+    ASSERT_EQ(Voctool({"upload", card, again}).exitCode, 0);
+    Outcome identical = Voctool({"upload", card, again});
+    EXPECT_EQ(identical.exitCode, 0) << identical.out;
+    EXPECT_NE(identical.out.find("copied 0, identical 3, replaced 0, left 0 of 3"), std::string::npos)
+        << identical.out;
+    EXPECT_EQ(Voctool({"upload", card, again, "--replace"}).exitCode, 0);
+    EXPECT_EQ(Voctool({"replaced", again}).out, "") << "nothing identical is kept";
+}
+
+TEST(VoctoolReplaced, RefusesWhatIsNoFolderAndRestoresUnderItsNameOrAnother)
+{
+    TempFolder root;
+    const std::string card = root.Path("VOICE");
+    const std::string archive = root.Path("archive");
+    ASSERT_TRUE(WriteSampleFolder(card, 2, 4000));
+    for (const std::string& notAFolder : {root.Path("missing"), card + "/VOC00001.WAV"}) {
+        const Outcome refused = Voctool({"replaced", notAFolder});
+        EXPECT_EQ(refused.exitCode, 1) << notAFolder;
+        EXPECT_NE(refused.err.find(notAFolder + ": "), std::string::npos) << refused.err;
+    }
+
+    // VOC00001.WAV is replaced twice, VOC00002.WAV once.
+    const std::string month = MonthFolderName(*ReadRecordingHeader(card + "/VOC00001.WAV"));
+    ASSERT_EQ(Voctool({"upload", card, archive, "--month-folders"}).exitCode, 0);
+    ASSERT_TRUE(WriteSampleFile(card + "/VOC00002.WAV", SampleSpecFor(50, 4000)));
+    for (const std::uint32_t seed : {40u, 41u}) {
+        ASSERT_TRUE(WriteSampleFile(card + "/VOC00001.WAV", SampleSpecFor(seed, 4000)));
+        ASSERT_EQ(Voctool({"upload", card, archive, "--month-folders", "--replace"}).exitCode, 0);
+    }
+    const std::string first = month + "/VOC00001.WAV";
+    const Outcome ambiguous = Voctool({"replaced", archive, "--restore", first});
+    EXPECT_EQ(ambiguous.exitCode, 1);
+    EXPECT_NE(ambiguous.err.find("_2/" + first), std::string::npos) << "names the day folders: " << ambiguous.err;
+
+    const std::string second = month + "/VOC00002.WAV";
+    const Outcome taken = Voctool({"replaced", archive, "--restore", second});
+    EXPECT_EQ(taken.exitCode, 1);
+    EXPECT_NE(taken.err.find("--as"), std::string::npos) << taken.err;
+    for (const char* badName : {"../x.WAV", "a/x.WAV", "..", "VOC00001.WAV"}) {
+        const Outcome refused = Voctool({"replaced", archive, "--restore", second, "--as", badName});
+        EXPECT_EQ(refused.exitCode, 1) << badName;
+    }
+    EXPECT_EQ(TempFolder::Read(archive + "/" + first), TempFolder::Read(card + "/VOC00001.WAV"));
+    const Outcome restoredAs = Voctool({"replaced", archive, "--restore", second, "--as", "VOC00002-old.WAV"});
+    EXPECT_EQ(restoredAs.exitCode, 0) << restoredAs.err;
+    EXPECT_EQ(TempFolder::Read(archive + "/" + month + "/VOC00002-old.WAV").size(),
+              TempFolder::Read(card + "/VOC00001.WAV").size());
+
+    // A free name in a month folder that is gone since: the folder is made again.
+    std::filesystem::remove_all(archive + "/" + month);
+    const std::string kept = Split(Voctool({"replaced", archive}).out, '\t')[0];
+    const Outcome restored = Voctool({"replaced", archive, "--restore", kept});
+    EXPECT_EQ(restored.exitCode, 0) << restored.err;
+    EXPECT_TRUE(std::filesystem::exists(archive + "/" + first));
 }
 
 namespace {
