@@ -13,11 +13,16 @@
 
 #include <algorithm>
 #include <csignal>
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <sys/stat.h>
 #include <vector>
 
@@ -461,10 +466,97 @@ TEST(VoctoolUpload, CopiesSkipsLeavesOrReplacesAndTheReplacedOneCanBeRestored)
     ASSERT_EQ(Voctool({"upload", card, again}).exitCode, 0);
     Outcome identical = Voctool({"upload", card, again});
     EXPECT_EQ(identical.exitCode, 0) << identical.out;
-    EXPECT_NE(identical.out.find("copied 0, identical 3, replaced 0, left 0 of 3"), std::string::npos)
-        << identical.out;
+    EXPECT_NE(identical.out.find("copied 0, identical 3, replaced 0, left 0 of 3"), std::string::npos) << identical.out;
     EXPECT_EQ(Voctool({"upload", card, again, "--replace"}).exitCode, 0);
     EXPECT_EQ(Voctool({"replaced", again}).out, "") << "nothing identical is kept";
+}
+
+namespace {
+
+// Every regular file under folder by its path relative to folder, with its bytes.
+std::map<std::string, std::string> FilesUnder(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            files[std::filesystem::relative(entry.path(), folder).string()] = TempFolder::Read(entry.path().string());
+    }
+    return files;
+}
+
+} // namespace
+
+TEST(VoctoolUpload, KilledAtAnyMomentLeavesEveryNameWholeAndTheNextRunFinishes)
+{
+    TempFolder root;
+    const std::string card = root.Path("VOICE");
+    const std::string before = root.Path("before");
+    const std::string archive = root.Path("archive");
+    constexpr std::uint32_t kFiles = 30;
+    ASSERT_TRUE(WriteSampleFolder(card, kFiles, 100000));
+    // The archive of an earlier card: most names hold other recordings, some the card's own.
+    std::filesystem::create_directories(before);
+    for (std::uint32_t i = 0; i < kFiles; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "/VOC%05u.WAV", i + 1);
+        ASSERT_TRUE(WriteSampleFile(before + name, SampleSpecFor(i % 5 == 0 ? i : i + 1000, 100000)));
+    }
+    const std::map<std::string, std::string> newCalls = FilesUnder(card);
+    const std::map<std::string, std::string> oldCalls = FilesUnder(before);
+    const auto resetArchive = [&] {
+        std::filesystem::remove_all(archive);
+        std::filesystem::copy(before, archive);
+    };
+    const auto keptCalls = [&] {
+        std::set<std::string> kept;
+        if (std::filesystem::exists(archive + "/.replaced"))
+            for (const auto& [name, bytes] : FilesUnder(archive + "/.replaced"))
+                kept.insert(bytes);
+        return kept;
+    };
+
+    resetArchive();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Voctool({"upload", card, archive, "--replace"}).exitCode, 0);
+    const auto runTime =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    // Within the first four fifths of a run's time, which varies with the disk's other work.
+    const auto killWindow = runTime * 4 / 5;
+    std::mt19937 random(29);
+    for (int kill = 0; kill < 24; ++kill) {
+        resetArchive();
+        const auto delay = std::chrono::microseconds(random() % killWindow.count());
+        SCOPED_TRACE("killed after " + std::to_string(delay.count()) + " µs of a " + std::to_string(runTime.count())
+                     + " µs run");
+        QProcess process;
+        process.start(QString::fromStdString(VoctoolPath()),
+                      {"upload", QString::fromStdString(card), QString::fromStdString(archive), "--replace"});
+        ASSERT_TRUE(process.waitForStarted());
+        std::this_thread::sleep_for(delay);
+        ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+        ASSERT_TRUE(process.waitForFinished(5000)) << "voctool did not end after SIGKILL";
+
+        const std::set<std::string> kept = keptCalls();
+        for (const auto& [name, newCall] : newCalls) {
+            const std::string archived = TempFolder::Read(archive + "/" + name);
+            EXPECT_TRUE(archived == newCall || archived == oldCalls.at(name)) << name << " is neither call whole";
+            if (archived == newCall && newCall != oldCalls.at(name)) {
+                EXPECT_TRUE(kept.contains(oldCalls.at(name))) << name << " replaced but its old call not kept";
+            }
+        }
+
+        const Outcome next = Voctool({"upload", card, archive, "--replace"});
+        EXPECT_EQ(next.exitCode, 0) << next.err;
+        const std::set<std::string> keptAfter = keptCalls();
+        for (const auto& [name, newCall] : newCalls) {
+            EXPECT_EQ(TempFolder::Read(archive + "/" + name), newCall) << name;
+            if (newCall != oldCalls.at(name)) {
+                EXPECT_TRUE(keptAfter.contains(oldCalls.at(name))) << name;
+            }
+        }
+        for (const auto& [path, bytes] : FilesUnder(archive))
+            EXPECT_EQ(path.find(".sdvoice-"), std::string::npos) << "a temporary file is left: " << path;
+    }
 }
 
 TEST(VoctoolReplaced, RefusesWhatIsNoFolderAndRestoresUnderItsNameOrAnother)
