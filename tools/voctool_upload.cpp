@@ -71,8 +71,9 @@ UploadReports PrintingReports(const UploadArguments& parsed, UploadLog& log, Upl
     UploadReports reports;
     reports.started = [](int) {};
     reports.fileStarted = [](int, const std::string&) {};
+    // "全部" replaces without asking again, so the copies are flushed in batches, not one by one.
     reports.askOverwrite = [replace = parsed.replace](const std::string&) {
-        return replace ? DialogResult::Yes : DialogResult::No;
+        return replace ? DialogResult::YesToAll : DialogResult::No;
     };
     reports.failed = [&log](std::string text) {
         std::replace(text.begin(), text.end(), '\n', ' ');
