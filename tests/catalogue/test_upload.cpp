@@ -649,6 +649,35 @@ TEST(UploadOptions, TheKeptFileIsOnDiskBeforeTheNameChangesAndGoesAgainWhenTheNa
     EXPECT_EQ(fixture.window.messages.back(), FailedAt(fixture.Name(1), EIO));
 }
 
+TEST(UploadOptions, OnADiskWithoutHardLinksTheKeptFileIsACopy)
+{
+    if (::geteuid() != 0 || ::access("/usr/bin/fusefat", X_OK) != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "mounting a FAT image through FUSE needs root, fusefat and /dev/fuse";
+    if (const std::string why = EnterPrivateMountNamespace(); !why.empty())
+        GTEST_SKIP() << "no private mount namespace here: " << why;
+    UploadFixture fixture(2);
+    const std::string image = fixture.root.Path("archive.img");
+    std::string output;
+    if (!RunShell("mkfs.vfat -C '" + image + "' 8192 >/dev/null && fusefat -o rw+ '" + image + "' '" + fixture.upload
+                      + "'",
+                  &output))
+        GTEST_SKIP() << "cannot mount a FAT image here: " << output;
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { RunShell("fusermount -u '" + folder + "'"); }
+    } unmount{fixture.upload};
+
+    fixture.PlaceOld(1);
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_TRUE(fixture.Replaced(1));
+    EXPECT_TRUE(fixture.Replaced(2));
+    const std::vector<KeptRecording> kept = ListReplaced(fixture.upload);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(TempFolder::Read(ReplacedFolder(fixture.upload) + kept[0].keptName), "old " + fixture.Name(1));
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1, 2})) << "no temporary file";
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
+}
+
 TEST(UploadOptions, AFailedSafetyMoveKeepsTheArchivedFileAndEndsTheRun)
 {
     UploadFixture fixture(3);
