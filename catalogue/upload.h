@@ -99,7 +99,8 @@ public:
     explicit Uploader(UploadReports reports, TempCopyCall copy = {});
 
     // Copies each name from devicePath into uploadPath (both ending with "/"), asking before
-    // an existing file is replaced. Every file comes from the folder the run started on: when
+    // an existing file is replaced; one with the card's size and bytes is left, whatever the
+    // answer that would replace it, and counts as identical. Every file comes from the folder the run started on: when
     // another folder (another card) has taken its place, the run fails at that file.
     void UploadFileList(const std::vector<std::string>& names, const std::string& devicePath,
                         const std::string& uploadPath, const UploadOptions& options = {});
