@@ -182,7 +182,8 @@ std::vector<KeptRecording> ListReplaced(const std::string& uploadPath)
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
          it.increment(error)) {
-        if (!it->is_regular_file(error))
+        // Hidden files are copies still being kept (or left by a killed run), not kept recordings.
+        if (!it->is_regular_file(error) || it->path().filename().string().starts_with("."))
             continue;
         const std::string keptName = fs::relative(it->path(), root, error).string();
         if (const std::optional<std::string> original = OriginalPathOf(keptName))

@@ -733,8 +733,9 @@ TEST(ReplacedRecordings, KeptBesideTheNameAndRestoredUnderItsOwnOrAnotherName)
     const Result<std::string> again = KeepReplaced(upload, "2023年01月/VOC00001.WAV", LocalToday());
     ASSERT_TRUE(again);
     EXPECT_EQ(*again, *kept) << "the same file is kept once";
+    WriteBytes(ReplacedFolder(upload) + KeptDay(LocalToday()) + "/.VOC00002.WAV.sdvoice-1.abcdef", "half a copy");
     const std::vector<KeptRecording> listed = ListReplaced(upload);
-    ASSERT_EQ(listed.size(), 1u);
+    ASSERT_EQ(listed.size(), 1u) << "a copy still being made is no kept recording";
     EXPECT_EQ(listed[0].keptName, *kept);
     EXPECT_EQ(listed[0].originalPath, "2023年01月/VOC00001.WAV");
     EXPECT_EQ(*FindKeptName(upload, "2023年01月/VOC00001.WAV"), *kept);
