@@ -1,6 +1,8 @@
 // Uploads 300 sample recordings of about 400 KB into an empty folder and compares the time
 // with `cp --preserve=timestamps` of the same files followed by `sync`; then uploads the same
-// card again with skip_identical on and compares that with the full upload.
+// card again with skip_identical on and compares that with the full upload; then uploads it
+// into a folder whose every name holds another recording (each replaced, the old one kept in
+// .replaced) and compares that with `cp` + `sync` over such a folder.
 // Usage: bench_upload [work folder]   (default: a new folder under /tmp)
 
 #include "catalogue/upload.h"
@@ -32,7 +34,8 @@ UploadReports QuietReports()
     UploadReports reports;
     reports.started = [](int) {};
     reports.fileStarted = [](int, const std::string&) {};
-    reports.askOverwrite = [](const std::string&) { return DialogResult::Yes; };
+    // "全部" at the first question, as a user replacing a whole card answers.
+    reports.askOverwrite = [](const std::string&) { return DialogResult::YesToAll; };
     reports.failed = [](const std::string& text) { std::printf("message: %s\n", text.c_str()); };
     reports.finished = [](const UploadOutcome&) {};
     return reports;
@@ -80,6 +83,26 @@ int main(int argc, char** argv)
         uploader.UploadFileList(names, device, uploaded, UploadOptions{.skipIdentical = true});
     });
 
+    // Archives whose every name holds another recording.
+    const std::string replacing = base + "/replacing/";
+    const std::string overwritten = base + "/overwritten/";
+    fs::create_directories(replacing);
+    fs::create_directories(overwritten);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const SampleSpec other = SampleSpecFor(static_cast<std::uint32_t>(i) + kFileCount, kDataBytes);
+        if (!WriteSampleFile(replacing + names[i], other) || !WriteSampleFile(overwritten + names[i], other)) {
+            std::fprintf(stderr, "cannot write the archived recordings into %s\n", base.c_str());
+            return 1;
+        }
+    }
+    const double replaceBaseline = SecondsOf([&] {
+        const std::string command = "cp --preserve=timestamps " + device + "*.WAV " + overwritten + " && sync";
+        if (std::system(command.c_str()) != 0)
+            std::fprintf(stderr, "the baseline copy failed\n");
+    });
+    const double replaceUpload = SecondsOf([&] { uploader.UploadFileList(names, device, replacing); });
+    const bool replacedAll = uploader.lastCopyOk();
+
     std::uintmax_t bytes = 0;
     for (const std::string& name : names)
         bytes += fs::file_size(device + name);
@@ -89,7 +112,10 @@ int main(int argc, char** argv)
     std::printf("ratio: %.2f (target <= 1.30)\n", upload / baseline);
     std::printf("again, skip_identical:           %.3f s\n", skipping);
     std::printf("ratio to the full upload: %.2f (target <= 0.20)\n", skipping / upload);
+    std::printf("cp + sync over other recordings: %.3f s\n", replaceBaseline);
+    std::printf("UploadFileList, every one replaced and kept: %.3f s\n", replaceUpload);
+    std::printf("ratio: %.2f (target <= 1.30)\n", replaceUpload / replaceBaseline);
     if (argc <= 1)
         fs::remove_all(base);
-    return uploader.lastCopyOk() ? 0 : 1;
+    return replacedAll ? 0 : 1;
 }

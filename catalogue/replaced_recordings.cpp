@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +57,54 @@ std::optional<std::string> OriginalPathOf(const std::string& keptName)
     return keptName.substr(keptName.find('/') + 1);
 }
 
+bool IsPlainFileName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// Makes folder with its missing parents and syncs the parent of each one made, so that what is
+// put into it survives a power cut.
+Result<void> MakeFolderDurably(const fs::path& folder)
+{
+    std::vector<fs::path> missing;
+    std::error_code error;
+    for (fs::path step = folder; !step.empty() && !fs::exists(step, error); step = step.parent_path())
+        missing.push_back(step);
+    fs::create_directories(folder, error);
+    if (error)
+        return Failure{"cannot make the folder " + folder.string() + ": " + error.message(), error.value(),
+                       folder.string()};
+    for (const fs::path& made : missing)
+        SyncFolder(made.parent_path().string());
+    return {};
+}
+
+// Where link() is refused the file system has no hard links.
+bool HasNoHardLinks(int error)
+{
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+Result<void> LinkOrCopy(const std::string& original, const std::string& kept)
+{
+    if (::link(original.c_str(), kept.c_str()) == 0)
+        return {};
+    const int error = errno;
+    if (HasNoHardLinks(error))
+        return CopyFileWithoutReplacing(original, kept);
+    return Failure{"cannot keep " + original + " as " + kept + ": " + std::strerror(error), error, original};
+}
+
+// The same inode, or where the kept entry is a copy, the same bytes.
+bool SameFile(const std::string& original, const std::string& kept)
+{
+    struct stat one {};
+    struct stat other {};
+    if (::stat(original.c_str(), &one) != 0 || ::stat(kept.c_str(), &other) != 0)
+        return false;
+    return (one.st_dev == other.st_dev && one.st_ino == other.st_ino) || SameSizeAndBytes(original, kept);
+}
+
 } // namespace
 
 year_month_day LocalToday()
@@ -74,30 +125,54 @@ Result<std::string> KeepReplaced(const std::string& uploadPath, const std::strin
                                  year_month_day today)
 {
     const std::string day = DayText(today);
+    const std::string original = uploadPath + relativePath;
     for (int attempt = 1;; ++attempt) {
         const std::string keptName = (attempt == 1 ? day : day + "_" + std::to_string(attempt)) + "/" + relativePath;
         const std::string kept = ReplacedFolder(uploadPath) + keptName;
-        std::error_code error;
-        fs::create_directories(fs::path(kept).parent_path(), error);
-        if (error)
-            return Failure{"cannot make the folder for " + kept + ": " + error.message(), error.value(), kept};
-        Result<void> moved = RenameWithoutReplacing(uploadPath + relativePath, kept);
-        if (moved)
+        if (Result<void> made = MakeFolderDurably(fs::path(kept).parent_path()); !made)
+            return made.error();
+        Result<void> linked = LinkOrCopy(original, kept);
+        if (linked)
             return keptName;
-        if (moved.error().error != EEXIST)
-            return moved.error();
+        if (linked.error().error != EEXIST)
+            return linked.error();
+        if (SameFile(original, kept))
+            return keptName;
     }
 }
 
-Result<void> RestoreReplaced(const std::string& uploadPath, const std::string& keptName)
+Result<void> RestoreReplaced(const std::string& uploadPath, const std::string& keptName, const std::string& newName)
 {
     const std::optional<std::string> original = OriginalPathOf(keptName);
     if (!original)
         return Failure{"not the name of a kept recording: " + keptName, EINVAL, keptName};
-    const std::string target = uploadPath + *original;
-    std::error_code error;
-    fs::create_directories(fs::path(target).parent_path(), error);
-    return RenameWithoutReplacing(ReplacedFolder(uploadPath) + keptName, target);
+    if (!newName.empty() && !IsPlainFileName(newName))
+        return Failure{"not a plain file name: " + newName, EINVAL, newName};
+    fs::path target = fs::path(uploadPath + *original);
+    if (!newName.empty())
+        target.replace_filename(newName);
+    if (Result<void> made = MakeFolderDurably(target.parent_path()); !made)
+        return made.error();
+    return RenameWithoutReplacing(ReplacedFolder(uploadPath) + keptName, target.string());
+}
+
+Result<std::string> FindKeptName(const std::string& uploadPath, const std::string& name)
+{
+    if (OriginalPathOf(name))
+        return name;
+    std::vector<std::string> candidates;
+    for (const KeptRecording& kept : ListReplaced(uploadPath)) {
+        if (kept.originalPath == name)
+            candidates.push_back(kept.keptName);
+    }
+    if (candidates.size() == 1)
+        return candidates.front();
+    if (candidates.empty())
+        return Failure{"not the name of a kept recording: " + name, ENOENT, name};
+    std::string reason = name + " is kept " + std::to_string(candidates.size()) + " times; name one of:";
+    for (const std::string& candidate : candidates)
+        reason += "\n  " + candidate;
+    return Failure{reason, EEXIST, name};
 }
 
 std::vector<KeptRecording> ListReplaced(const std::string& uploadPath)
@@ -107,7 +182,8 @@ std::vector<KeptRecording> ListReplaced(const std::string& uploadPath)
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
          it.increment(error)) {
-        if (!it->is_regular_file(error))
+        // Hidden files are copies still being kept (or left by a killed run), not kept recordings.
+        if (!it->is_regular_file(error) || it->path().filename().string().starts_with("."))
             continue;
         const std::string keptName = fs::relative(it->path(), root, error).string();
         if (const std::optional<std::string> original = OriginalPathOf(keptName))

@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
-// Archived recordings that an upload replaced are not deleted: each is first moved into the
-// hidden folder ".replaced" of the upload folder, into a folder for the day it was replaced
+// Archived recordings that an upload replaced are not deleted: each is first kept in the
+// hidden folder ".replaced" of the upload folder, in a folder for the day it was replaced
 // ("2026-12-07"), under its path relative to the upload folder ("2026-12-07/VOC00001.WAV",
 // "2026-12-07/2023年01月/VOC00001.WAV"). When that day's folder already holds the path, the next
 // free day folder "2026-12-07_2", "2026-12-07_3", ... takes it, so every kept file keeps its
-// own name and the place it came from. All moves are renames inside the upload folder's file
-// system: a file is always in one place or the other.
+// own name and the place it came from. The kept entry is a hard link made while the name still
+// holds the file, so the recording is never missing from the folder; the new copy then replaces
+// the name in one rename.
 
 inline constexpr char kReplacedFolderName[] = ".replaced";
 
@@ -22,14 +23,26 @@ std::chrono::year_month_day LocalToday();
 // uploadPath (ending with "/") + ".replaced/".
 std::string ReplacedFolder(const std::string& uploadPath);
 
-// Moves uploadPath + relativePath into the day's folder; returns the kept name relative to
-// ReplacedFolder(uploadPath) ("2026-12-07/VOC00001.WAV"). On failure the file stays where it was.
+// Keeps uploadPath + relativePath in the day's folder, leaving the name as it is: a hard link, or
+// where the file system has none (FAT, exFAT) a copy flushed to disk. Returns the kept name
+// relative to ReplacedFolder(uploadPath) ("2026-12-07/VOC00001.WAV"). A day folder that already
+// holds this very file (kept by a run that ended before it replaced the name) keeps it once. A
+// link is durable only once its folder is synced (SyncFolder): the caller does that, for many
+// files at once, before the name is replaced.
 Result<std::string> KeepReplaced(const std::string& uploadPath, const std::string& relativePath,
                                  std::chrono::year_month_day today);
 
-// Moves a kept file back to the place it came from; refuses (error EEXIST) when a file of that
-// name is there, and refuses names that do not lie inside ".replaced".
-Result<void> RestoreReplaced(const std::string& uploadPath, const std::string& keptName);
+// Moves a kept file back to the place it came from, making its folder again when it is gone;
+// with a newName, into the same folder under that name (a plain file name). Refuses (error
+// EEXIST) when a file of the target's name is there, and refuses names that do not lie inside
+// ".replaced".
+Result<void> RestoreReplaced(const std::string& uploadPath, const std::string& keptName,
+                             const std::string& newName = {});
+
+// The kept name that name stands for: a kept name as it is, or the path a recording was kept
+// from ("VOC00003.WAV", "2023年01月/VOC00003.WAV") when exactly one kept file came from there.
+// A path kept more than once is refused with the kept names to choose from.
+Result<std::string> FindKeptName(const std::string& uploadPath, const std::string& name);
 
 struct KeptRecording {
     std::string keptName;     // relative to ReplacedFolder(uploadPath)

@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -135,6 +139,9 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
     deviceFolder_ = IdentityOfFolder(devicePath);
     reports_.started(static_cast<int>(names.size()));
     overwriteAnswer_.reset();
+    cleanedFolders_.clear();
+    if (!uploadPath.empty())
+        RemoveLeftoversOnce(uploadPath);
     if (options_.keepReplacedDays > 0 && !uploadPath.empty())
         RemoveExpiredReplaced(uploadPath, options_.keepReplacedDays, LocalToday());
     lastCommit_ = clock_();
@@ -161,7 +168,7 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
             break;
     }
     if (const Result<void> committed = CommitPending(); !committed)
-        ReportFailure(committed.error().path);
+        ReportFailure(committed.error());
     Finish();
 }
 
@@ -189,10 +196,10 @@ Uploader::Step Uploader::DecideOverwrite(const FileToUpload& file)
     if (options_.skipIdentical && SameRecording(file.source, file.target))
         return Step::Identical;
     if (overwriteAnswer_ == DialogResult::YesToAll)
-        return Step::Replace;
+        return ReplaceUnlessIdentical(file);
     // The folder shows every file reported as copied while the user looks at the question.
     if (const Result<void> committed = CommitPending(); !committed) {
-        ReportFailure(committed.error().path);
+        ReportFailure(committed.error());
         return Step::EndRun;
     }
     overwriteAnswer_ = reports_.askOverwrite(file.name);
@@ -200,59 +207,51 @@ Uploader::Step Uploader::DecideOverwrite(const FileToUpload& file)
         return Step::EndRun;
     if (overwriteAnswer_ == DialogResult::No)
         return Step::Skip;
-    return Step::Replace;
+    return ReplaceUnlessIdentical(file);
 }
 
-// Copies one file; false when the run ends here (the failure has been reported).
+// An archived copy with the card's bytes is left as it is: replacing it would only put a
+// duplicate into ".replaced".
+Uploader::Step Uploader::ReplaceUnlessIdentical(const FileToUpload& file) const
+{
+    return SameSizeAndBytes(file.source, file.target) ? Step::Identical : Step::Replace;
+}
+
+// Copies one file; false when the run ends here (the failure has been reported). The archived
+// file a copy replaces is kept in ".replaced" while the name still holds it.
 bool Uploader::CopyStep(Step step, const FileToUpload& file, const std::string& devicePath,
                         const std::string& uploadPath)
 {
-    const bool keepOld = step == Step::Replace && options_.keepReplacedDays > 0;
-    // The copies before this one land before the archived file moves aside.
-    if (keepOld) {
-        if (const Result<void> committed = CommitPending(); !committed) {
-            ReportFailure(committed.error().path);
-            return false;
+    if (Result<void> copied = CopyOne(devicePath, file); !copied)
+        return EndWithFailure(file.name, copied.error());
+    std::string keptName;
+    if (step == Step::Replace && options_.keepReplacedDays > 0) {
+        Result<std::string> kept = KeepReplaced(uploadPath, file.relative, LocalToday());
+        if (!kept) {
+            DiscardTempFile(pending_.back().temp);
+            pending_.pop_back();
+            pendingKept_.pop_back();
+            return EndWithFailure(file.name, kept.error());
         }
+        keptName = *kept;
+        pendingKept_.back() = ReplacedFolder(uploadPath) + keptName;
+        RemoveLeftoversOnce(std::filesystem::path(pendingKept_.back()).parent_path().string());
+        outcome_.replacedFolder = ReplacedFolder(uploadPath);
     }
-    // A month folder is made when its first file comes; one that cannot be made fails that file.
-    const bool folderReady = file.relative == file.name || file.target.empty()
-                             || CreateUploadFolder(std::filesystem::path(file.target).parent_path().string());
-    if (!folderReady || !CopyOne(devicePath, file.name, file.target)) {
-        (void)CommitPending(); // the files copied before this one stay
-        ReportFailure();
-        return false;
-    }
-    if (keepOld)
-        return CommitKeepingOld(file, uploadPath);
     ++outcome_.copiedFiles;
     outcome_.replacedFiles += step == Step::Replace ? 1 : 0;
-    Handled(file, step == Step::Replace ? FileResult::Replaced : FileResult::Copied);
+    Handled(file, step == Step::Replace ? FileResult::Replaced : FileResult::Copied, keptName);
     return CommitWhenDue();
 }
 
-// The new copy (the only pending one) lands only once the archived file is safe in
-// ".replaced"; when it cannot land, the archived file goes back.
-bool Uploader::CommitKeepingOld(const FileToUpload& file, const std::string& uploadPath)
+// The files copied before the failed one stay.
+bool Uploader::EndWithFailure(const std::string& fileName, const Failure& failure)
 {
-    const Result<std::string> kept = KeepReplaced(uploadPath, file.relative, LocalToday());
-    if (!kept) {
-        for (PendingCopy& copy : pending_)
-            DiscardTempFile(copy.temp);
-        pending_.clear();
-        ReportFailure(file.target);
-        return false;
-    }
-    if (const Result<void> committed = CommitPending(); !committed) {
-        (void)RestoreReplaced(uploadPath, *kept);
-        ReportFailure(committed.error().path);
-        return false;
-    }
-    ++outcome_.copiedFiles;
-    ++outcome_.replacedFiles;
-    outcome_.replacedFolder = ReplacedFolder(uploadPath);
-    Handled(file, FileResult::Replaced, *kept);
-    return true;
+    if (const Result<void> committed = CommitPending(); !committed)
+        ReportFailure(committed.error());
+    else
+        ReportFailure(Failure{failure.reason, failure.error, fileName});
+    return false;
 }
 
 void Uploader::Handled(const FileToUpload& file, FileResult result, const std::string& keptName)
@@ -261,21 +260,42 @@ void Uploader::Handled(const FileToUpload& file, FileResult result, const std::s
         reports_.fileHandled(file.relative, result, keptName);
 }
 
-// The card's folder is looked at before and after the copy: a copy during which another card
-// took the first one's place may hold the other card's file, and is thrown away.
-bool Uploader::CopyOne(const std::string& deviceFolder, const std::string& name, const std::string& target)
+// Our temporary files that a killed run left behind go when a run first writes into their folder.
+void Uploader::RemoveLeftoversOnce(const std::string& folder)
 {
+    if (cleanedFolders_.insert(folder).second)
+        RemoveLeftoverTempFiles(folder);
+}
+
+// The card's folder is looked at before and after the copy: a copy during which another card
+// took the first one's place may hold the other card's file, and is thrown away. A month folder
+// is made when its first file comes.
+Result<void> Uploader::CopyOne(const std::string& deviceFolder, const FileToUpload& file)
+{
+    lastCopyOk_ = false;
+    if (file.target.empty())
+        return Failure{"no upload folder", ENOENT};
+    const std::string folder = std::filesystem::path(file.target).parent_path().string();
+    if (file.relative != file.name && !CreateUploadFolder(folder))
+        return Failure{"cannot make the folder " + folder, ENOTDIR};
+    if (FolderInTheWay(file.target))
+        return Failure{"a folder has the name " + file.target, EISDIR};
+    RemoveLeftoversOnce(folder);
     const auto sameFolder = [&] { return deviceFolder_ && IdentityOfFolder(deviceFolder) == deviceFolder_; };
+    const Failure cardChanged{"the card was changed", ENODEV};
+    if (!sameFolder())
+        return cardChanged;
     TempFile temp;
-    lastCopyOk_ = !target.empty() && !FolderInTheWay(target) && sameFolder()
-                  && copy_(deviceFolder + name, target, temp).has_value();
-    if (lastCopyOk_ && !sameFolder()) {
+    if (Result<void> copied = copy_(file.source, file.target, temp); !copied)
+        return copied;
+    if (!sameFolder()) {
         DiscardTempFile(temp);
-        lastCopyOk_ = false;
+        return cardChanged;
     }
-    if (lastCopyOk_)
-        pending_.push_back({std::move(temp), target});
-    return lastCopyOk_;
+    lastCopyOk_ = true;
+    pending_.push_back({std::move(temp), file.target});
+    pendingKept_.emplace_back();
+    return {};
 }
 
 // Renames the batch into place once it holds 100 copies or a second has passed since the last
@@ -286,27 +306,46 @@ bool Uploader::CommitWhenDue()
         return true;
     const Result<void> committed = CommitPending();
     if (!committed)
-        ReportFailure(committed.error().path);
+        ReportFailure(committed.error());
     return committed.has_value();
 }
 
+// The kept entries of the batch are made durable before any copy replaces its name. A copy that
+// cannot replace its name leaves the archived file there: its kept entry, a duplicate, goes again.
 Result<void> Uploader::CommitPending()
 {
     lastCommit_ = clock_();
     if (pending_.empty())
         return {};
+    std::set<std::string> keptFolders;
+    for (const std::string& kept : pendingKept_) {
+        if (!kept.empty())
+            keptFolders.insert(std::filesystem::path(kept).parent_path().string());
+    }
+    for (const std::string& folder : keptFolders)
+        SyncFolder(folder);
+    std::vector<std::string> targets;
+    for (const PendingCopy& copy : pending_)
+        targets.push_back(copy.target);
+    std::vector<std::string> kept = std::exchange(pendingKept_, {});
     Result<void> committed = CommitTempFiles(pending_);
-    if (!committed)
+    if (!committed) {
         lastCopyOk_ = false;
+        const auto failed = std::find(targets.begin(), targets.end(), committed.error().path);
+        for (auto entry = kept.begin() + (failed - targets.begin()); entry != kept.end(); ++entry) {
+            if (!entry->empty())
+                ::unlink(entry->c_str());
+        }
+    }
     return committed;
 }
 
-void Uploader::ReportFailure(const std::string& failedPath)
+// "数据上传失败！" and, on a second line, the file and the reason.
+void Uploader::ReportFailure(const Failure& failure)
 {
     lastCopyOk_ = false;
-    const std::string text = failedPath.empty() ? kUploadFailedText
-                                                : kUploadFailedText + ("\n" + FileNameOf(failedPath));
-    reports_.failed(text);
+    const std::string reason = failure.error != 0 ? std::strerror(failure.error) : failure.reason;
+    reports_.failed(std::string(kUploadFailedText) + "\n" + FileNameOf(failure.path) + "：" + reason);
 }
 
 void Uploader::Finish()

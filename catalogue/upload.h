@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -98,7 +99,8 @@ public:
     explicit Uploader(UploadReports reports, TempCopyCall copy = {});
 
     // Copies each name from devicePath into uploadPath (both ending with "/"), asking before
-    // an existing file is replaced. Every file comes from the folder the run started on: when
+    // an existing file is replaced; one with the card's size and bytes is left, whatever the
+    // answer that would replace it, and counts as identical. Every file comes from the folder the run started on: when
     // another folder (another card) has taken its place, the run fails at that file.
     void UploadFileList(const std::vector<std::string>& names, const std::string& devicePath,
                         const std::string& uploadPath, const UploadOptions& options = {});
@@ -130,14 +132,16 @@ private:
     enum class Step { Copy, Replace, Identical, Skip, EndRun };
     FileToUpload Locate(const std::string& name, const std::string& devicePath, const std::string& uploadPath) const;
     Step DecideOverwrite(const FileToUpload& file);
+    Step ReplaceUnlessIdentical(const FileToUpload& file) const;
     bool CopyStep(Step step, const FileToUpload& file, const std::string& devicePath, const std::string& uploadPath);
-    bool CopyOne(const std::string& deviceFolder, const std::string& name, const std::string& target);
-    bool CommitKeepingOld(const FileToUpload& file, const std::string& uploadPath);
+    Result<void> CopyOne(const std::string& deviceFolder, const FileToUpload& file);
+    bool EndWithFailure(const std::string& fileName, const Failure& failure);
+    void RemoveLeftoversOnce(const std::string& folder);
     void Handled(const FileToUpload& file, FileResult result, const std::string& keptName = {});
     bool CommitWhenDue();
     Result<void> CommitPending();
-    // The failure message; a failure found when a batch was renamed into place names its file.
-    void ReportFailure(const std::string& failedPath = {});
+    // The failure message, naming failure.path's file and the reason.
+    void ReportFailure(const Failure& failure);
     void Finish();
 
     UploadReports reports_;
@@ -147,6 +151,9 @@ private:
     // Copies made but not yet renamed over their targets: they are flushed together, which
     // costs one flush per batch instead of one per file.
     std::vector<PendingCopy> pending_;
+    // For each pending copy, the kept entry of the archived file it replaces, or empty.
+    std::vector<std::string> pendingKept_;
+    std::set<std::string> cleanedFolders_; // folders whose leftover temporary files this run removed
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> abortRequested_{false};
     std::atomic<bool> running_{false};

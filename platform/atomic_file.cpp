@@ -2,6 +2,7 @@
 
 #include "platform/unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <set>
+#include <utility>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,12 +37,10 @@ std::string NameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Makes the rename itself durable; a folder that cannot be synced is not an error.
-void SyncFolder(const std::string& folder)
+DiskFlushCalls& FlushCalls()
 {
-    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid())
-        ::fsync(fd.get());
+    static DiskFlushCalls calls;
+    return calls;
 }
 
 constexpr std::string_view kTempMarker = ".sdvoice-";
@@ -65,6 +65,21 @@ pid_t TempFileOwner(std::string_view name)
         pid = pid * 10 + (digit - '0');
     }
     return pid;
+}
+
+// Reads exactly size bytes; false on an error or an early end of the file.
+bool ReadAllBytes(int fd, char* bytes, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t got = ::read(fd, bytes, size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
 }
 
 bool ProcessIsGone(pid_t pid)
@@ -104,6 +119,18 @@ mode_t SharedFileMode()
     return static_cast<mode_t>(0666 & ~mask);
 }
 
+void SetDiskFlushCalls(DiskFlushCalls calls)
+{
+    FlushCalls() = std::move(calls);
+}
+
+void SyncFolder(const std::string& folder)
+{
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid())
+        FlushCalls().flushFolder(fd.get());
+}
+
 TempFile CreateTempFileBeside(const std::string& path, mode_t mode)
 {
     TempFile temp;
@@ -136,7 +163,7 @@ void DiscardTempFile(TempFile& temp)
 
 Result<void> CommitTempFile(TempFile& temp, const std::string& target)
 {
-    if (::fdatasync(temp.fd) != 0) {
+    if (FlushCalls().flushFile(temp.fd) != 0) {
         const int error = errno;
         DiscardTempFile(temp);
         return SystemFailure(error, "cannot flush " + target, target);
@@ -231,11 +258,11 @@ Result<void> CommitTempFiles(std::vector<PendingCopy>& pending)
     Result<void> result;
     // One sync of the file system writes every copy back at once and reports any write-back
     // error since the copies were made; only when it fails is each copy flushed on its own.
-    const bool allFlushed = !pending.empty() && ::syncfs(pending.front().temp.fd) == 0;
+    const bool allFlushed = !pending.empty() && FlushCalls().flushFileSystem(pending.front().temp.fd) == 0;
     std::size_t committed = 0;
     for (; committed < pending.size(); ++committed) {
         PendingCopy& copy = pending[committed];
-        if ((!allFlushed && ::fdatasync(copy.temp.fd) != 0) || ::close(copy.temp.fd) != 0) {
+        if ((!allFlushed && FlushCalls().flushFile(copy.temp.fd) != 0) || ::close(copy.temp.fd) != 0) {
             const int error = errno;
             copy.temp.fd = -1;
             DiscardTempFile(copy.temp);
@@ -278,6 +305,44 @@ Result<void> RenameWithoutReplacing(const std::string& from, const std::string& 
     SyncFolder(FolderOf(to));
     SyncFolder(FolderOf(from));
     return {};
+}
+
+Result<void> CopyFileWithoutReplacing(const std::string& source, const std::string& target)
+{
+    TempFile temp;
+    if (Result<void> copied = CopyToTempFile(source, target, temp); !copied)
+        return copied;
+    if (FlushCalls().flushFile(temp.fd) != 0 || ::close(std::exchange(temp.fd, -1)) != 0) {
+        const int error = errno;
+        DiscardTempFile(temp);
+        return SystemFailure(error, "cannot write " + target, target);
+    }
+    Result<void> renamed = RenameWithoutReplacing(temp.path, target);
+    if (!renamed)
+        DiscardTempFile(temp);
+    return renamed;
+}
+
+bool SameSizeAndBytes(const std::string& first, const std::string& second)
+{
+    const UniqueFd one(::open(first.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const UniqueFd other(::open(second.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat oneInfo {};
+    struct stat otherInfo {};
+    if (!one.valid() || !other.valid() || ::fstat(one.get(), &oneInfo) != 0 || ::fstat(other.get(), &otherInfo) != 0
+        || !S_ISREG(oneInfo.st_mode) || !S_ISREG(otherInfo.st_mode) || oneInfo.st_size != otherInfo.st_size)
+        return false;
+    static constexpr std::size_t kBlock = 1 << 18;
+    std::vector<char> oneBytes(kBlock);
+    std::vector<char> otherBytes(kBlock);
+    for (off_t left = oneInfo.st_size; left > 0;) {
+        const std::size_t size = static_cast<std::size_t>(std::min<off_t>(left, kBlock));
+        if (!ReadAllBytes(one.get(), oneBytes.data(), size) || !ReadAllBytes(other.get(), otherBytes.data(), size)
+            || std::memcmp(oneBytes.data(), otherBytes.data(), size) != 0)
+            return false;
+        left -= static_cast<off_t>(size);
+    }
+    return true;
 }
 
 int RemoveLeftoverTempFiles(const std::string& folder)

@@ -84,3 +84,25 @@ int RemoveLeftoverTempFiles(const std::string& folder);
 
 // Writes all size bytes to fd, retrying short and interrupted writes; false on an error.
 bool WriteAllBytes(int fd, const void* bytes, std::size_t size);
+
+// Copies source into a temporary file beside target, flushes it and renames it to target unless
+// a file of that name is there (the failure's error is then EEXIST); the copy keeps the source's
+// modification time.
+Result<void> CopyFileWithoutReplacing(const std::string& source, const std::string& target);
+
+// Makes the entries of folder (renames, links) durable; a folder that cannot be synced is not an
+// error.
+void SyncFolder(const std::string& folder);
+
+// Whether both files have the same size and the same bytes; false when either cannot be read.
+bool SameSizeAndBytes(const std::string& first, const std::string& second);
+
+// The calls that put written data on the disk, in one place so that tests can record their order
+// or make them fail.
+struct DiskFlushCalls {
+    std::function<int(int fd)> flushFile = ::fdatasync;    // one file's data
+    std::function<int(int fd)> flushFileSystem = ::syncfs; // every file of fd's file system
+    std::function<int(int fd)> flushFolder = ::fsync;      // a folder's entries
+};
+// Replaces the calls for the whole process (tests); DiskFlushCalls{} gives the real ones back.
+void SetDiskFlushCalls(DiskFlushCalls calls);

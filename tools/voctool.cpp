@@ -77,17 +77,19 @@ const Command kCommands[] = {
      "  CARD_FOLDER       a folder of recordings, such as the VOICE folder of the recorder's card\n"
      "  ARCHIVE_FOLDER    the upload folder; made when missing\n"
      "  --skip-identical  leave an archived file with the same size, header record and modification time\n"
+     "                    without asking; one with the card's bytes is never replaced\n"
      "  --month-folders   put each recording into the folder of its start month (\"2023年01月\")\n"
      "  --replace         replace an archived file that differs; the archived one first goes into\n"
      "                    ARCHIVE_FOLDER/.replaced/ (see 'voctool replaced'). Without it such a file stays\n"
      "                    as it is, is named at the end, and the exit status is 1.\n"
      "  One line per file (copied, replaced, identical, left), then a summary. Kept replaced files older\n"
      "  than keep_replaced_days of $XDG_CONFIG_HOME/sdvoice/sdvoice.conf [upload] (default 30) are removed.\n"},
-    {"replaced", RunReplaced, "replaced DIR [--restore NAME]",
+    {"replaced", RunReplaced, "replaced DIR [--restore NAME [--as NEWNAME]]",
      "lists the archived recordings that uploads into DIR replaced, or puts one back",
      "  DIR             an upload folder\n"
-     "  --restore NAME  moves the kept file NAME (the first column of the list) back to where it was;\n"
-     "                  refused when a file of that name is there\n"
+     "  --restore NAME  moves the kept file NAME (the first column of the list, or the second when that\n"
+     "                  path is kept only once) back to where it was; refused when a file of that name is there\n"
+     "  --as NEWNAME    puts it back into the same folder under the file name NEWNAME instead\n"
      "  Each line holds the kept name and, after a tab, the path it came from, relative to DIR.\n"},
     {"convert", RunConvert, "convert INPUT OUTPUT [--title TEXT] [--comment TEXT]",
      "converts a recording into a wave, FLAC, MP3 or Opus file",

@@ -7,14 +7,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
 
 constexpr const char* kUploadUsage =
     "usage: voctool upload CARD_FOLDER ARCHIVE_FOLDER [--skip-identical] [--month-folders] [--replace]\n";
-constexpr const char* kReplacedUsage = "usage: voctool replaced DIR [--restore NAME]\n";
+constexpr const char* kReplacedUsage = "usage: voctool replaced DIR [--restore NAME [--as NEWNAME]]\n";
 
 struct UploadArguments {
     std::string card;
@@ -58,22 +60,33 @@ bool ParseUploadArguments(const CommandArgs& args, UploadArguments& parsed)
 // What a run printed and found, for the summary and the exit status.
 struct UploadLog {
     bool failed = false;
+    int identicalLeft = 0;         // identical archived files that the run did not replace
     std::vector<std::string> left; // archived files that differ and stayed as they were
 };
 
-UploadReports PrintingReports(bool replace, UploadLog& log, UploadOutcome& outcome)
+// Without --replace the run answers every overwrite question with "否"; an archived file that it
+// so leaves is still named identical when it has the card's bytes.
+UploadReports PrintingReports(const UploadArguments& parsed, UploadLog& log, UploadOutcome& outcome)
 {
     UploadReports reports;
     reports.started = [](int) {};
     reports.fileStarted = [](int, const std::string&) {};
-    reports.askOverwrite = [replace](const std::string&) { return replace ? DialogResult::Yes : DialogResult::No; };
+    // "全部" replaces without asking again, so the copies are flushed in batches, not one by one.
+    reports.askOverwrite = [replace = parsed.replace](const std::string&) {
+        return replace ? DialogResult::YesToAll : DialogResult::No;
+    };
     reports.failed = [&log](std::string text) {
         std::replace(text.begin(), text.end(), '\n', ' ');
         std::fprintf(stderr, "voctool: %s\n", text.c_str());
         log.failed = true;
     };
     reports.finished = [&outcome](const UploadOutcome& finished) { outcome = finished; };
-    reports.fileHandled = [&log](const std::string& path, FileResult result, const std::string& keptName) {
+    reports.fileHandled = [&parsed, &log](const std::string& path, FileResult result, const std::string& keptName) {
+        const std::string name = path.substr(path.rfind('/') + 1);
+        if (result == FileResult::Skipped && SameSizeAndBytes(parsed.card + name, parsed.archive + path)) {
+            ++log.identicalLeft;
+            result = FileResult::Identical;
+        }
         switch (result) {
         case FileResult::Copied:
             std::printf("copied %s\n", path.c_str());
@@ -94,6 +107,21 @@ UploadReports PrintingReports(bool replace, UploadLog& log, UploadOutcome& outco
     return reports;
 }
 
+// An upload folder to list or restore into; a missing one or a file is refused with the reason.
+bool IsFolder(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        std::fprintf(stderr, "voctool: %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        std::fprintf(stderr, "voctool: %s: %s\n", path.c_str(), std::strerror(ENOTDIR));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int RunUpload(const CommandArgs& args)
@@ -110,10 +138,10 @@ int RunUpload(const CommandArgs& args)
     UploadLog log;
     UploadOutcome outcome;
     CreateUploadFolder(parsed.archive);
-    Uploader uploader(PrintingReports(parsed.replace, log, outcome));
+    Uploader uploader(PrintingReports(parsed, log, outcome));
     uploader.UploadFileList(names, parsed.card, parsed.archive, parsed.options);
     std::printf("copied %d, identical %d, replaced %d, left %zu of %zu recordings\n", outcome.copiedFiles,
-                outcome.identicalFiles, outcome.replacedFiles, log.left.size(), names.size());
+                outcome.identicalFiles + log.identicalLeft, outcome.replacedFiles, log.left.size(), names.size());
     for (const std::string& path : log.left)
         std::printf("left as it was (differs; --replace replaces it): %s\n", path.c_str());
     if (std::fflush(stdout) != 0)
@@ -123,26 +151,39 @@ int RunUpload(const CommandArgs& args)
 
 int RunReplaced(const CommandArgs& args)
 {
-    const bool restoring = args.size() == 3 && args[1] == "--restore";
-    if (args.size() != 1 && !restoring) {
+    const bool restoring = (args.size() == 3 || args.size() == 5) && args[1] == "--restore";
+    if ((args.size() != 1 && !restoring) || (args.size() == 5 && args[3] != "--as")) {
         std::fputs(kReplacedUsage, stderr);
         return 2;
     }
     std::string folder = args[0];
+    if (!IsFolder(folder))
+        return 1;
     EnsureTrailingSeparator(folder);
     if (!restoring) {
         for (const KeptRecording& kept : ListReplaced(folder))
             std::printf("%s\t%s\n", kept.keptName.c_str(), kept.originalPath.c_str());
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    const Result<void> restored = RestoreReplaced(folder, args[2]);
+    const Result<std::string> keptName = FindKeptName(folder, args[2]);
+    if (!keptName) {
+        std::fprintf(stderr, "voctool: %s\n", keptName.error().reason.c_str());
+        return 1;
+    }
+    const std::string newName = args.size() == 5 ? args[4] : std::string();
+    const Result<void> restored = RestoreReplaced(folder, *keptName, newName);
     if (!restored) {
-        if (restored.error().error == EEXIST)
+        if (restored.error().error == EEXIST && newName.empty())
+            std::fprintf(stderr,
+                         "voctool: %s exists; it is not overwritten (restore under another name with --as NEWNAME)\n",
+                         restored.error().path.c_str());
+        else if (restored.error().error == EEXIST)
             std::fprintf(stderr, "voctool: %s exists; it is not overwritten\n", restored.error().path.c_str());
         else
             std::fprintf(stderr, "voctool: %s\n", restored.error().reason.c_str());
         return 1;
     }
-    std::printf("restored %s\n", args[2].substr(args[2].find('/') + 1).c_str());
+    const std::string original = keptName->substr(keptName->find('/') + 1);
+    std::printf("restored %s\n", newName.empty() ? original.c_str() : (original + " as " + newName).c_str());
     return 0;
 }

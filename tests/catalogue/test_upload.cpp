@@ -69,6 +69,12 @@ void WriteBytes(const std::string& path, const std::string& bytes)
 const std::string kDone = "提示:数据上传完毕！";
 const std::string kFailed = "提示:数据上传失败！";
 
+// The failure message, naming the file and the reason.
+std::string FailedAt(const std::string& name, int error)
+{
+    return kFailed + "\n" + name + "：" + std::strerror(error);
+}
+
 // A card folder with sample recordings and an empty upload folder.
 struct UploadFixture {
     TempFolder root;
@@ -174,14 +180,14 @@ TEST(UploadRun, UploadFolderThatCannotBeMadeFailsTheFirstCopy)
     const std::string folder = fixture.root.Path("blocker") + "/sub/";
     EXPECT_FALSE(CreateUploadFolder(folder));
     fixture.uploader.UploadFileList(fixture.Names({1, 2}), fixture.device, folder);
-    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{FailedAt(fixture.Name(1), ENOTDIR)});
     EXPECT_EQ(fixture.copied, fixture.Names({1}));
 
     // An empty upload folder never lands files in the working folder.
     FakeWindow window;
     Uploader uploader(window.Reports());
     uploader.UploadFileList(fixture.Names({1}), fixture.device, "");
-    EXPECT_EQ(window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(window.messages, std::vector<std::string>{FailedAt(fixture.Name(1), ENOENT)});
     EXPECT_FALSE(fs::exists(fixture.Name(1)));
 }
 
@@ -345,12 +351,12 @@ TEST(UploadRun, CopyFailingHalfwayKeepsTheArchivedFileAndEndsTheRun)
     EXPECT_EQ(fixture.Archived(1), before);
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1})); // no temporary file left
     EXPECT_EQ(fixture.copied, fixture.Names({1}));
-    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{FailedAt(fixture.Name(1), EIO)});
     EXPECT_FALSE(fixture.uploader.lastCopyOk());
     // The failure is reported before the end.
     const auto& log = fixture.window.log;
     ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[log.size() - 2], "message 数据上传失败！");
+    EXPECT_EQ("提示:" + log[log.size() - 2].substr(std::string("message ").size()), FailedAt(fixture.Name(1), EIO));
     EXPECT_EQ(log.back(), "finished");
 }
 
@@ -371,7 +377,7 @@ TEST(UploadRun, FullDiskKeepsTheArchivedFileAndLeavesNoPartialFile)
     fixture.Run(fixture.Names({1, 2}));
     EXPECT_EQ(fixture.Archived(1), "old " + fixture.Name(1));
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1}));
-    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{FailedAt(fixture.Name(1), ENOSPC)});
     EXPECT_EQ(fixture.copied, fixture.Names({1}));
     ::umount(fixture.upload.c_str());
 }
@@ -389,7 +395,7 @@ TEST(UploadRun, CopiesThatCannotBeRenamedInPlaceAreReportedAndRemoved)
     EXPECT_EQ(fixture.copied, fixture.Names({1, 2}));
     EXPECT_TRUE(fs::is_directory(fixture.upload + fixture.Name(1)));
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1}));
-    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed + "\n" + fixture.Name(1)});
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{FailedAt(fixture.Name(1), EISDIR)});
     EXPECT_FALSE(fixture.uploader.lastCopyOk());
     EXPECT_EQ(fixture.window.log.back(), "finished");
 }
@@ -417,7 +423,7 @@ TEST(UploadRun, AFolderInTheWayEndsTheRunAtItsFileAndAFailedRenameNamesItsFile)
     fs::create_directory(fixture.upload + fixture.Name(5));
     fixture.window.answers = {DialogResult::Yes};
     fixture.Run(fixture.Names({1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{FailedAt(fixture.Name(5), EISDIR)});
     EXPECT_EQ(fixture.copied, fixture.Names({1, 2, 3, 4})) << "nothing after the failed file is attempted";
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1, 2, 3, 4, 5}));
     EXPECT_TRUE(fs::is_directory(fixture.upload + fixture.Name(5)));
@@ -434,7 +440,7 @@ TEST(UploadRun, AFolderInTheWayEndsTheRunAtItsFileAndAFailedRenameNamesItsFile)
         }
     };
     late.Run(late.Names({1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(late.window.messages, std::vector<std::string>{"提示:数据上传失败！\n" + late.Name(2)});
+    EXPECT_EQ(late.window.messages, std::vector<std::string>{FailedAt(late.Name(2), EISDIR)});
     EXPECT_EQ(late.copied, late.Names({1, 2, 3}));
     EXPECT_EQ(late.UploadFolderNames(), late.Names({1, 2}));
     EXPECT_FALSE(late.uploader.lastCopyOk());
@@ -478,7 +484,7 @@ TEST(UploadRun, ACardReplacedDuringTheRunEndsItAndNothingComesFromTheNewCard)
     fixture.Run(fixture.Names({1, 2, 3, 4}));
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1}));
     EXPECT_EQ(fixture.Archived(1), fromA);
-    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{FailedAt(fixture.Name(2), ENODEV)});
 }
 
 namespace {
@@ -537,9 +543,10 @@ TEST(UploadOptions, AReplacedRecordingIsKeptInReplacedAndRemovedAfterItsDays)
     EXPECT_EQ(fixture.window.outcome.replacedFolder, fixture.upload + ".replaced/");
 
     // Replaced again the same day: the first kept file stays, the second goes beside it.
-    fixture.PlaceOld(1);
+    WriteBytes(fixture.upload + fixture.Name(1), "older " + fixture.Name(1));
     fixture.Run(fixture.Names({1}));
-    EXPECT_EQ(TempFolder::Read(fixture.upload + ".replaced/" + day + "_2/" + fixture.Name(1)), "old " + fixture.Name(1));
+    EXPECT_EQ(TempFolder::Read(fixture.upload + ".replaced/" + day + "_2/" + fixture.Name(1)),
+              "older " + fixture.Name(1));
     EXPECT_EQ(ListReplaced(fixture.upload).size(), 2u);
 
     // Kept files older than the days given go when the next run starts; other folders stay.
@@ -561,7 +568,114 @@ TEST(UploadOptions, AReplacedRecordingIsKeptInReplacedAndRemovedAfterItsDays)
     fixture.uploader.UploadFileList(fixture.Names({2}), fixture.device, fixture.upload,
                                     UploadOptions{.keepReplacedDays = 0});
     EXPECT_TRUE(fixture.Replaced(2));
+    EXPECT_EQ(ListReplaced(fixture.upload).size(), 4u) << "only the run that kept VOC00002.WAV today added one";
+}
+
+TEST(UploadOptions, AnArchivedFileWithTheCardsBytesIsNeitherReplacedNorKept)
+{
+    UploadFixture fixture(4);
+    const std::vector<std::string> names = fixture.Names({1, 2, 3, 4});
+    fixture.Run(names);
+    fixture.copied.clear();
+    fixture.window.messages.clear();
+    fixture.window.answers = {DialogResult::YesToAll};
+    fixture.Run(names);
+    EXPECT_EQ(fixture.window.asked, fixture.Names({1})) << "the question is still asked";
+    EXPECT_TRUE(fixture.copied.empty());
+    EXPECT_EQ(fixture.window.outcome.identicalFiles, 4);
+    EXPECT_EQ(fixture.window.outcome.replacedFiles, 0);
+    EXPECT_TRUE(ListReplaced(fixture.upload).empty());
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone}) << "identical files count as uploaded";
+
+    // Archived files that only begin alike: one byte more, one byte fewer, the last byte changed.
+    const std::string card2 = TempFolder::Read(fixture.device + fixture.Name(2));
+    const std::string card3 = TempFolder::Read(fixture.device + fixture.Name(3));
+    std::string card4 = TempFolder::Read(fixture.device + fixture.Name(4));
+    card4.back() ^= 1;
+    WriteBytes(fixture.upload + fixture.Name(2), card2 + "x");
+    WriteBytes(fixture.upload + fixture.Name(3), card3.substr(0, card3.size() - 1));
+    WriteBytes(fixture.upload + fixture.Name(4), card4);
+    fixture.window.asked.clear();
+    fixture.Run(names);
+    EXPECT_EQ(fixture.window.asked, names);
+    EXPECT_EQ(fixture.copied, fixture.Names({2, 3, 4}));
+    for (const int number : {2, 3, 4})
+        EXPECT_TRUE(fixture.Replaced(number)) << number;
+    EXPECT_EQ(fixture.window.outcome.identicalFiles, 1);
     EXPECT_EQ(ListReplaced(fixture.upload).size(), 3u);
+}
+
+TEST(UploadOptions, TheKeptFileIsOnDiskBeforeTheNameChangesAndGoesAgainWhenTheNameCannotChange)
+{
+    struct RealFlushCallsAfterwards {
+        ~RealFlushCallsAfterwards() { SetDiskFlushCalls({}); }
+    } restore;
+    UploadFixture fixture(2);
+    fixture.PlaceOld(1);
+    const std::string day = ".replaced/" + KeptDay(LocalToday());
+    const std::string kept = fixture.upload + day + "/" + fixture.Name(1);
+    const std::string old = "old " + fixture.Name(1);
+    std::vector<std::string> calls;
+    int failWith = 0;
+    const auto flushData = [&](int) {
+        calls.push_back("data");
+        EXPECT_EQ(fixture.Archived(1), old) << "the name changes only after the flush";
+        EXPECT_EQ(TempFolder::Read(kept), old) << "kept before the flush";
+        errno = failWith;
+        return failWith == 0 ? 0 : -1;
+    };
+    const auto flushFolder = [&](int fd) {
+        const std::string path = fs::read_symlink("/proc/self/fd/" + std::to_string(fd)).string() + "/";
+        calls.push_back("folder " + path.substr(fixture.upload.size()));
+        return 0;
+    };
+    SetDiskFlushCalls({flushData, flushData, flushFolder});
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_TRUE(fixture.Replaced(1));
+    EXPECT_EQ(TempFolder::Read(kept), old);
+    // The new folders, the kept link, the data, and the renames into the upload folder.
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"folder .replaced/", "folder ", "folder " + day + "/", "data", "folder "}));
+
+    // A copy that cannot be flushed leaves the archived file at its name and nothing kept.
+    fs::remove_all(fixture.upload);
+    fs::create_directories(fixture.upload);
+    fixture.PlaceOld(1);
+    failWith = EIO;
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_EQ(fixture.Archived(1), old);
+    EXPECT_TRUE(ListReplaced(fixture.upload).empty());
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1})) << "no temporary file";
+    EXPECT_EQ(fixture.window.messages.back(), FailedAt(fixture.Name(1), EIO));
+}
+
+TEST(UploadOptions, OnADiskWithoutHardLinksTheKeptFileIsACopy)
+{
+    if (::geteuid() != 0 || ::access("/usr/bin/fusefat", X_OK) != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "mounting a FAT image through FUSE needs root, fusefat and /dev/fuse";
+    if (const std::string why = EnterPrivateMountNamespace(); !why.empty())
+        GTEST_SKIP() << "no private mount namespace here: " << why;
+    UploadFixture fixture(2);
+    const std::string image = fixture.root.Path("archive.img");
+    std::string output;
+    if (!RunShell("mkfs.vfat -C '" + image + "' 8192 >/dev/null && fusefat -o rw+ '" + image + "' '" + fixture.upload
+                      + "'",
+                  &output))
+        GTEST_SKIP() << "cannot mount a FAT image here: " << output;
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { RunShell("fusermount -u '" + folder + "'"); }
+    } unmount{fixture.upload};
+
+    fixture.PlaceOld(1);
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_TRUE(fixture.Replaced(1));
+    EXPECT_TRUE(fixture.Replaced(2));
+    const std::vector<KeptRecording> kept = ListReplaced(fixture.upload);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(TempFolder::Read(ReplacedFolder(fixture.upload) + kept[0].keptName), "old " + fixture.Name(1));
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1, 2})) << "no temporary file";
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
 }
 
 TEST(UploadOptions, AFailedSafetyMoveKeepsTheArchivedFileAndEndsTheRun)
@@ -573,7 +687,7 @@ TEST(UploadOptions, AFailedSafetyMoveKeepsTheArchivedFileAndEndsTheRun)
     EXPECT_EQ(fixture.Archived(2), "old " + fixture.Name(2));
     EXPECT_TRUE(fixture.Replaced(1)) << "the file before it is in place";
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1, 2})) << "nothing after it, no temporary file";
-    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kFailed + "\n" + fixture.Name(2)});
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{FailedAt(fixture.Name(2), ENOTDIR)});
     EXPECT_FALSE(fixture.uploader.lastCopyOk());
 }
 
@@ -603,32 +717,59 @@ TEST(UploadOptions, MonthFoldersFollowTheStartMonthAcrossAYearEnd)
                "a file where the folder should be");
     blocked.uploader.UploadFileList(blocked.Names({1}), blocked.device, blocked.upload,
                                     UploadOptions{.monthFolders = true});
-    EXPECT_EQ(blocked.window.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(blocked.window.messages, std::vector<std::string>{FailedAt(blocked.Name(1), ENOTDIR)});
 }
 
-TEST(ReplacedRecordings, ListedAndRestoredOnlyWhereNothingIsInTheWay)
+TEST(ReplacedRecordings, KeptBesideTheNameAndRestoredUnderItsOwnOrAnotherName)
 {
     TempFolder folder;
     const std::string upload = folder.path() + "/";
-    fs::create_directories(upload + "2023年01月");
-    WriteBytes(upload + "2023年01月/VOC00001.WAV", "old call");
+    const std::string month = upload + "2023年01月/";
+    fs::create_directories(month);
+    WriteBytes(month + "VOC00001.WAV", "old call");
     const Result<std::string> kept = KeepReplaced(upload, "2023年01月/VOC00001.WAV", LocalToday());
     ASSERT_TRUE(kept) << kept.error().reason;
+    EXPECT_EQ(TempFolder::Read(month + "VOC00001.WAV"), "old call") << "the name still holds the recording";
+    const Result<std::string> again = KeepReplaced(upload, "2023年01月/VOC00001.WAV", LocalToday());
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, *kept) << "the same file is kept once";
+    WriteBytes(ReplacedFolder(upload) + KeptDay(LocalToday()) + "/.VOC00002.WAV.sdvoice-1.abcdef", "half a copy");
     const std::vector<KeptRecording> listed = ListReplaced(upload);
-    ASSERT_EQ(listed.size(), 1u);
+    ASSERT_EQ(listed.size(), 1u) << "a copy still being made is no kept recording";
     EXPECT_EQ(listed[0].keptName, *kept);
     EXPECT_EQ(listed[0].originalPath, "2023年01月/VOC00001.WAV");
+    EXPECT_EQ(*FindKeptName(upload, "2023年01月/VOC00001.WAV"), *kept);
+    EXPECT_FALSE(FindKeptName(upload, "VOC00002.WAV"));
 
-    WriteBytes(upload + "2023年01月/VOC00001.WAV", "new call");
+    // The uploader replaces the name by a rename; a restore never overwrites it.
+    fs::remove(month + "VOC00001.WAV");
+    WriteBytes(month + "VOC00001.WAV", "new call");
     const Result<void> refused = RestoreReplaced(upload, *kept);
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().error, EEXIST);
-    EXPECT_EQ(TempFolder::Read(upload + "2023年01月/VOC00001.WAV"), "new call");
+    EXPECT_EQ(TempFolder::Read(month + "VOC00001.WAV"), "new call");
     EXPECT_FALSE(RestoreReplaced(upload, "../../etc/passwd"));
     EXPECT_FALSE(RestoreReplaced(upload, "2023-01-01/../../x"));
-
-    fs::remove(upload + "2023年01月/VOC00001.WAV");
-    ASSERT_TRUE(RestoreReplaced(upload, *kept));
-    EXPECT_EQ(TempFolder::Read(upload + "2023年01月/VOC00001.WAV"), "old call");
+    for (const char* badName : {"../VOC00009.WAV", "a/b.WAV", "..", "VOC00001.WAV"})
+        EXPECT_FALSE(RestoreReplaced(upload, *kept, badName)) << badName;
+    EXPECT_EQ(TempFolder::Read(month + "VOC00001.WAV"), "new call");
+    ASSERT_TRUE(RestoreReplaced(upload, *kept, "VOC00001-old.WAV"));
+    EXPECT_EQ(TempFolder::Read(month + "VOC00001-old.WAV"), "old call");
     EXPECT_TRUE(ListReplaced(upload).empty());
+
+    // Kept twice: the plain path is ambiguous. A month folder gone since is made again.
+    for (const char* call : {"first call", "second call"}) {
+        WriteBytes(upload + "VOC00003.WAV", call);
+        ASSERT_TRUE(KeepReplaced(upload, "VOC00003.WAV", LocalToday()));
+        fs::remove(upload + "VOC00003.WAV");
+    }
+    const Result<std::string> ambiguous = FindKeptName(upload, "VOC00003.WAV");
+    ASSERT_FALSE(ambiguous);
+    EXPECT_NE(ambiguous.error().reason.find("_2/VOC00003.WAV"), std::string::npos) << ambiguous.error().reason;
+    WriteBytes(month + "VOC00004.WAV", "month call");
+    const Result<std::string> monthKept = KeepReplaced(upload, "2023年01月/VOC00004.WAV", LocalToday());
+    ASSERT_TRUE(monthKept);
+    fs::remove_all(month);
+    ASSERT_TRUE(RestoreReplaced(upload, *monthKept));
+    EXPECT_EQ(TempFolder::Read(month + "VOC00004.WAV"), "month call");
 }

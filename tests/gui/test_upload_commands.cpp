@@ -33,6 +33,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -337,7 +338,9 @@ TEST_F(MainWindowFixture, FailedCopyAndNothingSelectedAreReported)
         });
     });
     ClickAndWaitForUpload("btnupall");
-    EXPECT_EQ(messages, std::vector<Message>{kFailed});
+    Message failed = kFailed;
+    failed.text += "\n" + window->recordingModel().entry(0).fileName() + "：" + std::strerror(EIO);
+    EXPECT_EQ(messages, std::vector<Message>{failed}) << "names the file and the reason";
     EXPECT_TRUE(ArchiveNames().empty());
     EXPECT_TRUE(WindowIdle());
 }

@@ -1,4 +1,5 @@
 #include "audio/adpcm_converter.h"
+#include "catalogue/upload.h"
 #include "platform/recording_walk.h"
 #include "support/audio_files.h"
 #include "support/call_reader.h"
@@ -13,12 +14,16 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -503,6 +508,150 @@ TEST(VoctoolUpload, CopiesSkipsLeavesOrReplacesAndTheReplacedOneCanBeRestored)
     EXPECT_EQ(TempFolder::Read(archive + "/VOC00001.WAV"), oldCall);
     EXPECT_EQ(Voctool({"replaced", archive}).out, "");
     EXPECT_EQ(Voctool({"upload", card}).exitCode, 2);
+
+    // Archived copies with the card's bytes are identical, whatever the options.
+    const std::string again = root.Path("again");
+    ASSERT_EQ(Voctool({"upload", card, again}).exitCode, 0);
+    Outcome identical = Voctool({"upload", card, again});
+    EXPECT_EQ(identical.exitCode, 0) << identical.out;
+    EXPECT_NE(identical.out.find("copied 0, identical 3, replaced 0, left 0 of 3"), std::string::npos) << identical.out;
+    EXPECT_EQ(Voctool({"upload", card, again, "--replace"}).exitCode, 0);
+    EXPECT_EQ(Voctool({"replaced", again}).out, "") << "nothing identical is kept";
+}
+
+namespace {
+
+// Every regular file under folder by its path relative to folder, with its bytes.
+std::map<std::string, std::string> FilesUnder(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            files[std::filesystem::relative(entry.path(), folder).string()] = TempFolder::Read(entry.path().string());
+    }
+    return files;
+}
+
+} // namespace
+
+TEST(VoctoolUpload, KilledAtAnyMomentLeavesEveryNameWholeAndTheNextRunFinishes)
+{
+    TempFolder root;
+    const std::string card = root.Path("VOICE");
+    const std::string before = root.Path("before");
+    const std::string archive = root.Path("archive");
+    constexpr std::uint32_t kFiles = 30;
+    ASSERT_TRUE(WriteSampleFolder(card, kFiles, 100000));
+    // The archive of an earlier card: most names hold other recordings, some the card's own.
+    std::filesystem::create_directories(before);
+    for (std::uint32_t i = 0; i < kFiles; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "/VOC%05u.WAV", i + 1);
+        ASSERT_TRUE(WriteSampleFile(before + name, SampleSpecFor(i % 5 == 0 ? i : i + 1000, 100000)));
+    }
+    const std::map<std::string, std::string> newCalls = FilesUnder(card);
+    const std::map<std::string, std::string> oldCalls = FilesUnder(before);
+    const auto resetArchive = [&] {
+        std::filesystem::remove_all(archive);
+        std::filesystem::copy(before, archive);
+    };
+    const auto keptCalls = [&] {
+        std::set<std::string> kept;
+        if (std::filesystem::exists(archive + "/.replaced"))
+            for (const auto& [name, bytes] : FilesUnder(archive + "/.replaced"))
+                kept.insert(bytes);
+        return kept;
+    };
+
+    resetArchive();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Voctool({"upload", card, archive, "--replace"}).exitCode, 0);
+    const auto runTime =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    // Within the first four fifths of a run's time, which varies with the disk's other work.
+    const auto killWindow = runTime * 4 / 5;
+    std::mt19937 random(29);
+    for (int kill = 0; kill < 24; ++kill) {
+        resetArchive();
+        const auto delay = std::chrono::microseconds(random() % killWindow.count());
+        SCOPED_TRACE("killed after " + std::to_string(delay.count()) + " µs of a " + std::to_string(runTime.count())
+                     + " µs run");
+        QProcess process;
+        process.start(QString::fromStdString(VoctoolPath()),
+                      {"upload", QString::fromStdString(card), QString::fromStdString(archive), "--replace"});
+        ASSERT_TRUE(process.waitForStarted());
+        std::this_thread::sleep_for(delay);
+        ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+        ASSERT_TRUE(process.waitForFinished(5000)) << "voctool did not end after SIGKILL";
+
+        const std::set<std::string> kept = keptCalls();
+        for (const auto& [name, newCall] : newCalls) {
+            const std::string archived = TempFolder::Read(archive + "/" + name);
+            EXPECT_TRUE(archived == newCall || archived == oldCalls.at(name)) << name << " is neither call whole";
+            if (archived == newCall && newCall != oldCalls.at(name)) {
+                EXPECT_TRUE(kept.contains(oldCalls.at(name))) << name << " replaced but its old call not kept";
+            }
+        }
+
+        const Outcome next = Voctool({"upload", card, archive, "--replace"});
+        EXPECT_EQ(next.exitCode, 0) << next.err;
+        const std::set<std::string> keptAfter = keptCalls();
+        for (const auto& [name, newCall] : newCalls) {
+            EXPECT_EQ(TempFolder::Read(archive + "/" + name), newCall) << name;
+            if (newCall != oldCalls.at(name)) {
+                EXPECT_TRUE(keptAfter.contains(oldCalls.at(name))) << name;
+            }
+        }
+        for (const auto& [path, bytes] : FilesUnder(archive))
+            EXPECT_EQ(path.find(".sdvoice-"), std::string::npos) << "a temporary file is left: " << path;
+    }
+}
+
+TEST(VoctoolReplaced, RefusesWhatIsNoFolderAndRestoresUnderItsNameOrAnother)
+{
+    TempFolder root;
+    const std::string card = root.Path("VOICE");
+    const std::string archive = root.Path("archive");
+    ASSERT_TRUE(WriteSampleFolder(card, 2, 4000));
+    for (const std::string& notAFolder : {root.Path("missing"), card + "/VOC00001.WAV"}) {
+        const Outcome refused = Voctool({"replaced", notAFolder});
+        EXPECT_EQ(refused.exitCode, 1) << notAFolder;
+        EXPECT_NE(refused.err.find(notAFolder + ": "), std::string::npos) << refused.err;
+    }
+
+    // VOC00001.WAV is replaced twice, VOC00002.WAV once.
+    const std::string month = MonthFolderName(*ReadRecordingHeader(card + "/VOC00001.WAV"));
+    ASSERT_EQ(Voctool({"upload", card, archive, "--month-folders"}).exitCode, 0);
+    ASSERT_TRUE(WriteSampleFile(card + "/VOC00002.WAV", SampleSpecFor(50, 4000)));
+    for (const std::uint32_t seed : {40u, 41u}) {
+        ASSERT_TRUE(WriteSampleFile(card + "/VOC00001.WAV", SampleSpecFor(seed, 4000)));
+        ASSERT_EQ(Voctool({"upload", card, archive, "--month-folders", "--replace"}).exitCode, 0);
+    }
+    const std::string first = month + "/VOC00001.WAV";
+    const Outcome ambiguous = Voctool({"replaced", archive, "--restore", first});
+    EXPECT_EQ(ambiguous.exitCode, 1);
+    EXPECT_NE(ambiguous.err.find("_2/" + first), std::string::npos) << "names the day folders: " << ambiguous.err;
+
+    const std::string second = month + "/VOC00002.WAV";
+    const Outcome taken = Voctool({"replaced", archive, "--restore", second});
+    EXPECT_EQ(taken.exitCode, 1);
+    EXPECT_NE(taken.err.find("--as"), std::string::npos) << taken.err;
+    for (const char* badName : {"../x.WAV", "a/x.WAV", "..", "VOC00001.WAV"}) {
+        const Outcome refused = Voctool({"replaced", archive, "--restore", second, "--as", badName});
+        EXPECT_EQ(refused.exitCode, 1) << badName;
+    }
+    EXPECT_EQ(TempFolder::Read(archive + "/" + first), TempFolder::Read(card + "/VOC00001.WAV"));
+    const Outcome restoredAs = Voctool({"replaced", archive, "--restore", second, "--as", "VOC00002-old.WAV"});
+    EXPECT_EQ(restoredAs.exitCode, 0) << restoredAs.err;
+    EXPECT_EQ(TempFolder::Read(archive + "/" + month + "/VOC00002-old.WAV").size(),
+              TempFolder::Read(card + "/VOC00001.WAV").size());
+
+    // A free name in a month folder that is gone since: the folder is made again.
+    std::filesystem::remove_all(archive + "/" + month);
+    const std::string kept = Split(Voctool({"replaced", archive}).out, '\t')[0];
+    const Outcome restored = Voctool({"replaced", archive, "--restore", kept});
+    EXPECT_EQ(restored.exitCode, 0) << restored.err;
+    EXPECT_TRUE(std::filesystem::exists(archive + "/" + first));
 }
 
 namespace {
