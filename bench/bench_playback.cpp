@@ -9,6 +9,7 @@
 
 #include "audio/player.h"
 #include "platform/wave_out.h"
+#include "bench/voctool_timing.h"
 #include "tools/sample_maker.h"
 
 #include <QCoreApplication>
@@ -30,15 +31,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kOneHourDataBytes = 12'600'000;
 constexpr const char* kPlayThroughOption = "--play-through";
-
-double MillisecondsSince(Clock::time_point start, Clock::time_point end = Clock::now())
-{
-    return std::chrono::duration<double, std::milli>(end - start).count();
-}
 
 // A silent output that hands every buffer back as soon as it is written, from a thread of its
 // own, and notes when the first one arrives.
@@ -155,19 +150,6 @@ int PlayThrough(const std::string& recording)
     QCoreApplication::exec();
     std::printf("%ld %ld\n", before, StatusKilobytes("VmHWM:"));
     return 0;
-}
-
-// Runs `voctool convert input output` as a whole process; its wall time in milliseconds.
-double VoctoolMilliseconds(const QString& voctool, const std::string& input, const std::string& output)
-{
-    QProcess process;
-    const Clock::time_point start = Clock::now();
-    process.start(voctool, {"convert", QString::fromStdString(input), QString::fromStdString(output)});
-    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
-        std::fprintf(stderr, "voctool convert failed: %s\n", process.readAllStandardError().constData());
-        std::exit(1);
-    }
-    return MillisecondsSince(start);
 }
 
 // From play() to the first buffer handed to the output, starting at percent of the recording.

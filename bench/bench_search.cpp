@@ -12,6 +12,7 @@
 
 #include "catalogue/catalogue_scan.h"
 #include "platform/wave_out.h"
+#include "bench/voctool_timing.h"
 #include "search/archive_search.h"
 #include "search/search_window.h"
 #include "bench/sample_folder.h"
@@ -44,16 +45,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kOneHourDataBytes = 12'600'000;
 constexpr int kFlatLookRounds = 3;
-
-double MillisecondsSince(Clock::time_point start, Clock::time_point end = Clock::now())
-{
-    return std::chrono::duration<double, std::milli>(end - start).count();
-}
-
 
 // A silent output that notes when the first buffer reaches it and keeps what it is given until
 // a Reset hands everything back.
@@ -96,19 +90,6 @@ private:
     std::vector<WaveBuffer*> queued_;
 };
 
-
-// Runs `voctool convert input output` as a whole process; its wall time in milliseconds.
-double VoctoolMilliseconds(const QString& voctool, const std::string& input, const std::string& output)
-{
-    QProcess process;
-    const Clock::time_point start = Clock::now();
-    process.start(voctool, {"convert", QString::fromStdString(input), QString::fromStdString(output)});
-    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
-        std::fprintf(stderr, "voctool convert failed: %s\n", process.readAllStandardError().constData());
-        std::exit(1);
-    }
-    return MillisecondsSince(start);
-}
 
 } // namespace
 
