@@ -7,9 +7,10 @@
 class QAbstractItemModel;
 class QWidget;
 
-// Opens the written export in the program the desktop has for it. Tests install a recorder;
-// an empty opener restores QDesktopServices::openUrl.
-using ExportOpener = std::function<void(const QUrl& file)>;
+// Opens the written export in the program the desktop has for it: false when it has none, and
+// the export then says where the file is. Tests install a recorder; an empty opener restores
+// the desktop's own.
+using ExportOpener = std::function<bool(const QUrl& file)>;
 void SetExportOpener(ExportOpener opener);
 
 // The export command of both recording lists ("导出Excel(&E)" of the main window, "导出EXCEL"
