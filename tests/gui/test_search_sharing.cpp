@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTableView>
@@ -45,8 +46,9 @@ protected:
         fs::create_directories(archive.Path("Calls"));
         SampleSpec sample{'L', "075583765566", 23, 1, 2, 14, 40, 3500 * 8, 3};
         ASSERT_TRUE(WriteSampleFile(archive.Path("Calls/VOC00001.WAV"), sample));
-        window = std::make_unique<SearchWindow>(
-            nullptr, [this] { return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}}; });
+        window = std::make_unique<SearchWindow>(nullptr, [this] {
+            return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}};
+        });
         window->SetBusyDelay(std::chrono::milliseconds(0));
         window->show();
         list = Child<QTableView>(*window, "ListViewPlay");
@@ -170,6 +172,25 @@ TEST_F(SharingTest, SaveAsSuggestsTheCallsNameAndAsksBeforeReplacing)
     EXPECT_FALSE(fs::exists(saves.Path("damaged.wav")));
 }
 
+TEST_F(SharingTest, SaveAsSaysWhereItSavedWithoutAClick)
+{
+    const QString target = QString::fromStdString(saves.Path("call.flac"));
+    ASSERT_TRUE(SaveAs(target, CallFormat::Flac));
+    auto* notice = Child<QLabel>(*window, "passingNotice");
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->text(), QStringLiteral("已保存到：") + target);
+    EXPECT_TRUE(messages.empty());
+
+    // A click puts it away; a save that fails says so in its box, not in a notice.
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), notice->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(notice, &press);
+    EXPECT_FALSE(notice->isVisible());
+    EXPECT_FALSE(SaveAs(QString::fromStdString(saves.Path("missing/call.wav")), CallFormat::Wav));
+    EXPECT_FALSE(notice->isVisible());
+    EXPECT_EQ(messages.size(), 1u);
+}
+
 TEST_F(SharingTest, DragAndCopyCarryAFileUrlOfTheLastChosenFormat)
 {
     Drag();
@@ -183,8 +204,7 @@ TEST_F(SharingTest, DragAndCopyCarryAFileUrlOfTheLastChosenFormat)
     ASSERT_TRUE(WaitForWindow([] {
         const QMimeData* copied = QApplication::clipboard()->mimeData();
         return copied && copied->hasUrls();
-    }))
-        << "nothing was copied within 5 s";
+    })) << "nothing was copied within 5 s";
     ExpectPlayableFileUrl(QApplication::clipboard()->mimeData(), "opus");
 
     // A copy asked for while a drag waits for its file leaves later drags working.
