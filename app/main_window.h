@@ -124,7 +124,7 @@ private:
     QPushButton* uploadAllButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
     QPushButton* exitButton_ = nullptr;
-    QTimer* scanTimer_ = nullptr; // single shot, 300 ms before each device scan
+    QTimer* scanTimer_ = nullptr;            // single shot, 300 ms before each device scan
     QAction* searchAction_ = nullptr;
     QAction* exitAction_ = nullptr;
     QAction* exportAction_ = nullptr;

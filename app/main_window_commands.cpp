@@ -105,8 +105,8 @@ void MainWindow::ShowUploadPanel(bool visible)
 // The six buttons "删除记录", "上传路径", "上传所选", "分类上传", "全部上传", "系统退出".
 void MainWindow::SetUploadCommandsEnabled(bool enabled)
 {
-    for (QPushButton* button : {deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_,
-                                uploadAllButton_, exitButton_})
+    for (QPushButton* button :
+         {deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_, uploadAllButton_, exitButton_})
         button->setEnabled(enabled);
 }
 

@@ -46,9 +46,8 @@ protected:
         fs::create_directories(archive.Path("Calls"));
         SampleSpec sample{'L', "075583765566", 23, 1, 2, 14, 40, 3500 * 8, 3};
         ASSERT_TRUE(WriteSampleFile(archive.Path("Calls/VOC00001.WAV"), sample));
-        window = std::make_unique<SearchWindow>(nullptr, [this] {
-            return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}};
-        });
+        window = std::make_unique<SearchWindow>(
+            nullptr, [this] { return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}}; });
         window->SetBusyDelay(std::chrono::milliseconds(0));
         window->show();
         list = Child<QTableView>(*window, "ListViewPlay");
@@ -204,7 +203,8 @@ TEST_F(SharingTest, DragAndCopyCarryAFileUrlOfTheLastChosenFormat)
     ASSERT_TRUE(WaitForWindow([] {
         const QMimeData* copied = QApplication::clipboard()->mimeData();
         return copied && copied->hasUrls();
-    })) << "nothing was copied within 5 s";
+    }))
+        << "nothing was copied within 5 s";
     ExpectPlayableFileUrl(QApplication::clipboard()->mimeData(), "opus");
 
     // A copy asked for while a drag waits for its file leaves later drags working.

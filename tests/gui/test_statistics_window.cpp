@@ -103,10 +103,9 @@ void InspectOpenedWindow(const std::function<void()>& action, const std::functio
         if (!window)
             return;
         EXPECT_EQ(window->windowTitle(), QStringLiteral("通话统计"));
-        EXPECT_TRUE(WaitForWindow([window] {
-            return !Child<QLabel>(*window, "lbState")->isVisible()
-                   || Child<QLabel>(*window, "lbState")->text() != "正在统计...";
-        })) << "the statistics were not shown";
+        EXPECT_TRUE(WaitForWindow([window] { return !Child<QLabel>(*window, "lbState")->isVisible()
+                                                    || Child<QLabel>(*window, "lbState")->text() != "正在统计..."; }))
+            << "the statistics were not shown";
         inspect(*window);
         inspected = true;
         window->close();
@@ -120,30 +119,17 @@ void WriteCalls(const TempFolder& folder, const std::string& name)
 {
     std::filesystem::create_directories(folder.Path(name));
     const SampleSpec specs[] = {
-        {.mode = 'B',
-         .phone = "13800001111",
-         .year = 24,
-         .month = 1,
-         .day = 1,
-         .hour = 10,
-         .minute = 0,
-         .dataBytes = 3500 * 6},
-        {.mode = 'Z',
-         .phone = "13800001111",
-         .year = 24,
-         .month = 1,
-         .day = 2,
-         .hour = 11,
-         .minute = 0,
-         .dataBytes = 3500 * 6},
+        {.mode = 'B', .phone = "13800001111", .year = 24, .month = 1, .day = 1, .hour = 10, .minute = 0, .dataBytes = 3500 * 6},
+        {.mode = 'Z', .phone = "13800001111", .year = 24, .month = 1, .day = 2, .hour = 11, .minute = 0, .dataBytes = 3500 * 6},
         {.mode = 'L', .phone = "", .year = 24, .month = 1, .day = 2, .hour = 12, .minute = 0, .dataBytes = 3500 * 1},
     };
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(WriteSampleFile(folder.Path(name + "/VOC0000" + std::to_string(i + 1) + ".WAV"), specs[i]));
 }
 
-const Texts kTotals = {{"全部", "3", "13秒", "4秒"}, {"留言", "1", "1秒", "1秒"}, {"被叫", "1", "6秒", "6秒"},
-                       {"主叫", "1", "6秒", "6秒"},  {"现场", "0", "0秒", "0秒"}, {"其他", "0", "0秒", "0秒"}};
+const Texts kTotals = {{"全部", "3", "13秒", "4秒"}, {"留言", "1", "1秒", "1秒"},
+                       {"被叫", "1", "6秒", "6秒"}, {"主叫", "1", "6秒", "6秒"},
+                       {"现场", "0", "0秒", "0秒"},      {"其他", "0", "0秒", "0秒"}};
 
 class StatisticsWindowTest : public ::testing::Test {
 protected:
@@ -185,23 +171,20 @@ TEST_F(StatisticsWindowTest, MainWindowMenuShowsTheCatalogueFiguresSavesThePictu
     auto* action = Child<QAction>(main, "D3");
     EXPECT_EQ(action->text(), QStringLiteral("通话统计(&S)"));
     const std::string picture = Home().Path("calls.png");
-    InspectOpenedWindow(
-        [action] { action->trigger(); },
-        [&](StatisticsWindow& window) {
-            const Shown shown = ReadWindow(window);
-            EXPECT_EQ(shown.totals, kTotals);
-            EXPECT_EQ(shown.period, QStringLiteral("日"));
-            const Texts regular = {
-                {"13800001111", "2", "12秒", "2024年01月01日10时00分", "2024年01月02日11时00分", "客户"},
-                {"（无号码）", "1", "1秒", "2024年01月02日12时00分", "2024年01月02日12时00分", ""}};
-            EXPECT_EQ(shown.mostCalls, regular);
-            EXPECT_EQ(shown.mostTalk, regular);
+    InspectOpenedWindow([action] { action->trigger(); }, [&](StatisticsWindow& window) {
+        const Shown shown = ReadWindow(window);
+        EXPECT_EQ(shown.totals, kTotals);
+        EXPECT_EQ(shown.period, QStringLiteral("日"));
+        const Texts regular = {{"13800001111", "2", "12秒", "2024年01月01日10时00分", "2024年01月02日11时00分", "客户"},
+                               {"（无号码）", "1", "1秒", "2024年01月02日12时00分", "2024年01月02日12时00分", ""}};
+        EXPECT_EQ(shown.mostCalls, regular);
+        EXPECT_EQ(shown.mostTalk, regular);
 
-            window.SetImagePathChooser([&](QWidget*) { return QString::fromStdString(picture); });
-            Child<QPushButton>(window, "btnSavePicture")->click();
-            Child<QComboBox>(window, "cbPeriod")->setCurrentText(QStringLiteral("月"));
-            Child<QPushButton>(window, "btnExport")->click();
-        });
+        window.SetImagePathChooser([&](QWidget*) { return QString::fromStdString(picture); });
+        Child<QPushButton>(window, "btnSavePicture")->click();
+        Child<QComboBox>(window, "cbPeriod")->setCurrentText(QStringLiteral("月"));
+        Child<QPushButton>(window, "btnExport")->click();
+    });
     EXPECT_EQ(QImage(QString::fromStdString(picture)).size(), kChartsImageSize);
     const std::string sheet = Home().Path("vrxstat.xlsx");
     ASSERT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(sheet))});
@@ -283,9 +266,7 @@ TEST_F(StatisticsWindowTest, PeriodChartDrawsNoMoreThanItsMostPeriods)
     window.show();
     ASSERT_TRUE(WaitForWindow([&shown] { return shown; })) << "the statistics were not shown";
     QChart* chart = Child<QChartView>(window, "chartPeriods")->chart();
-    const auto drawnPeriods = [chart] {
-        return qobject_cast<QStackedBarSeries*>(chart->series().at(0))->barSets().at(0)->count();
-    };
+    const auto drawnPeriods = [chart] { return qobject_cast<QStackedBarSeries*>(chart->series().at(0))->barSets().at(0)->count(); };
     auto* period = Child<QComboBox>(window, "cbPeriod");
     EXPECT_EQ(period->currentText(), "月");
     EXPECT_EQ(drawnPeriods(), 27 * 12);
@@ -307,8 +288,8 @@ TEST(PeriodChart, ShowsItsLabelsAndTitlesWholeAtTheWindowsSize)
     for (int count : {3, 13, 221}) {
         std::vector<PeriodFigures> periods(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
-            periods[static_cast<std::size_t>(i)].name =
-                std::to_string(2023 + i / 12) + "年" + std::to_string(10 + i % 12 / 10) + std::to_string(i % 10) + "月";
+            periods[static_cast<std::size_t>(i)].name = std::to_string(2023 + i / 12) + "年" + std::to_string(10 + i % 12 / 10)
+                                                        + std::to_string(i % 10) + "月";
             periods[static_cast<std::size_t>(i)].figures.Add(1, 60 * static_cast<std::uint64_t>(i % 7));
         }
         QGraphicsScene scene;
@@ -321,11 +302,9 @@ TEST(PeriodChart, ShowsItsLabelsAndTitlesWholeAtTheWindowsSize)
         for (const QGraphicsItem* item : scene.items())
             if (const auto* text = dynamic_cast<const QGraphicsTextItem*>(item); text && text->isVisible())
                 shown << text->toPlainText();
-        EXPECT_TRUE(shown.filter(QStringLiteral("...")).isEmpty())
-            << count << " periods: " << shown.join(' ').toStdString();
+        EXPECT_TRUE(shown.filter(QStringLiteral("...")).isEmpty()) << count << " periods: " << shown.join(' ').toStdString();
         EXPECT_TRUE(shown.contains(QString::fromStdString(periods[0].name))) << count << " periods";
-        EXPECT_TRUE(shown.contains(QStringLiteral("通话次数")) && shown.contains(QStringLiteral("分钟")))
-            << count << " periods";
+        EXPECT_TRUE(shown.contains(QStringLiteral("通话次数")) && shown.contains(QStringLiteral("分钟"))) << count << " periods";
     }
 }
 
@@ -333,8 +312,7 @@ TEST(PeriodChart, ShowsItsLabelsAndTitlesWholeAtTheWindowsSize)
 // (Qt's nice steps of 0.2 or 0.5 labelled "0 0 1 1"), and also when no period is drawn.
 TEST(PeriodChart, LabelsItsCountsInDistinctWholeNumbers)
 {
-    for (auto [calls, seconds] :
-         {std::pair(0, 0), std::pair(1, 30), std::pair(2, 130), std::pair(4, 270), std::pair(7, 600)}) {
+    for (auto [calls, seconds] : {std::pair(0, 0), std::pair(1, 30), std::pair(2, 130), std::pair(4, 270), std::pair(7, 600)}) {
         std::vector<PeriodFigures> periods(calls == 0 ? 0 : 1);
         for (int i = 0; i < calls; ++i)
             periods[0].figures.Add(1, static_cast<std::uint64_t>(seconds / calls));
