@@ -1,5 +1,6 @@
 #include "export/list_export.h"
 
+#include "export/desktop_associations.h"
 #include "export/export_file.h"
 #include "platform/locations.h"
 #include "platform/message_box.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QMimeDatabase>
 #include <QWidget>
 #include <optional>
 
@@ -47,6 +49,13 @@ void ShowExportError(QWidget* window, const QString& text)
     ShowMessage(window, text, kCaption, MessageIcon::Error);
 }
 
+// The opening call alone says nothing: xdg-open starts, and fails later, without a program.
+bool OpenInDesktopProgram(const QUrl& file)
+{
+    const QString type = QMimeDatabase().mimeTypeForFile(file.toLocalFile(), QMimeDatabase::MatchExtension).name();
+    return HasProgramFor(type.toStdString(), DesktopAssociationFiles()) && QDesktopServices::openUrl(file);
+}
+
 } // namespace
 
 void SetExportOpener(ExportOpener opener)
@@ -84,8 +93,10 @@ void ExportListToExcelFile(const QAbstractItemModel& list, QWidget* window, int 
         break;
     }
     const QUrl file = QUrl::fromLocalFile(shownPath);
-    if (CurrentOpener())
-        CurrentOpener()(file);
-    else
-        QDesktopServices::openUrl(file);
+    if (!(CurrentOpener() ? CurrentOpener() : OpenInDesktopProgram)(file))
+        ShowMessage(
+            window,
+            QStringLiteral("表格已保存为：\n") + shownPath
+                + QStringLiteral("\n电脑上没有能打开它的表格程序，请安装表格程序（如 LibreOffice）后再打开这个文件。"),
+            kCaption, MessageIcon::Information);
 }

@@ -4,10 +4,39 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 
 namespace {
 
 const QColor kBusyPanelColour(166, 202, 240); // sky blue
+constexpr int kNoticeMilliseconds = 8000;
+constexpr int kNoticeMargin = 8;
+
+// The notice panel hides itself at a click.
+class NoticePanel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override { hide(); }
+};
+
+QLabel* NoticePanelOf(QWidget* window)
+{
+    if (auto* panel = window->findChild<QLabel*>(QStringLiteral("passingNotice"), Qt::FindDirectChildrenOnly))
+        return panel;
+    auto* panel = MakeNamed<NoticePanel>("passingNotice", window);
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Plain);
+    panel->setAutoFillBackground(true);
+    panel->setBackgroundRole(QPalette::ToolTipBase);
+    panel->setForegroundRole(QPalette::ToolTipText);
+    panel->setContentsMargins(6, 3, 6, 3);
+    auto* timer = new QTimer(panel);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, panel, &QWidget::hide);
+    return panel;
+}
 
 } // namespace
 
@@ -82,4 +111,17 @@ QPushButton* MakeDialogButton(const char* objectName, const QString& text, QWidg
     button->setAutoDefault(false);
     button->resize(size);
     return button;
+}
+
+void ShowPassingNotice(QWidget* window, const QString& text)
+{
+    QLabel* panel = NoticePanelOf(window);
+    const int widest = window->width() - 2 * kNoticeMargin - 20;
+    panel->setText(panel->fontMetrics().elidedText(text, Qt::ElideMiddle, widest));
+    panel->setToolTip(text);
+    panel->adjustSize();
+    panel->move((window->width() - panel->width()) / 2, window->height() - panel->height() - kNoticeMargin);
+    panel->show();
+    panel->raise();
+    panel->findChild<QTimer*>()->start(kNoticeMilliseconds);
 }

@@ -42,6 +42,12 @@ QLabel* MakeBusyPanel(const QString& text, QWidget* parent);
 QPointer<QWidget> EnterBusy(QWidget* window, QLabel* panel);
 void LeaveBusy(QWidget* window, QLabel* panel, const QPointer<QWidget>& focus);
 
+// A notice that passes, for what the user needs to know but need not answer: a one-line panel
+// ("passingNotice") centred at the foot of window over its other controls, hidden again after a
+// few seconds or at a click on it. A newer notice takes the place of the one showing. A text too
+// wide for the window is shortened in its middle; the whole text is the panel's tool tip.
+void ShowPassingNotice(QWidget* window, const QString& text);
+
 // Gives a top-level window the outer size outer, its frame included (the frame is known only
 // once the window is shown; before that it counts as nothing).
 void ResizeToOuterSize(QWidget* window, QSize outer);

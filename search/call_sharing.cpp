@@ -1,6 +1,7 @@
 #include "search/call_sharing.h"
 
 #include "audio/call_details.h"
+#include "platform/common_widgets.h"
 #include "platform/message_box.h"
 #include "platform/qt_text.h"
 #include "search/index_settings.h"
@@ -188,7 +189,14 @@ void CallSharing::SaveInWorker(const std::string& recording, const SaveTarget& t
             SaveRecordingAs(recording, target.format, tags, target.path.toStdString(), &stopRequested);
         if (stopRequested.load())
             return;
-        QMetaObject::invokeMethod(this, [this, recording, saved] { EndSave(recording, saved); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, recording, saved, path = target.path] {
+                if (saved)
+                    ShowPassingNotice(window_, QStringLiteral("已保存到：") + QFileInfo(path).absoluteFilePath());
+                EndSave(recording, saved);
+            },
+            Qt::QueuedConnection);
     });
 }
 

@@ -1,4 +1,5 @@
 #include "catalogue/recording_model.h"
+#include "export/desktop_associations.h"
 #include "export/export_file.h"
 #include "support/audio_files.h"
 #include "support/private_mounts.h"
@@ -118,6 +119,24 @@ TEST(ExportFile, AFullDiskKeepsTheOldFileAndLeavesNoTemporaryFile)
         ::umount(home.path().c_str());
     }
     EXPECT_GT(failed, 0);
+}
+
+// Without a program for the sheet's type the export says where the file is; a type named only
+// in another list's group, or with no program after "=", has none.
+TEST(DesktopAssociations, AProgramIsFoundOnlyWhereAListNamesOneForTheType)
+{
+    const std::string sheet = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet";
+    TempFolder folder;
+    const std::string cache =
+        folder.Write("mimeinfo.cache", "[MIME Cache]\ntext/plain=vim.desktop;\n" + sheet + "=;\n");
+    const std::string removed = folder.Write("removed.list", "[Removed Associations]\n" + sheet + "=calc.desktop;\n");
+    const std::string defaults =
+        folder.Write("mimeapps.list", "[Added Associations]\r\ntext/csv=calc.desktop\r\n[Default Applications]\r\n"
+                                          + sheet + "=libreoffice-calc.desktop\r\n");
+    EXPECT_FALSE(HasProgramFor(sheet, {cache, removed, folder.Path("missing.list")}));
+    EXPECT_TRUE(HasProgramFor(sheet, {cache, defaults}));
+    EXPECT_TRUE(HasProgramFor("text/plain", {cache}));
+    EXPECT_FALSE(HasProgramFor("text", {cache}));
 }
 
 TEST(VoctoolExport, WritesTheCardAndTheSearchLayouts)

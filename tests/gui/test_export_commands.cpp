@@ -54,13 +54,17 @@ protected:
         ASSERT_TRUE(homeSet);
         std::filesystem::remove(ExportFilePath());
         SetMessageHandler([this](const MessageRequest& request) { messages.push_back(request); });
-        SetExportOpener([this](const QUrl& file) { opened.push_back(file); });
+        SetExportOpener([this](const QUrl& file) {
+            opened.push_back(file);
+            return openerFound;
+        });
     }
     void TearDown() override { SetMessageHandler({}), SetExportOpener({}); }
 
     const QUrl exportUrl = QUrl::fromLocalFile(QString::fromStdString(ExportFilePath()));
     std::vector<MessageRequest> messages;
     std::vector<QUrl> opened;
+    bool openerFound = true; // the desktop has a spreadsheet program
 };
 
 } // namespace
@@ -93,6 +97,16 @@ TEST_F(ExportCommandsTest, MainWindowMenuWritesTheCatalogueWhileBusyThenOpensIt)
     EXPECT_EQ(messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(TempFolder::Read(ExportFilePath()), before);
     std::filesystem::remove(Home().Path(".~lock.vrxexcel.xlsx#"));
+
+    // No spreadsheet program: a message says where the file is.
+    messages.clear();
+    openerFound = false;
+    Child<QAction>(window, "D2")->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("表格已保存为：\n") + exportUrl.toLocalFile() + "\n"))
+        << messages[0].text.toStdString();
+    EXPECT_EQ(messages[0].caption, QStringLiteral("提示"));
+    EXPECT_EQ(messages[0].icon, MessageIcon::Information);
 }
 
 TEST_F(ExportCommandsTest, SearchWindowButtonWritesEveryColumnOfTheResults)

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTableView>
@@ -168,6 +169,25 @@ TEST_F(SharingTest, SaveAsSuggestsTheCallsNameAndAsksBeforeReplacing)
     SaveAs(QString::fromStdString(saves.Path("damaged.wav")), CallFormat::Wav);
     EXPECT_EQ(messages.back(), "播放错误的语音格式！");
     EXPECT_FALSE(fs::exists(saves.Path("damaged.wav")));
+}
+
+TEST_F(SharingTest, SaveAsSaysWhereItSavedWithoutAClick)
+{
+    const QString target = QString::fromStdString(saves.Path("call.flac"));
+    ASSERT_TRUE(SaveAs(target, CallFormat::Flac));
+    auto* notice = Child<QLabel>(*window, "passingNotice");
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->text(), QStringLiteral("已保存到：") + target);
+    EXPECT_TRUE(messages.empty());
+
+    // A click puts it away; a save that fails says so in its box, not in a notice.
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), notice->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(notice, &press);
+    EXPECT_FALSE(notice->isVisible());
+    EXPECT_FALSE(SaveAs(QString::fromStdString(saves.Path("missing/call.wav")), CallFormat::Wav));
+    EXPECT_FALSE(notice->isVisible());
+    EXPECT_EQ(messages.size(), 1u);
 }
 
 TEST_F(SharingTest, DragAndCopyCarryAFileUrlOfTheLastChosenFormat)

@@ -137,7 +137,10 @@ protected:
     {
         ASSERT_TRUE(homeSet);
         SetMessageHandler([this](const MessageRequest& request) { messages.push_back(request.text.toStdString()); });
-        SetExportOpener([this](const QUrl& file) { opened.push_back(file); });
+        SetExportOpener([this](const QUrl& file) {
+            opened.push_back(file);
+            return true;
+        });
     }
     void TearDown() override { SetMessageHandler({}), SetExportOpener({}); }
 

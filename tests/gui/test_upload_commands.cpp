@@ -293,6 +293,25 @@ TEST_F(MainWindowFixture, UploadAllThenAskBeforeReplacingOnTheNextRun)
     EXPECT_TRUE(WindowIdle());
 }
 
+TEST_F(MainWindowFixture, CancelAtTheQuestionSaysHowManyFilesTheRunCopied)
+{
+    fs::create_directories(archive);
+    std::ofstream(archive + "/" + Name(3)) << "old";
+    AnswerWith([](OverwriteQuestionDialog& dialog) { return Child<QPushButton>(dialog, "btnnoall"); });
+    ClickAndWaitForUpload("btnupall");
+    EXPECT_EQ(ArchiveNames(), (std::vector<std::string>{Name(1), Name(2), Name(3)}));
+    EXPECT_EQ(TempFolder::Read(archive + "/" + Name(3)), "old");
+    const Message twoCopied{"数据上传完毕！\n上传已取消，共复制了 2 个文件。", "提示", MessageIcon::Warning};
+    EXPECT_EQ(messages, std::vector<Message>{twoCopied});
+
+    // "取消" at the first file: nothing was copied, and the message says so.
+    messages.clear();
+    ClickAndWaitForUpload("btnupall");
+    const Message noneCopied{"上传已取消，共复制了 0 个文件。", "提示", MessageIcon::Warning};
+    EXPECT_EQ(messages, std::vector<Message>{noneCopied});
+    EXPECT_TRUE(WindowIdle());
+}
+
 TEST_F(MainWindowFixture, StopButtonClickedDuringACopyEndsTheRunAfterTheNextFile)
 {
     int copies = 0;
