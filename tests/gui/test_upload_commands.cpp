@@ -388,7 +388,7 @@ TEST_F(MainWindowFixture, TheQuestionNamesItsFileAndTheFailureBoxHoldsTheRunUnti
         EXPECT_TRUE(WaitForWindow([&] { return !commands().uploader.running(); })) << "the run did not end";
         QCoreApplication::processEvents();
         boxShown = true;
-        EXPECT_EQ(request.text.toStdString(), kFailed.text);
+        EXPECT_EQ(request.text.toStdString(), kFailed.text + "\n" + Name(6) + "：the card is gone");
         EXPECT_TRUE(bar->isVisible());
         EXPECT_EQ(bar->value(), 6);
         EXPECT_FALSE(Child<QPushButton>(*window, "btnupall")->isEnabled());
