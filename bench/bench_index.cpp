@@ -11,7 +11,7 @@
 
 #include "bench/sample_folder.h"
 #include "catalogue/catalogue_scan.h"
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 #include "search/archive_search.h"
 #include "tools/sample_maker.h"
 

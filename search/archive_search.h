@@ -1,7 +1,7 @@
 #pragma once
 
 #include "catalogue/recording.h"
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 
 #include <QDate>
 #include <cstddef>

@@ -1,9 +1,9 @@
 #include "search/call_sharing.h"
 
 #include "audio/call_details.h"
+#include "index/index_settings.h"
 #include "platform/message_box.h"
 #include "platform/qt_text.h"
-#include "search/index_settings.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 #include "search/archive_search.h"
 
 #include <QObject>

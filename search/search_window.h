@@ -1,8 +1,8 @@
 #pragma once
 
 #include "catalogue/recording_model.h"
+#include "index/archive_index.h"
 #include "platform/wave_out.h"
-#include "search/archive_index.h"
 #include "search/archive_search.h"
 #include "search/folder_tree.h"
 #include "search/result_notes.h"

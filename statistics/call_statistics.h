@@ -1,7 +1,7 @@
 #pragma once
 
 #include "catalogue/recording.h"
-#include "search/note_store.h"
+#include "index/note_store.h"
 
 #include <QDate>
 #include <array>

@@ -1,6 +1,6 @@
 #include "statistics/statistics_worker.h"
 
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "catalogue/recording_model.h"
+#include "index/index_settings.h"
 #include "platform/background_job.h"
-#include "search/index_settings.h"
 #include "statistics/call_statistics.h"
 
 #include <QObject>

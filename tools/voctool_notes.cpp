@@ -1,6 +1,6 @@
+#include "index/archive_index.h"
+#include "index/note_exchange.h"
 #include "platform/text_codec.h"
-#include "search/archive_index.h"
-#include "search/note_exchange.h"
 #include "tools/voctool_commands.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "search/index_settings.h"
+#include "index/index_settings.h"
 #include "statistics/call_statistics.h"
 #include "statistics/chart_picture.h"
 #include "statistics/statistics_table.h"

@@ -1,6 +1,6 @@
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/recording_model.h"
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 #include "search/archive_search.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "catalogue/recording.h"
+#include "index/note_store.h"
 #include "platform/recording_walk.h"
-#include "search/note_store.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 
 ArchiveIndex::ArchiveIndex(std::unique_ptr<IndexConnection> connection)
     : connection_(std::move(connection)), notes_(*connection_), folders_(*connection_, notes_)

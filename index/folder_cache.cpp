@@ -1,11 +1,11 @@
-#include "search/folder_cache.h"
+#include "index/folder_cache.h"
 
+#include "index/folder_cache_writer.h"
+#include "index/folder_rows.h"
+#include "index/index_connection.h"
 #include "platform/file_attributes.h"
 #include "platform/file_attributes_at.h"
 #include "platform/unique_fd.h"
-#include "search/folder_cache_writer.h"
-#include "search/folder_rows.h"
-#include "search/index_connection.h"
 
 #include <QVariant>
 #include <algorithm>

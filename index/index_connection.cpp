@@ -1,6 +1,6 @@
-#include "search/index_connection.h"
+#include "index/index_connection.h"
 
-#include "search/index_schema.h"
+#include "index/index_schema.h"
 
 #include <QDateTime>
 #include <QSqlDriver>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "index/index_settings.h"
 #include "platform/result.h"
-#include "search/index_settings.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

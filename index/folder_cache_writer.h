@@ -1,7 +1,7 @@
 #pragma once
 
-#include "search/folder_rows.h"
-#include "search/index_settings.h"
+#include "index/folder_rows.h"
+#include "index/index_settings.h"
 
 #include <condition_variable>
 #include <cstddef>

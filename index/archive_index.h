@@ -1,10 +1,10 @@
 #pragma once
 
+#include "index/folder_cache.h"
+#include "index/index_connection.h"
+#include "index/index_settings.h"
+#include "index/note_store.h"
 #include "platform/result.h"
-#include "search/folder_cache.h"
-#include "search/index_connection.h"
-#include "search/index_settings.h"
-#include "search/note_store.h"
 
 #include <functional>
 #include <memory>
