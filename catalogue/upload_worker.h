@@ -51,6 +51,7 @@ private:
     std::mutex answerMutex_;
     std::condition_variable answered_;
     std::optional<DialogResult> answer_;
-    bool closing_ = false; // guarded by answerMutex_
-    int fileCount_ = 0;      // of the run that goes on; touched by its thread only
+    bool closing_ = false;  // guarded by answerMutex_
+    int fileCount_ = 0;     // of the run that goes on; touched by its thread only
+    UploadOutcome outcome_; // of the run that goes on; touched by its thread only
 };
