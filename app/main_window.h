@@ -11,6 +11,7 @@
 #include <vector>
 
 class CardLister;
+class IndexHost;
 class MountWatcher;
 class QAction;
 class QLabel;
@@ -134,6 +135,7 @@ private:
     QAction* aboutAction_ = nullptr;
     UploadCommands* uploadCommands_ = nullptr;
     CardLister* cardLister_ = nullptr;
+    IndexHost* indexHost_ = nullptr; // the archive index, opened when the search window first opens
     QPointer<QWidget> focusBeforeListing_;
 
     bool outerSizeApplied_ = false;

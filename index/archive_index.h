@@ -20,9 +20,10 @@
 //
 // Its parts: where it lives (index_settings), the connection with its schema
 // (index_connection, index_schema), the notes (note_store, note_exchange) and the folder
-// cache (folder_cache). An index is opened by its owner and can be handed on (Opened moves);
-// like its Qt SQL connection it belongs to the thread that opened it and is used and
-// destroyed there only. Several indexes, on one thread or several, can be open at once.
+// cache (folder_cache). An index is opened by its owner (in the program, IndexHost), which makes
+// or updates its tables and sets a damaged file aside; workers connect to an index their owner
+// has opened. Like its Qt SQL connection an index belongs to the thread that opened it and is
+// used and destroyed there only. Several indexes, on one thread or several, can be open at once.
 class ArchiveIndex {
 public:
     // An index, or nothing when none can be used; message tells the user what happened (a
@@ -34,6 +35,9 @@ public:
     };
     static Opened Open(const IndexLocation& location);
     static Opened OpenConfigured();
+    // A worker's connection to the index its owner opened: it never changes the tables nor sets
+    // a file aside, and fails when the tables are not this program's.
+    static Result<std::unique_ptr<ArchiveIndex>> Connect(const IndexLocation& location);
 
     ArchiveIndex(const ArchiveIndex&) = delete;
     ArchiveIndex& operator=(const ArchiveIndex&) = delete;

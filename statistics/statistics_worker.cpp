@@ -6,10 +6,10 @@
 
 UserTypesByNumber UserTypesFromIndex(const IndexLocation& location)
 {
-    const std::unique_ptr<ArchiveIndex> index = ArchiveIndex::Open(location).index;
+    const Result<std::unique_ptr<ArchiveIndex>> index = ArchiveIndex::Connect(location);
     if (!index)
         return {};
-    Result<std::vector<NotedRecording>> notes = index->AllNotes();
+    Result<std::vector<NotedRecording>> notes = (*index)->AllNotes();
     return notes ? UserTypesOf(*notes) : UserTypesByNumber{};
 }
 
