@@ -7,7 +7,8 @@
 #       -> platform/
 #
 # index/ (the archive index) lies below the windows' subsystems that use it: it includes
-# nothing of search/ or statistics/.
+# nothing of search/ or statistics/. Windows reach the database only through its host: a window
+# file includes of index/ only the host, the index's location and the notes' types.
 #
 # and lists every include that goes against it as `file:line: #include "..."`, then exits 1.
 #
@@ -40,6 +41,7 @@ cd "$root" || { echo "check-layout: no such folder: $root" >&2; exit 2; }
 
 subsystems=(catalogue search audio export styling statistics index)
 above_index=(search statistics) # subsystems that use the index; it does not include them
+index_face=(index/index_host.h index/index_settings.h index/note_store.h) # what windows may include
 on_top=(tools bench fuzz tests docs) # built on top of the program's code
 
 is_subsystem() {
@@ -50,6 +52,11 @@ is_subsystem() {
 is_above_index() {
   local name
   for name in "${above_index[@]}"; do [ "$1" = "$name" ] && return 0; done
+  return 1
+}
+is_index_face() {
+  local name
+  for name in "${index_face[@]}"; do [ "$1" = "$name" ] && return 0; done
   return 1
 }
 is_on_top() {
@@ -164,6 +171,10 @@ for file in "${sources[@]}"; do
     case "$target" in ../*) continue ;; esac
     includes_checked=$((includes_checked + 1))
     to=${target%%/*}
+    if [ "$to" = index ] && [ -n "${window[$file]:-}" ] && ! is_index_face "$target"; then
+      report "$file" "$line" "$written" "window file: the index only through index_host.h"
+      continue
+    fi
     [ "$to" = "$from" ] && continue
 
     if [ "$from" = platform ]; then

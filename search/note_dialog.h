@@ -1,6 +1,6 @@
 #pragma once
 
-#include "index/archive_index.h"
+#include "index/note_store.h"
 
 #include <QDialog>
 #include <optional>
