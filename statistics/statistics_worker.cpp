@@ -15,8 +15,10 @@ UserTypesByNumber UserTypesFromIndex(const IndexLocation& location)
 
 void StatisticsWorker::Start(RowsSnapshot rows, std::optional<IndexLocation> index)
 {
-    job_.Start([this, rows = std::move(rows), index = std::move(index)](const std::atomic<bool>&) {
+    job_.Start([this, rows = std::move(rows), index = std::move(index)](const std::atomic<bool>& stopRequested) {
         const UserTypesByNumber userTypes = index ? UserTypesFromIndex(*index) : UserTypesByNumber{};
-        emit counted(std::make_shared<const CallStatistics>(CountCalls(*rows, userTypes)));
+        auto statistics = std::make_shared<const CallStatistics>(CountCalls(*rows, userTypes, &stopRequested));
+        if (!stopRequested.load())
+            emit counted(std::move(statistics));
     });
 }

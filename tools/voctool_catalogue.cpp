@@ -1,4 +1,5 @@
 #include "catalogue/catalogue_scan.h"
+#include "catalogue/recording_model.h"
 #include "search/archive_search.h"
 #include "tools/voctool_commands.h"
 
@@ -189,9 +190,14 @@ int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows)
         std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
     if (!opened.index)
         return 1;
+    // Each folder's rows are gathered as they come, then all sorted once.
     for (const std::string& folder : opened.index->KnownFolders())
-        ListFolderRows(folder, found, {}, opened.index.get()); // a folder gone since gives no rows
-    rows = std::move(found.rows);
+        WalkFolderRows(opened.index.get(), folder, [&](const WalkEntry&, IndexedRow* row) {
+            if (row)
+                rows.push_back(std::move(row->row));
+            return true;
+        }); // a folder gone since gives no rows
+    SortAndRenumber(rows, SortState{kColStartTime, false});
     return 0;
 }
 
