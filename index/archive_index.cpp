@@ -2,6 +2,8 @@
 
 #include "index/index_schema.h"
 
+#include <filesystem>
+
 ArchiveIndex::ArchiveIndex(std::unique_ptr<IndexConnection> connection)
     : connection_(std::move(connection)), notes_(*connection_), folders_(*connection_, notes_)
 {
@@ -40,4 +42,13 @@ std::vector<std::string> ArchiveIndex::UserTypes()
 {
     Result<std::vector<std::string>> types = notes_.UserTypes();
     return types ? std::move(*types) : std::vector<std::string>{};
+}
+
+Result<void> ArchiveIndex::KnowFolderOf(const std::string& recordingPath)
+{
+    std::error_code failed;
+    const std::filesystem::path file = std::filesystem::absolute(recordingPath, failed);
+    if (failed)
+        return Failure{failed.message(), failed.value()};
+    return KnowFolder(file.lexically_normal().parent_path().string() + "/");
 }

@@ -64,8 +64,11 @@ public:
         return notes_.NotesMentioning(text);
     }
 
-    // See FolderCache::KnownFolders and FolderCache::NotedRows.
+    // See FolderCache::KnownFolders, FolderCache::KnowFolder and FolderCache::NotedRows.
     std::vector<std::string> KnownFolders() { return folders_.KnownFolders(); }
+    Result<void> KnowFolder(const std::string& folder) { return folders_.KnowFolder(folder); }
+    // Makes the folder of the recording at path (as an absolute path) known.
+    Result<void> KnowFolderOf(const std::string& recordingPath);
     std::vector<IndexedRow> NotedRows(const std::string& text, const std::function<bool(const RecordingNote&)>& passes)
     {
         return folders_.NotedRows(text, passes);

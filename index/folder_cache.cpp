@@ -334,6 +334,18 @@ std::vector<std::string> FolderCache::KnownFolders()
     return folders;
 }
 
+Result<void> FolderCache::KnowFolder(const std::string& folder)
+{
+    return connection_.Write([&]() -> Result<void> {
+        QSqlQuery query = connection_.Query();
+        query.prepare(QStringLiteral("INSERT INTO folders (folder, folder_time) VALUES (?, ?) ON CONFLICT (folder) "
+                                     "DO NOTHING"));
+        query.addBindValue(Text(folder));
+        query.addBindValue(static_cast<qlonglong>(kUnsettled));
+        return ExecPrepared(query);
+    });
+}
+
 std::vector<IndexedRow> FolderCache::NotedRows(const std::string& text,
                                                const std::function<bool(const RecordingNote&)>& passes)
 {

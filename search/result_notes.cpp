@@ -117,10 +117,13 @@ void ResultNotes::EditNote(const std::string& path, const RecordingIdentity& ide
     // The note is stored by the host even when the window closes meanwhile.
     index_->Request<Result<void>>(
         window_,
-        [identity, note = *edited](ArchiveIndex* index) -> Result<void> {
+        [identity, path, note = *edited](ArchiveIndex* index) -> Result<void> {
             if (!index)
                 return Failure{"归档索引无法使用"};
-            return index->SetNote(identity, note);
+            Result<void> stored = index->SetNote(identity, note);
+            if (stored) // a search of every known folder finds the note at once
+                static_cast<void>(index->KnowFolderOf(path));
+            return stored;
         },
         [this, path, note = *edited, saved](const Result<void>& stored) {
             if (!stored) {

@@ -178,16 +178,17 @@ int FinishOutput()
 
 int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows)
 {
-    FoundRows found;
+    ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
+    if (!opened.message.empty())
+        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
     if (!dir.empty()) {
-        if (!ListFolderRows(FolderWithSeparator(dir), found))
+        // Through the index when there is one: the folder becomes known to it.
+        FoundRows found;
+        if (!ListFolderRows(FolderWithSeparator(dir), found, {}, opened.index.get()))
             return ReportUnreadableFolder(dir);
         rows = std::move(found.rows);
         return 0;
     }
-    ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
-    if (!opened.message.empty())
-        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
     if (!opened.index)
         return 1;
     // Each folder's rows are gathered as they come, then all sorted once.
