@@ -246,11 +246,10 @@ TEST_F(ArchiveIndexTest, NoteFollowsTheRecordingAcrossFolders)
     fs::create_directory(moved);
     fs::rename(Folder() + "VOC00004.WAV", moved + "VOC00004.WAV");
     index = OpenIndex(DatabasePath());
-    NotesByPath notes;
-    RecordingModel model;
-    ListFolderRecordings(moved, model, {}, index.get(), &notes);
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes.at(moved + "VOC00004.WAV"), note);
+    FoundRows listed;
+    ListFolderRows(moved, listed, {}, index.get());
+    ASSERT_EQ(listed.notes.size(), 1u);
+    EXPECT_EQ(listed.notes.at(moved + "VOC00004.WAV"), note);
     EXPECT_EQ(index->UserTypes(), (std::vector<std::string>{"大客户", "散客"}));
 
     SearchCriteria byNote;
