@@ -288,7 +288,9 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
         return false;
     const std::int64_t clock = clock_();
     const std::int64_t folderTime = FolderTime(dir.get(), clock);
-    // The directory is read while the cache is: neither waits on the other.
+    // The directory is read while the cache is: neither waits on the other. A fork and join
+    // inside this call (the walk's own thread waits for it before going on), not a job that
+    // reports to a window, hence std::async rather than a BackgroundJob.
     std::future<std::vector<std::string>> reading = std::async(std::launch::async, RecordingNames, folder);
     StoredFolder stored = LoadFolder(connection_, folder);
     const std::vector<std::string> names = reading.get();
