@@ -500,6 +500,22 @@ TEST_F(ArchiveIndexTest, NoteSearchListsEachRecordingOnceAfterItsFolderShrank)
     EXPECT_EQ(std::unique(names.begin(), names.end()), names.end()) << "a recording listed twice";
 }
 
+// A folder changed within a few seconds of its listing may keep its time: the note search of
+// every folder walks it again instead of trusting the names stored then.
+TEST_F(ArchiveIndexTest, NoteSearchWalksAFolderWhoseTimeHadNotSettled)
+{
+    ArchiveIndex::Opened opened = ArchiveIndex::Open(TestLocation(DatabasePath()));
+    ASSERT_TRUE(opened.index);
+    ArchiveIndex& index = *opened.index;
+    index.SetClock([] { return NanosecondsFromNow(std::chrono::seconds(1)); });
+    IndexedRows(index, Folder());
+    WriteRecording(Folder() + "VOC00009.WAV", "13800000009");
+    ASSERT_TRUE(index.SetNote(IdentityOfFile(Folder() + "VOC00009.WAV"), {"price", ""}));
+    const std::vector<RecordingEntry> found = SearchKnownFolders(index, EveryDayWithNote("price")).rows;
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].fileName(), "VOC00009.WAV");
+}
+
 // A file whose times are younger than a few seconds at a listing is read again at the next
 // one even with its size and times unchanged: on a FAT card a rewrite in place within the same
 // two-second step keeps both. Once its times have settled, it is not.
