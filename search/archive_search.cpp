@@ -198,4 +198,3 @@ bool ListFolderRows(const std::string& folder, FoundRows& found, const std::func
     SortAndRenumber(found.rows, SortState{kColStartTime, false});
     return listed;
 }
-

@@ -11,7 +11,6 @@
 #include <unordered_map>
 #include <vector>
 
-
 // The search of one archive folder for recordings of a range of whole days, of one mode and
 // of a phone number containing the typed text. No windows here: the search window hands in
 // what its controls hold and shows the rows and the progress.

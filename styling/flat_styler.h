@@ -85,7 +85,7 @@ public:
         RadioButtonControl = 1u << 10,
         ButtonControl = 1u << 11,
         BitBtnControl = 1u << 12, // a push button with an icon
-        PanelControl = 1u << 14, // a frame or label with a panel frame
+        PanelControl = 1u << 14,  // a frame or label with a panel frame
         GroupBoxControl = 1u << 15,
     };
     Q_DECLARE_FLAGS(ControlKinds, ControlKind)
