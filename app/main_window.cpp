@@ -8,6 +8,7 @@
 #include "catalogue/recording_model.h"
 #include "catalogue/upload_settings.h"
 #include "export/list_export.h"
+#include "index/index_host.h"
 #include "platform/common_widgets.h"
 #include "platform/config_file.h"
 #include "platform/locations.h"
@@ -445,7 +446,9 @@ void MainWindow::ShowUserGuide()
 
 void MainWindow::OpenSearchWindow()
 {
-    SearchWindow window(this, MachineFolderRoots, {}, ArchiveIndex::OpenConfigured());
+    if (!indexHost_)
+        indexHost_ = new IndexHost(ConfiguredIndexLocation(), this);
+    SearchWindow window(this, MachineFolderRoots, {}, indexHost_);
     window.SetListExporter(ExportListToExcel);
     window.SetStatisticsViewer(ShowCallStatistics);
     window.exec();

@@ -12,6 +12,7 @@
 #include <vector>
 
 class CardLister;
+class IndexHost;
 class MountWatcher;
 class QAction;
 class QLabel;
@@ -135,6 +136,7 @@ private:
     QAction* aboutAction_ = nullptr;
     UploadCommands* uploadCommands_ = nullptr;
     CardLister* cardLister_ = nullptr;
+    IndexHost* indexHost_ = nullptr; // the archive index, opened when the search window first opens
     QPointer<QWidget> focusBeforeListing_;
 
     bool outerSizeApplied_ = false;

@@ -1,8 +1,8 @@
 #include "app/statistics_command.h"
 
 #include "export/list_export.h"
+#include "index/index_settings.h"
 #include "platform/locations.h"
-#include "search/index_settings.h"
 #include "statistics/statistics_window.h"
 
 void ShowCallStatistics(RowsSnapshot rows, QWidget* owner)

@@ -4,14 +4,17 @@
 //     (targets: at most 1.5 times and at most 0.5 times);
 //  2. the search by description of every known folder over 100,000 indexed recordings in 50
 //     folders, every one with a note, against the plain walk of those folders (target: at
-//     most 0.1 times), and the peak memory of `voctool search --all --desc TEXT` doing it.
+//     most 0.1 times), and the peak memory of `voctool search --all --desc TEXT` doing it;
+//  3. `voctool stats --all` over the same folders against that walk (target: at most 0.5 times,
+//     and at most 64 MiB), and the index's size per recording.
 //
 //   bench_index [COUNT [FOLDER]]   (default 20000 recordings in a fresh folder under /tmp,
 //                                   removed at the end; a FOLDER given is filled once and kept)
+//   SDVOICE_BENCH_FOLDERS=500 bench_index ...   (500 folders of 2000: a million recordings)
 
 #include "bench/sample_folder.h"
 #include "catalogue/catalogue_scan.h"
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 #include "search/archive_search.h"
 #include "tools/sample_maker.h"
 
@@ -33,7 +36,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kFolders = 50;
+const int kFolders =
+    qEnvironmentVariableIsSet("SDVOICE_BENCH_FOLDERS") ? qEnvironmentVariableIntValue("SDVOICE_BENCH_FOLDERS") : 50;
 constexpr std::uint32_t kPerFolder = 2000;
 constexpr const char* kWanted = "agreed the price";
 
@@ -89,6 +93,7 @@ std::unique_ptr<ArchiveIndex> FreshIndex(const std::string& path)
 long PeakKilobytes(const QString& program, const QStringList& arguments)
 {
     QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
     process.start(QStringLiteral("/usr/bin/time"), QStringList{"-f", "%M", program} + arguments);
     if (!process.waitForFinished(-1) || process.exitCode() != 0) {
         std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
@@ -195,6 +200,19 @@ int main(int argc, char** argv)
     const long startPeak = PeakKilobytes(voctool, {"--help"});
     const long searchPeak =
         PeakKilobytes(voctool, {"search", "--all", "--from", "2000-01-01", "--to", "2099-12-31", "--desc", kWanted});
+    long statsPeak = 0;
+    const double statsMs = BestOfThree([&] {
+        const Clock::time_point start = Clock::now();
+        statsPeak = PeakKilobytes(voctool, {"stats", "--all"});
+        return MillisecondsSince(start);
+    });
+    const auto sizeOf = [](const std::string& path) {
+        std::error_code missing;
+        const std::uintmax_t size = fs::file_size(path, missing);
+        return missing ? std::uintmax_t{0} : size;
+    };
+    const std::uintmax_t indexBytes =
+        sizeOf(root + "/data/sdvoice/archive.db") + sizeOf(root + "/data/sdvoice/archive.db-wal");
 
     std::printf("ListRecordings walk:            %8.1f ms  (%zu rows)\n", walkMs, walkRows);
     std::printf("first listing, filling index:   %8.1f ms  (%zu rows)\n", firstMs, firstRows);
@@ -205,5 +223,9 @@ int main(int argc, char** argv)
     std::printf("second listing / walk:          %.2fx  (target <= 0.5x)\n", secondMs / walkMs);
     std::printf("note search / plain walk:       %.3fx  (target <= 0.1x)\n", searchMs / plainMs);
     std::printf("voctool search --all --desc peak memory: %ld KiB (voctool --help: %ld KiB)\n", searchPeak, startPeak);
+    std::printf("voctool stats --all:            %8.1f ms, peak %ld KiB\n", statsMs, statsPeak);
+    std::printf("stats --all / plain walk:       %.2fx  (target <= 0.5x, peak <= 65536 KiB)\n", statsMs / plainMs);
+    std::printf("index size per recording:       %.0f bytes\n",
+                static_cast<double>(indexBytes) / static_cast<double>(std::max<std::size_t>(plainRows, 1)));
     return 0;
 }

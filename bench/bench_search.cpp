@@ -14,6 +14,7 @@
 #include "platform/wave_out.h"
 #include "bench/voctool_timing.h"
 #include "search/archive_search.h"
+#include "index/index_host.h"
 #include "search/search_window.h"
 #include "bench/sample_folder.h"
 #include "bench/window_driving.h"
@@ -116,13 +117,16 @@ int main(int argc, char** argv)
     const double walkMs = MillisecondsSince(start);
 
     std::atomic<Clock::rep> firstWrite{0};
+    IndexHost index(ConfiguredIndexLocation());
+    while (index.state() == IndexHost::State::Opening)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const auto openWindow = [&](bool flatLook) {
         auto window = std::make_unique<SearchWindow>(
             nullptr,
             [&] {
                 return std::vector<FolderRoot>{{folder, kImageDisk}, {hourFolder, kImageDisk}};
             },
-            [&firstWrite] { return std::make_unique<FirstWriteOut>(firstWrite); }, ArchiveIndex::OpenConfigured());
+            [&firstWrite] { return std::make_unique<FirstWriteOut>(firstWrite); }, &index);
         Control<FlatStyler>(*window, "FlatStyler1")->setActive(flatLook);
         window->show();
         QCoreApplication::processEvents();

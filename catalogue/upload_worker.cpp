@@ -3,6 +3,8 @@
 #include "platform/qt_text.h"
 #include "platform/report_interval.h"
 
+#include <memory>
+
 UploadWorker::UploadWorker(QObject* parent) : QObject(parent), uploader_(Reports()) {}
 
 UploadWorker::~UploadWorker()
@@ -42,7 +44,7 @@ UploadReports UploadWorker::Reports()
         ReportCurrentFile();
         emit failed(ToQString(text));
     };
-    reports.finished = [this](const UploadOutcome& outcome) { emit finished(outcome); };
+    reports.finished = [this](const UploadOutcome& outcome) { outcome_ = outcome; };
     return reports;
 }
 
@@ -65,10 +67,15 @@ bool UploadWorker::Start(std::vector<std::string> names, std::string devicePath,
         const std::lock_guard lock(answerMutex_);
         answer_.reset();
     }
-    job_.Start([this, names = std::move(names), devicePath = std::move(devicePath),
-                uploadPath = std::move(uploadPath), options](const std::atomic<bool>&) {
-        uploader_.UploadFileList(names, devicePath, uploadPath, options);
-    });
+    // The outcome is the run's own: the next run may start while this one still reports it.
+    auto outcome = std::make_shared<UploadOutcome>();
+    job_.Start(
+        [this, names = std::move(names), devicePath = std::move(devicePath), uploadPath = std::move(uploadPath),
+         options, outcome](const std::atomic<bool>&) {
+            uploader_.UploadFileList(names, devicePath, uploadPath, options);
+            *outcome = outcome_;
+        },
+        [this, outcome](const std::atomic<bool>&) { emit finished(*outcome); });
     return true;
 }
 

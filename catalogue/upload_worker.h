@@ -59,4 +59,5 @@ private:
     int currentPosition_ = 0; // 0 before the first file
     std::string currentName_;
     bool currentReported_ = false;
+    UploadOutcome outcome_;
 };

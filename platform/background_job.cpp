@@ -8,18 +8,20 @@ BackgroundJob::~BackgroundJob()
     Wait();
 }
 
-void BackgroundJob::Start(Job job)
+void BackgroundJob::Start(Job job, Job lastReport)
 {
     RequestStop();
     if (current_)
         stopping_.push_back(std::move(current_));
     ForgetEndedRuns();
     current_ = std::make_unique<Run>();
-    current_->thread.reset(
-        QThread::create([job = std::move(job), stop = current_->stopRequested, running = current_->running] {
-            job(*stop);
-            *running = false;
-        }));
+    current_->thread.reset(QThread::create([job = std::move(job), lastReport = std::move(lastReport),
+                                            stop = current_->stopRequested, running = current_->running] {
+        job(*stop);
+        *running = false;
+        if (lastReport)
+            lastReport(*stop);
+    }));
     current_->thread->start();
 }
 

@@ -10,8 +10,9 @@
 // reports through signals of an object living on the window's thread (Qt queues them there)
 // and looks at its stop flag between steps. Starting a job asks the one going on to stop and
 // lets it end by itself, so that the window never waits for a step that cannot be cut short
-// (its reports are the owner's to drop). Destroying the holder stops every job and waits for
-// them all: no job outlives its owner.
+// (its reports are the owner's to drop). A job's last report (its end) is sent once the job
+// counts as ended, so that the owner may start the next job from it. Destroying the holder stops
+// every job and waits for them all: no job outlives its owner.
 class BackgroundJob {
 public:
     using Job = std::function<void(const std::atomic<bool>& stopRequested)>;
@@ -21,8 +22,9 @@ public:
     BackgroundJob& operator=(const BackgroundJob&) = delete;
     ~BackgroundJob();
 
-    // Starts job on a new thread; a job still going on is asked to stop first.
-    void Start(Job job);
+    // Starts job on a new thread; a job still going on is asked to stop first. lastReport runs on
+    // the same thread after job, when running() has turned false.
+    void Start(Job job, Job lastReport = {});
     // Asks the job going on to stop.
     void RequestStop();
     // Waits until every job started has returned.

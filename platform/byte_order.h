@@ -14,11 +14,6 @@ inline std::uint32_t ReadLe32(const unsigned char* bytes)
     return static_cast<std::uint32_t>(ReadLe16(bytes)) | (static_cast<std::uint32_t>(ReadLe16(bytes + 2)) << 16);
 }
 
-inline std::uint64_t ReadLe64(const unsigned char* bytes)
-{
-    return static_cast<std::uint64_t>(ReadLe32(bytes)) | (static_cast<std::uint64_t>(ReadLe32(bytes + 4)) << 32);
-}
-
 inline void WriteLe16(unsigned char* bytes, std::uint16_t value)
 {
     bytes[0] = static_cast<unsigned char>(value & 0xFF);
@@ -29,10 +24,4 @@ inline void WriteLe32(unsigned char* bytes, std::uint32_t value)
 {
     WriteLe16(bytes, static_cast<std::uint16_t>(value & 0xFFFF));
     WriteLe16(bytes + 2, static_cast<std::uint16_t>(value >> 16));
-}
-
-inline void WriteLe64(unsigned char* bytes, std::uint64_t value)
-{
-    WriteLe32(bytes, static_cast<std::uint32_t>(value & 0xFFFFFFFF));
-    WriteLe32(bytes + 4, static_cast<std::uint32_t>(value >> 32));
 }

@@ -54,11 +54,6 @@ std::string ConfigDir()
     return XdgDir("XDG_CONFIG_HOME", ".config") + "/sdvoice";
 }
 
-std::string CacheDir()
-{
-    return XdgDir("XDG_CACHE_HOME", ".cache") + "/sdvoice";
-}
-
 std::string DataDir()
 {
     return XdgDir("XDG_DATA_HOME", ".local/share") + "/sdvoice";

@@ -11,8 +11,6 @@ std::string HomeDir();
 std::string ConfigDir();
 // The settings beyond the configuration file's two lines: ConfigDir() + "/sdvoice.conf" (INI).
 std::string SettingsFilePath();
-// $XDG_CACHE_HOME/sdvoice (default ~/.cache/sdvoice), without a trailing "/".
-std::string CacheDir();
 // $XDG_DATA_HOME/sdvoice (default ~/.local/share/sdvoice), without a trailing "/".
 std::string DataDir();
 // Makes a folder of the program's own (the configuration, the index) readable by the user only:

@@ -3,8 +3,12 @@
 # never pumps the event loop itself:
 #
 #   app/ (the program's shell)
-#     -> the subsystems catalogue/ search/ audio/ export/ styling/ statistics/
+#     -> the subsystems catalogue/ search/ audio/ export/ styling/ statistics/ index/
 #       -> platform/
+#
+# index/ (the archive index) lies below the windows' subsystems that use it: it includes
+# nothing of search/ or statistics/. Windows reach the database only through its host: a window
+# file includes of index/ only the host, the index's location and the notes' types.
 #
 # and lists every include that goes against it as `file:line: #include "..."`, then exits 1.
 #
@@ -35,12 +39,24 @@ root=${1:-"$(dirname "$0")/.."}
 cd "$root" || { echo "check-layout: no such folder: $root" >&2; exit 2; }
 [ -f CMakeLists.txt ] || { echo "check-layout: $(pwd) has no CMakeLists.txt" >&2; exit 2; }
 
-subsystems=(catalogue search audio export styling statistics)
+subsystems=(catalogue search audio export styling statistics index)
+above_index=(search statistics) # subsystems that use the index; it does not include them
+index_face=(index/index_host.h index/index_settings.h index/note_store.h) # what windows may include
 on_top=(tools bench fuzz tests docs) # built on top of the program's code
 
 is_subsystem() {
   local name
   for name in "${subsystems[@]}"; do [ "$1" = "$name" ] && return 0; done
+  return 1
+}
+is_above_index() {
+  local name
+  for name in "${above_index[@]}"; do [ "$1" = "$name" ] && return 0; done
+  return 1
+}
+is_index_face() {
+  local name
+  for name in "${index_face[@]}"; do [ "$1" = "$name" ] && return 0; done
   return 1
 }
 is_on_top() {
@@ -155,6 +171,10 @@ for file in "${sources[@]}"; do
     case "$target" in ../*) continue ;; esac
     includes_checked=$((includes_checked + 1))
     to=${target%%/*}
+    if [ "$to" = index ] && [ -n "${window[$file]:-}" ] && ! is_index_face "$target"; then
+      report "$file" "$line" "$written" "window file: the index only through index_host.h"
+      continue
+    fi
     [ "$to" = "$from" ] && continue
 
     if [ "$from" = platform ]; then
@@ -164,6 +184,8 @@ for file in "${sources[@]}"; do
         report "$file" "$line" "$written" "only app/ includes app/"
       elif is_on_top "$to"; then
         report "$file" "$line" "$written" "$to/ is built on top of the program's code"
+      elif [ "$from" = index ] && is_above_index "$to"; then
+        report "$file" "$line" "$written" "index/ lies below $to/"
       elif is_subsystem "$from" && is_subsystem "$to" && [ -n "${window[$target]:-}" ] \
         && ! { [ "$to" = styling ] && [ -n "${window[$file]:-}" ]; }; then
         report "$file" "$line" "$written" "window file of $to/: subsystems share only logic headers"

@@ -198,18 +198,3 @@ bool ListFolderRows(const std::string& folder, FoundRows& found, const std::func
     SortAndRenumber(found.rows, SortState{kColStartTime, false});
     return listed;
 }
-
-bool ListFolderRecordings(const std::string& folder, RecordingModel& model, const std::function<bool()>& afterEachFile,
-                          ArchiveIndex* index, NotesByPath* notes)
-{
-    FoundRows found;
-    const bool listed = ListFolderRows(folder, found, afterEachFile, index);
-    model.Clear();
-    model.SetSortState(SortState{kColStartTime, false});
-    // The rows reach the model in one insertion: a view told of every row would cost more
-    // than the listing itself.
-    model.AppendBatch(std::move(found.rows));
-    if (notes)
-        *notes = std::move(found.notes);
-    return listed;
-}

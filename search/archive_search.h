@@ -1,7 +1,7 @@
 #pragma once
 
 #include "catalogue/recording.h"
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 
 #include <QDate>
 #include <cstddef>
@@ -10,8 +10,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-class RecordingModel;
 
 // The search of one archive folder for recordings of a range of whole days, of one mode and
 // of a phone number containing the typed text. No windows here: the search window hands in
@@ -127,11 +125,6 @@ void AddFoundRow(FoundRows& found, IndexedRow&& row);
 // index, only changed files are opened and the rows come with their notes.
 bool ListFolderRows(const std::string& folder, FoundRows& found, const std::function<bool()>& keepGoing = {},
                     ArchiveIndex* index = nullptr);
-// The same listing into a model, which is emptied first; its sort state becomes column 4 with
-// the flag clear (not inverted), and notes (when given) receives the rows' notes.
-bool ListFolderRecordings(const std::string& folder, RecordingModel& model,
-                          const std::function<bool()>& afterEachFile = {}, ArchiveIndex* index = nullptr,
-                          NotesByPath* notes = nullptr);
 
 // The walk of a folder with each row and its note: through the index when there is one, else by
 // reading every file (rows without notes). Returns false when the folder cannot be opened.

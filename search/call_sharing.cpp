@@ -1,10 +1,10 @@
 #include "search/call_sharing.h"
 
 #include "audio/call_details.h"
+#include "index/index_settings.h"
 #include "platform/common_widgets.h"
 #include "platform/message_box.h"
 #include "platform/qt_text.h"
-#include "search/index_settings.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -43,13 +43,26 @@ unsigned FolderSearchWorker::Search(const std::string& folder, const SearchCrite
     return run;
 }
 
-// The index is opened on first use, on this thread; without one the folders are read from
+void FolderSearchWorker::UseIndex(const IndexLocation& location)
+{
+    QMetaObject::invokeMethod(
+        context_,
+        [this, location] {
+            indexLocation_ = location;
+            indexTried_ = false;
+            index_.reset();
+        },
+        Qt::QueuedConnection);
+}
+
+// The connection is made on first use, on this thread; without one the folders are read from
 // their files alone.
 ArchiveIndex* FolderSearchWorker::Index()
 {
     if (!indexTried_ && indexLocation_) {
         indexTried_ = true;
-        index_ = ArchiveIndex::Open(*indexLocation_).index;
+        if (Result<std::unique_ptr<ArchiveIndex>> connected = ArchiveIndex::Connect(*indexLocation_))
+            index_ = std::move(*connected);
     }
     return index_.get();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 #include "search/archive_search.h"
 
 #include <QObject>
@@ -30,6 +30,8 @@ public:
     // Searches folder with criteria: the rows come in batches as they are found (the window
     // numbers them), and the panel's text about ten times a second.
     unsigned Search(const std::string& folder, const SearchCriteria& criteria);
+    // The runs queued from now on use the index at location, opened by its owner.
+    void UseIndex(const IndexLocation& location);
     // Ends the run going on; it reports nothing more that the window keeps.
     void Stop() { ++latestRun_; }
     bool IsLatest(unsigned run) const { return run == latestRun_.load(); }
@@ -48,9 +50,9 @@ private:
     ArchiveIndex* Index();
 
     QThread thread_;
-    QObject* context_ = nullptr; // lives on thread_: the runs are queued calls on it
-    std::optional<IndexLocation> indexLocation_;
-    std::unique_ptr<ArchiveIndex> index_; // opened, used and closed on thread_
-    bool indexTried_ = false;            // touched on thread_ only
+    QObject* context_ = nullptr;                 // lives on thread_: the runs are queued calls on it
+    std::optional<IndexLocation> indexLocation_; // thread_ only, once it runs
+    std::unique_ptr<ArchiveIndex> index_;        // opened, used and closed on thread_
+    bool indexTried_ = false;                    // touched on thread_ only
     std::atomic<unsigned> latestRun_{0};
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "search/archive_index.h"
+#include "index/note_store.h"
 
 #include <QDialog>
 #include <optional>

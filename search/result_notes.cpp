@@ -21,8 +21,8 @@ std::optional<RecordingIdentity> IdentityOfFile(const std::string& path)
 
 } // namespace
 
-ResultNotes::ResultNotes(std::unique_ptr<ArchiveIndex> index, QWidget* window)
-    : index_(std::move(index)), window_(window), editNote_(EditNoteInDialog)
+ResultNotes::ResultNotes(IndexHost* index, QWidget* window)
+    : index_(index), window_(window), editNote_(EditNoteInDialog)
 {
 }
 
@@ -31,11 +31,15 @@ void ResultNotes::Remember(const std::string& path)
     const std::optional<RecordingIdentity> identity = IdentityOfFile(path);
     if (!index_ || !identity)
         return;
-    const RecordingNote note = index_->NoteOf(*identity);
-    if (note.empty())
-        notes_.erase(path);
-    else
-        notes_[path] = note;
+    index_->Request<RecordingNote>(
+        window_,
+        [identity = *identity](ArchiveIndex* index) { return index ? index->NoteOf(identity) : RecordingNote{}; },
+        [this, path](RecordingNote note) {
+            if (note.empty())
+                notes_.erase(path);
+            else
+                notes_[path] = std::move(note);
+        });
 }
 
 std::string ResultNotes::Description(const std::string& path) const
@@ -44,9 +48,13 @@ std::string ResultNotes::Description(const std::string& path) const
     return note == notes_.end() ? std::string() : note->second.description;
 }
 
-std::vector<std::string> ResultNotes::UserTypes()
+void ResultNotes::ReadUserTypes(UserTypesReceiver receive)
 {
-    return index_ ? index_->UserTypes() : std::vector<std::string>{};
+    if (!index_)
+        return;
+    index_->Request<std::vector<std::string>>(
+        window_, [](ArchiveIndex* index) { return index ? index->UserTypes() : std::vector<std::string>{}; },
+        std::move(receive));
 }
 
 void ResultNotes::ShowToolTip(const std::string& path, QPoint global, QWidget* over) const
@@ -62,28 +70,71 @@ void ResultNotes::ShowToolTip(const std::string& path, QPoint global, QWidget* o
                        over);
 }
 
-// The note belongs to the recording (name, size, header record), wherever its file lies.
-bool ResultNotes::Edit(const std::string& path)
+void ResultNotes::SayIndexUnusable() const
 {
-    if (!index_) {
-        ShowMessage(window_, QStringLiteral("归档索引无法使用，录音说明暂时无法编辑。"), kWarningCaption,
-                    MessageIcon::Warning);
-        return false;
+    ShowMessage(window_, QStringLiteral("归档索引无法使用，录音说明暂时无法编辑。"), kWarningCaption,
+                MessageIcon::Warning);
+}
+
+// The note belongs to the recording (name, size, header record), wherever its file lies. The
+// note and the user types are read first, then the dialog shows them.
+void ResultNotes::Edit(const std::string& path, std::function<void()> saved)
+{
+    if (!index_ || index_->state() == IndexHost::State::Failed) {
+        SayIndexUnusable();
+        return;
     }
     const std::optional<RecordingIdentity> identity = IdentityOfFile(path);
     if (!identity) {
         ShowMessage(window_, QStringLiteral("无法读取这条录音：") + ToQString(path), kWarningCaption,
                     MessageIcon::Warning);
-        return false;
+        return;
     }
-    const std::optional<RecordingNote> edited = editNote_(index_->NoteOf(*identity), index_->UserTypes(), window_);
+    struct Known {
+        bool usable = false;
+        RecordingNote note;
+        std::vector<std::string> userTypes;
+    };
+    index_->Request<Known>(
+        window_,
+        [identity = *identity](ArchiveIndex* index) {
+            return index ? Known{true, index->NoteOf(identity), index->UserTypes()} : Known{};
+        },
+        [this, path, identity = *identity, saved = std::move(saved)](Known known) {
+            if (!known.usable)
+                SayIndexUnusable();
+            else
+                EditNote(path, identity, known.note, known.userTypes, saved);
+        });
+}
+
+void ResultNotes::EditNote(const std::string& path, const RecordingIdentity& identity, const RecordingNote& note,
+                           const std::vector<std::string>& userTypes, const std::function<void()>& saved)
+{
+    const std::optional<RecordingNote> edited = editNote_(note, userTypes, window_);
     if (!edited)
-        return false;
-    if (const Result<void> saved = index_->SetNote(*identity, *edited); !saved) {
-        ShowMessage(window_, QStringLiteral("录音说明没有保存：") + ToQString(saved.error().reason), kWarningCaption,
-                    MessageIcon::Error);
-        return false;
-    }
-    Remember(path);
-    return true;
+        return;
+    // The note is stored by the host even when the window closes meanwhile.
+    index_->Request<Result<void>>(
+        window_,
+        [identity, path, note = *edited](ArchiveIndex* index) -> Result<void> {
+            if (!index)
+                return Failure{"归档索引无法使用"};
+            Result<void> stored = index->SetNote(identity, note);
+            if (stored) // a search of every known folder finds the note at once
+                static_cast<void>(index->KnowFolderOf(path));
+            return stored;
+        },
+        [this, path, note = *edited, saved](const Result<void>& stored) {
+            if (!stored) {
+                ShowMessage(window_, QStringLiteral("录音说明没有保存：") + ToQString(stored.error().reason),
+                            kWarningCaption, MessageIcon::Error);
+                return;
+            }
+            if (note.empty())
+                notes_.erase(path);
+            else
+                notes_[path] = note;
+            saved();
+        });
 }

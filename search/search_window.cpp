@@ -54,13 +54,13 @@ QString DefaultFileChooser(QWidget* owner)
 
 } // namespace
 
-SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory makeOutput, ArchiveIndex::Opened index)
+SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory makeOutput, IndexHost* index)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                           | Qt::WindowCloseButtonHint),
       roots_(std::move(roots)),
       chooseFile_(DefaultFileChooser),
-      notes_(std::move(index.index), this),
-      indexMessage_(std::move(index.message))
+      index_(index),
+      notes_(index, this)
 {
     setObjectName(QStringLiteral("FrmSearch"));
     setWindowTitle(QStringLiteral("语音查询"));
@@ -73,9 +73,8 @@ SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory ma
     setPalette(palette);
     setAutoFillBackground(true);
 
-    // The worker keeps a connection of its own to the index, opened on its thread.
-    const ArchiveIndex* opened = notes_.index();
-    searchWorker_ = new FolderSearchWorker(opened ? std::optional(opened->location()) : std::nullopt, this);
+    // The worker keeps a connection of its own to the index, made on its thread once the index is ready.
+    searchWorker_ = new FolderSearchWorker(index ? index->WorkerLocation() : std::nullopt, this);
     searchWorker_->setObjectName(QStringLiteral("folderSearchWorker"));
     busyTimer_ = new QTimer(this);
     busyTimer_->setSingleShot(true);
@@ -84,6 +83,7 @@ SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory ma
     BuildPlayerControls(makeOutput ? std::move(makeOutput) : WaveOutFactory(MakeSdlWaveOut));
     ConnectControls();
     ConnectSearchWorker();
+    ConnectIndex();
     ApplyFormFont(this);
     resize(kOuterSize);
     AttachFlatStyler(this);
@@ -141,7 +141,6 @@ void SearchWindow::BuildControls()
     addButton_ = MakeDialogButton("btnAdd", QStringLiteral("添加"), this, kSideButtonSize);
     deleteButton_ = MakeDialogButton("btnDel", QStringLiteral("删除"), this, kSideButtonSize);
     filterPanel_ = new SearchFilterPanel(this);
-    filterPanel_->SetUserTypes(notes_.UserTypes());
     BuildResultList();
 }
 
@@ -225,8 +224,36 @@ void SearchWindow::showEvent(QShowEvent* event)
     ApplyOuterSize();
     folderModel_->BuildDriveRoots(roots_());
     folderTree_->setFocus();
-    if (!indexMessage_.empty())
-        Warn(this, ToQString(std::exchange(indexMessage_, {})));
+    SayIndexMessage();
+}
+
+// Until the index is ready the folders are listed from their files alone.
+void SearchWindow::ConnectIndex()
+{
+    if (!index_)
+        return;
+    if (index_->state() == IndexHost::State::Opening) {
+        connect(index_, &IndexHost::ready, this, [this] {
+            searchWorker_->UseIndex(*index_->WorkerLocation());
+            SayIndexMessage();
+        });
+        connect(index_, &IndexHost::failed, this, &SearchWindow::SayIndexMessage);
+    }
+    ReadUserTypes();
+}
+
+void SearchWindow::ReadUserTypes()
+{
+    notes_.ReadUserTypes([this](const std::vector<std::string>& userTypes) { filterPanel_->SetUserTypes(userTypes); });
+}
+
+// What the opening of the index has to say, in the first window shown that needs the index.
+void SearchWindow::SayIndexMessage()
+{
+    if (!index_ || !isVisible())
+        return;
+    if (const QString message = index_->TakeMessage(); !message.isEmpty())
+        Warn(this, message);
 }
 
 // The size counts the window's frame, which is known once the window is shown; the window
@@ -420,8 +447,8 @@ void SearchWindow::AddRecordingFile()
 void SearchWindow::EditSelectedNote()
 {
     const std::optional<int> row = SelectedResultRow();
-    if (row && notes_.Edit(resultModel_->entry(*row).path()))
-        filterPanel_->SetUserTypes(notes_.UserTypes());
+    if (row)
+        notes_.Edit(resultModel_->entry(*row).path(), [this] { ReadUserTypes(); });
 }
 
 // Deletes the selected row's file without asking; the other rows keep their numbers. A file

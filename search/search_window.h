@@ -2,7 +2,6 @@
 
 #include "catalogue/recording_model.h"
 #include "platform/wave_out.h"
-#include "search/archive_index.h"
 #include "search/archive_search.h"
 #include "search/folder_tree.h"
 #include "search/result_notes.h"
@@ -46,11 +45,11 @@ public:
     using FileChooser = std::function<QString(QWidget* owner)>;
 
     // makeOutput makes the sound output of each playback; without one the window plays through SDL.
-    // index is the archive index the window's owner opened for it, with what to tell the user
-    // about it once the window shows; without an index the folders are listed from their files
-    // alone and there are no notes.
+    // index is the program's archive index, perhaps still opening (what its opening has to tell
+    // the user is shown once the window shows); without an index the folders are listed from
+    // their files alone and there are no notes.
     explicit SearchWindow(QWidget* parent = nullptr, RootsSource roots = MachineFolderRoots,
-                          WaveOutFactory makeOutput = {}, ArchiveIndex::Opened index = {});
+                          WaveOutFactory makeOutput = {}, IndexHost* index = nullptr);
     ~SearchWindow() override;
 
     void SetFileChooser(FileChooser chooser);
@@ -100,6 +99,9 @@ private:
     void ShowFolderRecordings(const std::string& folder);
     void SearchRecordings();
     void ConnectSearchWorker();
+    void ConnectIndex();
+    void ReadUserTypes();
+    void SayIndexMessage();
     void ShowFoundRows(unsigned run, const std::shared_ptr<FoundRows>& found);
     void StartRows();
     void EnterBusyState();
@@ -114,8 +116,8 @@ private:
 
     RootsSource roots_;
     FileChooser chooseFile_;
-    ResultNotes notes_;        // the listed rows' notes, through the index of the window's thread
-    std::string indexMessage_; // shown once the window is shown
+    IndexHost* index_;  // the program's archive index; null without one
+    ResultNotes notes_; // the listed rows' notes, read and written by the index's host
     QAction* editNoteAction_ = nullptr;
     ListExporter exportList_;
     QAction* statisticsAction_ = nullptr;

@@ -34,12 +34,6 @@ std::string NumberKey(const std::string& phone)
     return phone.empty() ? std::string(kNoNumberText) : phone;
 }
 
-struct NumberTally {
-    ModeFigures figures;
-    std::int64_t first = 0, last = 0; // CallStart::minutes(); valid once firstCall is set
-    std::string firstCall, lastCall;
-};
-
 void NoteCallTime(NumberTally& tally, const CallStart& start, const std::string& startText)
 {
     const std::int64_t at = start.minutes();
@@ -178,29 +172,45 @@ UserTypesByNumber UserTypesOf(const std::vector<NotedRecording>& notes)
     return types;
 }
 
-CallStatistics CountCalls(const std::vector<RecordingEntry>& rows, const UserTypesByNumber& userTypes)
+void CallCounter::Add(const RecordingEntry& row)
 {
-    CallStatistics statistics;
-    std::unordered_map<std::string, NumberTally> numbers;
-    for (const RecordingEntry& row : rows) {
-        const std::size_t mode = ModeIndex(row.mode());
-        const std::uint64_t seconds = DurationTextSeconds(row.texts[kColDuration]).value_or(0);
-        statistics.totals.Add(mode, seconds);
-        NumberTally& number = numbers[NumberKey(row.phone())];
-        number.figures.Add(mode, seconds);
-        const std::optional<CallStart> start = ParseStartTime(row.startTime());
-        if (!start) {
-            statistics.invalidTimes.Add(mode, seconds);
-            continue;
-        }
-        statistics.days[start->day.toJulianDay()].Add(mode, seconds);
-        ++statistics.callsByWeekdayHour[static_cast<std::size_t>(start->day.dayOfWeek() - 1)]
-                                       [static_cast<std::size_t>(start->hour)];
-        NoteCallTime(number, *start, row.startTime());
+    const std::size_t mode = ModeIndex(row.mode());
+    const std::uint64_t seconds = DurationTextSeconds(row.texts[kColDuration]).value_or(0);
+    statistics_.totals.Add(mode, seconds);
+    NumberTally& number = numbers_[NumberKey(row.phone())];
+    number.figures.Add(mode, seconds);
+    const std::optional<CallStart> start = ParseStartTime(row.startTime());
+    if (!start) {
+        statistics_.invalidTimes.Add(mode, seconds);
+        return;
     }
-    statistics.mostCalls = TopNumbers(numbers, userTypes, [](const CallFigures& f) { return std::pair(f.calls, f.seconds); });
-    statistics.mostTalk = TopNumbers(numbers, userTypes, [](const CallFigures& f) { return std::pair(f.seconds, f.calls); });
-    return statistics;
+    statistics_.days[start->day.toJulianDay()].Add(mode, seconds);
+    ++statistics_.callsByWeekdayHour[static_cast<std::size_t>(start->day.dayOfWeek() - 1)]
+                                    [static_cast<std::size_t>(start->hour)];
+    NoteCallTime(number, *start, row.startTime());
+}
+
+CallStatistics CallCounter::Finish(const UserTypesByNumber& userTypes)
+{
+    statistics_.mostCalls =
+        TopNumbers(numbers_, userTypes, [](const CallFigures& f) { return std::pair(f.calls, f.seconds); });
+    statistics_.mostTalk =
+        TopNumbers(numbers_, userTypes, [](const CallFigures& f) { return std::pair(f.seconds, f.calls); });
+    numbers_.clear();
+    return std::exchange(statistics_, {});
+}
+
+CallStatistics CountCalls(const std::vector<RecordingEntry>& rows, const UserTypesByNumber& userTypes,
+                          const std::atomic<bool>* stopRequested)
+{
+    constexpr std::size_t kRowsBetweenLooks = 4096;
+    CallCounter counter;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (stopRequested && i % kRowsBetweenLooks == 0 && stopRequested->load())
+            return {};
+        counter.Add(rows[i]);
+    }
+    return counter.Finish(userTypes);
 }
 
 PeriodKind AutomaticPeriod(const CallStatistics& statistics)

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "catalogue/recording.h"
-#include "search/note_store.h"
+#include "index/note_store.h"
 
 #include <QDate>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -78,9 +79,31 @@ struct CallStatistics {
 using UserTypesByNumber = std::unordered_map<std::string, std::string>;
 UserTypesByNumber UserTypesOf(const std::vector<NotedRecording>& notes);
 
-// Counts the rows. No row is left out: an unreadable start time counts under kInvalidTimeText,
-// an unreadable duration as 0 seconds.
-CallStatistics CountCalls(const std::vector<RecordingEntry>& rows, const UserTypesByNumber& userTypes = {});
+// The tally of one number while the calls are counted.
+struct NumberTally {
+    ModeFigures figures;
+    std::int64_t first = 0, last = 0; // CallStart::minutes(); valid once firstCall is set
+    std::string firstCall, lastCall;
+};
+
+// Counts calls one row at a time, so that a count over many folders keeps no rows. No row is
+// left out: an unreadable start time counts under kInvalidTimeText, an unreadable duration as
+// 0 seconds.
+class CallCounter {
+public:
+    void Add(const RecordingEntry& row);
+    // The figures of the rows added, with the user types of the numbers; the counter starts over.
+    CallStatistics Finish(const UserTypesByNumber& userTypes = {});
+
+private:
+    CallStatistics statistics_;
+    std::unordered_map<std::string, NumberTally> numbers_; // by NumberKey
+};
+
+// Counts the rows as CallCounter does. Once stopRequested is set the count ends early with
+// empty figures.
+CallStatistics CountCalls(const std::vector<RecordingEntry>& rows, const UserTypesByNumber& userTypes = {},
+                          const std::atomic<bool>* stopRequested = nullptr);
 
 enum class PeriodKind { Day, Week, Month };
 inline constexpr std::array<std::string_view, 3> kPeriodKindNames = {"日", "周", "月"};

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "catalogue/recording_model.h"
-#include "search/index_settings.h"
+#include "index/index_settings.h"
 #include "statistics/call_statistics.h"
 
 #include <QDialog>

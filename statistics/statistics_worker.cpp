@@ -1,22 +1,24 @@
 #include "statistics/statistics_worker.h"
 
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 
 #include <utility>
 
 UserTypesByNumber UserTypesFromIndex(const IndexLocation& location)
 {
-    const std::unique_ptr<ArchiveIndex> index = ArchiveIndex::Open(location).index;
+    const Result<std::unique_ptr<ArchiveIndex>> index = ArchiveIndex::Connect(location);
     if (!index)
         return {};
-    Result<std::vector<NotedRecording>> notes = index->AllNotes();
+    Result<std::vector<NotedRecording>> notes = (*index)->AllNotes();
     return notes ? UserTypesOf(*notes) : UserTypesByNumber{};
 }
 
 void StatisticsWorker::Start(RowsSnapshot rows, std::optional<IndexLocation> index)
 {
-    job_.Start([this, rows = std::move(rows), index = std::move(index)](const std::atomic<bool>&) {
+    job_.Start([this, rows = std::move(rows), index = std::move(index)](const std::atomic<bool>& stopRequested) {
         const UserTypesByNumber userTypes = index ? UserTypesFromIndex(*index) : UserTypesByNumber{};
-        emit counted(std::make_shared<const CallStatistics>(CountCalls(*rows, userTypes)));
+        auto statistics = std::make_shared<const CallStatistics>(CountCalls(*rows, userTypes, &stopRequested));
+        if (!stopRequested.load())
+            emit counted(std::move(statistics));
     });
 }

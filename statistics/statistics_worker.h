@@ -1,8 +1,8 @@
 #pragma once
 
 #include "catalogue/recording_model.h"
+#include "index/index_settings.h"
 #include "platform/background_job.h"
-#include "search/index_settings.h"
 #include "statistics/call_statistics.h"
 
 #include <QObject>
@@ -18,8 +18,12 @@ class StatisticsWorker : public QObject {
 
 public:
     explicit StatisticsWorker(QObject* parent = nullptr) : QObject(parent) {}
-    // Waits for a count going on: no count outlives its owner.
-    ~StatisticsWorker() override { job_.Wait(); }
+    // Stops a count going on and waits for it: no count outlives its owner.
+    ~StatisticsWorker() override
+    {
+        job_.RequestStop();
+        job_.Wait();
+    }
 
     void Start(RowsSnapshot rows, std::optional<IndexLocation> index);
     bool running() const { return job_.running(); }

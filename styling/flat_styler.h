@@ -63,13 +63,10 @@ public:
         FormContainer = 1u << 0, // the window itself or its central widget
         FrameContainer = 1u << 1,
         ToolbarContainer = 1u << 2,
-        CoolbarContainer = 1u << 3,
-        ControlbarContainer = 1u << 4,
         PanelContainer = 1u << 5, // any other plain widget or frame
         ScrollBoxContainer = 1u << 6,
         GroupBoxContainer = 1u << 7,
         TabSheetContainer = 1u << 8,
-        PageScrollerContainer = 1u << 9,
     };
     Q_DECLARE_FLAGS(ContainerKinds, ContainerKind)
     Q_FLAG(ContainerKinds)
@@ -79,7 +76,6 @@ public:
         MainMenuControl = 1u << 0, // the menu bar and its menus
         PopupMenuControl = 1u << 1,
         ToolbarControl = 1u << 2,
-        ControlbarControl = 1u << 3,
         ComboControl = 1u << 4,
         EditControl = 1u << 5,
         MaskEditControl = 1u << 6, // a line edit with an input mask
@@ -89,8 +85,7 @@ public:
         RadioButtonControl = 1u << 10,
         ButtonControl = 1u << 11,
         BitBtnControl = 1u << 12, // a push button with an icon
-        SpeedButtonControl = 1u << 13,
-        PanelControl = 1u << 14, // a frame or label with a panel frame
+        PanelControl = 1u << 14,  // a frame or label with a panel frame
         GroupBoxControl = 1u << 15,
     };
     Q_DECLARE_FLAGS(ControlKinds, ControlKind)

@@ -1,4 +1,5 @@
 #include "catalogue/catalogue_scan.h"
+#include "catalogue/recording_model.h"
 #include "search/archive_search.h"
 #include "tools/voctool_commands.h"
 
@@ -177,21 +178,27 @@ int FinishOutput()
 
 int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows)
 {
-    FoundRows found;
+    ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
+    if (!opened.message.empty())
+        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
     if (!dir.empty()) {
-        if (!ListFolderRows(FolderWithSeparator(dir), found))
+        // Through the index when there is one: the folder becomes known to it.
+        FoundRows found;
+        if (!ListFolderRows(FolderWithSeparator(dir), found, {}, opened.index.get()))
             return ReportUnreadableFolder(dir);
         rows = std::move(found.rows);
         return 0;
     }
-    ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
-    if (!opened.message.empty())
-        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
     if (!opened.index)
         return 1;
+    // Each folder's rows are gathered as they come, then all sorted once.
     for (const std::string& folder : opened.index->KnownFolders())
-        ListFolderRows(folder, found, {}, opened.index.get()); // a folder gone since gives no rows
-    rows = std::move(found.rows);
+        WalkFolderRows(opened.index.get(), folder, [&](const WalkEntry&, IndexedRow* row) {
+            if (row)
+                rows.push_back(std::move(row->row));
+            return true;
+        }); // a folder gone since gives no rows
+    SortAndRenumber(rows, SortState{kColStartTime, false});
     return 0;
 }
 

@@ -1,6 +1,6 @@
+#include "index/archive_index.h"
+#include "index/note_exchange.h"
 #include "platform/text_codec.h"
-#include "search/archive_index.h"
-#include "search/note_exchange.h"
 #include "tools/voctool_commands.h"
 
 #include <cstdio>
@@ -96,6 +96,8 @@ int RunNote(const CommandArgs& args)
         std::fprintf(stderr, "voctool: the note was not saved: %s\n", saved.error().reason.c_str());
         return 1;
     }
+    // A search of every known folder finds the note at once.
+    static_cast<void>(index->KnowFolderOf(args[0]));
     return 0;
 }
 

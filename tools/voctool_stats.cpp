@@ -1,4 +1,6 @@
-#include "search/index_settings.h"
+#include "index/archive_index.h"
+#include "index/index_settings.h"
+#include "search/archive_search.h"
 #include "statistics/call_statistics.h"
 #include "statistics/chart_picture.h"
 #include "statistics/statistics_table.h"
@@ -60,16 +62,42 @@ std::optional<std::string> SplitStatsArguments(const CommandArgs& args, StatsOpt
     return std::nullopt;
 }
 
-// The rows: a search when days are given, else the whole listing of DIR or of every known folder.
-int StatsRows(const CommandArgs& rowArgs, std::vector<RecordingEntry>& rows)
+// The count of every folder the index knows, each walked through the index (only changed files
+// are opened): no row is kept, nor sorted.
+int CountKnownFolders(CallStatistics& statistics)
+{
+    ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
+    if (!opened.message.empty())
+        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
+    if (!opened.index)
+        return 1;
+    CallCounter counter;
+    for (const std::string& folder : opened.index->KnownFolders())
+        WalkFolderRows(opened.index.get(), folder, [&](const WalkEntry&, IndexedRow* row) {
+            if (row)
+                counter.Add(row->row);
+            return true;
+        }); // a folder gone since gives no rows
+    const Result<std::vector<NotedRecording>> notes = opened.index->AllNotes();
+    statistics = counter.Finish(notes ? UserTypesOf(*notes) : UserTypesByNumber{});
+    return 0;
+}
+
+// The figures: of a search when days are given, else of the whole listing of DIR or of every
+// known folder.
+int StatsOf(const CommandArgs& rowArgs, CallStatistics& statistics)
 {
     const bool days = std::any_of(rowArgs.begin(), rowArgs.end(),
                                   [](const std::string& word) { return word == "--from" || word == "--to"; });
-    if (days)
-        return SearchRows(rowArgs, rows, kStatsUsage);
-    if (rowArgs.size() != 1 || (rowArgs[0].starts_with("--") && rowArgs[0] != "--all"))
+    if (!days && (rowArgs.size() != 1 || (rowArgs[0].starts_with("--") && rowArgs[0] != "--all")))
         return StatsUsage(rowArgs.empty() ? "the folder DIR is missing" : "give one folder DIR or --all");
-    return ListedRows(rowArgs[0] == "--all" ? std::string() : rowArgs[0], rows);
+    if (!days && rowArgs[0] == "--all")
+        return CountKnownFolders(statistics);
+    std::vector<RecordingEntry> rows;
+    if (const int failed = days ? SearchRows(rowArgs, rows, kStatsUsage) : ListedRows(rowArgs[0], rows))
+        return failed;
+    statistics = CountCalls(rows, UserTypesFromIndex(ConfiguredIndexLocation()));
+    return 0;
 }
 
 // The chart drawing module beside voctool (the build tree), else where the package installs it.
@@ -97,10 +125,9 @@ int RunStats(const CommandArgs& args)
     StatsOptions options;
     if (std::optional<std::string> problem = SplitStatsArguments(args, options))
         return StatsUsage(*problem);
-    std::vector<RecordingEntry> rows;
-    if (const int failed = StatsRows(options.rowArgs, rows))
+    CallStatistics statistics;
+    if (const int failed = StatsOf(options.rowArgs, statistics))
         return failed;
-    const CallStatistics statistics = CountCalls(rows, UserTypesFromIndex(ConfiguredIndexLocation()));
     const PeriodKind kind = options.period.value_or(AutomaticPeriod(statistics));
     for (const std::vector<std::string>& line : StatisticsSheet(statistics, kind).rows)
         PrintLine(line);

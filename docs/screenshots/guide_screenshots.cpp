@@ -22,6 +22,7 @@
 #include "platform/message_box.h"
 #include "search/folder_tree.h"
 #include "search/note_dialog.h"
+#include "index/index_host.h"
 #include "search/search_window.h"
 #include "statistics/statistics_window.h"
 #include "tools/sample_maker.h"
@@ -249,7 +250,8 @@ void OpenFolderInTree(QTreeView& tree, const std::string& folder)
 // is no sound card).
 void TakeSearchWindow(Pictures& pictures, const std::string& archive)
 {
-    SearchWindow window(nullptr, DesktopFolderRoots, {}, ArchiveIndex::OpenConfigured());
+    IndexHost index(ConfiguredIndexLocation());
+    SearchWindow window(nullptr, DesktopFolderRoots, {}, &index);
     window.show();
     Settle(300);
     OpenFolderInTree(*Named<QTreeView>(window, "TVSpeakPath"), archive);

@@ -1,6 +1,7 @@
 #include "catalogue/upload.h"
 
 #include "catalogue/replaced_recordings.h"
+#include "catalogue/upload_worker.h"
 
 #include "support/private_mounts.h"
 #include "support/temp_folder.h"
@@ -15,6 +16,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -772,4 +774,20 @@ TEST(ReplacedRecordings, KeptBesideTheNameAndRestoredUnderItsOwnOrAnotherName)
     fs::remove_all(month);
     ASSERT_TRUE(RestoreReplaced(upload, *monthKept));
     EXPECT_EQ(TempFolder::Read(month + "VOC00004.WAV"), "month call");
+}
+
+// The window starts the next upload from the end of the last one (the automatic upload, a quick
+// click): the end must find the run over, or the start is refused and the click does nothing.
+TEST(UploadWorker, ItsEndFindsTheRunOverSoThatTheNextUploadStarts)
+{
+    UploadFixture fixture(1);
+    UploadWorker worker;
+    std::promise<bool> runningAtEnd;
+    QObject::connect(&worker, &UploadWorker::finished,
+                     [&](const UploadOutcome&) { runningAtEnd.set_value(worker.running()); });
+    ASSERT_TRUE(worker.Start(fixture.Names({1}), fixture.device, fixture.upload));
+    std::future<bool> ended = runningAtEnd.get_future();
+    ASSERT_EQ(ended.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the upload did not end";
+    EXPECT_FALSE(ended.get());
+    EXPECT_TRUE(fixture.Replaced(1));
 }

@@ -1,9 +1,11 @@
 #include "catalogue/recording_model.h"
+#include "index/index_host.h"
 #include "platform/message_box.h"
 #include "search/note_dialog.h"
 #include "search/search_window.h"
 #include "support/find_child.h"
 #include "support/model_columns.h"
+#include "support/silent_server.h"
 #include "support/temp_folder.h"
 #include "support/window_wait.h"
 #include "tools/sample_maker.h"
@@ -23,6 +25,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <filesystem>
 
 namespace {
@@ -57,14 +61,17 @@ protected:
 
     void OpenWindow()
     {
+        index = std::make_unique<IndexHost>(IndexAt(dataHome.Path("archive.db")));
+        ASSERT_TRUE(WaitForWindow([this] { return index->state() == IndexHost::State::Ready; }));
         window = std::make_unique<SearchWindow>(
             nullptr,
             [this] {
                 return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk},
                                                {archive.Path("Other/"), kImageDisk}};
             },
-            WaveOutFactory(), ArchiveIndex::Open(IndexAt(dataHome.Path("archive.db"))));
+            WaveOutFactory(), index.get());
         window->SetNoteEditor([this](const RecordingNote& note, const std::vector<std::string>& types, QWidget*) {
+            ++notesShown;
             shownNote = note;
             offeredTypes = types;
             return nextAnswer;
@@ -124,6 +131,35 @@ protected:
             QApplication::sendEvent(list->viewport(), &event);
         }
     }
+    // Opens the note of row by action (a double-click, the row's menu), answers the dialog with
+    // answer and waits until the note the row shows is the one answered.
+    void EditNote(int row, const std::function<void()>& action, std::optional<RecordingNote> answer)
+    {
+        list->selectRow(row);
+        nextAnswer = answer;
+        const int shownBefore = notesShown;
+        action();
+        ASSERT_TRUE(WaitForWindow([&] { return notesShown > shownBefore; })) << "the note was not shown";
+        if (answer) { // the user types are read again once the note is stored
+            EXPECT_TRUE(WaitForWindow([&] {
+                const std::vector<std::string> types = Items(userTypes);
+                return std::find(types.begin(), types.end(), answer->userType) != types.end();
+            })) << "the note was not saved";
+        }
+    }
+    void EditNote(int row, std::optional<RecordingNote> answer)
+    {
+        EditNote(
+            row, [this] { Child<QAction>(*list, "actEditNote")->trigger(); }, std::move(answer));
+    }
+    static std::string TipText(const RecordingNote& note)
+    {
+        return "录音说明：" + note.description + "\n用户类型：" + note.userType;
+    }
+    bool UserTypesAre(const std::vector<std::string>& expected)
+    {
+        return WaitForWindow([&] { return Items(userTypes) == expected; });
+    }
     std::string ToolTipOf(int row)
     {
         QHelpEvent help(QEvent::ToolTip, At(row), list->viewport()->mapToGlobal(At(row)));
@@ -153,6 +189,8 @@ protected:
     std::optional<RecordingNote> nextAnswer;
     RecordingNote shownNote;
     std::vector<std::string> offeredTypes;
+    int notesShown = 0;
+    std::unique_ptr<IndexHost> index;
     std::unique_ptr<SearchWindow> window;
     QTreeView* tree = nullptr;
     QTableView* list = nullptr;
@@ -170,18 +208,14 @@ TEST_F(SearchNotesTest, NotesAreEditedShownAndFilteredWhileEmptyBoxesChangeNothi
     ASSERT_EQ(searched.size(), 4u);
 
     // A double-click and the row's menu open the note; "取消" keeps it as it was.
-    list->selectRow(RowOf("VOC00002.WAV"));
-    nextAnswer = RecordingNote{"Customer agreed the PRICE", "VIP"};
-    DoubleClickRow(RowOf("VOC00002.WAV"));
-    list->selectRow(RowOf("VOC00003.WAV"));
-    nextAnswer = RecordingNote{"回访", "普通"};
-    Child<QAction>(*list, "actEditNote")->trigger();
+    const int second = RowOf("VOC00002.WAV");
+    EditNote(
+        second, [&] { DoubleClickRow(second); }, RecordingNote{"Customer agreed the PRICE", "VIP"});
+    EditNote(RowOf("VOC00003.WAV"), RecordingNote{"回访", "普通"});
     EXPECT_EQ(offeredTypes, std::vector<std::string>{"VIP"});
-    nextAnswer.reset();
-    list->selectRow(RowOf("VOC00002.WAV"));
-    Child<QAction>(*list, "actEditNote")->trigger();
+    EditNote(second, std::nullopt);
     EXPECT_EQ(shownNote, (RecordingNote{"Customer agreed the PRICE", "VIP"}));
-    EXPECT_EQ(Items(userTypes), (std::vector<std::string>{"VIP", "普通"}));
+    EXPECT_TRUE(UserTypesAre({"VIP", "普通"}));
     EXPECT_EQ(userTypes->currentText(), "");
 
     EXPECT_EQ(ToolTipOf(RowOf("VOC00001.WAV")), "");
@@ -198,21 +232,63 @@ TEST_F(SearchNotesTest, NotesAreEditedShownAndFilteredWhileEmptyBoxesChangeNothi
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(SearchNotesTest, NoteFollowsTheRecordingIntoAnotherFolder)
+// The window closes as soon as the dialog is answered: the index keeps the note all the same.
+TEST_F(SearchNotesTest, NoteSavedAsTheWindowClosesFollowsTheRecordingIntoAnotherFolder)
 {
     ListFolder(0);
+    const RecordingNote note{"报价已确认", "代理商"};
     list->selectRow(RowOf("VOC00004.WAV"));
-    nextAnswer = RecordingNote{"报价已确认", "代理商"};
+    nextAnswer = note;
     Child<QAction>(*list, "actEditNote")->trigger();
+    ASSERT_TRUE(WaitForWindow([&] { return notesShown == 1; })) << "the note was not shown";
+    window.reset();
 
     fs::rename(archive.Path("Calls/VOC00004.WAV"), archive.Path("Other/VOC00004.WAV"));
-    window.reset();
     OpenWindow();
     ListFolder(1);
     ASSERT_EQ(results().rowCount(), 1);
-    EXPECT_EQ(ToolTipOf(0), "录音说明：报价已确认\n用户类型：代理商");
-    EXPECT_EQ(Items(userTypes), std::vector<std::string>{"代理商"});
+    EXPECT_EQ(ToolTipOf(0), TipText(note));
+    EXPECT_TRUE(UserTypesAre({"代理商"}));
     EXPECT_EQ(Search("报价", ""), std::vector<std::string>{"VOC00004.WAV"});
+}
+
+// An index on a server that does not answer: the folders list from their files while the
+// connection waits for its timeout, and the failure is told once, in the first window.
+TEST(SearchWindowIndex, AServerThatDoesNotAnswerNeitherHoldsTheListingNorRepeatsItsMessage)
+{
+    std::vector<std::string> messages;
+    SetMessageHandler([&](const MessageRequest& request) { messages.push_back(request.text.toStdString()); });
+    TempFolder archive;
+    fs::create_directories(archive.Path("Calls"));
+    ASSERT_TRUE(WriteSampleFile(archive.Path("Calls/VOC00001.WAV"), SampleSpec{.phone = "13800001111"}));
+    int port = 0;
+    const UniqueFd server = SilentServer(port);
+    ASSERT_TRUE(server.valid());
+    IndexLocation silent;
+    silent.driver = QStringLiteral("QPSQL");
+    silent.host = QStringLiteral("127.0.0.1");
+    silent.port = port;
+    silent.database = QStringLiteral("sdvoice");
+    IndexHost index(silent);
+    const auto roots = [&] { return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}}; };
+    auto window = std::make_unique<SearchWindow>(nullptr, roots, WaveOutFactory(), &index);
+    window->show();
+    auto* tree = Child<QTreeView>(*window, "TVSpeakPath");
+    auto* list = Child<QTableView>(*window, "ListViewPlay");
+    tree->setCurrentIndex(tree->model()->index(0, 0));
+    emit tree->clicked(tree->currentIndex());
+    ASSERT_TRUE(WaitForWindow([&] { return list->model()->rowCount() == 1; })) << "the folder was not listed";
+    EXPECT_EQ(index.state(), IndexHost::State::Opening);
+    EXPECT_TRUE(messages.empty());
+
+    ASSERT_TRUE(WaitForWindow([&] { return index.state() != IndexHost::State::Opening; }, std::chrono::seconds(15)));
+    ASSERT_TRUE(WaitForWindow([&] { return !messages.empty(); }));
+    EXPECT_NE(messages.front().find("无法使用归档索引"), std::string::npos) << messages.front();
+    window.reset();
+    window = std::make_unique<SearchWindow>(nullptr, roots, WaveOutFactory(), &index);
+    window->show();
+    EXPECT_FALSE(WaitForWindow([&] { return messages.size() > 1; }, std::chrono::milliseconds(200)));
+    SetMessageHandler({});
 }
 
 // The dialog hands out the note as edited on "确定", trimmed; "取消" hands out nothing.

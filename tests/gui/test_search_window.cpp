@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "catalogue/recording_model.h"
 #include "platform/message_box.h"
+#include "search/folder_search_worker.h"
 #include "search/folder_tree_model.h"
 #include "search/search_window.h"
 #include "support/find_child.h"
@@ -27,6 +28,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -438,4 +441,35 @@ TEST(SearchWindowFromMainWindow, TheMenuOpensItModallyCentredOnTheMainWindow)
     ASSERT_TRUE(searchWindowOpened);
     EXPECT_EQ(outerSize, QSize(1020, 604));
     EXPECT_LE(offCentre.manhattanLength(), 1.0);
+}
+
+// Clicking one folder and then another: the first listing stops at its next file instead of
+// reading its folder to the end before the second may start.
+TEST(FolderSearchWorkerRuns, AListingReplacedByANewerOneStopsAtItsNextFile)
+{
+    constexpr std::uint32_t kFiles = 3000;
+    TempFolder big;
+    TempFolder small;
+    ASSERT_TRUE(WriteSampleFolder(big.path() + "/", kFiles, 512));
+    ASSERT_TRUE(WriteSampleFolder(small.path() + "/", 1, 512));
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, big.path().c_str(), IN_OPEN), 0);
+    std::size_t opened = 0;
+    const auto countOpens = [&] {
+        alignas(inotify_event) char buffer[65536];
+        for (ssize_t length; (length = ::read(watch, buffer, sizeof buffer)) > 0;)
+            for (ssize_t at = 0; at < length; ++opened)
+                at += static_cast<ssize_t>(sizeof(inotify_event) + reinterpret_cast<inotify_event*>(buffer + at)->len);
+        return opened;
+    };
+
+    FolderSearchWorker worker(std::nullopt);
+    unsigned ended = 0;
+    QObject::connect(&worker, &FolderSearchWorker::ended, [&](unsigned run, SearchOutcome) { ended = run; });
+    worker.List(big.path() + "/");
+    ASSERT_TRUE(WaitForWindow([&] { return countOpens() > 1; })) << "the first listing did not start";
+    const unsigned second = worker.List(small.path() + "/");
+    ASSERT_TRUE(WaitForWindow([&] { return ended == second; }, std::chrono::seconds(20)));
+    EXPECT_LT(countOpens(), kFiles / 2) << "the replaced listing read its folder to the end";
+    ::close(watch);
 }

@@ -1,6 +1,6 @@
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/recording_model.h"
-#include "search/archive_index.h"
+#include "index/archive_index.h"
 #include "search/archive_search.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
@@ -246,11 +246,10 @@ TEST_F(ArchiveIndexTest, NoteFollowsTheRecordingAcrossFolders)
     fs::create_directory(moved);
     fs::rename(Folder() + "VOC00004.WAV", moved + "VOC00004.WAV");
     index = OpenIndex(DatabasePath());
-    NotesByPath notes;
-    RecordingModel model;
-    ListFolderRecordings(moved, model, {}, index.get(), &notes);
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes.at(moved + "VOC00004.WAV"), note);
+    FoundRows listed;
+    ListFolderRows(moved, listed, {}, index.get());
+    ASSERT_EQ(listed.notes.size(), 1u);
+    EXPECT_EQ(listed.notes.at(moved + "VOC00004.WAV"), note);
     EXPECT_EQ(index->UserTypes(), (std::vector<std::string>{"大客户", "散客"}));
 
     SearchCriteria byNote;
@@ -286,12 +285,15 @@ TEST_F(ArchiveIndexTest, NoteFollowsTheRecordingAcrossFolders)
     EXPECT_TRUE(index->NoteOf(IdentityOfFile(moved + "VOC00004.WAV")).empty());
 }
 
-// A file that is not a database is set aside under a name the message gives, and a fresh
-// index takes its place.
-TEST_F(ArchiveIndexTest, DamagedDatabaseIsSetAsideAndReplaced)
+// A file that is not a database is set aside by the index's owner, once, under a name the
+// message gives, and a fresh index takes its place. A worker's connection never sets it aside:
+// before the owner has opened the index it fails and leaves the file as it is.
+TEST_F(ArchiveIndexTest, DamagedDatabaseIsSetAsideOnceByItsOwnerAndReplaced)
 {
     const std::string garbage(70000, '\x5A');
     TempFolder::WriteFile(DatabasePath(), garbage);
+    EXPECT_FALSE(ArchiveIndex::Connect(SqliteAt(DatabasePath())));
+    EXPECT_EQ(TempFolder::Read(DatabasePath()), garbage);
     ArchiveIndex::Opened opened = ArchiveIndex::Open(SqliteAt(DatabasePath()));
     ASSERT_TRUE(opened.index);
     EXPECT_NE(opened.message.find(DatabasePath()), std::string::npos) << opened.message;
@@ -305,6 +307,9 @@ TEST_F(ArchiveIndexTest, DamagedDatabaseIsSetAsideAndReplaced)
     EXPECT_EQ(TempFolder::Read(aside[0]), garbage);
     EXPECT_EQ(Texts(IndexedRows(*opened.index, Folder())), Texts(ListRecordings(Folder())));
     EXPECT_TRUE(opened.index->SetNote(IdentityOfFile(Folder() + "VOC00001.WAV"), {"ok", ""}));
+    const Result<std::unique_ptr<ArchiveIndex>> worker = ArchiveIndex::Connect(SqliteAt(DatabasePath()));
+    ASSERT_TRUE(worker) << worker.error().reason;
+    EXPECT_EQ((*worker)->NoteOf(IdentityOfFile(Folder() + "VOC00001.WAV")).description, "ok");
 }
 
 // What SQLite's integrity check says of the file ("ok" when sound).
@@ -474,6 +479,41 @@ TEST_F(ArchiveIndexTest, NoteSearchOfEveryFolderAppliesTheOtherFilters)
     EXPECT_EQ(found(byDay), std::vector<std::string>{"VOC00007.WAV"});
     byDay.firstDay = byDay.lastDay = QDate(2014, 3, 6);
     EXPECT_EQ(found(byDay), std::vector<std::string>{});
+}
+
+// A folder that lost a recording keeps no row of it in the cache: the note search of every
+// folder then lists each noted recording once.
+TEST_F(ArchiveIndexTest, NoteSearchListsEachRecordingOnceAfterItsFolderShrank)
+{
+    fs::remove(Folder() + "VOC00006.WAV");
+    std::unique_ptr<ArchiveIndex> index = OpenIndex(DatabasePath());
+    ASSERT_TRUE(index);
+    for (const RecordingEntry& row : IndexedRows(*index, Folder()))
+        ASSERT_TRUE(index->SetNote(IdentityOfFile(row.path()), {"price", ""}));
+    fs::remove(ListRecordings(Folder()).front().path()); // the walk's first: every other row moves up
+    IndexedRows(*index, Folder());
+    std::vector<std::string> names;
+    for (const RecordingEntry& row : SearchKnownFolders(*index, EveryDayWithNote("price")).rows)
+        names.push_back(row.fileName());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names.size(), 4u);
+    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end()) << "a recording listed twice";
+}
+
+// A folder changed within a few seconds of its listing may keep its time: the note search of
+// every folder walks it again instead of trusting the names stored then.
+TEST_F(ArchiveIndexTest, NoteSearchWalksAFolderWhoseTimeHadNotSettled)
+{
+    ArchiveIndex::Opened opened = ArchiveIndex::Open(TestLocation(DatabasePath()));
+    ASSERT_TRUE(opened.index);
+    ArchiveIndex& index = *opened.index;
+    index.SetClock([] { return NanosecondsFromNow(std::chrono::seconds(1)); });
+    IndexedRows(index, Folder());
+    WriteRecording(Folder() + "VOC00009.WAV", "13800000009");
+    ASSERT_TRUE(index.SetNote(IdentityOfFile(Folder() + "VOC00009.WAV"), {"price", ""}));
+    const std::vector<RecordingEntry> found = SearchKnownFolders(index, EveryDayWithNote("price")).rows;
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].fileName(), "VOC00009.WAV");
 }
 
 // A file whose times are younger than a few seconds at a listing is read again at the next

@@ -290,30 +290,21 @@ TEST(FolderListing, RowsRunInStartTimeOrderNumberedFromOne)
     folder.Add("VOC00004.WAV", 'Z', "4", 14, 3, 5, 9, 7); // ties may come in either order
     folder.Add("VOC000005.WAV", 'Z', "5", 10, 1, 1, 0, 0); // not a recording
     std::filesystem::resize_file(folder.path() + "VOC00001.WAV", 100); // no header: no row
-    RecordingModel model;
-    model.Append(RecordingEntry{}); // an earlier listing is replaced
-    model.SetSortState(SortState{2, true});
     int calls = 0;
 
-    ASSERT_TRUE(ListFolderRecordings(folder.path(), model, [&] {
+    FoundRows found;
+    ASSERT_TRUE(ListFolderRows(folder.path(), found, [&] {
         ++calls;
         return true;
     }));
     EXPECT_EQ(calls, 4); // each 12-byte entry, with or without a row
-    ASSERT_EQ(model.rowCount(), 3);
-    EXPECT_EQ(model.entry(0).fileName(), "VOC00002.WAV");
-    EXPECT_EQ(Sorted({model.entry(1).phone(), model.entry(2).phone()}), (std::vector<std::string>{"3", "4"}));
-    for (int row = 0; row < 3; ++row)
-        EXPECT_EQ(model.entry(row).number(), std::to_string(row + 1));
-    EXPECT_EQ(model.sortState().column, kColStartTime);
-    EXPECT_FALSE(model.sortState().flag);
+    ASSERT_EQ(found.rows.size(), 3u);
+    EXPECT_EQ(found.rows[0].fileName(), "VOC00002.WAV");
+    EXPECT_EQ(Sorted({found.rows[1].phone(), found.rows[2].phone()}), (std::vector<std::string>{"3", "4"}));
+    for (std::size_t row = 0; row < 3; ++row)
+        EXPECT_EQ(found.rows[row].number(), std::to_string(row + 1));
 
-    // The next click on the start time sorts ascending again, then inverts the flag.
-    model.SortByColumnClick(kColStartTime);
-    EXPECT_EQ(model.entry(0).fileName(), "VOC00002.WAV");
-    model.SortByColumnClick(kColStartTime);
-    EXPECT_EQ(model.entry(2).fileName(), "VOC00002.WAV");
-
-    EXPECT_FALSE(ListFolderRecordings(folder.path() + "missing/", model));
-    EXPECT_EQ(model.rowCount(), 0);
+    FoundRows missing;
+    EXPECT_FALSE(ListFolderRows(folder.path() + "missing/", missing));
+    EXPECT_TRUE(missing.rows.empty());
 }

@@ -1,6 +1,6 @@
-#include "search/archive_index.h"
+#include "index/archive_index.h"
+#include "index/note_exchange.h"
 #include "search/archive_search.h"
-#include "search/note_exchange.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
 

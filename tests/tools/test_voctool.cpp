@@ -733,3 +733,26 @@ TEST_F(VoctoolStats, PrintsTotalsPeriodsAndTopNumbersAndWritesTheChartPicture)
     EXPECT_EQ(Voctool({"stats"}).exitCode, 2);
     EXPECT_EQ(Voctool({"stats", archive.Path("missing")}).exitCode, 1);
 }
+
+// A folder is known to the index once a note is set in it or its statistics are counted: the
+// search of every known folder finds its recordings at once.
+using VoctoolKnownFolders = VoctoolStats;
+TEST_F(VoctoolKnownFolders, ANoteOrAListingMakesTheFolderKnown)
+{
+    TempFolder noted;
+    TempFolder listed;
+    AddRecording(noted.Path("VOC00001.WAV"), 'Z', "13800001111", 5, 9);
+    AddRecording(listed.Path("VOC00002.WAV"), 'Z', "13800002222", 6, 9);
+    ASSERT_EQ(Voctool({"note", noted.Path("VOC00001.WAV"), "--desc", "price agreed"}).exitCode, 0);
+    const Outcome byNote =
+        Voctool({"search", "--all", "--from", "2014-03-01", "--to", "2014-03-31", "--desc", "price"});
+    EXPECT_EQ(byNote.exitCode, 0) << byNote.err;
+    EXPECT_EQ(Column(Rows(byNote), 1), std::vector<std::string>{"VOC00001.WAV"});
+
+    ASSERT_EQ(Voctool({"stats", listed.path()}).exitCode, 0);
+    const Outcome every = Voctool({"search", "--all", "--from", "2014-03-01", "--to", "2014-03-31"});
+    EXPECT_EQ(every.exitCode, 0) << every.err;
+    std::vector<std::string> names = Column(Rows(every), 1);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"VOC00001.WAV", "VOC00002.WAV"}));
+}

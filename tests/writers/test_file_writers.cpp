@@ -3,8 +3,8 @@
 #include "export/export_file.h"
 #include "platform/atomic_file.h"
 #include "platform/config_file.h"
-#include "search/index_connection.h"
-#include "search/note_exchange.h"
+#include "index/index_schema.h"
+#include "index/note_exchange.h"
 #include "statistics/chart_picture.h"
 #include "support/private_mounts.h"
 #include "support/temp_folder.h"
@@ -190,7 +190,7 @@ TEST(FileWriters, MakePrivateFilesTheOwnersOnlyAndSavedCallsAsTheUmaskSays)
 
     IndexLocation location;
     location.sqlitePath = folder.Path("sdvoice/archive.db");
-    const IndexConnection::Opened opened = IndexConnection::Open(location);
+    const OpenedConnection opened = OpenPreparedIndex(location);
     ASSERT_TRUE(opened.connection);
     ASSERT_TRUE(opened.connection->Exec(QStringLiteral("CREATE TABLE t (x)")).has_value());
     EXPECT_EQ(ModeOf(folder.Path("sdvoice")), 0700);

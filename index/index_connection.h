@@ -1,7 +1,7 @@
 #pragma once
 
+#include "index/index_settings.h"
 #include "platform/result.h"
-#include "search/index_settings.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -13,21 +13,15 @@
 class QSqlError;
 struct sqlite3;
 
-// One connection to the archive index, its schema made or brought up to date. A Qt SQL
-// connection belongs to the thread that opened it: an IndexConnection, and everything that
-// uses it, is used and destroyed on the thread that opened it. Each one has a connection name
-// of its own, so that several may be open at once, on one thread or on several.
+// One connection to the archive index. A Qt SQL connection belongs to the thread that opened
+// it: an IndexConnection, and everything that uses it, is used and destroyed on the thread that
+// opened it. Each one has a connection name of its own, so that several may be open at once, on
+// one thread or on several. Making the schema and setting a damaged file aside belong to the
+// index's owner (OpenPreparedIndex in index_schema.h); a connection only connects.
 class IndexConnection {
 public:
-    // The connection, or why there is none. A SQLite file that is not a database is renamed
-    // aside and a fresh one is made in its place; message then names both files. A file that
-    // another program holds locked, or that a newer program wrote, is left as it is.
-    struct Opened {
-        std::unique_ptr<IndexConnection> connection;
-        std::string message;
-    };
-    static Opened Open(const IndexLocation& location);
-    // Another connection to an index that is open already: nothing is set aside on a failure.
+    // The connection with its session settings (every note change committed to the disk before
+    // a write returns); nothing in the database is changed or checked.
     static Result<std::unique_ptr<IndexConnection>> Connect(const IndexLocation& location);
 
     ~IndexConnection();
@@ -63,3 +57,5 @@ Failure SqlFailure(std::string text, int code);
 Result<void> ExecPrepared(QSqlQuery& query);
 // True when the failure is a lock another program holds.
 bool HeldByAnotherProgram(const Failure& failure);
+// True when SQLite found the file damaged or not a database at all.
+bool DamagedFile(const Failure& failure);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "catalogue/recording.h"
+#include "index/note_store.h"
 #include "platform/result.h"
-#include "search/note_store.h"
 
 #include <array>
 #include <cstdint>

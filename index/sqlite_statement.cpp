@@ -1,6 +1,6 @@
-#include "search/sqlite_statement.h"
+#include "index/sqlite_statement.h"
 
-#include "search/index_connection.h"
+#include "index/index_connection.h"
 
 #include <sqlite3.h>
 

@@ -1,7 +1,7 @@
-#include "search/folder_rows.h"
+#include "index/folder_rows.h"
 
-#include "search/index_connection.h"
-#include "search/sqlite_statement.h"
+#include "index/index_connection.h"
+#include "index/sqlite_statement.h"
 
 #include <QVariant>
 #include <algorithm>

@@ -1,10 +1,16 @@
-#include "search/index_schema.h"
+#include "index/index_schema.h"
 
-#include "search/index_connection.h"
+#include "index/index_connection.h"
+#include "platform/atomic_file.h"
+#include "platform/locations.h"
 
+#include <QDateTime>
 #include <QSqlError>
 #include <QStringList>
 #include <QVariant>
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -121,6 +127,47 @@ Result<void> Upgrade(const IndexConnection& connection, int from)
     return *textIndex ? Result<void>() : MakeTextIndex(connection);
 }
 
+// The index holds the user's notes: its folder, the index and the files SQLite keeps beside it are
+// readable by the user only. SQLite gives the files it makes beside the index the index's own mode.
+void MakeIndexFilesPrivate(const std::string& path)
+{
+    MakeOwnFolder(std::filesystem::path(path).parent_path());
+    MakePrivateFile(path);
+    for (const char* companion : {"-wal", "-shm", "-journal"})
+        TightenToPrivate(path + companion);
+}
+
+std::string SetAsidePath(const std::string& path)
+{
+    return path + ".damaged-" + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
+}
+
+// Moves the database and its write-ahead log aside; the shared-memory index is rebuilt by SQLite.
+bool MoveAside(const std::string& path, const std::string& aside)
+{
+    if (::rename(path.c_str(), aside.c_str()) != 0)
+        return false;
+    ::rename((path + "-wal").c_str(), (aside + "-wal").c_str());
+    ::unlink((path + "-shm").c_str());
+    return true;
+}
+
+OpenedConnection Unusable(const std::string& where, const Failure& failure)
+{
+    return {nullptr, "无法使用归档索引 " + where + "：" + failure.reason
+                         + "\n录音列表照常显示，但录音说明暂时无法查看和保存。"};
+}
+
+Result<std::unique_ptr<IndexConnection>> ConnectPrepared(const IndexLocation& location)
+{
+    Result<std::unique_ptr<IndexConnection>> connected = IndexConnection::Connect(location);
+    if (!connected)
+        return connected;
+    if (Result<void> prepared = PrepareSchema(**connected); !prepared)
+        return prepared.error();
+    return connected;
+}
+
 } // namespace
 
 bool HasTextIndex(const IndexConnection& connection)
@@ -129,16 +176,12 @@ bool HasTextIndex(const IndexConnection& connection)
     return found && *found;
 }
 
-// Every note change is committed to the disk before a write returns (write-ahead log, full
-// synchronisation). A file that is not a database fails at the first statement.
+// A SQLite index keeps a write-ahead log. A file that is not a database fails at the first statement.
 Result<void> PrepareSchema(IndexConnection& connection)
 {
-    const QStringList settings =
-        connection.sqlite()
-            ? QStringList{QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=FULL")}
-            : QStringList{QStringLiteral("SET synchronous_commit = on"), QStringLiteral("SET client_min_messages = warning")};
-    if (Result<void> set = ExecAll(connection, settings); !set)
-        return set;
+    if (connection.sqlite())
+        if (Result<void> set = connection.Exec(QStringLiteral("PRAGMA journal_mode=WAL")); !set)
+            return set;
     const Result<int> version = KnownVersion(connection);
     if (!version)
         return version.error();
@@ -155,4 +198,44 @@ Result<void> PrepareSchema(IndexConnection& connection)
             return now.error();
         return *now == kIndexSchemaVersion ? Result<void>() : Upgrade(connection, *now);
     });
+}
+
+Result<void> CheckSchema(const IndexConnection& connection)
+{
+    const Result<int> version = KnownVersion(connection);
+    if (!version)
+        return version.error();
+    if (*version != kIndexSchemaVersion)
+        return Failure{"归档索引尚未准备好（索引版本 " + std::to_string(*version) + "）"};
+    return {};
+}
+
+OpenedConnection OpenPreparedIndex(const IndexLocation& location)
+{
+    if (location.driver != QLatin1String("QSQLITE")) {
+        Result<std::unique_ptr<IndexConnection>> connected = ConnectPrepared(location);
+        if (!connected)
+            return Unusable(location.host.toStdString() + "/" + location.database.toStdString(), connected.error());
+        return {std::move(*connected), {}};
+    }
+    const std::string& path = location.sqlitePath;
+    MakeIndexFilesPrivate(path); // a folder that cannot be made fails the connection below
+    Result<std::unique_ptr<IndexConnection>> connected = ConnectPrepared(location);
+    if (connected)
+        return {std::move(*connected), {}};
+    // Only a file SQLite finds damaged is set aside; any other failure (a lock, a folder without
+    // write permission, a newer schema) leaves the file as it is.
+    if (!DamagedFile(connected.error()))
+        return Unusable(path, connected.error());
+    const std::string aside = SetAsidePath(path);
+    if (!MoveAside(path, aside))
+        return Unusable(path, connected.error());
+    MakeIndexFilesPrivate(path);
+    connected = ConnectPrepared(location);
+    if (!connected)
+        return Unusable(path, connected.error());
+    return {std::move(*connected),
+            "归档索引 " + path + " 已损坏或无法打开，已改名为 " + aside
+                + "，并新建了一个空的索引（录音列表会自动重新建立）。\n"
+                  "如有录音说明的导出文件，可用命令 voctool notes import 文件 导入最近一次导出的录音说明。"};
 }

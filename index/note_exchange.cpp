@@ -1,4 +1,4 @@
-#include "search/note_exchange.h"
+#include "index/note_exchange.h"
 
 #include "catalogue/recording.h"
 #include "platform/atomic_file.h"

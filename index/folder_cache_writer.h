@@ -1,7 +1,7 @@
 #pragma once
 
-#include "search/folder_rows.h"
-#include "search/index_settings.h"
+#include "index/folder_rows.h"
+#include "index/index_settings.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -19,7 +19,9 @@
 // the cache's commits are not synchronised to the disk (a crash loses only some speed). Each row
 // stands for its file alone (a listing checks it against the file's size and times), so the
 // batches a walk stored before it stopped still serve; the folder's time, which vouches that the
-// folder holds the same names, is stored only when the walk completed.
+// folder holds the same names, is stored only when the walk completed. The writer's thread is a
+// std::thread of its own, not a BackgroundJob: it reports to no window, lives exactly as long as
+// one walk, and is joined by the walk (Finish or the destructor) on the walk's own thread.
 class FolderCacheWriter {
 public:
     FolderCacheWriter(IndexLocation location, std::string folder);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "catalogue/recording.h"
+#include "index/note_store.h"
 #include "platform/recording_walk.h"
-#include "search/note_store.h"
 
 #include <cstdint>
 #include <functional>
@@ -44,6 +44,9 @@ public:
     bool WalkFolder(const std::string& folder, const IndexedVisit& visit);
     // The folders the cache holds, in byte order.
     std::vector<std::string> KnownFolders();
+    // Adds folder (ending with "/") to the known folders, to be walked at the next search of
+    // them all; a folder known already stays as it is.
+    Result<void> KnowFolder(const std::string& folder);
     // The rows of every known folder whose recordings have a note that may mention text (as
     // NoteStore::NotesMentioning) and that passes: folders in byte order, walk order within.
     // In a folder unchanged since its last walk only its noted files are looked at; a changed

@@ -1,16 +1,9 @@
-#include "search/index_connection.h"
+#include "index/index_connection.h"
 
-#include "platform/atomic_file.h"
-#include "platform/locations.h"
-#include "search/index_schema.h"
-
-#include <QDateTime>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QStringList>
 #include <atomic>
-#include <cstdio>
-#include <filesystem>
-#include <unistd.h>
 
 namespace {
 
@@ -25,44 +18,6 @@ std::atomic<unsigned> connectionCount{0};
 int PrimaryCode(const Failure& failure)
 {
     return failure.error & 0xff;
-}
-
-// Only a file SQLite finds damaged or not a database at all is set aside; any other failure
-// (a lock, a folder without write permission, a newer schema) leaves the file as it is.
-bool Damaged(const Failure& failure)
-{
-    return PrimaryCode(failure) == kSqliteCorrupt || PrimaryCode(failure) == kSqliteNotADatabase;
-}
-
-// The index holds the user's notes: its folder, the index and the files SQLite keeps beside it are
-// readable by the user only. SQLite gives the files it makes beside the index the index's own mode.
-void MakeIndexFilesPrivate(const std::string& path)
-{
-    MakeOwnFolder(std::filesystem::path(path).parent_path());
-    MakePrivateFile(path);
-    for (const char* companion : {"-wal", "-shm", "-journal"})
-        TightenToPrivate(path + companion);
-}
-
-std::string SetAsidePath(const std::string& path)
-{
-    return path + ".damaged-" + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
-}
-
-// Moves the database and its write-ahead log aside; the shared-memory index is rebuilt by SQLite.
-bool MoveAside(const std::string& path, const std::string& aside)
-{
-    if (::rename(path.c_str(), aside.c_str()) != 0)
-        return false;
-    ::rename((path + "-wal").c_str(), (aside + "-wal").c_str());
-    ::unlink((path + "-shm").c_str());
-    return true;
-}
-
-IndexConnection::Opened Unusable(const std::string& where, const Failure& failure)
-{
-    return {nullptr, "无法使用归档索引 " + where + "：" + failure.reason
-                         + "\n录音列表照常显示，但录音说明暂时无法查看和保存。"};
 }
 
 } // namespace
@@ -90,6 +45,11 @@ Result<void> ExecPrepared(QSqlQuery& query)
 bool HeldByAnotherProgram(const Failure& failure)
 {
     return PrimaryCode(failure) == kSqliteBusy || PrimaryCode(failure) == kSqliteLocked;
+}
+
+bool DamagedFile(const Failure& failure)
+{
+    return PrimaryCode(failure) == kSqliteCorrupt || PrimaryCode(failure) == kSqliteNotADatabase;
 }
 
 // Qt's SQLite driver hands out its connection as a QVariant holding a sqlite3*. Debian's Qt
@@ -140,34 +100,6 @@ Result<void> IndexConnection::Write(const std::function<Result<void>()>& work) c
     return done;
 }
 
-IndexConnection::Opened IndexConnection::Open(const IndexLocation& location)
-{
-    if (location.driver != QLatin1String("QSQLITE")) {
-        Result<std::unique_ptr<IndexConnection>> connected = Connect(location);
-        if (!connected)
-            return Unusable(location.host.toStdString() + "/" + location.database.toStdString(), connected.error());
-        return {std::move(*connected), {}};
-    }
-    const std::string& path = location.sqlitePath;
-    MakeIndexFilesPrivate(path); // a folder that cannot be made fails the connection below
-    Result<std::unique_ptr<IndexConnection>> connected = Connect(location);
-    if (connected)
-        return {std::move(*connected), {}};
-    if (!Damaged(connected.error()))
-        return Unusable(path, connected.error());
-    const std::string aside = SetAsidePath(path);
-    if (!MoveAside(path, aside))
-        return Unusable(path, connected.error());
-    MakeIndexFilesPrivate(path);
-    connected = Connect(location);
-    if (!connected)
-        return Unusable(path, connected.error());
-    return {std::move(*connected),
-            "归档索引 " + path + " 已损坏或无法打开，已改名为 " + aside
-                + "，并新建了一个空的索引（录音列表会自动重新建立）。\n"
-                  "如有录音说明的导出文件，可用命令 voctool notes import 文件 导入最近一次导出的录音说明。"};
-}
-
 Result<std::unique_ptr<IndexConnection>> IndexConnection::Connect(const IndexLocation& location)
 {
     const QString name = QStringLiteral("sdvoice-index-%1").arg(++connectionCount);
@@ -194,7 +126,12 @@ Result<std::unique_ptr<IndexConnection>> IndexConnection::Connect(const IndexLoc
         }
     }
     std::unique_ptr<IndexConnection> connection(new IndexConnection(name, location));
-    if (Result<void> prepared = PrepareSchema(*connection); !prepared)
-        return prepared.error();
+    const QStringList settings = connection->sqlite()
+                                     ? QStringList{QStringLiteral("PRAGMA synchronous=FULL")}
+                                     : QStringList{QStringLiteral("SET synchronous_commit = on"),
+                                                   QStringLiteral("SET client_min_messages = warning")};
+    for (const QString& setting : settings)
+        if (Result<void> set = connection->Exec(setting); !set)
+            return set.error();
     return connection;
 }

@@ -1,4 +1,4 @@
-#include "search/index_settings.h"
+#include "index/index_settings.h"
 
 #include "platform/locations.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "index/note_store.h"
 #include "platform/result.h"
-#include "search/note_store.h"
 
 #include <string>
 #include <vector>

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "index/folder_cache.h"
+#include "index/index_connection.h"
+#include "index/index_settings.h"
+#include "index/note_store.h"
 #include "platform/result.h"
-#include "search/folder_cache.h"
-#include "search/index_connection.h"
-#include "search/index_settings.h"
-#include "search/note_store.h"
 
 #include <functional>
 #include <memory>
@@ -20,9 +20,10 @@
 //
 // Its parts: where it lives (index_settings), the connection with its schema
 // (index_connection, index_schema), the notes (note_store, note_exchange) and the folder
-// cache (folder_cache). An index is opened by its owner and can be handed on (Opened moves);
-// like its Qt SQL connection it belongs to the thread that opened it and is used and
-// destroyed there only. Several indexes, on one thread or several, can be open at once.
+// cache (folder_cache). An index is opened by its owner (in the program, IndexHost), which makes
+// or updates its tables and sets a damaged file aside; workers connect to an index their owner
+// has opened. Like its Qt SQL connection an index belongs to the thread that opened it and is
+// used and destroyed there only. Several indexes, on one thread or several, can be open at once.
 class ArchiveIndex {
 public:
     // An index, or nothing when none can be used; message tells the user what happened (a
@@ -34,6 +35,9 @@ public:
     };
     static Opened Open(const IndexLocation& location);
     static Opened OpenConfigured();
+    // A worker's connection to the index its owner opened: it never changes the tables nor sets
+    // a file aside, and fails when the tables are not this program's.
+    static Result<std::unique_ptr<ArchiveIndex>> Connect(const IndexLocation& location);
 
     ArchiveIndex(const ArchiveIndex&) = delete;
     ArchiveIndex& operator=(const ArchiveIndex&) = delete;
@@ -60,8 +64,11 @@ public:
         return notes_.NotesMentioning(text);
     }
 
-    // See FolderCache::KnownFolders and FolderCache::NotedRows.
+    // See FolderCache::KnownFolders, FolderCache::KnowFolder and FolderCache::NotedRows.
     std::vector<std::string> KnownFolders() { return folders_.KnownFolders(); }
+    Result<void> KnowFolder(const std::string& folder) { return folders_.KnowFolder(folder); }
+    // Makes the folder of the recording at path (as an absolute path) known.
+    Result<void> KnowFolderOf(const std::string& recordingPath);
     std::vector<IndexedRow> NotedRows(const std::string& text, const std::function<bool(const RecordingNote&)>& passes)
     {
         return folders_.NotedRows(text, passes);

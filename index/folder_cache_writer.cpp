@@ -1,6 +1,6 @@
-#include "search/folder_cache_writer.h"
+#include "index/folder_cache_writer.h"
 
-#include "search/index_connection.h"
+#include "index/index_connection.h"
 
 #include <QVariant>
 

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "index/index_settings.h"
 #include "platform/result.h"
+
+#include <memory>
+#include <string>
 
 class IndexConnection;
 
@@ -13,6 +17,19 @@ inline constexpr int kIndexSchemaVersion = 2;
 // left untouched and fails with a message saying so. Opening an index that is up to date
 // writes nothing.
 Result<void> PrepareSchema(IndexConnection& connection);
+// Fails unless the index's tables are those of this program: a connection of a worker, which
+// leaves the schema to the index's owner.
+Result<void> CheckSchema(const IndexConnection& connection);
+
+// The owner's opening of the index: a connection with the schema prepared, or why there is
+// none. A SQLite file that is not a database is renamed aside and a fresh one is made in its
+// place; message then names both files. A file that another program holds locked, or that a
+// newer program wrote, is left as it is.
+struct OpenedConnection {
+    std::unique_ptr<IndexConnection> connection;
+    std::string message;
+};
+OpenedConnection OpenPreparedIndex(const IndexLocation& location);
 
 // True when the notes have a trigram index of their descriptions (SQLite with FTS5).
 bool HasTextIndex(const IndexConnection& connection);

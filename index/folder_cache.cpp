@@ -1,11 +1,11 @@
-#include "search/folder_cache.h"
+#include "index/folder_cache.h"
 
+#include "index/folder_cache_writer.h"
+#include "index/folder_rows.h"
+#include "index/index_connection.h"
 #include "platform/file_attributes.h"
 #include "platform/file_attributes_at.h"
 #include "platform/unique_fd.h"
-#include "search/folder_cache_writer.h"
-#include "search/folder_rows.h"
-#include "search/index_connection.h"
 
 #include <QVariant>
 #include <algorithm>
@@ -288,7 +288,9 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
         return false;
     const std::int64_t clock = clock_();
     const std::int64_t folderTime = FolderTime(dir.get(), clock);
-    // The directory is read while the cache is: neither waits on the other.
+    // The directory is read while the cache is: neither waits on the other. A fork and join
+    // inside this call (the walk's own thread waits for it before going on), not a job that
+    // reports to a window, hence std::async rather than a BackgroundJob.
     std::future<std::vector<std::string>> reading = std::async(std::launch::async, RecordingNames, folder);
     StoredFolder stored = LoadFolder(connection_, folder);
     const std::vector<std::string> names = reading.get();
@@ -332,6 +334,18 @@ std::vector<std::string> FolderCache::KnownFolders()
     for (auto& [folder, folderTime] : KnownFolderTimes(connection_))
         folders.push_back(std::move(folder));
     return folders;
+}
+
+Result<void> FolderCache::KnowFolder(const std::string& folder)
+{
+    return connection_.Write([&]() -> Result<void> {
+        QSqlQuery query = connection_.Query();
+        query.prepare(QStringLiteral("INSERT INTO folders (folder, folder_time) VALUES (?, ?) ON CONFLICT (folder) "
+                                     "DO NOTHING"));
+        query.addBindValue(Text(folder));
+        query.addBindValue(static_cast<qlonglong>(kUnsettled));
+        return ExecPrepared(query);
+    });
 }
 
 std::vector<IndexedRow> FolderCache::NotedRows(const std::string& text,

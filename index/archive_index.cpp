@@ -1,4 +1,8 @@
-#include "search/archive_index.h"
+#include "index/archive_index.h"
+
+#include "index/index_schema.h"
+
+#include <filesystem>
 
 ArchiveIndex::ArchiveIndex(std::unique_ptr<IndexConnection> connection)
     : connection_(std::move(connection)), notes_(*connection_), folders_(*connection_, notes_)
@@ -7,10 +11,20 @@ ArchiveIndex::ArchiveIndex(std::unique_ptr<IndexConnection> connection)
 
 ArchiveIndex::Opened ArchiveIndex::Open(const IndexLocation& location)
 {
-    IndexConnection::Opened opened = IndexConnection::Open(location);
+    OpenedConnection opened = OpenPreparedIndex(location);
     if (!opened.connection)
         return {nullptr, std::move(opened.message)};
     return {std::unique_ptr<ArchiveIndex>(new ArchiveIndex(std::move(opened.connection))), std::move(opened.message)};
+}
+
+Result<std::unique_ptr<ArchiveIndex>> ArchiveIndex::Connect(const IndexLocation& location)
+{
+    Result<std::unique_ptr<IndexConnection>> connected = IndexConnection::Connect(location);
+    if (!connected)
+        return connected.error();
+    if (Result<void> checked = CheckSchema(**connected); !checked)
+        return checked.error();
+    return std::unique_ptr<ArchiveIndex>(new ArchiveIndex(std::move(*connected)));
 }
 
 ArchiveIndex::Opened ArchiveIndex::OpenConfigured()
@@ -28,4 +42,13 @@ std::vector<std::string> ArchiveIndex::UserTypes()
 {
     Result<std::vector<std::string>> types = notes_.UserTypes();
     return types ? std::move(*types) : std::vector<std::string>{};
+}
+
+Result<void> ArchiveIndex::KnowFolderOf(const std::string& recordingPath)
+{
+    std::error_code failed;
+    const std::filesystem::path file = std::filesystem::absolute(recordingPath, failed);
+    if (failed)
+        return Failure{failed.message(), failed.value()};
+    return KnowFolder(file.lexically_normal().parent_path().string() + "/");
 }

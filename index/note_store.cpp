@@ -1,9 +1,9 @@
-#include "search/note_store.h"
+#include "index/note_store.h"
 
 #include "catalogue/recording.h"
+#include "index/index_connection.h"
+#include "index/index_schema.h"
 #include "platform/text_codec.h"
-#include "search/index_connection.h"
-#include "search/index_schema.h"
 
 #include <QSqlError>
 #include <QVariant>

@@ -1,0 +1,52 @@
+#include "index/index_host.h"
+
+IndexHost::IndexHost(IndexLocation location, QObject* parent) : QObject(parent), location_(std::move(location))
+{
+    thread_.setObjectName(QStringLiteral("archive index"));
+    context_ = new QObject;
+    context_->moveToThread(&thread_);
+    thread_.start();
+    Post([this] {
+        ArchiveIndex::Opened opened = ArchiveIndex::Open(location_);
+        index_ = std::move(opened.index);
+        QMetaObject::invokeMethod(
+            this,
+            [this, usable = index_ != nullptr, message = QString::fromStdString(opened.message)] {
+                Opened(usable, message);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+IndexHost::~IndexHost()
+{
+    Post([this] { index_.reset(); });
+    thread_.quit();
+    thread_.wait();
+    delete context_;
+}
+
+void IndexHost::Post(std::function<void()> work)
+{
+    QMetaObject::invokeMethod(context_, std::move(work), Qt::QueuedConnection);
+}
+
+void IndexHost::Opened(bool usable, const QString& message)
+{
+    state_ = usable ? State::Ready : State::Failed;
+    message_ = message;
+    if (usable)
+        emit ready();
+    else
+        emit failed(message);
+}
+
+std::optional<IndexLocation> IndexHost::WorkerLocation() const
+{
+    return state_ == State::Ready ? std::optional(location_) : std::nullopt;
+}
+
+QString IndexHost::TakeMessage()
+{
+    return std::exchange(message_, QString());
+}
