@@ -1,4 +1,5 @@
 #include "tools/voctool_commands.h"
+#include "tools/voctool_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,116 +18,149 @@ struct Command {
 
 const Command kCommands[] = {
     {"make-sample", RunMakeSample, "make-sample DIR [COUNT]",
-     "writes COUNT (default 20) recorder files VOC00001.WAV ... into DIR",
-     "  DIR    the folder to write into; it is made when missing, files of the same name are replaced\n"
-     "  COUNT  how many recordings, 0 to 99999\n"},
+     QT_TRANSLATE_NOOP("Voctool", "writes COUNT (default 20) recorder files VOC00001.WAV ... into DIR"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  DIR    the folder to write into; it is made when missing, files of the same name are replaced\n"
+         "  COUNT  how many recordings, 0 to 99999\n")},
     {"list", RunList, "list DIR",
-     "prints the recordings of the card folder DIR in directory order, numbered in that order, one tab-separated row "
-     "each",
-     "  DIR  a folder of recordings, such as the VOICE folder of the recorder's card\n"
-     "  Each row holds the eight texts of the main window's list: number, file name, phone number,\n"
-     "  recording mode, start time, duration, size, full path.\n"},
+     QT_TRANSLATE_NOOP("Voctool",
+                       "prints the recordings of the card folder DIR in directory order, numbered in that order, "
+                       "one tab-separated row each"),
+     QT_TRANSLATE_NOOP("Voctool",
+                       "  DIR  a folder of recordings, such as the VOICE folder of the recorder's card\n"
+                       "  Each row holds the eight texts of the main window's list: number, file name, phone number,\n"
+                       "  recording mode, start time, duration, size, full path.\n")},
     {"search", RunSearch,
      "search DIR|--all --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT] [--desc TEXT] [--user-type TEXT]",
-     "prints the recordings of the archive folder DIR that started on those days, in directory order as the search "
-     "window finds them",
-     "  DIR                the archive folder\n"
-     "  --all              instead of DIR: every folder the archive index knows, in path order\n"
-     "  --from YYYY-MM-DD  the first day (required)\n"
-     "  --to YYYY-MM-DD    the last day, included (required); it may not lie before the first\n"
-     "  --mode NAME        only this recording mode: 所有类型 (every mode, the default), 留言, 被叫, 主叫, 现场, 其他\n"
-     "  --phone TEXT       only phone numbers that contain TEXT\n"
-     "  --desc TEXT        only recordings whose note's description contains TEXT (Latin letters in any case)\n"
-     "  --user-type TEXT   only recordings whose note has exactly this user type\n"
-     "  The rows have the same eight texts as those of 'voctool list'.\n"},
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "prints the recordings of the archive folder DIR that started on those days, in directory order as the search "
+         "window finds them"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  DIR                the archive folder\n"
+         "  --all              instead of DIR: every folder the archive index knows, in path order\n"
+         "  --from YYYY-MM-DD  the first day (required)\n"
+         "  --to YYYY-MM-DD    the last day, included (required); it may not lie before the first\n"
+         "  --mode NAME        only this recording mode: "
+         "所有类型 (every mode, the default), 留言, 被叫, 主叫, 现场, 其他\n"
+         "  --phone TEXT       only phone numbers that contain TEXT\n"
+         "  --desc TEXT        only recordings whose note's description contains TEXT (Latin letters in any case)\n"
+         "  --user-type TEXT   only recordings whose note has exactly this user type\n"
+         "  The rows have the same eight texts as those of 'voctool list'.\n")},
     {"export", RunExport,
      "export DIR [--search --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT]] OUT.xlsx",
-     "writes the recordings of DIR to the spreadsheet OUT.xlsx as the windows' \"导出Excel\" does",
-     "  DIR       without --search a card folder, exported as the main window's list (sorted by file name,\n"
-     "            the full path left out of the item rows); with --search an archive folder, exported as\n"
-     "            the search window's results (every column)\n"
-     "  --search  search DIR with the options of 'voctool search' (--from and --to are required)\n"
-     "  OUT.xlsx  the workbook to write; an existing one is replaced only by a complete new one, never\n"
-     "            while a spreadsheet program holds it open, never through a symbolic link\n"},
+     QT_TRANSLATE_NOOP("Voctool",
+                       "writes the recordings of DIR to the spreadsheet OUT.xlsx as the windows' \"导出Excel\" does"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  DIR       without --search a card folder, exported as the main window's list (sorted by file name,\n"
+         "            the full path left out of the item rows); with --search an archive folder, exported as\n"
+         "            the search window's results (every column)\n"
+         "  --search  search DIR with the options of 'voctool search' (--from and --to are required)\n"
+         "  OUT.xlsx  the workbook to write; an existing one is replaced only by a complete new one, never\n"
+         "            while a spreadsheet program holds it open, never through a symbolic link\n")},
     {"stats", RunStats, "stats DIR|--all [--from YYYY-MM-DD --to YYYY-MM-DD] [--by day|week|month] [--png OUT.png]",
-     "prints the call statistics of the archive folder DIR as the window \"通话统计\" counts them, one tab-separated "
-     "line per figure",
-     "  DIR                the archive folder\n"
-     "  --all              instead of DIR: every folder the archive index knows\n"
-     "  --from YYYY-MM-DD  only the recordings of these days, as 'voctool search' finds them (with --to)\n"
-     "  --to YYYY-MM-DD    the last day, included\n"
-     "  --by PERIOD        day, week or month; by default chosen from the span of the calls\n"
-     "  --png OUT.png      also write the charts as a PNG picture\n"
-     "  Each line: part (合计, 按日/按周/按月, 通话次数前十, 通话时长前十), name, calls, talk time, average,\n"
-     "  the calls of 留言, 被叫, 主叫, 现场 and 其他, first call, last call, user type. Rows without a number\n"
-     "  count under （无号码）, rows without a valid start time under the period （时间无效）.\n"},
+     QT_TRANSLATE_NOOP("Voctool",
+                       "prints the call statistics of the archive folder DIR as the window \"通话统计\" counts them, "
+                       "one tab-separated line per figure"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  DIR                the archive folder\n"
+         "  --all              instead of DIR: every folder the archive index knows\n"
+         "  --from YYYY-MM-DD  only the recordings of these days, as 'voctool search' finds them (with --to)\n"
+         "  --to YYYY-MM-DD    the last day, included\n"
+         "  --by PERIOD        day, week or month; by default chosen from the span of the calls\n"
+         "  --png OUT.png      also write the charts as a PNG picture\n"
+         "  Each line: part (合计, 按日/按周/按月, 通话次数前十, 通话时长前十), name, calls, talk time, average,\n"
+         "  the calls of 留言, 被叫, 主叫, 现场 and 其他, first call, last call, user type. Rows without a number\n"
+         "  count under （无号码）, rows without a valid start time under the period （时间无效）.\n")},
     {"note", RunNote, "note PATH [--desc TEXT] [--user-type TEXT]",
-     "shows the note of the recording PATH, or sets its description and user type",
-     "  PATH              a recording; its note is found by file name, size and header record, in any folder\n"
-     "  --desc TEXT       the new description (\"\" removes it)\n"
-     "  --user-type TEXT  the new user type (\"\" removes it)\n"
-     "  The notes are kept in $XDG_DATA_HOME/sdvoice/archive.db (default ~/.local/share/sdvoice/), or on the\n"
-     "  PostgreSQL server named in $XDG_CONFIG_HOME/sdvoice/sdvoice.conf.\n"},
+     QT_TRANSLATE_NOOP("Voctool", "shows the note of the recording PATH, or sets its description and user type"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  PATH              a recording; its note is found by file name, size and header record, in any folder\n"
+         "  --desc TEXT       the new description (\"\" removes it)\n"
+         "  --user-type TEXT  the new user type (\"\" removes it)\n"
+         "  The notes are kept in $XDG_DATA_HOME/sdvoice/archive.db (default ~/.local/share/sdvoice/), or on the\n"
+         "  PostgreSQL server named in $XDG_CONFIG_HOME/sdvoice/sdvoice.conf.\n")},
     {"notes", RunNotes, "notes export FILE | notes import FILE",
-     "writes every note into FILE, or stores every note of FILE, one JSON object a line",
-     "  export FILE  replaces FILE with all notes: name, size, record (hex), description, user_type\n"
-     "  import FILE  stores the notes of FILE, replacing those of the same recordings; a file with a line\n"
-     "               that is not a note imports nothing\n"},
+     QT_TRANSLATE_NOOP("Voctool", "writes every note into FILE, or stores every note of FILE, one JSON object a line"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  export FILE  replaces FILE with all notes: name, size, record (hex), description, user_type\n"
+         "  import FILE  stores the notes of FILE, replacing those of the same recordings; a file with a line\n"
+         "               that is not a note imports nothing\n")},
     {"upload", RunUpload, "upload CARD_FOLDER ARCHIVE_FOLDER [--skip-identical] [--month-folders] [--replace]",
-     "copies every recording of CARD_FOLDER into ARCHIVE_FOLDER as the main window's \"全部上传\" does, asking nothing",
-     "  CARD_FOLDER       a folder of recordings, such as the VOICE folder of the recorder's card\n"
-     "  ARCHIVE_FOLDER    the upload folder; made when missing\n"
-     "  --skip-identical  leave an archived file with the same size, header record and modification time\n"
-     "                    without asking; one with the card's bytes is never replaced\n"
-     "  --month-folders   put each recording into the folder of its start month (\"2023年01月\")\n"
-     "  --replace         replace an archived file that differs; the archived one first goes into\n"
-     "                    ARCHIVE_FOLDER/.replaced/ (see 'voctool replaced'). Without it such a file stays\n"
-     "                    as it is, is named at the end, and the exit status is 1.\n"
-     "  One line per file (copied, replaced, identical, left), then a summary. Kept replaced files older\n"
-     "  than keep_replaced_days of $XDG_CONFIG_HOME/sdvoice/sdvoice.conf [upload] (default 30) are removed.\n"},
+     QT_TRANSLATE_NOOP("Voctool",
+                       "copies every recording of CARD_FOLDER into ARCHIVE_FOLDER as the main window's \"全部上传\" "
+                       "does, asking nothing"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  CARD_FOLDER       a folder of recordings, such as the VOICE folder of the recorder's card\n"
+         "  ARCHIVE_FOLDER    the upload folder; made when missing\n"
+         "  --skip-identical  leave an archived file with the same size, header record and modification time\n"
+         "                    without asking; one with the card's bytes is never replaced\n"
+         "  --month-folders   put each recording into the folder of its start month (\"2023年01月\")\n"
+         "  --replace         replace an archived file that differs; the archived one first goes into\n"
+         "                    ARCHIVE_FOLDER/.replaced/ (see 'voctool replaced'). Without it such a file stays\n"
+         "                    as it is, is named at the end, and the exit status is 1.\n"
+         "  One line per file (copied, replaced, identical, left), then a summary. Kept replaced files older\n"
+         "  than keep_replaced_days of $XDG_CONFIG_HOME/sdvoice/sdvoice.conf [upload] (default 30) are removed.\n")},
     {"replaced", RunReplaced, "replaced DIR [--restore NAME [--as NEWNAME]]",
-     "lists the archived recordings that uploads into DIR replaced, or puts one back",
-     "  DIR             an upload folder\n"
-     "  --restore NAME  moves the kept file NAME (the first column of the list, or the second when that\n"
-     "                  path is kept only once) back to where it was; refused when a file of that name is there\n"
-     "  --as NEWNAME    puts it back into the same folder under the file name NEWNAME instead\n"
-     "  Each line holds the kept name and, after a tab, the path it came from, relative to DIR.\n"},
+     QT_TRANSLATE_NOOP("Voctool", "lists the archived recordings that uploads into DIR replaced, or puts one back"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  DIR             an upload folder\n"
+         "  --restore NAME  moves the kept file NAME (the first column of the list, or the second when that\n"
+         "                  path is kept only once) back to where it was; refused when a file of that name is there\n"
+         "  --as NEWNAME    puts it back into the same folder under the file name NEWNAME instead\n"
+         "  Each line holds the kept name and, after a tab, the path it came from, relative to DIR.\n")},
     {"convert", RunConvert, "convert INPUT OUTPUT [--title TEXT] [--comment TEXT]",
-     "converts a recording into a wave, FLAC, MP3 or Opus file",
-     "  INPUT           a recording (IMA ADPCM)\n"
-     "  OUTPUT          the file to write, replaced when it exists; its extension chooses the format:\n"
-     "                  .wav a 16-bit PCM wave file, mono, 8000 samples a second; .flac; .mp3;\n"
-     "                  .opus or .ogg (Ogg Opus); any other extension is refused\n"
-     "  --title TEXT    the title tag (default: the phone number and the start time)\n"
-     "  --comment TEXT  the comment tag (default: none)\n"
-     "  FLAC, MP3 and Opus files, and a wave file given a --title or a --comment, carry the recording's\n"
-     "  details as tags: title, comment, genre and album (the mode), date (the start day).\n"},
+     QT_TRANSLATE_NOOP("Voctool", "converts a recording into a wave, FLAC, MP3 or Opus file"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  INPUT           a recording (IMA ADPCM)\n"
+         "  OUTPUT          the file to write, replaced when it exists; its extension chooses the format:\n"
+         "                  .wav a 16-bit PCM wave file, mono, 8000 samples a second; .flac; .mp3;\n"
+         "                  .opus or .ogg (Ogg Opus); any other extension is refused\n"
+         "  --title TEXT    the title tag (default: the phone number and the start time)\n"
+         "  --comment TEXT  the comment tag (default: none)\n"
+         "  FLAC, MP3 and Opus files, and a wave file given a --title or a --comment, carry the recording's\n"
+         "  details as tags: title, comment, genre and album (the mode), date (the start day).\n")},
     {"play", RunPlay, "play FILE [--from PERCENT]",
-     "converts a recording and plays it to the sound output, from PERCENT (0 to 100) of it; Ctrl-C or SIGTERM stops it",
-     "  FILE            the recording to play\n"
-     "  --from PERCENT  start at PERCENT of the recording, 0 to 100 (default 0)\n"
-     "  The progress in percent is printed a line at a time. The recording is converted in memory\n"
-     "  first; SDL_AUDIODRIVER chooses the sound output (dummy plays without a sound card).\n"
-     "  Ctrl-C ends it with status 130, SIGTERM with 143.\n"},
+     QT_TRANSLATE_NOOP("Voctool",
+                       "converts a recording and plays it to the sound output, from PERCENT (0 to 100) of it; Ctrl-C "
+                       "or SIGTERM stops it"),
+     QT_TRANSLATE_NOOP("Voctool",
+                       "  FILE            the recording to play\n"
+                       "  --from PERCENT  start at PERCENT of the recording, 0 to 100 (default 0)\n"
+                       "  The progress in percent is printed a line at a time. The recording is converted in memory\n"
+                       "  first; SDL_AUDIODRIVER chooses the sound output (dummy plays without a sound card).\n"
+                       "  Ctrl-C ends it with status 130, SIGTERM with 143.\n")},
 };
 
-constexpr const char* kExitStatus =
-    "exit status:\n"
-    "  0    done\n"
-    "  1    failed; the message on standard error says why\n"
-    "  2    wrong usage\n"
-    "  130  play stopped by Ctrl-C\n";
+constexpr const char* kExitStatus = QT_TRANSLATE_NOOP("Voctool",
+                                                      "exit status:\n"
+                                                      "  0    done\n"
+                                                      "  1    failed; the message on standard error says why\n"
+                                                      "  2    wrong usage\n"
+                                                      "  130  play stopped by Ctrl-C\n");
+
+void Write(std::FILE* out, const QString& text)
+{
+    std::fputs(text.toStdString().c_str(), out);
+}
 
 void PrintUsage(std::FILE* out)
 {
-    std::fputs("usage: voctool COMMAND ...\n", out);
+    Write(out, Voctool::tr("usage: voctool COMMAND ...\n"));
     for (const Command& command : kCommands)
-        std::fprintf(out, "  voctool %s\n      %s\n", command.usage, command.summary);
-    std::fputs(
-        "  voctool --version\n      prints the version\n"
-        "'voctool COMMAND --help' describes one command and its options.\n",
-        out);
-    std::fputs(kExitStatus, out);
+        Write(out, QString("  voctool %1\n      %2\n").arg(command.usage, Voctool::tr(command.summary)));
+    Write(out, Voctool::tr("  voctool --version\n      prints the version\n"
+                           "'voctool COMMAND --help' describes one command and its options.\n"));
+    Write(out, Voctool::tr(kExitStatus));
 }
 
 bool AsksForHelp(std::string_view word)
@@ -136,8 +170,8 @@ bool AsksForHelp(std::string_view word)
 
 int PrintCommandHelp(const Command& command)
 {
-    std::printf("usage: voctool %s\n%s\n%s", command.usage, command.summary, command.details);
-    std::fputs(kExitStatus, stdout);
+    Write(stdout, Voctool::tr("usage: voctool %1").arg(command.usage) + "\n" + Voctool::tr(command.summary) + "\n"
+                      + Voctool::tr(command.details) + Voctool::tr(kExitStatus));
     return 0;
 }
 
@@ -145,6 +179,7 @@ int PrintCommandHelp(const Command& command)
 
 int main(int argc, char** argv)
 {
+    Voctool::ChooseLanguage();
     if (argc < 2) {
         PrintUsage(stderr);
         return 2;
@@ -165,7 +200,7 @@ int main(int argc, char** argv)
             return PrintCommandHelp(command);
         return command.run(args);
     }
-    std::fprintf(stderr, "voctool: unknown command '%s'\n", argv[1]);
+    Say(Voctool::tr("unknown command '%1'"), {argv[1]});
     PrintUsage(stderr);
     return 2;
 }

@@ -4,6 +4,7 @@
 #include "audio/player.h"
 #include "platform/wave_out_sdl.h"
 #include "tools/voctool_commands.h"
+#include "tools/voctool_text.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -67,9 +68,9 @@ int PlayToTheEnd(const std::string& recording, int percent)
     QObject::connect(&player, &Player::failed, &application,
                      [&](Player::Problem problem, const std::string& reason) {
                          if (problem == Player::Problem::BadFormat)
-                             std::fprintf(stderr, "voctool: cannot play '%s': %s\n", recording.c_str(), reason.c_str());
+                             Say(Voctool::tr("cannot play '%1': %2"), {recording, reason});
                          else
-                             std::fprintf(stderr, "voctool: %s\n", reason.c_str());
+                             Say(reason);
                          status = 1;
                          QCoreApplication::quit();
                      });
@@ -148,15 +149,13 @@ int RunConvert(const CommandArgs& args)
 {
     const std::optional<ConvertRequest> request = ParseConvert(args);
     if (!request) {
-        std::fputs("usage: voctool convert INPUT OUTPUT [--title TEXT] [--comment TEXT]\n", stderr);
-        return 2;
+        return SayUsage("convert INPUT OUTPUT [--title TEXT] [--comment TEXT]");
     }
     const std::optional<CallFormat> named = CallFormatOfPath(request->output);
     if (!named) {
-        std::fprintf(stderr,
-                     "voctool: cannot tell the format of '%s': OUTPUT must end in .wav, .flac, .mp3, .opus or .ogg "
-                     "(Opus in Ogg)\n",
-                     request->output.c_str());
+        Say(Voctool::tr("cannot tell the format of '%1': OUTPUT must end in .wav, .flac, .mp3, .opus or .ogg "
+                        "(Opus in Ogg)"),
+            {request->output});
         return 2;
     }
     const CallFormat format = *named;
@@ -164,8 +163,7 @@ int RunConvert(const CommandArgs& args)
     const Result<void> converted = plain ? ConvertToPcmWave(request->output, request->input)
                                          : SaveRecordingAs(request->input, format, TagsFor(*request), request->output);
     if (!converted) {
-        std::fprintf(stderr, "voctool: cannot convert '%s': %s\n", request->input.c_str(),
-                     converted.error().reason.c_str());
+        Say(Voctool::tr("cannot convert '%1': %2"), {request->input, converted.error().reason});
         return 1;
     }
     return 0;
@@ -177,8 +175,7 @@ int RunPlay(const CommandArgs& args)
     if (args.size() == 3 && args[1] == "--from")
         percent = ParsePercent(args[2]);
     if ((args.size() != 1 && args.size() != 3) || (args.size() == 3 && !percent)) {
-        std::fputs("usage: voctool play FILE [--from PERCENT]   (PERCENT 0 to 100)\n", stderr);
-        return 2;
+        return SayUsage(Filled(Voctool::tr("play FILE [--from PERCENT]   (PERCENT 0 to 100)")));
     }
     return PlayToTheEnd(args[0], percent.value_or(0));
 }

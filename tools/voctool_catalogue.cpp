@@ -2,6 +2,7 @@
 #include "catalogue/recording_model.h"
 #include "search/archive_search.h"
 #include "tools/voctool_commands.h"
+#include "tools/voctool_text.h"
 
 #include <QDate>
 #include <algorithm>
@@ -45,11 +46,11 @@ int ReportUnreadableFolder(const std::string& dir)
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(dir, error);
     if (!std::filesystem::exists(status))
-        std::fprintf(stderr, "voctool: no such folder: %s\n", dir.c_str());
+        Say(Voctool::tr("no such folder: %1"), {dir});
     else if (!std::filesystem::is_directory(status))
-        std::fprintf(stderr, "voctool: not a folder: %s\n", dir.c_str());
+        Say(Voctool::tr("not a folder: %1"), {dir});
     else
-        std::fprintf(stderr, "voctool: cannot read the folder %s\n", dir.c_str());
+        Say(Voctool::tr("cannot read the folder %1"), {dir});
     return 1;
 }
 
@@ -68,8 +69,8 @@ std::optional<QDate> ParseDay(const std::string& text)
 
 int SearchUsage(const std::string& problem, const char* usage)
 {
-    std::fprintf(stderr, "voctool: %s\nusage: voctool %s\n", problem.c_str(), usage);
-    return 2;
+    Say(problem);
+    return SayUsage(usage);
 }
 
 bool IsModeItem(const std::string& mode)
@@ -101,24 +102,24 @@ std::optional<std::string> SplitSearchArguments(const CommandArgs& args, SearchA
         const bool isOption = std::find(std::begin(kOptions), std::end(kOptions), word) != std::end(kOptions);
         if (isOption) {
             if (i + 1 == args.size())
-                return word + " needs a value";
+                return Filled(Voctool::tr("%1 needs a value"), {word});
             if (!parsed.options.emplace(word, args[++i]).second)
-                return word + " is given twice";
+                return Filled(Voctool::tr("%1 is given twice"), {word});
         } else if (word == "--all") {
             parsed.allFolders = true;
         } else if (word.rfind("--", 0) == 0) {
-            return "unknown option " + word;
+            return Filled(Voctool::tr("unknown option %1"), {word});
         } else if (haveDir) {
-            return "only one folder can be searched";
+            return Voctool::tr("only one folder can be searched").toStdString();
         } else {
             parsed.dir = word;
             haveDir = true;
         }
     }
     if (haveDir && parsed.allFolders)
-        return std::string("give either the folder DIR or --all");
+        return Voctool::tr("give either the folder DIR or --all").toStdString();
     if (!haveDir && !parsed.allFolders)
-        return std::string("the folder DIR is missing");
+        return Voctool::tr("the folder DIR is missing").toStdString();
     return std::nullopt;
 }
 
@@ -128,15 +129,15 @@ std::optional<std::string> MakeCriteria(const SearchArguments& parsed, SearchCri
     for (const char* option : {"--from", "--to"}) {
         const auto value = parsed.options.find(option);
         if (value == parsed.options.end())
-            return std::string(option) + " is missing";
+            return Filled(Voctool::tr("%1 is missing"), {option});
         const std::optional<QDate> day = ParseDay(value->second);
         if (!day)
-            return std::string(option) + " must be a day written YYYY-MM-DD, not '" + value->second + "'";
+            return Filled(Voctool::tr("%1 must be a day written YYYY-MM-DD, not '%2'"), {option, value->second});
         (std::string(option) == "--from" ? criteria.firstDay : criteria.lastDay) = *day;
     }
     if (const auto mode = parsed.options.find("--mode"); mode != parsed.options.end()) {
         if (!IsModeItem(mode->second))
-            return "--mode must be one of " + ModeItemsText() + ", not '" + mode->second + "'";
+            return Filled(Voctool::tr("--mode must be one of %1, not '%2'"), {ModeItemsText(), mode->second});
         criteria.mode = mode->second;
     }
     if (const auto phone = parsed.options.find("--phone"); phone != parsed.options.end())
@@ -170,7 +171,7 @@ void PrintRow(const RecordingEntry& row)
 int FinishOutput()
 {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fputs("voctool: cannot write the rows to standard output\n", stderr);
+        Say(Voctool::tr("cannot write the rows to standard output"));
         return 1;
     }
     return 0;
@@ -180,7 +181,7 @@ int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows)
 {
     ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
     if (!opened.message.empty())
-        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
+        Say(opened.message);
     if (!dir.empty()) {
         // Through the index when there is one: the folder becomes known to it.
         FoundRows found;
@@ -226,7 +227,7 @@ int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const
     if (parsed.allFolders || SearchFilter(criteria).readsNotes())
         opened = ArchiveIndex::OpenConfigured();
     if (!opened.message.empty())
-        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
+        Say(opened.message);
     if (parsed.allFolders && !opened.index)
         return 1;
     SearchResult result = parsed.allFolders
@@ -248,8 +249,7 @@ int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const
 int RunList(const CommandArgs& args)
 {
     if (args.size() != 1) {
-        std::fputs("usage: voctool list DIR\n", stderr);
-        return 2;
+        return SayUsage("list DIR");
     }
     const bool listed = ListRecordings(FolderWithSeparator(args[0]), [](std::optional<RecordingEntry> row) {
         if (row)

@@ -2,6 +2,7 @@
 #include "catalogue/recording_model.h"
 #include "export/export_file.h"
 #include "tools/voctool_commands.h"
+#include "tools/voctool_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,8 +15,8 @@ constexpr const char* kUsage =
 
 int ExportUsage(const std::string& problem)
 {
-    std::fprintf(stderr, "voctool: %s\nusage: voctool %s\n", problem.c_str(), kUsage);
-    return 2;
+    Say(problem);
+    return SayUsage(kUsage);
 }
 
 bool IsOption(const std::string& word)
@@ -29,8 +30,11 @@ int FillCatalogue(const CommandArgs& words, RecordingModel& model)
     if (words.size() != 1 || IsOption(words.front())) {
         const auto option = std::find_if(words.begin(), words.end(), IsOption);
         if (option != words.end())
-            return ExportUsage("unknown option " + *option + " (the search options follow --search)");
-        return ExportUsage(words.empty() ? "the folder DIR is missing" : "only one folder can be exported");
+            return ExportUsage(
+                Filled(Voctool::tr("unknown option %1 (the search options follow --search)"), {*option}));
+        return ExportUsage(
+            (words.empty() ? Voctool::tr("the folder DIR is missing") : Voctool::tr("only one folder can be exported"))
+                .toStdString());
     }
     std::vector<RecordingEntry> rows;
     if (const int failed = CardRows(words.front(), rows))
@@ -53,22 +57,20 @@ int FillSearchResults(const CommandArgs& words, RecordingModel& model)
 int ReportOutcome(const Result<ExportOutcome>& outcome, const std::string& out)
 {
     if (!outcome) {
-        std::fprintf(stderr, "voctool: %s\n", outcome.error().reason.c_str());
+        Say(outcome.error().reason);
         return 1;
     }
     switch (*outcome) {
     case ExportOutcome::Written:
         return 0;
     case ExportOutcome::NothingToExport:
-        std::fprintf(stderr, "voctool: there are no recordings to export; %s is not written\n", out.c_str());
+        Say(Voctool::tr("there are no recordings to export; %1 is not written"), {out});
         break;
     case ExportOutcome::HeldOpen:
-        std::fprintf(stderr, "voctool: %s is open in a spreadsheet program or cannot be replaced; close it first\n",
-                     out.c_str());
+        Say(Voctool::tr("%1 is open in a spreadsheet program or cannot be replaced; close it first"), {out});
         break;
     case ExportOutcome::SymbolicLink:
-        std::fprintf(stderr, "voctool: %s is a symbolic link, which is not followed; nothing is written\n",
-                     out.c_str());
+        Say(Voctool::tr("%1 is a symbolic link, which is not followed; nothing is written"), {out});
         break;
     }
     return 1;
@@ -79,7 +81,7 @@ int ReportOutcome(const Result<ExportOutcome>& outcome, const std::string& out)
 int RunExport(const CommandArgs& args)
 {
     if (args.size() < 2 || IsOption(args.back()))
-        return ExportUsage("DIR and OUT.xlsx are needed");
+        return ExportUsage(Voctool::tr("DIR and OUT.xlsx are needed").toStdString());
     CommandArgs words(args.begin(), args.end() - 1);
     const auto searchWord = std::find(words.begin(), words.end(), "--search");
     const bool search = searchWord != words.end();

@@ -2,6 +2,7 @@
 #include "index/note_exchange.h"
 #include "platform/text_codec.h"
 #include "tools/voctool_commands.h"
+#include "tools/voctool_text.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -15,28 +16,28 @@ std::unique_ptr<ArchiveIndex> OpenIndexOrSay()
 {
     ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
     if (!opened.message.empty())
-        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
+        Say(opened.message);
     return std::move(opened.index);
 }
 
 int NoteUsage(const std::string& problem)
 {
-    std::fprintf(stderr, "voctool: %s\nusage: voctool note PATH [--desc TEXT] [--user-type TEXT]\n", problem.c_str());
-    return 2;
+    Say(problem);
+    return SayUsage("note PATH [--desc TEXT] [--user-type TEXT]");
 }
 
 int ExportNotes(ArchiveIndex& index, const std::string& file)
 {
     const Result<std::vector<NotedRecording>> notes = index.AllNotes();
     if (!notes) {
-        std::fprintf(stderr, "voctool: cannot read the notes: %s\n", notes.error().reason.c_str());
+        Say(Voctool::tr("cannot read the notes: %1"), {notes.error().reason});
         return 1;
     }
     if (const Result<void> written = WriteNotesFile(file, *notes); !written) {
-        std::fprintf(stderr, "voctool: cannot write %s: %s\n", file.c_str(), written.error().reason.c_str());
+        Say(Voctool::tr("cannot write %1: %2"), {file, written.error().reason});
         return 1;
     }
-    std::fprintf(stderr, "voctool: %zu notes written to %s\n", notes->size(), file.c_str());
+    Say(Voctool::tr("%1 notes written to %2"), {std::to_string(notes->size()), file});
     return 0;
 }
 
@@ -45,14 +46,14 @@ int ImportNotes(ArchiveIndex& index, const std::string& file)
 {
     const Result<std::vector<NotedRecording>> notes = ReadNotesFile(file);
     if (!notes) {
-        std::fprintf(stderr, "voctool: %s; nothing was imported\n", notes.error().reason.c_str());
+        Say(Voctool::tr("%1; nothing was imported"), {notes.error().reason});
         return 1;
     }
     if (const Result<void> stored = index.ImportNotes(*notes); !stored) {
-        std::fprintf(stderr, "voctool: cannot store the notes: %s\n", stored.error().reason.c_str());
+        Say(Voctool::tr("cannot store the notes: %1"), {stored.error().reason});
         return 1;
     }
-    std::fprintf(stderr, "voctool: %zu notes imported from %s\n", notes->size(), file.c_str());
+    Say(Voctool::tr("%1 notes imported from %2"), {std::to_string(notes->size()), file});
     return 0;
 }
 
@@ -61,7 +62,7 @@ int ImportNotes(ArchiveIndex& index, const std::string& file)
 int RunNote(const CommandArgs& args)
 {
     if (args.empty() || args[0].starts_with("--"))
-        return NoteUsage("the recording PATH is missing");
+        return NoteUsage(Voctool::tr("the recording PATH is missing").toStdString());
     std::optional<std::string> description;
     std::optional<std::string> userType;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -69,16 +70,16 @@ int RunNote(const CommandArgs& args)
                                              : args[i] == "--user-type" ? &userType
                                                                         : nullptr;
         if (target == nullptr)
-            return NoteUsage("unknown word " + args[i]);
+            return NoteUsage(Filled(Voctool::tr("unknown word %1"), {args[i]}));
         if (i + 1 == args.size())
-            return NoteUsage(args[i] + " needs a value");
+            return NoteUsage(Filled(Voctool::tr("%1 needs a value"), {args[i]}));
         if (target->has_value())
-            return NoteUsage(args[i] + " is given twice");
+            return NoteUsage(Filled(Voctool::tr("%1 is given twice"), {args[i]}));
         *target = TrimBlanksAndControls(args[++i]);
     }
     const std::optional<RecordingHead> head = ReadRecordingHead(args[0]);
     if (!head) {
-        std::fprintf(stderr, "voctool: cannot read the recording %s\n", args[0].c_str());
+        Say(Voctool::tr("cannot read the recording %1"), {args[0]});
         return 1;
     }
     const std::unique_ptr<ArchiveIndex> index = OpenIndexOrSay();
@@ -93,7 +94,7 @@ int RunNote(const CommandArgs& args)
     note.description = description.value_or(note.description);
     note.userType = userType.value_or(note.userType);
     if (const Result<void> saved = index->SetNote(identity, note); !saved) {
-        std::fprintf(stderr, "voctool: the note was not saved: %s\n", saved.error().reason.c_str());
+        Say(Voctool::tr("the note was not saved: %1"), {saved.error().reason});
         return 1;
     }
     // A search of every known folder finds the note at once.
@@ -104,8 +105,7 @@ int RunNote(const CommandArgs& args)
 int RunNotes(const CommandArgs& args)
 {
     if (args.size() != 2 || (args[0] != "export" && args[0] != "import")) {
-        std::fputs("usage: voctool notes export FILE | voctool notes import FILE\n", stderr);
-        return 2;
+        return SayUsage("notes export FILE | voctool notes import FILE");
     }
     const std::unique_ptr<ArchiveIndex> index = OpenIndexOrSay();
     if (!index)

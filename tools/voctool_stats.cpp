@@ -6,6 +6,7 @@
 #include "statistics/statistics_table.h"
 #include "statistics/statistics_worker.h"
 #include "tools/voctool_commands.h"
+#include "tools/voctool_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -27,8 +28,8 @@ struct StatsOptions {
 
 int StatsUsage(const std::string& problem)
 {
-    std::fprintf(stderr, "voctool: %s\nusage: voctool %s\n", problem.c_str(), kStatsUsage);
-    return 2;
+    Say(problem);
+    return SayUsage(kStatsUsage);
 }
 
 std::optional<PeriodKind> PeriodNamed(const std::string& name)
@@ -51,12 +52,12 @@ std::optional<std::string> SplitStatsArguments(const CommandArgs& args, StatsOpt
             continue;
         }
         if (i + 1 == args.size())
-            return word + " needs a value";
+            return Filled(Voctool::tr("%1 needs a value"), {word});
         const std::string& value = args[++i];
         if (word == "--png") {
             options.png = value;
         } else if (!(options.period = PeriodNamed(value))) {
-            return "--by must be day, week or month, not '" + value + "'";
+            return Filled(Voctool::tr("--by must be day, week or month, not '%1'"), {value});
         }
     }
     return std::nullopt;
@@ -68,7 +69,7 @@ int CountKnownFolders(CallStatistics& statistics)
 {
     ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
     if (!opened.message.empty())
-        std::fprintf(stderr, "voctool: %s\n", opened.message.c_str());
+        Say(opened.message);
     if (!opened.index)
         return 1;
     CallCounter counter;
@@ -90,7 +91,9 @@ int StatsOf(const CommandArgs& rowArgs, CallStatistics& statistics)
     const bool days = std::any_of(rowArgs.begin(), rowArgs.end(),
                                   [](const std::string& word) { return word == "--from" || word == "--to"; });
     if (!days && (rowArgs.size() != 1 || (rowArgs[0].starts_with("--") && rowArgs[0] != "--all")))
-        return StatsUsage(rowArgs.empty() ? "the folder DIR is missing" : "give one folder DIR or --all");
+        return StatsUsage(
+            (rowArgs.empty() ? Voctool::tr("the folder DIR is missing") : Voctool::tr("give one folder DIR or --all"))
+                .toStdString());
     if (!days && rowArgs[0] == "--all")
         return CountKnownFolders(statistics);
     std::vector<RecordingEntry> rows;
@@ -112,7 +115,7 @@ std::string ChartModuleFolder()
 int WritePicture(const CallStatistics& statistics, PeriodKind kind, const std::string& path)
 {
     if (Result<void> saved = WriteChartPicture(ChartModuleFolder(), statistics, kind, path); !saved) {
-        std::fprintf(stderr, "voctool: %s\n", saved.error().reason.c_str());
+        Say(saved.error().reason);
         return 1;
     }
     return 0;

@@ -3,6 +3,7 @@
 #include "catalogue/upload_settings.h"
 #include "platform/locations.h"
 #include "tools/voctool_commands.h"
+#include "tools/voctool_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,8 +16,8 @@
 namespace {
 
 constexpr const char* kUploadUsage =
-    "usage: voctool upload CARD_FOLDER ARCHIVE_FOLDER [--skip-identical] [--month-folders] [--replace]\n";
-constexpr const char* kReplacedUsage = "usage: voctool replaced DIR [--restore NAME [--as NEWNAME]]\n";
+    "upload CARD_FOLDER ARCHIVE_FOLDER [--skip-identical] [--month-folders] [--replace]";
+constexpr const char* kReplacedUsage = "replaced DIR [--restore NAME [--as NEWNAME]]";
 
 struct UploadArguments {
     std::string card;
@@ -37,14 +38,15 @@ bool ParseUploadArguments(const CommandArgs& args, UploadArguments& parsed)
         } else if (word == "--replace") {
             parsed.replace = true;
         } else if (word.rfind("--", 0) == 0) {
-            std::fprintf(stderr, "voctool: unknown option %s\n%s", word.c_str(), kUploadUsage);
+            Say(Voctool::tr("unknown option %1"), {word});
+            SayUsage(kUploadUsage);
             return false;
         } else {
             folders.push_back(word);
         }
     }
     if (folders.size() != 2) {
-        std::fputs(kUploadUsage, stderr);
+        SayUsage(kUploadUsage);
         return false;
     }
     parsed.card = folders[0];
@@ -77,7 +79,7 @@ UploadReports PrintingReports(const UploadArguments& parsed, UploadLog& log, Upl
     };
     reports.failed = [&log](std::string text) {
         std::replace(text.begin(), text.end(), '\n', ' ');
-        std::fprintf(stderr, "voctool: %s\n", text.c_str());
+        Say(text);
         log.failed = true;
     };
     reports.finished = [&outcome](const UploadOutcome& finished) { outcome = finished; };
@@ -89,17 +91,16 @@ UploadReports PrintingReports(const UploadArguments& parsed, UploadLog& log, Upl
         }
         switch (result) {
         case FileResult::Copied:
-            std::printf("copied %s\n", path.c_str());
+            Tell(Voctool::tr("copied %1"), {path});
             break;
         case FileResult::Replaced:
-            std::printf("replaced %s (the archived one kept as %s/%s)\n", path.c_str(), kReplacedFolderName,
-                        keptName.c_str());
+            Tell(Voctool::tr("replaced %1 (the archived one kept as %2/%3)"), {path, kReplacedFolderName, keptName});
             break;
         case FileResult::Identical:
-            std::printf("identical %s (skipped)\n", path.c_str());
+            Tell(Voctool::tr("identical %1 (skipped)"), {path});
             break;
         case FileResult::Skipped:
-            std::printf("left %s (the archived file differs)\n", path.c_str());
+            Tell(Voctool::tr("left %1 (the archived file differs)"), {path});
             log.left.push_back(path);
             break;
         }
@@ -112,11 +113,11 @@ bool IsFolder(const std::string& path)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        std::fprintf(stderr, "voctool: %s: %s\n", path.c_str(), std::strerror(errno));
+        Say(QStringLiteral("%1: %2"), {path, std::strerror(errno)});
         return false;
     }
     if (!S_ISDIR(info.st_mode)) {
-        std::fprintf(stderr, "voctool: %s: %s\n", path.c_str(), std::strerror(ENOTDIR));
+        Say(QStringLiteral("%1: %2"), {path, std::strerror(ENOTDIR)});
         return false;
     }
     return true;
@@ -140,10 +141,11 @@ int RunUpload(const CommandArgs& args)
     CreateUploadFolder(parsed.archive);
     Uploader uploader(PrintingReports(parsed, log, outcome));
     uploader.UploadFileList(names, parsed.card, parsed.archive, parsed.options);
-    std::printf("copied %d, identical %d, replaced %d, left %zu of %zu recordings\n", outcome.copiedFiles,
-                outcome.identicalFiles + log.identicalLeft, outcome.replacedFiles, log.left.size(), names.size());
+    Tell(Voctool::tr("copied %1, identical %2, replaced %3, left %4 of %5 recordings"),
+         {std::to_string(outcome.copiedFiles), std::to_string(outcome.identicalFiles + log.identicalLeft),
+          std::to_string(outcome.replacedFiles), std::to_string(log.left.size()), std::to_string(names.size())});
     for (const std::string& path : log.left)
-        std::printf("left as it was (differs; --replace replaces it): %s\n", path.c_str());
+        Tell(Voctool::tr("left as it was (differs; --replace replaces it): %1"), {path});
     if (std::fflush(stdout) != 0)
         return 1;
     return log.failed || !log.left.empty() ? 1 : 0;
@@ -153,8 +155,7 @@ int RunReplaced(const CommandArgs& args)
 {
     const bool restoring = (args.size() == 3 || args.size() == 5) && args[1] == "--restore";
     if ((args.size() != 1 && !restoring) || (args.size() == 5 && args[3] != "--as")) {
-        std::fputs(kReplacedUsage, stderr);
-        return 2;
+        return SayUsage(kReplacedUsage);
     }
     std::string folder = args[0];
     if (!IsFolder(folder))
@@ -167,23 +168,25 @@ int RunReplaced(const CommandArgs& args)
     }
     const Result<std::string> keptName = FindKeptName(folder, args[2]);
     if (!keptName) {
-        std::fprintf(stderr, "voctool: %s\n", keptName.error().reason.c_str());
+        Say(keptName.error().reason);
         return 1;
     }
     const std::string newName = args.size() == 5 ? args[4] : std::string();
     const Result<void> restored = RestoreReplaced(folder, *keptName, newName);
     if (!restored) {
         if (restored.error().error == EEXIST && newName.empty())
-            std::fprintf(stderr,
-                         "voctool: %s exists; it is not overwritten (restore under another name with --as NEWNAME)\n",
-                         restored.error().path.c_str());
+            Say(Voctool::tr("%1 exists; it is not overwritten (restore under another name with --as NEWNAME)"),
+                {restored.error().path});
         else if (restored.error().error == EEXIST)
-            std::fprintf(stderr, "voctool: %s exists; it is not overwritten\n", restored.error().path.c_str());
+            Say(Voctool::tr("%1 exists; it is not overwritten"), {restored.error().path});
         else
-            std::fprintf(stderr, "voctool: %s\n", restored.error().reason.c_str());
+            Say(restored.error().reason);
         return 1;
     }
     const std::string original = keptName->substr(keptName->find('/') + 1);
-    std::printf("restored %s\n", newName.empty() ? original.c_str() : (original + " as " + newName).c_str());
+    if (newName.empty())
+        Tell(Voctool::tr("restored %1"), {original});
+    else
+        Tell(Voctool::tr("restored %1 as %2"), {original, newName});
     return 0;
 }

@@ -42,12 +42,21 @@ struct Outcome {
     std::string err;
 };
 
-Outcome Voctool(const std::vector<std::string>& words)
+// The locale variables voctool runs with; by default the C locale, whatever the tests run under.
+using LocaleVariables = std::map<QString, QString>;
+
+Outcome Voctool(const std::vector<std::string>& words, const LocaleVariables& locale = {{"LANG", "C"}})
 {
     QStringList arguments;
     for (const std::string& word : words)
         arguments << QString::fromStdString(word);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        environment.remove(variable);
+    for (const auto& [variable, value] : locale)
+        environment.insert(variable, value);
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(QString::fromStdString(VoctoolPath()), arguments);
     Outcome outcome;
     if (!process.waitForStarted() || !process.waitForFinished(60000)) {
@@ -416,6 +425,39 @@ TEST(VoctoolHelp, TheToolAndEveryCommandAnswerHelpOnStandardOutput)
     const Outcome version = Voctool({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(std::regex_match(version.out, std::regex("voctool [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+}
+
+// Under a zh locale voctool's help and messages are Chinese, otherwise English; the rows for
+// scripts are the same under both.
+TEST(VoctoolHelp, SpeaksChineseUnderAChineseLocaleAndPrintsTheSameRows)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteSampleFolder(folder.path(), 3, 3500));
+    const LocaleVariables chinese = {{"LANG", "zh_CN.UTF-8"}};
+    const LocaleVariables english = {{"LANG", "C"}};
+
+    const Outcome zhHelp = Voctool({"--help"}, chinese);
+    EXPECT_EQ(zhHelp.exitCode, 0);
+    EXPECT_EQ(zhHelp.out.rfind("用法：voctool 命令", 0), 0u) << zhHelp.out;
+    EXPECT_NE(zhHelp.out.find("退出状态："), std::string::npos) << zhHelp.out;
+    EXPECT_EQ(zhHelp.out.find("usage"), std::string::npos) << zhHelp.out;
+    EXPECT_EQ(Voctool({"--help"}, english).out.rfind("usage: voctool COMMAND", 0), 0u);
+    for (const LocaleVariables& overridden : {LocaleVariables{{"LANG", "zh_CN.UTF-8"}, {"LC_ALL", "C"}},
+                                              LocaleVariables{{"LANG", "zh_CN.UTF-8"}, {"LC_MESSAGES", "en_US.UTF-8"}}})
+        EXPECT_EQ(Voctool({"--help"}, overridden).out.rfind("usage: ", 0), 0u) << "LC_ALL and LC_MESSAGES come first";
+    const Outcome listHelp = Voctool({"list", "--help"}, {{"LC_MESSAGES", "zh_CN.UTF-8"}});
+    EXPECT_EQ(listHelp.out.rfind("用法：voctool list DIR\n", 0), 0u) << listHelp.out;
+
+    const std::string missing = folder.Path("missing");
+    const Outcome zhFailed = Voctool({"list", missing}, chinese);
+    EXPECT_EQ(zhFailed.exitCode, 1);
+    EXPECT_EQ(zhFailed.err, "voctool: 文件夹不存在：" + missing + "\n");
+    EXPECT_EQ(Voctool({"list", missing}, english).err, "voctool: no such folder: " + missing + "\n");
+
+    const Outcome zhRows = Voctool({"list", folder.path()}, chinese);
+    EXPECT_EQ(zhRows.exitCode, 0) << zhRows.err;
+    EXPECT_EQ(Rows(zhRows).size(), 3u);
+    EXPECT_EQ(zhRows.out, Voctool({"list", folder.path()}, english).out);
 }
 
 // Two voctool play at once, each through SDL's disk output into a file of its own, with the same

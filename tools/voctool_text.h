@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+// What voctool tells people, in Simplified Chinese under a Chinese locale and in the English of
+// the sources otherwise. The rows it prints for scripts are never translated.
+//
+// voctool runs without a QCoreApplication, which would also hand the locale to the C library and
+// so change the rows, so QCoreApplication::translate finds no translator: Voctool::tr looks the
+// text up in voctool's own. lupdate collects the texts of Voctool::tr and QT_TRANSLATE_NOOP
+// ("Voctool", ...) into tools/translations/voctool_zh_CN.ts (scripts/update-translations.sh).
+class Voctool {
+public:
+    // Loads the Chinese texts when LC_ALL, LC_MESSAGES or LANG (the first that is set) names a
+    // zh locale. They are looked for beside the program's folder as the package installs them
+    // and as the build lays them out; without them voctool speaks English.
+    static void ChooseLanguage();
+    static QString tr(const char* sourceText);
+};
+
+// The text with %1, %2... replaced by the words byte for byte (a file name need not be UTF-8).
+std::string Filled(const QString& text, std::initializer_list<std::string_view> words = {});
+// "voctool: TEXT" on standard error.
+void Say(const QString& text, std::initializer_list<std::string_view> words = {});
+// "voctool: TEXT" for a text already made, such as the reason a library call gives.
+void Say(std::string_view text);
+// The text and a line break on standard output.
+void Tell(const QString& text, std::initializer_list<std::string_view> words = {});
+// "usage: voctool USAGE" on standard error; returns 2, the exit status of a wrong usage.
+int SayUsage(std::string_view usage);
