@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks that a Debian package holds what a user needs besides the programs: the user guide as
-# HTML with every picture of docs/guide/, where the Help menu looks for it.
+# HTML with every picture of docs/guide/, where the Help menu looks for it, voctool's Chinese texts
+# and the Chinese manual pages.
 #   packaging/check-package.sh PACKAGE.deb PICTURE_FOLDER
 #   packaging/check-package.sh --build BUILD_FOLDER PICTURE_FOLDER   (packs BUILD_FOLDER first)
 # Exits 77 (skipped) when dpkg-deb or cpack is not installed.
@@ -27,6 +28,9 @@ expect() {
 }
 expect ./usr/bin/sdvoice
 expect ./usr/share/sdvoice/使用说明.html
+expect ./usr/share/sdvoice/translations/voctool_zh_CN.qm
+expect ./usr/share/man/zh_CN/man1/voctool.1.gz
+expect ./usr/share/man/zh_CN/man1/sdvoice.1.gz
 for picture in "$pictures"/*.png; do
   expect "./usr/share/sdvoice/guide/$(basename "$picture")"
 done

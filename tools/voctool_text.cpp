@@ -34,7 +34,10 @@ void Voctool::ChooseLanguage()
 {
     if (!MessagesLocale().starts_with("zh"))
         return;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    std::error_code unknown;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", unknown).parent_path();
+    if (unknown)
+        return; // without /proc the texts cannot be found: English
     const std::filesystem::path folder = (program / SDVOICE_TRANSLATIONS_FROM_PROGRAM).lexically_normal();
     static_cast<void>(Translator().load(QString::fromStdString((folder / "voctool_zh_CN.qm").string())));
 }
