@@ -157,7 +157,7 @@
   --replace         替换上传文件夹中内容不同的同名文件；原文件先移到
                     ARCHIVE_FOLDER/.replaced/（见“voctool replaced”）。不带此选项时这样的文件
                     保持不变，在最后列出，退出状态为 1。
-  每个文件一行（已复制、已替换、相同、保留），最后是汇总。保留时间超过
+  每个文件一行（已复制、已替换、相同、未上传），最后是汇总。保留时间超过
   $XDG_CONFIG_HOME/sdvoice/sdvoice.conf 中 [upload] 的 keep_replaced_days（默认 30 天）的
   被替换的录音会被删除。
 </translation>
@@ -430,15 +430,15 @@
     </message>
     <message>
         <source>left %1 (the archived file differs)</source>
-        <translation>保留 %1（上传文件夹中的文件与之不同）</translation>
+        <translation>未上传 %1（上传文件夹中已有内容不同的同名文件）</translation>
     </message>
     <message>
         <source>copied %1, identical %2, replaced %3, left %4 of %5 recordings</source>
-        <translation>已复制 %1 条，相同 %2 条，已替换 %3 条，保留 %4 条，共 %5 条录音</translation>
+        <translation>已复制 %1 条，相同 %2 条，已替换 %3 条，未上传 %4 条，共 %5 条录音</translation>
     </message>
     <message>
         <source>left as it was (differs; --replace replaces it): %1</source>
-        <translation>保持不变（内容不同；加 --replace 可替换）：%1</translation>
+        <translation>未上传，上传文件夹中的同名文件保持不变（内容不同；加 --replace 可替换）：%1</translation>
     </message>
     <message>
         <source>%1 exists; it is not overwritten (restore under another name with --as NEWNAME)</source>
