@@ -240,6 +240,18 @@ void TakeMainWindow(Pictures& pictures, const std::string& card, const std::stri
     TakeUpload(pictures, window);
 }
 
+// The row of the list that shows the recording fileName.
+int RowOfFile(const QTableView& list, const char* fileName)
+{
+    constexpr int kFileNameColumn = 1;
+    for (int row = 0; row < list.model()->rowCount(); ++row) {
+        if (list.model()->index(row, kFileNameColumn).data().toString() == QLatin1String(fileName))
+            return row;
+    }
+    std::fprintf(stderr, "guide_screenshots: %s is not listed\n", fileName);
+    std::exit(1);
+}
+
 // The tree's roots as the program makes them, less the build machine's own mounts (a
 // container's bind mounts, which no desktop has): the home folder, "/" and what is mounted
 // under /media, the card among them.
@@ -288,7 +300,7 @@ void OpenFolderInTree(QTreeView& tree, const std::string& folder)
 }
 
 // The guide's worked example: the archive folder opened in the tree, the customer's calls
-// searched from 3 November on, the second one playing (through SDL's dummy output where there
+// searched from 3 November on, Tuesday's call playing (through SDL's dummy output where there
 // is no sound card).
 void TakeSearchWindow(Pictures& pictures, const std::string& archive)
 {
@@ -303,7 +315,8 @@ void TakeSearchWindow(Pictures& pictures, const std::string& archive)
     Named<QLineEdit>(window, "edtPhone")->setText(QStringLiteral("1391234"));
     Named<QPushButton>(window, "btnSearch")->click();
     Settle(800);
-    SelectRow(*Named<QTableView>(window, "ListViewPlay"), 1);
+    auto* results = Named<QTableView>(window, "ListViewPlay");
+    SelectRow(*results, RowOfFile(*results, "VOC00004.WAV"));
     Named<QPushButton>(window, "btnplay")->click();
     Settle(2500);
     pictures.Take(window, "search-window");
