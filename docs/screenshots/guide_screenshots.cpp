@@ -4,10 +4,10 @@
 //
 // CARD_FOLDER (the card's VOICE folder) receives sample recordings of November 2026, the days of
 // the guide's worked example, and the main window uploads them into ARCHIVE_FOLDER (the upload
-// folder): every picture shows the same recordings, with the same dates and numbers. The pictures
-// are PNG files in OUTPUT_FOLDER. scripts/make-screenshots.sh runs it under Xvfb with a private home, so that
-// fonts and sizes are those of a desktop. Xvfb has no window manager: each window gets the title
-// bar that Qt's style draws, with the window's own title.
+// folder): every picture shows the same recordings, with the same dates and numbers. The
+// pictures are PNG files in OUTPUT_FOLDER. scripts/make-screenshots.sh runs it under Xvfb with a
+// private home, so that fonts and sizes are those of a desktop. Xvfb has no window manager: each
+// window gets the title bar that Qt's style draws, with the window's own title.
 #include "app/about_dialog.h"
 #include "app/change_password_dialog.h"
 #include "app/login_dialog.h"
