@@ -19,7 +19,7 @@ take_pictures() {
   mkdir -p "$1"
   HOME=$1 XDG_CONFIG_HOME=$1/.config XDG_CACHE_HOME=$1/.cache XDG_DATA_HOME=$1/.local/share \
     SDL_AUDIODRIVER=dummy LC_ALL=C.UTF-8 \
-    xvfb-run -a -s "-screen 0 1280x800x24" "$build/docs/screenshots/guide_screenshots" docs/guide "$2" "$1/录音/2026-2"
+    xvfb-run -a -s "-screen 0 1280x800x24" "$build/docs/screenshots/guide_screenshots" docs/guide "$2" "$1/录音/第2批"
 }
 
 if unshare --mount --propagation private true 2>/dev/null; then

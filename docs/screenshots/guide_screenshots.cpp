@@ -2,11 +2,12 @@
 //
 //   guide_screenshots OUTPUT_FOLDER CARD_FOLDER ARCHIVE_FOLDER
 //
-// CARD_FOLDER (the card's VOICE folder) and ARCHIVE_FOLDER (the upload folder) receive sample
-// recordings of November 2026, the days of the guide's worked example; the pictures are PNG files
-// in OUTPUT_FOLDER. scripts/make-screenshots.sh runs it under Xvfb with a private home, so that
-// fonts and sizes are those of a desktop. Xvfb has no window manager: each window gets the title
-// bar that Qt's style draws, with the window's own title.
+// CARD_FOLDER (the card's VOICE folder) receives sample recordings of November 2026, the days of
+// the guide's worked example, and the main window uploads them into ARCHIVE_FOLDER (the upload
+// folder): every picture shows the same recordings, with the same dates and numbers. The
+// pictures are PNG files in OUTPUT_FOLDER. scripts/make-screenshots.sh runs it under Xvfb with a
+// private home, so that fonts and sizes are those of a desktop. Xvfb has no window manager: each
+// window gets the title bar that Qt's style draws, with the window's own title.
 #include "app/about_dialog.h"
 #include "app/change_password_dialog.h"
 #include "app/login_dialog.h"
@@ -16,6 +17,8 @@
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/category_upload_dialog.h"
 #include "catalogue/overwrite_question_dialog.h"
+#include "catalogue/upload_options_dialog.h"
+#include "catalogue/upload_settings.h"
 #include "platform/atomic_file.h"
 #include "platform/dialog_font.h"
 #include "platform/locations.h"
@@ -32,6 +35,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleOptionTitleBar>
@@ -101,8 +106,13 @@ public:
         window.show();
         window.raise();
         Settle(400);
+        Save(WithTitleBar(window), name);
+    }
+
+    void Save(const QImage& image, const char* name)
+    {
         const QString path = folder_ + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png");
-        if (!WithTitleBar(window).save(path)) {
+        if (!image.save(path)) {
             std::fprintf(stderr, "guide_screenshots: cannot write %s\n", qPrintable(path));
             std::exit(1);
         }
@@ -120,16 +130,23 @@ void SelectRow(QAbstractItemView& view, int row)
     view.selectionModel()->select(view.currentIndex(), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
-// count recordings numbered from 1, two to four a working day from day firstDay of November
-// 2026 on; every seventh one is a call of the worked example's customer.
-bool WriteRecordings(const std::string& folder, int count, int firstDay)
+// The working days of the guide's fortnight: today is Thursday 12 November 2026.
+constexpr int kWorkingDays[] = {2, 3, 4, 5, 6, 9, 10, 11, 12};
+
+// The card: recordings numbered from 1, three a working day of November 2026 from Monday the 2nd
+// on, two of them today; every seventh one is a call of the worked example's customer, the first
+// of them on Tuesday the 3rd.
+constexpr int kCardRecordings = 26;
+static_assert(kCardRecordings <= 3 * static_cast<int>(std::size(kWorkingDays)));
+
+bool WriteRecordings(const std::string& folder)
 {
     std::filesystem::create_directories(folder);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < kCardRecordings; ++i) {
         SampleSpec sample = SampleSpecFor(static_cast<std::uint32_t>(i), 0);
         sample.year = 26;
         sample.month = 11;
-        sample.day = firstDay + i / 3;
+        sample.day = kWorkingDays[i / 3];
         sample.hour = 9 + (i * 5) % 9;
         sample.minute = (i * 23) % 60;
         if (i % 7 == 3)
@@ -142,10 +159,10 @@ bool WriteRecordings(const std::string& folder, int count, int firstDay)
     return true;
 }
 
-// An upload into a new folder, slowed down so that the picture catches it halfway.
-void TakeUpload(Pictures& pictures, MainWindow& window, const std::string& uploadFolder)
+// The upload of the whole card into the archive folder, slowed down so that the picture catches
+// it halfway; the search window later lists what it copied.
+void TakeUpload(Pictures& pictures, MainWindow& window)
 {
-    window.SetUploadPath(uploadFolder);
     window.uploadCommands().uploader.SetCopyCall(
         [](const std::string& source, const std::string& target, TempFile& temp) {
             QThread::msleep(150);
@@ -161,6 +178,26 @@ void TakeUpload(Pictures& pictures, MainWindow& window, const std::string& uploa
     while (!finished)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     SetMessageHandler({});
+}
+
+// The menu "语音管理" open over the main window's corner, its first item selected.
+void TakeMenu(Pictures& pictures, MainWindow& window)
+{
+    QMenuBar* bar = window.menuBar();
+    QAction* voiceMenu = bar->actions().constFirst();
+    QMenu* menu = voiceMenu->menu();
+    menu->popup(bar->mapToGlobal(bar->actionGeometry(voiceMenu).bottomLeft()));
+    bar->setActiveAction(voiceMenu);
+    Settle(300);
+    menu->setActiveAction(menu->actions().constFirst());
+    Settle(300);
+    QImage image = window.grab().toImage();
+    QPainter painter(&image);
+    painter.drawPixmap(window.mapFromGlobal(menu->pos()), menu->grab());
+    painter.end();
+    pictures.Save(image.copy(0, 0, 300, 120), "flat-menu");
+    menu->hide();
+    Settle(200);
 }
 
 void TakeMainWindow(Pictures& pictures, const std::string& card, const std::string& archive)
@@ -184,18 +221,35 @@ void TakeMainWindow(Pictures& pictures, const std::string& card, const std::stri
     SelectRow(*list, 2);
     list->selectionModel()->select(list->model()->index(4, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     pictures.Take(window, "main-window");
+    TakeMenu(pictures, window);
 
     CategoryUploadDialog category(&window);
     pictures.Take(category, "category-upload");
-    OverwriteQuestionDialog overwrite(QStringLiteral("VOC00003.WAV"), &window);
+    OverwriteQuestionDialog overwrite(QStringLiteral("VOC00001.WAV"), &window);
     pictures.Take(overwrite, "overwrite-question");
+    UploadSettings recommended;
+    recommended.options.skipIdentical = true;
+    UploadOptionsDialog options(recommended, &window);
+    pictures.Take(options, "upload-options");
     ChangePasswordDialog password(&window);
     pictures.Take(password, "change-password");
     AboutDialog about(&window);
     pictures.Take(about, "about");
     LoginDialog login;
     pictures.Take(login, "login");
-    TakeUpload(pictures, window, (std::filesystem::path(archive).parent_path().parent_path() / "2026-3/").string());
+    TakeUpload(pictures, window);
+}
+
+// The row of the list that shows the recording fileName.
+int RowOfFile(const QTableView& list, const char* fileName)
+{
+    constexpr int kFileNameColumn = 1;
+    for (int row = 0; row < list.model()->rowCount(); ++row) {
+        if (list.model()->index(row, kFileNameColumn).data().toString() == QLatin1String(fileName))
+            return row;
+    }
+    std::fprintf(stderr, "guide_screenshots: %s is not listed\n", fileName);
+    std::exit(1);
 }
 
 // The tree's roots as the program makes them, less the build machine's own mounts (a
@@ -246,7 +300,7 @@ void OpenFolderInTree(QTreeView& tree, const std::string& folder)
 }
 
 // The guide's worked example: the archive folder opened in the tree, the customer's calls
-// searched from 3 November on, the second one playing (through SDL's dummy output where there
+// searched from 3 November on, Tuesday's call playing (through SDL's dummy output where there
 // is no sound card).
 void TakeSearchWindow(Pictures& pictures, const std::string& archive)
 {
@@ -261,7 +315,8 @@ void TakeSearchWindow(Pictures& pictures, const std::string& archive)
     Named<QLineEdit>(window, "edtPhone")->setText(QStringLiteral("1391234"));
     Named<QPushButton>(window, "btnSearch")->click();
     Settle(800);
-    SelectRow(*Named<QTableView>(window, "ListViewPlay"), 1);
+    auto* results = Named<QTableView>(window, "ListViewPlay");
+    SelectRow(*results, RowOfFile(*results, "VOC00004.WAV"));
     Named<QPushButton>(window, "btnplay")->click();
     Settle(2500);
     pictures.Take(window, "search-window");
@@ -294,7 +349,7 @@ int main(int argc, char** argv)
     }
     const std::string card = std::string(argv[2]) + "/";
     const std::string archive = std::string(argv[3]) + "/";
-    if (!WriteRecordings(card, 40, 1) || !WriteRecordings(archive, 25, 2)) {
+    if (!WriteRecordings(card)) {
         std::fputs("guide_screenshots: cannot write the sample recordings\n", stderr);
         return 1;
     }
