@@ -64,13 +64,6 @@ ReplacedRecordingsDialog::ReplacedRecordingsDialog(std::string uploadPath, WaveO
     StartListing();
 }
 
-// The listing stops before the dialog it reports to is taken apart.
-ReplacedRecordingsDialog::~ReplacedRecordingsDialog()
-{
-    listing_.RequestStop();
-    listing_.Wait();
-}
-
 void ReplacedRecordingsDialog::BuildControls()
 {
     countLabel_ = MakeNamed<QLabel>("lblCount", QStringLiteral("正在读取被替换的录音..."), this);

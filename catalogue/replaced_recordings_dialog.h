@@ -29,7 +29,6 @@ public:
     // the dialog plays through SDL.
     explicit ReplacedRecordingsDialog(std::string uploadPath, WaveOutFactory makeOutput = {},
                                       QWidget* parent = nullptr);
-    ~ReplacedRecordingsDialog() override;
 
     // Every way of closing ends here: the listing stops and the playback ends at once.
     void done(int result) override;
@@ -58,5 +57,6 @@ private:
     QLabel* nameTakenLabel_ = nullptr;
     QPushButton* restoreButton_ = nullptr;
     Player* player_ = nullptr;
+    // Last, so that it goes first: the listing has ended before anything it reports to goes.
     BackgroundJob listing_;
 };
