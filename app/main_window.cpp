@@ -6,6 +6,8 @@
 #include "app/upload_commands.h"
 #include "catalogue/card_lister.h"
 #include "catalogue/recording_model.h"
+#include "catalogue/replaced_recordings_dialog.h"
+#include "catalogue/upload.h"
 #include "catalogue/upload_settings.h"
 #include "export/list_export.h"
 #include "index/index_host.h"
@@ -283,6 +285,7 @@ void MainWindow::BuildMenu()
     bar->setObjectName(QStringLiteral("MainMenu"));
     QMenu* voiceMenu = bar->addMenu(QStringLiteral("语音管理(&F)"));
     searchAction_ = AddAction(voiceMenu, "A1", QStringLiteral("语音查询(&F)"), MenuIcon::Search);
+    replacedAction_ = AddAction(voiceMenu, "actReplaced", QStringLiteral("被替换的录音..."));
     voiceMenu->addSeparator();
     exitAction_ = AddAction(voiceMenu, "A3", QStringLiteral("退出(&X)"), MenuIcon::Exit);
     QMenu* toolsMenu = bar->addMenu(QStringLiteral("工具(&T)"));
@@ -307,6 +310,7 @@ void MainWindow::ConnectControls()
     connect(exitButton_, &QPushButton::clicked, this, &MainWindow::close);
     connect(exitAction_, &QAction::triggered, this, &MainWindow::close);
     connect(searchAction_, &QAction::triggered, this, &MainWindow::OpenSearchWindow);
+    connect(replacedAction_, &QAction::triggered, this, &MainWindow::ShowReplacedRecordings);
     // The catalogue's last column (the full path) gets its title but no item cells.
     connect(exportAction_, &QAction::triggered, this,
             [this] { ExportListToExcel(*recordingView_->model(), this, recordingView_->model()->columnCount() - 1); });
@@ -457,4 +461,13 @@ void MainWindow::OpenSearchWindow()
 void MainWindow::OpenStatistics()
 {
     ShowCallStatistics(recordingModel_->Snapshot(), this);
+}
+
+// What uploads replaced in the upload folder, to play and put back.
+void MainWindow::ShowReplacedRecordings()
+{
+    std::string folder = uploadPath_;
+    EnsureTrailingSeparator(folder);
+    ReplacedRecordingsDialog dialog(folder, {}, this);
+    dialog.exec();
 }

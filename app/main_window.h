@@ -111,6 +111,7 @@ private:
     void ShowUserGuide();
     void OpenSearchWindow();
     void OpenStatistics();
+    void ShowReplacedRecordings();
 
     QLabel* statusLabel_ = nullptr;
     QLineEdit* uploadPathEdit_ = nullptr;
@@ -127,6 +128,7 @@ private:
     QPushButton* exitButton_ = nullptr;
     QTimer* scanTimer_ = nullptr;            // single shot, 300 ms before each device scan
     QAction* searchAction_ = nullptr;
+    QAction* replacedAction_ = nullptr;
     QAction* exitAction_ = nullptr;
     QAction* exportAction_ = nullptr;
     QAction* statisticsAction_ = nullptr;

@@ -108,6 +108,8 @@ void MainWindow::SetUploadCommandsEnabled(bool enabled)
     for (QPushButton* button :
          {deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_, uploadAllButton_, exitButton_})
         button->setEnabled(enabled);
+    // A recording put back while a run copies into the folder could meet a copy of its name.
+    replacedAction_->setEnabled(enabled);
 }
 
 // Anything but one of the question's own answers (the program is quitting) ends the run.

@@ -19,6 +19,11 @@ std::uint32_t VolumeWord(int step)
     return level | (level << 16);
 }
 
+const char* ProblemText(Player::Problem problem)
+{
+    return problem == Player::Problem::BadFormat ? "播放错误的语音格式！" : "无法打开声音输出设备！";
+}
+
 // The output's reports come from its worker and the sound output's thread; the default
 // connection queues them to this thread.
 Player::Player(WaveOutFactory makeOutput, QObject* parent)

@@ -159,6 +159,9 @@ private:
     bool restartOnRelease_ = false; // the restart waits for that button's release
 };
 
+// What the user is told when a start failed: "播放错误的语音格式！" or "无法打开声音输出设备！".
+const char* ProblemText(Player::Problem problem);
+
 // The output volume for a volume step: the top (0) is full level, the bottom (10) silent, the
 // same level in both channels.
 std::uint32_t VolumeWord(int step);

@@ -1,9 +1,11 @@
 #include "catalogue/replaced_recordings.h"
 
+#include "catalogue/recording.h"
 #include "platform/atomic_file.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <cstdio>
 #include <ctime>
@@ -148,12 +150,32 @@ Result<void> RestoreReplaced(const std::string& uploadPath, const std::string& k
         return Failure{"not the name of a kept recording: " + keptName, EINVAL, keptName};
     if (!newName.empty() && !IsPlainFileName(newName))
         return Failure{"not a plain file name: " + newName, EINVAL, newName};
-    fs::path target = fs::path(uploadPath + *original);
-    if (!newName.empty())
-        target.replace_filename(newName);
+    const fs::path target = newName.empty() ? uploadPath + *original : RestoreTarget(uploadPath, *original, newName);
     if (Result<void> made = MakeFolderDurably(target.parent_path()); !made)
         return made.error();
-    return RenameWithoutReplacing(ReplacedFolder(uploadPath) + keptName, target.string());
+    return RenameWithoutReplacing(KeptPath(uploadPath, keptName), target.string());
+}
+
+std::string KeptPath(const std::string& uploadPath, const std::string& keptName)
+{
+    return ReplacedFolder(uploadPath) + keptName;
+}
+
+std::string RestoreTarget(const std::string& uploadPath, const std::string& originalPath, const std::string& fileName)
+{
+    return fs::path(uploadPath + originalPath).replace_filename(fileName).string();
+}
+
+std::string FreeRestoreName(const std::string& uploadPath, const std::string& originalPath)
+{
+    const fs::path original(originalPath);
+    const std::string stem = original.stem().string();
+    const std::string extension = original.extension().string();
+    std::string name = original.filename().string();
+    std::error_code error;
+    for (int number = 2; fs::exists(fs::symlink_status(RestoreTarget(uploadPath, originalPath, name), error)); ++number)
+        name = stem + "_" + std::to_string(number) + extension;
+    return name;
 }
 
 Result<std::string> FindKeptName(const std::string& uploadPath, const std::string& name)
@@ -192,6 +214,35 @@ std::vector<KeptRecording> ListReplaced(const std::string& uploadPath)
     std::sort(kept.begin(), kept.end(),
               [](const KeptRecording& a, const KeptRecording& b) { return a.keptName < b.keptName; });
     return kept;
+}
+
+std::vector<ReplacedRecordingRow> ListReplacedRows(const std::string& uploadPath, const std::atomic<bool>* stop)
+{
+    std::vector<ReplacedRecordingRow> rows;
+    if (uploadPath.empty()) // names no folder; ".replaced" would be read from the working folder
+        return rows;
+    for (KeptRecording& kept : ListReplaced(uploadPath)) {
+        if (stop && stop->load())
+            break;
+        const fs::path path(KeptPath(uploadPath, kept.keptName));
+        ReplacedRecordingRow row;
+        row.day = DayText(*DayOfFolder(kept.keptName.substr(0, kept.keptName.find('/'))));
+        if (const std::optional<RecordingEntry> entry =
+                MakeRecordingEntry(path.parent_path().string() + "/", path.filename().string(), 0)) {
+            row.mode = entry->mode();
+            row.phone = entry->phone();
+            row.startTime = entry->startTime();
+            row.size = entry->texts[kColSize];
+        } else {
+            std::error_code error;
+            const std::uintmax_t size = fs::file_size(path, error);
+            row.size = error ? std::string()
+                             : SizeText(static_cast<std::uint32_t>(std::min<std::uintmax_t>(size, UINT32_MAX)));
+        }
+        row.kept = std::move(kept);
+        rows.push_back(std::move(row));
+    }
+    return rows;
 }
 
 int RemoveExpiredReplaced(const std::string& uploadPath, int keepDays, year_month_day today)

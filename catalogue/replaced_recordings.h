@@ -2,6 +2,7 @@
 
 #include "platform/result.h"
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -50,6 +51,31 @@ struct KeptRecording {
 };
 // Every kept file, by kept name.
 std::vector<KeptRecording> ListReplaced(const std::string& uploadPath);
+
+// One kept recording as the list of replaced recordings shows it.
+struct ReplacedRecordingRow {
+    KeptRecording kept;
+    std::string day;  // the day it was replaced ("2026-12-07")
+    std::string mode; // the texts of its recording, empty when its record cannot be read
+    std::string phone;
+    std::string startTime;
+    std::string size;
+};
+// Every kept file with the texts of its recording, by kept name. Reading stops, with the rows
+// read so far, once stop is set.
+std::vector<ReplacedRecordingRow> ListReplacedRows(const std::string& uploadPath,
+                                                   const std::atomic<bool>* stop = nullptr);
+
+// The full path of a kept file, to play it.
+std::string KeptPath(const std::string& uploadPath, const std::string& keptName);
+
+// The name under which a kept file can be put back into the folder it came from without
+// touching another file: its own file name while that is free, else the first free of
+// "VOC00001_2.WAV", "VOC00001_3.WAV", ... (still a name the recording lists show).
+std::string FreeRestoreName(const std::string& uploadPath, const std::string& originalPath);
+
+// Where a kept file goes back to under fileName: the folder it came from + fileName.
+std::string RestoreTarget(const std::string& uploadPath, const std::string& originalPath, const std::string& fileName);
 
 // Removes the day folders of files replaced more than keepDays days before today; folders
 // whose names are not days are left alone. Returns how many day folders went.

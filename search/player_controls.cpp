@@ -266,8 +266,7 @@ void PlayerControls::ShowFailure(Player::Problem problem)
 {
     EnablePlayControls();
     positionSlider_->setValue(0);
-    Warn(problem == Player::Problem::BadFormat ? QStringLiteral("播放错误的语音格式！")
-                                               : QStringLiteral("无法打开声音输出设备！"));
+    Warn(QString::fromUtf8(ProblemText(problem)));
 }
 
 void PlayerControls::ShutDown()

@@ -17,6 +17,8 @@
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/category_upload_dialog.h"
 #include "catalogue/overwrite_question_dialog.h"
+#include "catalogue/replaced_recordings.h"
+#include "catalogue/replaced_recordings_dialog.h"
 #include "catalogue/upload_options_dialog.h"
 #include "catalogue/upload_settings.h"
 #include "platform/atomic_file.h"
@@ -337,6 +339,26 @@ void TakeStatisticsWindow(Pictures& pictures, const std::string& card)
     pictures.Take(window, "call-statistics");
 }
 
+// "被替换的录音" after uploads on two days replaced three archived calls, the second one selected:
+// its name is taken by the newer copy, so the dialog offers a new one.
+void TakeReplacedRecordings(Pictures& pictures, const std::string& archive)
+{
+    using namespace std::chrono;
+    for (const auto& [name, day] :
+         {std::pair{"VOC00004.WAV", 2026y / 11 / 10}, std::pair{"VOC00009.WAV", 2026y / 11 / 10},
+          std::pair{"VOC00017.WAV", 2026y / 11 / 12}}) {
+        if (!KeepReplaced(archive, name, day)) {
+            std::fprintf(stderr, "guide_screenshots: cannot keep %s as replaced\n", name);
+            std::exit(1);
+        }
+    }
+    ReplacedRecordingsDialog dialog(archive);
+    dialog.show();
+    Settle(500);
+    SelectRow(*Named<QTableView>(dialog, "ListViewReplaced"), 1);
+    pictures.Take(dialog, "replaced-recordings");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -357,5 +379,6 @@ int main(int argc, char** argv)
     TakeMainWindow(pictures, card, archive);
     TakeSearchWindow(pictures, archive);
     TakeStatisticsWindow(pictures, card);
+    TakeReplacedRecordings(pictures, archive);
     return 0;
 }

@@ -136,6 +136,7 @@ protected:
             questions.push_back(Child<QPlainTextEdit>(dialog, "mmTip")->toPlainText().toStdString());
             EXPECT_FALSE(Child<QPushButton>(*window, "btnupall")->isEnabled());
             EXPECT_FALSE(Child<QPushButton>(*window, "btnclose")->isEnabled());
+            EXPECT_FALSE(Child<QAction>(*window, "actReplaced")->isEnabled());
             EXPECT_TRUE(Child<QPushButton>(*window, "btnstop")->isEnabled());
             EXPECT_FALSE(Child<QLabel>(*window, "PanelShow")->isVisible());
             return RunAnswered(dialog, [&dialog, answer] { answer(dialog)->click(); });
