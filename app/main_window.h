@@ -111,6 +111,7 @@ private:
     void ShowUserGuide();
     void OpenSearchWindow();
     void OpenStatistics();
+    void OpenWebAccess();
 
     QLabel* statusLabel_ = nullptr;
     QLineEdit* uploadPathEdit_ = nullptr;
@@ -132,6 +133,7 @@ private:
     QAction* statisticsAction_ = nullptr;
     QAction* passwordAction_ = nullptr;
     QAction* uploadOptionsAction_ = nullptr;
+    QAction* webAccessAction_ = nullptr;
     QAction* guideAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
     UploadCommands* uploadCommands_ = nullptr;
