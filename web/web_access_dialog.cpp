@@ -241,6 +241,8 @@ QGroupBox* WebAccessDialog::BuildLogBox()
                         {QStringLiteral("时间"), QStringLiteral("账号"), QStringLiteral("操作"), QStringLiteral("录音"),
                          QStringLiteral("地址")},
                         box);
+    // About ten entries at once, the newest at the top.
+    logList_->setMinimumHeight(logList_->fontMetrics().height() * 12);
     auto* refreshButton = MakeNamed<QPushButton>("btnRefreshLog", QStringLiteral("刷新"), box);
     refreshButton->setAutoDefault(false);
     connect(refreshButton, &QPushButton::clicked, this, &WebAccessDialog::ReadLog);
