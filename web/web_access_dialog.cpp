@@ -6,8 +6,10 @@
 #include "platform/qt_text.h"
 #include "styling/flat_styler.h"
 #include "web/desk_addresses.h"
+#include "web/web_settings.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -16,8 +18,8 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <utility>
@@ -26,7 +28,8 @@ namespace {
 
 const QString kUnit = QStringLiteral("sdvoice-web.service");
 constexpr int kLogEntriesShown = 200;
-constexpr int kDefaultPort = 8443;
+constexpr int kCertificateRetries = 20;
+constexpr int kCertificateRetryMs = 500;
 
 const QString kCaption = QStringLiteral("提示");
 
@@ -62,22 +65,6 @@ QString ActionText(WebAction action)
         return QStringLiteral("修改账号");
     }
     return {};
-}
-
-int ReadPort(const QString& settingsFile)
-{
-    const QSettings file(settingsFile, QSettings::IniFormat);
-    bool isNumber = false;
-    const int port = file.value(QStringLiteral("web/port")).toInt(&isNumber);
-    return isNumber && port > 0 && port <= 65535 ? port : kDefaultPort;
-}
-
-bool WritePort(const QString& settingsFile, int port)
-{
-    QSettings file(settingsFile, QSettings::IniFormat);
-    file.setValue(QStringLiteral("web/port"), port);
-    file.sync();
-    return file.status() == QSettings::NoError;
 }
 
 QTreeWidget* MakeList(const char* objectName, const QStringList& columns, QWidget* parent)
@@ -133,7 +120,7 @@ WebAccessDialog::WebAccessDialog(WebAccessPaths paths, QWidget* parent)
 
     QueryServerState();
     ShowAddresses(portBox_->value());
-    ShowFingerprint();
+    ShowFingerprint(0);
     ChangeAccounts({});
     ReadLog();
 }
@@ -162,9 +149,8 @@ QGroupBox* WebAccessDialog::BuildServerBox()
     serverOnButton_ = MakeNamed<QPushButton>("btnServerOn", QStringLiteral("开启网页访问"), box);
     serverOffButton_ = MakeNamed<QPushButton>("btnServerOff", QStringLiteral("停止网页访问"), box);
     portBox_ = MakeNamed<QSpinBox>("spnPort", box);
-    // A user unit cannot open the ports below 1024, which only the system administrator may.
-    portBox_->setRange(1024, 65535);
-    portBox_->setValue(ReadPort(paths_.settingsFile));
+    portBox_->setRange(1, 65535);
+    portBox_->setValue(ReadWebSettings(paths_.settingsFile).port);
     auto* savePortButton = MakeNamed<QPushButton>("btnSavePort", QStringLiteral("保存端口"), box);
     addressLabel_ = MakeNamed<QLabel>("lblAddress", box);
     fingerprintLabel_ = MakeNamed<QLabel>("lblFingerprint", box);
@@ -317,15 +303,15 @@ void WebAccessDialog::TurnServer(bool on)
             ShowMessage(this, what + QStringLiteral("：\n") + why, kCaption, MessageIcon::Warning);
         }
         QueryServerState();
-        ShowFingerprint();
+        ShowFingerprint(on ? kCertificateRetries : 0);
     });
 }
 
 void WebAccessDialog::SavePort()
 {
     const int port = portBox_->value();
-    if (!WritePort(paths_.settingsFile, port)) {
-        ShowErrorBox(this, QStringLiteral("无法保存端口：") + paths_.settingsFile);
+    if (const Result<void> saved = SaveWebPort(static_cast<quint16>(port), paths_.settingsFile); !saved) {
+        ShowErrorBox(this, saved.error());
         return;
     }
     ShowAddresses(port);
@@ -339,9 +325,20 @@ void WebAccessDialog::ShowAddresses(int port)
     addressLabel_->setText(addresses.isEmpty() ? QStringLiteral("本机没有连上局域网") : addresses.join(u'\n'));
 }
 
-void WebAccessDialog::ShowFingerprint()
+// The server makes its certificate at its first start, a moment after systemctl has started it:
+// a missing certificate is looked for again, a few times.
+void WebAccessDialog::ShowFingerprint(int retries)
 {
-    fingerprintLabel_->setText(QStringLiteral("网页访问第一次开启后生成"));
+    const QString certificate = ReadWebSettings(paths_.settingsFile).certificateFile;
+    if (!QFileInfo::exists(certificate)) {
+        fingerprintLabel_->setText(QStringLiteral("网页访问第一次开启后生成"));
+        if (retries > 0)
+            QTimer::singleShot(kCertificateRetryMs, this, [this, retries] { ShowFingerprint(retries - 1); });
+        return;
+    }
+    const Result<QString> fingerprint = CertificateFingerprint(certificate);
+    fingerprintLabel_->setText(fingerprint ? *fingerprint
+                                           : QStringLiteral("无法读取证书：") + ToQString(fingerprint.error().reason));
 }
 
 // ---- accounts ----

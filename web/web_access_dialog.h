@@ -68,7 +68,7 @@ private:
     void ShowServerState(const SystemctlOutcome& outcome);
     void SavePort();
     void ShowAddresses(int port);
-    void ShowFingerprint();
+    void ShowFingerprint(int retries);
     void ChangeAccounts(std::function<Result<void>(AccountStore&)> change);
     void ShowAccounts(const QList<WebAccount>& accounts, const QString& failure);
     void SelectAccount();

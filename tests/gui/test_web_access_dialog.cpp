@@ -25,6 +25,7 @@ using namespace std::chrono_literals;
 
 // A systemctl of the test's own: it notes its arguments, keeps the unit's state in a file, and
 // answers as a desktop without a user instance of systemd does while the file "nobus" exists.
+// The server it starts writes its certificate a moment later.
 constexpr std::string_view kFakeSystemctl = R"(#!/bin/sh
 here=$(dirname "$0")
 echo "$*" >> "$here/calls"
@@ -34,7 +35,9 @@ if [ -e "$here/nobus" ]; then
 fi
 case "$2" in
   is-active) state=$(cat "$here/state" 2>/dev/null || echo inactive); echo "$state"; [ "$state" = active ] ;;
-  enable) echo active > "$here/state" ;;
+  enable) echo active > "$here/state"
+    (sleep 1; printf -- '-----BEGIN CERTIFICATE-----\nAAEC\n-----END CERTIFICATE-----\n' > "$here/cert.pem") \
+      > /dev/null 2>&1 & ;;
   disable) echo inactive > "$here/state" ;;
 esac
 )";
@@ -152,10 +155,15 @@ TEST_F(WebAccessDialogTest, AccountsChangedInTheDialogAreTheStoresAndTheLogShows
 
 TEST_F(WebAccessDialogTest, ServerTurnsOnAndOffThroughTheUserUnitOrSaysWhyItCannot)
 {
+    QSettings(paths.settingsFile, QSettings::IniFormat)
+        .setValue("web/certificate", QString::fromStdString(folder.Path("cert.pem")));
     Open();
     EXPECT_EQ(ServerState(), QStringLiteral("已停止"));
     Click("btnServerOn");
     EXPECT_EQ(ServerState(), QStringLiteral("已开启"));
+    auto* fingerprint = Child<QLabel>(*dialog, "lblFingerprint");
+    EXPECT_TRUE(WaitForWindow([fingerprint] { return fingerprint->text().count(u':') == 31; }))
+        << "no fingerprint once the server has made its certificate: " << fingerprint->text().toStdString();
     Child<QSpinBox>(*dialog, "spnPort")->setValue(9443);
     Click("btnSavePort");
     EXPECT_EQ(QSettings(paths.settingsFile, QSettings::IniFormat).value("web/port").toInt(), 9443);
