@@ -22,6 +22,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <pwd.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -86,6 +88,13 @@ bool NoUserInstance(const QString& errors)
            || errors.contains(QLatin1String("XDG_RUNTIME_DIR"));
 }
 
+// The desk's user, who changes accounts in the dialog.
+QString DeskUserName()
+{
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString::number(::getuid());
+}
+
 } // namespace
 
 WebAccessPaths WebAccessPaths::Installed()
@@ -121,8 +130,7 @@ WebAccessDialog::WebAccessDialog(WebAccessPaths paths, QWidget* parent)
     QueryServerState();
     ShowAddresses(portBox_->value());
     ShowFingerprint(0);
-    ChangeAccounts({});
-    ReadLog();
+    ChangeAccounts({}, {});
 }
 
 // The workers and systemctl report to this object: they end before it goes, a systemctl still
@@ -343,17 +351,22 @@ void WebAccessDialog::ShowFingerprint(int retries)
 
 // ---- accounts ----
 
-// Runs change (none: only reads) on a worker, then lists the accounts; the account controls wait
-// meanwhile, since hashing a password takes a noticeable moment.
-void WebAccessDialog::ChangeAccounts(std::function<Result<void>(AccountStore&)> change)
+// Runs change of account (none: only reads) on a worker, then lists the accounts; the account
+// controls wait meanwhile, since hashing a password takes a noticeable moment. A change made here
+// is logged as the web page's administrators' changes are, by the desk's user.
+void WebAccessDialog::ChangeAccounts(const QString& account, std::function<Result<void>(AccountStore&)> change)
 {
     accountsBox_->setEnabled(false);
-    accountJob_.Start([this, change = std::move(change)](const std::atomic<bool>&) {
+    accountJob_.Start([this, account, change = std::move(change)](const std::atomic<bool>&) {
         AccountStore store(paths_.accountsFile);
         QString failure;
         if (change) {
             if (const Result<void> changed = change(store); !changed)
                 failure = ToQString(changed.error().reason);
+            else
+                (void)AccessLog(paths_.logFile)
+                    .Append({QDateTime::currentDateTimeUtc(), DeskUserName(), WebAction::AccountChange, account,
+                             QStringLiteral("本机")});
         }
         Result<QList<WebAccount>> accounts = store.List();
         if (!accounts && failure.isEmpty())
@@ -372,6 +385,7 @@ void WebAccessDialog::ShowAccounts(const QList<WebAccount>& accounts, const QStr
     accountsBox_->setEnabled(true);
     if (!failure.isEmpty())
         ShowErrorBox(this, failure);
+    ReadLog();
 }
 
 void WebAccessDialog::SelectAccount()
@@ -426,7 +440,8 @@ void WebAccessDialog::AddAccount()
     if (!password)
         return;
     const auto role = static_cast<WebRole>(roleBox_->currentData().toInt());
-    ChangeAccounts([name, role, password = *password](AccountStore& store) { return store.Add(name, role, password); });
+    ChangeAccounts(name,
+                   [name, role, password = *password](AccountStore& store) { return store.Add(name, role, password); });
 }
 
 void WebAccessDialog::SetSelectedRole()
@@ -435,7 +450,7 @@ void WebAccessDialog::SetSelectedRole()
     if (name.isEmpty())
         return;
     const auto role = static_cast<WebRole>(roleBox_->currentData().toInt());
-    ChangeAccounts([name, role](AccountStore& store) { return store.SetRole(name, role); });
+    ChangeAccounts(name, [name, role](AccountStore& store) { return store.SetRole(name, role); });
 }
 
 void WebAccessDialog::ResetSelectedPassword()
@@ -446,7 +461,8 @@ void WebAccessDialog::ResetSelectedPassword()
     const std::optional<QByteArray> password = TypedPassword();
     if (!password)
         return;
-    ChangeAccounts([name, password = *password](AccountStore& store) { return store.SetPassword(name, password); });
+    ChangeAccounts(name,
+                   [name, password = *password](AccountStore& store) { return store.SetPassword(name, password); });
 }
 
 void WebAccessDialog::RemoveSelectedAccount()
@@ -456,7 +472,7 @@ void WebAccessDialog::RemoveSelectedAccount()
         return;
     if (!AskYesNo(this, QStringLiteral("删除账号“%1”？删除后这个账号不能再登录网页。").arg(name), kCaption))
         return;
-    ChangeAccounts([name](AccountStore& store) { return store.Remove(name); });
+    ChangeAccounts(name, [name](AccountStore& store) { return store.Remove(name); });
 }
 
 // ---- the access log ----

@@ -69,7 +69,7 @@ private:
     void SavePort();
     void ShowAddresses(int port);
     void ShowFingerprint(int retries);
-    void ChangeAccounts(std::function<Result<void>(AccountStore&)> change);
+    void ChangeAccounts(const QString& account, std::function<Result<void>(AccountStore&)> change);
     void ShowAccounts(const QList<WebAccount>& accounts, const QString& failure);
     void SelectAccount();
     void AddAccount();

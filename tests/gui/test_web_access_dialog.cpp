@@ -103,7 +103,7 @@ protected:
     std::unique_ptr<WebAccessDialog> dialog;
 };
 
-TEST_F(WebAccessDialogTest, AccountsChangedInTheDialogAreTheStoresAndTheLogShowsItsNewestEntry)
+TEST_F(WebAccessDialogTest, AccountsChangedInTheDialogReachTheStoreAndTheLogWhichShowsItsNewestEntries)
 {
     AccessLog log(paths.logFile);
     ASSERT_TRUE(log.Append({QDateTime::currentDateTime(), QStringLiteral("li"), WebAction::Play, QStringLiteral("42"),
@@ -151,6 +151,12 @@ TEST_F(WebAccessDialogTest, AccountsChangedInTheDialogAreTheStoresAndTheLogShows
     EXPECT_TRUE(left->isEmpty());
     EXPECT_EQ(Child<QTreeWidget>(*dialog, "listAccounts")->topLevelItemCount(), 0);
     EXPECT_EQ(messages.size(), 3u);
+
+    // The four changes are logged as the desk's, the newest at the top.
+    ASSERT_EQ(logList->topLevelItemCount(), 5);
+    EXPECT_EQ(logList->topLevelItem(0)->text(2), QStringLiteral("修改账号"));
+    EXPECT_EQ(logList->topLevelItem(0)->text(3), QStringLiteral("wang"));
+    EXPECT_EQ(logList->topLevelItem(0)->text(4), QStringLiteral("本机"));
 }
 
 TEST_F(WebAccessDialogTest, ServerTurnsOnAndOffThroughTheUserUnitOrSaysWhyItCannot)
