@@ -289,6 +289,8 @@ void WebAccessDialog::ShowServerState(const SystemctlOutcome& outcome)
     // is-active prints the state and exits with 0 only when the unit runs.
     if (outcome.started && outcome.exitCode == 0)
         serverStateLabel_->setText(QStringLiteral("已开启"));
+    else if (outcome.started && outcome.output == QLatin1String("failed"))
+        serverStateLabel_->setText(QStringLiteral("已停止：上次启动失败（原因见 journalctl --user -u sdvoice-web）"));
     else if (outcome.started && !outcome.output.isEmpty())
         serverStateLabel_->setText(QStringLiteral("已停止"));
     else
