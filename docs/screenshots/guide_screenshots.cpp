@@ -285,8 +285,9 @@ void TakeStatisticsWindow(Pictures& pictures, const std::string& card)
     pictures.Take(window, "call-statistics");
 }
 
-// The dialog "网页访问" with three colleagues' accounts and a morning of the access log, the server
-// shown as running (`true` stands in for systemctl and answers that the unit is active).
+// The dialog "网页访问" with three colleagues' accounts, a morning of the access log and the
+// fingerprint of a certificate (made-up bytes: only its fingerprint shows), the server shown as
+// running (`true` stands in for systemctl and answers that the unit is active).
 void TakeWebAccessDialog(Pictures& pictures)
 {
     WebAccessPaths paths = WebAccessPaths::Installed();
@@ -295,8 +296,12 @@ void TakeWebAccessDialog(Pictures& pictures)
     AccessLog log(paths.logFile);
     const QDateTime morning(QDate(2026, 11, 20), QTime(9, 12));
     const QString office = QStringLiteral("192.168.1.");
+    constexpr std::string_view certificate =
+        "-----BEGIN CERTIFICATE-----\nc2R2b2ljZS13ZWItZ3VpZGU=\n"
+        "-----END CERTIFICATE-----\n";
     const bool written =
-        MakeOwnFolder(ConfigDir()) && accounts.Add(QStringLiteral("wang"), WebRole::Admin, "guide-admin")
+        MakeOwnFolder(ConfigDir()) && WriteFileAtomically(ConfigDir() + "/web-certificate.pem", certificate, 0600)
+        && accounts.Add(QStringLiteral("wang"), WebRole::Admin, "guide-admin")
         && accounts.Add(QStringLiteral("li"), WebRole::Note, "guide-note")
         && accounts.Add(QStringLiteral("zhao"), WebRole::Listen, "guide-listen")
         && log.Append({morning, QStringLiteral("li"), WebAction::Login, {}, office + "23"})
