@@ -68,6 +68,26 @@ Reply Send(quint16 port, const QByteArray& request)
     return reply;
 }
 
+// A body of `size` bytes counting up from 0, that fails from `failAt` on.
+class CountingSource : public WebBodySource {
+public:
+    CountingSource(qint64 failAt) : failAt_(failAt) {}
+    qint64 Read(qint64 offset, char* buffer, qint64 size) override
+    {
+        if (offset >= failAt_)
+            return -1;
+        size = std::min(size, failAt_ - offset);
+        for (qint64 i = 0; i < size; ++i)
+            buffer[i] = static_cast<char>((offset + i) % 251);
+        return size;
+    }
+
+private:
+    qint64 failAt_;
+};
+
+constexpr qint64 kSourceSize = 300'000;
+
 struct Session {
     QByteArray cookie; // "sdvoice_session=..."
     QByteArray csrf;
@@ -95,6 +115,13 @@ protected:
         routes.append({"POST", "/api/note", WebRole::Note, true, [this](const WebRequest&) {
                            ++handled_;
                            return JsonAnswer(200, {{"ok", true}});
+                       }});
+        routes.append({"GET", "/api/audio/", WebRole::Listen, false, [](const WebRequest& request) {
+                           WebResponse response = BodyAnswer(200, "audio/wav", {});
+                           response.source = std::make_shared<CountingSource>(
+                               request.path.endsWith("broken") ? kSourceSize / 2 : kSourceSize);
+                           response.sourceSize = kSourceSize;
+                           return response;
                        }});
         WebServerOptions options;
         options.plain = true;
@@ -251,6 +278,21 @@ TEST_F(WebSecurity, RolesBoundWhatAnAccountReaches)
         << log.body.toStdString();
     ASSERT_TRUE(accounts_.Add("li", WebRole::Listen, "li-pass"));
     ASSERT_TRUE(accounts_.Remove("wang"));
+}
+
+TEST_F(WebSecurity, BodiesReadPieceByPieceArriveWholeOrVisiblyCut)
+{
+    const Session session = LogIn("li", "li-pass");
+    const Reply whole = Get("/api/audio/1", session.cookie);
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.Header("Content-Length"), QByteArray::number(kSourceSize));
+    ASSERT_EQ(whole.body.size(), kSourceSize);
+    for (qint64 i = 0; i < kSourceSize; i += 4999)
+        ASSERT_EQ(static_cast<unsigned char>(whole.body[i]), i % 251) << i;
+    // A source that fails part way ends the connection short of its length, never padded to look whole.
+    const Reply cut = Get("/api/audio/broken", session.cookie);
+    EXPECT_EQ(cut.Header("Content-Length"), QByteArray::number(kSourceSize));
+    EXPECT_LT(cut.body.size(), kSourceSize);
 }
 
 TEST(WebSessions, EndAfterTheIdleTimeSinceTheirLastUse)
