@@ -20,7 +20,7 @@ packages=(
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus dbus-x11  # the end-to-end test through the accessibility bus
   desktop-file-utils appstream lintian dpkg-dev fakeroot file librsvg2-bin  # the Debian package and its checks
   python3-markdown  # the user guide made into HTML when building
-  libmicrohttpd-dev libgnutls28-dev libsodium-dev  # sdvoice-web: its HTTPS server, certificate and password hashes
+  libmicrohttpd-dev libgnutls28-dev libsodium-dev curl  # sdvoice-web: its HTTPS server, certificate and password hashes; curl in its tests
 )
 
 missing=()
