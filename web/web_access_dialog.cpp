@@ -286,9 +286,12 @@ void WebAccessDialog::QueryServerState()
 
 void WebAccessDialog::ShowServerState(const SystemctlOutcome& outcome)
 {
-    // is-active prints the state and exits with 0 only when the unit runs.
+    // is-active prints the state and exits with 0 only when the unit runs. A server that fails to
+    // start is started again by systemd a few seconds later, and is "activating" meanwhile.
     if (outcome.started && outcome.exitCode == 0)
         serverStateLabel_->setText(QStringLiteral("已开启"));
+    else if (outcome.started && outcome.output == QLatin1String("activating"))
+        serverStateLabel_->setText(QStringLiteral("正在启动（一直如此时，原因见 journalctl --user -u sdvoice-web）"));
     else if (outcome.started && outcome.output == QLatin1String("failed"))
         serverStateLabel_->setText(QStringLiteral("已停止：上次启动失败（原因见 journalctl --user -u sdvoice-web）"));
     else if (outcome.started && !outcome.output.isEmpty())
