@@ -27,13 +27,13 @@ bool SameSecret(const QByteArray& first, const QByteArray& second)
            && sodium_memcmp(first.constData(), second.constData(), static_cast<size_t>(first.size())) == 0;
 }
 
-QByteArray SessionTable::Start(const QString& account, SteadyTime now)
+QByteArray SessionTable::Start(const QString& account, const QByteArray& passwordStamp, SteadyTime now)
 {
     const QByteArray token = RandomToken();
     const std::lock_guard lock(mutex_);
     if (sessions_.size() >= kMostSessions)
         DropOldest();
-    sessions_.insert(token, {account, RandomToken(), now});
+    sessions_.insert(token, {account, passwordStamp, RandomToken(), now});
     return token;
 }
 

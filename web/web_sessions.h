@@ -11,7 +11,8 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 
 struct WebSession {
     QString account;
-    QByteArray csrfToken; // sent with every change; 256 random bits, hex
+    QByteArray passwordStamp; // the account's at the login (AccountStore::StateOf)
+    QByteArray csrfToken;     // sent with every change; 256 random bits, hex
     SteadyTime lastUse;
 };
 
@@ -21,7 +22,7 @@ class SessionTable {
 public:
     explicit SessionTable(std::chrono::seconds idleTimeout) : idleTimeout_(idleTimeout) {}
     // Starts a session for the account; its token.
-    QByteArray Start(const QString& account, SteadyTime now);
+    QByteArray Start(const QString& account, const QByteArray& passwordStamp, SteadyTime now);
     // The session of the token, its last use moved to now; nothing for an unknown or idle one.
     std::optional<WebSession> Use(const QByteArray& token, SteadyTime now);
     void End(const QByteArray& token);
