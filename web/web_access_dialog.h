@@ -33,7 +33,7 @@ struct WebAccessPaths {
 // sdvoice-web.service) on and off, keeps its port, shows the addresses to give colleagues and
 // the certificate's fingerprint, manages the accounts and shows the newest entries of the access
 // log. It acts by itself and hands nothing out. Password hashing and the files are worked on by
-// workers; systemctl runs as a process of its own; the window thread only waits for their reports.
+// workers and systemctl runs as a process of its own, while the window thread draws and answers.
 class WebAccessDialog : public QDialog {
     Q_OBJECT
 
