@@ -19,6 +19,7 @@
 #include "platform/qt_text.h"
 #include "search/search_window.h"
 #include "styling/flat_styler.h"
+#include "web/web_access_dialog.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -294,6 +295,7 @@ void MainWindow::BuildMenu()
     QMenu* settingsMenu = bar->addMenu(QStringLiteral("设置(&E)"));
     passwordAction_ = AddAction(settingsMenu, "E2", QStringLiteral("密码设置(&E)"));
     uploadOptionsAction_ = AddAction(settingsMenu, "E3", QStringLiteral("上传选项..."));
+    webAccessAction_ = AddAction(settingsMenu, "actWebAccess", QStringLiteral("网页访问..."));
     QMenu* helpMenu = bar->addMenu(QStringLiteral("帮助(&H)"));
     guideAction_ = AddAction(helpMenu, "actGuide", QStringLiteral("使用说明(&U)"));
     aboutAction_ = AddAction(helpMenu, "E1", QStringLiteral("关于系统(&H)"), MenuIcon::About);
@@ -317,6 +319,7 @@ void MainWindow::ConnectControls()
     connect(statisticsAction_, &QAction::triggered, this, &MainWindow::OpenStatistics);
     connect(passwordAction_, &QAction::triggered, this, &MainWindow::ChangePassword);
     connect(uploadOptionsAction_, &QAction::triggered, this, &MainWindow::EditUploadOptions);
+    connect(webAccessAction_, &QAction::triggered, this, &MainWindow::OpenWebAccess);
     connect(guideAction_, &QAction::triggered, this, &MainWindow::ShowUserGuide);
     connect(aboutAction_, &QAction::triggered, this, &MainWindow::ShowAbout);
     connect(scanTimer_, &QTimer::timeout, this, &MainWindow::ScanDevice);
@@ -456,6 +459,12 @@ void MainWindow::OpenSearchWindow()
     window.SetListExporter(ExportListToExcel);
     window.SetStatisticsViewer(ShowCallStatistics);
     window.exec();
+}
+
+void MainWindow::OpenWebAccess()
+{
+    WebAccessDialog dialog(WebAccessPaths::Installed(), this);
+    dialog.exec();
 }
 
 void MainWindow::OpenStatistics()

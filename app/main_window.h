@@ -112,6 +112,7 @@ private:
     void OpenSearchWindow();
     void OpenStatistics();
     void ShowReplacedRecordings();
+    void OpenWebAccess();
 
     QLabel* statusLabel_ = nullptr;
     QLineEdit* uploadPathEdit_ = nullptr;
@@ -134,6 +135,7 @@ private:
     QAction* statisticsAction_ = nullptr;
     QAction* passwordAction_ = nullptr;
     QAction* uploadOptionsAction_ = nullptr;
+    QAction* webAccessAction_ = nullptr;
     QAction* guideAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
     UploadCommands* uploadCommands_ = nullptr;

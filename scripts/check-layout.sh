@@ -3,11 +3,11 @@
 # never pumps the event loop itself:
 #
 #   app/ (the program's shell)
-#     -> the subsystems catalogue/ search/ audio/ export/ styling/ statistics/ index/
+#     -> the subsystems catalogue/ search/ audio/ export/ styling/ statistics/ web/ index/
 #       -> platform/
 #
-# index/ (the archive index) lies below the windows' subsystems that use it: it includes
-# nothing of search/ or statistics/. Windows reach the database only through its host: a window
+# index/ (the archive index) lies below the subsystems that use it: it includes
+# nothing of search/, statistics/ or web/. Windows reach the database only through its host: a window
 # file includes of index/ only the host, the index's location and the notes' types.
 #
 # and lists every include that goes against it as `file:line: #include "..."`, then exits 1.
@@ -39,8 +39,8 @@ root=${1:-"$(dirname "$0")/.."}
 cd "$root" || { echo "check-layout: no such folder: $root" >&2; exit 2; }
 [ -f CMakeLists.txt ] || { echo "check-layout: $(pwd) has no CMakeLists.txt" >&2; exit 2; }
 
-subsystems=(catalogue search audio export styling statistics index)
-above_index=(search statistics) # subsystems that use the index; it does not include them
+subsystems=(catalogue search audio export styling statistics web index)
+above_index=(search statistics web) # subsystems that use the index; it does not include them
 index_face=(index/index_host.h index/index_settings.h index/note_store.h) # what windows may include
 on_top=(tools bench fuzz tests docs) # built on top of the program's code
 

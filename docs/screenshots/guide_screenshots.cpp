@@ -31,6 +31,9 @@
 #include "search/search_window.h"
 #include "statistics/statistics_window.h"
 #include "tools/sample_maker.h"
+#include "web/access_log.h"
+#include "web/account_store.h"
+#include "web/web_access_dialog.h"
 
 #include <QDateEdit>
 #include <QElapsedTimer>
@@ -357,6 +360,37 @@ void TakeReplacedRecordings(Pictures& pictures, const std::string& archive)
     Settle(500);
     SelectRow(*Named<QTableView>(dialog, "ListViewReplaced"), 1);
     pictures.Take(dialog, "replaced-recordings");
+// The dialog "网页访问" with three colleagues' accounts, a morning of the access log and the
+// fingerprint of a certificate (made-up bytes: only its fingerprint shows), the server shown as
+// running (`true` stands in for systemctl and answers that the unit is active).
+void TakeWebAccessDialog(Pictures& pictures)
+{
+    WebAccessPaths paths = WebAccessPaths::Installed();
+    paths.systemctl = QStringLiteral("true");
+    AccountStore accounts(paths.accountsFile);
+    AccessLog log(paths.logFile);
+    const QDateTime morning(QDate(2026, 11, 20), QTime(9, 12));
+    const QString office = QStringLiteral("192.168.1.");
+    constexpr std::string_view certificate =
+        "-----BEGIN CERTIFICATE-----\nc2R2b2ljZS13ZWItZ3VpZGU=\n"
+        "-----END CERTIFICATE-----\n";
+    const bool written =
+        MakeOwnFolder(ConfigDir()) && WriteFileAtomically(ConfigDir() + "/web-certificate.pem", certificate, 0600)
+        && accounts.Add(QStringLiteral("wang"), WebRole::Admin, "guide-admin")
+        && accounts.Add(QStringLiteral("li"), WebRole::Note, "guide-note")
+        && accounts.Add(QStringLiteral("zhao"), WebRole::Listen, "guide-listen")
+        && log.Append({morning, QStringLiteral("li"), WebAction::Login, {}, office + "23"})
+        && log.Append({morning.addSecs(40), QStringLiteral("li"), WebAction::Play, "17", office + "23"})
+        && log.Append({morning.addSecs(95), QStringLiteral("li"), WebAction::NoteChange, "17", office + "23"})
+        && log.Append({morning.addSecs(600), QStringLiteral("zhao"), WebAction::Download, "9", office + "41"});
+    if (!written) {
+        std::fputs("guide_screenshots: cannot write the web accounts and log\n", stderr);
+        std::exit(1);
+    }
+    WebAccessDialog dialog(paths);
+    while (dialog.busy())
+        Settle(100);
+    pictures.Take(dialog, "web-access");
 }
 
 } // namespace
@@ -380,5 +414,6 @@ int main(int argc, char** argv)
     TakeSearchWindow(pictures, archive);
     TakeStatisticsWindow(pictures, card);
     TakeReplacedRecordings(pictures, archive);
+    TakeWebAccessDialog(pictures);
     return 0;
 }

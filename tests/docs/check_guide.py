@@ -4,7 +4,7 @@
 
 - Every text the guide quotes in “…” or "…" that holds Chinese characters is a program text: it
   appears inside a string literal of the program's sources (app/ catalogue/ search/ index/ audio/
-  export/ platform/ statistics/ styling/ tools/), menu mnemonics written as the user sees them
+  export/ platform/ statistics/ styling/ tools/ web/), menu mnemonics written as the user sees them
   ("退出(X)" for "退出(&X)"). "……" in a quote stands for a part that varies (a file name, a reason); each
   piece around it must appear. Code (`…` and indented blocks) is not prose and is not checked.
   A few quoted words are not the program's own: they are listed in NOT_PROGRAM_TEXTS.
@@ -15,7 +15,7 @@ import os
 import re
 import sys
 
-PROGRAM_FOLDERS = ["app", "catalogue", "search", "index", "audio", "export", "platform", "statistics", "styling", "tools"]
+PROGRAM_FOLDERS = ["app", "catalogue", "search", "index", "audio", "export", "platform", "statistics", "styling", "tools", "web"]
 GUIDE = "docs/使用说明.md"
 
 # Quoted words of the guide that name something outside the program: the desktop's menu
