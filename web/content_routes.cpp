@@ -25,6 +25,10 @@
 #include <QUrl>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <map>
+#include <mutex>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -42,10 +46,68 @@ constexpr int kDefaultOutlinePoints = 512;
 const QByteArray kJson = "application/json; charset=utf-8";
 
 // What every handler of one ContentRoutes call shares; read-only once made.
+// A search's rows with their notes, and the order of the rows asked for.
+struct SortedSearch {
+    SearchResult result;
+    std::vector<int> order;
+};
+using SharedSearch = std::shared_ptr<const SortedSearch>;
+
+// The searches of the last few seconds: the pages of one search and its statistics come from one
+// walk of the folders, and a search many ask for at once is made once. A recording added to a
+// folder meanwhile shows in a search asked after that; a note change clears the searches at once.
+class SearchCache {
+public:
+    Result<SharedSearch> Find(const QString& key, const std::function<Result<SharedSearch>()>& make)
+    {
+        std::promise<Result<SharedSearch>> promise;
+        std::shared_future<Result<SharedSearch>> search;
+        bool mine = false;
+        {
+            const std::lock_guard lock(mutex_);
+            const Clock::time_point now = Clock::now();
+            std::erase_if(searches_, [&](const auto& entry) { return now - entry.second.made > kFresh; });
+            if (const auto found = searches_.find(key); found != searches_.end()) {
+                search = found->second.search;
+            } else {
+                if (searches_.size() >= kMostSearches)
+                    searches_.erase(
+                        std::min_element(searches_.begin(), searches_.end(),
+                                         [](const auto& a, const auto& b) { return a.second.made < b.second.made; }));
+                search = promise.get_future().share();
+                searches_.emplace(key, Entry{search, now});
+                mine = true;
+            }
+        }
+        if (mine)
+            promise.set_value(make());
+        return search.get();
+    }
+
+    void Clear()
+    {
+        const std::lock_guard lock(mutex_);
+        searches_.clear();
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::seconds kFresh{10};
+    static constexpr std::size_t kMostSearches = 4; // each may hold 100,000 rows
+    struct Entry {
+        std::shared_future<Result<SharedSearch>> search;
+        Clock::time_point made;
+    };
+    std::mutex mutex_;
+    std::map<QString, Entry> searches_;
+};
+
+// What every handler of one ContentRoutes call shares.
 struct Content {
     IndexLocation location;
     AccessLog* log = nullptr;
     quint64 generation = 0; // tells the connections of one set of routes from those of another
+    std::shared_ptr<SearchCache> searches = std::make_shared<SearchCache>();
 };
 
 // The calling server thread's own connection to the index (a database connection belongs to the
@@ -256,6 +318,24 @@ Result<std::vector<int>> RowOrder(const std::vector<RecordingEntry>& rows, const
     return SortedOrder(rows, SortState{sortColumn, flag});
 }
 
+// The search of the request's criteria in the order it asks for, made once for the requests
+// of the next few seconds that ask for the same.
+Result<SharedSearch> FindSearch(const Content& content, ArchiveIndex& index, const Parameters& parameters)
+{
+    QStringList key;
+    for (const char* name : {"folder", "from", "to", "mode", "phone", "description", "userType", "sort", "order"})
+        key << Parameter(parameters, QString::fromLatin1(name));
+    return content.searches->Find(key.join(QLatin1Char('\n')), [&]() -> Result<SharedSearch> {
+        Result<SearchResult> result = Search(index, parameters);
+        if (!result)
+            return result.error();
+        Result<std::vector<int>> order = RowOrder(result->rows, parameters);
+        if (!order)
+            return order.error();
+        return std::make_shared<const SortedSearch>(SortedSearch{std::move(*result), std::move(*order)});
+    });
+}
+
 WebResponse HandleSearch(const Content& content, const WebRequest& request)
 {
     ArchiveIndex* index = ThreadIndex(content);
@@ -265,21 +345,19 @@ WebResponse HandleSearch(const Content& content, const WebRequest& request)
     const std::optional<int> pageRows = Count(request.query, QStringLiteral("pageSize"), kDefaultPageRows);
     if (!page || !pageRows || *pageRows > kMaximumPageRows)
         return Refusal(400, QStringLiteral("页码无效"));
-    const Result<SearchResult> result = Search(*index, request.query);
-    if (!result)
-        return SearchRefusal(result.error());
-    const Result<std::vector<int>> order = RowOrder(result->rows, request.query);
-    if (!order)
-        return Refusal(400, Text(order.error().reason));
+    const Result<SharedSearch> search = FindSearch(content, *index, request.query);
+    if (!search)
+        return SearchRefusal(search.error());
+    const auto& [result, order] = **search;
     QJsonArray rows;
     const qint64 first = qint64(*page - 1) * *pageRows;
-    const qint64 end = std::min<qint64>(qint64(order->size()), first + *pageRows);
+    const qint64 end = std::min<qint64>(qint64(order.size()), first + *pageRows);
     for (qint64 i = first; i < end; ++i) {
-        const RecordingEntry& row = result->rows[(*order)[i]];
-        const auto note = result->notes.find(row.path());
-        rows.append(RowJson(row, note == result->notes.end() ? nullptr : &note->second));
+        const RecordingEntry& row = result.rows[order[i]];
+        const auto note = result.notes.find(row.path());
+        rows.append(RowJson(row, note == result.notes.end() ? nullptr : &note->second));
     }
-    return Json({{QStringLiteral("total"), qint64(result->rows.size())},
+    return Json({{QStringLiteral("total"), qint64(result.rows.size())},
                  {QStringLiteral("page"), *page},
                  {QStringLiteral("pageSize"), *pageRows},
                  {QStringLiteral("rows"), rows}});
@@ -549,6 +627,7 @@ WebResponse HandleNoteChange(const Content& content, const WebRequest& request)
                              Parameter(request.form, QStringLiteral("userType")).trimmed().toStdString()};
     if (const Result<void> stored = ThreadIndex(content)->SetNote(IdentityOf(located.name, head), note); !stored)
         return Refusal(503, Text(stored.error().reason));
+    content.searches->Clear();
     if (!Record(content, request, WebAction::NoteChange, Parameter(request.form, QStringLiteral("id"))))
         return Refusal(500, QStringLiteral("备注已保存，但访问记录无法写入，请联系管理员"));
     return Json(NoteJson(note));
@@ -569,11 +648,14 @@ WebResponse HandleStatistics(const Content& content, const WebRequest& request)
     ArchiveIndex* index = ThreadIndex(content);
     if (!index)
         return IndexUnavailable();
-    const Result<SearchResult> result = Search(*index, request.query);
-    if (!result)
-        return SearchRefusal(result.error());
+    Parameters inSearchOrder = request.query;
+    inSearchOrder.removeIf([](const auto& parameter) { return parameter.first == QLatin1String("sort"); });
+    const Result<SharedSearch> search = FindSearch(content, *index, inSearchOrder);
+    if (!search)
+        return SearchRefusal(search.error());
     const Result<std::vector<NotedRecording>> notes = index->AllNotes();
-    const CallStatistics statistics = CountCalls(result->rows, notes ? UserTypesOf(*notes) : UserTypesByNumber{});
+    const CallStatistics statistics =
+        CountCalls((*search)->result.rows, notes ? UserTypesOf(*notes) : UserTypesByNumber{});
     const PeriodKind kind = AutomaticPeriod(statistics);
     const std::string periodPart = "按" + std::string(kPeriodKindNames[std::size_t(kind)]);
     TextTable periods = StatisticsSheet(statistics, kind);

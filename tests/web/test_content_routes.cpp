@@ -200,6 +200,13 @@ TEST_F(ContentRoutesTest, IdsOfAnythingButAKnownFoldersRecordingAreNotFound)
 TEST_F(ContentRoutesTest, NoteChangeIsStoredShownAndLogged)
 {
     const QString id = IdOf("VOC00002.WAV");
+    const auto searchedDescription = [&] {
+        for (const QJsonValue& row : JsonOf(Ask("GET", "/api/search")).value("rows").toArray())
+            if (row.toObject().value("id").toString() == id)
+                return row.toObject().value("description").toString();
+        return QStringLiteral("(not found)");
+    };
+    EXPECT_EQ(searchedDescription(), "");
     const WebResponse changed =
         Ask("POST", "/api/note", {{"id", id}, {"description", "客户投诉 退款"}, {"userType", " 重要客户 "}});
     EXPECT_EQ(changed.status, 200);
@@ -207,6 +214,7 @@ TEST_F(ContentRoutesTest, NoteChangeIsStoredShownAndLogged)
     const QJsonObject call = JsonOf(Ask("GET", "/api/call", {{"id", id}}));
     EXPECT_EQ(call.value("description").toString(), "客户投诉 退款");
     EXPECT_EQ(call.value("userType").toString(), "重要客户");
+    EXPECT_EQ(searchedDescription(), "客户投诉 退款"); // not the search made before the change
     EXPECT_TRUE(call.value("mayChangeNote").toBool());
     EXPECT_FALSE(JsonOf(Ask("GET", "/api/call", {{"id", id}}, {}, WebRole::Listen)).value("mayChangeNote").toBool());
 
