@@ -1,0 +1,174 @@
+// sdvoice-web: the archive in the browser. Serves the web page in the foreground until SIGTERM or
+// SIGINT, or changes the web page's accounts from a terminal.
+
+#include "web/access_log.h"
+#include "web/account_store.h"
+#include "web/admin_routes.h"
+#include "web/self_signed_certificate.h"
+#include "web/web_server.h"
+#include "web/web_settings.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QStringList>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+const char* const kUsage =
+    "usage: sdvoice-web [--port N] [--plain]\n"
+    "       sdvoice-web account list\n"
+    "       sdvoice-web account add NAME listen|note|admin   (the password from stdin)\n"
+    "       sdvoice-web account role NAME listen|note|admin\n"
+    "       sdvoice-web account password NAME                (the password from stdin)\n"
+    "       sdvoice-web account remove NAME\n";
+
+int Usage()
+{
+    std::cerr << kUsage;
+    return kUsageError;
+}
+
+int Report(const Result<void>& result)
+{
+    if (result)
+        return 0;
+    std::cerr << "sdvoice-web: " << result.error().reason << '\n';
+    return 1;
+}
+
+// One line of stdin without its line end; typed without echo at a terminal.
+QByteArray ReadPassword()
+{
+    const bool terminal = ::isatty(STDIN_FILENO);
+    termios saved{};
+    if (terminal) {
+        std::cerr << "Password: " << std::flush;
+        ::tcgetattr(STDIN_FILENO, &saved);
+        termios silent = saved;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::cerr << '\n';
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QByteArray::fromStdString(line);
+}
+
+int AccountCommand(const QStringList& arguments)
+{
+    AccountStore store(AccountStore::DefaultPath());
+    const QString command = arguments.value(0);
+    if (command == "list" && arguments.size() == 1) {
+        const Result<QList<WebAccount>> accounts = store.List();
+        if (!accounts)
+            return Report(accounts.error());
+        for (const WebAccount& account : *accounts)
+            std::cout << account.name.toStdString() << '\t' << RoleName(account.role).toStdString() << '\n';
+        return 0;
+    }
+    const QString name = arguments.value(1);
+    if ((command == "password" || command == "remove") && arguments.size() == 2)
+        return Report(command == "remove" ? store.Remove(name) : store.SetPassword(name, ReadPassword()));
+    if ((command == "add" || command == "role") && arguments.size() == 3) {
+        const std::optional<WebRole> role = RoleFromName(arguments[2]);
+        if (!role)
+            return Usage();
+        return Report(command == "role" ? store.SetRole(name, *role) : store.Add(name, *role, ReadPassword()));
+    }
+    return Usage();
+}
+
+Result<QByteArray> ReadPem(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Failure{"Cannot open file " + path.toStdString(), 0, path.toStdString()};
+    return file.read(1024 * 1024);
+}
+
+// Fills in the certificate and key, made at the first start when the settings name none of their own.
+Result<void> LoadCertificate(const WebSettings& settings, WebServerOptions& options)
+{
+    if (Result<void> made = MakeCertificateIfMissing(settings.certificateFile, settings.keyFile); !made)
+        return made;
+    Result<QByteArray> certificate = ReadPem(settings.certificateFile);
+    if (!certificate)
+        return certificate.error();
+    Result<QByteArray> key = ReadPem(settings.keyFile);
+    if (!key)
+        return key.error();
+    options.certificatePem = *certificate;
+    options.keyPem = *key;
+    if (const Result<QString> fingerprint = CertificateFingerprint(settings.certificateFile))
+        std::cout << "Certificate SHA-256 fingerprint: " << fingerprint->toStdString() << std::endl;
+    return {};
+}
+
+int Serve(const QStringList& arguments)
+{
+    const WebSettings settings = ReadWebSettings();
+    WebServerOptions options;
+    options.port = settings.port;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        bool valid = false;
+        if (arguments[i] == "--plain") {
+            options.plain = true;
+        } else if (arguments[i] == "--port" && i + 1 < arguments.size()) {
+            const uint port = arguments[++i].toUInt(&valid);
+            if (!valid || port > 65535)
+                return Usage();
+            options.port = static_cast<quint16>(port);
+        } else {
+            return Usage();
+        }
+    }
+    if (!options.plain) {
+        if (const Result<void> loaded = LoadCertificate(settings, options); !loaded)
+            return Report(loaded);
+    }
+    // The server's threads inherit the blocked signals: only this thread takes them, in sigwait.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    AccountStore accounts(AccountStore::DefaultPath());
+    AccessLog log(AccessLog::DefaultPath());
+    QList<WebRoute> routes = AdminRoutes(accounts, log);
+    WebServer server(options, accounts, log, routes);
+    if (const Result<void> started = server.Start(); !started)
+        return Report(started);
+    std::cout << "Listening on " << (options.plain ? "http://127.0.0.1:" : "https://0.0.0.0:") << server.Port()
+              << std::endl;
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    server.Stop();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Qt's SQL drivers are plugins: they are found through the application object.
+    QCoreApplication application(argc, argv);
+    QStringList arguments = application.arguments().mid(1);
+    if (arguments.value(0) == "account")
+        return AccountCommand(arguments.mid(1));
+    return Serve(arguments);
+}

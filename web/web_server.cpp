@@ -1,0 +1,369 @@
+#include "web/web_server.h"
+
+#include "web/access_log.h"
+#include "web/http_parsing.h"
+#include "web/answers.h"
+#include "web/login_page.h"
+#include "web/web_sessions.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <semaphore>
+
+namespace {
+
+constexpr qsizetype kLongestBody = 64 * 1024; // forms only: names, notes, passwords
+constexpr unsigned kMostConnections = 200;
+constexpr unsigned kMostConnectionsPerAddress = 100;
+constexpr unsigned kConnectionTimeoutSeconds = 60;
+constexpr size_t kSourcePiece = 64 * 1024;
+constexpr QByteArrayView kSessionCookie = "sdvoice_session";
+constexpr int kNameInLog = 64;
+
+const char* const kContentSecurityPolicy =
+    "default-src 'self'; img-src 'self' data:; media-src 'self'; "
+    "object-src 'none'; base-uri 'none'; form-action 'self'; "
+    "frame-ancestors 'none'";
+
+// One request while it is read: made when its request line arrives, freed when it is answered.
+struct PendingRequest {
+    QByteArray target; // as sent, escapes and query included
+    QByteArray body;
+    bool started = false;
+    bool bodyTooLarge = false;
+};
+
+WebResponse Redirect(const QByteArray& location)
+{
+    WebResponse response = BodyAnswer(303, "text/plain; charset=utf-8", {});
+    response.headers.append({"Location", location});
+    return response;
+}
+
+QByteArray Header(MHD_Connection* connection, const char* name)
+{
+    return QByteArray(MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name));
+}
+
+QString ClientAddress(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (info == nullptr || info->client_addr == nullptr)
+        return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    const sockaddr* address = info->client_addr;
+    if (address->sa_family == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    else if (address->sa_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+    return QString::fromLatin1(text);
+}
+
+bool RouteMatches(const WebRoute& route, const QString& path)
+{
+    return route.path.endsWith(u'/') ? path.startsWith(route.path) && path.size() > route.path.size()
+                                     : path == route.path;
+}
+
+ssize_t ReadSource(void* context, uint64_t position, char* buffer, size_t size)
+{
+    auto* source = static_cast<std::shared_ptr<WebBodySource>*>(context);
+    const qint64 count = (*source)->Read(static_cast<qint64>(position), buffer, static_cast<qint64>(size));
+    return count > 0 ? static_cast<ssize_t>(count) : MHD_CONTENT_READER_END_WITH_ERROR;
+}
+
+void FreeSource(void* context)
+{
+    delete static_cast<std::shared_ptr<WebBodySource>*>(context);
+}
+
+} // namespace
+
+struct WebServer::State {
+    WebServerOptions options;
+    AccountStore& accounts;
+    AccessLog& log;
+    QList<WebRoute> routes;
+    SessionTable sessions;
+    LoginThrottle throttle;
+    // Each password check takes tens of megabytes for a fraction of a second: two at a time at most.
+    std::counting_semaphore<2> passwordChecks{2};
+    MHD_Daemon* daemon = nullptr;
+
+    State(WebServerOptions serverOptions, AccountStore& accountStore, AccessLog& accessLog, QList<WebRoute> webRoutes)
+        : options(std::move(serverOptions)),
+          accounts(accountStore),
+          log(accessLog),
+          routes(std::move(webRoutes)),
+          sessions(options.idleTimeout)
+    {
+    }
+
+    WebResponse Answer(MHD_Connection* connection, const QByteArray& method, PendingRequest& pending);
+    WebResponse AnswerSession(const WebRequest& request, const QByteArray& token, const WebSession& session,
+                              const QByteArray& csrfHeader);
+    WebResponse Login(const WebRequest& request);
+    QByteArray SessionCookie(const QByteArray& token, bool ending) const;
+    void Log(WebAction action, const QString& account, const QString& address, const QString& recording = {});
+    MHD_Result Queue(MHD_Connection* connection, const WebResponse& response) const;
+};
+
+void WebServer::State::Log(WebAction action, const QString& account, const QString& address, const QString& recording)
+{
+    // A failing log is no reason to refuse the request; the administrator sees the gap.
+    (void)log.Append({QDateTime::currentDateTimeUtc(), account.left(kNameInLog), action, recording, address});
+}
+
+QByteArray WebServer::State::SessionCookie(const QByteArray& token, bool ending) const
+{
+    QByteArray cookie = kSessionCookie.toByteArray() + '=' + token + "; Path=/; HttpOnly; Secure; SameSite=Strict";
+    if (ending)
+        cookie += "; Max-Age=0";
+    return cookie;
+}
+
+WebResponse WebServer::State::Login(const WebRequest& request)
+{
+    const QString name = ParameterValue(request.form, "name");
+    const QByteArray password = ParameterValue(request.form, "password").toUtf8();
+    if (!throttle.Attempt(request.address, std::chrono::steady_clock::now())) {
+        Log(WebAction::LoginRefused, name, request.address);
+        return BodyAnswer(429, "text/html; charset=utf-8", LoginPage(LoginMessage::TooManyAttempts));
+    }
+    passwordChecks.acquire();
+    const std::optional<WebRole> role = accounts.Verify(name, password);
+    passwordChecks.release();
+    if (!role) {
+        Log(WebAction::LoginRefused, name, request.address);
+        return BodyAnswer(401, "text/html; charset=utf-8", LoginPage(LoginMessage::WrongPassword));
+    }
+    throttle.Succeeded(request.address);
+    Log(WebAction::Login, name, request.address);
+    const QByteArray token = sessions.Start(name, std::chrono::steady_clock::now());
+    WebResponse response = Redirect("/");
+    response.headers.append({"Set-Cookie", SessionCookie(token, false)});
+    return response;
+}
+
+WebResponse WebServer::State::AnswerSession(const WebRequest& request, const QByteArray& token,
+                                            const WebSession& session, const QByteArray& csrfHeader)
+{
+    const bool get = request.method == "GET" || request.method == "HEAD";
+    const bool csrfValid = SameSecret(session.csrfToken, csrfHeader)
+                           || SameSecret(session.csrfToken, ParameterValue(request.form, "csrf").toUtf8());
+    if (request.method == "POST" && request.path == "/logout") {
+        if (!csrfValid)
+            return ErrorAnswer(403, "缺少有效的安全令牌，请刷新页面后重试。");
+        sessions.End(token);
+        Log(WebAction::Logout, request.account, request.address);
+        WebResponse response = Redirect("/login");
+        response.headers.append({"Set-Cookie", SessionCookie({}, true)});
+        return response;
+    }
+    if (get && request.path == "/api/session")
+        return JsonAnswer(200, {{"account", request.account},
+                                {"role", RoleName(request.role)},
+                                {"csrf", QString::fromLatin1(session.csrfToken)}});
+
+    bool pathKnown = false;
+    for (const WebRoute& route : routes) {
+        if (!RouteMatches(route, request.path))
+            continue;
+        pathKnown = true;
+        if (route.method != request.method && !(request.method == "HEAD" && route.method == "GET"))
+            continue;
+        if (request.role < route.minimumRole)
+            return ErrorAnswer(403, "你的账户没有这项权限。");
+        if (route.changesData && (request.method != "POST" || !csrfValid))
+            return ErrorAnswer(403, "缺少有效的安全令牌，请刷新页面后重试。");
+        try {
+            return route.handle(request);
+        } catch (const std::exception&) {
+            return ErrorAnswer(500, "服务器内部错误。");
+        }
+    }
+    return pathKnown ? ErrorAnswer(405, "不支持这种请求。") : ErrorAnswer(404, "找不到这个页面。");
+}
+
+WebResponse WebServer::State::Answer(MHD_Connection* connection, const QByteArray& method, PendingRequest& pending)
+{
+    if (method != "GET" && method != "HEAD" && method != "POST")
+        return ErrorAnswer(405, "不支持这种请求。");
+    if (pending.bodyTooLarge)
+        return ErrorAnswer(413, "请求的内容太长。");
+    const std::optional<RequestTarget> target = ParseRequestTarget(pending.target);
+    if (!target)
+        return ErrorAnswer(400, "请求的地址无效。");
+    WebRequest request;
+    request.method = method;
+    request.path = target->path;
+    request.query = target->query;
+    request.range = Header(connection, MHD_HTTP_HEADER_RANGE);
+    request.address = ClientAddress(connection);
+    if (method == "POST") {
+        // A form sent from another site's page never reaches the handlers.
+        const QByteArray origin = Header(connection, "Origin");
+        const QByteArray host = Header(connection, MHD_HTTP_HEADER_HOST);
+        if (!origin.isEmpty() && origin != "http://" + host && origin != "https://" + host)
+            return ErrorAnswer(403, "拒绝来自其他网站的请求。");
+        const QByteArray type = Header(connection, MHD_HTTP_HEADER_CONTENT_TYPE);
+        if (type.startsWith("application/x-www-form-urlencoded")) {
+            const std::optional<Parameters> form = ParseParameters(pending.body);
+            if (!form)
+                return ErrorAnswer(400, "请求的内容无效。");
+            request.form = *form;
+        }
+    }
+    if (request.path == "/login" && method != "POST")
+        return BodyAnswer(200, "text/html; charset=utf-8", LoginPage(LoginMessage::None));
+    if (request.path == "/login.css" && method != "POST")
+        return BodyAnswer(200, "text/css; charset=utf-8", LoginStyle());
+    if (request.path == "/login")
+        return Login(request);
+
+    const QByteArray token = CookieValue(Header(connection, MHD_HTTP_HEADER_COOKIE), kSessionCookie);
+    std::optional<WebSession> session = sessions.Use(token, std::chrono::steady_clock::now());
+    // The account's role as it stands now: a removed account's sessions end, a changed role holds at once.
+    std::optional<WebRole> role;
+    if (session) {
+        if (const Result<QList<WebAccount>> accounts = this->accounts.List()) {
+            for (const WebAccount& account : *accounts) {
+                if (account.name == session->account)
+                    role = account.role;
+            }
+        }
+        if (!role)
+            sessions.End(token);
+    }
+    if (!role) {
+        if (request.path.startsWith("/api/") || method == "POST")
+            return ErrorAnswer(401, "请先登录。");
+        return Redirect("/login");
+    }
+    request.account = session->account;
+    request.role = *role;
+    return AnswerSession(request, token, *session, Header(connection, "X-CSRF-Token"));
+}
+
+MHD_Result WebServer::State::Queue(MHD_Connection* connection, const WebResponse& answer) const
+{
+    MHD_Response* response = nullptr;
+    if (answer.source) {
+        auto* context = new std::shared_ptr<WebBodySource>(answer.source);
+        response = MHD_create_response_from_callback(static_cast<uint64_t>(answer.sourceSize), kSourcePiece, ReadSource,
+                                                     context, FreeSource);
+        if (response == nullptr)
+            delete context;
+    } else {
+        response = MHD_create_response_from_buffer(static_cast<size_t>(answer.body.size()),
+                                                   const_cast<char*>(answer.body.constData()), MHD_RESPMEM_MUST_COPY);
+    }
+    if (response == nullptr)
+        return MHD_NO;
+    bool cacheControl = false;
+    for (const auto& [name, value] : answer.headers) {
+        MHD_add_response_header(response, name.constData(), value.constData());
+        cacheControl = cacheControl || name.compare("Cache-Control", Qt::CaseInsensitive) == 0;
+    }
+    if (!answer.contentType.isEmpty())
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.constData());
+    if (!cacheControl)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    MHD_add_response_header(response, "Content-Security-Policy", kContentSecurityPolicy);
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "X-Frame-Options", "DENY");
+    MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+    if (!options.plain)
+        MHD_add_response_header(response, "Strict-Transport-Security", "max-age=31536000");
+    const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+namespace {
+
+void* StartRequest(void*, const char* uri, MHD_Connection*)
+{
+    auto* pending = new PendingRequest;
+    pending->target = QByteArray(uri);
+    return pending;
+}
+
+void EndRequest(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode)
+{
+    delete static_cast<PendingRequest*>(*context);
+    *context = nullptr;
+}
+
+MHD_Result AnswerRequest(void* serverState, MHD_Connection* connection, const char*, const char* method, const char*,
+                         const char* uploadData, size_t* uploadSize, void** context)
+{
+    auto* state = static_cast<WebServer::State*>(serverState);
+    auto* pending = static_cast<PendingRequest*>(*context);
+    if (pending == nullptr)
+        return MHD_NO;
+    if (!pending->started) {
+        pending->started = true;
+        return MHD_YES; // the body, if any, comes in the next calls
+    }
+    if (*uploadSize > 0) {
+        if (pending->body.size() + static_cast<qsizetype>(*uploadSize) > kLongestBody)
+            pending->bodyTooLarge = true;
+        else
+            pending->body.append(uploadData, static_cast<qsizetype>(*uploadSize));
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    return state->Queue(connection, state->Answer(connection, QByteArray(method), *pending));
+}
+
+} // namespace
+
+WebServer::WebServer(WebServerOptions options, AccountStore& accounts, AccessLog& log, QList<WebRoute> routes)
+    : state_(std::make_unique<State>(std::move(options), accounts, log, std::move(routes)))
+{
+}
+
+WebServer::~WebServer()
+{
+    Stop();
+}
+
+Result<void> WebServer::Start()
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(state_->options.port);
+    address.sin_addr.s_addr = htonl(state_->options.plain ? INADDR_LOOPBACK : INADDR_ANY);
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL | MHD_USE_ERROR_LOG;
+    if (!state_->options.plain)
+        flags |= MHD_USE_TLS;
+    const char* key = state_->options.plain ? nullptr : state_->options.keyPem.constData();
+    const char* certificate = state_->options.plain ? nullptr : state_->options.certificatePem.constData();
+    // The options of TLS come last: a null key ends the list there for plain HTTP.
+    state_->daemon = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, AnswerRequest, state_.get(), MHD_OPTION_SOCK_ADDR, &address,
+        MHD_OPTION_URI_LOG_CALLBACK, StartRequest, nullptr, MHD_OPTION_NOTIFY_COMPLETED, EndRequest, nullptr,
+        MHD_OPTION_CONNECTION_LIMIT, kMostConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMostConnectionsPerAddress,
+        MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, key ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, key,
+        MHD_OPTION_HTTPS_MEM_CERT, certificate, MHD_OPTION_END);
+    if (state_->daemon == nullptr)
+        return Failure{"Cannot listen on port " + std::to_string(state_->options.port)
+                       + ": it is taken, or the certificate or key cannot be used"};
+    return {};
+}
+
+quint16 WebServer::Port() const
+{
+    if (state_->daemon == nullptr)
+        return 0;
+    const MHD_DaemonInfo* info = MHD_get_daemon_info(state_->daemon, MHD_DAEMON_INFO_BIND_PORT);
+    return info ? info->port : 0;
+}
+
+void WebServer::Stop()
+{
+    if (state_->daemon != nullptr)
+        MHD_stop_daemon(std::exchange(state_->daemon, nullptr));
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/result.h"
+#include "web/web_request.h"
+
+#include <QByteArray>
+#include <QList>
+#include <chrono>
+#include <memory>
+
+class AccessLog;
+class AccountStore;
+
+struct WebServerOptions {
+    quint16 port = 0;   // 0: a free port, see WebServer::Port
+    bool plain = false; // plain HTTP, bound to 127.0.0.1 only; else HTTPS on every address
+    QByteArray certificatePem;
+    QByteArray keyPem;
+    std::chrono::seconds idleTimeout{30 * 60};
+};
+
+// The HTTP(S) server of the web page (libmicrohttpd, a thread per connection). It answers the login
+// and logout pages and the session's own API itself (GET /login, POST /login, POST /logout,
+// GET /api/session) and hands every other request, once its session, role and CSRF token are checked,
+// to the route that matches it.
+class WebServer {
+public:
+    WebServer(WebServerOptions options, AccountStore& accounts, AccessLog& log, QList<WebRoute> routes);
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    Result<void> Start();
+    quint16 Port() const; // the port listened on once started
+    // Stops listening and waits for the requests being answered.
+    void Stop();
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
