@@ -813,7 +813,6 @@ QList<WebRoute> ContentRoutes(AccessLog& log, const IndexLocation& index)
             route("GET", QStringLiteral("/api/call"), WebRole::Listen, false, HandleCall),
             route("GET", QStringLiteral("/api/outline"), WebRole::Listen, false, HandleOutline),
             route("GET", QStringLiteral("/api/audio"), WebRole::Listen, false, play),
-            route("HEAD", QStringLiteral("/api/audio"), WebRole::Listen, false, play),
             route("GET", QStringLiteral("/api/download"), WebRole::Listen, false, HandleDownload),
             route("POST", QStringLiteral("/api/note"), WebRole::Note, true, HandleNoteChange),
             // A path of "/" is a prefix of every path: last, and the search page for "/" alone.

@@ -4,6 +4,7 @@
 #include "web/access_log.h"
 #include "web/account_store.h"
 #include "web/admin_routes.h"
+#include "web/content_routes.h"
 #include "web/self_signed_certificate.h"
 #include "web/web_server.h"
 #include "web/web_settings.h"
@@ -150,6 +151,7 @@ int Serve(const QStringList& arguments)
     AccountStore accounts(AccountStore::DefaultPath());
     AccessLog log(AccessLog::DefaultPath());
     QList<WebRoute> routes = AdminRoutes(accounts, log);
+    routes.append(ContentRoutes(log));
     WebServer server(options, accounts, log, routes);
     if (const Result<void> started = server.Start(); !started)
         return Report(started);

@@ -62,8 +62,7 @@ QString ClientAddress(MHD_Connection* connection)
 
 bool RouteMatches(const WebRoute& route, const QString& path)
 {
-    return route.path.endsWith(u'/') ? path.startsWith(route.path) && path.size() > route.path.size()
-                                     : path == route.path;
+    return route.path.endsWith(u'/') ? path.startsWith(route.path) : path == route.path;
 }
 
 ssize_t ReadSource(void* context, uint64_t position, char* buffer, size_t size)

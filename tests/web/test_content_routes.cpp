@@ -51,7 +51,8 @@ protected:
         for (const WebRoute& route : routes_) {
             const bool matches = route.path.endsWith(QLatin1Char('/')) ? path.startsWith(route.path)
                                                                        : path == route.path;
-            if (route.method == method && matches)
+            // The server answers HEAD through the GET route.
+            if ((route.method == method || (method == "HEAD" && route.method == "GET")) && matches)
                 return route.handle(request);
         }
         ADD_FAILURE() << "no route for " << method.constData() << " " << path.toStdString();
