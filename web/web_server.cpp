@@ -31,7 +31,6 @@ struct PendingRequest {
     QByteArray target; // as sent, escapes and query included
     QByteArray body;
     bool started = false;
-    bool bodyTooLarge = false;
 };
 
 WebResponse Redirect(const QByteArray& location)
@@ -189,8 +188,6 @@ WebResponse WebServer::State::Answer(MHD_Connection* connection, const QByteArra
 {
     if (method != "GET" && method != "HEAD" && method != "POST")
         return ErrorAnswer(405, "不支持这种请求。");
-    if (pending.bodyTooLarge)
-        return ErrorAnswer(413, "请求的内容太长。");
     const std::optional<RequestTarget> target = ParseRequestTarget(pending.target);
     if (!target)
         return ErrorAnswer(400, "请求的地址无效。");
@@ -273,8 +270,6 @@ MHD_Result WebServer::State::Queue(MHD_Connection* connection, const WebResponse
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
     MHD_add_response_header(response, "X-Frame-Options", "DENY");
     MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
-    if (!options.plain)
-        MHD_add_response_header(response, "Strict-Transport-Security", "max-age=31536000");
     const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
     MHD_destroy_response(response);
     return queued;
@@ -302,15 +297,20 @@ MHD_Result AnswerRequest(void* serverState, MHD_Connection* connection, const ch
     auto* pending = static_cast<PendingRequest*>(*context);
     if (pending == nullptr)
         return MHD_NO;
+    // A body over the bound is refused as soon as it is known to be, not read to its end.
     if (!pending->started) {
         pending->started = true;
-        return MHD_YES; // the body, if any, comes in the next calls
+        bool valid = false;
+        const qint64 length = Header(connection, MHD_HTTP_HEADER_CONTENT_LENGTH).toLongLong(&valid);
+        return valid && length > kLongestBody ? state->Queue(connection, ErrorAnswer(413, "请求的内容太长。"))
+                                              : MHD_YES;
     }
     if (*uploadSize > 0) {
+        // A body without a length that grows over the bound: the connection is closed unanswered,
+        // as libmicrohttpd takes no answer while a body is being read.
         if (pending->body.size() + static_cast<qsizetype>(*uploadSize) > kLongestBody)
-            pending->bodyTooLarge = true;
-        else
-            pending->body.append(uploadData, static_cast<qsizetype>(*uploadSize));
+            return MHD_NO;
+        pending->body.append(uploadData, static_cast<qsizetype>(*uploadSize));
         *uploadSize = 0;
         return MHD_YES;
     }

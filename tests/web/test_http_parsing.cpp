@@ -49,3 +49,31 @@ TEST(ByteRange, ParsesOneSatisfiableRangeAndRefusesTheRest)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RequestParsing, DecodesParametersAndCookiesAndRefusesBrokenOnes)
+{
+    const std::optional<Parameters> parameters = ParseParameters("day=1&phone=%E9%80%9A+138&flag&=x&&day=2");
+    ASSERT_TRUE(parameters);
+    const Parameters expected = {{"day", "1"}, {"phone", "通 138"}, {"flag", ""}, {"", "x"}, {"day", "2"}};
+    EXPECT_EQ(*parameters, expected);
+    EXPECT_EQ(ParameterValue(*parameters, "day"), "1");
+    for (const char* broken : {"a=%", "a=%4", "a=%G1", "a=%00", "a=%C3", "%ff=1"})
+        EXPECT_FALSE(ParseParameters(broken)) << broken;
+    QByteArray many;
+    for (int i = 0; i <= kMostParameters; ++i)
+        many += "p=1&";
+    EXPECT_FALSE(ParseParameters(many));
+
+    const std::optional<RequestTarget> target = ParseRequestTarget("/api/search?page=2&text=%E9%80%9A");
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->path, "/api/search");
+    EXPECT_EQ(ParameterValue(target->query, "text"), "通");
+
+    EXPECT_EQ(CookieValue("a=1; sdvoice_session=abc ;b=2", "sdvoice_session"), "abc");
+    EXPECT_EQ(CookieValue("sdvoice_session_old=1; xsdvoice_session=2", "sdvoice_session"), "");
+    EXPECT_EQ(CookieValue("", "sdvoice_session"), "");
+}
+
+} // namespace

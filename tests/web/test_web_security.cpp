@@ -1,0 +1,312 @@
+// The server attacked from outside: raw HTTP requests over a socket to a server started on a free
+// port of 127.0.0.1, with the administrator's routes and two stand-ins for the content routes.
+
+#include "web/access_log.h"
+#include "web/account_store.h"
+#include "web/admin_routes.h"
+#include "web/answers.h"
+#include "web/web_server.h"
+#include "web/web_sessions.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct Reply {
+    int status = 0;
+    QByteArray head;
+    QByteArray body;
+
+    QByteArray Header(const QByteArray& name) const
+    {
+        for (const QByteArray& line : head.split('\n')) {
+            if (line.toLower().startsWith(name.toLower() + ':'))
+                return line.mid(name.size() + 1).trimmed();
+        }
+        return {};
+    }
+};
+
+// Sends the bytes as they are (no client library tidies the path) and reads the answer until the
+// server closes; a server that does not answer within five seconds fails the request.
+Reply Send(quint16 port, const QByteArray& request)
+{
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval wait{5, 0};
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    Reply reply;
+    if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(socket);
+        ADD_FAILURE() << "cannot connect to port " << port;
+        return reply;
+    }
+    (void)::send(socket, request.constData(), static_cast<size_t>(request.size()), MSG_NOSIGNAL);
+    QByteArray bytes;
+    char buffer[4096];
+    for (ssize_t count; (count = ::recv(socket, buffer, sizeof buffer, 0)) > 0;)
+        bytes.append(buffer, count);
+    ::close(socket);
+    const qsizetype end = bytes.indexOf("\r\n\r\n");
+    if (end < 0) {
+        ADD_FAILURE() << "no answer to " << request.left(200).toStdString();
+        return reply;
+    }
+    reply.head = bytes.first(end).replace("\r", "");
+    reply.body = bytes.sliced(end + 4);
+    reply.status = reply.head.mid(9, 3).toInt();
+    return reply;
+}
+
+// A body of `size` bytes counting up from 0, that fails from `failAt` on.
+class CountingSource : public WebBodySource {
+public:
+    CountingSource(qint64 failAt) : failAt_(failAt) {}
+    qint64 Read(qint64 offset, char* buffer, qint64 size) override
+    {
+        if (offset >= failAt_)
+            return -1;
+        size = std::min(size, failAt_ - offset);
+        for (qint64 i = 0; i < size; ++i)
+            buffer[i] = static_cast<char>((offset + i) % 251);
+        return size;
+    }
+
+private:
+    qint64 failAt_;
+};
+
+constexpr qint64 kSourceSize = 300'000;
+
+struct Session {
+    QByteArray cookie; // "sdvoice_session=..."
+    QByteArray csrf;
+};
+
+class WebSecurity : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        folder_ = new TempFolder;
+        AccountStore store(QString::fromStdString(folder_->Path("web-accounts")));
+        ASSERT_TRUE(store.Add("boss", WebRole::Admin, "boss-pass"));
+        ASSERT_TRUE(store.Add("zhang", WebRole::Note, "zhang-pass"));
+        ASSERT_TRUE(store.Add("li", WebRole::Listen, "li-pass"));
+    }
+    static void TearDownTestSuite() { delete folder_; }
+
+    void SetUp() override
+    {
+        QList<WebRoute> routes = AdminRoutes(accounts_, log_);
+        routes.append({"GET", "/api/calls/", WebRole::Listen, false, [this](const WebRequest& request) {
+                           ++handled_;
+                           return BodyAnswer(200, "text/plain", request.path.toUtf8());
+                       }});
+        routes.append({"POST", "/api/note", WebRole::Note, true, [this](const WebRequest&) {
+                           ++handled_;
+                           return JsonAnswer(200, {{"ok", true}});
+                       }});
+        routes.append({"GET", "/api/audio/", WebRole::Listen, false, [](const WebRequest& request) {
+                           WebResponse response = BodyAnswer(200, "audio/wav", {});
+                           response.source = std::make_shared<CountingSource>(
+                               request.path.endsWith("broken") ? kSourceSize / 2 : kSourceSize);
+                           response.sourceSize = kSourceSize;
+                           return response;
+                       }});
+        WebServerOptions options;
+        options.plain = true;
+        server_ = std::make_unique<WebServer>(options, accounts_, log_, routes);
+        ASSERT_TRUE(server_->Start());
+    }
+
+    Reply Get(const QByteArray& target, const QByteArray& cookie = {})
+    {
+        return Send(server_->Port(), "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nCookie: "
+                                         + cookie + "\r\n\r\n");
+    }
+
+    Reply Post(const QByteArray& target, const QByteArray& form, const QByteArray& cookie = {},
+               const QByteArray& extraHeaders = {})
+    {
+        return Send(server_->Port(), "POST " + target
+                                         + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                                           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+                                         + QByteArray::number(form.size()) + "\r\nCookie: " + cookie + "\r\n"
+                                         + extraHeaders + "\r\n" + form);
+    }
+
+    Session LogIn(const QByteArray& name, const QByteArray& password)
+    {
+        const Reply login = Post("/login", "name=" + name + "&password=" + password);
+        EXPECT_EQ(login.status, 303) << name.toStdString();
+        Session session;
+        session.cookie = login.Header("Set-Cookie").split(';').value(0);
+        const Reply state = Get("/api/session", session.cookie);
+        const qsizetype at = state.body.indexOf("\"csrf\":\"");
+        session.csrf = state.body.mid(at + 8, 64);
+        return session;
+    }
+
+    static TempFolder* folder_;
+    AccountStore accounts_{QString::fromStdString(folder_->Path("web-accounts"))};
+    AccessLog log_{QString::fromStdString(folder_->Path("web-access.log"))};
+    std::atomic<int> handled_ = 0;
+    std::unique_ptr<WebServer> server_;
+};
+
+TempFolder* WebSecurity::folder_ = nullptr;
+
+TEST_F(WebSecurity, EveryRouteIsRefusedWithoutALiveSession)
+{
+    const Session session = LogIn("boss", "boss-pass");
+    const QByteArray forged = "sdvoice_session=" + QByteArray(64, 'a');
+    for (const QByteArray& cookie : {QByteArray(), forged}) {
+        for (const QByteArray target : {"/api/accounts", "/api/log", "/api/session", "/api/calls/1", "/api/nothing"})
+            EXPECT_EQ(Get(target, cookie).status, 401) << target.toStdString();
+        for (const QByteArray target : {"/", "/search", "/calls/1"}) {
+            const Reply page = Get(target, cookie);
+            EXPECT_EQ(page.status, 303) << target.toStdString();
+            EXPECT_EQ(page.Header("Location"), "/login");
+        }
+        EXPECT_EQ(Post("/api/note", "csrf=" + session.csrf, cookie).status, 401);
+        EXPECT_EQ(Post("/api/accounts/remove", "name=li&csrf=" + session.csrf, cookie).status, 401);
+    }
+    EXPECT_EQ(handled_, 0);
+
+    const Reply login = Get("/login");
+    EXPECT_EQ(login.status, 200);
+    EXPECT_TRUE(login.Header("Content-Security-Policy").contains("default-src 'self'"));
+    EXPECT_EQ(login.Header("X-Content-Type-Options"), "nosniff");
+
+    // After logging out the same cookie opens nothing.
+    EXPECT_EQ(Get("/api/calls/1", session.cookie).status, 200);
+    const Reply logout = Post("/logout", "csrf=" + session.csrf, session.cookie);
+    EXPECT_EQ(logout.status, 303);
+    EXPECT_TRUE(logout.Header("Set-Cookie").contains("Max-Age=0"));
+    EXPECT_EQ(Get("/api/calls/1", session.cookie).status, 401);
+}
+
+TEST_F(WebSecurity, WrongPasswordsThrottleTheAddress)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const Reply refused = Post("/login", "name=li&password=wrong");
+        EXPECT_EQ(refused.status, 401);
+        EXPECT_TRUE(refused.Header("Set-Cookie").isEmpty());
+    }
+    EXPECT_EQ(Post("/login", "name=nobody&password=li-pass").status, 429);
+    const Reply throttled = Post("/login", "name=li&password=li-pass");
+    EXPECT_EQ(throttled.status, 429);
+    EXPECT_TRUE(throttled.Header("Set-Cookie").isEmpty());
+
+    const QList<AccessEntry> entries = *log_.Newest(7);
+    ASSERT_EQ(entries.size(), 7);
+    for (const AccessEntry& entry : entries)
+        EXPECT_EQ(entry.action, WebAction::LoginRefused);
+    EXPECT_EQ(entries[0].account, "li");
+    EXPECT_EQ(entries[0].address, "127.0.0.1");
+}
+
+TEST_F(WebSecurity, ChangesNeedTheSessionsCsrfTokenAndThisSite)
+{
+    const Session zhang = LogIn("zhang", "zhang-pass");
+    const Session boss = LogIn("boss", "boss-pass");
+    ASSERT_EQ(zhang.csrf.size(), 64);
+    EXPECT_EQ(Post("/api/note", "text=x", zhang.cookie).status, 403);
+    EXPECT_EQ(Post("/api/note", "csrf=" + QByteArray(64, '0'), zhang.cookie).status, 403);
+    EXPECT_EQ(Post("/api/note", "csrf=" + boss.csrf, zhang.cookie).status, 403); // another session's token
+    EXPECT_EQ(Post("/api/note", "csrf=" + zhang.csrf, zhang.cookie, "Origin: https://evil.example\r\n").status, 403);
+    EXPECT_EQ(Post("/logout", {}, zhang.cookie).status, 403);
+    EXPECT_EQ(handled_, 0);
+
+    EXPECT_EQ(Post("/api/note", "csrf=" + zhang.csrf, zhang.cookie).status, 200);
+    EXPECT_EQ(Post("/api/note", {}, zhang.cookie, "X-CSRF-Token: " + zhang.csrf + "\r\n").status, 200);
+    EXPECT_EQ(handled_, 2);
+}
+
+TEST_F(WebSecurity, PathsThatCouldLeaveTheirRouteAreRefused)
+{
+    const Session session = LogIn("li", "li-pass");
+    for (const QByteArray target :
+         {"/api/calls/../../etc/passwd", "/api/calls/%2e%2e/%2e%2e/etc/passwd", "/api/calls/..%2fsecret",
+          "/api/calls/%2Fetc%2Fpasswd", "/api/calls/a%5c..", "/api/calls/a%00b", "/api/calls/%ff%fe", "/api/calls/%zz",
+          "/api/calls/./1", "/api/calls/1?x=%", "api/calls/1"}) {
+        EXPECT_EQ(Get(target, session.cookie).status, 400) << target.toStdString();
+    }
+    EXPECT_EQ(handled_, 0);
+
+    const Reply decoded = Get("/api/calls/%E9%80%9A%E8%AF%9D", session.cookie);
+    EXPECT_EQ(decoded.status, 200);
+    EXPECT_EQ(decoded.body, "/api/calls/通话");
+    EXPECT_EQ(Post("/api/note", "csrf=" + session.csrf + "&text=" + QByteArray(70 * 1024, 'x'), session.cookie).status,
+              413);
+    EXPECT_EQ(Get("/api/calls/" + QByteArray(64 * 1024, 'x'), session.cookie).status / 100, 4);
+    EXPECT_EQ(Get("/api/calls/1", session.cookie).status, 200); // the server still answers
+}
+
+TEST_F(WebSecurity, RolesBoundWhatAnAccountReaches)
+{
+    const Session li = LogIn("li", "li-pass");
+    EXPECT_EQ(Get("/api/calls/1", li.cookie).status, 200);
+    EXPECT_EQ(Get("/api/accounts", li.cookie).status, 403);
+    EXPECT_EQ(Get("/api/log", li.cookie).status, 403);
+    EXPECT_EQ(Post("/api/note", "csrf=" + li.csrf, li.cookie).status, 403);
+    EXPECT_EQ(Post("/api/accounts/role", "name=li&role=admin&csrf=" + li.csrf, li.cookie).status, 403);
+    EXPECT_EQ(accounts_.Verify("li", "li-pass"), WebRole::Listen);
+
+    // The administrator's changes hold at once for sessions already open.
+    const Session boss = LogIn("boss", "boss-pass");
+    EXPECT_EQ(Post("/api/accounts/role", "name=li&role=note&csrf=" + boss.csrf, boss.cookie).status, 200);
+    EXPECT_EQ(Post("/api/note", "csrf=" + li.csrf, li.cookie).status, 200);
+    EXPECT_EQ(Post("/api/accounts/remove", "name=boss&csrf=" + boss.csrf, boss.cookie).status, 400); // last admin
+    EXPECT_EQ(Post("/api/accounts/add", "name=wang&role=listen&password=w&csrf=" + boss.csrf, boss.cookie).status, 200);
+    EXPECT_EQ(Post("/api/accounts/remove", "name=li&csrf=" + boss.csrf, boss.cookie).status, 200);
+    EXPECT_EQ(Get("/api/calls/1", li.cookie).status, 401);
+
+    const Reply log = Get("/api/log?count=3", boss.cookie);
+    EXPECT_EQ(log.status, 200);
+    EXPECT_TRUE(log.body.contains("\"action\":\"account\",\"address\":\"127.0.0.1\",\"recording\":\"li\""))
+        << log.body.toStdString();
+    ASSERT_TRUE(accounts_.Add("li", WebRole::Listen, "li-pass"));
+    ASSERT_TRUE(accounts_.Remove("wang"));
+}
+
+TEST_F(WebSecurity, BodiesReadPieceByPieceArriveWholeOrVisiblyCut)
+{
+    const Session session = LogIn("li", "li-pass");
+    const Reply whole = Get("/api/audio/1", session.cookie);
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.Header("Content-Length"), QByteArray::number(kSourceSize));
+    ASSERT_EQ(whole.body.size(), kSourceSize);
+    for (qint64 i = 0; i < kSourceSize; i += 4999)
+        ASSERT_EQ(static_cast<unsigned char>(whole.body[i]), i % 251) << i;
+    // A source that fails part way ends the connection short of its length, never padded to look whole.
+    const Reply cut = Get("/api/audio/broken", session.cookie);
+    EXPECT_EQ(cut.Header("Content-Length"), QByteArray::number(kSourceSize));
+    EXPECT_LT(cut.body.size(), kSourceSize);
+}
+
+TEST(WebSessions, EndAfterTheIdleTimeSinceTheirLastUse)
+{
+    SessionTable sessions(std::chrono::seconds(60));
+    const SteadyTime start{};
+    const QByteArray token = sessions.Start("li", start);
+    EXPECT_EQ(token.size(), 64);
+    EXPECT_NE(sessions.Start("li", start), token);
+    EXPECT_TRUE(sessions.Use(token, start + std::chrono::seconds(50)));
+    EXPECT_TRUE(sessions.Use(token, start + std::chrono::seconds(100)));
+    EXPECT_FALSE(sessions.Use(token, start + std::chrono::seconds(161)));
+    EXPECT_FALSE(sessions.Use(token, start + std::chrono::seconds(162)));
+    EXPECT_FALSE(sessions.Use("", start));
+}
+
+} // namespace
