@@ -267,7 +267,8 @@ TEST_F(ContentRoutesTest, StatisticsCountTheSearchAndPagesComeFromResources)
     EXPECT_EQ(all, (QJsonArray{"全部", QString::number(calls), all[2], all[3]}));
 
     qputenv("PATH", SDVOICE_TOOLS_DIR ":" + qgetenv("PATH"));
-    const WebResponse chart = Ask("GET", "/api/statistics/chart", {{"folder", FolderKey(archive())}, {"phone", "-138"}});
+    const WebResponse chart =
+        Ask("GET", "/api/statistics/chart", {{"folder", FolderKey(archive())}, {"phone", "-138"}});
     EXPECT_EQ(chart.status, 200) << chart.body.toStdString();
     EXPECT_TRUE(chart.body.startsWith("\x89PNG"));
     EXPECT_EQ(Ask("GET", "/api/statistics/chart", {{"folder", FolderKey(foreign())}}).status, 404);
