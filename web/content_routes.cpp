@@ -53,53 +53,72 @@ struct SortedSearch {
 };
 using SharedSearch = std::shared_ptr<const SortedSearch>;
 
-// The searches of the last few seconds: the pages of one search and its statistics come from one
-// walk of the folders, and a search many ask for at once is made once. A recording added to a
-// folder meanwhile shows in a search asked after that; a note change clears the searches at once.
+// The searches of the last minute: the pages of one search and its statistics come from one walk
+// of the folders, and a search many ask for at once is made once. A search older than ten seconds
+// is made again by the next request that asks for it, while the others asking meanwhile get the
+// older one: at most that request waits for the walk. A note change clears the searches.
 class SearchCache {
 public:
     Result<SharedSearch> Find(const QString& key, const std::function<Result<SharedSearch>()>& make)
     {
         std::promise<Result<SharedSearch>> promise;
         std::shared_future<Result<SharedSearch>> search;
-        bool mine = false;
+        std::uint64_t generation = 0;
+        bool first = false;
+        bool refresh = false;
         {
             const std::lock_guard lock(mutex_);
             const Clock::time_point now = Clock::now();
-            std::erase_if(searches_, [&](const auto& entry) { return now - entry.second.made > kFresh; });
-            if (const auto found = searches_.find(key); found != searches_.end()) {
-                search = found->second.search;
-            } else {
+            std::erase_if(searches_, [&](const auto& entry) { return now - entry.second.made > kKept; });
+            generation = generation_;
+            const auto found = searches_.find(key);
+            if (found == searches_.end()) {
                 if (searches_.size() >= kMostSearches)
                     searches_.erase(
                         std::min_element(searches_.begin(), searches_.end(),
                                          [](const auto& a, const auto& b) { return a.second.made < b.second.made; }));
                 search = promise.get_future().share();
                 searches_.emplace(key, Entry{search, now});
-                mine = true;
+                first = true;
+            } else {
+                refresh = now - found->second.made > kFresh && !found->second.refreshing;
+                found->second.refreshing = found->second.refreshing || refresh;
+                search = found->second.search;
             }
         }
-        if (mine)
-            promise.set_value(make());
-        return search.get();
+        if (first)
+            promise.set_value(make()); // the others asking for it meanwhile wait for this one
+        if (!refresh)
+            return search.get();
+        Result<SharedSearch> made = make();
+        const std::lock_guard lock(mutex_);
+        if (const auto found = searches_.find(key); found != searches_.end() && generation == generation_) {
+            promise.set_value(made);
+            found->second = Entry{promise.get_future().share(), Clock::now()};
+        }
+        return made;
     }
 
     void Clear()
     {
         const std::lock_guard lock(mutex_);
         searches_.clear();
+        ++generation_;
     }
 
 private:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::seconds kFresh{10};
+    static constexpr std::chrono::seconds kKept{60};
     static constexpr std::size_t kMostSearches = 4; // each may hold 100,000 rows
     struct Entry {
         std::shared_future<Result<SharedSearch>> search;
         Clock::time_point made;
+        bool refreshing = false;
     };
     std::mutex mutex_;
     std::map<QString, Entry> searches_;
+    std::uint64_t generation_ = 0; // counts the Clear calls
 };
 
 // What every handler of one ContentRoutes call shares.
