@@ -53,10 +53,11 @@ struct SortedSearch {
 };
 using SharedSearch = std::shared_ptr<const SortedSearch>;
 
-// The searches of the last minute: the pages of one search and its statistics come from one walk
-// of the folders, and a search many ask for at once is made once. A search older than ten seconds
-// is made again by the next request that asks for it, while the others asking meanwhile get the
-// older one: at most that request waits for the walk. A note change clears the searches.
+// The searches asked for in the last minute: the pages of one search and its statistics come from
+// one walk of the folders, and a search many ask for at once is made once. A search older than ten
+// seconds is made again by the next request that asks for it, while the others asking meanwhile get
+// the older one: only that request waits for the walk, however long a busy machine makes it. A note
+// change clears the searches.
 class SearchCache {
 public:
     Result<SharedSearch> Find(const QString& key, const std::function<Result<SharedSearch>()>& make)
@@ -69,18 +70,21 @@ public:
         {
             const std::lock_guard lock(mutex_);
             const Clock::time_point now = Clock::now();
-            std::erase_if(searches_, [&](const auto& entry) { return now - entry.second.made > kKept; });
+            std::erase_if(searches_, [&](const auto& entry) {
+                return now - entry.second.used > kKept && !entry.second.refreshing;
+            });
             generation = generation_;
             const auto found = searches_.find(key);
             if (found == searches_.end()) {
                 if (searches_.size() >= kMostSearches)
                     searches_.erase(
                         std::min_element(searches_.begin(), searches_.end(),
-                                         [](const auto& a, const auto& b) { return a.second.made < b.second.made; }));
+                                         [](const auto& a, const auto& b) { return a.second.used < b.second.used; }));
                 search = promise.get_future().share();
-                searches_.emplace(key, Entry{search, now});
+                searches_.emplace(key, Entry{search, now, now});
                 first = true;
             } else {
+                found->second.used = now;
                 refresh = now - found->second.made > kFresh && !found->second.refreshing;
                 found->second.refreshing = found->second.refreshing || refresh;
                 search = found->second.search;
@@ -94,7 +98,7 @@ public:
         const std::lock_guard lock(mutex_);
         if (const auto found = searches_.find(key); found != searches_.end() && generation == generation_) {
             promise.set_value(made);
-            found->second = Entry{promise.get_future().share(), Clock::now()};
+            found->second = Entry{promise.get_future().share(), Clock::now(), found->second.used};
         }
         return made;
     }
@@ -114,7 +118,8 @@ private:
     struct Entry {
         std::shared_future<Result<SharedSearch>> search;
         Clock::time_point made;
-        bool refreshing = false;
+        Clock::time_point used;
+        bool refreshing = false; // kept while it is made again, however long that takes
     };
     std::mutex mutex_;
     std::map<QString, Entry> searches_;
