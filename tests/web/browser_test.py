@@ -3,7 +3,7 @@
 
 sdvoice-web runs in the foreground on 127.0.0.1 (plain HTTP) over a private configuration with an
 archive folder of sample recordings, and headless Chromium, driven through WebDriver, logs in,
-searches, opens a call, plays it (the audio element's time advances), seeks to 75 % (the bytes the
+searches, looks at the statistics of the search with their chart, opens a call, plays it (the audio element's time advances), seeks to 75 % (the bytes the
 server gives for the range the browser asked for equal the decoder's, as `voctool convert` writes
 them), saves a note and reads it back with `voctool note`, logs out, and finds the pages refused.
 
@@ -168,7 +168,9 @@ def main():
     server_program = os.path.join(build, "web", "sdvoice-web")
     voctool = os.path.join(build, "tools", "voctool")
     home = tempfile.mkdtemp(prefix="sdvoice-browser-")
-    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=f"{home}/config", XDG_DATA_HOME=f"{home}/data",
+    # voctool draws the statistics' chart for the server: beside it once installed, here on the PATH.
+    env = dict(os.environ, PATH=os.path.dirname(voctool) + os.pathsep + os.environ.get("PATH", ""),
+               HOME=home, XDG_CONFIG_HOME=f"{home}/config", XDG_DATA_HOME=f"{home}/data",
                XDG_CACHE_HOME=f"{home}/cache", LC_ALL="C.UTF-8")
     server = driver = None
     try:
@@ -195,6 +197,13 @@ def main():
         wait_for(driver, "the results", lambda: driver.find_elements(By.CSS_SELECTOR, "#results tbody tr a"))
         assert "共 9 条" in driver.find_element(By.ID, "pageText").text, driver.find_element(By.ID, "pageText").text
 
+        driver.find_element(By.ID, "statisticsLink").click()
+        wait_for(driver, "the statistics with their chart", lambda: driver.execute_script(
+            "return document.querySelectorAll('#totals tbody tr').length > 0"
+            " && document.getElementById('chart').naturalWidth > 0;"))
+        assert driver.find_element(By.CSS_SELECTOR, "#totals tbody tr td").text == "全部"
+        driver.back()
+        wait_for(driver, "the results again", lambda: driver.find_elements(By.LINK_TEXT, "VOC00099.WAV"))
         driver.find_element(By.LINK_TEXT, "VOC00099.WAV").click()
         wait_for(driver, "the call", lambda: driver.find_elements(By.CSS_SELECTOR, "#details tbody tr"))
         call_url = driver.current_url
