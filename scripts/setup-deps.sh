@@ -15,6 +15,7 @@ packages=(
   libxlsxwriter-dev zlib1g-dev python3-openpyxl  # the spreadsheet export and the reader its tests check it with
   libsndfile1-dev  # saving a call as WAV, FLAC, MP3 or Opus with its details
   ffmpeg  # ffprobe and ffmpeg read the saved calls back in tests: a reader that is not libsndfile
+  curl  # fetches a page of sdvoice-web over HTTPS in its tests
   libqt6sql6-sqlite libqt6sql6-psql postgresql  # the archive index; its tests start a throw-away PostgreSQL
   libsqlite3-dev  # the folder cache's bulk statements on the SQLite driver's own connection
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus dbus-x11  # the end-to-end test through the accessibility bus

@@ -3,6 +3,7 @@
 #include "platform/atomic_file.h"
 #include "platform/locations.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -258,4 +259,15 @@ std::optional<WebRole> AccountStore::Verify(const QString& name, const QByteArra
     if (!PasswordMatches((*accounts)[at].hash, password))
         return std::nullopt;
     return (*accounts)[at].account.role;
+}
+
+std::optional<WebAccountState> AccountStore::StateOf(const QString& name) const
+{
+    const Result<QList<StoredAccount>> accounts = ReadAccounts(filePath_);
+    const qsizetype at = accounts ? IndexOf(*accounts, name) : -1;
+    if (at < 0)
+        return std::nullopt;
+    // The hash has a salt of its own each time a password is set.
+    return WebAccountState{(*accounts)[at].account.role,
+                           QCryptographicHash::hash((*accounts)[at].hash, QCryptographicHash::Sha256)};
 }

@@ -14,6 +14,10 @@ struct WebAccount {
     QString name;
     WebRole role = WebRole::Listen;
 };
+struct WebAccountState {
+    WebRole role = WebRole::Listen;
+    QByteArray passwordStamp;
+};
 
 // The web page's accounts in one file of their own (mode 0600, written through platform/atomic_file):
 // each account's name, role and Argon2id hash (libsodium crypto_pwhash_str). Hashing takes a noticeable
@@ -29,6 +33,10 @@ public:
     Result<void> Remove(const QString& name);
     // The account's role when the name exists and the password is right; nothing otherwise.
     std::optional<WebRole> Verify(const QString& name, const QByteArray& password) const;
+    // The account's role as it stands, with a stamp that changes whenever its password is set; nothing
+    // when there is no such account. The server checks both at every request, so that a removed account,
+    // a changed role or a reset password holds at once for the sessions already open.
+    std::optional<WebAccountState> StateOf(const QString& name) const;
 
 private:
     QString filePath_;

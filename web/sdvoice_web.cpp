@@ -149,6 +149,10 @@ int Serve(const QStringList& arguments)
     std::signal(SIGPIPE, SIG_IGN);
 
     AccountStore accounts(AccountStore::DefaultPath());
+    if (const Result<QList<WebAccount>> existing = accounts.List(); !existing)
+        std::cerr << "sdvoice-web: " << existing.error().reason << ": nobody can log in\n";
+    else if (existing->isEmpty())
+        std::cerr << "sdvoice-web: no web accounts yet: add one with 'sdvoice-web account add NAME admin'\n";
     AccessLog log(AccessLog::DefaultPath());
     QList<WebRoute> routes = AdminRoutes(accounts, log);
     routes.append(ContentRoutes(log));
@@ -172,5 +176,9 @@ int main(int argc, char** argv)
     QStringList arguments = application.arguments().mid(1);
     if (arguments.value(0) == "account")
         return AccountCommand(arguments.mid(1));
+    if (arguments == QStringList{"--help"}) {
+        std::cout << kUsage;
+        return 0;
+    }
     return Serve(arguments);
 }

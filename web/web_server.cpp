@@ -132,13 +132,14 @@ WebResponse WebServer::State::Login(const WebRequest& request)
     passwordChecks.acquire();
     const std::optional<WebRole> role = accounts.Verify(name, password);
     passwordChecks.release();
-    if (!role) {
+    const std::optional<WebAccountState> state = role ? accounts.StateOf(name) : std::nullopt;
+    if (!state) {
         Log(WebAction::LoginRefused, name, request.address);
         return BodyAnswer(401, "text/html; charset=utf-8", LoginPage(LoginMessage::WrongPassword));
     }
     throttle.Succeeded(request.address);
     Log(WebAction::Login, name, request.address);
-    const QByteArray token = sessions.Start(name, std::chrono::steady_clock::now());
+    const QByteArray token = sessions.Start(name, state->passwordStamp, std::chrono::steady_clock::now());
     WebResponse response = Redirect("/");
     response.headers.append({"Set-Cookie", SessionCookie(token, false)});
     return response;
@@ -219,26 +220,19 @@ WebResponse WebServer::State::Answer(MHD_Connection* connection, const QByteArra
         return Login(request);
 
     const QByteArray token = CookieValue(Header(connection, MHD_HTTP_HEADER_COOKIE), kSessionCookie);
-    std::optional<WebSession> session = sessions.Use(token, std::chrono::steady_clock::now());
-    // The account's role as it stands now: a removed account's sessions end, a changed role holds at once.
-    std::optional<WebRole> role;
-    if (session) {
-        if (const Result<QList<WebAccount>> accounts = this->accounts.List()) {
-            for (const WebAccount& account : *accounts) {
-                if (account.name == session->account)
-                    role = account.role;
-            }
-        }
-        if (!role)
-            sessions.End(token);
+    const std::optional<WebSession> session = sessions.Use(token, std::chrono::steady_clock::now());
+    std::optional<WebAccountState> state = session ? accounts.StateOf(session->account) : std::nullopt;
+    if (session && (!state || state->passwordStamp != session->passwordStamp)) {
+        sessions.End(token);
+        state.reset();
     }
-    if (!role) {
+    if (!state) {
         if (request.path.startsWith("/api/") || method == "POST")
             return ErrorAnswer(401, "请先登录。");
         return Redirect("/login");
     }
     request.account = session->account;
-    request.role = *role;
+    request.role = state->role;
     return AnswerSession(request, token, *session, Header(connection, "X-CSRF-Token"));
 }
 

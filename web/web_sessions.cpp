@@ -10,6 +10,7 @@ constexpr qsizetype kMostThrottledAddresses = 10000;
 constexpr int kFreeFailures = 5;
 constexpr std::chrono::seconds kFirstWait{30};
 constexpr std::chrono::seconds kLongestWait{15 * 60};
+constexpr std::chrono::seconds kForgetAfter{60 * 60};
 
 } // namespace
 
@@ -26,13 +27,13 @@ bool SameSecret(const QByteArray& first, const QByteArray& second)
            && sodium_memcmp(first.constData(), second.constData(), static_cast<size_t>(first.size())) == 0;
 }
 
-QByteArray SessionTable::Start(const QString& account, SteadyTime now)
+QByteArray SessionTable::Start(const QString& account, const QByteArray& passwordStamp, SteadyTime now)
 {
     const QByteArray token = RandomToken();
     const std::lock_guard lock(mutex_);
     if (sessions_.size() >= kMostSessions)
         DropOldest();
-    sessions_.insert(token, {account, RandomToken(), now});
+    sessions_.insert(token, {account, passwordStamp, RandomToken(), now});
     return token;
 }
 
@@ -79,9 +80,11 @@ bool LoginThrottle::Attempt(const QString& address, SteadyTime now)
     const auto found = failures_.find(address);
     if (found != failures_.end() && now - found->last < Wait(found->count))
         return false;
+    if (found != failures_.end() && now - found->last > kForgetAfter)
+        found->count = 0;
     if (found == failures_.end() && failures_.size() >= kMostThrottledAddresses) {
-        // Forgets addresses whose last failure is long past; the table never grows without bound.
-        failures_.removeIf([&](const auto& entry) { return now - entry.value().last > kLongestWait; });
+        // Forgets addresses whose last attempt is long past; the table never grows without bound.
+        failures_.removeIf([&](const auto& entry) { return now - entry.value().last > kForgetAfter; });
         if (failures_.size() >= kMostThrottledAddresses)
             failures_.erase(failures_.begin());
     }
@@ -94,5 +97,7 @@ bool LoginThrottle::Attempt(const QString& address, SteadyTime now)
 void LoginThrottle::Succeeded(const QString& address)
 {
     const std::lock_guard lock(mutex_);
-    failures_.remove(address);
+    const auto found = failures_.find(address);
+    if (found != failures_.end() && --found->count <= 0)
+        failures_.erase(found);
 }

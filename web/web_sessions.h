@@ -11,7 +11,8 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 
 struct WebSession {
     QString account;
-    QByteArray csrfToken; // sent with every change; 256 random bits, hex
+    QByteArray passwordStamp; // the account's at the login (AccountStore::StateOf)
+    QByteArray csrfToken;     // sent with every change; 256 random bits, hex
     SteadyTime lastUse;
 };
 
@@ -21,7 +22,7 @@ class SessionTable {
 public:
     explicit SessionTable(std::chrono::seconds idleTimeout) : idleTimeout_(idleTimeout) {}
     // Starts a session for the account; its token.
-    QByteArray Start(const QString& account, SteadyTime now);
+    QByteArray Start(const QString& account, const QByteArray& passwordStamp, SteadyTime now);
     // The session of the token, its last use moved to now; nothing for an unknown or idle one.
     std::optional<WebSession> Use(const QByteArray& token, SteadyTime now);
     void End(const QByteArray& token);
@@ -35,14 +36,17 @@ private:
 };
 
 // Refuses logins from an address after repeated wrong passwords: the first few failures are free,
-// then each further attempt waits twice as long as the one before, up to a quarter of an hour.
+// then each further attempt waits twice as long as the one before, up to a quarter of an hour. An
+// address's failures are forgotten an hour after its last attempt, not by a successful login: a
+// colleague's own login between guesses at another account must not start the count again.
 // Safe to use from several threads at once.
 class LoginThrottle {
 public:
-    // Counts an attempt from the address as failed until Succeeded says otherwise, so that attempts
+    // Counts an attempt from the address as failed until Succeeded takes it back, so that attempts
     // sent at once are counted too; false when the address must wait (the attempt is then not checked
     // and not counted).
     bool Attempt(const QString& address, SteadyTime now);
+    // Takes back the count of the address's last attempt, which was right.
     void Succeeded(const QString& address);
 
 private:
