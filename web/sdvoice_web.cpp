@@ -4,6 +4,7 @@
 #include "web/access_log.h"
 #include "web/account_store.h"
 #include "web/admin_routes.h"
+#include "web/content_routes.h"
 #include "web/self_signed_certificate.h"
 #include "web/web_server.h"
 #include "web/web_settings.h"
@@ -154,6 +155,7 @@ int Serve(const QStringList& arguments)
         std::cerr << "sdvoice-web: no web accounts yet: add one with 'sdvoice-web account add NAME admin'\n";
     AccessLog log(AccessLog::DefaultPath());
     QList<WebRoute> routes = AdminRoutes(accounts, log);
+    routes.append(ContentRoutes(log));
     WebServer server(options, accounts, log, routes);
     if (const Result<void> started = server.Start(); !started)
         return Report(started);

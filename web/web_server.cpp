@@ -263,7 +263,9 @@ MHD_Result WebServer::State::Queue(MHD_Connection* connection, const WebResponse
     MHD_add_response_header(response, "Content-Security-Policy", kContentSecurityPolicy);
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
     MHD_add_response_header(response, "X-Frame-Options", "DENY");
-    MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+    // Not "no-referrer": under it a browser sends "Origin: null" with the pages' own forms, which the
+    // check of POST requests refuses as another site's.
+    MHD_add_response_header(response, "Referrer-Policy", "same-origin");
     const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
     MHD_destroy_response(response);
     return queued;
