@@ -142,6 +142,8 @@ int RunUpload(const CommandArgs& args)
     uploader.UploadFileList(names, parsed.card, parsed.archive, parsed.options);
     std::printf("copied %d, identical %d, replaced %d, left %zu of %zu recordings\n", outcome.copiedFiles,
                 outcome.identicalFiles + log.identicalLeft, outcome.replacedFiles, log.left.size(), names.size());
+    for (const std::string& folder : outcome.folders)
+        std::printf("into %s\n", folder.c_str());
     for (const std::string& path : log.left)
         std::printf("left as it was (differs; --replace replaces it): %s\n", path.c_str());
     if (std::fflush(stdout) != 0)
