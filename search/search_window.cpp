@@ -429,11 +429,18 @@ void SearchWindow::SearchRecordings()
     searchWorker_->Search(*folder, criteria);
 }
 
-// The rows of folder with its subfolders show the folder column.
+// The rows of folder with its subfolders show the folder column, beside the file name where it
+// is seen without scrolling.
 void SearchWindow::StartRows(const std::string& folder, FolderScope scope)
 {
     resultModel_->Clear();
+    const bool hadFolderColumn = resultModel_->showsFolderColumn();
     resultModel_->SetFolderColumn(scope == FolderScope::WithSubfolders ? folder : std::string());
+    if (resultModel_->showsFolderColumn() && !hadFolderColumn) {
+        QHeaderView* header = resultView_->horizontalHeader();
+        header->moveSection(header->visualIndex(kColFolder), kColFileName + 1);
+        header->resizeSection(kColFolder, 90);
+    }
     notes_.Clear();
 }
 
