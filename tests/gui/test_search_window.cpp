@@ -471,6 +471,9 @@ TEST_F(SearchWindowTest, TheUploadFolderWithMonthFoldersIsListedAndSearchedWithI
     EXPECT_EQ(folders(), (std::vector<std::string>{"2014年03月", "2014年04月", "2014年04月"}));
     EXPECT_EQ(results().headerData(kColFolder, Qt::Horizontal).toString(), QStringLiteral("文件夹"));
     EXPECT_EQ(results().entry(0).path(), archive.Path("Uploads/2014年03月/VOC00001.WAV"));
+    emit list->horizontalHeader()->sectionClicked(kColFolder);
+    emit list->horizontalHeader()->sectionClicked(kColFolder);
+    EXPECT_EQ(folders(), (std::vector<std::string>{"2014年04月", "2014年04月", "2014年03月"})) << "sorted by folder";
     EXPECT_EQ(Sorted(Search(QDate(2014, 3, 1), QDate(2014, 4, 30), QStringLiteral("所有类型"), "")), names);
     EXPECT_EQ(results().columnCount(), kColumnCount + 1);
 
