@@ -61,7 +61,8 @@ struct UploadOutcome {
     int replacedFiles = 0;
     int identicalFiles = 0;
     std::string replacedFolder; // where the replaced files were kept; empty when none was
-    std::set<std::string> folders; // the folders the copied and identical files are in, without "/" at the end
+    // The folders the copied and identical files are in, without "/" at the end.
+    std::set<std::string> folders;
 };
 
 // "数据上传完毕！" followed by the counts, the folders the files are in, and where the replaced

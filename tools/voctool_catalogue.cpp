@@ -88,7 +88,8 @@ std::string ModeItemsText()
 struct SearchArguments {
     std::string dir;
     bool allFolders = false;                    // --all: every folder the archive index knows
-    FolderScope scope = FolderScope::FolderOnly; // --recursive: DIR with its subfolders
+    // --recursive: DIR with its subfolders
+    FolderScope scope = FolderScope::FolderOnly;
     std::map<std::string, std::string> options; // "--from" -> value
 };
 

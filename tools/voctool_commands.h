@@ -20,7 +20,7 @@ int RunNotes(const CommandArgs& args);      // notes export FILE | notes import 
 int RunExport(const CommandArgs& args);     // export DIR [--search --from D --to D ...] OUT.xlsx
 int RunUpload(const CommandArgs& args);     // upload CARD ARCHIVE [--skip-identical] [--month-folders] [--replace]
 int RunReplaced(const CommandArgs& args);   // replaced DIR [--restore NAME]
-int RunStats(const CommandArgs& args);      // stats DIR|--all [--recursive] [--from D --to D] [--by PERIOD] [--png OUT.png]
+int RunStats(const CommandArgs& args);      // stats DIR|--all [--recursive] [--from D --to D] [--by P] [--png F]
 
 // The rows that list and search print, for the commands that write them elsewhere. Each
 // returns 0 with rows filled, or the exit code after telling the user why on stderr (usage

@@ -91,8 +91,8 @@ int StatsOf(const CommandArgs& rowArgs, CallStatistics& statistics)
     const bool days = std::any_of(rowArgs.begin(), rowArgs.end(),
                                   [](const std::string& word) { return word == "--from" || word == "--to"; });
     CommandArgs folder = rowArgs;
-    const FolderScope scope =
-        std::erase(folder, "--recursive") > 0 ? FolderScope::WithSubfolders : FolderScope::FolderOnly;
+    const FolderScope scope = std::erase(folder, "--recursive") > 0 ? FolderScope::WithSubfolders
+                                                                    : FolderScope::FolderOnly;
     if (!days && (folder.size() != 1 || (folder[0].starts_with("--") && folder[0] != "--all")))
         return StatsUsage(folder.empty() ? "the folder DIR is missing" : "give one folder DIR or --all");
     if (!days && folder[0] == "--all") {

@@ -250,7 +250,8 @@ TEST_F(ArchiveIndexTest, AListingWithSubfoldersMakesOnlyFoldersWithRecordingsKno
 
     int asked = 0; // once after each of the six entries of the folder, then before its first subfolder
     FoundRows stopped;
-    ListFolderRows(Folder(), stopped, [&] { return ++asked <= 6; }, index.get(), FolderScope::WithSubfolders);
+    ListFolderRows(
+        Folder(), stopped, [&] { return ++asked <= 6; }, index.get(), FolderScope::WithSubfolders);
     EXPECT_EQ(stopped.rows.size(), 5u);
     EXPECT_EQ(asked, 7);
 }

@@ -475,9 +475,10 @@ TEST(VoctoolUpload, CopiesSkipsLeavesOrReplacesAndTheReplacedOneCanBeRestored)
     ASSERT_TRUE(WriteSampleFolder(card, 3, 4000));
     Outcome first = Voctool({"upload", card, archive});
     EXPECT_EQ(first.exitCode, 0) << first.err;
-    EXPECT_EQ(first.out, "copied VOC00001.WAV\ncopied VOC00002.WAV\ncopied VOC00003.WAV\n"
-                         "copied 3, identical 0, replaced 0, left 0 of 3 recordings\ninto "
-                             + archive + "\n");
+    EXPECT_EQ(first.out,
+              "copied VOC00001.WAV\ncopied VOC00002.WAV\ncopied VOC00003.WAV\n"
+              "copied 3, identical 0, replaced 0, left 0 of 3 recordings\ninto "
+                  + archive + "\n");
 
     // The card starts again at VOC00001.WAV with another call.
     ASSERT_TRUE(WriteSampleFile(card + "/VOC00001.WAV", SampleSpecFor(30, 4000)));
@@ -772,7 +773,8 @@ TEST_F(VoctoolStats, SearchAndStatsWithRecursiveReadTheMonthFoldersOfAnUpload)
     ASSERT_TRUE(WriteSampleFile(card + "/VOC00003.WAV", {.mode = 'L', .phone = "", .month = 4, .dataBytes = 3500}));
     const Outcome upload = Voctool({"upload", card, archive, "--month-folders"});
     EXPECT_EQ(upload.exitCode, 0) << upload.err;
-    EXPECT_NE(upload.out.find("\ninto " + archive + "/2014年03月\ninto " + archive + "/2014年04月\n"), std::string::npos)
+    EXPECT_NE(upload.out.find("\ninto " + archive + "/2014年03月\ninto " + archive + "/2014年04月\n"),
+              std::string::npos)
         << upload.out;
     std::filesystem::create_directories(archive + "/.replaced/2014-04-05");
     AddRecording(archive + "/.replaced/2014-04-05/VOC00001.WAV", 'Z', "13800009999", 5, 9);
@@ -790,9 +792,9 @@ TEST_F(VoctoolStats, SearchAndStatsWithRecursiveReadTheMonthFoldersOfAnUpload)
     EXPECT_EQ(deep.exitCode, 0) << deep.err;
     const auto rows = Rows(deep);
     EXPECT_EQ(Column(rows, 0), (std::vector<std::string>{"1", "2", "3"}));
-    EXPECT_EQ(Column(rows, 7), (std::vector<std::string>{archive + "/2014年03月/VOC00001.WAV",
-                                                         archive + "/2014年03月/VOC00002.WAV",
-                                                         archive + "/2014年04月/VOC00003.WAV"}));
+    EXPECT_EQ(Column(rows, 7),
+              (std::vector<std::string>{archive + "/2014年03月/VOC00001.WAV", archive + "/2014年03月/VOC00002.WAV",
+                                        archive + "/2014年04月/VOC00003.WAV"}));
 
     const auto total = [](const Outcome& stats) { return stats.out.substr(0, stats.out.find('\n')); };
     EXPECT_EQ(total(Voctool({"stats", archive})), "合计\t全部\t0\t0秒\t0秒\t0\t0\t0\t0\t0\t\t\t");
