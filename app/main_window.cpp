@@ -456,6 +456,7 @@ void MainWindow::OpenSearchWindow()
     if (!indexHost_)
         indexHost_ = new IndexHost(ConfiguredIndexLocation(), this);
     SearchWindow window(this, MachineFolderRoots, {}, indexHost_);
+    window.SetUploadFolder(uploadPath_);
     window.SetListExporter(ExportListToExcel);
     window.SetStatisticsViewer(ShowCallStatistics);
     window.exec();

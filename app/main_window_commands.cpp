@@ -159,13 +159,13 @@ void MainWindow::StartUpload(const std::vector<std::string>& names)
     StartRun(names, false);
 }
 
-// A run started by the card's arrival, or one that may skip files without a question, ends with
-// the counts of what it did.
+// A run started by the card's arrival, one that may skip files without a question, or one that
+// spreads the files over month folders ends with the counts of what it did and where.
 void MainWindow::StartRun(const std::vector<std::string>& names, bool automatic)
 {
     const UploadSettings settings = ReadUploadSettings(SettingsFilePath());
     if (uploadCommands().uploader.Start(names, devicePath_, uploadPath_, settings.options))
-        summaryWanted_ = automatic || settings.options.skipIdentical;
+        summaryWanted_ = automatic || settings.options.skipIdentical || settings.options.monthFolders;
 }
 
 void MainWindow::EditUploadOptions()

@@ -11,7 +11,30 @@ namespace {
 // notice per run (each of which shifts the rows behind it).
 constexpr std::size_t kMaxRemovalRuns = 256;
 
+// The positions 0 .. n-1 in the order of their keys (a stable sort): ascending, or descending.
+std::vector<int> OrderOfKeys(const std::vector<std::string>& keys, bool descending)
+{
+    std::vector<int> order(keys.size());
+    std::iota(order.begin(), order.end(), 0);
+    // std::string compares its bytes as unsigned values with memcmp and a proper prefix first,
+    // which is the sign CompareSortKeys gives, only faster.
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return descending ? keys[b] < keys[a] : keys[a] < keys[b];
+    });
+    return order;
+}
+
 } // namespace
+
+std::string RelativeFolder(const std::string& path, const std::string& base)
+{
+    std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (folder.starts_with(base))
+        folder.erase(0, base.size());
+    if (folder.size() > 1)
+        folder.pop_back();
+    return folder;
+}
 
 RecordingModel::RecordingModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -22,22 +45,27 @@ int RecordingModel::rowCount(const QModelIndex& parent) const
 
 int RecordingModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : kColumnCount;
+    return parent.isValid() ? 0 : kColumnCount + (showsFolderColumn() ? 1 : 0);
 }
 
 QVariant RecordingModel::data(const QModelIndex& index, int role) const
 {
     // The tooltip shows the whole text where a narrow column elides it (the path above all).
     if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() || index.row() >= rowCount()
-        || index.column() >= kColumnCount)
+        || index.column() >= columnCount())
         return {};
-    return ToQString((*rows_)[static_cast<std::size_t>(index.row())].texts[index.column()]);
+    const RecordingEntry& row = (*rows_)[static_cast<std::size_t>(index.row())];
+    if (index.column() == kColFolder)
+        return ToQString(RelativeFolder(row.path(), folderBase_));
+    return ToQString(row.texts[index.column()]);
 }
 
 QVariant RecordingModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount)
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columnCount())
         return {};
+    if (section == kColFolder)
+        return QString::fromUtf8(kFolderColumnTitle);
     return ToQString(RecordingColumnTitles()[section]);
 }
 
@@ -53,6 +81,25 @@ void RecordingModel::Clear()
     beginResetModel();
     rows_ = std::make_shared<std::vector<RecordingEntry>>();
     endResetModel();
+}
+
+void RecordingModel::SetFolderColumn(const std::string& base)
+{
+    if (base == folderBase_)
+        return;
+    if (showsFolderColumn() && base.empty()) {
+        beginRemoveColumns({}, kColFolder, kColFolder);
+        folderBase_.clear();
+        endRemoveColumns();
+    } else if (!showsFolderColumn()) {
+        beginInsertColumns({}, kColFolder, kColFolder);
+        folderBase_ = base;
+        endInsertColumns();
+    } else {
+        folderBase_ = base;
+        if (rowCount() > 0)
+            emit dataChanged(index(0, kColFolder), index(rowCount() - 1, kColFolder), {Qt::DisplayRole});
+    }
 }
 
 void RecordingModel::Append(RecordingEntry entry)
@@ -111,9 +158,9 @@ void RecordingModel::RemoveRows(std::vector<int> rows)
 
 std::vector<int> SortedOrder(const std::vector<RecordingEntry>& rows, const SortState& sort)
 {
-    std::vector<int> order(rows.size());
-    std::iota(order.begin(), order.end(), 0);
     if (sort.column == kColNumber) {
+        std::vector<int> order(rows.size());
+        std::iota(order.begin(), order.end(), 0);
         std::vector<long long> numbers;
         numbers.reserve(rows.size());
         for (const RecordingEntry& row : rows)
@@ -129,12 +176,8 @@ std::vector<int> SortedOrder(const std::vector<RecordingEntry>& rows, const Sort
     for (const RecordingEntry& row : rows)
         keys.push_back(TextSortKey(row.texts[sort.column]));
     // Ascending with the flag clear, descending with it set: the other way round from
-    // the number column. std::string compares its bytes as unsigned values with memcmp and
-    // a proper prefix first, which is the sign CompareSortKeys gives, only faster.
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return sort.flag ? keys[b] < keys[a] : keys[a] < keys[b];
-    });
-    return order;
+    // the number column.
+    return OrderOfKeys(keys, sort.flag);
 }
 
 void SortAndRenumber(std::vector<RecordingEntry>& rows, const SortState& sort)
@@ -171,9 +214,17 @@ void RecordingModel::ApplyOrder(const std::vector<int>& order)
 
 void RecordingModel::Sort(const SortState& sort)
 {
-    if (sort.column < 0 || sort.column >= kColumnCount)
+    if (sort.column < 0 || sort.column >= columnCount())
         return;
-    ApplyOrder(SortedOrder(*rows_, sort));
+    if (sort.column != kColFolder) {
+        ApplyOrder(SortedOrder(*rows_, sort));
+        return;
+    }
+    std::vector<std::string> keys;
+    keys.reserve(rows_->size());
+    for (const RecordingEntry& row : *rows_)
+        keys.push_back(TextSortKey(RelativeFolder(row.path(), folderBase_)));
+    ApplyOrder(OrderOfKeys(keys, sort.flag));
 }
 
 void RecordingModel::SortByColumnClick(int column)

@@ -13,11 +13,20 @@ std::vector<int> SortedOrder(const std::vector<RecordingEntry>& rows, const Sort
 // a model, so that the window's thread does not sort them.
 void SortAndRenumber(std::vector<RecordingEntry>& rows, const SortState& sort);
 
+// The column after the eight that a list of a folder with its subfolders shows: each row's folder.
+inline constexpr int kColFolder = kColumnCount;
+inline constexpr const char* kFolderColumnTitle = "文件夹";
+
+// The folder of the recording at path relative to base (ending with "/"): empty for base itself,
+// "2023年01月" for a recording in that subfolder, the whole folder for one outside base.
+std::string RelativeFolder(const std::string& path, const std::string& base);
+
 // The rows of a list as they were when taken, shared without a copy (see RecordingModel::Snapshot).
 using RowsSnapshot = std::shared_ptr<const std::vector<RecordingEntry>>;
 
 // The rows of a recording list (the catalogue of the card and the search results) as a
-// table model: eight read-only text columns with the titles "序号" ... "备注".
+// table model: eight read-only text columns with the titles "序号" ... "备注", and the folder
+// column after them while the list shows a folder with its subfolders.
 // The list's sort state lives here too, since a column click sorts with the one flag that
 // all columns share and only then inverts it.
 class RecordingModel : public QAbstractTableModel {
@@ -33,6 +42,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     void Clear();
+    // Shows the column "文件夹" with each row's folder relative to base (ending with "/"); an
+    // empty base takes the column away.
+    void SetFolderColumn(const std::string& base);
+    bool showsFolderColumn() const { return !folderBase_.empty(); }
     void Append(RecordingEntry entry);
     // Appends many rows with one insertion notice, which keeps large listings cheap.
     void AppendBatch(std::vector<RecordingEntry> entries);
@@ -65,4 +78,5 @@ private:
     // them while one is.
     std::shared_ptr<std::vector<RecordingEntry>> rows_ = std::make_shared<std::vector<RecordingEntry>>();
     SortState sortState_;
+    std::string folderBase_; // empty without the folder column
 };

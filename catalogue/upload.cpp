@@ -99,9 +99,19 @@ std::string MonthFolderName(const RecordingHeader& header)
 
 std::string UploadSummaryText(const UploadOutcome& outcome)
 {
+    // A card of several years goes into dozens of month folders: the first few name the place.
+    constexpr std::size_t kFoldersNamed = 6;
     std::string text = std::string(kUploadDoneText) + "\n复制：" + std::to_string(outcome.copiedFiles)
                        + " 个\n跳过相同录音：" + std::to_string(outcome.identicalFiles) + " 个\n替换："
                        + std::to_string(outcome.replacedFiles) + " 个";
+    if (!outcome.folders.empty())
+        text += "\n保存在：";
+    const std::size_t shown = outcome.folders.size() > kFoldersNamed ? kFoldersNamed - 1 : outcome.folders.size();
+    auto folder = outcome.folders.begin();
+    for (std::size_t i = 0; i < shown; ++i)
+        text += "\n" + *folder++;
+    if (shown < outcome.folders.size())
+        text += "\n……另有 " + std::to_string(outcome.folders.size() - shown) + " 个文件夹";
     if (!outcome.replacedFolder.empty())
         text += "\n被替换的录音保存在：" + outcome.replacedFolder;
     return text;
@@ -256,6 +266,8 @@ bool Uploader::EndWithFailure(const std::string& fileName, const Failure& failur
 
 void Uploader::Handled(const FileToUpload& file, FileResult result, const std::string& keptName)
 {
+    if (result != FileResult::Skipped && !file.target.empty())
+        outcome_.folders.insert(std::filesystem::path(file.target).parent_path().string());
     if (reports_.fileHandled)
         reports_.fileHandled(file.relative, result, keptName);
 }

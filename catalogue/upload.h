@@ -61,9 +61,12 @@ struct UploadOutcome {
     int replacedFiles = 0;
     int identicalFiles = 0;
     std::string replacedFolder; // where the replaced files were kept; empty when none was
+    // The folders the copied and identical files are in, without "/" at the end.
+    std::set<std::string> folders;
 };
 
-// "数据上传完毕！" followed by the counts, and where the replaced files are kept when there are some.
+// "数据上传完毕！" followed by the counts, the folders the files are in, and where the replaced
+// files are kept when there are some.
 std::string UploadSummaryText(const UploadOutcome& outcome);
 
 // What a run reports, in this order: started, then for each file fileStarted and perhaps the

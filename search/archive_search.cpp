@@ -3,6 +3,7 @@
 #include "catalogue/recording_model.h"
 #include "platform/recording_walk.h"
 #include "platform/text_codec.h"
+#include "search/folder_tree.h"
 
 #include <cstdio>
 
@@ -111,6 +112,53 @@ bool WalkFolderRows(ArchiveIndex* index, const std::string& folder, const Indexe
 
 namespace {
 
+using SubfolderCallback = std::function<bool(const std::string& subfolder)>;
+
+// WalkFolderRows that tells whether the visit ended the walk.
+struct FolderWalk {
+    bool opened = false;
+    bool ended = false;
+};
+FolderWalk WalkOneFolder(ArchiveIndex* index, const std::string& folder, const IndexedVisit& visit)
+{
+    FolderWalk walk;
+    walk.opened = WalkFolderRows(index, folder, [&](const WalkEntry& entry, IndexedRow* row) {
+        walk.ended = !visit(entry, row);
+        return !walk.ended;
+    });
+    return walk;
+}
+
+// The subfolders of folder + relative, depth first; false once the walk has been ended.
+bool WalkSubfolders(ArchiveIndex* index, const std::string& folder, const std::string& relative,
+                    const IndexedVisit& visit, const SubfolderCallback& entering)
+{
+    for (const std::string& name : ListSubfolders(folder + relative)) {
+        const std::string subfolder = relative + name + "/";
+        if (entering && !entering(subfolder))
+            return false;
+        const std::string path = folder + subfolder;
+        if ((!index || !RecordingNames(path).empty()) && WalkOneFolder(index, path, visit).ended)
+            return false;
+        if (!WalkSubfolders(index, folder, subfolder, visit, entering))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool WalkFolderTree(ArchiveIndex* index, const std::string& folder, FolderScope scope, const IndexedVisit& visit,
+                    const SubfolderCallback& enteringSubfolder)
+{
+    const FolderWalk walk = WalkOneFolder(index, folder, visit);
+    if (walk.opened && !walk.ended && scope == FolderScope::WithSubfolders)
+        WalkSubfolders(index, folder, {}, visit, enteringSubfolder);
+    return walk.opened;
+}
+
+namespace {
+
 // Keeps the row, numbered after the rows kept so far, with its note.
 void KeepRow(SearchResult& result, IndexedRow&& row)
 {
@@ -131,12 +179,14 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
         result.outcome = SearchOutcome::FromAfterTo;
         return result;
     }
-    const bool walked = WalkFolderRows(index, folder, [&](const WalkEntry& entry, IndexedRow* row) {
+    const auto goOn = [&](const std::string& name) {
+        result.stopped = progress && !progress(name);
+        return !result.stopped;
+    };
+    const auto visit = [&](const WalkEntry& entry, IndexedRow* row) {
         ++result.entriesVisited;
-        if (progress && !progress(entry.name)) {
-            result.stopped = true;
+        if (!goOn(entry.name))
             return false;
-        }
         if (row && filter.Keeps(row->row, row->note)) {
             if (onRow)
                 onRow(std::move(*row));
@@ -144,7 +194,8 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
                 KeepRow(result, std::move(*row));
         }
         return true;
-    });
+    };
+    const bool walked = WalkFolderTree(index, folder, criteria.scope, visit, goOn);
     if (!walked)
         result.outcome = SearchOutcome::FolderUnreadable;
     return result;
@@ -186,15 +237,17 @@ void AddFoundRow(FoundRows& found, IndexedRow&& row)
 }
 
 bool ListFolderRows(const std::string& folder, FoundRows& found, const std::function<bool()>& keepGoing,
-                    ArchiveIndex* index)
+                    ArchiveIndex* index, FolderScope scope)
 {
-    const bool listed = WalkFolderRows(index, folder, [&](const WalkEntry& entry, IndexedRow* row) {
+    const auto goOn = [&] { return !keepGoing || keepGoing(); };
+    const auto visit = [&](const WalkEntry& entry, IndexedRow* row) {
         if (!entry.twelveBytes)
             return true;
         if (row)
             AddFoundRow(found, std::move(*row));
-        return !keepGoing || keepGoing();
-    });
+        return goOn();
+    };
+    const bool listed = WalkFolderTree(index, folder, scope, visit, [&](const std::string&) { return goOn(); });
     SortAndRenumber(found.rows, SortState{kColStartTime, false});
     return listed;
 }

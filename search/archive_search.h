@@ -35,6 +35,9 @@ bool HasRecordingName(const std::string& fileName);
 // The progress panel's text while the search looks at a file.
 std::string SearchProgressText(const std::string& fileName);
 
+// Whether a listing or search reads the subfolders of its folder too.
+enum class FolderScope { FolderOnly, WithSubfolders };
+
 struct SearchCriteria {
     QDate firstDay;
     QDate lastDay;
@@ -42,6 +45,7 @@ struct SearchCriteria {
     std::string phone;               // as typed; surrounding blanks and control characters do not count
     std::string description;         // a part of the note's description; blanks as for the phone
     std::string userType;            // the note's user type exactly; surrounding blanks do not count
+    FolderScope scope = FolderScope::FolderOnly;
 };
 
 // The three filters, with their texts prepared once for a whole search. Texts compare as
@@ -90,13 +94,14 @@ struct SearchResult {
     NotesByPath notes;                // the notes of the kept rows
 };
 
-// Called for every walk entry before its row is built, with the entry's name. The window
-// shows SearchProgressText and processes its events here; returning false ends the search
-// with the rows kept so far (for example when the window is being closed meanwhile).
+// Called for every walk entry before its row is built, with the entry's name, and with subfolders
+// before each subfolder is read, with its path relative to the folder searched (ending with "/").
+// The window shows SearchProgressText here; returning false ends the search with the rows kept
+// so far (for example when the window is being closed meanwhile).
 using SearchProgress = std::function<bool(const std::string& fileName)>;
 
-// Searches the recordings of folder (ending with "/"; its subfolders are not searched) in
-// walk order. Entries whose name is not 12 bytes long give no row, nor do files whose header
+// Searches the recordings of folder (ending with "/"; its subfolders too when the criteria's
+// scope says so, as WalkFolderTree reads them) in walk order. Entries whose name is not 12 bytes long give no row, nor do files whose header
 // cannot be read; a dropped row does not use up a number.
 // With an index, only the files that changed since the folder's last listing are opened.
 // With onRow, each kept row (not numbered) goes there as it is found instead of into the result.
@@ -121,11 +126,22 @@ void AddFoundRow(FoundRows& found, IndexedRow&& row);
 // The listing of the folder selected in the tree (ending with "/"): found receives the folder's
 // recordings sorted by start time ascending and numbered 1, 2, 3 in that order. keepGoing runs
 // after each 12-byte entry, with or without a row; returning false ends the walk, and the rows
-// found so far are sorted all the same. Returns false when the folder cannot be opened. With an
-// index, only changed files are opened and the rows come with their notes.
+// found so far are sorted all the same; it runs before each subfolder is read too. Returns false
+// when the folder cannot be opened. With an index, only changed files are opened and the rows come
+// with their notes.
 bool ListFolderRows(const std::string& folder, FoundRows& found, const std::function<bool()>& keepGoing = {},
-                    ArchiveIndex* index = nullptr);
+                    ArchiveIndex* index = nullptr, FolderScope scope = FolderScope::FolderOnly);
 
 // The walk of a folder with each row and its note: through the index when there is one, else by
 // reading every file (rows without notes). Returns false when the folder cannot be opened.
 bool WalkFolderRows(ArchiveIndex* index, const std::string& folder, const IndexedVisit& visit);
+
+// WalkFolderRows over folder and, with subfolders, over every subfolder at any depth that the
+// folder tree shows (hidden folders such as ".replaced" and links to folders never), each folder
+// before its own subfolders, in the tree's name order. With an index only the subfolders that hold
+// recordings are read through it: a walk makes its folder known to the index, and empty folders
+// would only lengthen the search of every known folder. enteringSubfolder gets each subfolder's
+// path relative to folder (ending with "/") before it is read; its false ends the walk, as the
+// visit's does. Returns false when folder itself cannot be opened.
+bool WalkFolderTree(ArchiveIndex* index, const std::string& folder, FolderScope scope, const IndexedVisit& visit,
+                    const std::function<bool(const std::string& subfolder)>& enteringSubfolder = {});

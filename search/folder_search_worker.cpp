@@ -28,10 +28,11 @@ unsigned FolderSearchWorker::NextRun()
     return ++latestRun_;
 }
 
-unsigned FolderSearchWorker::List(const std::string& folder)
+unsigned FolderSearchWorker::List(const std::string& folder, FolderScope scope)
 {
     const unsigned run = NextRun();
-    QMetaObject::invokeMethod(context_, [this, run, folder] { RunList(run, folder); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_, [this, run, folder, scope] { RunList(run, folder, scope); }, Qt::QueuedConnection);
     return run;
 }
 
@@ -67,12 +68,12 @@ ArchiveIndex* FolderSearchWorker::Index()
     return index_.get();
 }
 
-void FolderSearchWorker::RunList(unsigned run, const std::string& folder)
+void FolderSearchWorker::RunList(unsigned run, const std::string& folder, FolderScope scope)
 {
     if (!IsLatest(run))
         return;
     auto found = std::make_shared<FoundRows>();
-    const bool listed = ListFolderRows(folder, *found, [&] { return IsLatest(run); }, Index());
+    const bool listed = ListFolderRows(folder, *found, [&] { return IsLatest(run); }, Index(), scope);
     if (!IsLatest(run))
         return;
     emit rowsFound(run, found);

@@ -25,8 +25,9 @@ public:
     // Ends the run going on and the thread.
     ~FolderSearchWorker() override;
 
-    // Lists folder (ending with "/"): its rows sorted by start time and numbered, sent at the end.
-    unsigned List(const std::string& folder);
+    // Lists folder (ending with "/"), with its subfolders when scope says so: its rows sorted by
+    // start time and numbered, sent at the end.
+    unsigned List(const std::string& folder, FolderScope scope = FolderScope::FolderOnly);
     // Searches folder with criteria: the rows come in batches as they are found (the window
     // numbers them), and the panel's text about ten times a second.
     unsigned Search(const std::string& folder, const SearchCriteria& criteria);
@@ -45,7 +46,7 @@ signals:
 
 private:
     unsigned NextRun();
-    void RunList(unsigned run, const std::string& folder);
+    void RunList(unsigned run, const std::string& folder, FolderScope scope);
     void RunSearch(unsigned run, const std::string& folder, const SearchCriteria& criteria);
     ArchiveIndex* Index();
 

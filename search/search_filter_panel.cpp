@@ -3,6 +3,7 @@
 #include "platform/common_widgets.h"
 #include "platform/qt_text.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGridLayout>
@@ -52,6 +53,7 @@ SearchFilterPanel::SearchFilterPanel(QWidget* parent) : QWidget(parent)
     descriptionEdit_ = MakeNamed<QLineEdit>("edtDesc", this);
     searchButton_ = MakeDialogButton("btnSearch", QStringLiteral("查  找"), this, kButtonSize);
     exportButton_ = MakeDialogButton("btnExecl", QStringLiteral("导出EXCEL"), this, kButtonSize);
+    subfoldersBox_ = MakeNamed<QCheckBox>("chkSubfolders", QStringLiteral("包含子文件夹"), this);
 
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 4, 0, 4);
@@ -65,9 +67,14 @@ SearchFilterPanel::SearchFilterPanel(QWidget* parent) : QWidget(parent)
             {"StaticText7", QStringLiteral("用户类型：")},
             {"StaticText6", QStringLiteral("录音说明：")}},
            {toPicker_, userTypeBox_, descriptionEdit_}, exportButton_);
+    grid->addWidget(subfoldersBox_, 0, grid->columnCount(), 2, 1);
 
     connect(searchButton_, &QPushButton::clicked, this, &SearchFilterPanel::searchRequested);
     connect(exportButton_, &QPushButton::clicked, this, &SearchFilterPanel::exportRequested);
+    connect(subfoldersBox_, &QCheckBox::clicked, this, [this] {
+        subfoldersSuggested_ = false;
+        emit subfoldersToggled();
+    });
 }
 
 SearchCriteria SearchFilterPanel::criteria() const
@@ -77,7 +84,19 @@ SearchCriteria SearchFilterPanel::criteria() const
                           modeBox_->currentText().toStdString(),
                           phoneEdit_->text().toStdString(),
                           descriptionEdit_->text().toStdString(),
-                          userTypeBox_->currentText().toStdString()};
+                          userTypeBox_->currentText().toStdString(),
+                          subfoldersBox_->isChecked() ? FolderScope::WithSubfolders : FolderScope::FolderOnly};
+}
+
+void SearchFilterPanel::SuggestSubfolders(bool suggested)
+{
+    if (suggested && !subfoldersBox_->isChecked()) {
+        subfoldersBox_->setChecked(true);
+        subfoldersSuggested_ = true;
+    } else if (!suggested && subfoldersSuggested_) {
+        subfoldersBox_->setChecked(false);
+        subfoldersSuggested_ = false;
+    }
 }
 
 void SearchFilterPanel::SetUserTypes(const std::vector<std::string>& types)

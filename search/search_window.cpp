@@ -2,9 +2,11 @@
 
 #include "catalogue/card_commands.h"
 #include "catalogue/recording_model.h"
+#include "catalogue/upload_settings.h"
 #include "platform/wave_out_sdl.h"
 #include "platform/common_widgets.h"
 #include "platform/dialog_font.h"
+#include "platform/locations.h"
 #include "platform/message_box.h"
 #include "platform/qt_text.h"
 #include "search/archive_search.h"
@@ -27,6 +29,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QTreeView>
+#include <filesystem>
 #include <utility>
 
 namespace {
@@ -98,6 +101,11 @@ SearchWindow::~SearchWindow()
 void SearchWindow::SetFileChooser(FileChooser chooser)
 {
     chooseFile_ = std::move(chooser);
+}
+
+void SearchWindow::SetUploadFolder(const std::string& folder)
+{
+    uploadFolder_ = folder;
 }
 
 void SearchWindow::SetListExporter(ListExporter exporter)
@@ -196,6 +204,10 @@ void SearchWindow::ConnectControls()
     connect(folderModel_, &FolderTreeModel::rootGone, this, [this] { folderModel_->UpdateRoots(roots_()); });
     connect(folderTree_, &QTreeView::clicked, this, &SearchWindow::ShowSelectedFolder);
     connect(filterPanel_, &SearchFilterPanel::searchRequested, this, &SearchWindow::SearchRecordings);
+    connect(filterPanel_, &SearchFilterPanel::subfoldersToggled, this, [this] {
+        if (const std::optional<std::string> folder = SelectedFolder())
+            ShowFolderRecordings(*folder);
+    });
     connect(addButton_, &QPushButton::clicked, this, &SearchWindow::AddRecordingFile);
     connect(deleteButton_, &QPushButton::clicked, this, &SearchWindow::DeleteRecordingFile);
     connect(resultView_, &QTableView::doubleClicked, this, &SearchWindow::EditSelectedNote);
@@ -338,8 +350,19 @@ std::optional<std::string> SearchWindow::SelectedFolder() const
 
 void SearchWindow::ShowSelectedFolder()
 {
-    if (const std::optional<std::string> folder = SelectedFolder())
+    if (const std::optional<std::string> folder = SelectedFolder()) {
+        filterPanel_->SuggestSubfolders(HoldsMonthFolders(*folder));
         ShowFolderRecordings(*folder);
+    }
+}
+
+// The upload folder while uploads put each recording into the folder of its month: the folder
+// itself holds none of them.
+bool SearchWindow::HoldsMonthFolders(const std::string& folder) const
+{
+    std::error_code error;
+    return !uploadFolder_.empty() && std::filesystem::equivalent(folder, uploadFolder_, error)
+           && ReadUploadSettings(SettingsFilePath()).options.monthFolders;
 }
 
 void SearchWindow::ConnectSearchWorker()
@@ -388,9 +411,10 @@ void SearchWindow::ShowFolderRecordings(const std::string& folder)
         EnterBusyState();
     else if (!busy_)
         busyTimer_->start(busyDelay_);
-    StartRows();
+    const FolderScope scope = filterPanel_->criteria().scope;
+    StartRows(folder, scope);
     resultModel_->SetSortState({kColStartTime, false});
-    searchWorker_->List(folder);
+    searchWorker_->List(folder, scope);
 }
 
 // Searches the selected folder with the filters; the window stays enabled meanwhile.
@@ -400,13 +424,23 @@ void SearchWindow::SearchRecordings()
     if (!folder)
         return;
     EndListingOrSearch();
-    StartRows();
-    searchWorker_->Search(*folder, filterPanel_->criteria());
+    const SearchCriteria criteria = filterPanel_->criteria();
+    StartRows(*folder, criteria.scope);
+    searchWorker_->Search(*folder, criteria);
 }
 
-void SearchWindow::StartRows()
+// The rows of folder with its subfolders show the folder column, beside the file name where it
+// is seen without scrolling.
+void SearchWindow::StartRows(const std::string& folder, FolderScope scope)
 {
     resultModel_->Clear();
+    const bool hadFolderColumn = resultModel_->showsFolderColumn();
+    resultModel_->SetFolderColumn(scope == FolderScope::WithSubfolders ? folder : std::string());
+    if (resultModel_->showsFolderColumn() && !hadFolderColumn) {
+        QHeaderView* header = resultView_->horizontalHeader();
+        header->moveSection(header->visualIndex(kColFolder), kColFileName + 1);
+        header->resizeSection(kColFolder, 90);
+    }
     notes_.Clear();
 }
 

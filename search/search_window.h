@@ -53,6 +53,9 @@ public:
     ~SearchWindow() override;
 
     void SetFileChooser(FileChooser chooser);
+    // The upload folder: choosing it in the tree while uploads put recordings into month folders
+    // turns "包含子文件夹" on.
+    void SetUploadFolder(const std::string& folder);
     // How long a listing may take before the window is disabled and the busy panel shown over
     // it; a quick listing leaves the window as it is, so that a double-click on a folder still
     // opens it. Tests make it 0.
@@ -96,6 +99,7 @@ private:
 
     void ShowSelectedFolder();
     std::optional<std::string> SelectedFolder() const;
+    bool HoldsMonthFolders(const std::string& folder) const;
     void ShowFolderRecordings(const std::string& folder);
     void SearchRecordings();
     void ConnectSearchWorker();
@@ -103,7 +107,7 @@ private:
     void ReadUserTypes();
     void SayIndexMessage();
     void ShowFoundRows(unsigned run, const std::shared_ptr<FoundRows>& found);
-    void StartRows();
+    void StartRows(const std::string& folder, FolderScope scope);
     void EnterBusyState();
     // Ends what a listing or search shows: the window enabled, the busy panel hidden.
     void EndListingOrSearch();
@@ -116,6 +120,7 @@ private:
 
     RootsSource roots_;
     FileChooser chooseFile_;
+    std::string uploadFolder_;
     IndexHost* index_;  // the program's archive index; null without one
     ResultNotes notes_; // the listed rows' notes, read and written by the index's host
     QAction* editNoteAction_ = nullptr;

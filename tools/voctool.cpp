@@ -32,7 +32,8 @@ const Command kCommands[] = {
                        "  Each row holds the eight texts of the main window's list: number, file name, phone number,\n"
                        "  recording mode, start time, duration, size, full path.\n")},
     {"search", RunSearch,
-     "search DIR|--all --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT] [--desc TEXT] [--user-type TEXT]",
+     "search DIR|--all --from YYYY-MM-DD --to YYYY-MM-DD [--recursive] [--mode NAME] [--phone TEXT] [--desc TEXT] "
+     "[--user-type TEXT]",
      QT_TRANSLATE_NOOP(
          "Voctool",
          "prints the recordings of the archive folder DIR that started on those days, in directory order as the search "
@@ -41,6 +42,8 @@ const Command kCommands[] = {
          "Voctool",
          "  DIR                the archive folder\n"
          "  --all              instead of DIR: every folder the archive index knows, in path order\n"
+         "  --recursive        the subfolders of DIR too, at any depth (hidden ones such as .replaced never),\n"
+         "                     each folder after the one above it, subfolders in name order\n"
          "  --from YYYY-MM-DD  the first day (required)\n"
          "  --to YYYY-MM-DD    the last day, included (required); it may not lie before the first\n"
          "  --mode NAME        only this recording mode: "
@@ -48,9 +51,9 @@ const Command kCommands[] = {
          "  --phone TEXT       only phone numbers that contain TEXT\n"
          "  --desc TEXT        only recordings whose note's description contains TEXT (Latin letters in any case)\n"
          "  --user-type TEXT   only recordings whose note has exactly this user type\n"
-         "  The rows have the same eight texts as those of 'voctool list'.\n")},
+         "  The rows have the same eight texts as those of 'voctool list'; the full path tells the folder.\n")},
     {"export", RunExport,
-     "export DIR [--search --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT]] OUT.xlsx",
+     "export DIR [--search --from YYYY-MM-DD --to YYYY-MM-DD [--recursive] [--mode NAME] [--phone TEXT]] OUT.xlsx",
      QT_TRANSLATE_NOOP("Voctool",
                        "writes the recordings of DIR to the spreadsheet OUT.xlsx as the windows' \"导出Excel\" does"),
      QT_TRANSLATE_NOOP(
@@ -58,10 +61,12 @@ const Command kCommands[] = {
          "  DIR       without --search a card folder, exported as the main window's list (sorted by file name,\n"
          "            the full path left out of the item rows); with --search an archive folder, exported as\n"
          "            the search window's results (every column)\n"
-         "  --search  search DIR with the options of 'voctool search' (--from and --to are required)\n"
+         "  --search  search DIR with the options of 'voctool search' (--from and --to are required); with\n"
+         "            --recursive the sheet has the search window's column 文件夹 after the eight\n"
          "  OUT.xlsx  the workbook to write; an existing one is replaced only by a complete new one, never\n"
          "            while a spreadsheet program holds it open, never through a symbolic link\n")},
-    {"stats", RunStats, "stats DIR|--all [--from YYYY-MM-DD --to YYYY-MM-DD] [--by day|week|month] [--png OUT.png]",
+    {"stats", RunStats,
+     "stats DIR|--all [--recursive] [--from YYYY-MM-DD --to YYYY-MM-DD] [--by day|week|month] [--png OUT.png]",
      QT_TRANSLATE_NOOP("Voctool",
                        "prints the call statistics of the archive folder DIR as the window \"通话统计\" counts them, "
                        "one tab-separated line per figure"),
@@ -69,6 +74,7 @@ const Command kCommands[] = {
          "Voctool",
          "  DIR                the archive folder\n"
          "  --all              instead of DIR: every folder the archive index knows\n"
+         "  --recursive        the subfolders of DIR too, as 'voctool search --recursive' reads them\n"
          "  --from YYYY-MM-DD  only the recordings of these days, as 'voctool search' finds them (with --to)\n"
          "  --to YYYY-MM-DD    the last day, included\n"
          "  --by PERIOD        day, week or month; by default chosen from the span of the calls\n"

@@ -89,6 +89,8 @@ std::string ModeItemsText()
 struct SearchArguments {
     std::string dir;
     bool allFolders = false;                    // --all: every folder the archive index knows
+    // --recursive: DIR with its subfolders
+    FolderScope scope = FolderScope::FolderOnly;
     std::map<std::string, std::string> options; // "--from" -> value
 };
 
@@ -107,6 +109,8 @@ std::optional<std::string> SplitSearchArguments(const CommandArgs& args, SearchA
                 return Filled(Voctool::tr("%1 is given twice"), {word});
         } else if (word == "--all") {
             parsed.allFolders = true;
+        } else if (word == "--recursive") {
+            parsed.scope = FolderScope::WithSubfolders;
         } else if (word.rfind("--", 0) == 0) {
             return Filled(Voctool::tr("unknown option %1"), {word});
         } else if (haveDir) {
@@ -118,6 +122,8 @@ std::optional<std::string> SplitSearchArguments(const CommandArgs& args, SearchA
     }
     if (haveDir && parsed.allFolders)
         return Voctool::tr("give either the folder DIR or --all").toStdString();
+    if (parsed.allFolders && parsed.scope == FolderScope::WithSubfolders)
+        return Voctool::tr("--recursive goes with a folder DIR, not with --all").toStdString();
     if (!haveDir && !parsed.allFolders)
         return Voctool::tr("the folder DIR is missing").toStdString();
     return std::nullopt;
@@ -146,6 +152,7 @@ std::optional<std::string> MakeCriteria(const SearchArguments& parsed, SearchCri
         criteria.description = description->second;
     if (const auto userType = parsed.options.find("--user-type"); userType != parsed.options.end())
         criteria.userType = userType->second;
+    criteria.scope = parsed.scope;
     return std::nullopt;
 }
 
@@ -177,7 +184,7 @@ int FinishOutput()
     return 0;
 }
 
-int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows)
+int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows, FolderScope scope)
 {
     ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
     if (!opened.message.empty())
@@ -185,7 +192,7 @@ int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows)
     if (!dir.empty()) {
         // Through the index when there is one: the folder becomes known to it.
         FoundRows found;
-        if (!ListFolderRows(FolderWithSeparator(dir), found, {}, opened.index.get()))
+        if (!ListFolderRows(FolderWithSeparator(dir), found, {}, opened.index.get(), scope))
             return ReportUnreadableFolder(dir);
         rows = std::move(found.rows);
         return 0;
@@ -212,7 +219,8 @@ int CardRows(const std::string& dir, std::vector<RecordingEntry>& rows)
     return listed ? 0 : ReportUnreadableFolder(dir);
 }
 
-int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const char* usage)
+int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const char* usage,
+               std::string* searchedWithSubfolders)
 {
     SearchArguments parsed;
     SearchCriteria criteria;
@@ -243,6 +251,8 @@ int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const
         break;
     }
     rows = std::move(result.rows);
+    if (searchedWithSubfolders && parsed.scope == FolderScope::WithSubfolders)
+        *searchedWithSubfolders = FolderWithSeparator(parsed.dir);
     return 0;
 }
 
@@ -265,8 +275,8 @@ int RunSearch(const CommandArgs& args)
     std::vector<RecordingEntry> rows;
     if (const int failed =
             SearchRows(args, rows,
-                       "search DIR|--all --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT] [--desc TEXT] "
-                       "[--user-type TEXT]"))
+                       "search DIR|--all --from YYYY-MM-DD --to YYYY-MM-DD [--recursive] [--mode NAME] [--phone TEXT] "
+                       "[--desc TEXT] [--user-type TEXT]"))
         return failed;
     for (const RecordingEntry& row : rows)
         PrintRow(row);

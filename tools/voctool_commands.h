@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/recording.h"
+#include "search/archive_search.h"
 
 #include <string>
 #include <vector>
@@ -11,7 +12,7 @@ using CommandArgs = std::vector<std::string>;
 
 int RunMakeSample(const CommandArgs& args); // make-sample DIR [COUNT]
 int RunList(const CommandArgs& args);       // list DIR
-int RunSearch(const CommandArgs& args);     // search DIR --from D --to D [--mode NAME] [--phone TEXT]
+int RunSearch(const CommandArgs& args);     // search DIR --from D --to D [--recursive] [--mode NAME] [--phone TEXT]
 int RunConvert(const CommandArgs& args);    // convert INPUT OUTPUT [--title TEXT] [--comment TEXT]
 int RunPlay(const CommandArgs& args);       // play FILE [--from PERCENT]
 int RunNote(const CommandArgs& args);       // note PATH [--desc TEXT] [--user-type TEXT]
@@ -19,16 +20,18 @@ int RunNotes(const CommandArgs& args);      // notes export FILE | notes import 
 int RunExport(const CommandArgs& args);     // export DIR [--search --from D --to D ...] OUT.xlsx
 int RunUpload(const CommandArgs& args);     // upload CARD ARCHIVE [--skip-identical] [--month-folders] [--replace]
 int RunReplaced(const CommandArgs& args);   // replaced DIR [--restore NAME]
-int RunStats(const CommandArgs& args);      // stats DIR|--all [--from D --to D] [--by PERIOD] [--png OUT.png]
+int RunStats(const CommandArgs& args);      // stats DIR|--all [--recursive] [--from D --to D] [--by P] [--png F]
 
 // The rows that list and search print, for the commands that write them elsewhere. Each
 // returns 0 with rows filled, or the exit code after telling the user why on stderr (usage
-// names the command in a usage message).
+// names the command in a usage message). A search of DIR with --recursive sets
+// searchedWithSubfolders to DIR, for the folder column of an export.
 int CardRows(const std::string& dir, std::vector<RecordingEntry>& rows);
-int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const char* usage);
-// The recordings of the archive folder dir as the search window lists it, or with an empty dir
-// those of every folder the archive index knows.
-int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows);
+int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const char* usage,
+               std::string* searchedWithSubfolders = nullptr);
+// The recordings of the archive folder dir (with its subfolders when scope says so) as the search
+// window lists it, or with an empty dir those of every folder the archive index knows.
+int ListedRows(const std::string& dir, std::vector<RecordingEntry>& rows, FolderScope scope = FolderScope::FolderOnly);
 
 // Prints the texts as one TAB-separated line; control characters in them are written "\xNN".
 void PrintLine(const std::vector<std::string>& texts);

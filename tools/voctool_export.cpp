@@ -11,7 +11,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "export DIR [--search --from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT]] OUT.xlsx";
+    "export DIR [--search --from YYYY-MM-DD --to YYYY-MM-DD [--recursive] [--mode NAME] [--phone TEXT]] OUT.xlsx";
 
 int ExportUsage(const std::string& problem)
 {
@@ -44,12 +44,14 @@ int FillCatalogue(const CommandArgs& words, RecordingModel& model)
     return 0;
 }
 
-// The search results as the search window shows them.
+// The search results as the search window shows them, with the folder column after --recursive.
 int FillSearchResults(const CommandArgs& words, RecordingModel& model)
 {
     std::vector<RecordingEntry> rows;
-    if (const int failed = SearchRows(words, rows, kUsage))
+    std::string searchedWithSubfolders;
+    if (const int failed = SearchRows(words, rows, kUsage, &searchedWithSubfolders))
         return failed;
+    model.SetFolderColumn(searchedWithSubfolders);
     model.AppendBatch(std::move(rows));
     return 0;
 }

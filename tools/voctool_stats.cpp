@@ -18,7 +18,8 @@
 
 namespace {
 
-constexpr const char* kStatsUsage = "stats DIR|--all [--from YYYY-MM-DD --to YYYY-MM-DD] [--by day|week|month] [--png OUT.png]";
+constexpr const char* kStatsUsage =
+    "stats DIR|--all [--recursive] [--from YYYY-MM-DD --to YYYY-MM-DD] [--by day|week|month] [--png OUT.png]";
 
 struct StatsOptions {
     CommandArgs rowArgs; // DIR or --all, with --from and --to when given
@@ -84,20 +85,26 @@ int CountKnownFolders(CallStatistics& statistics)
     return 0;
 }
 
-// The figures: of a search when days are given, else of the whole listing of DIR or of every
-// known folder.
+// The figures: of a search when days are given, else of the whole listing of DIR (with its
+// subfolders after --recursive) or of every known folder.
 int StatsOf(const CommandArgs& rowArgs, CallStatistics& statistics)
 {
     const bool days = std::any_of(rowArgs.begin(), rowArgs.end(),
                                   [](const std::string& word) { return word == "--from" || word == "--to"; });
-    if (!days && (rowArgs.size() != 1 || (rowArgs[0].starts_with("--") && rowArgs[0] != "--all")))
+    CommandArgs folder = rowArgs;
+    const FolderScope scope = std::erase(folder, "--recursive") > 0 ? FolderScope::WithSubfolders
+                                                                    : FolderScope::FolderOnly;
+    if (!days && (folder.size() != 1 || (folder[0].starts_with("--") && folder[0] != "--all")))
         return StatsUsage(
-            (rowArgs.empty() ? Voctool::tr("the folder DIR is missing") : Voctool::tr("give one folder DIR or --all"))
+            (folder.empty() ? Voctool::tr("the folder DIR is missing") : Voctool::tr("give one folder DIR or --all"))
                 .toStdString());
-    if (!days && rowArgs[0] == "--all")
+    if (!days && folder[0] == "--all") {
+        if (scope == FolderScope::WithSubfolders)
+            return StatsUsage(Voctool::tr("--recursive goes with a folder DIR, not with --all").toStdString());
         return CountKnownFolders(statistics);
+    }
     std::vector<RecordingEntry> rows;
-    if (const int failed = days ? SearchRows(rowArgs, rows, kStatsUsage) : ListedRows(rowArgs[0], rows))
+    if (const int failed = days ? SearchRows(rowArgs, rows, kStatsUsage) : ListedRows(folder[0], rows, scope))
         return failed;
     statistics = CountCalls(rows, UserTypesFromIndex(ConfiguredIndexLocation()));
     return 0;

@@ -144,6 +144,8 @@ int RunUpload(const CommandArgs& args)
     Tell(Voctool::tr("copied %1, identical %2, replaced %3, left %4 of %5 recordings"),
          {std::to_string(outcome.copiedFiles), std::to_string(outcome.identicalFiles + log.identicalLeft),
           std::to_string(outcome.replacedFiles), std::to_string(log.left.size()), std::to_string(names.size())});
+    for (const std::string& folder : outcome.folders)
+        Tell(Voctool::tr("into %1"), {folder});
     for (const std::string& path : log.left)
         Tell(Voctool::tr("left as it was (differs; --replace replaces it): %1"), {path});
     if (std::fflush(stdout) != 0)

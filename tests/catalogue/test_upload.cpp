@@ -693,7 +693,7 @@ TEST(UploadOptions, AFailedSafetyMoveKeepsTheArchivedFileAndEndsTheRun)
     EXPECT_FALSE(fixture.uploader.lastCopyOk());
 }
 
-TEST(UploadOptions, MonthFoldersFollowTheStartMonthAcrossAYearEnd)
+TEST(UploadOptions, MonthFoldersFollowTheStartMonthAcrossAYearEndAndTheSummaryNamesThem)
 {
     UploadFixture fixture(0);
     const std::vector<std::pair<int, int>> yearMonth{{22, 12}, {23, 1}, {23, 1}, {0, 13}};
@@ -711,6 +711,15 @@ TEST(UploadOptions, MonthFoldersFollowTheStartMonthAcrossAYearEnd)
     EXPECT_TRUE(fs::exists(fixture.upload + "2023年01月/" + fixture.Name(3)));
     EXPECT_TRUE(fs::exists(fixture.upload + fixture.Name(4))) << "no month: the upload folder itself";
     EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
+    EXPECT_EQ(UploadSummaryText(fixture.window.outcome),
+              "数据上传完毕！\n复制：4 个\n跳过相同录音：0 个\n替换：0 个\n保存在：\n" + fixture.root.Path("archive")
+                  + "\n" + fixture.upload + "2022年12月\n" + fixture.upload + "2023年01月");
+    // Years of months: the first five, then how many more.
+    UploadOutcome years;
+    for (int month = 1; month <= 9; ++month)
+        years.folders.insert("/archive/2023年0" + std::to_string(month) + "月");
+    const std::string text = UploadSummaryText(years);
+    EXPECT_NE(text.find("/archive/2023年05月\n……另有 4 个文件夹"), std::string::npos) << text;
 
     // A month folder that cannot be made ends the run at its file.
     UploadFixture blocked(0);

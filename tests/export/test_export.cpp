@@ -153,4 +153,13 @@ TEST(VoctoolExport, WritesTheCardAndTheSearchLayouts)
     const std::string found = ReadSheetWithOpenpyxl(folder.Path("found.xlsx"));
     EXPECT_NE(found.find("\t" + folder.Path("card/VOC00002.WAV") + "\n"), std::string::npos) << found;
     EXPECT_FALSE(RunProgram({voctool, "export", folder.Path("empty"), folder.Path("none.xlsx")}));
+
+    // With the subfolders, as the search window's results with "包含子文件夹": the column 文件夹 last.
+    ASSERT_TRUE(WriteSampleFolder(folder.Path("card/2014年03月"), 1, 3500));
+    ASSERT_TRUE(RunProgram({voctool, "export", folder.Path("card"), "--search", "--recursive", "--from", "2000-01-01",
+                            "--to", "2099-12-31", folder.Path("deep.xlsx")}));
+    const std::string deep = ReadSheetWithOpenpyxl(folder.Path("deep.xlsx"));
+    EXPECT_NE(deep.find("\t备注\t文件夹\n"), std::string::npos) << deep;
+    EXPECT_NE(deep.find("\t" + folder.Path("card/2014年03月/VOC00001.WAV") + "\t2014年03月\n"), std::string::npos)
+        << deep;
 }

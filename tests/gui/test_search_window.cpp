@@ -1,5 +1,8 @@
 #include "app/main_window.h"
 #include "catalogue/recording_model.h"
+#include "catalogue/upload.h"
+#include "catalogue/upload_settings.h"
+#include "platform/locations.h"
 #include "platform/message_box.h"
 #include "search/folder_search_worker.h"
 #include "search/folder_tree_model.h"
@@ -12,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHeaderView>
@@ -418,6 +422,74 @@ TEST_F(SearchWindowTest, EscExitAndTheCloseBoxCloseTheWindow)
     window->show();
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(window->isVisible());
+}
+
+// Uploads into month folders leave the upload folder itself without recordings: choosing it turns
+// "包含子文件夹" on by itself, and its listing and search find every uploaded recording, each with
+// its folder; hidden folders (the kept replaced files) stay out.
+TEST_F(SearchWindowTest, TheUploadFolderWithMonthFoldersIsListedAndSearchedWithItsSubfolders)
+{
+    ASSERT_TRUE(configHomeSet);
+    UploadSettings settings;
+    settings.options.monthFolders = true;
+    ASSERT_TRUE(WriteUploadSettings(SettingsFilePath(), settings));
+    TempFolder card;
+    const std::vector<std::pair<int, int>> monthDay{{3, 5}, {4, 1}, {4, 30}};
+    std::vector<std::string> names;
+    SampleSpec sample;
+    sample.dataBytes = 3500;
+    for (const auto& [month, day] : monthDay) {
+        names.push_back("VOC0000" + std::to_string(names.size() + 1) + ".WAV");
+        sample.month = month;
+        sample.day = day;
+        ASSERT_TRUE(WriteSampleFile(card.Path(names.back()), sample));
+    }
+    UploadReports quiet;
+    quiet.started = [](int) {};
+    quiet.fileStarted = [](int, const std::string&) {};
+    quiet.askOverwrite = [](const std::string&) { return DialogResult::Yes; };
+    quiet.failed = [](const std::string&) {};
+    quiet.finished = [](const UploadOutcome&) {};
+    Uploader(quiet).UploadFileList(names, card.path() + "/", archive.Path("Uploads/"), settings.options);
+    fs::create_directories(archive.Path("Uploads/.replaced/2014-04-30"));
+    ASSERT_TRUE(WriteSampleFile(archive.Path("Uploads/.replaced/2014-04-30/VOC00009.WAV"), sample));
+    window->SetUploadFolder(archive.Path("Uploads")); // the same folder, written without the "/"
+
+    tree->expand(Root(0));
+    const QModelIndex uploads = tree->model()->index(Children(Root(0)).indexOf("Uploads"), 0, Root(0));
+    auto* subfolders = Child<QCheckBox>(*window, "chkSubfolders");
+    EXPECT_FALSE(subfolders->isChecked());
+    AndWait([&] { Click(tree, uploads); });
+    EXPECT_TRUE(subfolders->isChecked());
+    const auto folders = [this] {
+        std::vector<std::string> texts;
+        for (int row = 0; row < results().rowCount(); ++row)
+            texts.push_back(results().index(row, kColFolder).data().toString().toStdString());
+        return texts;
+    };
+    EXPECT_EQ(Column(results(), kColFileName), names) << "in start-time order";
+    EXPECT_EQ(folders(), (std::vector<std::string>{"2014年03月", "2014年04月", "2014年04月"}));
+    EXPECT_EQ(results().headerData(kColFolder, Qt::Horizontal).toString(), QStringLiteral("文件夹"));
+    EXPECT_EQ(results().entry(0).path(), archive.Path("Uploads/2014年03月/VOC00001.WAV"));
+    emit list->horizontalHeader()->sectionClicked(kColFolder);
+    emit list->horizontalHeader()->sectionClicked(kColFolder);
+    EXPECT_EQ(folders(), (std::vector<std::string>{"2014年04月", "2014年04月", "2014年03月"})) << "sorted by folder";
+    EXPECT_EQ(Sorted(Search(QDate(2014, 3, 1), QDate(2014, 4, 30), QStringLiteral("所有类型"), "")), names);
+    EXPECT_EQ(results().columnCount(), kColumnCount + 1);
+
+    // Another folder: the box goes off as it came, and the column with it.
+    AndWait([&] { Click(tree, Root(1)); });
+    EXPECT_FALSE(subfolders->isChecked());
+    EXPECT_EQ(results().columnCount(), kColumnCount);
+    EXPECT_EQ(results().rowCount(), 5);
+    // What the user clicks stays and lists again at once: the upload folder alone holds nothing.
+    AndWait([&] { Click(tree, uploads); });
+    AndWait([&] { subfolders->click(); });
+    EXPECT_FALSE(subfolders->isChecked());
+    EXPECT_EQ(results().rowCount(), 0);
+    EXPECT_EQ(results().columnCount(), kColumnCount);
+    EXPECT_TRUE(messages.empty());
+    fs::remove(SettingsFilePath());
 }
 
 TEST(SearchWindowFromMainWindow, TheMenuOpensItModallyCentredOnTheMainWindow)

@@ -294,6 +294,18 @@ TEST_F(MainWindowFixture, UploadAllThenAskBeforeReplacingOnTheNextRun)
     EXPECT_TRUE(WindowIdle());
 }
 
+// Into month folders the upload folder itself receives nothing: the end names where the files went.
+TEST_F(MainWindowFixture, AnUploadIntoMonthFoldersEndsWithTheFoldersNamed)
+{
+    UploadSettings settings;
+    settings.options.monthFolders = true;
+    ASSERT_TRUE(WriteUploadSettings(SettingsFilePath(), settings));
+    ClickAndWaitForUpload("btnupall");
+    const std::string summary =
+        "数据上传完毕！\n复制：6 个\n跳过相同录音：0 个\n替换：0 个\n保存在：\n" + archive + "/2023年01月";
+    EXPECT_EQ(messages, (std::vector<Message>{{summary, "提示", MessageIcon::Warning}}));
+}
+
 TEST_F(MainWindowFixture, CancelAtTheQuestionSaysHowManyFilesTheRunCopied)
 {
     fs::create_directories(archive);
@@ -544,8 +556,8 @@ TEST_F(MainWindowFixture, UploadOptionsGoToTheirOwnFileAndAnInsertedCardIsArchiv
     EXPECT_EQ(TempFolder::Read(archive + "/" + Name(3)), TempFolder::Read(card + Name(3)));
     ASSERT_EQ(ListReplaced(archive + "/").size(), 1u);
     EXPECT_EQ(TempFolder::Read(archive + "/.replaced/" + ListReplaced(archive + "/")[0].keptName), oldThird);
-    const std::string summary = "数据上传完毕！\n复制：2 个\n跳过相同录音：5 个\n替换：1 个\n被替换的录音保存在："
-                                + archive + "/.replaced/";
+    const std::string summary = "数据上传完毕！\n复制：2 个\n跳过相同录音：5 个\n替换：1 个\n保存在：\n" + archive
+                                + "\n被替换的录音保存在：" + archive + "/.replaced/";
     EXPECT_EQ(messages, (std::vector<Message>{{summary, "提示", MessageIcon::Warning}}));
     EXPECT_TRUE(WindowIdle());
 }

@@ -231,6 +231,31 @@ TEST_F(ArchiveIndexTest, ListingEndedEarlyLeavesTheNextOnesWhole)
     EXPECT_EQ(opens.Take(), std::vector<std::string>{});
 }
 
+// A listing with subfolders makes known the folders it read: the folder and the subfolders that
+// hold recordings, not the empty ones nor the hidden ones; and it stops between folders when told.
+TEST_F(ArchiveIndexTest, AListingWithSubfoldersMakesOnlyFoldersWithRecordingsKnown)
+{
+    for (const char* subfolder : {"2014年03月/", "empty/deeper/", ".replaced/2014-03-05/"})
+        fs::create_directories(Folder() + subfolder);
+    WriteRecording(Folder() + "2014年03月/VOC00011.WAV", "11");
+    WriteRecording(Folder() + "empty/deeper/VOC00012.WAV", "12");
+    WriteRecording(Folder() + ".replaced/2014-03-05/VOC00013.WAV", "13");
+    std::unique_ptr<ArchiveIndex> index = OpenIndex(DatabasePath());
+    ASSERT_TRUE(index);
+    FoundRows found;
+    ASSERT_TRUE(ListFolderRows(Folder(), found, {}, index.get(), FolderScope::WithSubfolders));
+    EXPECT_EQ(found.rows.size(), 7u);
+    EXPECT_EQ(index->KnownFolders(),
+              (std::vector<std::string>{Folder(), Folder() + "2014年03月/", Folder() + "empty/deeper/"}));
+
+    int asked = 0; // once after each of the six entries of the folder, then before its first subfolder
+    FoundRows stopped;
+    ListFolderRows(
+        Folder(), stopped, [&] { return ++asked <= 6; }, index.get(), FolderScope::WithSubfolders);
+    EXPECT_EQ(stopped.rows.size(), 5u);
+    EXPECT_EQ(asked, 7);
+}
+
 // A note belongs to the recording: it is found in the folder the file was moved to, by a
 // search of every folder the index knows, and after the index is opened again.
 TEST_F(ArchiveIndexTest, NoteFollowsTheRecordingAcrossFolders)

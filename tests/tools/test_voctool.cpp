@@ -517,8 +517,10 @@ TEST(VoctoolUpload, CopiesSkipsLeavesOrReplacesAndTheReplacedOneCanBeRestored)
     ASSERT_TRUE(WriteSampleFolder(card, 3, 4000));
     Outcome first = Voctool({"upload", card, archive});
     EXPECT_EQ(first.exitCode, 0) << first.err;
-    EXPECT_EQ(first.out, "copied VOC00001.WAV\ncopied VOC00002.WAV\ncopied VOC00003.WAV\n"
-                         "copied 3, identical 0, replaced 0, left 0 of 3 recordings\n");
+    EXPECT_EQ(first.out,
+              "copied VOC00001.WAV\ncopied VOC00002.WAV\ncopied VOC00003.WAV\n"
+              "copied 3, identical 0, replaced 0, left 0 of 3 recordings\ninto "
+                  + archive + "\n");
 
     // The card starts again at VOC00001.WAV with another call.
     ASSERT_TRUE(WriteSampleFile(card + "/VOC00001.WAV", SampleSpecFor(30, 4000)));
@@ -797,4 +799,54 @@ TEST_F(VoctoolKnownFolders, ANoteOrAListingMakesTheFolderKnown)
     std::vector<std::string> names = Column(Rows(every), 1);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"VOC00001.WAV", "VOC00002.WAV"}));
+}
+
+// An upload into month folders leaves the archive folder itself without recordings: --recursive
+// reads its subfolders (a hidden one never), the rows keep their eight texts, the full path naming
+// the folder, and the figures count every recording.
+TEST_F(VoctoolStats, SearchAndStatsWithRecursiveReadTheMonthFoldersOfAnUpload)
+{
+    TempFolder root;
+    const std::string card = root.Path("VOICE");
+    const std::string archive = root.Path("archive");
+    std::filesystem::create_directories(card);
+    AddRecording(card + "/VOC00001.WAV", 'Z', "13800001111", 5, 9);
+    AddRecording(card + "/VOC00002.WAV", 'B', "13800002222", 6, 9);
+    ASSERT_TRUE(WriteSampleFile(card + "/VOC00003.WAV", {.mode = 'L', .phone = "", .month = 4, .dataBytes = 3500}));
+    const Outcome upload = Voctool({"upload", card, archive, "--month-folders"});
+    EXPECT_EQ(upload.exitCode, 0) << upload.err;
+    EXPECT_NE(upload.out.find("\ninto " + archive + "/2014年03月\ninto " + archive + "/2014年04月\n"),
+              std::string::npos)
+        << upload.out;
+    std::filesystem::create_directories(archive + "/.replaced/2014-04-05");
+    AddRecording(archive + "/.replaced/2014-04-05/VOC00001.WAV", 'Z', "13800009999", 5, 9);
+
+    const std::vector<std::string> days{"--from", "2014-03-01", "--to", "2014-04-30"};
+    const auto search = [&](std::vector<std::string> words) {
+        words.insert(words.begin(), {"search", archive});
+        words.insert(words.end(), days.begin(), days.end());
+        return Voctool(words);
+    };
+    const Outcome flat = search({});
+    EXPECT_EQ(flat.exitCode, 0) << flat.err;
+    EXPECT_EQ(flat.out, "");
+    const Outcome deep = search({"--recursive"});
+    EXPECT_EQ(deep.exitCode, 0) << deep.err;
+    const auto rows = Rows(deep);
+    EXPECT_EQ(Column(rows, 0), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(Column(rows, 7),
+              (std::vector<std::string>{archive + "/2014年03月/VOC00001.WAV", archive + "/2014年03月/VOC00002.WAV",
+                                        archive + "/2014年04月/VOC00003.WAV"}));
+
+    const auto total = [](const Outcome& stats) { return stats.out.substr(0, stats.out.find('\n')); };
+    EXPECT_EQ(total(Voctool({"stats", archive})), "合计\t全部\t0\t0秒\t0秒\t0\t0\t0\t0\t0\t\t\t");
+    const Outcome listed = Voctool({"stats", archive, "--recursive"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(total(listed), "合计\t全部\t3\t5秒\t1秒\t1\t1\t1\t0\t0\t\t\t");
+    std::vector<std::string> dayWords{"stats", archive, "--recursive"};
+    dayWords.insert(dayWords.end(), days.begin(), days.end());
+    EXPECT_EQ(total(Voctool(dayWords)), total(listed));
+
+    EXPECT_EQ(Voctool({"stats", "--all", "--recursive"}).exitCode, 2);
+    EXPECT_EQ(Voctool({"search", "--all", "--recursive", "--from", "2014-03-01", "--to", "2014-03-31"}).exitCode, 2);
 }

@@ -34,72 +34,12 @@
         <translation>按“语音查询”窗口的顺序列出上传文件夹 DIR 中在这些日期开始的录音</translation>
     </message>
     <message>
-        <source>  DIR                the archive folder
-  --all              instead of DIR: every folder the archive index knows, in path order
-  --from YYYY-MM-DD  the first day (required)
-  --to YYYY-MM-DD    the last day, included (required); it may not lie before the first
-  --mode NAME        only this recording mode: 所有类型 (every mode, the default), 留言, 被叫, 主叫, 现场, 其他
-  --phone TEXT       only phone numbers that contain TEXT
-  --desc TEXT        only recordings whose note&apos;s description contains TEXT (Latin letters in any case)
-  --user-type TEXT   only recordings whose note has exactly this user type
-  The rows have the same eight texts as those of &apos;voctool list&apos;.
-</source>
-        <translation>  DIR                上传文件夹
-  --all              代替 DIR：归档索引记录的所有文件夹，按路径排序
-  --from YYYY-MM-DD  第一天（必填）
-  --to YYYY-MM-DD    最后一天，包含当天（必填）；不能早于第一天
-  --mode NAME        只查这种录音方式：所有类型（全部方式，默认）、留言、被叫、主叫、现场、其他
-  --phone TEXT       只查电话号码中含有 TEXT 的录音
-  --desc TEXT        只查录音说明中含有 TEXT 的录音（拉丁字母不分大小写）
-  --user-type TEXT   只查录音说明中用户类型正好是 TEXT 的录音
-  各行的八项与“voctool list”相同。
-</translation>
-    </message>
-    <message>
         <source>writes the recordings of DIR to the spreadsheet OUT.xlsx as the windows&apos; &quot;导出Excel&quot; does</source>
         <translation>像窗口中的“导出Excel”一样，把 DIR 中的录音写入电子表格 OUT.xlsx</translation>
     </message>
     <message>
-        <source>  DIR       without --search a card folder, exported as the main window&apos;s list (sorted by file name,
-            the full path left out of the item rows); with --search an archive folder, exported as
-            the search window&apos;s results (every column)
-  --search  search DIR with the options of &apos;voctool search&apos; (--from and --to are required)
-  OUT.xlsx  the workbook to write; an existing one is replaced only by a complete new one, never
-            while a spreadsheet program holds it open, never through a symbolic link
-</source>
-        <translation>  DIR       不带 --search 时是录音卡文件夹，按主窗口的列表导出（按文件名排序，
-            各行不含完整路径）；带 --search 时是上传文件夹，按“语音查询”窗口的
-            查询结果导出（所有列）
-  --search  用“voctool search”的选项查询 DIR（必须给出 --from 和 --to）
-  OUT.xlsx  要写入的工作簿；已有的文件只会被完整的新文件替换，电子表格程序
-            打开着它时不替换，也不通过符号链接写入
-</translation>
-    </message>
-    <message>
         <source>prints the call statistics of the archive folder DIR as the window &quot;通话统计&quot; counts them, one tab-separated line per figure</source>
         <translation>像“通话统计”窗口一样统计上传文件夹 DIR 中的通话，每个数字一行，各项以制表符分隔</translation>
-    </message>
-    <message>
-        <source>  DIR                the archive folder
-  --all              instead of DIR: every folder the archive index knows
-  --from YYYY-MM-DD  only the recordings of these days, as &apos;voctool search&apos; finds them (with --to)
-  --to YYYY-MM-DD    the last day, included
-  --by PERIOD        day, week or month; by default chosen from the span of the calls
-  --png OUT.png      also write the charts as a PNG picture
-  Each line: part (合计, 按日/按周/按月, 通话次数前十, 通话时长前十), name, calls, talk time, average,
-  the calls of 留言, 被叫, 主叫, 现场 and 其他, first call, last call, user type. Rows without a number
-  count under （无号码）, rows without a valid start time under the period （时间无效）.
-</source>
-        <translation>  DIR                上传文件夹
-  --all              代替 DIR：归档索引记录的所有文件夹
-  --from YYYY-MM-DD  只统计这些日期的录音，与“voctool search”查到的相同（和 --to 一起用）
-  --to YYYY-MM-DD    最后一天，包含当天
-  --by PERIOD        day（按日）、week（按周）或 month（按月）；默认按通话的时间跨度选择
-  --png OUT.png      同时把图表保存为 PNG 图片
-  每行依次是：部分（合计、按日/按周/按月、通话次数前十、通话时长前十）、名称、通话次数、
-  通话时长、平均时长、留言、被叫、主叫、现场和其他的次数、第一次通话、最后一次通话、用户类型。
-  没有电话号码的录音计入（无号码），没有有效开始时间的录音计入时段（时间无效）。
-</translation>
     </message>
     <message>
         <source>shows the note of the recording PATH, or sets its description and user type</source>
@@ -455,6 +395,82 @@
     <message>
         <source>restored %1 as %2</source>
         <translation>已恢复 %1，名称为 %2</translation>
+    </message>
+    <message>
+        <source>  DIR                the archive folder
+  --all              instead of DIR: every folder the archive index knows, in path order
+  --recursive        the subfolders of DIR too, at any depth (hidden ones such as .replaced never),
+                     each folder after the one above it, subfolders in name order
+  --from YYYY-MM-DD  the first day (required)
+  --to YYYY-MM-DD    the last day, included (required); it may not lie before the first
+  --mode NAME        only this recording mode: 所有类型 (every mode, the default), 留言, 被叫, 主叫, 现场, 其他
+  --phone TEXT       only phone numbers that contain TEXT
+  --desc TEXT        only recordings whose note&apos;s description contains TEXT (Latin letters in any case)
+  --user-type TEXT   only recordings whose note has exactly this user type
+  The rows have the same eight texts as those of &apos;voctool list&apos;; the full path tells the folder.
+</source>
+        <translation>  DIR                上传文件夹
+  --all              代替 DIR：归档索引记录的所有文件夹，按路径排序
+  --recursive        连同 DIR 的各级子文件夹（不含 .replaced 这样的隐藏文件夹），
+                     每个文件夹排在它的上级之后，子文件夹按名称排序
+  --from YYYY-MM-DD  第一天（必填）
+  --to YYYY-MM-DD    最后一天，包含当天（必填）；不能早于第一天
+  --mode NAME        只查这种录音方式：所有类型（全部方式，默认）、留言、被叫、主叫、现场、其他
+  --phone TEXT       只查电话号码中含有 TEXT 的录音
+  --desc TEXT        只查录音说明中含有 TEXT 的录音（拉丁字母不分大小写）
+  --user-type TEXT   只查录音说明中用户类型正好是 TEXT 的录音
+  各行的八项与“voctool list”相同；完整路径说明录音在哪个文件夹。
+</translation>
+    </message>
+    <message>
+        <source>  DIR       without --search a card folder, exported as the main window&apos;s list (sorted by file name,
+            the full path left out of the item rows); with --search an archive folder, exported as
+            the search window&apos;s results (every column)
+  --search  search DIR with the options of &apos;voctool search&apos; (--from and --to are required); with
+            --recursive the sheet has the search window&apos;s column 文件夹 after the eight
+  OUT.xlsx  the workbook to write; an existing one is replaced only by a complete new one, never
+            while a spreadsheet program holds it open, never through a symbolic link
+</source>
+        <translation>  DIR       不带 --search 时是录音卡文件夹，按主窗口的列表导出（按文件名排序，
+            各行不含完整路径）；带 --search 时是上传文件夹，按“语音查询”窗口的
+            查询结果导出（所有列）
+  --search  用“voctool search”的选项查询 DIR（必须给出 --from 和 --to）；带
+            --recursive 时，表格在八列之后还有查询窗口的“文件夹”列
+  OUT.xlsx  要写入的工作簿；已有的文件只会被完整的新文件替换，电子表格程序
+            打开着它时不替换，也不通过符号链接写入
+</translation>
+    </message>
+    <message>
+        <source>  DIR                the archive folder
+  --all              instead of DIR: every folder the archive index knows
+  --recursive        the subfolders of DIR too, as &apos;voctool search --recursive&apos; reads them
+  --from YYYY-MM-DD  only the recordings of these days, as &apos;voctool search&apos; finds them (with --to)
+  --to YYYY-MM-DD    the last day, included
+  --by PERIOD        day, week or month; by default chosen from the span of the calls
+  --png OUT.png      also write the charts as a PNG picture
+  Each line: part (合计, 按日/按周/按月, 通话次数前十, 通话时长前十), name, calls, talk time, average,
+  the calls of 留言, 被叫, 主叫, 现场 and 其他, first call, last call, user type. Rows without a number
+  count under （无号码）, rows without a valid start time under the period （时间无效）.
+</source>
+        <translation>  DIR                上传文件夹
+  --all              代替 DIR：归档索引记录的所有文件夹
+  --recursive        连同 DIR 的子文件夹，与“voctool search --recursive”读取的相同
+  --from YYYY-MM-DD  只统计这些日期的录音，与“voctool search”查到的相同（和 --to 一起用）
+  --to YYYY-MM-DD    最后一天，包含当天
+  --by PERIOD        day（按日）、week（按周）或 month（按月）；默认按通话的时间跨度选择
+  --png OUT.png      同时把图表保存为 PNG 图片
+  每行依次是：部分（合计、按日/按周/按月、通话次数前十、通话时长前十）、名称、通话次数、
+  通话时长、平均时长、留言、被叫、主叫、现场和其他的次数、第一次通话、最后一次通话、用户类型。
+  没有电话号码的录音计入（无号码），没有有效开始时间的录音计入时段（时间无效）。
+</translation>
+    </message>
+    <message>
+        <source>--recursive goes with a folder DIR, not with --all</source>
+        <translation>--recursive 只能和文件夹 DIR 一起用，不能和 --all 一起用</translation>
+    </message>
+    <message>
+        <source>into %1</source>
+        <translation>保存在 %1</translation>
     </message>
 </context>
 </TS>
