@@ -360,6 +360,8 @@ void TakeReplacedRecordings(Pictures& pictures, const std::string& archive)
     Settle(500);
     SelectRow(*Named<QTableView>(dialog, "ListViewReplaced"), 1);
     pictures.Take(dialog, "replaced-recordings");
+}
+
 // The dialog "网页访问" with three colleagues' accounts, a morning of the access log and the
 // fingerprint of a certificate (made-up bytes: only its fingerprint shows), the server shown as
 // running (`true` stands in for systemctl and answers that the unit is active).
