@@ -43,7 +43,10 @@ public:
     ArchiveIndex& operator=(const ArchiveIndex&) = delete;
 
     // See FolderCache::WalkFolder.
-    bool WalkFolder(const std::string& folder, const IndexedVisit& visit) { return folders_.WalkFolder(folder, visit); }
+    bool WalkFolder(const std::string& folder, const IndexedVisit& visit, RowNotes notes = RowNotes::Read)
+    {
+        return folders_.WalkFolder(folder, visit, notes);
+    }
 
     // Stores the note (an empty one removes it) with a synchronous commit. When another program
     // holds the index for longer than the busy timeout, fails with a message that says so.
@@ -58,6 +61,8 @@ public:
     // The user types of all notes, in GBK byte order, each once; none when the index cannot be read.
     std::vector<std::string> UserTypes();
     Result<std::vector<NotedRecording>> AllNotes() { return notes_.NotesMentioning({}); }
+    // See NoteStore::VisitUserTypes.
+    Result<void> VisitUserTypes(const NoteStore::UserTypeVisit& visit) { return notes_.VisitUserTypes(visit); }
     // See NoteStore::NotesMentioning.
     Result<std::vector<NotedRecording>> NotesMentioning(const std::string& text)
     {

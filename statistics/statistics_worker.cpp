@@ -9,8 +9,7 @@ UserTypesByNumber UserTypesFromIndex(const IndexLocation& location)
     const Result<std::unique_ptr<ArchiveIndex>> index = ArchiveIndex::Connect(location);
     if (!index)
         return {};
-    Result<std::vector<NotedRecording>> notes = (*index)->AllNotes();
-    return notes ? UserTypesOf(*notes) : UserTypesByNumber{};
+    return UserTypesOf(**index);
 }
 
 void StatisticsWorker::Start(RowsSnapshot rows, std::optional<IndexLocation> index)

@@ -743,7 +743,8 @@ TEST_F(VoctoolKnownFolders, ANoteOrAListingMakesTheFolderKnown)
     TempFolder listed;
     AddRecording(noted.Path("VOC00001.WAV"), 'Z', "13800001111", 5, 9);
     AddRecording(listed.Path("VOC00002.WAV"), 'Z', "13800002222", 6, 9);
-    ASSERT_EQ(Voctool({"note", noted.Path("VOC00001.WAV"), "--desc", "price agreed"}).exitCode, 0);
+    ASSERT_EQ(Voctool({"note", noted.Path("VOC00001.WAV"), "--desc", "price agreed", "--user-type", "客户"}).exitCode,
+              0);
     const Outcome byNote =
         Voctool({"search", "--all", "--from", "2014-03-01", "--to", "2014-03-31", "--desc", "price"});
     EXPECT_EQ(byNote.exitCode, 0) << byNote.err;
@@ -755,4 +756,13 @@ TEST_F(VoctoolKnownFolders, ANoteOrAListingMakesTheFolderKnown)
     std::vector<std::string> names = Column(Rows(every), 1);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"VOC00001.WAV", "VOC00002.WAV"}));
+
+    // The count of every known folder: both recordings, the noted number with its user type.
+    const Outcome counted = Voctool({"stats", "--all"});
+    EXPECT_EQ(counted.exitCode, 0) << counted.err;
+    EXPECT_NE(counted.out.find("合计\t全部\t2\t4秒\t"), std::string::npos) << counted.out;
+    EXPECT_NE(counted.out.find("通话次数前十\t13800001111\t1\t2秒\t2秒\t0\t0\t1\t0\t0\t2014年03月05日09时30分\t"
+                               "2014年03月05日09时30分\t客户\n"),
+              std::string::npos)
+        << counted.out;
 }
