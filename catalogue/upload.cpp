@@ -256,6 +256,8 @@ bool Uploader::EndWithFailure(const std::string& fileName, const Failure& failur
 
 void Uploader::Handled(const FileToUpload& file, FileResult result, const std::string& keptName)
 {
+    if (result != FileResult::Skipped && !file.target.empty())
+        outcome_.landedFolders.insert(file.target.substr(0, file.target.rfind('/') + 1));
     if (reports_.fileHandled)
         reports_.fileHandled(file.relative, result, keptName);
 }

@@ -61,6 +61,9 @@ struct UploadOutcome {
     int replacedFiles = 0;
     int identicalFiles = 0;
     std::string replacedFolder; // where the replaced files were kept; empty when none was
+    // The folders (ending with "/") that the run's files went into, or already lay in as identical
+    // copies: the archive index is told of them after the run.
+    std::set<std::string> landedFolders;
 };
 
 // "数据上传完毕！" followed by the counts, and where the replaced files are kept when there are some.

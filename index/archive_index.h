@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -91,3 +92,8 @@ private:
     NoteStore notes_;
     FolderCache folders_;
 };
+
+// Makes the folders (each ending with "/") known to the index at location through a worker's
+// connection, after an upload: where the index is not made yet or cannot be reached, the folders
+// become known at their next listing instead, and nothing else is told.
+void KnowFoldersIn(const IndexLocation& location, const std::set<std::string>& folders);

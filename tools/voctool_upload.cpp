@@ -1,6 +1,7 @@
 #include "catalogue/replaced_recordings.h"
 #include "catalogue/upload.h"
 #include "catalogue/upload_settings.h"
+#include "index/archive_index.h"
 #include "platform/locations.h"
 #include "tools/voctool_commands.h"
 
@@ -146,6 +147,8 @@ int RunUpload(const CommandArgs& args)
         std::printf("left as it was (differs; --replace replaces it): %s\n", path.c_str());
     if (std::fflush(stdout) != 0)
         return 1;
+    // Once all is said: a slow index server holds up no output.
+    KnowFoldersIn(ConfiguredIndexLocation(), outcome.landedFolders);
     return log.failed || !log.left.empty() ? 1 : 0;
 }
 
