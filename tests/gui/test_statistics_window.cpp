@@ -273,12 +273,7 @@ TEST_F(StatisticsWindowTest, ClosesAtOnceWhileTheIndexServerDoesNotAnswer)
             connections.emplace_back(fd);
         return connections.size();
     };
-    IndexLocation silent;
-    silent.driver = QStringLiteral("QPSQL");
-    silent.host = QStringLiteral("127.0.0.1");
-    silent.port = port;
-    silent.database = QStringLiteral("sdvoice");
-    IndexHost index(silent);
+    IndexHost index(PostgresIndexAt(port));
     ASSERT_TRUE(WaitForWindow([&] { return connected() == 1; })) << "the index did not connect";
 
     auto window = std::make_unique<StatisticsWindow>(rows, &index);
