@@ -85,8 +85,9 @@ StatisticsWindow::StatisticsWindow(RowsSnapshot rows, IndexHost* index, QWidget*
     setObjectName(QStringLiteral("FrmStatistics"));
     setWindowTitle(QStringLiteral("通话统计"));
     setModal(true);
-    // The count starts first: the window and its charts are built while it runs (its result
-    // arrives queued, after the constructor).
+    // The count (or the reading of the user types it waits for) starts first: the window and its
+    // charts are built while it runs (its result arrives queued, after the constructor). The index
+    // reads the user types on its own thread and drops them once the window is gone.
     worker_ = new StatisticsWorker(this);
     connect(worker_, &StatisticsWorker::counted, this, &StatisticsWindow::ShowFigures);
     const bool empty = !rows || rows->empty();
