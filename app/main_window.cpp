@@ -451,14 +451,20 @@ void MainWindow::ShowUserGuide()
         ShowMessage(this, QStringLiteral("无法打开使用说明：") + path, QStringLiteral("提示"), MessageIcon::Warning);
 }
 
-void MainWindow::OpenSearchWindow()
+IndexHost* MainWindow::archiveIndex()
 {
     if (!indexHost_)
         indexHost_ = new IndexHost(ConfiguredIndexLocation(), this);
-    SearchWindow window(this, MachineFolderRoots, {}, indexHost_);
+    return indexHost_;
+}
+
+void MainWindow::OpenSearchWindow()
+{
+    SearchWindow window(this, MachineFolderRoots, {}, archiveIndex());
     window.SetUploadFolder(uploadPath_);
     window.SetListExporter(ExportListToExcel);
-    window.SetStatisticsViewer(ShowCallStatistics);
+    window.SetStatisticsViewer(
+        [this](RowsSnapshot rows, QWidget* owner) { ShowCallStatistics(std::move(rows), archiveIndex(), owner); });
     window.exec();
 }
 
@@ -470,7 +476,7 @@ void MainWindow::OpenWebAccess()
 
 void MainWindow::OpenStatistics()
 {
-    ShowCallStatistics(recordingModel_->Snapshot(), this);
+    ShowCallStatistics(recordingModel_->Snapshot(), archiveIndex(), this);
 }
 
 // What uploads replaced in the upload folder, to play and put back.

@@ -109,6 +109,8 @@ private:
     void ChangePassword();
     void ShowAbout();
     void ShowUserGuide();
+    // The program's archive index, opened when a window first needs it.
+    IndexHost* archiveIndex();
     void OpenSearchWindow();
     void OpenStatistics();
     void ShowReplacedRecordings();
@@ -140,7 +142,7 @@ private:
     QAction* aboutAction_ = nullptr;
     UploadCommands* uploadCommands_ = nullptr;
     CardLister* cardLister_ = nullptr;
-    IndexHost* indexHost_ = nullptr; // the archive index, opened when the search window first opens
+    IndexHost* indexHost_ = nullptr; // see archiveIndex()
     QPointer<QWidget> focusBeforeListing_;
 
     bool outerSizeApplied_ = false;

@@ -188,11 +188,7 @@ int main(int argc, char** argv)
         // e. The search window opens with the index on a server that does not answer.
         int port = 0;
         const UniqueFd server = SilentServer(port);
-        IndexLocation silent;
-        silent.driver = QStringLiteral("QPSQL");
-        silent.host = QStringLiteral("127.0.0.1");
-        silent.port = port;
-        silent.database = QStringLiteral("sdvoice");
+        const IndexLocation silent = PostgresIndexAt(port);
         std::unique_ptr<IndexHost> silentIndex;
         std::unique_ptr<SearchWindow> silentWindow;
         const double silentOpening = LongestGap(

@@ -40,7 +40,7 @@ double OpenWindow(const RowsSnapshot& rows)
 {
     QElapsedTimer timer;
     timer.start();
-    StatisticsWindow window(rows, std::nullopt);
+    StatisticsWindow window(rows, nullptr);
     QEventLoop loop;
     double opened = 0;
     QObject::connect(&window, &StatisticsWindow::figuresShown, &loop, [&] {
@@ -109,7 +109,7 @@ int main(int argc, char** argv)
     // window system's first costs are paid by then. A window without rows stands in for it (it
     // builds no charts).
     {
-        StatisticsWindow first({}, std::nullopt);
+        StatisticsWindow first({}, nullptr);
         first.show();
         first.grab();
     }

@@ -61,7 +61,8 @@ struct UploadOutcome {
     int replacedFiles = 0;
     int identicalFiles = 0;
     std::string replacedFolder; // where the replaced files were kept; empty when none was
-    // The folders the copied and identical files are in, without "/" at the end.
+    // The folders the copied and identical files are in, without "/" at the end: the summary names
+    // them, and the archive index is told of them after the run.
     std::set<std::string> folders;
 };
 

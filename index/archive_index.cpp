@@ -52,3 +52,16 @@ Result<void> ArchiveIndex::KnowFolderOf(const std::string& recordingPath)
         return Failure{failed.message(), failed.value()};
     return KnowFolder(file.lexically_normal().parent_path().string() + "/");
 }
+
+void KnowFoldersIn(const IndexLocation& location, const std::set<std::string>& folders)
+{
+    // A connection would make an empty SQLite file where the index's owner has not made one.
+    if (folders.empty()
+        || (location.driver == QLatin1String("QSQLITE") && !std::filesystem::exists(location.sqlitePath)))
+        return;
+    const Result<std::unique_ptr<ArchiveIndex>> index = ArchiveIndex::Connect(location);
+    if (!index)
+        return;
+    for (const std::string& folder : folders)
+        static_cast<void>((*index)->KnowFolder(folder + "/"));
+}

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,10 @@ public:
     ArchiveIndex& operator=(const ArchiveIndex&) = delete;
 
     // See FolderCache::WalkFolder.
-    bool WalkFolder(const std::string& folder, const IndexedVisit& visit) { return folders_.WalkFolder(folder, visit); }
+    bool WalkFolder(const std::string& folder, const IndexedVisit& visit, RowNotes notes = RowNotes::Read)
+    {
+        return folders_.WalkFolder(folder, visit, notes);
+    }
 
     // Stores the note (an empty one removes it) with a synchronous commit. When another program
     // holds the index for longer than the busy timeout, fails with a message that says so.
@@ -58,6 +62,8 @@ public:
     // The user types of all notes, in GBK byte order, each once; none when the index cannot be read.
     std::vector<std::string> UserTypes();
     Result<std::vector<NotedRecording>> AllNotes() { return notes_.NotesMentioning({}); }
+    // See NoteStore::VisitUserTypes.
+    Result<void> VisitUserTypes(const NoteStore::UserTypeVisit& visit) { return notes_.VisitUserTypes(visit); }
     // See NoteStore::NotesMentioning.
     Result<std::vector<NotedRecording>> NotesMentioning(const std::string& text)
     {
@@ -86,3 +92,8 @@ private:
     NoteStore notes_;
     FolderCache folders_;
 };
+
+// Makes the folders (each without "/" at the end) known to the index at location through a worker's
+// connection, after an upload: where the index is not made yet or cannot be reached, the folders
+// become known at their next listing instead, and nothing else is told.
+void KnowFoldersIn(const IndexLocation& location, const std::set<std::string>& folders);

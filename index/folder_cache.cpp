@@ -93,7 +93,7 @@ StoredFile StoredFrom(const QSqlQuery& query, int first)
                                      query.value(first + 6).toString().toStdString()}};
 }
 
-StoredFolder LoadFolder(const IndexConnection& connection, const std::string& folder)
+StoredFolder LoadFolder(const IndexConnection& connection, const std::string& folder, RowNotes notes)
 {
     StoredFolder stored;
     QSqlQuery query = connection.Query();
@@ -104,7 +104,8 @@ StoredFolder LoadFolder(const IndexConnection& connection, const std::string& fo
     stored.folderTime = query.value(0).toLongLong();
     query.finish();
     stored.files = ReadFolderFiles(connection, folder);
-    stored.notes = ReadFolderNotes(connection, folder);
+    if (notes == RowNotes::Read)
+        stored.notes = ReadFolderNotes(connection, folder);
     return stored;
 }
 
@@ -281,7 +282,7 @@ void FolderCache::SetClock(Clock clock)
     clock_ = std::move(clock);
 }
 
-bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visit)
+bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visit, RowNotes notes)
 {
     const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid())
@@ -292,10 +293,11 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
     // inside this call (the walk's own thread waits for it before going on), not a job that
     // reports to a window, hence std::async rather than a BackgroundJob.
     std::future<std::vector<std::string>> reading = std::async(std::launch::async, RecordingNames, folder);
-    StoredFolder stored = LoadFolder(connection_, folder);
+    StoredFolder stored = LoadFolder(connection_, folder, notes);
     const std::vector<std::string> names = reading.get();
     UnstoredNotes unstored(notes_);
-    unstored.AskFor(connection_, UnstoredNames(names, folderTime, stored));
+    if (notes == RowNotes::Read)
+        unstored.AskFor(connection_, UnstoredNames(names, folderTime, stored));
     // Started at the first file that differs from the one stored at its position.
     std::optional<FolderCacheWriter> writer;
     const auto writing = [&]() -> FolderCacheWriter& {
@@ -315,7 +317,10 @@ bool FolderCache::WalkFolder(const std::string& folder, const IndexedVisit& visi
             if (met >= stored.files.size() || !(stored.files[met] == file))
                 writing().Store(met, file);
             ++met;
-            row = RowFor(folder, file, NoteFor(unstored, file, known, at ? stored.NoteAt(*at) : RecordingNote{}));
+            row = RowFor(folder, file,
+                         notes == RowNotes::Skip
+                             ? RecordingNote{}
+                             : NoteFor(unstored, file, known, at ? stored.NoteAt(*at) : RecordingNote{}));
         }
         completed = visit(entry, row ? &*row : nullptr);
         return completed;

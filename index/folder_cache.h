@@ -24,6 +24,9 @@ struct IndexedRow {
 // Returning false ends the walk.
 using IndexedVisit = std::function<bool(const WalkEntry& entry, IndexedRow* row)>;
 
+// Whether a walk gives its rows their notes; a count that needs none skips reading them.
+enum class RowNotes { Read, Skip };
+
 // The cache of archive folder listings: for every folder a completed listing walked, its own
 // modification time (table folders) and each file it met, in walk order, with size, times and
 // header record (table files). A listing then opens only the files that are new or changed.
@@ -40,8 +43,8 @@ public:
     // The walk of WalkRecordings over folder (ending with "/"), with the rows MakeRecordingEntry
     // gives and their notes, in walk order. A file is opened only when it is new to the cache or
     // its size or times changed; a completed walk stores what changed. Returns false when the
-    // folder cannot be opened.
-    bool WalkFolder(const std::string& folder, const IndexedVisit& visit);
+    // folder cannot be opened. With RowNotes::Skip every row's note is empty.
+    bool WalkFolder(const std::string& folder, const IndexedVisit& visit, RowNotes notes = RowNotes::Read);
     // The folders the cache holds, in byte order.
     std::vector<std::string> KnownFolders();
     // Adds folder (ending with "/") to the known folders, to be walked at the next search of

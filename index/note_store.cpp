@@ -3,6 +3,7 @@
 #include "catalogue/recording.h"
 #include "index/index_connection.h"
 #include "index/index_schema.h"
+#include "index/sqlite_statement.h"
 #include "platform/text_codec.h"
 
 #include <QSqlError>
@@ -94,6 +95,23 @@ Result<std::vector<std::string>> NoteStore::UserTypes()
         return CompareSortKeys(Utf8ToGb18030(a), Utf8ToGb18030(b)) < 0;
     });
     return types;
+}
+
+Result<void> NoteStore::VisitUserTypes(const UserTypeVisit& visit)
+{
+    static constexpr char kUserTypesQuery[] = "SELECT record, user_type FROM notes WHERE user_type <> ''";
+    if (sqlite3* db = connection_.SqliteHandle()) {
+        SqliteStatement statement(db, kUserTypesQuery);
+        while (statement.Step())
+            visit(statement.Blob(0), statement.Text(1));
+        return statement.Failed();
+    }
+    QSqlQuery query = connection_.Query();
+    if (!query.exec(QString::fromLatin1(kUserTypesQuery)))
+        return SqlFailure(query.lastError());
+    while (query.next())
+        visit(BytesOf(query.value(0)), query.value(1).toString().toStdString());
+    return {};
 }
 
 std::pair<QString, QString> NoteStore::MentioningCondition(const std::string& text) const

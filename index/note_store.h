@@ -4,7 +4,9 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -53,6 +55,10 @@ public:
     Result<RecordingNote> NoteOf(const RecordingIdentity& identity);
     // The user types of all notes, in GBK byte order, each once.
     Result<std::vector<std::string>> UserTypes();
+    // Calls visit with the header record and the user type of every note that has a user type,
+    // without reading the descriptions.
+    using UserTypeVisit = std::function<void(std::string_view record, std::string_view userType)>;
+    Result<void> VisitUserTypes(const UserTypeVisit& visit);
     // The notes whose description may contain text: a superset the caller filters exactly
     // (the database folds letter case its own way); every note for an empty text.
     Result<std::vector<NotedRecording>> NotesMentioning(const std::string& text);

@@ -1,5 +1,7 @@
 #include "statistics/call_statistics.h"
 
+#include "index/archive_index.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -154,22 +156,50 @@ std::optional<CallStart> ParseStartTime(std::string_view text)
     return CallStart{day, fields[3], fields[4]};
 }
 
+namespace {
+
+// The user types of the noted recordings counted by number, for the type most of them carry.
+class UserTypeTally {
+public:
+    void Add(std::string_view record, std::string_view userType)
+    {
+        if (userType.empty() || record.size() != kHeaderSize)
+            return;
+        unsigned char bytes[kHeaderSize];
+        std::memcpy(bytes, record.data(), kHeaderSize);
+        ++typeCounts_[NumberKey(PhoneText(ParseRecordingHeader(bytes)))][std::string(userType)];
+    }
+
+    UserTypesByNumber Types() const
+    {
+        UserTypesByNumber types;
+        for (const auto& [number, counts] : typeCounts_)
+            types[number] = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+                                return a.second < b.second;
+                            })->first; // the first of the most: the smaller text on a tie
+        return types;
+    }
+
+private:
+    std::unordered_map<std::string, std::map<std::string, int>> typeCounts_;
+};
+
+} // namespace
+
 UserTypesByNumber UserTypesOf(const std::vector<NotedRecording>& notes)
 {
-    std::unordered_map<std::string, std::map<std::string, int>> typeCounts;
-    for (const NotedRecording& noted : notes) {
-        if (noted.note.userType.empty() || noted.identity.record.size() != kHeaderSize)
-            continue;
-        unsigned char bytes[kHeaderSize];
-        std::memcpy(bytes, noted.identity.record.data(), kHeaderSize);
-        ++typeCounts[NumberKey(PhoneText(ParseRecordingHeader(bytes)))][noted.note.userType];
-    }
-    UserTypesByNumber types;
-    for (const auto& [number, counts] : typeCounts)
-        types[number] = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
-                            return a.second < b.second;
-                        })->first; // the first of the most: the smaller text on a tie
-    return types;
+    UserTypeTally tally;
+    for (const NotedRecording& noted : notes)
+        tally.Add(noted.identity.record, noted.note.userType);
+    return tally.Types();
+}
+
+UserTypesByNumber UserTypesOf(ArchiveIndex& index)
+{
+    UserTypeTally tally;
+    const Result<void> read =
+        index.VisitUserTypes([&](std::string_view record, std::string_view userType) { tally.Add(record, userType); });
+    return read ? tally.Types() : UserTypesByNumber{};
 }
 
 void CallCounter::Add(const RecordingEntry& row)

@@ -18,6 +18,8 @@
 // week or month. Counted from the texts the rows show, so that the figures agree with the
 // lists: the duration is the row's duration text read back, the number its phone text.
 
+class ArchiveIndex;
+
 // The modes in the order the statistics show them.
 inline constexpr std::array<std::string_view, 5> kStatisticsModes = {"留言", "被叫", "主叫", "现场", "其他"};
 // The number of the rows whose phone text is empty.
@@ -78,6 +80,8 @@ struct CallStatistics {
 // the type most of the number's noted recordings carry, the smaller text on a tie.
 using UserTypesByNumber = std::unordered_map<std::string, std::string>;
 UserTypesByNumber UserTypesOf(const std::vector<NotedRecording>& notes);
+// The same from the notes of the index, read one at a time; none when it cannot be read.
+UserTypesByNumber UserTypesOf(ArchiveIndex& index);
 
 // The tally of one number while the calls are counted.
 struct NumberTally {

@@ -1,5 +1,6 @@
 #include "statistics/statistics_window.h"
 
+#include "index/index_host.h"
 #include "platform/common_widgets.h"
 #include "platform/dialog_font.h"
 #include "platform/message_box.h"
@@ -76,8 +77,7 @@ void ShowChart(QChartView* view, QChart* chart)
 
 } // namespace
 
-StatisticsWindow::StatisticsWindow(RowsSnapshot rows, std::optional<IndexLocation> index,
-                                   QWidget* parent)
+StatisticsWindow::StatisticsWindow(RowsSnapshot rows, IndexHost* index, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                           | Qt::WindowCloseButtonHint),
       chooseImagePath_(DefaultImagePath)
@@ -85,13 +85,18 @@ StatisticsWindow::StatisticsWindow(RowsSnapshot rows, std::optional<IndexLocatio
     setObjectName(QStringLiteral("FrmStatistics"));
     setWindowTitle(QStringLiteral("通话统计"));
     setModal(true);
-    // The count starts first: the window and its charts are built while it runs (its result
-    // arrives queued, after the constructor).
+    // The count (or the reading of the user types it waits for) starts first: the window and its
+    // charts are built while it runs (its result arrives queued, after the constructor). The index
+    // reads the user types on its own thread and drops them once the window is gone.
     worker_ = new StatisticsWorker(this);
     connect(worker_, &StatisticsWorker::counted, this, &StatisticsWindow::ShowFigures);
     const bool empty = !rows || rows->empty();
-    if (!empty)
-        worker_->Start(std::move(rows), std::move(index));
+    if (!empty && index)
+        index->Request<UserTypesByNumber>(
+            this, [](ArchiveIndex* opened) { return opened ? UserTypesOf(*opened) : UserTypesByNumber{}; },
+            [this, rows](UserTypesByNumber userTypes) { worker_->Start(rows, std::move(userTypes)); });
+    else if (!empty)
+        worker_->Start(std::move(rows), {});
     ApplyFormFont(this); // before the controls, which take it as they are made
     BuildControls(empty);
     resize(kOuterSize);

@@ -1,16 +1,15 @@
 #pragma once
 
 #include "catalogue/recording_model.h"
-#include "index/index_settings.h"
 #include "statistics/call_statistics.h"
 
 #include <QDialog>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
 class HourChart;
+class IndexHost;
 class PeriodChart;
 class QAbstractItemModel;
 class QChartView;
@@ -38,9 +37,11 @@ public:
     // Asks where to save the picture; an empty text when the user cancels.
     using ImagePathChooser = std::function<QString(QWidget* owner)>;
 
-    // With an index location the top numbers show the user types of their notes.
+    // With the program's index the top numbers show the user types of their notes: the count
+    // starts once the index has read them (at once when it cannot be used), and a window closed
+    // before waits for nothing.
     // rows: the rows to count, taken from their list without a copy (none counts as empty).
-    StatisticsWindow(RowsSnapshot rows, std::optional<IndexLocation> index, QWidget* parent = nullptr);
+    StatisticsWindow(RowsSnapshot rows, IndexHost* index, QWidget* parent = nullptr);
     ~StatisticsWindow() override;
 
     void SetTableExporter(TableExporter exporter);

@@ -9,16 +9,15 @@ UserTypesByNumber UserTypesFromIndex(const IndexLocation& location)
     const Result<std::unique_ptr<ArchiveIndex>> index = ArchiveIndex::Connect(location);
     if (!index)
         return {};
-    Result<std::vector<NotedRecording>> notes = (*index)->AllNotes();
-    return notes ? UserTypesOf(*notes) : UserTypesByNumber{};
+    return UserTypesOf(**index);
 }
 
-void StatisticsWorker::Start(RowsSnapshot rows, std::optional<IndexLocation> index)
+void StatisticsWorker::Start(RowsSnapshot rows, UserTypesByNumber userTypes)
 {
-    job_.Start([this, rows = std::move(rows), index = std::move(index)](const std::atomic<bool>& stopRequested) {
-        const UserTypesByNumber userTypes = index ? UserTypesFromIndex(*index) : UserTypesByNumber{};
-        auto statistics = std::make_shared<const CallStatistics>(CountCalls(*rows, userTypes, &stopRequested));
-        if (!stopRequested.load())
-            emit counted(std::move(statistics));
-    });
+    job_.Start(
+        [this, rows = std::move(rows), userTypes = std::move(userTypes)](const std::atomic<bool>& stopRequested) {
+            auto statistics = std::make_shared<const CallStatistics>(CountCalls(*rows, userTypes, &stopRequested));
+            if (!stopRequested.load())
+                emit counted(std::move(statistics));
+        });
 }

@@ -7,12 +7,10 @@
 
 #include <QObject>
 #include <memory>
-#include <optional>
 #include <vector>
 
-// Counts the call statistics of rows on a thread of its own, with the user types from the notes
-// of the archive index at the given location (a database connection belongs to the thread that
-// opened it, so the worker opens its own). counted() follows on the owner's thread.
+// Counts the call statistics of rows on a thread of its own, the top numbers with the user types
+// given. counted() follows on the owner's thread.
 class StatisticsWorker : public QObject {
     Q_OBJECT
 
@@ -25,7 +23,7 @@ public:
         job_.Wait();
     }
 
-    void Start(RowsSnapshot rows, std::optional<IndexLocation> index);
+    void Start(RowsSnapshot rows, UserTypesByNumber userTypes);
     bool running() const { return job_.running(); }
 
 signals:

@@ -65,7 +65,7 @@ std::optional<std::string> SplitStatsArguments(const CommandArgs& args, StatsOpt
 }
 
 // The count of every folder the index knows, each walked through the index (only changed files
-// are opened): no row is kept, nor sorted.
+// are opened): no row is kept, nor sorted, and the notes are read once, for the user types.
 int CountKnownFolders(CallStatistics& statistics)
 {
     ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
@@ -75,13 +75,15 @@ int CountKnownFolders(CallStatistics& statistics)
         return 1;
     CallCounter counter;
     for (const std::string& folder : opened.index->KnownFolders())
-        WalkFolderRows(opened.index.get(), folder, [&](const WalkEntry&, IndexedRow* row) {
-            if (row)
-                counter.Add(row->row);
-            return true;
-        }); // a folder gone since gives no rows
-    const Result<std::vector<NotedRecording>> notes = opened.index->AllNotes();
-    statistics = counter.Finish(notes ? UserTypesOf(*notes) : UserTypesByNumber{});
+        opened.index->WalkFolder(
+            folder,
+            [&](const WalkEntry&, IndexedRow* row) {
+                if (row)
+                    counter.Add(row->row);
+                return true;
+            },
+            RowNotes::Skip); // a folder gone since gives no rows
+    statistics = counter.Finish(UserTypesOf(*opened.index));
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "catalogue/replaced_recordings.h"
 #include "catalogue/upload.h"
 #include "catalogue/upload_settings.h"
+#include "index/archive_index.h"
 #include "platform/locations.h"
 #include "tools/voctool_commands.h"
 #include "tools/voctool_text.h"
@@ -150,6 +151,8 @@ int RunUpload(const CommandArgs& args)
         Tell(Voctool::tr("left as it was (differs; --replace replaces it): %1"), {path});
     if (std::fflush(stdout) != 0)
         return 1;
+    // Once all is said: a slow index server holds up no output.
+    KnowFoldersIn(ConfiguredIndexLocation(), outcome.folders);
     return log.failed || !log.left.empty() ? 1 : 0;
 }
 

@@ -336,7 +336,7 @@ void TakeSearchWindow(Pictures& pictures, const std::string& archive)
 // The statistics of the card's recordings, once counted.
 void TakeStatisticsWindow(Pictures& pictures, const std::string& card)
 {
-    StatisticsWindow window(std::make_shared<const std::vector<RecordingEntry>>(ListRecordings(card)), std::nullopt);
+    StatisticsWindow window(std::make_shared<const std::vector<RecordingEntry>>(ListRecordings(card)), nullptr);
     window.show();
     Settle(800);
     pictures.Take(window, "call-statistics");

@@ -264,12 +264,7 @@ TEST(SearchWindowIndex, AServerThatDoesNotAnswerNeitherHoldsTheListingNorRepeats
     int port = 0;
     const UniqueFd server = SilentServer(port);
     ASSERT_TRUE(server.valid());
-    IndexLocation silent;
-    silent.driver = QStringLiteral("QPSQL");
-    silent.host = QStringLiteral("127.0.0.1");
-    silent.port = port;
-    silent.database = QStringLiteral("sdvoice");
-    IndexHost index(silent);
+    IndexHost index(PostgresIndexAt(port));
     const auto roots = [&] { return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}}; };
     auto window = std::make_unique<SearchWindow>(nullptr, roots, WaveOutFactory(), &index);
     window->show();

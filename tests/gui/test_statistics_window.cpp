@@ -4,11 +4,13 @@
 #include "catalogue/recording_model.h"
 #include "export/list_export.h"
 #include "index/archive_index.h"
+#include "index/index_host.h"
 #include "platform/message_box.h"
 #include "search/search_window.h"
 #include "statistics/statistics_charts.h"
 #include "statistics/statistics_window.h"
 #include "support/find_child.h"
+#include "support/silent_server.h"
 #include "support/sheet_reader.h"
 #include "support/temp_folder.h"
 #include "support/window_wait.h"
@@ -38,6 +40,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <tuple>
@@ -215,7 +218,8 @@ TEST_F(StatisticsWindowTest, SearchWindowListMenuShowsTheFiguresOfTheListedRows)
     WriteCalls(archive, "VOICE");
     WriteCalls(archive, "Other"); // a second folder, not listed
     SearchWindow search(nullptr, [this] { return std::vector<FolderRoot>{{archive.Path("VOICE/"), kImageDisk}}; });
-    search.SetStatisticsViewer(ShowCallStatistics);
+    search.SetStatisticsViewer(
+        [](RowsSnapshot rows, QWidget* owner) { ShowCallStatistics(std::move(rows), nullptr, owner); });
     search.SetBusyDelay(std::chrono::milliseconds(0));
     search.show();
     auto* tree = Child<QTreeView>(search, "TVSpeakPath");
@@ -239,7 +243,7 @@ TEST_F(StatisticsWindowTest, FiguresTakeNoInputUntilCounted)
 {
     WriteCalls(archive, "VOICE");
     StatisticsWindow window(std::make_shared<const std::vector<RecordingEntry>>(ListRecordings(archive.Path("VOICE/"))),
-                            std::nullopt);
+                            nullptr);
     bool shown = false;
     QObject::connect(&window, &StatisticsWindow::figuresShown, [&shown] { shown = true; });
     window.show();
@@ -251,6 +255,44 @@ TEST_F(StatisticsWindowTest, FiguresTakeNoInputUntilCounted)
     EXPECT_EQ(ReadWindow(window).totals, kTotals);
 }
 
+// With the index on a server that does not answer, the window asks the program's index for the
+// user types and opens no connection of its own: closed while the index still connects, it waits
+// for nothing; once the index has failed, the figures come without user types.
+TEST_F(StatisticsWindowTest, ClosesAtOnceWhileTheIndexServerDoesNotAnswer)
+{
+    WriteCalls(archive, "VOICE");
+    const RowsSnapshot rows =
+        std::make_shared<const std::vector<RecordingEntry>>(ListRecordings(archive.Path("VOICE/")));
+    int port = 0;
+    const UniqueFd server = SilentServer(port);
+    ASSERT_TRUE(server.valid());
+    ASSERT_EQ(::fcntl(server.get(), F_SETFL, O_NONBLOCK), 0);
+    std::vector<UniqueFd> connections; // taken in and left unanswered
+    const auto connected = [&] {
+        for (int fd; (fd = ::accept4(server.get(), nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+            connections.emplace_back(fd);
+        return connections.size();
+    };
+    IndexHost index(PostgresIndexAt(port));
+    ASSERT_TRUE(WaitForWindow([&] { return connected() == 1; })) << "the index did not connect";
+
+    auto window = std::make_unique<StatisticsWindow>(rows, &index);
+    window->show();
+    EXPECT_EQ(ReadWindow(*window).state, "正在统计...");
+    window.reset();
+    EXPECT_EQ(connected(), 1u) << "the window connected to the index itself";
+    EXPECT_EQ(index.state(), IndexHost::State::Opening);
+
+    connections.clear(); // the server hangs up: the index fails at once
+    ASSERT_TRUE(WaitForWindow([&] { return index.state() == IndexHost::State::Failed; }));
+    StatisticsWindow counted(rows, &index);
+    bool shown = false;
+    QObject::connect(&counted, &StatisticsWindow::figuresShown, [&shown] { shown = true; });
+    counted.show();
+    ASSERT_TRUE(WaitForWindow([&shown] { return shown; })) << "the statistics were not shown";
+    EXPECT_EQ(ReadWindow(counted).totals, kTotals);
+}
+
 // A recorder whose clock once read 2000 spans decades: its days are too many to chart (Qt Charts
 // took seconds for them), so the chart draws none and says why, and draws the months again.
 TEST_F(StatisticsWindowTest, PeriodChartDrawsNoMoreThanItsMostPeriods)
@@ -260,7 +302,7 @@ TEST_F(StatisticsWindowTest, PeriodChartDrawsNoMoreThanItsMostPeriods)
         (*rows)[row].texts[kColMode] = "被叫";
         (*rows)[row].texts[kColStartTime] = start;
     }
-    StatisticsWindow window(std::move(rows), std::nullopt);
+    StatisticsWindow window(std::move(rows), nullptr);
     bool shown = false;
     QObject::connect(&window, &StatisticsWindow::figuresShown, [&shown] { shown = true; });
     window.show();
@@ -344,7 +386,7 @@ TEST_F(StatisticsWindowTest, OneDayOfCallsShowsEveryFigureAtTheWindowsSize)
         row.texts[kColStartTime] = start;
         row.texts[kColDuration] = duration;
     }
-    StatisticsWindow window(std::move(rows), std::nullopt);
+    StatisticsWindow window(std::move(rows), nullptr);
     bool shown = false;
     QObject::connect(&window, &StatisticsWindow::figuresShown, [&shown] { shown = true; });
     window.show();
@@ -389,7 +431,7 @@ TEST_F(StatisticsWindowTest, OneDayOfCallsShowsEveryFigureAtTheWindowsSize)
 
 TEST_F(StatisticsWindowTest, NoRowsShowNothingToCountInsteadOfFigures)
 {
-    StatisticsWindow window({}, std::nullopt);
+    StatisticsWindow window({}, nullptr);
     window.show();
     const Shown shown = ReadWindow(window);
     EXPECT_EQ(shown.state, "没有可统计的语音");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "index/index_settings.h"
 #include "platform/unique_fd.h"
 
 #include <arpa/inet.h>
@@ -22,4 +23,15 @@ inline UniqueFd SilentServer(int& port)
         return UniqueFd();
     port = ntohs(address.sin_port);
     return listening;
+}
+
+// The archive index on a PostgreSQL server at port, as the settings file would name it.
+inline IndexLocation PostgresIndexAt(int port)
+{
+    IndexLocation location;
+    location.driver = QStringLiteral("QPSQL");
+    location.host = QStringLiteral("127.0.0.1");
+    location.port = port;
+    location.database = QStringLiteral("sdvoice");
+    return location;
 }

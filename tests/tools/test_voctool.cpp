@@ -778,27 +778,41 @@ TEST_F(VoctoolStats, PrintsTotalsPeriodsAndTopNumbersAndWritesTheChartPicture)
     EXPECT_EQ(Voctool({"stats", archive.Path("missing")}).exitCode, 1);
 }
 
-// A folder is known to the index once a note is set in it or its statistics are counted: the
-// search of every known folder finds its recordings at once.
+// A folder is known to the index once a note is set in it, its statistics are counted or an
+// upload lands in it: the search of every known folder finds its recordings at once.
 using VoctoolKnownFolders = VoctoolStats;
-TEST_F(VoctoolKnownFolders, ANoteOrAListingMakesTheFolderKnown)
+TEST_F(VoctoolKnownFolders, ANoteAListingOrAnUploadMakesTheFolderKnown)
 {
     TempFolder noted;
     TempFolder listed;
+    TempFolder card;
+    TempFolder uploaded;
     AddRecording(noted.Path("VOC00001.WAV"), 'Z', "13800001111", 5, 9);
     AddRecording(listed.Path("VOC00002.WAV"), 'Z', "13800002222", 6, 9);
-    ASSERT_EQ(Voctool({"note", noted.Path("VOC00001.WAV"), "--desc", "price agreed"}).exitCode, 0);
+    AddRecording(card.Path("VOC00003.WAV"), 'B', "13800003333", 7, 9);
+    ASSERT_EQ(Voctool({"note", noted.Path("VOC00001.WAV"), "--desc", "price agreed", "--user-type", "客户"}).exitCode,
+              0);
     const Outcome byNote =
         Voctool({"search", "--all", "--from", "2014-03-01", "--to", "2014-03-31", "--desc", "price"});
     EXPECT_EQ(byNote.exitCode, 0) << byNote.err;
     EXPECT_EQ(Column(Rows(byNote), 1), std::vector<std::string>{"VOC00001.WAV"});
 
     ASSERT_EQ(Voctool({"stats", listed.path()}).exitCode, 0);
+    ASSERT_EQ(Voctool({"upload", card.path(), uploaded.path()}).exitCode, 0);
     const Outcome every = Voctool({"search", "--all", "--from", "2014-03-01", "--to", "2014-03-31"});
     EXPECT_EQ(every.exitCode, 0) << every.err;
     std::vector<std::string> names = Column(Rows(every), 1);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"VOC00001.WAV", "VOC00002.WAV"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"VOC00001.WAV", "VOC00002.WAV", "VOC00003.WAV"}));
+
+    // The count of every known folder: every recording, the noted number with its user type.
+    const Outcome counted = Voctool({"stats", "--all"});
+    EXPECT_EQ(counted.exitCode, 0) << counted.err;
+    EXPECT_NE(counted.out.find("合计\t全部\t3\t6秒\t"), std::string::npos) << counted.out;
+    EXPECT_NE(counted.out.find("通话次数前十\t13800001111\t1\t2秒\t2秒\t0\t0\t1\t0\t0\t2014年03月05日09时30分\t"
+                               "2014年03月05日09时30分\t客户\n"),
+              std::string::npos)
+        << counted.out;
 }
 
 // An upload into month folders leaves the archive folder itself without recordings: --recursive
