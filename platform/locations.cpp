@@ -69,7 +69,10 @@ bool MakeOwnFolder(const std::string& folder)
     struct stat info {};
     if (errno != EEXIST || ::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return false;
-    if ((info.st_mode & 07777) != kOwnFolderMode && info.st_uid == ::getuid())
+    // A folder others may write into (such as /tmp, given as the folder of a file) is shared,
+    // never the program's own: tightening it would lock every other user out.
+    const bool shared = (info.st_mode & (S_ISVTX | S_IWOTH)) != 0;
+    if ((info.st_mode & 07777) != kOwnFolderMode && info.st_uid == ::getuid() && !shared)
         ::chmod(folder.c_str(), kOwnFolderMode);
     return true;
 }

@@ -14,7 +14,8 @@ std::string SettingsFilePath();
 // $XDG_DATA_HOME/sdvoice (default ~/.local/share/sdvoice), without a trailing "/".
 std::string DataDir();
 // Makes a folder of the program's own (the configuration, the index) readable by the user only:
-// creates it, and the folders above it as the umask allows, or tightens it when it exists.
+// creates it, and the folders above it as the umask allows, or tightens it when it exists and
+// is not a shared folder (one with the sticky bit or writable by others, which it leaves).
 // False when it cannot be made.
 bool MakeOwnFolder(const std::string& folder);
 // The fixed spreadsheet file of both list exports (~/vrxexcel.xlsx).

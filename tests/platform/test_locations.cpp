@@ -1,10 +1,12 @@
 #include "platform/locations.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <optional>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -77,3 +79,28 @@ TEST(Locations, HomeGivesUploadAndExportPaths)
 }
 
 } // namespace
+
+// The program's own folders are made the user's alone, but the folder of a file given in a shared
+// place (an access log in /tmp) is left as it is: /tmp made 0700 locks every other user out.
+TEST(Locations, MakeOwnFolderTightensOwnFoldersAndLeavesSharedOnes)
+{
+    TempFolder folder;
+    const auto modeOf = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0U;
+    };
+    const std::string made = folder.Path("config/sdvoice");
+    const std::string loose = folder.Path("loose");
+    const std::string shared = folder.Path("shared");
+    const std::string open = folder.Path("open");
+    for (const auto& [path, mode] : {std::pair{loose, 0755}, std::pair{shared, 01777}, std::pair{open, 0777}}) {
+        ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    }
+    for (const std::string& path : {made, loose, shared, open})
+        EXPECT_TRUE(MakeOwnFolder(path)) << path;
+    EXPECT_EQ(modeOf(made), 0700U);
+    EXPECT_EQ(modeOf(loose), 0700U);
+    EXPECT_EQ(modeOf(shared), 01777U);
+    EXPECT_EQ(modeOf(open), 0777U);
+}
