@@ -165,11 +165,16 @@ int main(int argc, char** argv)
                                                   {"mode", "被叫"},
                                                   {"phone", "138"},
                                                   {"pageSize", "100"}};
+    // Each run asks routes of its own: the routes keep a search for the next pages, and a run
+    // answered from that would time the cache, not the search.
     qint64 webRows = 0;
-    const double webMs = BestMilliseconds(3, [&] { webRows = ReadBody(Ask(routes, "/api/search", criteria)); });
+    const double webMs = BestMilliseconds(3, [&] {
+        webRows = ReadBody(Ask(ContentRoutes(log, *index.WorkerLocation()), "/api/search", criteria));
+    });
     QList<QPair<QString, QString>> sorted = criteria;
     sorted.append({{"sort", "4"}, {"order", "desc"}});
-    const double webSortedMs = BestMilliseconds(3, [&] { ReadBody(Ask(routes, "/api/search", sorted)); });
+    const double webSortedMs = BestMilliseconds(
+        3, [&] { ReadBody(Ask(ContentRoutes(log, *index.WorkerLocation()), "/api/search", sorted)); });
 
     Result<RecordingDecoder> decoder = RecordingDecoder::Open(hourRecording);
     if (!decoder) {
