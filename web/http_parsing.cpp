@@ -24,11 +24,11 @@ std::optional<qint64> ParseNumber(QByteArrayView digits)
 
 std::optional<ByteRange> ParseByteRange(const QByteArray& header, qint64 size)
 {
-    const QByteArray spec = header.trimmed();
+    const QByteArray asked = header.trimmed();
     constexpr QByteArrayView unit = "bytes=";
-    if (size <= 0 || !spec.startsWith(unit))
+    if (size <= 0 || !asked.startsWith(unit))
         return std::nullopt;
-    const QByteArrayView range = QByteArrayView(spec).sliced(unit.size()).trimmed();
+    const QByteArrayView range = QByteArrayView(asked).sliced(unit.size()).trimmed();
     const qsizetype dash = range.indexOf('-');
     if (dash < 0)
         return std::nullopt;
