@@ -48,4 +48,5 @@ export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:print_summary=1
 export LSAN_OPTIONS=suppressions=$repo/scripts/lsan.supp:print_suppressions=0
 
-ctest --test-dir "$build" --output-on-failure --timeout 600 -E "$excluded" "$@"
+# Two at a time: the logic tests use temporary folders and free ports of their own.
+ctest --test-dir "$build" --output-on-failure --timeout 600 -j2 -E "$excluded" "$@"

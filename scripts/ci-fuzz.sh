@@ -35,39 +35,58 @@ trap 'rm -rf "$work"' EXIT
 export ASAN_OPTIONS=allow_addr2line=1:detect_leaks=1
 export UBSAN_OPTIONS=allow_addr2line=1:print_stacktrace=1
 
-failed=()
-for target in "${targets[@]}"; do
-  seeds=fuzz/corpus/${target#fuzz_}
-  corpus=$work/$target/corpus
+# run_target TARGET: one run of TARGET from a copy of its seeds. What it has to say goes to
+# $work/TARGET/report; a finding also leaves $work/TARGET/failed.
+run_target() {
+  local target=$1
+  local seeds=fuzz/corpus/${target#fuzz_}
+  local corpus=$work/$target/corpus
+  local log=$work/$target/fuzz.log
+  local status=0
   mkdir -p "$corpus"
-  if [ -d "$seeds" ]; then
-    cp -R "$seeds"/. "$corpus"/
-  else
-    echo "note: $seeds does not exist; $target starts from an empty corpus"
-  fi
-  log=$work/$target/fuzz.log
-  echo "--- $target: ${seconds} s from $(find "$corpus" -type f | wc -l) seeds in $seeds"
-  status=0
-  # -timeout: one input running longer than this counts as a hang (the sanitizers make
-  # every run several times slower than a plain build, so the bound is generous).
-  (cd "$work/$target" && "$repo/$build/fuzz/$target" -max_total_time="$seconds" -max_len=8192 \
-    -rss_limit_mb=2048 -timeout=30 -print_final_stats=1 -artifact_prefix="$work/$target/" \
-    "$corpus") >"$log" 2>&1 || status=$?
-  if [ "$status" -eq 0 ]; then
-    grep -E '^(Done [0-9]+ runs|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$log" \
-      | sed 's/^/    /' || true
-    echo "    corpus grew from $(find "$seeds" -type f 2>/dev/null | wc -l) to $(find "$corpus" -type f | wc -l) inputs (not kept)"
-    continue
-  fi
-  failed+=("$target")
-  echo "!!! $target failed (exit status $status); the end of its log:"
-  tail -n 120 "$log"
-  for artifact in "$work/$target"/crash-* "$work/$target"/leak-* "$work/$target"/timeout-* \
-    "$work/$target"/oom-* "$work/$target"/slow-unit-*; do
-    [ -f "$artifact" ] || continue
-    echo "!!! $(basename "$artifact") ($(stat -c %s "$artifact") bytes), base64; replay with"
-    echo "!!!   base64 -d > input && $build/fuzz/$target input"
-    base64 "$artifact"
+  {
+    if [ -d "$seeds" ]; then
+      cp -R "$seeds"/. "$corpus"/
+    else
+      echo "note: $seeds does not exist; $target starts from an empty corpus"
+    fi
+    echo "--- $target: ${seconds} s from $(find "$corpus" -type f | wc -l) seeds in $seeds"
+    # -timeout: one input running longer than this counts as a hang (the sanitizers make
+    # every run several times slower than a plain build, so the bound is generous).
+    (cd "$work/$target" && "$repo/$build/fuzz/$target" -max_total_time="$seconds" -max_len=8192 \
+      -rss_limit_mb=2048 -timeout=30 -print_final_stats=1 -artifact_prefix="$work/$target/" \
+      "$corpus") >"$log" 2>&1 || status=$?
+    if [ "$status" -eq 0 ]; then
+      grep -E '^(Done [0-9]+ runs|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$log" \
+        | sed 's/^/    /' || true
+      echo "    corpus grew from $(find "$seeds" -type f 2>/dev/null | wc -l) to $(find "$corpus" -type f | wc -l) inputs (not kept)"
+    else
+      touch "$work/$target/failed"
+      echo "!!! $target failed (exit status $status); the end of its log:"
+      tail -n 120 "$log"
+      for artifact in "$work/$target"/crash-* "$work/$target"/leak-* "$work/$target"/timeout-* \
+        "$work/$target"/oom-* "$work/$target"/slow-unit-*; do
+        [ -f "$artifact" ] || continue
+        echo "!!! $(basename "$artifact") ($(stat -c %s "$artifact") bytes), base64; replay with"
+        echo "!!!   base64 -d > input && $build/fuzz/$target input"
+        base64 "$artifact"
+      done
+    fi
+  } >"$work/$target/report" 2>&1
+}
+
+# Each libFuzzer run keeps one processor busy: the targets run two at a time, and each one's
+# report is printed once its pair has ended.
+failed=()
+at_once=2
+for ((first = 0; first < ${#targets[@]}; first += at_once)); do
+  for target in "${targets[@]:first:at_once}"; do
+    run_target "$target" &
+  done
+  wait
+  for target in "${targets[@]:first:at_once}"; do
+    cat "$work/$target/report"
+    [ ! -e "$work/$target/failed" ] || failed+=("$target")
   done
 done
 
