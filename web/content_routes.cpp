@@ -515,24 +515,23 @@ private:
     qint64 first_;
 };
 
-// The body of `size` bytes whole (200), or the one range the Range header asks for (206); a
-// Range header that asks for no single satisfiable range is refused (416). body makes the body
-// from a first byte on.
+// The body of `size` bytes whole (200), or the range the Range header asks for (206); a range
+// that starts past the end is refused (416). body makes the body from a first byte on.
 WebResponse RangedBody(const WebRequest& request, qint64 size, const QByteArray& contentType,
                        const std::function<std::shared_ptr<WebBodySource>(qint64 first)>& body)
 {
     WebResponse response;
     response.contentType = contentType;
     response.headers.append(Header("Accept-Ranges", "bytes"));
+    const RangeAsked asked = ParseRange(request.range, size);
+    if (asked.kind == RangeKind::Unsatisfiable) {
+        response.status = 416;
+        response.headers.append(Header("Content-Range", "bytes */" + QByteArray::number(size)));
+        return response;
+    }
     ByteRange range{0, size - 1};
-    if (!request.range.isEmpty()) {
-        const std::optional<ByteRange> asked = ParseByteRange(request.range, size);
-        if (!asked) {
-            response.status = 416;
-            response.headers.append(Header("Content-Range", "bytes */" + QByteArray::number(size)));
-            return response;
-        }
-        range = *asked;
+    if (asked.kind == RangeKind::Part) {
+        range = asked.range;
         response.status = 206;
         response.headers.append(Header("Content-Range", "bytes " + QByteArray::number(range.first) + "-"
                                                             + QByteArray::number(range.last) + "/"
@@ -550,10 +549,8 @@ bool StartsTheBody(const WebRequest& request)
 {
     if (request.method == "HEAD")
         return false;
-    if (request.range.isEmpty())
-        return true;
-    const std::optional<ByteRange> range = ParseByteRange(request.range, std::numeric_limits<qint64>::max());
-    return range && range->first == 0;
+    const RangeAsked asked = ParseRange(request.range, std::numeric_limits<qint64>::max());
+    return asked.kind == RangeKind::Whole || (asked.kind == RangeKind::Part && asked.range.first == 0);
 }
 
 WebResponse WaveBody(const Content& content, const WebRequest& request, const Located& located, WebAction action)

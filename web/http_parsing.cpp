@@ -1,54 +1,85 @@
 #include "web/http_parsing.h"
 
 #include <QStringDecoder>
+#include <algorithm>
+#include <limits>
 
 namespace {
 
-// Digits of a byte position: more than 18 could overflow qint64 and no body is that large.
-constexpr qsizetype kLongestNumber = 18;
+constexpr qint64 kFarthest = std::numeric_limits<qint64>::max();
 
-std::optional<qint64> ParseNumber(QByteArrayView digits)
+// A byte position of any number of digits; one past what qint64 holds is taken as its largest value,
+// which lies past the end of any body. Nothing for anything but digits.
+std::optional<qint64> ParsePosition(QByteArrayView digits)
 {
-    if (digits.isEmpty() || digits.size() > kLongestNumber)
+    if (digits.isEmpty())
         return std::nullopt;
     qint64 value = 0;
     for (const char c : digits) {
         if (c < '0' || c > '9')
             return std::nullopt;
-        value = value * 10 + (c - '0');
+        const int digit = c - '0';
+        value = value > (kFarthest - digit) / 10 ? kFarthest : value * 10 + digit;
     }
     return value;
 }
 
-} // namespace
-
-std::optional<ByteRange> ParseByteRange(const QByteArray& header, qint64 size)
+// One range of a Range header ("F-L", "F-" or "-N") of a body of `size` bytes; nothing when malformed.
+std::optional<RangeAsked> ParseOneRange(QByteArrayView text, qint64 size)
 {
-    const QByteArray asked = header.trimmed();
-    constexpr QByteArrayView unit = "bytes=";
-    if (size <= 0 || !asked.startsWith(unit))
-        return std::nullopt;
-    const QByteArrayView range = QByteArrayView(asked).sliced(unit.size()).trimmed();
-    const qsizetype dash = range.indexOf('-');
+    const qsizetype dash = text.indexOf('-');
     if (dash < 0)
         return std::nullopt;
-    const QByteArrayView firstDigits = range.first(dash).trimmed();
-    const QByteArrayView lastDigits = range.sliced(dash + 1).trimmed();
+    const QByteArrayView firstDigits = text.first(dash);
+    const QByteArrayView lastDigits = text.sliced(dash + 1);
     if (firstDigits.isEmpty()) {
-        const std::optional<qint64> suffix = ParseNumber(lastDigits);
-        if (!suffix || *suffix == 0)
+        const std::optional<qint64> suffix = ParsePosition(lastDigits);
+        if (!suffix)
             return std::nullopt;
-        return ByteRange{std::max<qint64>(0, size - *suffix), size - 1};
+        if (*suffix == 0 || size <= 0)
+            return RangeAsked{RangeKind::Unsatisfiable, {}};
+        return RangeAsked{RangeKind::Part, {std::max<qint64>(0, size - *suffix), size - 1}};
     }
-    const std::optional<qint64> first = ParseNumber(firstDigits);
-    if (!first || *first >= size)
+    const std::optional<qint64> first = ParsePosition(firstDigits);
+    const std::optional<qint64> last = lastDigits.isEmpty() ? kFarthest : ParsePosition(lastDigits);
+    if (!first || !last || *last < *first)
         return std::nullopt;
-    if (lastDigits.isEmpty())
-        return ByteRange{*first, size - 1};
-    const std::optional<qint64> last = ParseNumber(lastDigits);
-    if (!last || *last < *first)
-        return std::nullopt;
-    return ByteRange{*first, std::min(*last, size - 1)};
+    if (*first >= size)
+        return RangeAsked{RangeKind::Unsatisfiable, {}};
+    return RangeAsked{RangeKind::Part, {*first, std::min(*last, size - 1)}};
+}
+
+} // namespace
+
+RangeAsked ParseRange(QByteArrayView header, qint64 size)
+{
+    const QByteArrayView asked = header.trimmed();
+    const qsizetype equals = asked.indexOf('=');
+    if (equals < 0 || asked.first(equals).trimmed().compare("bytes", Qt::CaseInsensitive) != 0)
+        return {};
+    std::optional<RangeAsked> first;
+    bool anyPart = false;
+    // Every range is read: one malformed range makes the whole header one to ignore.
+    for (qsizetype start = equals + 1; start <= asked.size();) {
+        qsizetype comma = asked.indexOf(',', start);
+        if (comma < 0)
+            comma = asked.size();
+        const QByteArrayView text = asked.sliced(start, comma - start).trimmed();
+        start = comma + 1;
+        if (text.isEmpty())
+            continue; // "bytes=0-9, ,20-29": empty list elements are allowed
+        const std::optional<RangeAsked> range = ParseOneRange(text, size);
+        if (!range)
+            return {};
+        anyPart = anyPart || range->kind == RangeKind::Part;
+        if (!first)
+            first = range;
+    }
+    if (!first)
+        return {};
+    if (first->kind == RangeKind::Unsatisfiable && anyPart)
+        return {};
+    return *first;
 }
 
 namespace {

@@ -12,9 +12,16 @@ struct ByteRange {
     qint64 first = 0;  // inclusive
     qint64 last = 0;   // inclusive
 };
-// The one range of a Range header ("bytes=F-L", "bytes=F-", "bytes=-N") within a body of `size` bytes;
-// nothing when the header is not a single satisfiable byte range (the caller then answers 416 or the whole body).
-std::optional<ByteRange> ParseByteRange(const QByteArray& header, qint64 size);
+enum class RangeKind { Whole, Part, Unsatisfiable };
+struct RangeAsked {
+    RangeKind kind = RangeKind::Whole;
+    ByteRange range; // for Part: within the body
+};
+// What a Range header asks of a body of `size` bytes: the whole body for no header, a unit other than
+// bytes (matched without regard to case) or a malformed header; the first range of several (the whole
+// body when only a later one can be served); the last position clamped to the end; Unsatisfiable only
+// when the first position is past the end (or a suffix of 0 bytes) of every range asked.
+RangeAsked ParseRange(QByteArrayView header, qint64 size);
 
 // The program's own reading of the rest of a request. Every function bounds what it accepts and
 // answers nothing for anything malformed, which the server refuses with 400.

@@ -4,14 +4,17 @@
 
 namespace {
 
+constexpr qint64 kWhole = -1;
+constexpr qint64 kUnsatisfiable = -2;
+
 struct RangeCase {
     const char* header;
     qint64 size;
-    qint64 first; // -1: no range
+    qint64 first; // or kWhole, kUnsatisfiable
     qint64 last;
 };
 
-TEST(ByteRange, ParsesOneSatisfiableRangeAndRefusesTheRest)
+TEST(ByteRange, ReadsTheRangeAskedAsClientsExpect)
 {
     const RangeCase cases[] = {
         {"bytes=0-99", 1000, 0, 99},
@@ -20,31 +23,40 @@ TEST(ByteRange, ParsesOneSatisfiableRangeAndRefusesTheRest)
         {"bytes=-5000", 1000, 0, 999},      // a suffix longer than the body is the whole body
         {"bytes=990-5000", 1000, 990, 999}, // the end is cut to the body
         {"bytes=999-999", 1000, 999, 999},
-        {"bytes=1000-", 1000, -1, -1}, // starts after the body
-        {"bytes=1000-2000", 1000, -1, -1},
-        {"bytes=-0", 1000, -1, -1},
-        {"bytes=5-3", 1000, -1, -1},
-        {"bytes=0-1,5-6", 1000, -1, -1}, // several ranges
-        {"bytes=-", 1000, -1, -1},
-        {"bytes=a-b", 1000, -1, -1},
-        {"bytes=+1-2", 1000, -1, -1},
-        {"bytes=-1-2", 1000, -1, -1},
-        {"items=0-9", 1000, -1, -1},
-        {"0-9", 1000, -1, -1},
-        {"", 1000, -1, -1},
-        {"bytes=0-0", 0, -1, -1},                      // an empty body has no range
-        {"bytes=99999999999999999999-", 1000, -1, -1}, // overflows a 64-bit number
-        {"bytes=0-99999999999999999999", 1000, -1, -1},
+        {"BYTES=0-9", 1000, 0, 9}, // the unit whatever its case
+        {" Bytes = 3-4 ", 1000, 3, 4},
+        {"bytes=0-99999999999999999999", 1000, 0, 999}, // past what 64 bits hold: past the end
+        {"bytes=0-1,5-6", 1000, 0, 1},                  // several ranges: the first
+        {"bytes=0-1, ,5-6", 1000, 0, 1},
+        {"bytes=2000-,5-6", 1000, kWhole, 0},     // only a later range can be served
+        {"bytes=1000-", 1000, kUnsatisfiable, 0}, // starts after the body
+        {"bytes=1000-2000", 1000, kUnsatisfiable, 0},
+        {"bytes=99999999999999999999-", 1000, kUnsatisfiable, 0},
+        {"bytes=2000-,3000-", 1000, kUnsatisfiable, 0},
+        {"bytes=-0", 1000, kUnsatisfiable, 0},
+        {"bytes=0-0", 0, kUnsatisfiable, 0}, // an empty body has no range
+        {"bytes=-5", 0, kUnsatisfiable, 0},
+        {"items=0-5", 1000, kWhole, 0}, // another unit, or anything malformed: the whole body
+        {"bytes=5-3", 1000, kWhole, 0},
+        {"bytes=0-1,5-3", 1000, kWhole, 0},
+        {"bytes=-", 1000, kWhole, 0},
+        {"bytes=", 1000, kWhole, 0},
+        {"bytes=a-b", 1000, kWhole, 0},
+        {"bytes=+1-2", 1000, kWhole, 0},
+        {"bytes=-1-2", 1000, kWhole, 0},
+        {"bytes 0-9", 1000, kWhole, 0},
+        {"0-9", 1000, kWhole, 0},
+        {"", 1000, kWhole, 0},
     };
     for (const RangeCase& c : cases) {
-        const std::optional<ByteRange> range = ParseByteRange(c.header, c.size);
-        if (c.first < 0) {
-            EXPECT_FALSE(range) << c.header;
+        const RangeAsked asked = ParseRange(c.header, c.size);
+        if (c.first == kWhole || c.first == kUnsatisfiable) {
+            EXPECT_EQ(asked.kind, c.first == kWhole ? RangeKind::Whole : RangeKind::Unsatisfiable) << c.header;
             continue;
         }
-        ASSERT_TRUE(range) << c.header;
-        EXPECT_EQ(range->first, c.first) << c.header;
-        EXPECT_EQ(range->last, c.last) << c.header;
+        ASSERT_EQ(asked.kind, RangeKind::Part) << c.header;
+        EXPECT_EQ(asked.range.first, c.first) << c.header;
+        EXPECT_EQ(asked.range.last, c.last) << c.header;
     }
 }
 
