@@ -20,6 +20,7 @@ struct WebRequest {
     QByteArray range;                        // the Range header as sent; empty when none
     QString address;                         // the client's address, for the access log
     QString account;                         // the session's account; empty on public routes
+    QByteArray session;                      // a stable id of the session that reveals nothing of its token
     WebRole role = WebRole::Listen;
 };
 

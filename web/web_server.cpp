@@ -125,9 +125,12 @@ WebResponse WebServer::State::Login(const WebRequest& request)
 {
     const QString name = ParameterValue(request.form, "name");
     const QByteArray password = ParameterValue(request.form, "password").toUtf8();
-    if (!throttle.Attempt(request.address, std::chrono::steady_clock::now())) {
+    const std::chrono::seconds wait = throttle.Attempt(request.address, name, std::chrono::steady_clock::now());
+    if (wait > std::chrono::seconds(0)) {
         Log(WebAction::LoginRefused, name, request.address);
-        return BodyAnswer(429, "text/html; charset=utf-8", LoginPage(LoginMessage::TooManyAttempts));
+        WebResponse response = BodyAnswer(429, "text/html; charset=utf-8", LoginPage(LoginMessage::TooManyAttempts));
+        response.headers.append({"Retry-After", QByteArray::number(qint64(wait.count()))});
+        return response;
     }
     passwordChecks.acquire();
     const std::optional<WebRole> role = accounts.Verify(name, password);
@@ -137,7 +140,7 @@ WebResponse WebServer::State::Login(const WebRequest& request)
         Log(WebAction::LoginRefused, name, request.address);
         return BodyAnswer(401, "text/html; charset=utf-8", LoginPage(LoginMessage::WrongPassword));
     }
-    throttle.Succeeded(request.address);
+    throttle.Succeeded(request.address, name);
     Log(WebAction::Login, name, request.address);
     const QByteArray token = sessions.Start(name, state->passwordStamp, std::chrono::steady_clock::now());
     WebResponse response = Redirect("/");
@@ -232,6 +235,7 @@ WebResponse WebServer::State::Answer(MHD_Connection* connection, const QByteArra
         return Redirect("/login");
     }
     request.account = session->account;
+    request.session = SessionId(token);
     request.role = state->role;
     return AnswerSession(request, token, *session, Header(connection, "X-CSRF-Token"));
 }

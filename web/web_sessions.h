@@ -17,9 +17,13 @@ struct WebSession {
 };
 
 // The logged-in sessions, by their token (256 random bits, hex, the cookie's value). A session unused
-// for longer than the idle timeout is gone. Safe to use from several threads at once.
+// for longer than the idle timeout is gone. An account holds at most kMostSessionsPerAccount sessions: a
+// new one ends that account's session unused longest, so that one person logging in again and again
+// never ends a colleague's session. Safe to use from several threads at once.
 class SessionTable {
 public:
+    static constexpr qsizetype kMostSessionsPerAccount = 20;
+
     explicit SessionTable(std::chrono::seconds idleTimeout) : idleTimeout_(idleTimeout) {}
     // Starts a session for the account; its token.
     QByteArray Start(const QString& account, const QByteArray& passwordStamp, SteadyTime now);
@@ -28,38 +32,48 @@ public:
     void End(const QByteArray& token);
 
 private:
-    void DropOldest();
+    void MakeRoom(const QString& account, SteadyTime now);
+    void DropLeastUsed(const QString& account);
 
     const std::chrono::seconds idleTimeout_;
     std::mutex mutex_;
     QHash<QByteArray, WebSession> sessions_;
 };
 
-// Refuses logins from an address after repeated wrong passwords: the first few failures are free,
-// then each further attempt waits twice as long as the one before, up to a quarter of an hour. An
-// address's failures are forgotten an hour after its last attempt, not by a successful login: a
-// colleague's own login between guesses at another account must not start the count again.
-// Safe to use from several threads at once.
+// Refuses logins after repeated wrong passwords, counted for each name from each address: the first
+// few failures are free, then each further attempt at that name from that address waits twice as long
+// as the one before, up to a quarter of an hour. A colleague's typos on another name, from the same
+// address, block nobody else; an address's failures over all names are counted too, with a far higher
+// number free, which still stops one address trying many names. Failures are forgotten an hour after
+// the last attempt, not by a successful login: a login to one's own account between guesses at
+// another must not start the count again. Safe to use from several threads at once.
 class LoginThrottle {
 public:
-    // Counts an attempt from the address as failed until Succeeded takes it back, so that attempts
-    // sent at once are counted too; false when the address must wait (the attempt is then not checked
-    // and not counted).
-    bool Attempt(const QString& address, SteadyTime now);
-    // Takes back the count of the address's last attempt, which was right.
-    void Succeeded(const QString& address);
+    // Zero when the attempt at the name from the address may be checked: it is then counted as failed
+    // until Succeeded takes it back, so that attempts sent at once are counted too. Otherwise how long
+    // the address must wait before trying that name again (the attempt is neither checked nor counted).
+    std::chrono::seconds Attempt(const QString& address, const QString& name, SteadyTime now);
+    // Takes back the count of the last attempt at the name from the address, which was right.
+    void Succeeded(const QString& address, const QString& name);
 
 private:
     struct Failures {
         int count = 0;
         SteadyTime last;
     };
-    std::chrono::seconds Wait(int count) const;
+    using FailureTable = QHash<QString, Failures>;
+    static std::chrono::seconds WaitLeft(const FailureTable& table, const QString& key, int freeFailures,
+                                         SteadyTime now);
+    static void Count(FailureTable& table, const QString& key, SteadyTime now);
+    static void TakeBack(FailureTable& table, const QString& key);
 
     std::mutex mutex_;
-    QHash<QString, Failures> failures_;
+    FailureTable byName_; // by address and name
+    FailureTable byAddress_;
 };
 
+// A stable name of the session of `token` that reveals nothing of it: 16 hexadecimal digits of its SHA-256.
+QByteArray SessionId(const QByteArray& token);
 // 256 random bits as 64 hexadecimal digits.
 QByteArray RandomToken();
 // Compares two secrets in a time that does not depend on where they differ.
