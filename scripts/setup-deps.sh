@@ -23,6 +23,7 @@ packages=(
   desktop-file-utils appstream lintian dpkg-dev fakeroot file librsvg2-bin  # the Debian package and its checks
   python3-markdown  # the user guide made into HTML when building
   libmicrohttpd-dev libgnutls28-dev libsodium-dev  # sdvoice-web: its HTTPS server, certificate and password hashes
+  openssl  # s_client tries the protocols and suites sdvoice-web accepts in its tests
   chromium chromium-driver python3-selenium wrk  # the web pages driven in a real browser, and the load run by hand
 )
 

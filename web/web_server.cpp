@@ -1,8 +1,10 @@
 #include "web/web_server.h"
 
 #include "web/access_log.h"
-#include "web/http_parsing.h"
 #include "web/answers.h"
+#include "web/connection_watch.h"
+#include "web/daemon_options.h"
+#include "web/http_parsing.h"
 #include "web/login_page.h"
 #include "web/web_sessions.h"
 
@@ -14,9 +16,6 @@
 namespace {
 
 constexpr qsizetype kLongestBody = 64 * 1024; // forms only: names, notes, passwords
-constexpr unsigned kMostConnections = 200;
-constexpr unsigned kMostConnectionsPerAddress = 100;
-constexpr unsigned kConnectionTimeoutSeconds = 60;
 constexpr size_t kSourcePiece = 64 * 1024;
 constexpr QByteArrayView kSessionCookie = "sdvoice_session";
 constexpr int kNameInLog = 64;
@@ -76,6 +75,12 @@ void FreeSource(void* context)
     delete static_cast<std::shared_ptr<WebBodySource>*>(context);
 }
 
+// The body of a HEAD request's answer: its length is sent, its bytes never are.
+ssize_t ReadNothing(void*, uint64_t, char*, size_t)
+{
+    return MHD_CONTENT_READER_END_WITH_ERROR;
+}
+
 } // namespace
 
 struct WebServer::State {
@@ -87,6 +92,7 @@ struct WebServer::State {
     LoginThrottle throttle;
     // Each password check takes tens of megabytes for a fraction of a second: two at a time at most.
     std::counting_semaphore<2> passwordChecks{2};
+    ConnectionWatch watch;
     MHD_Daemon* daemon = nullptr;
 
     State(WebServerOptions serverOptions, AccountStore& accountStore, AccessLog& accessLog, QList<WebRoute> webRoutes)
@@ -94,7 +100,8 @@ struct WebServer::State {
           accounts(accountStore),
           log(accessLog),
           routes(std::move(webRoutes)),
-          sessions(options.idleTimeout)
+          sessions(options.idleTimeout),
+          watch(options.requestHeaderTime)
     {
     }
 
@@ -249,6 +256,10 @@ MHD_Result WebServer::State::Queue(MHD_Connection* connection, const WebResponse
                                                      context, FreeSource);
         if (response == nullptr)
             delete context;
+    } else if (answer.sourceSize > 0) {
+        // A HEAD request's answer carries the length a GET's body would have.
+        response = MHD_create_response_from_callback(static_cast<uint64_t>(answer.sourceSize), kSourcePiece,
+                                                     ReadNothing, nullptr, nullptr);
     } else {
         response = MHD_create_response_from_buffer(static_cast<size_t>(answer.body.size()),
                                                    const_cast<char*>(answer.body.constData()), MHD_RESPMEM_MUST_COPY);
@@ -284,10 +295,22 @@ void* StartRequest(void*, const char* uri, MHD_Connection*)
     return pending;
 }
 
-void EndRequest(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode)
+void EndRequest(void* serverState, MHD_Connection* connection, void** context, MHD_RequestTerminationCode)
 {
     delete static_cast<PendingRequest*>(*context);
     *context = nullptr;
+    static_cast<WebServer::State*>(serverState)->watch.Answered(connection);
+}
+
+void ConnectionChanged(void* serverState, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode change)
+{
+    ConnectionWatch& watch = static_cast<WebServer::State*>(serverState)->watch;
+    if (change == MHD_CONNECTION_NOTIFY_CLOSED) {
+        watch.Closed(connection);
+        return;
+    }
+    if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
+        watch.Opened(connection, info->connect_fd);
 }
 
 MHD_Result AnswerRequest(void* serverState, MHD_Connection* connection, const char*, const char* method, const char*,
@@ -302,10 +325,15 @@ MHD_Result AnswerRequest(void* serverState, MHD_Connection* connection, const ch
         pending->started = true;
         bool valid = false;
         const qint64 length = Header(connection, MHD_HTTP_HEADER_CONTENT_LENGTH).toLongLong(&valid);
-        return valid && length > kLongestBody ? state->Queue(connection, ErrorAnswer(413, "请求的内容太长。"))
-                                              : MHD_YES;
+        if (!valid || length <= kLongestBody) {
+            state->watch.HeaderIn(connection);
+            return MHD_YES;
+        }
+        state->watch.Answering(connection);
+        return state->Queue(connection, ErrorAnswer(413, "请求的内容太长。"));
     }
     if (*uploadSize > 0) {
+        state->watch.BodyIn(connection, static_cast<qint64>(*uploadSize));
         // A body without a length that grows over the bound: the connection is closed unanswered,
         // as libmicrohttpd takes no answer while a body is being read.
         if (pending->body.size() + static_cast<qsizetype>(*uploadSize) > kLongestBody)
@@ -314,6 +342,7 @@ MHD_Result AnswerRequest(void* serverState, MHD_Connection* connection, const ch
         *uploadSize = 0;
         return MHD_YES;
     }
+    state->watch.Answering(connection);
     return state->Queue(connection, state->Answer(connection, QByteArray(method), *pending));
 }
 
@@ -331,22 +360,8 @@ WebServer::~WebServer()
 
 Result<void> WebServer::Start()
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(state_->options.port);
-    address.sin_addr.s_addr = htonl(state_->options.plain ? INADDR_LOOPBACK : INADDR_ANY);
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL | MHD_USE_ERROR_LOG;
-    if (!state_->options.plain)
-        flags |= MHD_USE_TLS;
-    const char* key = state_->options.plain ? nullptr : state_->options.keyPem.constData();
-    const char* certificate = state_->options.plain ? nullptr : state_->options.certificatePem.constData();
-    // The options of TLS come last: a null key ends the list there for plain HTTP.
-    state_->daemon = MHD_start_daemon(
-        flags, 0, nullptr, nullptr, AnswerRequest, state_.get(), MHD_OPTION_SOCK_ADDR, &address,
-        MHD_OPTION_URI_LOG_CALLBACK, StartRequest, nullptr, MHD_OPTION_NOTIFY_COMPLETED, EndRequest, nullptr,
-        MHD_OPTION_CONNECTION_LIMIT, kMostConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMostConnectionsPerAddress,
-        MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, key ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, key,
-        MHD_OPTION_HTTPS_MEM_CERT, certificate, MHD_OPTION_END);
+    state_->daemon =
+        StartDaemon(state_->options, {AnswerRequest, StartRequest, EndRequest, ConnectionChanged, state_.get()});
     if (state_->daemon == nullptr)
         return Failure{"Cannot listen on port " + std::to_string(state_->options.port)
                        + ": it is taken, or the certificate or key cannot be used"};

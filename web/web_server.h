@@ -16,10 +16,14 @@ struct WebServerOptions {
     bool plain = false; // plain HTTP, bound to 127.0.0.1 only; else HTTPS on every address
     QByteArray certificatePem;
     QByteArray keyPem;
-    std::chrono::seconds idleTimeout{30 * 60};
+    std::chrono::seconds idleTimeout{30 * 60}; // of a session
+    // A connection has this long to send its whole request header (from its opening or its previous
+    // answer), and as long again to start a body, which must then keep coming at a least rate.
+    std::chrono::milliseconds requestHeaderTime{std::chrono::seconds(10)};
 };
 
-// The HTTP(S) server of the web page (libmicrohttpd, a thread per connection). It answers the login
+// The HTTP(S) server of the web page (libmicrohttpd: a fixed pool of threads, each polling its share
+// of the connections, so that idle connections cost no thread). It answers the login
 // and logout pages and the session's own API itself (GET /login, POST /login, POST /logout,
 // GET /api/session) and hands every other request, once its session, role and CSRF token are checked,
 // to the route that matches it.

@@ -5,16 +5,23 @@
 #include "web/account_store.h"
 #include "web/admin_routes.h"
 #include "web/answers.h"
+#include "web/http_parsing.h"
+#include "web/self_signed_certificate.h"
 #include "web/web_server.h"
 #include "web/web_sessions.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QProcess>
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -34,21 +41,45 @@ struct Reply {
     }
 };
 
-// Sends the bytes as they are (no client library tidies the path) and reads the answer until the
-// server closes; a server that does not answer within five seconds fails the request.
-Reply Send(quint16 port, const QByteArray& request)
+// A socket connected to the port of 127.0.0.1 from the loopback address `from` (the whole of 127/8 is
+// the loopback), whose reads and writes give up after five seconds; -1 when it cannot connect.
+int Connect(quint16 port, const char* from = "127.0.0.1")
 {
-    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     timeval wait{5, 0};
     ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &local.sin_addr);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    Reply reply;
-    if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
+        || ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::close(socket);
-        ADD_FAILURE() << "cannot connect to port " << port;
+        return -1;
+    }
+    return socket;
+}
+
+// Whether the server has ended the connection (read without waiting).
+bool Ended(int socket)
+{
+    char byte = 0;
+    const ssize_t count = ::recv(socket, &byte, 1, MSG_DONTWAIT);
+    return count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+// Sends the bytes as they are (no client library tidies the path) and reads the answer until the
+// server closes; a server that does not answer within five seconds fails the request.
+Reply Send(quint16 port, const QByteArray& request, const char* from = "127.0.0.1")
+{
+    const int socket = Connect(port, from);
+    Reply reply;
+    if (socket < 0) {
+        ADD_FAILURE() << "cannot connect to port " << port << " from " << from;
         return reply;
     }
     (void)::send(socket, request.constData(), static_cast<size_t>(request.size()), MSG_NOSIGNAL);
@@ -68,12 +99,14 @@ Reply Send(quint16 port, const QByteArray& request)
     return reply;
 }
 
-// A body of `size` bytes counting up from 0, that fails from `failAt` on.
+// Byte i of a body counts up, i % 251; this source gives it from byte `first` on and fails from
+// byte `failAt` on.
 class CountingSource : public WebBodySource {
 public:
-    CountingSource(qint64 failAt) : failAt_(failAt) {}
+    CountingSource(qint64 first, qint64 failAt) : first_(first), failAt_(failAt) {}
     qint64 Read(qint64 offset, char* buffer, qint64 size) override
     {
+        offset += first_;
         if (offset >= failAt_)
             return -1;
         size = std::min(size, failAt_ - offset);
@@ -83,6 +116,7 @@ public:
     }
 
 private:
+    qint64 first_;
     qint64 failAt_;
 };
 
@@ -116,23 +150,44 @@ protected:
                            ++handled_;
                            return JsonAnswer(200, {{"ok", true}});
                        }});
+        // As the content routes answer: the range asked, and no body for HEAD.
         routes.append({"GET", "/api/audio/", WebRole::Listen, false, [](const WebRequest& request) {
-                           WebResponse response = BodyAnswer(200, "audio/wav", {});
-                           response.source = std::make_shared<CountingSource>(
-                               request.path.endsWith("broken") ? kSourceSize / 2 : kSourceSize);
-                           response.sourceSize = kSourceSize;
+                           const RangeAsked asked = ParseRange(request.range, kSourceSize);
+                           if (asked.kind == RangeKind::Unsatisfiable)
+                               return BodyAnswer(416, "audio/wav", {});
+                           const bool part = asked.kind == RangeKind::Part;
+                           const ByteRange range = part ? asked.range : ByteRange{0, kSourceSize - 1};
+                           WebResponse response = BodyAnswer(part ? 206 : 200, "audio/wav", {});
+                           if (part)
+                               response.headers.append({"Content-Range", "bytes " + QByteArray::number(range.first)
+                                                                             + "-" + QByteArray::number(range.last)
+                                                                             + "/" + QByteArray::number(kSourceSize)});
+                           response.sourceSize = range.last - range.first + 1;
+                           if (request.method != "HEAD")
+                               response.source = std::make_shared<CountingSource>(
+                                   range.first, request.path.endsWith("broken") ? kSourceSize / 2 : kSourceSize);
                            return response;
                        }});
+        routes_ = routes;
+        StartServer(std::chrono::seconds(10));
+    }
+
+    void StartServer(std::chrono::milliseconds requestHeaderTime)
+    {
         WebServerOptions options;
         options.plain = true;
-        server_ = std::make_unique<WebServer>(options, accounts_, log_, routes);
+        options.requestHeaderTime = requestHeaderTime;
+        server_.reset();
+        server_ = std::make_unique<WebServer>(options, accounts_, log_, routes_);
         ASSERT_TRUE(server_->Start());
     }
 
-    Reply Get(const QByteArray& target, const QByteArray& cookie = {})
+    Reply Get(const QByteArray& target, const QByteArray& cookie = {}, const QByteArray& extraHeaders = {},
+              const QByteArray& method = "GET")
     {
-        return Send(server_->Port(), "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nCookie: "
-                                         + cookie + "\r\n\r\n");
+        return Send(server_->Port(), method + " " + target
+                                         + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nCookie: " + cookie
+                                         + "\r\n" + extraHeaders + "\r\n");
     }
 
     Reply Post(const QByteArray& target, const QByteArray& form, const QByteArray& cookie = {},
@@ -161,6 +216,7 @@ protected:
     AccountStore accounts_{QString::fromStdString(folder_->Path("web-accounts"))};
     AccessLog log_{QString::fromStdString(folder_->Path("web-access.log"))};
     std::atomic<int> handled_ = 0;
+    QList<WebRoute> routes_;
     std::unique_ptr<WebServer> server_;
 };
 
@@ -302,6 +358,173 @@ TEST_F(WebSecurity, BodiesReadPieceByPieceArriveWholeOrVisiblyCut)
     const Reply cut = Get("/api/audio/broken", session.cookie);
     EXPECT_EQ(cut.Header("Content-Length"), QByteArray::number(kSourceSize));
     EXPECT_LT(cut.body.size(), kSourceSize);
+}
+
+TEST_F(WebSecurity, HeadCarriesTheHeadersOfGetWithoutItsBody)
+{
+    const Session session = LogIn("li", "li-pass");
+    for (const QByteArray target : {"/api/audio/1", "/api/calls/1"}) {
+        const Reply get = Get(target, session.cookie);
+        const Reply head = Get(target, session.cookie, {}, "HEAD");
+        EXPECT_EQ(head.status, 200);
+        EXPECT_EQ(head.Header("Content-Length"), get.Header("Content-Length")) << target.toStdString();
+        EXPECT_EQ(head.Header("Content-Type"), get.Header("Content-Type"));
+        EXPECT_TRUE(head.body.isEmpty());
+    }
+}
+
+TEST_F(WebSecurity, RangesAreAnsweredAsClientsAskThem)
+{
+    const Session session = LogIn("li", "li-pass");
+    struct Asked {
+        QByteArray range;
+        int status;
+        qint64 first;
+        qint64 last;
+    };
+    const qint64 end = kSourceSize - 1;
+    const Asked cases[] = {
+        {"BYTES=10-19", 206, 10, 19},  {"bytes=299990-99999999999999999999", 206, 299990, end},
+        {"bytes=0-1,5-6", 206, 0, 1},  {"bytes=-5", 206, kSourceSize - 5, end},
+        {"items=0-5", 200, 0, end},    {"bytes=5-3", 200, 0, end},
+        {"bytes=300000-", 416, 0, -1},
+    };
+    for (const Asked& asked : cases) {
+        const Reply reply = Get("/api/audio/1", session.cookie, "Range: " + asked.range + "\r\n");
+        EXPECT_EQ(reply.status, asked.status) << asked.range.toStdString();
+        ASSERT_EQ(reply.body.size(), asked.last - asked.first + 1) << asked.range.toStdString();
+        if (!reply.body.isEmpty()) {
+            EXPECT_EQ(static_cast<unsigned char>(reply.body.front()), asked.first % 251) << asked.range.toStdString();
+            EXPECT_EQ(static_cast<unsigned char>(reply.body.back()), asked.last % 251) << asked.range.toStdString();
+        }
+    }
+}
+
+TEST_F(WebSecurity, ABodyWithoutLengthIsCutAtTheBound)
+{
+    const int socket = Connect(server_->Port());
+    ASSERT_GE(socket, 0);
+    const QByteArray head =
+        "POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n"
+        "Content-Type: application/x-www-form-urlencoded\r\n\r\n";
+    const QByteArray chunks = QByteArray("10000\r\n" + QByteArray(0x10000, 'a') + "\r\n").repeated(16);
+    ASSERT_EQ(::send(socket, head.constData(), size_t(head.size()), MSG_NOSIGNAL), head.size());
+    // 16 MB, or as much as goes until the server ends the connection.
+    qint64 sent = 0;
+    ssize_t count = 0;
+    while (sent < 16 * chunks.size()
+           && (count = ::send(socket, chunks.constData() + sent % chunks.size(),
+                              size_t(chunks.size() - sent % chunks.size()), MSG_NOSIGNAL))
+                  > 0)
+        sent += count;
+    const int error = errno;
+    ::close(socket);
+    ASSERT_LT(sent, 16 * chunks.size()) << "16 MB of body were read";
+    EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << std::strerror(error);
+}
+
+TEST_F(WebSecurity, AThousandIdleOrTricklingConnectionsLeaveRoomForAnotherClient)
+{
+    StartServer(std::chrono::seconds(60)); // none is cut while the test runs, however slow
+    const QByteArray starts[] = {
+        {},
+        "G",
+        "GET /login HTTP/1.1\r\nHost: 127.0.0.1\r\n",
+        "POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+        "Content-Length: 100\r\n\r\nname=",
+    };
+    const char* const addresses[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4"};
+    std::vector<int> idle;
+    for (int i = 0; i < 1000; ++i) {
+        const int socket = Connect(server_->Port(), addresses[i % 3]);
+        ASSERT_GE(socket, 0) << "connection " << i;
+        idle.push_back(socket);
+        const QByteArray& start = starts[i % 4];
+        (void)::send(socket, start.constData(), size_t(start.size()), MSG_NOSIGNAL);
+    }
+    const Reply answer =
+        Send(server_->Port(), "GET /login HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", "127.0.0.5");
+    EXPECT_EQ(answer.status, 200);
+    const auto ended = std::count_if(idle.begin(), idle.end(), Ended);
+    EXPECT_EQ(ended, 0) << "of the idle connections, some were refused";
+    for (const int socket : idle)
+        ::close(socket);
+}
+
+TEST_F(WebSecurity, AHeaderOrABodyTrickledIsCut)
+{
+    StartServer(std::chrono::seconds(1));
+    const int header = Connect(server_->Port());
+    const int body = Connect(server_->Port());
+    ASSERT_TRUE(header >= 0 && body >= 0);
+    const QByteArray start =
+        "POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+        "application/x-www-form-urlencoded\r\nContent-Length: 1000\r\n\r\n";
+    ASSERT_EQ(::send(body, start.constData(), size_t(start.size()), MSG_NOSIGNAL), start.size());
+    // A byte every 200 ms on each until both are cut, for six seconds at most.
+    bool headerCut = false;
+    bool bodyCut = false;
+    for (int tick = 0; tick < 30 && !(headerCut && bodyCut); ++tick) {
+        headerCut = headerCut || Ended(header) || ::send(header, "X", 1, MSG_NOSIGNAL) != 1;
+        bodyCut = bodyCut || Ended(body) || ::send(body, "x", 1, MSG_NOSIGNAL) != 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    ::close(header);
+    ::close(body);
+    EXPECT_TRUE(headerCut) << "a header trickled for six seconds was still read";
+    EXPECT_TRUE(bodyCut) << "a body trickled for six seconds was still read";
+}
+
+// TLS 1.2 and 1.3 only, with AEAD suites only, for the desk's own certificate and for one the
+// administrator made elsewhere (RSA); tried with openssl's client, which offers any protocol asked.
+TEST(WebTls, OnlyTls12And13WithAeadSuitesAreAccepted)
+{
+    const TempFolder folder;
+    const QString ownCertificate = QString::fromStdString(folder.Path("own-certificate.pem"));
+    const QString ownKey = QString::fromStdString(folder.Path("own-key.pem"));
+    ASSERT_TRUE(MakeCertificateIfMissing(ownCertificate, ownKey));
+    const QString rsaCertificate = QString::fromStdString(folder.Path("rsa-certificate.pem"));
+    const QString rsaKey = QString::fromStdString(folder.Path("rsa-key.pem"));
+    ASSERT_EQ(QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+                                            "-days", "2", "-keyout", rsaKey, "-out", rsaCertificate}),
+              0)
+        << "openssl is missing";
+    AccountStore accounts(QString::fromStdString(folder.Path("web-accounts")));
+    AccessLog log(QString::fromStdString(folder.Path("web-access.log")));
+    const auto read = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QStringList weakCiphers = {"-cipher",
+                                     "ECDHE-ECDSA-AES128-SHA:ECDHE-RSA-AES128-SHA:ECDHE-ECDSA-AES256-SHA:"
+                                     "ECDHE-RSA-AES256-SHA:AES128-SHA:AES256-SHA:@SECLEVEL=0"};
+    const QStringList anyCipher = {"-cipher", "DEFAULT:@SECLEVEL=0"};
+    const struct {
+        QStringList arguments;
+        bool accepted;
+    } tries[] = {
+        {QStringList{"-tls1"} + anyCipher, false},
+        {QStringList{"-tls1_1"} + anyCipher, false},
+        {QStringList{"-tls1_2"} + weakCiphers, false},
+        {QStringList{"-tls1_2"}, true},
+        {QStringList{"-tls1_3"}, true},
+    };
+    for (const auto& [certificate, key] : {std::pair{ownCertificate, ownKey}, std::pair{rsaCertificate, rsaKey}}) {
+        WebServerOptions options;
+        options.certificatePem = read(certificate);
+        options.keyPem = read(key);
+        WebServer server(options, accounts, log, {});
+        ASSERT_TRUE(server.Start());
+        for (const auto& [arguments, accepted] : tries) {
+            QProcess client;
+            client.start("openssl", QStringList{"s_client", "-connect", "127.0.0.1:" + QString::number(server.Port())}
+                                        + arguments);
+            client.closeWriteChannel();
+            ASSERT_TRUE(client.waitForFinished(10000)) << "openssl s_client did not end";
+            EXPECT_EQ(client.exitCode() == 0, accepted)
+                << certificate.toStdString() << ' ' << arguments.join(' ').toStdString();
+        }
+    }
 }
 
 TEST(WebSessions, OneAccountsLoginsEndOnlyItsOwnOldestSessions)
