@@ -8,6 +8,7 @@
 #include "catalogue/recording_model.h"
 #include "catalogue/upload_options_dialog.h"
 #include "catalogue/upload_settings.h"
+#include "index/index_host.h"
 #include "platform/config_file.h"
 #include "platform/locations.h"
 #include "platform/message_box.h"
@@ -80,6 +81,8 @@ void MainWindow::ConnectUpload(UploadWorker& worker)
     // be handled under it, with the bar gone and the commands enabled while it is still open.
     connect(&worker, &UploadWorker::failed, this, [this](const QString& text) { uploadFailure_ = text; });
     connect(&worker, &UploadWorker::finished, this, [this](const UploadOutcome& outcome) {
+        if (!outcome.folders.empty())
+            archiveIndex()->KnowFolders(outcome.folders);
         ShowUploadPanel(false);
         const bool failed = !uploadFailure_.isEmpty();
         if (failed)

@@ -50,3 +50,13 @@ QString IndexHost::TakeMessage()
 {
     return std::exchange(message_, QString());
 }
+
+void IndexHost::KnowFolders(std::set<std::string> folders)
+{
+    Post([this, folders = std::move(folders)] {
+        if (!index_)
+            return;
+        for (const std::string& folder : folders)
+            static_cast<void>(index_->KnowFolder(folder + "/"));
+    });
+}

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 #include <utility>
 
 // The archive index of the program, with one owner: the index is opened once, on a thread of
@@ -52,6 +54,10 @@ public:
                 Qt::QueuedConnection);
         });
     }
+
+    // Makes the folders (each without "/" at the end) known to the index, after the requests
+    // before; nothing when the index could not be opened or cannot write.
+    void KnowFolders(std::set<std::string> folders);
 
 signals:
     void ready();
