@@ -27,7 +27,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
-#include <QTimer>
 #include <QTreeView>
 #include <filesystem>
 #include <utility>
@@ -79,9 +78,6 @@ SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory ma
     // The worker keeps a connection of its own to the index, made on its thread once the index is ready.
     searchWorker_ = new FolderSearchWorker(index ? index->WorkerLocation() : std::nullopt, this);
     searchWorker_->setObjectName(QStringLiteral("folderSearchWorker"));
-    busyTimer_ = new QTimer(this);
-    busyTimer_->setSingleShot(true);
-    connect(busyTimer_, &QTimer::timeout, this, &SearchWindow::EnterBusyState);
     BuildControls();
     BuildPlayerControls(makeOutput ? std::move(makeOutput) : WaveOutFactory(MakeSdlWaveOut));
     ConnectControls();
@@ -116,11 +112,6 @@ void SearchWindow::SetListExporter(ListExporter exporter)
 void SearchWindow::SetStatisticsViewer(StatisticsViewer viewer)
 {
     showStatistics_ = std::move(viewer);
-}
-
-void SearchWindow::SetBusyDelay(std::chrono::milliseconds delay)
-{
-    busyDelay_ = delay;
 }
 
 void SearchWindow::SetNoteEditor(NoteEditor editor)
@@ -406,11 +397,8 @@ void SearchWindow::ShowFoundRows(unsigned run, const std::shared_ptr<FoundRows>&
 void SearchWindow::ShowFolderRecordings(const std::string& folder)
 {
     busyPanel_->setText(kListingText);
-    listing_ = true;
-    if (busyDelay_.count() == 0)
-        EnterBusyState();
-    else if (!busy_)
-        busyTimer_->start(busyDelay_);
+    if (!std::exchange(listing_, true))
+        focusBeforeListing_ = EnterBusy(this, busyPanel_);
     const FolderScope scope = filterPanel_->criteria().scope;
     StartRows(folder, scope);
     resultModel_->SetSortState({kColStartTime, false});
@@ -444,17 +432,9 @@ void SearchWindow::StartRows(const std::string& folder, FolderScope scope)
     notes_.Clear();
 }
 
-void SearchWindow::EnterBusyState()
-{
-    if (listing_ && !std::exchange(busy_, true))
-        focusBeforeListing_ = EnterBusy(this, busyPanel_);
-}
-
 void SearchWindow::EndListingOrSearch()
 {
-    busyTimer_->stop();
-    listing_ = false;
-    if (std::exchange(busy_, false))
+    if (std::exchange(listing_, false))
         LeaveBusy(this, busyPanel_, focusBeforeListing_);
     busyPanel_->hide();
     busyPanel_->setText(kListingText);
