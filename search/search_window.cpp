@@ -1,6 +1,5 @@
 #include "search/search_window.h"
 
-#include "catalogue/card_commands.h"
 #include "catalogue/recording_model.h"
 #include "catalogue/upload_settings.h"
 #include "platform/wave_out_sdl.h"
@@ -14,13 +13,12 @@
 #include "search/folder_search_worker.h"
 #include "search/folder_tree_model.h"
 #include "search/note_dialog.h"
+#include "search/result_file_commands.h"
 #include "search/search_filter_panel.h"
 #include "search/player_controls.h"
 #include "styling/flat_styler.h"
 
 #include <QAction>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -49,18 +47,13 @@ void Warn(QWidget* owner, const QString& text)
     ShowMessage(owner, text, kWarningCaption, MessageIcon::Warning);
 }
 
-QString DefaultFileChooser(QWidget* owner)
-{
-    return QFileDialog::getOpenFileName(owner, QString(), QString(), QStringLiteral("WAV文件 (VOC*.WAV)"));
-}
-
 } // namespace
 
 SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory makeOutput, IndexHost* index)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                           | Qt::WindowCloseButtonHint),
       roots_(std::move(roots)),
-      chooseFile_(DefaultFileChooser),
+      chooseFile_(ChooseRecordingFile),
       index_(index),
       notes_(index, this)
 {
@@ -442,17 +435,7 @@ void SearchWindow::EndListingOrSearch()
 
 void SearchWindow::AddRecordingFile()
 {
-    const QString chosen = chooseFile_(this);
-    if (chosen.isEmpty())
-        return;
-    const QFileInfo file(chosen);
-    const std::string name = file.fileName().toStdString();
-    if (!HasRecordingName(name)) {
-        ShowMessage(this, QStringLiteral("请先选择一个命名规范的文件！"), kWarningCaption, MessageIcon::Warning);
-        return;
-    }
-    const std::string folder = file.absolutePath().toStdString() + "/";
-    if (std::optional<RecordingEntry> row = MakeRecordingEntry(folder, name, resultModel_->rowCount() + 1)) {
+    if (std::optional<RecordingEntry> row = AddedRecordingRow(this, chooseFile_(this), resultModel_->rowCount() + 1)) {
         notes_.Remember(row->path());
         resultModel_->Append(std::move(*row));
     }
@@ -475,11 +458,8 @@ void SearchWindow::DeleteRecordingFile()
         return;
     }
     const int row = selected.front().row();
-    const std::string path = resultModel_->entry(row).path();
-    if (::DeleteRecordingFile(path))
+    if (DeleteRowFile(this, resultModel_->entry(row).path()))
         resultModel_->RemoveRows({row});
-    else
-        Warn(this, ToQString(UndeletedFilesMessage({path})));
     resultView_->setFocus();
 }
 
