@@ -3,7 +3,7 @@
 #include "app/about_dialog.h"
 #include "app/change_password_dialog.h"
 #include "app/statistics_command.h"
-#include "app/upload_commands.h"
+#include "app/upload_controller.h"
 #include "catalogue/card_lister.h"
 #include "catalogue/recording_model.h"
 #include "catalogue/replaced_recordings_dialog.h"
@@ -172,6 +172,8 @@ MainWindow::MainWindow(QWidget* parent)
                               [this](DeviceState state) { ShowDeviceState(state); },
                           });
     ConnectCardLister();
+    uploadController_ = new UploadController([this] { return archiveIndex(); }, this);
+    ConnectUpload();
     WatchMountTable();
     ReadConfiguration();
 }
@@ -180,7 +182,7 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     cardLister_->Stop();
-    delete uploadCommands_;
+    delete uploadController_;
 }
 
 void MainWindow::ConnectCardLister()
@@ -191,7 +193,7 @@ void MainWindow::ConnectCardLister()
             });
     connect(cardLister_, &CardLister::finished, this, [this](bool completed) {
         deviceCheck_->ListingEnded(completed);
-        if (completed && ReadUploadSettings(SettingsFilePath()).automatic && !uploadCommands().uploader.running())
+        if (completed && ReadUploadSettings(SettingsFilePath()).automatic && !uploadController_->running())
             UploadAllRows(true);
         emit cardListed();
     });

@@ -24,7 +24,7 @@ class QTimer;
 class QUrl;
 class RecordingModel;
 class UploadCommands;
-class UploadWorker;
+class UploadController;
 
 // The busy panel's text while the card is listed, and between uploads.
 inline constexpr char kCardListingText[] = "正在传输语音列表...";
@@ -58,8 +58,9 @@ public:
     bool listedFlag() const;
     const RecordingModel& recordingModel() const { return *recordingModel_; }
 
-    // The upload run and the modal questions of the upload commands, made on first use.
+    // The modal questions of the upload commands, made on first use.
     UploadCommands& uploadCommands();
+    UploadController& uploadController() { return *uploadController_; }
 
 public slots:
     // Looks for the card and starts listing it; the scan timer's tick.
@@ -99,9 +100,8 @@ private:
     void StopUpload();
     void StartUpload(const std::vector<std::string>& names);
     void UploadAllRows(bool automatic);
-    void StartRun(const std::vector<std::string>& names, bool automatic);
     void EditUploadOptions();
-    void ConnectUpload(UploadWorker& worker);
+    void ConnectUpload();
     void ShowUploadPanel(bool visible);
     void SetUploadCommandsEnabled(bool enabled);
     void AskOverwrite(const QString& fileName);
@@ -141,14 +141,12 @@ private:
     QAction* guideAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
     UploadCommands* uploadCommands_ = nullptr;
+    UploadController* uploadController_ = nullptr;
     CardLister* cardLister_ = nullptr;
     IndexHost* indexHost_ = nullptr; // see archiveIndex()
     QPointer<QWidget> focusBeforeListing_;
 
     bool outerSizeApplied_ = false;
-    bool summaryWanted_ = false;   // the run that goes on ends with its counts
-    QString uploadFailure_;        // the run's failure, shown when the run has ended
-    bool uploadCancelled_ = false; // the run that goes on was ended at "取消"
     std::string uploadPath_;
     std::string devicePath_;
     DriveFinder driveFinder_;

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/upload_commands.h"
+#include "app/upload_controller.h"
 #include "catalogue/card_commands.h"
 #include "catalogue/category.h"
 #include "catalogue/category_upload_dialog.h"
@@ -14,7 +15,6 @@
 #include "platform/qt_text.h"
 
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,59 +35,29 @@ QString ExistingFolderOrEmpty(const std::string& path)
     return std::filesystem::is_directory(path, error) ? ToQString(path) : QString();
 }
 
-// The message at the end of a run: "数据上传完毕！" (or the counts) after a successful last
-// copy, and for a run ended at "取消" how many files it copied, which may be none.
-QString UploadEndText(const UploadOutcome& outcome, bool withCounts, bool cancelled)
-{
-    QString text;
-    if (outcome.copied)
-        text = ToQString(withCounts ? UploadSummaryText(outcome) : kUploadDoneText);
-    if (cancelled)
-        text += (text.isEmpty() ? QString() : QStringLiteral("\n"))
-                + QStringLiteral("上传已取消，共复制了 %1 个文件。").arg(outcome.copiedFiles);
-    return text;
-}
-
 } // namespace
 
-UploadCommands::UploadCommands(MainWindow& window) : QObject(&window)
+void MainWindow::ConnectUpload()
 {
-    askOverwrite = [](OverwriteQuestionDialog& dialog) { return DialogResult(dialog.exec()); };
-    askCategory = [](CategoryUploadDialog& dialog) { return DialogResult(dialog.exec()); };
-    askUploadOptions = [](UploadOptionsDialog& dialog) { return DialogResult(dialog.exec()); };
-    chooseFolder = [](QWidget* owner, const QString& title, const QString& startFolder) {
-        return QFileDialog::getExistingDirectory(owner, title, startFolder);
-    };
-}
-
-// The worker's reports arrive queued, in the order it sent them.
-void MainWindow::ConnectUpload(UploadWorker& worker)
-{
-    connect(&worker, &UploadWorker::started, this, [this](int fileCount) {
+    connect(uploadController_, &UploadController::started, this, [this](int fileCount) {
         ShowUploadPanel(true);
         busyPanel_->setText(QString::fromUtf8(kUploadingText));
         progressBar_->setRange(0, fileCount);
         progressBar_->show();
         SetUploadCommandsEnabled(false);
-        uploadCancelled_ = false;
     });
-    connect(&worker, &UploadWorker::fileStarted, this, [this](int position, const QString& fileName) {
+    connect(uploadController_, &UploadController::fileStarted, this, [this](int position, const QString& fileName) {
         progressBar_->setValue(position);
         busyPanel_->setText(QString::fromUtf8(kUploadingFilePrefix) + fileName);
     });
-    connect(&worker, &UploadWorker::overwriteQuestion, this, &MainWindow::AskOverwrite);
-    // The failure box is shown when the run's end arrives: a box shown at once would let the end
-    // be handled under it, with the bar gone and the commands enabled while it is still open.
-    connect(&worker, &UploadWorker::failed, this, [this](const QString& text) { uploadFailure_ = text; });
-    connect(&worker, &UploadWorker::finished, this, [this](const UploadOutcome& outcome) {
+    connect(uploadController_, &UploadController::overwriteQuestion, this, &MainWindow::AskOverwrite);
+    // The message is shown while the run still holds the window: the bar stays and the commands
+    // stay disabled until it is closed.
+    connect(uploadController_, &UploadController::finished, this, [this](const QString& message) {
         ShowUploadPanel(false);
-        const bool failed = !uploadFailure_.isEmpty();
-        if (failed)
-            ShowMessage(this, std::exchange(uploadFailure_, QString()), QString::fromUtf8(kUploadCaption),
-                        MessageIcon::Warning);
+        if (!message.isEmpty())
+            ShowMessage(this, message, QString::fromUtf8(kUploadCaption), MessageIcon::Warning);
         busyPanel_->setText(QString::fromUtf8(kCardListingText));
-        if (const QString text = UploadEndText(outcome, summaryWanted_, uploadCancelled_); !failed && !text.isEmpty())
-            ShowMessage(this, text, QString::fromUtf8(kUploadCaption), MessageIcon::Warning);
         progressBar_->setValue(0);
         progressBar_->hide();
         SetUploadCommandsEnabled(true);
@@ -112,33 +82,19 @@ void MainWindow::SetUploadCommandsEnabled(bool enabled)
     replacedAction_->setEnabled(enabled);
 }
 
-// Anything but one of the question's own answers (the program is quitting) ends the run.
 void MainWindow::AskOverwrite(const QString& fileName)
 {
     ShowUploadPanel(false);
     OverwriteQuestionDialog dialog(fileName, this);
-    DialogResult answer = uploadCommands().askOverwrite(dialog);
-    uploadCancelled_ = answer == DialogResult::NoToAll;
-    switch (answer) {
-    case DialogResult::Yes:
-    case DialogResult::YesToAll:
-    case DialogResult::No:
-    case DialogResult::NoToAll:
-    case DialogResult::Cancel:
-        break;
-    default:
-        answer = DialogResult::NoToAll;
-    }
+    const DialogResult answer = uploadCommands().askOverwrite(dialog);
     ShowUploadPanel(true);
-    uploadCommands().uploader.AnswerOverwrite(answer);
+    uploadController_->Answer(answer);
 }
 
 UploadCommands& MainWindow::uploadCommands()
 {
-    if (uploadCommands_ == nullptr) {
-        uploadCommands_ = new UploadCommands(*this);
-        ConnectUpload(uploadCommands_->uploader);
-    }
+    if (uploadCommands_ == nullptr)
+        uploadCommands_ = new UploadCommands(this);
     return *uploadCommands_;
 }
 
@@ -156,16 +112,7 @@ void MainWindow::StartUpload(const std::vector<std::string>& names)
 {
     EnsureTrailingSeparator(uploadPath_);
     CreateUploadFolder(uploadPath_);
-    StartRun(names, false);
-}
-
-// A run started by the card's arrival, one that may skip files without a question, or one that
-// spreads the files over month folders ends with the counts of what it did and where.
-void MainWindow::StartRun(const std::vector<std::string>& names, bool automatic)
-{
-    const UploadSettings settings = ReadUploadSettings(SettingsFilePath());
-    if (uploadCommands().uploader.Start(names, devicePath_, uploadPath_, settings.options))
-        summaryWanted_ = automatic || settings.options.skipIdentical || settings.options.monthFolders;
+    uploadController_->Start(names, devicePath_, uploadPath_, false);
 }
 
 void MainWindow::EditUploadOptions()
@@ -258,19 +205,19 @@ void MainWindow::UploadAllRows(bool automatic)
     if (rowCount == 0)
         return;
     progressBar_->setValue(0);
-    StartRun(CollectAllFiles(recordingModel_->entries()), automatic);
+    uploadController_->Start(CollectAllFiles(recordingModel_->entries()), devicePath_, uploadPath_, automatic);
 }
 
 void MainWindow::StopUpload()
 {
     recordingView_->setFocus();
-    uploadCommands().uploader.RequestStop();
+    uploadController_->Stop();
 }
 
 // Leaving during a run (the menu and the close box stay usable) ends the run after the
 // current file.
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    uploadCommands().uploader.RequestStop();
+    uploadController_->Stop();
     QMainWindow::closeEvent(event);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "catalogue/upload_worker.h"
 #include "platform/dialog_result.h"
 
 #include <QObject>
@@ -8,19 +7,16 @@
 #include <functional>
 
 class CategoryUploadDialog;
-class MainWindow;
 class OverwriteQuestionDialog;
 class UploadOptionsDialog;
 class QWidget;
 
-// What the main window's upload, category and upload-folder commands keep: the upload worker and
-// the modal questions they ask. Tests replace the questions so that they answer the real
-// dialogs without a modal loop.
+// The modal questions of the main window's upload, category and upload-folder commands. Tests
+// replace them so that they answer the real dialogs without a modal loop.
 class UploadCommands : public QObject {
 public:
-    explicit UploadCommands(MainWindow& window);
+    explicit UploadCommands(QObject* parent);
 
-    UploadWorker uploader;
     // Shows the overwrite question modally and returns its answer.
     std::function<DialogResult(OverwriteQuestionDialog&)> askOverwrite;
     // Shows the category dialog modally and returns its answer.

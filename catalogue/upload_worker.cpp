@@ -1,6 +1,5 @@
 #include "catalogue/upload_worker.h"
 
-#include "index/archive_index.h"
 #include "platform/qt_text.h"
 #include "platform/report_interval.h"
 
@@ -76,11 +75,7 @@ bool UploadWorker::Start(std::vector<std::string> names, std::string devicePath,
             uploader_.UploadFileList(names, devicePath, uploadPath, options);
             *outcome = outcome_;
         },
-        [this, outcome](const std::atomic<bool>&) {
-            emit finished(*outcome);
-            // After the summary, which never waits for an index server that is slow to answer.
-            KnowFoldersIn(ConfiguredIndexLocation(), outcome->folders);
-        });
+        [this, outcome](const std::atomic<bool>&) { emit finished(*outcome); });
     return true;
 }
 

@@ -41,6 +41,7 @@ signals:
     void fileStarted(int position, const QString& fileName);
     void overwriteQuestion(const QString& fileName);
     void failed(const QString& text);
+    // outcome.folders names the folders the run wrote into, for the archive index's owner.
     void finished(const UploadOutcome& outcome);
 
 private:

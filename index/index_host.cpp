@@ -1,11 +1,8 @@
 #include "index/index_host.h"
 
-IndexHost::IndexHost(IndexLocation location, QObject* parent) : QObject(parent), location_(std::move(location))
+IndexHost::IndexHost(IndexLocation location, QObject* parent)
+    : QObject(parent), thread_(QStringLiteral("archive index")), location_(std::move(location))
 {
-    thread_.setObjectName(QStringLiteral("archive index"));
-    context_ = new QObject;
-    context_->moveToThread(&thread_);
-    thread_.start();
     Post([this] {
         ArchiveIndex::Opened opened = ArchiveIndex::Open(location_);
         index_ = std::move(opened.index);
@@ -20,15 +17,12 @@ IndexHost::IndexHost(IndexLocation location, QObject* parent) : QObject(parent),
 
 IndexHost::~IndexHost()
 {
-    Post([this] { index_.reset(); });
-    thread_.quit();
-    thread_.wait();
-    delete context_;
+    thread_.End([this] { index_.reset(); });
 }
 
 void IndexHost::Post(std::function<void()> work)
 {
-    QMetaObject::invokeMethod(context_, std::move(work), Qt::QueuedConnection);
+    thread_.Post(std::move(work));
 }
 
 void IndexHost::Opened(bool usable, const QString& message)
@@ -49,4 +43,14 @@ std::optional<IndexLocation> IndexHost::WorkerLocation() const
 QString IndexHost::TakeMessage()
 {
     return std::exchange(message_, QString());
+}
+
+void IndexHost::KnowFolders(std::set<std::string> folders)
+{
+    Post([this, folders = std::move(folders)] {
+        if (!index_)
+            return;
+        for (const std::string& folder : folders)
+            static_cast<void>(index_->KnowFolder(folder + "/"));
+    });
 }

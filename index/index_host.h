@@ -2,14 +2,16 @@
 
 #include "index/archive_index.h"
 #include "index/index_settings.h"
+#include "platform/worker_thread.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QThread>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 #include <utility>
 
 // The archive index of the program, with one owner: the index is opened once, on a thread of
@@ -26,7 +28,7 @@ public:
     enum class State { Opening, Ready, Failed };
 
     explicit IndexHost(IndexLocation location, QObject* parent = nullptr);
-    // Waits for the request going on (at most a connection's timeout while the index opens).
+    // Waits for the requests sent before (at most a connection's timeout while the index opens).
     ~IndexHost() override;
 
     State state() const { return state_; }
@@ -53,6 +55,10 @@ public:
         });
     }
 
+    // Makes the folders (each without "/" at the end) known to the index, after the requests
+    // before; nothing when the index could not be opened or cannot write.
+    void KnowFolders(std::set<std::string> folders);
+
 signals:
     void ready();
     void failed(const QString& message);
@@ -61,8 +67,7 @@ private:
     void Post(std::function<void()> work);
     void Opened(bool usable, const QString& message);
 
-    QThread thread_;
-    QObject* context_ = nullptr;          // lives on thread_: the requests are queued calls on it
+    WorkerThread thread_;                 // runs the requests
     std::unique_ptr<ArchiveIndex> index_; // opened, used and closed on thread_
     const IndexLocation location_;
     State state_ = State::Opening; // the rest: on the owner's thread

@@ -6,9 +6,10 @@
 #     -> the subsystems catalogue/ search/ audio/ export/ styling/ statistics/ web/ index/
 #       -> platform/
 #
-# index/ (the archive index) lies below the subsystems that use it: it includes
-# nothing of search/, statistics/ or web/. Windows reach the database only through its host: a window
-# file includes of index/ only the host, the index's location and the notes' types.
+# Among the subsystems, audio/ (the sound) lies below catalogue/ (the recordings and their
+# upload), which lies below index/ (the archive index), which lies below search/, statistics/
+# and web/ that use it: none includes a folder above it. Windows reach the database only through
+# its host: a window file includes of index/ only the host, the index's location and the notes' types.
 #
 # and lists every include that goes against it as `file:line: #include "..."`, then exits 1.
 #
@@ -40,7 +41,12 @@ cd "$root" || { echo "check-layout: no such folder: $root" >&2; exit 2; }
 [ -f CMakeLists.txt ] || { echo "check-layout: $(pwd) has no CMakeLists.txt" >&2; exit 2; }
 
 subsystems=(catalogue search audio export styling statistics web index)
-above_index=(search statistics web) # subsystems that use the index; it does not include them
+# What each of the lower subsystems does not include: the subsystems above it.
+declare -A above=(
+  [index]="search statistics web"
+  [catalogue]="index search statistics web"
+  [audio]="catalogue index search statistics web"
+)
 index_face=(index/index_host.h index/index_settings.h index/note_store.h) # what windows may include
 on_top=(tools bench fuzz tests docs) # built on top of the program's code
 
@@ -49,9 +55,9 @@ is_subsystem() {
   for name in "${subsystems[@]}"; do [ "$1" = "$name" ] && return 0; done
   return 1
 }
-is_above_index() {
+is_above() { # is_above LOWER UPPER
   local name
-  for name in "${above_index[@]}"; do [ "$1" = "$name" ] && return 0; done
+  for name in ${above[$1]:-}; do [ "$2" = "$name" ] && return 0; done
   return 1
 }
 is_index_face() {
@@ -184,8 +190,8 @@ for file in "${sources[@]}"; do
         report "$file" "$line" "$written" "only app/ includes app/"
       elif is_on_top "$to"; then
         report "$file" "$line" "$written" "$to/ is built on top of the program's code"
-      elif [ "$from" = index ] && is_above_index "$to"; then
-        report "$file" "$line" "$written" "index/ lies below $to/"
+      elif is_above "$from" "$to"; then
+        report "$file" "$line" "$written" "$from/ lies below $to/"
       elif is_subsystem "$from" && is_subsystem "$to" && [ -n "${window[$target]:-}" ] \
         && ! { [ "$to" = styling ] && [ -n "${window[$file]:-}" ]; }; then
         report "$file" "$line" "$written" "window file of $to/: subsystems share only logic headers"

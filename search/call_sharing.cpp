@@ -1,6 +1,6 @@
 #include "search/call_sharing.h"
 
-#include "audio/call_details.h"
+#include "catalogue/call_details.h"
 #include "index/index_settings.h"
 #include "platform/common_widgets.h"
 #include "platform/message_box.h"

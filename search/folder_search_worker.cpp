@@ -6,21 +6,14 @@
 #include <utility>
 
 FolderSearchWorker::FolderSearchWorker(std::optional<IndexLocation> index, QObject* parent)
-    : QObject(parent), indexLocation_(std::move(index))
+    : QObject(parent), thread_(QStringLiteral("folder search")), indexLocation_(std::move(index))
 {
-    thread_.setObjectName(QStringLiteral("folder search"));
-    context_ = new QObject;
-    context_->moveToThread(&thread_);
-    thread_.start();
 }
 
 FolderSearchWorker::~FolderSearchWorker()
 {
     Stop();
-    QMetaObject::invokeMethod(context_, [this] { index_.reset(); }, Qt::BlockingQueuedConnection);
-    thread_.quit();
-    thread_.wait();
-    delete context_;
+    thread_.End([this] { index_.reset(); });
 }
 
 unsigned FolderSearchWorker::NextRun()
@@ -31,29 +24,24 @@ unsigned FolderSearchWorker::NextRun()
 unsigned FolderSearchWorker::List(const std::string& folder, FolderScope scope)
 {
     const unsigned run = NextRun();
-    QMetaObject::invokeMethod(
-        context_, [this, run, folder, scope] { RunList(run, folder, scope); }, Qt::QueuedConnection);
+    thread_.Post([this, run, folder, scope] { RunList(run, folder, scope); });
     return run;
 }
 
 unsigned FolderSearchWorker::Search(const std::string& folder, const SearchCriteria& criteria)
 {
     const unsigned run = NextRun();
-    QMetaObject::invokeMethod(
-        context_, [this, run, folder, criteria] { RunSearch(run, folder, criteria); }, Qt::QueuedConnection);
+    thread_.Post([this, run, folder, criteria] { RunSearch(run, folder, criteria); });
     return run;
 }
 
 void FolderSearchWorker::UseIndex(const IndexLocation& location)
 {
-    QMetaObject::invokeMethod(
-        context_,
-        [this, location] {
-            indexLocation_ = location;
-            indexTried_ = false;
-            index_.reset();
-        },
-        Qt::QueuedConnection);
+    thread_.Post([this, location] {
+        indexLocation_ = location;
+        indexTried_ = false;
+        index_.reset();
+    });
 }
 
 // The connection is made on first use, on this thread; without one the folders are read from

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "index/archive_index.h"
+#include "platform/worker_thread.h"
 #include "search/archive_search.h"
 
 #include <QObject>
 #include <QString>
-#include <QThread>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -50,8 +50,7 @@ private:
     void RunSearch(unsigned run, const std::string& folder, const SearchCriteria& criteria);
     ArchiveIndex* Index();
 
-    QThread thread_;
-    QObject* context_ = nullptr;                 // lives on thread_: the runs are queued calls on it
+    WorkerThread thread_;                        // runs the lists and searches, one after another
     std::optional<IndexLocation> indexLocation_; // thread_ only, once it runs
     std::unique_ptr<ArchiveIndex> index_;        // opened, used and closed on thread_
     bool indexTried_ = false;                    // touched on thread_ only

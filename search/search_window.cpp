@@ -1,6 +1,5 @@
 #include "search/search_window.h"
 
-#include "catalogue/card_commands.h"
 #include "catalogue/recording_model.h"
 #include "catalogue/upload_settings.h"
 #include "platform/wave_out_sdl.h"
@@ -14,20 +13,18 @@
 #include "search/folder_search_worker.h"
 #include "search/folder_tree_model.h"
 #include "search/note_dialog.h"
+#include "search/result_file_commands.h"
 #include "search/search_filter_panel.h"
 #include "search/player_controls.h"
 #include "styling/flat_styler.h"
 
 #include <QAction>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
-#include <QTimer>
 #include <QTreeView>
 #include <filesystem>
 #include <utility>
@@ -50,18 +47,13 @@ void Warn(QWidget* owner, const QString& text)
     ShowMessage(owner, text, kWarningCaption, MessageIcon::Warning);
 }
 
-QString DefaultFileChooser(QWidget* owner)
-{
-    return QFileDialog::getOpenFileName(owner, QString(), QString(), QStringLiteral("WAV文件 (VOC*.WAV)"));
-}
-
 } // namespace
 
 SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory makeOutput, IndexHost* index)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                           | Qt::WindowCloseButtonHint),
       roots_(std::move(roots)),
-      chooseFile_(DefaultFileChooser),
+      chooseFile_(ChooseRecordingFile),
       index_(index),
       notes_(index, this)
 {
@@ -79,9 +71,6 @@ SearchWindow::SearchWindow(QWidget* parent, RootsSource roots, WaveOutFactory ma
     // The worker keeps a connection of its own to the index, made on its thread once the index is ready.
     searchWorker_ = new FolderSearchWorker(index ? index->WorkerLocation() : std::nullopt, this);
     searchWorker_->setObjectName(QStringLiteral("folderSearchWorker"));
-    busyTimer_ = new QTimer(this);
-    busyTimer_->setSingleShot(true);
-    connect(busyTimer_, &QTimer::timeout, this, &SearchWindow::EnterBusyState);
     BuildControls();
     BuildPlayerControls(makeOutput ? std::move(makeOutput) : WaveOutFactory(MakeSdlWaveOut));
     ConnectControls();
@@ -116,11 +105,6 @@ void SearchWindow::SetListExporter(ListExporter exporter)
 void SearchWindow::SetStatisticsViewer(StatisticsViewer viewer)
 {
     showStatistics_ = std::move(viewer);
-}
-
-void SearchWindow::SetBusyDelay(std::chrono::milliseconds delay)
-{
-    busyDelay_ = delay;
 }
 
 void SearchWindow::SetNoteEditor(NoteEditor editor)
@@ -406,11 +390,8 @@ void SearchWindow::ShowFoundRows(unsigned run, const std::shared_ptr<FoundRows>&
 void SearchWindow::ShowFolderRecordings(const std::string& folder)
 {
     busyPanel_->setText(kListingText);
-    listing_ = true;
-    if (busyDelay_.count() == 0)
-        EnterBusyState();
-    else if (!busy_)
-        busyTimer_->start(busyDelay_);
+    if (!std::exchange(listing_, true))
+        focusBeforeListing_ = EnterBusy(this, busyPanel_);
     const FolderScope scope = filterPanel_->criteria().scope;
     StartRows(folder, scope);
     resultModel_->SetSortState({kColStartTime, false});
@@ -444,17 +425,9 @@ void SearchWindow::StartRows(const std::string& folder, FolderScope scope)
     notes_.Clear();
 }
 
-void SearchWindow::EnterBusyState()
-{
-    if (listing_ && !std::exchange(busy_, true))
-        focusBeforeListing_ = EnterBusy(this, busyPanel_);
-}
-
 void SearchWindow::EndListingOrSearch()
 {
-    busyTimer_->stop();
-    listing_ = false;
-    if (std::exchange(busy_, false))
+    if (std::exchange(listing_, false))
         LeaveBusy(this, busyPanel_, focusBeforeListing_);
     busyPanel_->hide();
     busyPanel_->setText(kListingText);
@@ -462,17 +435,7 @@ void SearchWindow::EndListingOrSearch()
 
 void SearchWindow::AddRecordingFile()
 {
-    const QString chosen = chooseFile_(this);
-    if (chosen.isEmpty())
-        return;
-    const QFileInfo file(chosen);
-    const std::string name = file.fileName().toStdString();
-    if (!HasRecordingName(name)) {
-        ShowMessage(this, QStringLiteral("请先选择一个命名规范的文件！"), kWarningCaption, MessageIcon::Warning);
-        return;
-    }
-    const std::string folder = file.absolutePath().toStdString() + "/";
-    if (std::optional<RecordingEntry> row = MakeRecordingEntry(folder, name, resultModel_->rowCount() + 1)) {
+    if (std::optional<RecordingEntry> row = AddedRecordingRow(this, chooseFile_(this), resultModel_->rowCount() + 1)) {
         notes_.Remember(row->path());
         resultModel_->Append(std::move(*row));
     }
@@ -495,11 +458,8 @@ void SearchWindow::DeleteRecordingFile()
         return;
     }
     const int row = selected.front().row();
-    const std::string path = resultModel_->entry(row).path();
-    if (::DeleteRecordingFile(path))
+    if (DeleteRowFile(this, resultModel_->entry(row).path()))
         resultModel_->RemoveRows({row});
-    else
-        Warn(this, ToQString(UndeletedFilesMessage({path})));
     resultView_->setFocus();
 }
 

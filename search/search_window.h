@@ -8,7 +8,6 @@
 
 #include <QDialog>
 #include <QPointer>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,7 +24,6 @@ class QAction;
 class QLabel;
 class QPushButton;
 class QTableView;
-class QTimer;
 class QTreeView;
 class RecordingModel;
 class SearchFilterPanel;
@@ -56,10 +54,6 @@ public:
     // The upload folder: choosing it in the tree while uploads put recordings into month folders
     // turns "包含子文件夹" on.
     void SetUploadFolder(const std::string& folder);
-    // How long a listing may take before the window is disabled and the busy panel shown over
-    // it; a quick listing leaves the window as it is, so that a double-click on a folder still
-    // opens it. Tests make it 0.
-    void SetBusyDelay(std::chrono::milliseconds delay);
 
     // Edits a recording's note: the edited note, or nothing when the user cancels. The
     // default shows the dialog "录音说明".
@@ -108,7 +102,6 @@ private:
     void SayIndexMessage();
     void ShowFoundRows(unsigned run, const std::shared_ptr<FoundRows>& found);
     void StartRows(const std::string& folder, FolderScope scope);
-    void EnterBusyState();
     // Ends what a listing or search shows: the window enabled, the busy panel hidden.
     void EndListingOrSearch();
     void AddRecordingFile();
@@ -143,9 +136,6 @@ private:
     bool closing_ = false;
     // Lists and searches folders; a new listing or search ends the one going on.
     FolderSearchWorker* searchWorker_ = nullptr;
-    bool listing_ = false; // a listing goes on
-    bool busy_ = false;    // the window is disabled with the busy panel over it
-    std::chrono::milliseconds busyDelay_{200};
-    QTimer* busyTimer_ = nullptr;
+    bool listing_ = false; // a listing goes on, with the window disabled under the busy panel
     QPointer<QWidget> focusBeforeListing_;
 };

@@ -145,3 +145,26 @@ DerivedColors SetGlobalColor(const ConfiguredColors& configured, const SystemCol
     derived.separator = configured.separatorColor;
     return derived;
 }
+
+void DrawFrameRect(QPainter* painter, const QRect& rect, const QColor& colour)
+{
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(colour);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(rect.adjusted(0, 0, -1, -1));
+    painter->restore();
+}
+
+void DrawTick(QPainter* painter, const QRect& box, const QColor& colour)
+{
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(QPen(colour, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    const int unit = std::max(1, box.width() / 8);
+    const QPoint points[] = {{box.left() + 2 * unit, box.center().y()},
+                             {box.left() + 3 * unit + 1, box.bottom() - 2 * unit},
+                             {box.right() - 2 * unit, box.top() + 2 * unit}};
+    painter->drawPolyline(points, 3);
+    painter->restore();
+}

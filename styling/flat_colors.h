@@ -4,8 +4,10 @@
 
 class QImage;
 class QPainter;
+class QRect;
 
-// The colour arithmetic of the flat look. Every function keeps the alpha of the colour it is given.
+// The colour arithmetic of the flat look, and the small shapes both its style and its menus draw.
+// Every function keeps the alpha of the colour it is given.
 
 // Each channel c becomes c + round((255 - c) x v / 100), the half rounded to even: mixes
 // towards white by v percent. v is capped at 100.
@@ -30,6 +32,11 @@ void DimBitmap(QImage& bitmap, int v);
 // Paints every pixel of bitmap that differs from its bottom-left pixel (the transparent colour)
 // in colour onto canvas, at (x + column, y + row).
 void DrawBitmapShadow(const QImage& bitmap, QPainter& canvas, int x, int y, const QColor& colour);
+
+// A one-pixel rectangle in colour whose outer edge is rect.
+void DrawFrameRect(QPainter* painter, const QRect& rect, const QColor& colour);
+// A tick inside box in colour.
+void DrawTick(QPainter* painter, const QRect& box, const QColor& colour);
 
 // The height of a menu item with text of textHeight pixels: textHeight plus three quarters of
 // it (the half rounded to even), at least imageHeight + 6.

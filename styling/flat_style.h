@@ -1,10 +1,10 @@
 #pragma once
 
+#include "styling/flat_menu_painter.h"
+
 #include <QProxyStyle>
 
 class FlatStyler;
-class QMenu;
-class QStyleOptionMenuItem;
 
 // The drawing of a FlatStyler: installed on the styled widgets only, it paints menu items,
 // frames, buttons, check and radio indicators, combo boxes and panels flat, and hands everything
@@ -25,13 +25,6 @@ public:
                            const QWidget* widget) const override;
 
 private:
-    bool DrawMenuItem(const QStyleOption* option, QPainter* painter, const QWidget* widget) const;
-    bool DrawMenuBarItem(const QStyleOption* option, QPainter* painter, const QWidget* widget) const;
-    void DrawMenuCheck(const QStyleOptionMenuItem& item, QPainter* painter, const QRect& box) const;
-    void DrawMenuIcon(const QStyleOptionMenuItem& item, QPainter* painter, const QRect& box) const;
-    void DrawMenuText(const QStyleOptionMenuItem& item, QPainter* painter, const QRect& area,
-                      const QColor& colour) const;
-    QSize MeasureMenuItem(const QStyleOption* option, QSize size, const QWidget* widget, bool topItem) const;
     void DrawEditFrame(const QStyleOption* option, QPainter* painter, const QWidget* widget, int lineWidth) const;
     void DrawButtonBevel(const QStyleOption* option, QPainter* painter, const QWidget* widget) const;
     void DrawButtonLabel(const QStyleOption* option, QPainter* painter, const QWidget* widget) const;
@@ -41,4 +34,5 @@ private:
     void DrawPanel(const QStyleOption* option, QPainter* painter) const;
 
     const FlatStyler* styler_;
+    FlatMenuPainter menus_; // the menus' and the menu bar's items
 };

@@ -1,7 +1,7 @@
 #include "audio/adpcm_converter.h"
-#include "audio/call_details.h"
 #include "audio/call_file.h"
 #include "audio/player.h"
+#include "catalogue/call_details.h"
 #include "platform/wave_out_sdl.h"
 #include "tools/voctool_commands.h"
 #include "tools/voctool_text.h"

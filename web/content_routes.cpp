@@ -1,9 +1,9 @@
 #include "web/content_routes.h"
 
 #include "audio/adpcm_converter.h"
-#include "audio/call_details.h"
 #include "audio/call_file.h"
 #include "audio/loudness_outline.h"
+#include "catalogue/call_details.h"
 #include "catalogue/recording_model.h"
 #include "index/archive_index.h"
 #include "platform/unique_fd.h"

@@ -13,7 +13,7 @@
 #include "app/login_dialog.h"
 #include "app/main_window.h"
 #include "app/startup.h"
-#include "app/upload_commands.h"
+#include "app/upload_controller.h"
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/category_upload_dialog.h"
 #include "catalogue/overwrite_question_dialog.h"
@@ -168,11 +168,10 @@ bool WriteRecordings(const std::string& folder)
 // it halfway; the search window later lists what it copied.
 void TakeUpload(Pictures& pictures, MainWindow& window)
 {
-    window.uploadCommands().uploader.SetCopyCall(
-        [](const std::string& source, const std::string& target, TempFile& temp) {
-            QThread::msleep(150);
-            return CopyToTempFile(source, target, temp);
-        });
+    window.uploadController().SetCopyCall([](const std::string& source, const std::string& target, TempFile& temp) {
+        QThread::msleep(150);
+        return CopyToTempFile(source, target, temp);
+    });
     bool finished = false;
     QObject::connect(&window, &MainWindow::uploadFinished, [&] { finished = true; });
     // "数据上传完毕！" would wait for a click that never comes.

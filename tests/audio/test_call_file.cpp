@@ -1,6 +1,6 @@
 #include "audio/adpcm_converter.h"
-#include "audio/call_details.h"
 #include "audio/call_file.h"
+#include "catalogue/call_details.h"
 #include "support/call_reader.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"

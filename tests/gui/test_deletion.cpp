@@ -118,7 +118,6 @@ TEST_F(DeletionTest, FilesThatCannotBeDeletedKeepTheirRowsAndAreNamedOnce)
 
     messages.clear();
     SearchWindow search(nullptr, [this] { return std::vector<FolderRoot>{{folder, kImageDisk}}; });
-    search.SetBusyDelay(std::chrono::milliseconds(0));
     int listings = 0;
     QObject::connect(&search, &SearchWindow::listingEnded, [&] { ++listings; });
     search.show();

@@ -48,7 +48,6 @@ protected:
         ASSERT_TRUE(WriteSampleFile(archive.Path("Calls/VOC00001.WAV"), sample));
         window = std::make_unique<SearchWindow>(
             nullptr, [this] { return std::vector<FolderRoot>{{archive.Path("Calls/"), kImageDisk}}; });
-        window->SetBusyDelay(std::chrono::milliseconds(0));
         window->show();
         list = Child<QTableView>(*window, "ListViewPlay");
         sharing = window->findChild<CallSharing*>("callSharing");

@@ -93,7 +93,6 @@ protected:
                                            {archive.Path("Calls/"), kImageDisk},
                                            {archive.Path("NoDisc/"), kImageCdDrive}};
         });
-        window->SetBusyDelay(std::chrono::milliseconds(0)); // every listing disables the window
         window->show();
         tree = Child<QTreeView>(*window, "TVSpeakPath");
         list = Child<QTableView>(*window, "ListViewPlay");

@@ -220,7 +220,6 @@ TEST_F(StatisticsWindowTest, SearchWindowListMenuShowsTheFiguresOfTheListedRows)
     SearchWindow search(nullptr, [this] { return std::vector<FolderRoot>{{archive.Path("VOICE/"), kImageDisk}}; });
     search.SetStatisticsViewer(
         [](RowsSnapshot rows, QWidget* owner) { ShowCallStatistics(std::move(rows), nullptr, owner); });
-    search.SetBusyDelay(std::chrono::milliseconds(0));
     search.show();
     auto* tree = Child<QTreeView>(search, "TVSpeakPath");
     bool listed = false;

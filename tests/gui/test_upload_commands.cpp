@@ -1,10 +1,12 @@
 #include "app/main_window.h"
 #include "app/upload_commands.h"
+#include "app/upload_controller.h"
 #include "catalogue/category_upload_dialog.h"
 #include "catalogue/overwrite_question_dialog.h"
 #include "catalogue/recording_model.h"
 #include "catalogue/replaced_recordings.h"
 #include "catalogue/upload_options_dialog.h"
+#include "index/index_host.h"
 #include "platform/atomic_file.h"
 #include "platform/config_file.h"
 #include "platform/locations.h"
@@ -36,6 +38,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 namespace {
 
@@ -261,6 +264,34 @@ TEST(CategoryDialog, OpensOnModeAndFillsKindAndTextFromTheChosenRadio)
     }
 }
 
+// The index's owner learns the folders a run wrote into, so that a search of every known folder
+// finds the uploaded recordings before the folder has been listed.
+TEST(UploadController, TheFoldersARunWroteIntoBecomeKnownToTheIndex)
+{
+    ASSERT_TRUE(kConfigHomeSet);
+    fs::remove(SettingsFilePath()); // every option off
+    TempFolder root;
+    const std::string device = root.Path("VOICE") + "/";
+    ASSERT_TRUE(WriteSampleFolder(device, 2, 4000));
+    fs::create_directories(root.Path("archive"));
+    IndexLocation location;
+    location.sqlitePath = root.Path("archive.db");
+    IndexHost index(location);
+    UploadController controller([&index] { return &index; });
+    std::optional<QString> message;
+    QObject::connect(&controller, &UploadController::finished, [&](const QString& text) { message = text; });
+    ASSERT_TRUE(controller.Start({Name(1), Name(2)}, device, root.Path("archive") + "/", false));
+    ASSERT_TRUE(WaitForWindow([&] { return message.has_value(); })) << "the upload did not end";
+    EXPECT_EQ(message->toStdString(), "数据上传完毕！");
+
+    std::optional<std::vector<std::string>> known;
+    index.Request<std::vector<std::string>>(
+        &controller, [](ArchiveIndex* opened) { return opened ? opened->KnownFolders() : std::vector<std::string>{}; },
+        [&known](std::vector<std::string> folders) { known = std::move(folders); });
+    ASSERT_TRUE(WaitForWindow([&] { return known.has_value(); })) << "the index did not answer";
+    EXPECT_EQ(*known, std::vector<std::string>{root.Path("archive") + "/"});
+}
+
 TEST_F(MainWindowFixture, UploadAllThenAskBeforeReplacingOnTheNextRun)
 {
     ASSERT_EQ(window->recordingModel().rowCount(), 6);
@@ -328,7 +359,7 @@ TEST_F(MainWindowFixture, CancelAtTheQuestionSaysHowManyFilesTheRunCopied)
 TEST_F(MainWindowFixture, StopButtonClickedDuringACopyEndsTheRunAfterTheNextFile)
 {
     int copies = 0;
-    commands().uploader.SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
+    window->uploadController().SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
         if (++copies == 2)
             OnWindowThread([this] { Child<QPushButton>(*window, "btnstop")->click(); });
         return CopyToTempFile(source, target, temp);
@@ -342,7 +373,7 @@ TEST_F(MainWindowFixture, StopButtonClickedDuringACopyEndsTheRunAfterTheNextFile
 TEST_F(MainWindowFixture, ClosingTheWindowDuringACopyEndsTheRunAfterTheNextFile)
 {
     int copies = 0;
-    commands().uploader.SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
+    window->uploadController().SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
         if (++copies == 2)
             OnWindowThread([this] { window->close(); });
         return CopyToTempFile(source, target, temp);
@@ -363,7 +394,7 @@ TEST_F(MainWindowFixture, FailedCopyAndNothingSelectedAreReported)
     EXPECT_EQ(window->recordingModel().rowCount(), 6);
 
     messages.clear();
-    commands().uploader.SetCopyCall([](const std::string& source, const std::string& target, TempFile& temp) {
+    window->uploadController().SetCopyCall([](const std::string& source, const std::string& target, TempFile& temp) {
         return CopyToTempFile(source, target, temp, [](int, void*, std::size_t) -> ssize_t {
             errno = EIO;
             return -1;
@@ -390,15 +421,16 @@ TEST_F(MainWindowFixture, TheQuestionNamesItsFileAndTheFailureBoxHoldsTheRunUnti
         EXPECT_EQ(panel->text().toStdString(), "正在上传文件:" + Name(5));
         return RunAnswered(dialog, [&dialog] { Child<QPushButton>(dialog, "btnyes")->click(); });
     };
-    commands().uploader.SetCopyCall([this](const std::string& source, const std::string& target, TempFile& temp) {
-        if (source == device + Name(6))
-            return Result<void>(Failure{"the card is gone"});
-        return CopyToTempFile(source, target, temp);
-    });
+    window->uploadController().SetCopyCall(
+        [this](const std::string& source, const std::string& target, TempFile& temp) {
+            if (source == device + Name(6))
+                return Result<void>(Failure{"the card is gone"});
+            return CopyToTempFile(source, target, temp);
+        });
     bool boxShown = false;
     SetMessageHandler([&](const MessageRequest& request) {
         // A real box runs the window's events until it is closed.
-        EXPECT_TRUE(WaitForWindow([&] { return !commands().uploader.running(); })) << "the run did not end";
+        EXPECT_TRUE(WaitForWindow([&] { return !window->uploadController().running(); })) << "the run did not end";
         QCoreApplication::processEvents();
         boxShown = true;
         EXPECT_EQ(request.text.toStdString(), kFailed.text + "\n" + Name(6) + "：the card is gone");
@@ -503,7 +535,7 @@ TEST_F(MainWindowFixture, NewUploadFolderAndPasswordSurviveARestart)
 TEST_F(MainWindowFixture, AnAboutBoxOpenedDuringAnUploadDoesNotStopTheCopies)
 {
     int copies = 0;
-    commands().uploader.SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
+    window->uploadController().SetCopyCall([&](const std::string& source, const std::string& target, TempFile& temp) {
         if (++copies == 1) // the user opens "关于系统" while the first file is copied
             QMetaObject::invokeMethod(
                 window.get(), [this] { Child<QAction>(*window, "E1")->trigger(); }, Qt::QueuedConnection);

@@ -1,4 +1,4 @@
-#include "audio/call_details.h"
+#include "catalogue/call_details.h"
 
 #include <cstdio>
 #include <string_view>

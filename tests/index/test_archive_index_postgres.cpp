@@ -14,7 +14,7 @@ TEST(ArchiveIndexPostgres, NoteAndListingTestsPassOnAServer)
         GTEST_SKIP() << "PostgreSQL is not installed (no pg_virtualenv on the PATH; Debian: apt-get install "
                         "postgresql); the archive index was not tested against a server";
     const std::filesystem::path indexTests =
-        std::filesystem::read_symlink("/proc/self/exe").parent_path() / "search_test_archive_index";
+        std::filesystem::read_symlink("/proc/self/exe").parent_path() / "index_test_archive_index";
     QProcess run;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("SDVOICE_TEST_POSTGRES"), QStringLiteral("1"));
