@@ -286,6 +286,7 @@ TEST_F(ContentRoutesTest, StatisticsCountTheSearchAndPagesComeFromResources)
         EXPECT_TRUE(response.body.contains("<html")) << page.toStdString();
     }
     EXPECT_EQ(Ask("GET", "/static/search.js").status, 200);
+    EXPECT_EQ(Ask("GET", "/static/favicon.svg").contentType, "image/svg+xml");
     for (const QString path : {"/static/../search.html", "/static/Search.JS", "/static/", "/static/x.html", "/x"})
         EXPECT_EQ(Ask("GET", path).status, 404) << path.toStdString();
 }
