@@ -7,15 +7,16 @@
 #include <cstring>
 
 extern "C" __attribute__((visibility("default"))) bool sdvoice_write_chart_picture(const CallStatistics* statistics,
-                                                                                     int kind, const char* path,
-                                                                                     char* error, std::size_t errorSize)
+                                                                                   int kind, int width,
+                                                                                   const char* path, char* error,
+                                                                                   std::size_t errorSize)
 {
     // The charts need a QApplication; it draws offscreen, so no display is needed.
     int argc = 3;
     char name[] = "voctool", platform[] = "-platform", offscreen[] = "offscreen";
     char* argv[] = {name, platform, offscreen, nullptr};
     QApplication application(argc, argv);
-    const Result<void> saved = SaveChartsImage(*statistics, static_cast<PeriodKind>(kind), path);
+    const Result<void> saved = SaveChartsImage(*statistics, static_cast<PeriodKind>(kind), path, width);
     if (saved)
         return true;
     std::strncpy(error, saved.error().reason.c_str(), errorSize - 1);

@@ -12,6 +12,7 @@
 #include <QGraphicsSceneResizeEvent>
 #include <QGraphicsTextItem>
 #include <QImage>
+#include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
@@ -311,34 +312,51 @@ void HourChart::SetCalls(const CallStatistics& statistics)
     }
 }
 
-QImage RenderChartsImage(const CallStatistics& statistics, PeriodKind kind)
+QSize ChartsImageSize(int width)
 {
-    QImage image(kChartsImageSize, QImage::Format_ARGB32_Premultiplied);
+    constexpr int kStackedChartHeight = 320;
+    return width >= kSideBySideWidth ? QSize(width, kChartsImageSize.height()) : QSize(width, 2 * kStackedChartHeight);
+}
+
+QImage RenderChartsImage(const CallStatistics& statistics, PeriodKind kind, int width)
+{
+    const QSize size = ChartsImageSize(std::clamp(width, kChartPictureNarrowest, kChartPictureWidest));
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::white);
     QGraphicsScene scene;
-    const int periodWidth = kChartsImageSize.width() * 5 / 8;
     auto* periodChart = new PeriodChart;
     auto* hourChart = new HourChart;
     scene.addItem(periodChart);
     scene.addItem(hourChart);
-    periodChart->setGeometry(0, 0, periodWidth, kChartsImageSize.height());
-    hourChart->setGeometry(periodWidth, 0, kChartsImageSize.width() - periodWidth, kChartsImageSize.height());
+    if (size.width() >= kSideBySideWidth) {
+        const int periodWidth = size.width() * 5 / 8;
+        periodChart->setGeometry(0, 0, periodWidth, size.height());
+        hourChart->setGeometry(periodWidth, 0, size.width() - periodWidth, size.height());
+    } else {
+        periodChart->setGeometry(0, 0, size.width(), size.height() / 2);
+        hourChart->setGeometry(0, size.height() / 2, size.width(), size.height() / 2);
+    }
     periodChart->SetPeriods(Periods(statistics, kind));
     hourChart->SetCalls(statistics);
-    periodChart->layout()->activate(); // now, not when events are next handled: the picture is drawn first
-    scene.setSceneRect(0, 0, kChartsImageSize.width(), kChartsImageSize.height());
+    // The layouts now, not when events are next handled: the picture is drawn first. A legend lays
+    // out its markers in a layout of its own; left for later, they all lay on one spot.
+    for (QChart* chart : {static_cast<QChart*>(periodChart), static_cast<QChart*>(hourChart)}) {
+        chart->layout()->activate();
+        chart->legend()->layout()->activate();
+    }
+    scene.setSceneRect(0, 0, size.width(), size.height());
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    scene.render(&painter, QRectF(QPointF(0, 0), kChartsImageSize), scene.sceneRect());
+    scene.render(&painter, QRectF(QPointF(0, 0), size), scene.sceneRect());
     return image;
 }
 
-Result<void> SaveChartsImage(const CallStatistics& statistics, PeriodKind kind, const std::string& path)
+Result<void> SaveChartsImage(const CallStatistics& statistics, PeriodKind kind, const std::string& path, int width)
 {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    if (!RenderChartsImage(statistics, kind).save(&buffer, "PNG"))
+    if (!RenderChartsImage(statistics, kind, width).save(&buffer, "PNG"))
         return Failure{"cannot draw the picture " + path, 0, path};
     return WriteFileAtomically(path, std::string_view(png.constData(), static_cast<std::size_t>(png.size())),
                                kPrivateFileMode, true);

@@ -2,6 +2,7 @@
 
 #include "platform/result.h"
 #include "statistics/call_statistics.h"
+#include "statistics/chart_picture.h"
 
 #include <QChart>
 #include <QSize>
@@ -74,8 +75,14 @@ private:
     std::vector<QScatterSeries*> levels_;
 };
 
-// The size of the picture of both charts: the period chart on the left, the hour chart on the right.
-inline constexpr QSize kChartsImageSize(1600, 600);
-QImage RenderChartsImage(const CallStatistics& statistics, PeriodKind kind);
+// The picture of both charts, width pixels wide (kChartPictureNarrowest to kChartPictureWidest):
+// side by side, the period chart on the left, from kSideBySideWidth on; narrower, one above the
+// other, the period chart on top, each as wide as the picture, so that a phone shows its text
+// unshrunk.
+inline constexpr int kSideBySideWidth = 1000;
+QSize ChartsImageSize(int width);
+inline constexpr QSize kChartsImageSize(kChartPictureWidest, 600);
+QImage RenderChartsImage(const CallStatistics& statistics, PeriodKind kind, int width = kChartPictureWidest);
 // Writes that picture as a PNG file to path.
-Result<void> SaveChartsImage(const CallStatistics& statistics, PeriodKind kind, const std::string& path);
+Result<void> SaveChartsImage(const CallStatistics& statistics, PeriodKind kind, const std::string& path,
+                             int width = kChartPictureWidest);

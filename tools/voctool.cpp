@@ -66,7 +66,8 @@ const Command kCommands[] = {
          "  OUT.xlsx  the workbook to write; an existing one is replaced only by a complete new one, never\n"
          "            while a spreadsheet program holds it open, never through a symbolic link\n")},
     {"stats", RunStats,
-     "stats DIR|--all [--recursive] [--from YYYY-MM-DD --to YYYY-MM-DD] [--by day|week|month] [--png OUT.png]",
+     "stats DIR|--all [--recursive] [--from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT] [--desc TEXT] "
+     "[--user-type TEXT]] [--by day|week|month] [--png OUT.png [--width PIXELS]]",
      QT_TRANSLATE_NOOP("Voctool",
                        "prints the call statistics of the archive folder DIR as the window \"通话统计\" counts them, "
                        "one tab-separated line per figure"),
@@ -77,8 +78,14 @@ const Command kCommands[] = {
          "  --recursive        the subfolders of DIR too, as 'voctool search --recursive' reads them\n"
          "  --from YYYY-MM-DD  only the recordings of these days, as 'voctool search' finds them (with --to)\n"
          "  --to YYYY-MM-DD    the last day, included\n"
+         "  --mode, --phone, --desc, --user-type  with --from and --to: only the recordings that 'voctool search'\n"
+         "                     finds with them\n"
          "  --by PERIOD        day, week or month; by default chosen from the span of the calls\n"
          "  --png OUT.png      also write the charts as a PNG picture\n"
+         "  --width PIXELS     the picture's width, 300 to 1600 (default 1600, 600 high); narrower than 1000 the\n"
+         "                     charts lie one above the other\n"
+         "  Every option's value may be joined to it, --phone=TEXT, as one that begins with -- must be; after --\n"
+         "  every word is DIR.\n"
          "  Each line: part (合计, 按日/按周/按月, 通话次数前十, 通话时长前十), name, calls, talk time, average,\n"
          "  the calls of 留言, 被叫, 主叫, 现场 and 其他, first call, last call, user type. Rows without a number\n"
          "  count under （无号码）, rows without a valid start time under the period （时间无效）.\n")},

@@ -94,25 +94,38 @@ struct SearchArguments {
     std::map<std::string, std::string> options; // "--from" -> value
 };
 
+// Takes the option at args[i] into parsed; the text is the problem, if any.
+std::optional<std::string> TakeSearchOption(const CommandArgs& args, std::size_t& i, SearchArguments& parsed)
+{
+    std::string problem;
+    const std::optional<OptionValue> option = TakeOption(args, i, kSearchValueOptions, problem);
+    if (!problem.empty())
+        return problem;
+    if (option) {
+        if (!parsed.options.emplace(option->name, option->value).second)
+            return Filled(Voctool::tr("%1 is given twice"), {option->name});
+    } else if (args[i] == "--all") {
+        parsed.allFolders = true;
+    } else if (args[i] == "--recursive") {
+        parsed.scope = FolderScope::WithSubfolders;
+    } else {
+        return Filled(Voctool::tr("unknown option %1"), {args[i]});
+    }
+    return std::nullopt;
+}
+
 // Splits the words into DIR and the options with their values; the text is the problem, if any.
+// After "--" every word is DIR, whatever it begins with.
 std::optional<std::string> SplitSearchArguments(const CommandArgs& args, SearchArguments& parsed)
 {
-    static const char* const kOptions[] = {"--from", "--to", "--mode", "--phone", "--desc", "--user-type"};
     bool haveDir = false;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
-        const bool isOption = std::find(std::begin(kOptions), std::end(kOptions), word) != std::end(kOptions);
-        if (isOption) {
-            if (i + 1 == args.size())
-                return Filled(Voctool::tr("%1 needs a value"), {word});
-            if (!parsed.options.emplace(word, args[++i]).second)
-                return Filled(Voctool::tr("%1 is given twice"), {word});
-        } else if (word == "--all") {
-            parsed.allFolders = true;
-        } else if (word == "--recursive") {
-            parsed.scope = FolderScope::WithSubfolders;
-        } else if (word.rfind("--", 0) == 0) {
-            return Filled(Voctool::tr("unknown option %1"), {word});
+        if (!optionsEnded && word.starts_with("--")) {
+            optionsEnded = word == "--";
+            if (std::optional<std::string> problem = optionsEnded ? std::nullopt : TakeSearchOption(args, i, parsed))
+                return problem;
         } else if (haveDir) {
             return Voctool::tr("only one folder can be searched").toStdString();
         } else {
@@ -157,6 +170,29 @@ std::optional<std::string> MakeCriteria(const SearchArguments& parsed, SearchCri
 }
 
 } // namespace
+
+std::optional<OptionValue> TakeOption(const CommandArgs& args, std::size_t& i, std::span<const std::string_view> names,
+                                      std::string& problem)
+{
+    const std::string& word = args[i];
+    const std::size_t equals = word.find('=');
+    const std::string name = word.substr(0, equals);
+    if (!word.starts_with("--") || std::find(names.begin(), names.end(), name) == names.end())
+        return std::nullopt;
+    if (equals != std::string::npos)
+        return OptionValue{name, word.substr(equals + 1)};
+    if (i + 1 == args.size()) {
+        problem = Filled(Voctool::tr("%1 needs a value"), {name});
+        return std::nullopt;
+    }
+    if (args[i + 1].starts_with("--")) {
+        problem = Filled(Voctool::tr("%1 needs a value, not the option %2 (a value that begins with -- is written "
+                                     "%1=VALUE)"),
+                         {name, args[i + 1]});
+        return std::nullopt;
+    }
+    return OptionValue{name, args[++i]};
+}
 
 void PrintLine(const std::vector<std::string>& texts)
 {

@@ -3,7 +3,10 @@
 #include "catalogue/recording.h"
 #include "search/archive_search.h"
 
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Each voctool command takes the words after its name and returns the process exit code.
@@ -21,6 +24,21 @@ int RunExport(const CommandArgs& args);     // export DIR [--search --from D --t
 int RunUpload(const CommandArgs& args);     // upload CARD ARCHIVE [--skip-identical] [--month-folders] [--replace]
 int RunReplaced(const CommandArgs& args);   // replaced DIR [--restore NAME]
 int RunStats(const CommandArgs& args);      // stats DIR|--all [--recursive] [--from D --to D] [--by P] [--png F]
+
+// An option that takes a value, given as "--name=VALUE" or as "--name" and VALUE the next word.
+struct OptionValue {
+    std::string name;
+    std::string value;
+};
+// The option at args[i] when its name is one of names, with i moved to the last word it takes;
+// nothing when args[i] is none of them. The next word is no value when it begins with "--": an
+// option would be taken for a value ("--name=--text" gives such a value). The problem, when there
+// is no value, is in problem.
+std::optional<OptionValue> TakeOption(const CommandArgs& args, std::size_t& i, std::span<const std::string_view> names,
+                                      std::string& problem);
+// The options of a search that take a value, which stats passes on to its search.
+inline constexpr std::string_view kSearchValueOptions[] = {"--from",  "--to",   "--mode",
+                                                           "--phone", "--desc", "--user-type"};
 
 // The rows that list and search print, for the commands that write them elsewhere. Each
 // returns 0 with rows filled, or the exit code after telling the user why on stderr (usage

@@ -19,12 +19,17 @@
 namespace {
 
 constexpr const char* kStatsUsage =
-    "stats DIR|--all [--recursive] [--from YYYY-MM-DD --to YYYY-MM-DD] [--by day|week|month] [--png OUT.png]";
+    "stats DIR|--all [--recursive] [--from YYYY-MM-DD --to YYYY-MM-DD [--mode NAME] [--phone TEXT] [--desc TEXT] "
+    "[--user-type TEXT]] [--by day|week|month] [--png OUT.png [--width PIXELS]]";
 
 struct StatsOptions {
-    CommandArgs rowArgs; // DIR or --all, with --from and --to when given
+    CommandArgs searchOptions; // each written "--name=VALUE"
+    CommandArgs folders;
+    bool allFolders = false;
+    bool recursive = false;
     std::optional<PeriodKind> period;
     std::string png;
+    int width = kChartPictureWidest;
 };
 
 int StatsUsage(const std::string& problem)
@@ -43,23 +48,59 @@ std::optional<PeriodKind> PeriodNamed(const std::string& name)
     return std::nullopt;
 }
 
-// Takes --by and --png out of the words; the text is the problem, if any.
+// Sets what option gives in options; the text is the problem, if any.
+std::optional<std::string> UseValue(const OptionValue& option, StatsOptions& options)
+{
+    const auto& [name, value] = option;
+    if (name == "--png") {
+        options.png = value;
+    } else if (name == "--by") {
+        if (!(options.period = PeriodNamed(value)))
+            return Filled(Voctool::tr("--by must be day, week or month, not '%1'"), {value});
+    } else if (name == "--width") {
+        const bool digits = !value.empty() && value.size() <= 4
+                            && value.find_first_not_of("0123456789") == std::string::npos;
+        options.width = digits ? std::stoi(value) : 0;
+        if (options.width < kChartPictureNarrowest || options.width > kChartPictureWidest)
+            return Filled(Voctool::tr("--width must be a number of pixels from %1 to %2, not '%3'"),
+                          {std::to_string(kChartPictureNarrowest), std::to_string(kChartPictureWidest), value});
+    } else {
+        options.searchOptions.push_back(name + "=" + value);
+    }
+    return std::nullopt;
+}
+
+// Takes the option at args[i] (a word that begins with "--") with its value, if it has one, into
+// options; the text is the problem, if any.
+std::optional<std::string> TakeStatsOption(const CommandArgs& args, std::size_t& i, StatsOptions& options)
+{
+    constexpr std::string_view kOwn[] = {"--by", "--png", "--width"};
+    std::string problem;
+    std::optional<OptionValue> option = TakeOption(args, i, kOwn, problem);
+    if (!option && problem.empty())
+        option = TakeOption(args, i, kSearchValueOptions, problem);
+    if (!problem.empty())
+        return problem;
+    if (option)
+        return UseValue(*option, options);
+    if (args[i] != "--all" && args[i] != "--recursive")
+        return Filled(Voctool::tr("unknown option %1"), {args[i]});
+    (args[i] == "--all" ? options.allFolders : options.recursive) = true;
+    return std::nullopt;
+}
+
+// Splits the words into the folders and the options; the text is the problem, if any. After "--"
+// every word is a folder, whatever it begins with.
 std::optional<std::string> SplitStatsArguments(const CommandArgs& args, StatsOptions& options)
 {
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (word != "--by" && word != "--png") {
-            options.rowArgs.push_back(word);
-            continue;
-        }
-        if (i + 1 == args.size())
-            return Filled(Voctool::tr("%1 needs a value"), {word});
-        const std::string& value = args[++i];
-        if (word == "--png") {
-            options.png = value;
-        } else if (!(options.period = PeriodNamed(value))) {
-            return Filled(Voctool::tr("--by must be day, week or month, not '%1'"), {value});
-        }
+        if (optionsEnded || !args[i].starts_with("--"))
+            options.folders.push_back(args[i]);
+        else if (args[i] == "--")
+            optionsEnded = true;
+        else if (std::optional<std::string> problem = TakeStatsOption(args, i, options))
+            return problem;
     }
     return std::nullopt;
 }
@@ -89,25 +130,37 @@ int CountKnownFolders(CallStatistics& statistics)
 
 // The figures: of a search when days are given, else of the whole listing of DIR (with its
 // subfolders after --recursive) or of every known folder.
-int StatsOf(const CommandArgs& rowArgs, CallStatistics& statistics)
+int StatsOf(const StatsOptions& options, CallStatistics& statistics)
 {
-    const bool days = std::any_of(rowArgs.begin(), rowArgs.end(),
-                                  [](const std::string& word) { return word == "--from" || word == "--to"; });
-    CommandArgs folder = rowArgs;
-    const FolderScope scope = std::erase(folder, "--recursive") > 0 ? FolderScope::WithSubfolders
-                                                                    : FolderScope::FolderOnly;
-    if (!days && (folder.size() != 1 || (folder[0].starts_with("--") && folder[0] != "--all")))
-        return StatsUsage(
-            (folder.empty() ? Voctool::tr("the folder DIR is missing") : Voctool::tr("give one folder DIR or --all"))
-                .toStdString());
-    if (!days && folder[0] == "--all") {
-        if (scope == FolderScope::WithSubfolders)
-            return StatsUsage(Voctool::tr("--recursive goes with a folder DIR, not with --all").toStdString());
-        return CountKnownFolders(statistics);
-    }
+    const bool days =
+        std::any_of(options.searchOptions.begin(), options.searchOptions.end(),
+                    [](const std::string& word) { return word.starts_with("--from=") || word.starts_with("--to="); });
     std::vector<RecordingEntry> rows;
-    if (const int failed = days ? SearchRows(rowArgs, rows, kStatsUsage) : ListedRows(folder[0], rows, scope))
-        return failed;
+    if (days) {
+        CommandArgs words = options.searchOptions;
+        if (options.recursive)
+            words.push_back("--recursive");
+        if (options.allFolders)
+            words.push_back("--all");
+        words.push_back("--");
+        words.insert(words.end(), options.folders.begin(), options.folders.end());
+        if (const int failed = SearchRows(words, rows, kStatsUsage))
+            return failed;
+    } else {
+        if (!options.searchOptions.empty())
+            return StatsUsage(Voctool::tr("the search options go with --from and --to").toStdString());
+        if (options.allFolders == (options.folders.size() == 1) || options.folders.size() > 1)
+            return StatsUsage((options.folders.empty() ? Voctool::tr("the folder DIR is missing")
+                                                       : Voctool::tr("give one folder DIR or --all"))
+                                  .toStdString());
+        if (options.allFolders && options.recursive)
+            return StatsUsage(Voctool::tr("--recursive goes with a folder DIR, not with --all").toStdString());
+        if (options.allFolders)
+            return CountKnownFolders(statistics);
+        const FolderScope scope = options.recursive ? FolderScope::WithSubfolders : FolderScope::FolderOnly;
+        if (const int failed = ListedRows(options.folders[0], rows, scope))
+            return failed;
+    }
     statistics = CountCalls(rows, UserTypesFromIndex(ConfiguredIndexLocation()));
     return 0;
 }
@@ -121,9 +174,10 @@ std::string ChartModuleFolder()
     return (program / SDVOICE_MODULES_FROM_PROGRAM).lexically_normal().string();
 }
 
-int WritePicture(const CallStatistics& statistics, PeriodKind kind, const std::string& path)
+int WritePicture(const CallStatistics& statistics, PeriodKind kind, const StatsOptions& options)
 {
-    if (Result<void> saved = WriteChartPicture(ChartModuleFolder(), statistics, kind, path); !saved) {
+    if (Result<void> saved = WriteChartPicture(ChartModuleFolder(), statistics, kind, options.width, options.png);
+        !saved) {
         Say(saved.error().reason);
         return 1;
     }
@@ -138,12 +192,12 @@ int RunStats(const CommandArgs& args)
     if (std::optional<std::string> problem = SplitStatsArguments(args, options))
         return StatsUsage(*problem);
     CallStatistics statistics;
-    if (const int failed = StatsOf(options.rowArgs, statistics))
+    if (const int failed = StatsOf(options, statistics))
         return failed;
     const PeriodKind kind = options.period.value_or(AutomaticPeriod(statistics));
     for (const std::vector<std::string>& line : StatisticsSheet(statistics, kind).rows)
         PrintLine(line);
     if (const int failed = FinishOutput())
         return failed;
-    return options.png.empty() ? 0 : WritePicture(statistics, kind, options.png);
+    return options.png.empty() ? 0 : WritePicture(statistics, kind, options);
 }

@@ -9,6 +9,7 @@
 #include "platform/unique_fd.h"
 #include "search/archive_search.h"
 #include "statistics/call_statistics.h"
+#include "statistics/chart_picture.h"
 #include "statistics/statistics_table.h"
 #include "web/http_parsing.h"
 
@@ -700,28 +701,36 @@ QString VoctoolProgram()
     return QFileInfo(beside).isExecutable() ? beside : QStandardPaths::findExecutable(QStringLiteral("voctool"));
 }
 
-// The words of `voctool stats` for the search of the request and the picture at png.
+// The words of `voctool stats` for the search of the request and the picture at png. Every value
+// is joined to its option ("--phone=TEXT") and the folder comes after "--": no text of the
+// request can be read as an option. The picture is as wide as "width" asks (in pixels, brought
+// within what can be drawn), the window's picture without it.
 Result<QStringList> ChartArguments(ArchiveIndex& index, const Parameters& parameters, const QString& png)
 {
     const Result<SearchCriteria> criteria = CriteriaOf(parameters);
     if (!criteria)
         return criteria.error();
-    QStringList words{QStringLiteral("stats")};
-    if (const QString key = Parameter(parameters, QStringLiteral("folder")); key.isEmpty()) {
-        words << QStringLiteral("--all");
-    } else if (const std::optional<std::string> folder = KnownFolderOfKey(index, key)) {
-        words << Text(*folder);
-    } else {
-        return Failure{"找不到这个文件夹", ENOENT};
-    }
-    words << QStringLiteral("--from") << criteria->firstDay.toString(Qt::ISODate) << QStringLiteral("--to")
-          << criteria->lastDay.toString(Qt::ISODate) << QStringLiteral("--mode") << Text(criteria->mode);
-    const std::pair<const char*, const std::string*> optional[] = {
-        {"--phone", &criteria->phone}, {"--desc", &criteria->description}, {"--user-type", &criteria->userType}};
+    const std::optional<int> width = Count(parameters, QStringLiteral("width"), kChartPictureWidest);
+    if (!width)
+        return Failure{"宽度无效"};
+    QStringList words{
+        QStringLiteral("stats"), QStringLiteral("--from=") + criteria->firstDay.toString(Qt::ISODate),
+        QStringLiteral("--to=") + criteria->lastDay.toString(Qt::ISODate), QStringLiteral("--png=") + png,
+        QStringLiteral("--width=%1").arg(std::clamp(*width, kChartPictureNarrowest, kChartPictureWidest))};
+    const std::pair<const char*, const std::string*> optional[] = {{"--mode=", &criteria->mode},
+                                                                   {"--phone=", &criteria->phone},
+                                                                   {"--desc=", &criteria->description},
+                                                                   {"--user-type=", &criteria->userType}};
     for (const auto& [option, value] : optional)
         if (!value->empty())
-            words << QString::fromLatin1(option) << Text(*value);
-    return words << QStringLiteral("--png") << png;
+            words << QString::fromLatin1(option) + Text(*value);
+    const QString key = Parameter(parameters, QStringLiteral("folder"));
+    if (key.isEmpty())
+        return words << QStringLiteral("--all");
+    const std::optional<std::string> folder = KnownFolderOfKey(index, key);
+    if (!folder)
+        return Failure{"找不到这个文件夹", ENOENT};
+    return words << QStringLiteral("--") << Text(*folder);
 }
 
 // The chart picture of the statistics of the search, as "通话统计" draws it: drawing needs Qt
@@ -748,6 +757,7 @@ WebResponse HandleChart(const Content& content, const WebRequest& request)
         return Refusal(503, QStringLiteral("正在绘制其他图表，请稍后再试"));
     }
     QProcess process;
+    process.setWorkingDirectory(folder.path()); // whatever it writes stays in the temporary folder
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(voctool, *arguments);
     const bool finished = process.waitForFinished(kDrawingMilliseconds);
@@ -776,6 +786,8 @@ WebResponse Resource(const QString& name)
         response.contentType = "text/html; charset=utf-8";
     else if (name.endsWith(QLatin1String(".css")))
         response.contentType = "text/css; charset=utf-8";
+    else if (name.endsWith(QLatin1String(".svg")))
+        response.contentType = "image/svg+xml";
     else
         response.contentType = "text/javascript; charset=utf-8";
     response.body = file.readAll();
@@ -784,7 +796,7 @@ WebResponse Resource(const QString& name)
 
 WebResponse HandleStatic(const WebRequest& request)
 {
-    static const QRegularExpression plainName(QStringLiteral("^/static/[a-z0-9_-]+\\.(css|js)$"));
+    static const QRegularExpression plainName(QStringLiteral("^/static/[a-z0-9_-]+\\.(css|js|svg)$"));
     if (!plainName.match(request.path).hasMatch())
         return Refusal(404, QStringLiteral("找不到这个页面"));
     return Resource(request.path.mid(1));

@@ -39,6 +39,7 @@
 #include <QValueAxis>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -61,6 +62,41 @@ const bool homeSet = [] {
            && ::setenv("XDG_CONFIG_HOME", Home().Path(".config").c_str(), 1) == 0
            && ::setenv("XDG_DATA_HOME", Home().Path(".local/share").c_str(), 1) == 0;
 }();
+
+// Where the heat map's legend shows each colour in a picture: the middle row of the colour's
+// pixels in the rightmost run of the picture's columns that hold any of the colours (the legend
+// lies right of the cells); -1 for a colour the legend does not show. A column holds a colour
+// with three pixels of it one above the other, which the edges of letters do not make.
+std::vector<int> LegendRows(const QImage& picture, const std::vector<QColor>& colours)
+{
+    const auto holds = [&](int x, const QColor& colour) {
+        int run = 0;
+        for (int y = 0; y < picture.height() && run < 3; ++y)
+            run = picture.pixelColor(x, y) == colour ? run + 1 : 0;
+        return run == 3;
+    };
+    const auto holdsAny = [&](int x) {
+        return std::any_of(colours.begin(), colours.end(), [&](const QColor& colour) { return holds(x, colour); });
+    };
+    int right = picture.width() - 1;
+    while (right > 0 && !holdsAny(right))
+        --right;
+    int left = right;
+    while (left > 0 && holdsAny(left - 1))
+        --left;
+    std::vector<int> rows;
+    for (const QColor& colour : colours) {
+        int top = picture.height(), bottom = -1;
+        for (int x = left; x <= right; ++x)
+            for (int y = 0; y < picture.height(); ++y)
+                if (holds(x, colour) && picture.pixelColor(x, y) == colour) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+        rows.push_back(bottom < 0 ? -1 : (top + bottom) / 2);
+    }
+    return rows;
+}
 
 Texts TableTexts(const QTableView* view)
 {
@@ -426,6 +462,16 @@ TEST_F(StatisticsWindowTest, OneDayOfCallsShowsEveryFigureAtTheWindowsSize)
         if (marker->isVisible())
             scale << marker->label();
     EXPECT_EQ(scale, (QStringList{"0次", "1次", "2次"}));
+
+    // "保存图片..." draws the legend as the window does: each colour in its own place, in the same order.
+    const std::string picture = Home().Path("one-day.png");
+    window.SetImagePathChooser([&](QWidget*) { return QString::fromStdString(picture); });
+    Child<QPushButton>(window, "btnSavePicture")->click();
+    const std::vector<int> legend = LegendRows(QImage(QString::fromStdString(picture)), {none, one, two});
+    ASSERT_EQ(legend.size(), 3u);
+    EXPECT_GE(legend[0], 0) << "the legend shows no 0次";
+    EXPECT_GT(legend[1], legend[0] + 5) << "1次 is not under 0次 in the saved legend";
+    EXPECT_GT(legend[2], legend[1] + 5) << "2次 is not under 1次 in the saved legend";
 }
 
 TEST_F(StatisticsWindowTest, NoRowsShowNothingToCountInsteadOfFigures)

@@ -765,6 +765,10 @@ TEST_F(VoctoolStats, PrintsTotalsPeriodsAndTopNumbersAndWritesTheChartPicture)
                          "通话次数前十\t" + regular + "通话次数前十\t" + none
                          + "通话时长前十\t" + regular + "通话时长前十\t" + none);
     EXPECT_EQ(PngSize(TempFolder::Read(picture)), std::pair(1600u, 600u));
+    // As wide as a phone shows it: the charts one above the other.
+    ASSERT_EQ(Voctool({"stats", archive.path(), "--png", picture, "--width", "390"}).exitCode, 0);
+    EXPECT_EQ(PngSize(TempFolder::Read(picture)), std::pair(390u, 640u));
+    EXPECT_EQ(Voctool({"stats", archive.path(), "--png", picture, "--width", "20000"}).exitCode, 2);
 
     // Two days: by day unless told otherwise; the same days as a search gives.
     const Outcome days = Voctool({"stats", archive.path(), "--from", "2023-12-31", "--to", "2023-12-31"});
@@ -776,6 +780,42 @@ TEST_F(VoctoolStats, PrintsTotalsPeriodsAndTopNumbersAndWritesTheChartPicture)
     EXPECT_EQ(Voctool({"stats", archive.path(), "--from", "2024-01-01"}).exitCode, 2);
     EXPECT_EQ(Voctool({"stats"}).exitCode, 2);
     EXPECT_EQ(Voctool({"stats", archive.Path("missing")}).exitCode, 1);
+}
+
+// A value that begins with "--" after an option that takes one is an option taken for a value: a
+// picture written to a file named "--png", a chart of the wrong search. It is refused, in both
+// languages; joined to its option, or after "--" for the folder, it is taken as it is.
+TEST_F(VoctoolStats, AValueThatBeginsWithTwoDashesIsRefusedUnlessJoinedToItsOption)
+{
+    TempFolder archive;
+    AddRecording(archive.Path("VOC00001.WAV"), 'Z', "13800001111", 5, 9);
+    const std::string picture = archive.Path("stats.png");
+    const std::vector<std::string> days{"stats", archive.path(), "--from", "2014-03-01", "--to", "2014-03-31"};
+    const auto with = [&days](std::vector<std::string> more) {
+        more.insert(more.begin(), days.begin(), days.end());
+        return more;
+    };
+    for (const auto& [option, value] : std::vector<std::pair<std::string, std::string>>{
+             {"--user-type", "--png"}, {"--phone", "--by"}, {"--by", "--png"}, {"--png", "--recursive"}}) {
+        const Outcome refused = Voctool(with({option, value, "--png", picture}));
+        EXPECT_EQ(refused.exitCode, 2) << option << " " << value << ": " << refused.err;
+        EXPECT_NE(refused.err.find(option + " needs a value, not the option " + value), std::string::npos)
+            << refused.err;
+    }
+    const Outcome chinese = Voctool(with({"--user-type", "--png", "--png", picture}), {{"LANG", "zh_CN.UTF-8"}});
+    EXPECT_EQ(chinese.exitCode, 2);
+    EXPECT_NE(chinese.err.find("voctool: --user-type 需要一个值，而不是选项 --png"), std::string::npos) << chinese.err;
+    EXPECT_FALSE(std::filesystem::exists(picture));
+    EXPECT_FALSE(std::filesystem::exists("--png"));
+    EXPECT_FALSE(std::filesystem::exists("--recursive"));
+
+    const Outcome joined = Voctool(with({"--user-type=--png", "--phone=--by", "--png=" + picture}));
+    EXPECT_EQ(joined.exitCode, 0) << joined.err;
+    EXPECT_TRUE(joined.out.starts_with("合计\t全部\t0\t")) << joined.out; // no user type "--png"
+    EXPECT_EQ(PngSize(TempFolder::Read(picture)), std::pair(1600u, 600u));
+    const Outcome afterDashes = Voctool({"stats", "--from=2014-03-01", "--to=2014-03-31", "--", archive.path()});
+    EXPECT_EQ(afterDashes.exitCode, 0) << afterDashes.err;
+    EXPECT_TRUE(afterDashes.out.starts_with("合计\t全部\t1\t")) << afterDashes.out;
 }
 
 // A folder is known to the index once a note is set in it, its statistics are counted or an

@@ -3,9 +3,13 @@
 
 sdvoice-web runs in the foreground on 127.0.0.1 (plain HTTP) over a private configuration with an
 archive folder of sample recordings, and headless Chromium, driven through WebDriver, logs in,
-searches, looks at the statistics of the search with their chart, opens a call, plays it (the audio element's time advances), seeks to 75 % (the bytes the
-server gives for the range the browser asked for equal the decoder's, as `voctool convert` writes
-them), saves a note and reads it back with `voctool note`, logs out, and finds the pages refused.
+searches, looks at the statistics of the search with their chart, sorts the results and turns to
+their second page, opens a call there (which fetches no sound until it is played), plays it (the
+audio element's time advances and its real length is shown), seeks to 75 % (the bytes the server
+gives for the range the browser asked for equal the decoder's, as `voctool convert` writes them),
+saves a note and reads it back with `voctool note`, goes back to the same page of the search and
+finds the note there. Then as a 390 x 844 phone: the results fit the screen, every control is a
+44 px target, the chart is drawn at the width shown; it logs out, and finds the pages refused.
 
     browser_test.py BUILD_DIR
 
@@ -28,6 +32,7 @@ SKIPPED = 77
 WAIT_SECONDS = 20
 PASSWORD = "korrekt-Pferd-42"
 NOTE = "客户要求回电 浏览器测试"
+NOTE_MORE = "第二行只在通话页"
 
 
 def skip(reason):
@@ -118,7 +123,7 @@ def wait_for(driver, what, condition):
 
 
 def audio_ranges(driver):
-    """The Range headers of the browser's requests for the audio since the last call."""
+    """The Range headers of the browser's requests for the audio since the last call ("" for none)."""
     ranges = []
     for entry in driver.get_log("performance"):
         message = json.loads(entry["message"])["message"]
@@ -126,7 +131,7 @@ def audio_ranges(driver):
             continue
         request = message["params"]["request"]
         if "/api/audio" in request["url"]:
-            ranges += [value for name, value in request["headers"].items() if name.lower() == "range"]
+            ranges += [next((value for name, value in request["headers"].items() if name.lower() == "range"), "")]
     return ranges
 
 
@@ -149,7 +154,7 @@ def check_seek(driver, call_url, decoded):
     driver.execute_script("const a = document.getElementById('audio'); a.currentTime = a.duration * 0.75;")
     wait_for(driver, "the position at 75 %", lambda: driver.execute_script(
         "const a = document.getElementById('audio'); return a.currentTime >= a.duration * 0.74;"))
-    asked = [value for value in audio_ranges(driver) if not value.startswith("bytes=0-")]
+    asked = [value for value in audio_ranges(driver) if value and not value.startswith("bytes=0-")]
     assert asked, "the seek asked for no range beyond the start"
     print(f"the seek to 75 % asked for {asked[-1]}")
     first = int(asked[-1].split("=")[1].split("-")[0])
@@ -159,6 +164,96 @@ def check_seek(driver, call_url, decoded):
                                          f"bytes={first}-{last}")
     assert answer["status"] == 206, answer
     assert base64.b64decode(answer["body"]) == decoded[first:last + 1], "the range differs from the decoder's bytes"
+
+
+def first_file_name(driver):
+    return driver.find_element(By.CSS_SELECTOR, "#results tbody tr .column-1").text
+
+
+def open_second_page_sorted_by_name(driver):
+    """Sorts the results by file name and turns to their second page; the page's first file name."""
+    driver.find_element(By.CSS_SELECTOR, "#columns .column-1").click()
+    wait_for(driver, "the results by name", lambda: first_file_name(driver) == "VOC00001.WAV")
+    driver.find_element(By.ID, "nextPage").click()
+    wait_for(driver, "the second page", lambda: "第 2/2 页" in driver.find_element(By.ID, "pageText").text)
+    return first_file_name(driver)
+
+
+def open_call_without_sound(driver, name):
+    """Opens the call of that name from the results: its details and outline come, no sound."""
+    audio_ranges(driver)
+    driver.find_element(By.LINK_TEXT, name).click()
+    wait_for(driver, "the call", lambda: driver.execute_script(
+        "return document.querySelectorAll('#details tbody tr').length > 0"
+        " && !document.getElementById('outline').hidden && document.getElementById('outline').width > 0;"))
+    time.sleep(0.5)  # what the page would fetch on opening has been asked for by now
+    fetched = audio_ranges(driver)
+    assert not fetched, f"opening the call page fetched its sound: {fetched}"
+
+
+def play(driver):
+    driver.execute_script("document.getElementById('audio').play();")
+    wait_for(driver, "the playback to advance", lambda: driver.execute_script(
+        "return document.getElementById('audio').currentTime > 0.3;"))
+    titles = [cell.text for cell in driver.find_elements(By.CSS_SELECTOR, "#details th")]
+    assert "录音时长（按文件大小）" in titles and "实际时长" in titles, titles
+    real = driver.find_element(By.ID, "realDuration").text
+    assert real.endswith("秒") and real != "播放后显示", real
+
+
+def back_to_the_same_page(driver, first_name):
+    """返回查询 leads to the page of the search the call was opened from, its rows with their notes."""
+    driver.find_element(By.ID, "backToSearch").click()
+    wait_for(driver, "the search again", lambda: driver.find_elements(By.CSS_SELECTOR, "#results tbody tr a"))
+    page = driver.find_element(By.ID, "pageText").text
+    assert "共 61 条，第 2/2 页" in page, page
+    assert first_file_name(driver) == first_name, first_file_name(driver)
+    assert driver.find_element(By.ID, "from").get_attribute("value") == "2023-01-01"
+    row = driver.find_element(By.LINK_TEXT, "VOC00099.WAV").find_element(By.XPATH, "ancestor::tr")
+    assert NOTE in row.text and NOTE_MORE not in row.text and "供应商" in row.text, row.text
+
+
+PHONE_CHECKS = """
+const wide = [];
+const width = window.innerWidth;
+if (document.documentElement.scrollWidth > width) wide.push('the page: ' + document.documentElement.scrollWidth);
+const results = document.getElementById('results');
+if (results && results.getBoundingClientRect().width > width) wide.push('the results: ' + results.getBoundingClientRect().width);
+const small = [];
+for (const control of document.querySelectorAll('a, button, input, select, textarea, canvas')) {
+  const box = control.getBoundingClientRect();
+  if (box.width > 0 && (box.height < 44 || box.width < 44))
+    small.push((control.id || control.textContent.trim() || control.name) + ' ' + box.width + 'x' + box.height);
+}
+return {width, wide, small};
+"""
+
+
+def check_phone_page(driver, what):
+    shown = driver.execute_script(PHONE_CHECKS)
+    assert shown["width"] == 390, f"{what}: the screen is {shown['width']} px wide"
+    assert not shown["wide"], f"{what}: wider than the screen: {shown['wide']}"
+    assert not shown["small"], f"{what}: targets under 44 px: {shown['small']}"
+
+
+def check_as_phone(driver, name):
+    """The search page, its statistics and a call on a 390 x 844 phone."""
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": 390, "height": 844, "deviceScaleFactor": 1, "mobile": True})
+    driver.refresh()
+    wait_for(driver, "the results on a phone", lambda: driver.find_elements(By.LINK_TEXT, name))
+    check_phone_page(driver, "the results")
+    driver.find_element(By.ID, "statisticsLink").click()
+    wait_for(driver, "the chart on a phone", lambda: driver.execute_script(
+        "return document.getElementById('chart').naturalWidth > 0;"))
+    natural, shown = driver.execute_script(
+        "const chart = document.getElementById('chart'); return [chart.naturalWidth, chart.clientWidth];")
+    assert natural == shown <= 390, f"the chart is drawn {natural} px wide and shown {shown} px wide"
+    check_phone_page(driver, "the statistics")
+    driver.back()
+    wait_for(driver, "the results again", lambda: driver.find_elements(By.LINK_TEXT, name))
+    open_call_without_sound(driver, name)
+    check_phone_page(driver, "the call")
 
 
 def main():
@@ -175,7 +270,7 @@ def main():
     server = driver = None
     try:
         archive = f"{home}/archive"
-        run([voctool, "make-sample", archive, "8"], env)
+        run([voctool, "make-sample", archive, "60"], env)  # with the hour-long one, two pages of 50
         write_hour_long(f"{archive}/VOC00001.WAV", f"{archive}/VOC00099.WAV")
         run([voctool, "stats", archive], env)  # the folder becomes known to the index
         run([server_program, "account", "add", "li", "note"], env, stdin=PASSWORD.encode())
@@ -195,7 +290,7 @@ def main():
                               "document.getElementById('to').value = '2023-12-31';")
         driver.find_element(By.ID, "btnSearch").click()
         wait_for(driver, "the results", lambda: driver.find_elements(By.CSS_SELECTOR, "#results tbody tr a"))
-        assert "共 9 条" in driver.find_element(By.ID, "pageText").text, driver.find_element(By.ID, "pageText").text
+        assert "共 61 条" in driver.find_element(By.ID, "pageText").text, driver.find_element(By.ID, "pageText").text
 
         driver.find_element(By.ID, "statisticsLink").click()
         wait_for(driver, "the statistics with their chart", lambda: driver.execute_script(
@@ -203,27 +298,27 @@ def main():
             " && document.getElementById('chart').naturalWidth > 0;"))
         assert driver.find_element(By.CSS_SELECTOR, "#totals tbody tr td").text == "全部"
         driver.back()
-        wait_for(driver, "the results again", lambda: driver.find_elements(By.LINK_TEXT, "VOC00099.WAV"))
-        driver.find_element(By.LINK_TEXT, "VOC00099.WAV").click()
-        wait_for(driver, "the call", lambda: driver.find_elements(By.CSS_SELECTOR, "#details tbody tr"))
+        wait_for(driver, "the results again", lambda: driver.find_elements(By.CSS_SELECTOR, "#results tbody tr a"))
+        first_name = open_second_page_sorted_by_name(driver)
+        open_call_without_sound(driver, "VOC00099.WAV")
         call_url = driver.current_url
-        path = driver.find_elements(By.CSS_SELECTOR, "#details tbody tr td")[-1].text
-        assert path.startswith(archive), path
+        path = f"{archive}/VOC00099.WAV"
 
-        driver.execute_script("document.getElementById('audio').play();")
-        wait_for(driver, "the playback to advance", lambda: driver.execute_script(
-            "return document.getElementById('audio').currentTime > 0.3;"))
+        play(driver)
         run([voctool, "convert", path, f"{home}/decoded.wav"], env)
         with open(f"{home}/decoded.wav", "rb") as wave:
             check_seek(driver, call_url, wave.read())
 
-        driver.find_element(By.ID, "noteDescription").send_keys(NOTE)
+        driver.find_element(By.ID, "noteDescription").send_keys(NOTE + "\n" + NOTE_MORE)
+        driver.find_element(By.ID, "noteUserType").send_keys("供应商")
         driver.find_element(By.ID, "btnSaveNote").click()
         wait_for(driver, "the note saved", lambda: driver.find_element(By.ID, "message").text == "备注已保存")
         shown = run([voctool, "note", path], env).stdout.decode()
         assert NOTE in shown, shown
         with open(f"{home}/config/sdvoice/web-access.log", encoding="utf-8") as log:
             assert "\tplay\t" in log.read(), "the play is not in the access log"
+        back_to_the_same_page(driver, first_name)
+        check_as_phone(driver, "VOC00099.WAV")
 
         driver.find_element(By.ID, "btnLogout").click()
         wait_for(driver, "the login page after logging out", lambda: driver.current_url.endswith("/login"))

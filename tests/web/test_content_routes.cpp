@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -267,10 +268,16 @@ TEST_F(ContentRoutesTest, StatisticsCountTheSearchAndPagesComeFromResources)
     EXPECT_EQ(all, (QJsonArray{"全部", QString::number(calls), all[2], all[3]}));
 
     qputenv("PATH", SDVOICE_TOOLS_DIR ":" + qgetenv("PATH"));
-    const WebResponse chart =
-        Ask("GET", "/api/statistics/chart", {{"folder", FolderKey(archive())}, {"phone", "-138"}});
-    EXPECT_EQ(chart.status, 200) << chart.body.toStdString();
-    EXPECT_TRUE(chart.body.startsWith("\x89PNG"));
+    // The chart as wide as the page asks; no text of the request is read as one of voctool's options.
+    for (const auto& [name, value] :
+         {std::pair("phone", "-138"), {"phone", "--by"}, {"userType", "--png"}, {"description", "--all"}}) {
+        const WebResponse chart =
+            Ask("GET", "/api/statistics/chart", {{"folder", FolderKey(archive())}, {name, value}, {"width", "390"}});
+        EXPECT_EQ(chart.status, 200) << value << ": " << chart.body.toStdString();
+        EXPECT_TRUE(chart.body.startsWith("\x89PNG"));
+        EXPECT_EQ(qFromBigEndian<quint32>(chart.body.constData() + 16), 390u); // the width in the PNG's header
+    }
+    EXPECT_FALSE(std::filesystem::exists("--png"));
     EXPECT_EQ(Ask("GET", "/api/statistics/chart", {{"folder", FolderKey(foreign())}}).status, 404);
 
     for (const QString page : {"/", "/call", "/statistics"}) {
@@ -279,6 +286,7 @@ TEST_F(ContentRoutesTest, StatisticsCountTheSearchAndPagesComeFromResources)
         EXPECT_TRUE(response.body.contains("<html")) << page.toStdString();
     }
     EXPECT_EQ(Ask("GET", "/static/search.js").status, 200);
+    EXPECT_EQ(Ask("GET", "/static/favicon.svg").contentType, "image/svg+xml");
     for (const QString path : {"/static/../search.html", "/static/Search.JS", "/static/", "/static/x.html", "/x"})
         EXPECT_EQ(Ask("GET", path).status, 404) << path.toStdString();
 }

@@ -89,7 +89,8 @@ std::vector<Writer> Writers()
     writers.push_back(
         {"notes.jsonl", 0, [](const Recording&, const std::string& path) { return ExportedNotes(path); }});
     writers.push_back({"chart.png", 0, [](const Recording&, const std::string& path) {
-                           return WriteChartPicture(ChartModuleFolder(), CallStatistics{}, PeriodKind::Day, path);
+                           return WriteChartPicture(ChartModuleFolder(), CallStatistics{}, PeriodKind::Day,
+                                                    kChartPictureWidest, path);
                        }});
     writers.push_back({"qzacfg.cfg", 0, [](const Recording&, const std::string& path) {
                            return WriteConfigLines({"/home/a/", "secret"}, path);

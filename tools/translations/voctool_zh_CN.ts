@@ -441,13 +441,27 @@
 </translation>
     </message>
     <message>
+        <source>--recursive goes with a folder DIR, not with --all</source>
+        <translation>--recursive 只能和文件夹 DIR 一起用，不能和 --all 一起用</translation>
+    </message>
+    <message>
+        <source>into %1</source>
+        <translation>保存在 %1</translation>
+    </message>
+    <message>
         <source>  DIR                the archive folder
   --all              instead of DIR: every folder the archive index knows
   --recursive        the subfolders of DIR too, as &apos;voctool search --recursive&apos; reads them
   --from YYYY-MM-DD  only the recordings of these days, as &apos;voctool search&apos; finds them (with --to)
   --to YYYY-MM-DD    the last day, included
+  --mode, --phone, --desc, --user-type  with --from and --to: only the recordings that &apos;voctool search&apos;
+                     finds with them
   --by PERIOD        day, week or month; by default chosen from the span of the calls
   --png OUT.png      also write the charts as a PNG picture
+  --width PIXELS     the picture&apos;s width, 300 to 1600 (default 1600, 600 high); narrower than 1000 the
+                     charts lie one above the other
+  Every option&apos;s value may be joined to it, --phone=TEXT, as one that begins with -- must be; after --
+  every word is DIR.
   Each line: part (合计, 按日/按周/按月, 通话次数前十, 通话时长前十), name, calls, talk time, average,
   the calls of 留言, 被叫, 主叫, 现场 and 其他, first call, last call, user type. Rows without a number
   count under （无号码）, rows without a valid start time under the period （时间无效）.
@@ -457,20 +471,30 @@
   --recursive        连同 DIR 的子文件夹，与“voctool search --recursive”读取的相同
   --from YYYY-MM-DD  只统计这些日期的录音，与“voctool search”查到的相同（和 --to 一起用）
   --to YYYY-MM-DD    最后一天，包含当天
+  --mode, --phone, --desc, --user-type  和 --from、--to 一起用：只统计“voctool search”
+                     用这些条件查到的录音
   --by PERIOD        day（按日）、week（按周）或 month（按月）；默认按通话的时间跨度选择
   --png OUT.png      同时把图表保存为 PNG 图片
+  --width PIXELS     图片的宽度，300 到 1600 像素（默认 1600，高 600）；窄于 1000 时两张图表
+                     上下排列
+  每个选项的值都可以用等号连在选项后面，如 --phone=TEXT；以 -- 开头的值必须这样写。-- 之后的
+  每个词都是 DIR。
   每行依次是：部分（合计、按日/按周/按月、通话次数前十、通话时长前十）、名称、通话次数、
   通话时长、平均时长、留言、被叫、主叫、现场和其他的次数、第一次通话、最后一次通话、用户类型。
   没有电话号码的录音计入（无号码），没有有效开始时间的录音计入时段（时间无效）。
 </translation>
     </message>
     <message>
-        <source>--recursive goes with a folder DIR, not with --all</source>
-        <translation>--recursive 只能和文件夹 DIR 一起用，不能和 --all 一起用</translation>
+        <source>%1 needs a value, not the option %2 (a value that begins with -- is written %1=VALUE)</source>
+        <translation>%1 需要一个值，而不是选项 %2（以 -- 开头的值要写成 %1=VALUE）</translation>
     </message>
     <message>
-        <source>into %1</source>
-        <translation>保存在 %1</translation>
+        <source>--width must be a number of pixels from %1 to %2, not &apos;%3&apos;</source>
+        <translation>--width 必须是 %1 到 %2 之间的像素数，而不是“%3”</translation>
+    </message>
+    <message>
+        <source>the search options go with --from and --to</source>
+        <translation>查询选项要和 --from、--to 一起用</translation>
     </message>
 </context>
 </TS>

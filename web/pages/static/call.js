@@ -1,23 +1,46 @@
 'use strict';
 
 // A call: its details, the player with the loudness outline (a click on it seeks there), the
-// downloads and the note, which accounts allowed to change notes can save.
+// downloads and the note, which accounts allowed to change notes can save. Opening the page
+// fetches no sound: the audio is first asked for when it is played, which is when the server logs
+// the listening. "返回查询" leads back to the search and page the call was opened from.
 (() => {
-  const id = new URLSearchParams(window.location.search).get('id') || '';
+  const asked = new URLSearchParams(window.location.search);
+  const id = asked.get('id') || '';
+  const durationColumn = 5;
   const audio = document.getElementById('audio');
   const canvas = document.getElementById('outline');
   const noteForm = document.getElementById('noteForm');
   let peaks = [];
+  let pendingSeek = null; // where a click on the outline asked to play from, before the sound was loaded
+  const realDuration = sdvoice.element('td', '播放后显示');
+  realDuration.id = 'realDuration';
+
+  // Seconds as the list writes a duration: "5秒", "3分钟5秒", "1小时0分钟5秒".
+  function durationText(seconds) {
+    const whole = Math.round(seconds);
+    const [h, m, s] = [Math.floor(whole / 3600), Math.floor(whole / 60) % 60, whole % 60];
+    if (h > 0)
+      return h + '小时' + m + '分钟' + s + '秒';
+    return m > 0 ? m + '分钟' + s + '秒' : s + '秒';
+  }
 
   function showDetails(call) {
-    const rows = call.columns.map((title, column) => [title, call.texts[column]]);
     const body = document.querySelector('#details tbody');
     body.replaceChildren();
-    for (const [title, text] of rows.slice(1)) {
+    call.columns.forEach((title, column) => {
+      if (column === 0)
+        return; // the number is the row's place in a list, not the call's
+      // The list's duration follows from the file's size; the sound's own length is known once it is loaded.
       const line = body.insertRow();
-      line.appendChild(sdvoice.element('th', title));
-      line.insertCell().textContent = text;
-    }
+      line.appendChild(sdvoice.element('th', column === durationColumn ? title + '（按文件大小）' : title));
+      line.insertCell().textContent = call.texts[column];
+      if (column === durationColumn) {
+        const real = body.insertRow();
+        real.appendChild(sdvoice.element('th', '实际时长'));
+        real.appendChild(realDuration);
+      }
+    });
     document.title = call.texts[1] + ' - 通话录音';
     noteForm.elements.description.value = call.description;
     noteForm.elements.userType.value = call.userType;
@@ -43,6 +66,8 @@
   }
 
   async function start() {
+    if (asked.has('back'))
+      document.getElementById('backToSearch').href = '/?' + new URLSearchParams(asked.get('back'));
     if (!id) {
       sdvoice.showMessage('找不到这条录音');
       return;
@@ -66,10 +91,20 @@
   }
 
   canvas.addEventListener('click', (event) => {
-    if (!audio.duration)
-      return;
     const box = canvas.getBoundingClientRect();
-    audio.currentTime = (event.clientX - box.left) / box.width * audio.duration;
+    const share = (event.clientX - box.left) / box.width;
+    if (audio.duration) {
+      audio.currentTime = share * audio.duration;
+    } else {
+      pendingSeek = share;
+      audio.play().catch(() => {});
+    }
+  });
+  audio.addEventListener('loadedmetadata', () => {
+    realDuration.textContent = durationText(audio.duration);
+    if (pendingSeek !== null)
+      audio.currentTime = pendingSeek * audio.duration;
+    pendingSeek = null;
   });
   audio.addEventListener('timeupdate', drawOutline);
   window.addEventListener('resize', drawOutline);

@@ -1,13 +1,19 @@
 'use strict';
 
 // The search page: the filters of the search window, results a page at a time, sorted by a
-// click on a column title (a second click on the same column reverses the order).
+// click on a column title (a second click on the same column reverses the order). The search
+// and its page stay in the address, so that a call or the statistics lead back to them.
 (() => {
   const pageRows = 50;
   const form = document.getElementById('searchForm');
   const criteriaNames = ['folder', 'from', 'to', 'mode', 'phone', 'userType', 'description'];
   let state = {page: 1, sort: '', order: 'asc'};
   let columns = [];
+  const noteColumns = ['用户类型', '录音说明'];
+
+  function allColumns() {
+    return [...columns, ...noteColumns];
+  }
 
   function today() {
     const now = new Date();
@@ -20,6 +26,11 @@
     for (const name of criteriaNames)
       values[name] = form.elements[name].value;
     return values;
+  }
+
+  // A folder by its own name, never by where it lies on the desk.
+  function folderName(folder) {
+    return folder.name || (folder.path || '').replace(/\/+$/, '').split('/').pop();
   }
 
   function fillSelect(select, items) {
@@ -44,19 +55,33 @@
       });
       row.appendChild(cell);
     });
+    noteColumns.forEach((title, i) => row.appendChild(sdvoice.element('th', title, 'column-' + (columns.length + i))));
   }
 
+  // The address of the search shown: its criteria, order and page.
+  function searchQuery() {
+    return new URLSearchParams({...criteria(), sort: state.sort, order: state.order, page: state.page});
+  }
+
+  function callAddress(row) {
+    return '/call?' + new URLSearchParams({id: row.id, back: searchQuery().toString()});
+  }
+
+  // A row's texts, then its note's user type and the first line of its description; each cell
+  // knows its title, which names it on a phone, where the rows are cards.
   function showRows(answer) {
     const body = document.querySelector('#results tbody');
     body.replaceChildren();
     for (const row of answer.rows) {
       const line = body.insertRow();
-      row.texts.forEach((text, column) => {
+      const texts = [...row.texts, row.userType || '', (row.description || '').split('\n')[0]];
+      texts.forEach((text, column) => {
         const cell = line.insertCell();
         cell.className = 'column-' + column;
+        cell.dataset.title = allColumns()[column];
         if (column === 1) {
           const link = sdvoice.element('a', text);
-          link.href = '/call?id=' + encodeURIComponent(row.id);
+          link.href = callAddress(row);
           cell.appendChild(link);
         } else {
           cell.textContent = text;
@@ -64,7 +89,7 @@
       });
       line.addEventListener('click', (event) => {
         if (event.target.tagName !== 'A')
-          window.location.assign('/call?id=' + encodeURIComponent(row.id));
+          window.location.assign(callAddress(row));
       });
     }
     const pages = Math.max(1, Math.ceil(answer.total / pageRows));
@@ -79,8 +104,8 @@
     const parameters = {...values, page: state.page, pageSize: pageRows};
     if (state.sort !== '')
       Object.assign(parameters, {sort: state.sort, order: state.order});
-    history.replaceState(null, '', '/?' + new URLSearchParams({...values, sort: state.sort, order: state.order, page: state.page}));
-    document.getElementById('statisticsLink').href = '/statistics?' + new URLSearchParams(values);
+    history.replaceState(null, '', '/?' + searchQuery());
+    document.getElementById('statisticsLink').href = '/statistics?' + searchQuery();
     showColumns();
     sdvoice.showMessage('正在检索...');
     try {
@@ -100,7 +125,7 @@
       return;
     }
     columns = offer.columns;
-    fillSelect(form.elements.folder, offer.folders.map((folder) => [folder.key, folder.path]));
+    fillSelect(form.elements.folder, offer.folders.map((folder) => [folder.key, folderName(folder)]));
     fillSelect(form.elements.mode, offer.modes.map((mode, i) => [i === 0 ? '' : mode, mode]));
     fillSelect(document.getElementById('userTypes'), offer.userTypes.map((type) => [type, type]));
     const asked = new URLSearchParams(window.location.search);
