@@ -11,6 +11,8 @@ QByteArray MessageText(LoginMessage message)
         return "对不起，你输入的用户名或密码有误！";
     case LoginMessage::TooManyAttempts:
         return "登录失败的次数太多，请稍后再试。";
+    case LoginMessage::Busy:
+        return "正在登录的人太多，请过几秒再试。";
     }
     return {};
 }

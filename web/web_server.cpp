@@ -8,6 +8,7 @@
 #include "web/login_page.h"
 #include "web/web_sessions.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
@@ -90,8 +91,7 @@ struct WebServer::State {
     QList<WebRoute> routes;
     SessionTable sessions;
     LoginThrottle throttle;
-    // Each password check takes tens of megabytes for a fraction of a second: two at a time at most.
-    std::counting_semaphore<2> passwordChecks{2};
+    std::counting_semaphore<> passwordChecks{std::max(0, options.passwordChecksAtOnce)};
     ConnectionWatch watch;
     MHD_Daemon* daemon = nullptr;
 
@@ -109,6 +109,8 @@ struct WebServer::State {
     WebResponse AnswerSession(const WebRequest& request, const QByteArray& token, const WebSession& session,
                               const QByteArray& csrfHeader);
     WebResponse Login(const WebRequest& request);
+    WebResponse LoginRefused(const WebRequest& request, const QString& name, int status, LoginMessage message,
+                             std::chrono::seconds retryAfter);
     QByteArray SessionCookie(const QByteArray& token, bool ending) const;
     void Log(WebAction action, const QString& account, const QString& address, const QString& recording = {});
     MHD_Result Queue(MHD_Connection* connection, const WebResponse& response) const;
@@ -133,25 +135,36 @@ WebResponse WebServer::State::Login(const WebRequest& request)
     const QString name = ParameterValue(request.form, "name");
     const QByteArray password = ParameterValue(request.form, "password").toUtf8();
     const std::chrono::seconds wait = throttle.Attempt(request.address, name, std::chrono::steady_clock::now());
-    if (wait > std::chrono::seconds(0)) {
-        Log(WebAction::LoginRefused, name, request.address);
-        WebResponse response = BodyAnswer(429, "text/html; charset=utf-8", LoginPage(LoginMessage::TooManyAttempts));
-        response.headers.append({"Retry-After", QByteArray::number(qint64(wait.count()))});
-        return response;
+    if (wait > std::chrono::seconds(0))
+        return LoginRefused(request, name, 429, LoginMessage::TooManyAttempts, wait);
+    // A burst of logins waits here a short while at most, then comes back, rather than hold the pool's
+    // threads that every other connection needs.
+    if (!passwordChecks.try_acquire_for(options.passwordCheckWait)) {
+        throttle.Uncount(request.address, name); // the server was busy, the password is not known wrong
+        const auto retryAfter = std::chrono::ceil<std::chrono::seconds>(options.passwordCheckWait);
+        return LoginRefused(request, name, 503, LoginMessage::Busy, std::max(retryAfter, std::chrono::seconds(1)));
     }
-    passwordChecks.acquire();
     const std::optional<WebRole> role = accounts.Verify(name, password);
     passwordChecks.release();
     const std::optional<WebAccountState> state = role ? accounts.StateOf(name) : std::nullopt;
-    if (!state) {
-        Log(WebAction::LoginRefused, name, request.address);
-        return BodyAnswer(401, "text/html; charset=utf-8", LoginPage(LoginMessage::WrongPassword));
-    }
-    throttle.Succeeded(request.address, name);
+    if (!state)
+        return LoginRefused(request, name, 401, LoginMessage::WrongPassword, std::chrono::seconds(0));
+    throttle.Uncount(request.address, name);
     Log(WebAction::Login, name, request.address);
     const QByteArray token = sessions.Start(name, state->passwordStamp, std::chrono::steady_clock::now());
     WebResponse response = Redirect("/");
     response.headers.append({"Set-Cookie", SessionCookie(token, false)});
+    return response;
+}
+
+// The login page with the reason of the refusal; Retry-After when a retry must wait.
+WebResponse WebServer::State::LoginRefused(const WebRequest& request, const QString& name, int status,
+                                           LoginMessage message, std::chrono::seconds retryAfter)
+{
+    Log(WebAction::LoginRefused, name, request.address);
+    WebResponse response = BodyAnswer(status, "text/html; charset=utf-8", LoginPage(message));
+    if (retryAfter > std::chrono::seconds(0))
+        response.headers.append({"Retry-After", QByteArray::number(qint64(retryAfter.count()))});
     return response;
 }
 

@@ -20,6 +20,11 @@ struct WebServerOptions {
     // A connection has this long to send its whole request header (from its opening or its previous
     // answer), and as long again to start a body, which must then keep coming at a least rate.
     std::chrono::milliseconds requestHeaderTime{std::chrono::seconds(10)};
+    // Password checks run at once (each takes tens of megabytes for a fraction of a second), and how
+    // long a login waits for one: past that it is answered 503, so that a burst of logins holds none
+    // of the pool's threads for long.
+    int passwordChecksAtOnce = 2;
+    std::chrono::milliseconds passwordCheckWait{std::chrono::seconds(2)};
 };
 
 // The HTTP(S) server of the web page (libmicrohttpd: a fixed pool of threads, each polling its share

@@ -153,7 +153,7 @@ std::chrono::seconds LoginThrottle::Attempt(const QString& address, const QStrin
     return std::chrono::seconds(0);
 }
 
-void LoginThrottle::Succeeded(const QString& address, const QString& name)
+void LoginThrottle::Uncount(const QString& address, const QString& name)
 {
     const std::lock_guard lock(mutex_);
     TakeBack(byName_, NameKey(address, name));

@@ -50,11 +50,12 @@ private:
 class LoginThrottle {
 public:
     // Zero when the attempt at the name from the address may be checked: it is then counted as failed
-    // until Succeeded takes it back, so that attempts sent at once are counted too. Otherwise how long
+    // until Uncount takes it back, so that attempts sent at once are counted too. Otherwise how long
     // the address must wait before trying that name again (the attempt is neither checked nor counted).
     std::chrono::seconds Attempt(const QString& address, const QString& name, SteadyTime now);
-    // Takes back the count of the last attempt at the name from the address, which was right.
-    void Succeeded(const QString& address, const QString& name);
+    // Takes back the count of the last attempt at the name from the address: it was right, or it was
+    // never checked.
+    void Uncount(const QString& address, const QString& name);
 
 private:
     struct Failures {

@@ -6,6 +6,7 @@
 #include "web/admin_routes.h"
 #include "web/answers.h"
 #include "web/http_parsing.h"
+#include "web/login_page.h"
 #include "web/self_signed_certificate.h"
 #include "web/web_server.h"
 #include "web/web_sessions.h"
@@ -172,11 +173,13 @@ protected:
         StartServer(std::chrono::seconds(10));
     }
 
-    void StartServer(std::chrono::milliseconds requestHeaderTime)
+    void StartServer(std::chrono::milliseconds requestHeaderTime, int passwordChecksAtOnce = 2)
     {
         WebServerOptions options;
         options.plain = true;
         options.requestHeaderTime = requestHeaderTime;
+        options.passwordChecksAtOnce = passwordChecksAtOnce;
+        options.passwordCheckWait = std::chrono::milliseconds(300);
         server_.reset();
         server_ = std::make_unique<WebServer>(options, accounts_, log_, routes_);
         ASSERT_TRUE(server_->Start());
@@ -276,6 +279,21 @@ TEST_F(WebSecurity, WrongPasswordsThrottleTheirNameFromTheirAddressOnly)
     EXPECT_EQ(entries[1].action, WebAction::LoginRefused);
     EXPECT_EQ(entries[1].account, "boss");
     EXPECT_EQ(entries[1].address, "127.0.0.1");
+}
+
+TEST_F(WebSecurity, ALoginFindingNoPasswordCheckFreeIsToldToComeBackAndNotCounted)
+{
+    StartServer(std::chrono::seconds(10), 0); // every password check taken
+    // More attempts than a name's free failures: none may count as a wrong password (429).
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const Reply busy = Post("/login", "name=boss&password=boss-pass");
+        ASSERT_EQ(busy.status, 503) << "attempt " << attempt;
+        EXPECT_TRUE(busy.Header("Set-Cookie").isEmpty());
+        const int retryAfter = busy.Header("Retry-After").toInt();
+        EXPECT_TRUE(retryAfter >= 1 && retryAfter <= 5) << busy.head.toStdString();
+        EXPECT_EQ(busy.body, LoginPage(LoginMessage::Busy));
+    }
+    EXPECT_EQ(Get("/login").status, 200);
 }
 
 TEST_F(WebSecurity, ChangesNeedTheSessionsCsrfTokenAndThisSite)
