@@ -11,7 +11,7 @@
 
 // One request as the server hands it to a route's handler, after its session (and, for a change, its CSRF
 // token) were checked. Handlers run on the server's threads, several at once: they keep no shared state
-// without a lock and open their own index connection per thread.
+// without a lock.
 struct WebRequest {
     QByteArray method;                       // "GET", "HEAD" or "POST"
     QString path;                            // percent-decoded, e.g. "/api/search"
@@ -20,6 +20,7 @@ struct WebRequest {
     QByteArray range;                        // the Range header as sent; empty when none
     QString address;                         // the client's address, for the access log
     QString account;                         // the session's account; empty on public routes
+    QByteArray session;                      // the session's id (not its token); empty on public routes
     WebRole role = WebRole::Listen;
 };
 
