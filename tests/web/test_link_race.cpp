@@ -19,7 +19,7 @@
 namespace {
 
 constexpr std::uint32_t kDataBytes = 3500 * 8;
-constexpr int kRequests = 600;
+constexpr int kRequests = 2000;
 
 // The decoded WAV bytes of the recording at path from first on, count of them.
 QByteArray DecodedRange(const std::string& path, qint64 first, qint64 count)
