@@ -40,8 +40,8 @@ private:
         Made search;
         Clock::time_point made;
         Clock::time_point used;
-        bool refreshing = false; // kept while it is made again, however long that takes
-        std::uint64_t serial = 0;  // tells the entry from a later one of the same key
+        bool refreshing = false;  // kept while it is made again, however long that takes
+        std::uint64_t serial = 0; // tells the entry from a later one of the same key
     };
     // The entry of key, made when there is none: whether this request makes it, and whether it
     // makes it again.

@@ -6,6 +6,7 @@
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
 #include "web/content_routes.h"
+#include "web/index_pool.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -15,6 +16,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <future>
 #include <latch>
 #include <thread>
 
@@ -127,6 +129,39 @@ TEST(IndexPool, AHundredAndFiftyClientsAtOnceShareFourConnections)
     EXPECT_GT(most, 0);
 }
 
+TEST(IndexPool, ARequestWaitsABoundedTimeForABusyConnection)
+{
+    const TempFolder temp;
+    const IndexLocation location = TestLocation(temp);
+    ASSERT_TRUE(ArchiveIndex::Open(location).index);
+    IndexPool pool(location, 1, std::chrono::milliseconds(200));
+    std::promise<void> holding;
+    std::promise<void> release;
+    std::thread holder([&] {
+        const Result<void> held = pool.Use([&](ArchiveIndex&) {
+            holding.set_value();
+            release.get_future().wait();
+        });
+        EXPECT_TRUE(held);
+    });
+    ASSERT_EQ(holding.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "the first request did not get the connection within 5 s";
+    const Result<void> busy = pool.Use([](ArchiveIndex&) { ADD_FAILURE() << "ran on a busy connection"; });
+    release.set_value();
+    holder.join();
+    ASSERT_FALSE(busy);
+    EXPECT_TRUE(IndexMomentarilyUnusable(busy.error()));
+    bool ran = false;
+    EXPECT_TRUE(pool.Use([&](ArchiveIndex&) { ran = true; }));
+    EXPECT_TRUE(ran);
+
+    IndexLocation nowhere;
+    nowhere.sqlitePath = temp.Path("no-such-folder/index.db");
+    const Result<void> unreachable = IndexPool(nowhere, 1).Use([](ArchiveIndex&) { ADD_FAILURE(); });
+    ASSERT_FALSE(unreachable);
+    EXPECT_TRUE(IndexMomentarilyUnusable(unreachable.error()));
+}
+
 TEST(IndexPool, OnAPostgresqlServer)
 {
     if (OnPostgres())
@@ -140,11 +175,11 @@ TEST(IndexPool, OnAPostgresqlServer)
     run.setProcessEnvironment(environment);
     run.setProcessChannelMode(QProcess::MergedChannels);
     run.start(QStringLiteral("pg_virtualenv"), {QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe")),
-                                                QStringLiteral("--gtest_filter=*AHundredAndFifty*")});
+                                                QStringLiteral("--gtest_filter=*AHundredAndFifty*:*BoundedTime*")});
     ASSERT_TRUE(run.waitForFinished(240000)) << "pg_virtualenv did not finish";
     const QString output = QString::fromUtf8(run.readAll());
     EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 2 tests"))) << output.toStdString();
 }
 
 } // namespace
