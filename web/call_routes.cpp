@@ -78,12 +78,14 @@ bool Audit(RouteContext& context, const WebRequest& request, WebAction action)
 {
     if (request.method == "HEAD")
         return true;
-    if (action == WebAction::Play && !context.listenings.Starts(request.session, IdOf(request)))
+    // The session, and its account too: two accounts never share a listening.
+    const QByteArray listener = request.account.toUtf8() + '\n' + request.session;
+    if (action == WebAction::Play && !context.listenings.Starts(listener, IdOf(request)))
         return true;
     if (Record(context, request, action))
         return true;
     if (action == WebAction::Play)
-        context.listenings.Forget(request.session, IdOf(request));
+        context.listenings.Forget(listener, IdOf(request));
     return false;
 }
 
