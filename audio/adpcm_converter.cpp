@@ -481,10 +481,9 @@ struct OpenedRecording {
     RecordingData data;
 };
 
-// Opens a recording and reads the chunks that say what its audio is.
-Result<OpenedRecording> OpenRecording(const std::string& path)
+// Reads the chunks that say what the audio of an opened recording is.
+Result<OpenedRecording> OpenRecording(Result<OpenedFile> input)
 {
-    Result<OpenedFile> input = OpenRegularFile(path);
     if (!input)
         return input.error();
     const Result<RecordingData> data = ReadRecordingChunks(input->stream.get(), input->size);
@@ -511,12 +510,21 @@ Result<RecordingDecoder> RecordingDecoder::Open(FileStream stream, std::uint64_t
     return RecordingDecoder(std::move(stream), *data, static_cast<std::uint64_t>(dataStart));
 }
 
-Result<RecordingDecoder> RecordingDecoder::Open(const std::string& path)
+Result<RecordingDecoder> RecordingDecoder::Open(Result<OpenedFile> input)
 {
-    Result<OpenedFile> input = OpenRegularFile(path);
     if (!input)
         return input.error();
     return Open(std::move(input->stream), input->size);
+}
+
+Result<RecordingDecoder> RecordingDecoder::Open(const std::string& path)
+{
+    return Open(OpenRegularFile(path));
+}
+
+Result<RecordingDecoder> RecordingDecoder::Open(int fd)
+{
+    return Open(OpenRegularFile(fd));
 }
 
 WaveFormat RecordingDecoder::OutputFormat()
@@ -578,7 +586,7 @@ std::size_t RecordingDecoder::DecodeBytes(std::uint64_t offset, unsigned char* o
 
 Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& inputPath)
 {
-    const Result<OpenedRecording> input = OpenRecording(inputPath);
+    const Result<OpenedRecording> input = OpenRecording(OpenRegularFile(inputPath));
     if (!input)
         return input.error();
     return WriteOutput(input->file.stream.get(), input->data, outputPath);
@@ -587,7 +595,13 @@ Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& 
 Result<void> DecodeRecordingRuns(const std::string& inputPath, const std::function<void(std::uint64_t values)>& begin,
                                  const DecodedRuns& sink)
 {
-    const Result<OpenedRecording> input = OpenRecording(inputPath);
+    return DecodeRecordingRuns(OpenRegularFile(inputPath), begin, sink);
+}
+
+Result<void> DecodeRecordingRuns(Result<OpenedFile> opened, const std::function<void(std::uint64_t values)>& begin,
+                                 const DecodedRuns& sink)
+{
+    const Result<OpenedRecording> input = OpenRecording(std::move(opened));
     if (!input)
         return input.error();
     begin(input->data.values);
@@ -596,7 +610,12 @@ Result<void> DecodeRecordingRuns(const std::string& inputPath, const std::functi
 
 Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath)
 {
-    const Result<OpenedRecording> input = OpenRecording(inputPath);
+    return DecodeToPcmWave(OpenRegularFile(inputPath));
+}
+
+Result<LoadedWave> DecodeToPcmWave(Result<OpenedFile> opened)
+{
+    const Result<OpenedRecording> input = OpenRecording(std::move(opened));
     if (!input)
         return input.error();
     const RecordingData* data = &input->data;

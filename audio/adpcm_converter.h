@@ -81,6 +81,9 @@ Result<void> ConvertToPcmWave(const std::string& outputPath, const std::string& 
 using DecodedRuns = std::function<Result<void>(std::int16_t* values, std::size_t count)>;
 Result<void> DecodeRecordingRuns(const std::string& inputPath, const std::function<void(std::uint64_t values)>& begin,
                                  const DecodedRuns& sink);
+// The same over a recording already opened (OpenRegularFile).
+Result<void> DecodeRecordingRuns(Result<OpenedFile> input, const std::function<void(std::uint64_t values)>& begin,
+                                 const DecodedRuns& sink);
 
 // A recording opened to be decoded a part at a time: any range of its 16-bit PCM output is
 // decoded from the blocks that cover it alone, since every IMA ADPCM block starts afresh from
@@ -89,6 +92,8 @@ class RecordingDecoder {
 public:
     // Fails as ConvertToPcmWave does when the recording is refused or cannot be read.
     static Result<RecordingDecoder> Open(const std::string& path);
+    // The same over a descriptor the caller keeps open (see OpenRegularFile(int)).
+    static Result<RecordingDecoder> Open(int fd);
     // The same over a stream at the start of a recording of fileSize bytes.
     static Result<RecordingDecoder> Open(FileStream stream, std::uint64_t fileSize);
 
@@ -102,6 +107,7 @@ public:
     std::size_t DecodeBytes(std::uint64_t offset, unsigned char* out, std::size_t count);
 
 private:
+    static Result<RecordingDecoder> Open(Result<OpenedFile> input);
     RecordingDecoder(FileStream stream, const RecordingData& data, std::uint64_t dataStart);
     // Reads the values from first up to end into values_; how many of them the file held.
     std::size_t DecodeValues(std::uint64_t first, std::uint64_t end);
@@ -117,3 +123,5 @@ private:
 // stays private to the process. Fails as ConvertToPcmWave does when the input is refused or
 // cannot be read, or when there is not enough memory for it.
 Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath);
+// The same over a recording already opened (OpenRegularFile).
+Result<LoadedWave> DecodeToPcmWave(Result<OpenedFile> input);

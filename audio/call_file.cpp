@@ -264,8 +264,17 @@ Result<void> WriteCallFile(const LoadedWave& wave, CallFormat format, const Call
 Result<void> SaveRecordingAs(const std::string& recordingPath, CallFormat format, const CallTags& tags,
                              const std::string& outputPath, const std::atomic<bool>* stopRequested)
 {
-    const Result<LoadedWave> decoded = DecodeToPcmWave(recordingPath);
+    const Result<LoadedWave> decoded = DecodeToPcmWave(OpenRegularFile(recordingPath));
     if (!decoded)
         return Failure{decoded.error().reason, decoded.error().error, recordingPath};
+    return WriteCallFile(*decoded, format, tags, outputPath, stopRequested);
+}
+
+Result<void> SaveRecordingAs(int recordingFd, CallFormat format, const CallTags& tags, const std::string& outputPath,
+                             const std::atomic<bool>* stopRequested)
+{
+    const Result<LoadedWave> decoded = DecodeToPcmWave(OpenRegularFile(recordingFd));
+    if (!decoded)
+        return decoded.error();
     return WriteCallFile(*decoded, format, tags, outputPath, stopRequested);
 }

@@ -42,3 +42,6 @@ Result<void> WriteCallFile(const LoadedWave& wave, CallFormat format, const Call
 // cannot be read or decoded fails with the decoder's reason and recordingPath as its path.
 Result<void> SaveRecordingAs(const std::string& recordingPath, CallFormat format, const CallTags& tags,
                              const std::string& outputPath, const std::atomic<bool>* stopRequested = nullptr);
+// The same from a descriptor the caller keeps open (see OpenRegularFile(int)).
+Result<void> SaveRecordingAs(int recordingFd, CallFormat format, const CallTags& tags, const std::string& outputPath,
+                             const std::atomic<bool>* stopRequested = nullptr);

@@ -54,9 +54,8 @@ int PeakOfValues(const std::int16_t* values, std::size_t count)
     return std::max(high, -low);
 }
 
-} // namespace
-
-Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points, const std::atomic<bool>* stop)
+// The outline of a recording opened by the caller, decoded run by run.
+Result<Outline> OutlineOfOpened(Result<OpenedFile> input, std::size_t points, const std::atomic<bool>* stop)
 {
     Outline outline;
     std::uint64_t total = 0;
@@ -83,9 +82,21 @@ Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points, 
         }
         return {};
     };
-    if (Result<void> decoded = DecodeRecordingRuns(path, begin, take); !decoded)
+    if (Result<void> decoded = DecodeRecordingRuns(std::move(input), begin, take); !decoded)
         return decoded.error();
     return outline;
+}
+
+} // namespace
+
+Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points, const std::atomic<bool>* stop)
+{
+    return OutlineOfOpened(OpenRegularFile(path), points, stop);
+}
+
+Result<Outline> OutlineOfRecording(int fd, std::size_t points, const std::atomic<bool>* stop)
+{
+    return OutlineOfOpened(OpenRegularFile(fd), points, stop);
 }
 
 Outline PeakOutline(const LoadedWave& wave, std::size_t points)

@@ -26,6 +26,9 @@ Outline PeakOutline(const LoadedWave& wave, std::size_t points = kOutlinePoints)
 // the decoding ends at the next run of blocks and the outline fails.
 Result<Outline> OutlineOfRecording(const std::string& path, std::size_t points = kOutlinePoints,
                                    const std::atomic<bool>* stop = nullptr);
+// The same over a descriptor the caller keeps open (see OpenRegularFile(int)).
+Result<Outline> OutlineOfRecording(int fd, std::size_t points = kOutlinePoints,
+                                   const std::atomic<bool>* stop = nullptr);
 // The outline drawn in columns: each column the largest of the points it covers.
 Outline OutlineColumns(const Outline& outline, int columns);
 

@@ -10,16 +10,28 @@
 
 Result<OpenedFile> OpenRegularFile(const std::string& path)
 {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid())
         return Failure{"cannot open " + path + ": " + std::strerror(errno), errno, path};
+    Result<OpenedFile> opened = OpenRegularFile(fd.get());
+    if (!opened)
+        return Failure{path + ": " + opened.error().reason, opened.error().error, path};
+    return opened;
+}
+
+Result<OpenedFile> OpenRegularFile(int fd)
+{
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return Failure{path + " is not a regular file", 0, path};
-    FileStream stream(::fdopen(fd.get(), "rb"));
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return Failure{"not a regular file"};
+    // A stream of its own over the same open file: the caller keeps its descriptor.
+    UniqueFd own(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    FileStream stream(own.valid() ? ::fdopen(own.get(), "rb") : nullptr);
     if (!stream)
-        return Failure{"cannot read " + path, errno, path};
-    fd.release(); // the stream owns it now
+        return Failure{std::string("cannot read: ") + std::strerror(errno), errno};
+    own.release(); // the stream owns it now
+    if (::fseeko(stream.get(), 0, SEEK_SET) != 0)
+        return Failure{std::string("cannot read: ") + std::strerror(errno), errno};
     return OpenedFile{std::move(stream), static_cast<std::uint64_t>(info.st_size)};
 }
 

@@ -27,6 +27,9 @@ struct OpenedFile {
 // Opens a regular file for reading. The open does not block, so that a FIFO at path cannot
 // hang it; anything but a regular file is refused.
 Result<OpenedFile> OpenRegularFile(const std::string& path);
+// The same over a descriptor already open (the caller keeps it), read from its start. The stream
+// shares the descriptor's file position: one reader at a time, each placing itself before it reads.
+Result<OpenedFile> OpenRegularFile(int fd);
 
 // Starting at the stream's position, skips chunks (by exactly their body size, no pad byte)
 // until one whose id matches; returns its body size with the stream at the body's start,

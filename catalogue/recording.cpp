@@ -167,11 +167,15 @@ std::optional<RecordingHead> ReadRecordingHead(const std::string& path)
     // Record and size come from one open of the file: the size is that of the file whose
     // record was read, and a listing of tens of thousands of files makes one open per file.
     const UniqueFd file = OpenRecording(path);
+    return file.valid() ? ReadRecordingHead(file.get()) : std::nullopt;
+}
+
+std::optional<RecordingHead> ReadRecordingHead(int fd)
+{
     RecordingHead head;
     struct stat info {};
-    if (!file.valid()
-        || ::pread(file.get(), head.record.data(), kHeaderSize, kHeaderOffset) != static_cast<ssize_t>(kHeaderSize)
-        || ::fstat(file.get(), &info) != 0)
+    if (::pread(fd, head.record.data(), kHeaderSize, kHeaderOffset) != static_cast<ssize_t>(kHeaderSize)
+        || ::fstat(fd, &info) != 0)
         return std::nullopt;
     head.size = static_cast<std::uint64_t>(info.st_size);
     head.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;

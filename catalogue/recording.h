@@ -84,6 +84,8 @@ struct RecordingHead {
 
 // Nothing when the file cannot be opened or holds fewer than 279 bytes.
 std::optional<RecordingHead> ReadRecordingHead(const std::string& path);
+// The same from a descriptor open for reading.
+std::optional<RecordingHead> ReadRecordingHead(int fd);
 
 // Builds the row for folder + fileName (folder ends with "/"), or nothing when the header
 // cannot be read.

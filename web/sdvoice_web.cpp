@@ -1,6 +1,7 @@
 // sdvoice-web: the archive in the browser. Serves the web page in the foreground until SIGTERM or
 // SIGINT, or changes the web page's accounts from a terminal.
 
+#include "index/archive_index.h"
 #include "web/access_log.h"
 #include "web/account_store.h"
 #include "web/admin_routes.h"
@@ -100,6 +101,15 @@ Result<QByteArray> ReadPem(const QString& path)
     return file.read(1024 * 1024);
 }
 
+// Opens the index once as its owner, which makes or updates its tables and sets a damaged file
+// aside, and says what that owner has to say; the requests then share the pool's connections.
+void OpenIndexAsOwner(const IndexLocation& location)
+{
+    const ArchiveIndex::Opened opened = ArchiveIndex::Open(location);
+    if (!opened.message.empty())
+        std::cerr << "sdvoice-web: " << opened.message << std::endl;
+}
+
 // Fills in the certificate and key, made at the first start when the settings name none of their own.
 Result<void> LoadCertificate(const WebSettings& settings, WebServerOptions& options)
 {
@@ -154,8 +164,12 @@ int Serve(const QStringList& arguments)
     else if (existing->isEmpty())
         std::cerr << "sdvoice-web: no web accounts yet: add one with 'sdvoice-web account add NAME admin'\n";
     AccessLog log(AccessLog::DefaultPath());
+    const IndexLocation index = ConfiguredIndexLocation();
+    OpenIndexAsOwner(index);
     QList<WebRoute> routes = AdminRoutes(accounts, log);
-    routes.append(ContentRoutes(log));
+    ContentOptions content;
+    content.indexConnections = settings.databaseConnections;
+    routes.append(ContentRoutes(log, index, content));
     WebServer server(options, accounts, log, routes);
     if (const Result<void> started = server.Start(); !started)
         return Report(started);

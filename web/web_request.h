@@ -11,7 +11,7 @@
 
 // One request as the server hands it to a route's handler, after its session (and, for a change, its CSRF
 // token) were checked. Handlers run on the server's threads, several at once: they keep no shared state
-// without a lock and open their own index connection per thread.
+// without a lock.
 struct WebRequest {
     QByteArray method;                       // "GET", "HEAD" or "POST"
     QString path;                            // percent-decoded, e.g. "/api/search"

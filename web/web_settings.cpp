@@ -20,6 +20,9 @@ WebSettings ReadWebSettings(const QString& settingsPath)
     const uint port = settings.value("web/port").toUInt(&valid);
     if (valid && port > 0 && port <= 65535)
         web.port = static_cast<quint16>(port);
+    const int connections = settings.value("web/database_connections").toInt(&valid);
+    if (valid && connections >= 1 && connections <= 64)
+        web.databaseConnections = connections;
     const QString folder = QString::fromStdString(ConfigDir());
     web.certificateFile = settings.value("web/certificate", folder + "/web-certificate.pem").toString();
     web.keyFile = settings.value("web/key", folder + "/web-key.pem").toString();

@@ -2,6 +2,7 @@
 
 #include "audio/adpcm_converter.h"
 #include "index/archive_index.h"
+#include "web/listenings.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
 
@@ -48,6 +49,7 @@ protected:
         request.range = range;
         request.address = QStringLiteral("192.0.2.7");
         request.account = QStringLiteral("li");
+        request.session = session_;
         request.role = role;
         for (const WebRoute& route : routes_) {
             const bool matches = route.path.endsWith(QLatin1Char('/')) ? path.startsWith(route.path)
@@ -81,6 +83,7 @@ protected:
     QList<AccessEntry> Logged() { return log_.Newest(100).value(); }
 
     TempFolder temp_;
+    QByteArray session_ = "session-1";
     IndexLocation location_;
     AccessLog log_{QString::fromStdString(temp_.Path("access.log"))};
     QList<WebRoute> routes_;
@@ -162,9 +165,9 @@ TEST_F(ContentRoutesTest, AudioRangesAreTheDecodersBytesAndEachPlayIsLoggedOnce)
     EXPECT_EQ(Ask("HEAD", "/api/audio", id).sourceSize, size);
     EXPECT_EQ(Ask("GET", "/api/audio", id, "bytes=0-").status, 206);
 
-    // The whole request and the one from byte 0 start playbacks; the others continue one.
+    // Every range of one session's listening continues the one play.
     const QList<AccessEntry> logged = Logged();
-    ASSERT_EQ(logged.size(), 2);
+    ASSERT_EQ(logged.size(), 1);
     for (const AccessEntry& entry : logged) {
         EXPECT_EQ(entry.action, WebAction::Play);
         EXPECT_EQ(entry.recording, IdOf(name));
@@ -289,6 +292,67 @@ TEST_F(ContentRoutesTest, StatisticsCountTheSearchAndPagesComeFromResources)
     EXPECT_EQ(Ask("GET", "/static/favicon.svg").contentType, "image/svg+xml");
     for (const QString path : {"/static/../search.html", "/static/Search.JS", "/static/", "/static/x.html", "/x"})
         EXPECT_EQ(Ask("GET", path).status, 404) << path.toStdString();
+}
+
+TEST_F(ContentRoutesTest, NoAudioLeavesWithoutAnEntryAndEachListeningIsOnePlay)
+{
+    const QList<QPair<QString, QString>> id{{"id", IdOf("VOC00004.WAV")}};
+    const QList<QPair<QString, QString>> mp3{{"id", IdOf("VOC00004.WAV")}, {"format", "mp3"}};
+    const auto actions = [&] {
+        QList<WebAction> newestFirst;
+        for (const AccessEntry& entry : Logged())
+            newestFirst.append(entry.action);
+        return newestFirst;
+    };
+    // Every download, whatever its range and format.
+    EXPECT_EQ(Ask("GET", "/api/download", id, "bytes=1-").status, 206);
+    EXPECT_EQ(Ask("GET", "/api/download", mp3, "bytes=100-").status, 206);
+    EXPECT_EQ(Ask("GET", "/api/download", id, "bytes=1-").status, 206);
+    EXPECT_EQ(actions(), QList<WebAction>(3, WebAction::Download));
+    // Opening the call's page and HEAD send no audio and write nothing.
+    EXPECT_EQ(Ask("GET", "/api/call", id).status, 200);
+    EXPECT_EQ(Ask("HEAD", "/api/audio", id).status, 200);
+    EXPECT_EQ(Ask("HEAD", "/api/download", mp3, "bytes=0-").status, 206);
+    EXPECT_EQ(actions().size(), 3);
+    // A listening is one play, whichever range starts it and however many follow.
+    EXPECT_EQ(Ask("GET", "/api/audio", id, "bytes=5000-").status, 206);
+    EXPECT_EQ(Ask("GET", "/api/audio", id, "bytes=0-").status, 206);
+    EXPECT_EQ(Ask("GET", "/api/audio", id, "bytes=9000-9999").status, 206);
+    EXPECT_EQ(actions().size(), 4);
+    EXPECT_EQ(actions().front(), WebAction::Play);
+    session_ = "session-2";
+    EXPECT_EQ(Ask("GET", "/api/audio", id, "bytes=7000-").status, 206);
+    EXPECT_EQ(Ask("GET", "/api/audio", {{"id", IdOf("VOC00005.WAV")}}, "bytes=7000-").status, 206);
+    EXPECT_EQ(actions().mid(0, 3), (QList<WebAction>{WebAction::Play, WebAction::Play, WebAction::Play}));
+    EXPECT_EQ(actions().size(), 6);
+}
+
+TEST(Listenings, EndAfterHalfAnHourWithoutAFetch)
+{
+    Listenings listenings;
+    const Listenings::Clock::time_point start{};
+    EXPECT_TRUE(listenings.Starts("a", "call-1", start));
+    EXPECT_FALSE(listenings.Starts("a", "call-1", start + std::chrono::minutes(20)));
+    EXPECT_FALSE(listenings.Starts("a", "call-1", start + std::chrono::minutes(45))); // 25 after the last
+    EXPECT_TRUE(listenings.Starts("b", "call-1", start + std::chrono::minutes(45)));
+    EXPECT_TRUE(listenings.Starts("a", "call-2", start + std::chrono::minutes(45)));
+    EXPECT_TRUE(listenings.Starts("a", "call-1", start + std::chrono::minutes(76)));
+    listenings.Forget("a", "call-1");
+    EXPECT_TRUE(listenings.Starts("a", "call-1", start + std::chrono::minutes(77)));
+}
+
+TEST_F(ContentRoutesTest, PagesNameAFolderByItsOwnNameNotTheDesksPath)
+{
+    const WebResponse form = Ask("GET", "/api/search-form");
+    const WebResponse call = Ask("GET", "/api/call", {{"id", IdOf("VOC00003.WAV")}});
+    const WebResponse search = Ask("GET", "/api/search");
+    const QJsonArray folders = JsonOf(form).value("folders").toArray();
+    ASSERT_EQ(folders.size(), 1);
+    EXPECT_EQ(folders.first().toObject().value("path").toString(), "archive");
+    EXPECT_EQ(JsonOf(call).value("texts").toArray().at(kColPath).toString(), "archive");
+    EXPECT_EQ(Column(JsonOf(search), kColPath), QStringList(kRecordings, "archive"));
+    for (const WebResponse& response : {form, call, search})
+        EXPECT_FALSE(response.body.contains(QByteArray::fromStdString(temp_.path()))) << response.body.toStdString();
 }
 
 } // namespace
