@@ -596,10 +596,17 @@ Result<void> DecodeRecordingRuns(const std::string& inputPath, const std::functi
 
 Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath)
 {
-    const Result<OpenedRecording> input = OpenRecording(inputPath);
+    const Result<OpenedFile> input = OpenRegularFile(inputPath);
     if (!input)
         return input.error();
-    const RecordingData* data = &input->data;
+    return DecodeToPcmWave(input->stream.get(), input->size);
+}
+
+Result<LoadedWave> DecodeToPcmWave(std::FILE* input, std::uint64_t fileSize)
+{
+    const Result<RecordingData> data = ReadRecordingChunks(input, fileSize);
+    if (!data)
+        return data.error();
     const auto outputBytes = static_cast<std::uint32_t>(data->values * sizeof(std::int16_t));
     LoadedWave wave;
     wave.format = ParseWaveFormat(WaveHeaderBytes(outputBytes).data() + kHeaderFormatFieldsAt);
@@ -615,7 +622,7 @@ Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath)
         filled += count * sizeof(std::int16_t);
         return {};
     };
-    if (Result<void> decoded = DecodeRecordingData(input->file.stream.get(), *data, keep); !decoded)
+    if (Result<void> decoded = DecodeRecordingData(input, *data, keep); !decoded)
         return decoded.error();
     return wave;
 }

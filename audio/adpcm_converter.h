@@ -117,3 +117,5 @@ private:
 // stays private to the process. Fails as ConvertToPcmWave does when the input is refused or
 // cannot be read, or when there is not enough memory for it.
 Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath);
+// The same for a recording of fileSize bytes read from the stream (positioned at its start).
+Result<LoadedWave> DecodeToPcmWave(std::FILE* input, std::uint64_t fileSize);

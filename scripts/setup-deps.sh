@@ -23,6 +23,7 @@ packages=(
   desktop-file-utils appstream lintian dpkg-dev fakeroot file librsvg2-bin  # the Debian package and its checks
   python3-markdown  # the user guide made into HTML when building
   libmicrohttpd-dev libgnutls28-dev libsodium-dev  # sdvoice-web: its HTTPS server, certificate and password hashes
+  libzip-dev unzip  # the signed evidence package of a call, and a reader in its tests that is not libzip
   chromium chromium-driver python3-selenium wrk  # the web pages driven in a real browser, and the load run by hand
 )
 
