@@ -126,7 +126,10 @@ int LogCommand(const QStringList& arguments)
         return 1;
     }
     const qint64 chained = check->lines - check->unchained;
-    std::cout << file << ": whole, " << chained << " chained entries, head " << check->head.toStdString() << '\n';
+    if (chained > 0)
+        std::cout << file << ": whole, " << chained << " chained entries, head " << check->head.toStdString() << '\n';
+    else
+        std::cout << file << ": no entry carries hashes yet\n";
     if (check->unchained > 0)
         std::cout << "lines 1 to " << check->unchained << " were written before entries carried hashes: "
                   << (chained > 0 ? "they are held as they were when line " + std::to_string(check->unchained + 1)
