@@ -25,7 +25,9 @@ constexpr int kFieldCount = 5;
 // The entry's fields, the hash of the entry before it and its own.
 constexpr int kChainedFieldCount = kFieldCount + 2;
 constexpr qsizetype kHashDigits = 2 * kSha256Bytes;
-// The tail of the file is read in pieces of this size until it holds enough lines.
+// The tail of the file is read in pieces growing from the first size to the largest until it holds
+// enough lines: an append needs the last line only.
+constexpr qint64 kFirstTailPiece = 4 * 1024;
 constexpr qint64 kTailPiece = 64 * 1024;
 // Verify reads the whole file in pieces of this size.
 constexpr std::size_t kVerifyPiece = 1024 * 1024;
@@ -109,8 +111,9 @@ Result<QByteArray> ReadTail(int fd, qint64 size, int count, qint64& start, const
 {
     QByteArray tail;
     start = size;
-    while (start > 0 && tail.count('\n') <= count) {
-        const qint64 piece = std::min(kTailPiece, start);
+    for (qint64 wanted = kFirstTailPiece; start > 0 && tail.count('\n') <= count;
+         wanted = std::min(2 * wanted, kTailPiece)) {
+        const qint64 piece = std::min(wanted, start);
         start -= piece;
         QByteArray bytes(piece, Qt::Uninitialized);
         if (::pread(fd, bytes.data(), static_cast<std::size_t>(piece), start) != piece)
