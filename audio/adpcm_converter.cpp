@@ -613,12 +613,18 @@ Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath)
     return DecodeToPcmWave(OpenRegularFile(inputPath));
 }
 
-Result<LoadedWave> DecodeToPcmWave(Result<OpenedFile> opened)
+Result<LoadedWave> DecodeToPcmWave(Result<OpenedFile> input)
 {
-    const Result<OpenedRecording> input = OpenRecording(std::move(opened));
     if (!input)
         return input.error();
-    const RecordingData* data = &input->data;
+    return DecodeToPcmWave(input->stream.get(), input->size);
+}
+
+Result<LoadedWave> DecodeToPcmWave(std::FILE* input, std::uint64_t fileSize)
+{
+    const Result<RecordingData> data = ReadRecordingChunks(input, fileSize);
+    if (!data)
+        return data.error();
     const auto outputBytes = static_cast<std::uint32_t>(data->values * sizeof(std::int16_t));
     LoadedWave wave;
     wave.format = ParseWaveFormat(WaveHeaderBytes(outputBytes).data() + kHeaderFormatFieldsAt);
@@ -634,7 +640,7 @@ Result<LoadedWave> DecodeToPcmWave(Result<OpenedFile> opened)
         filled += count * sizeof(std::int16_t);
         return {};
     };
-    if (Result<void> decoded = DecodeRecordingData(input->file.stream.get(), *data, keep); !decoded)
+    if (Result<void> decoded = DecodeRecordingData(input, *data, keep); !decoded)
         return decoded.error();
     return wave;
 }

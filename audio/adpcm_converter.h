@@ -125,3 +125,5 @@ private:
 Result<LoadedWave> DecodeToPcmWave(const std::string& inputPath);
 // The same over a recording already opened (OpenRegularFile).
 Result<LoadedWave> DecodeToPcmWave(Result<OpenedFile> input);
+// The same for a recording of fileSize bytes read from the stream (positioned at its start).
+Result<LoadedWave> DecodeToPcmWave(std::FILE* input, std::uint64_t fileSize);

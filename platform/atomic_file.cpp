@@ -12,6 +12,7 @@
 #include <set>
 #include <utility>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -379,4 +380,15 @@ bool WriteAllBytes(int fd, const void* bytes, std::size_t size)
         size -= static_cast<std::size_t>(written);
     }
     return true;
+}
+
+UniqueFd LockFolder(const std::string& folder)
+{
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid() && ::flock(fd.get(), LOCK_EX) != 0) {
+        const int error = errno;
+        fd.reset();
+        errno = error;
+    }
+    return fd;
 }

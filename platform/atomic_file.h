@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/result.h"
+#include "platform/unique_fd.h"
 
 #include <cstddef>
 #include <functional>
@@ -89,6 +90,11 @@ bool WriteAllBytes(int fd, const void* bytes, std::size_t size);
 // a file of that name is there (the failure's error is then EEXIST); the copy keeps the source's
 // modification time.
 Result<void> CopyFileWithoutReplacing(const std::string& source, const std::string& target);
+
+// Takes an exclusive lock (flock) on folder, held while the returned descriptor is open: writers
+// that read a file of the folder, change it and write it back take it so that none loses another's
+// change. Invalid (errno set) when the folder cannot be opened or locked.
+UniqueFd LockFolder(const std::string& folder);
 
 // Makes the entries of folder (renames, links) durable; a folder that cannot be synced is not an
 // error.

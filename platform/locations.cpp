@@ -49,6 +49,12 @@ std::string HomeDir()
     return home.empty() ? std::string("/") : WithoutTrailingSlash(home);
 }
 
+std::string UserName()
+{
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry ? std::string(entry->pw_name) : std::to_string(::getuid());
+}
+
 std::string ConfigDir()
 {
     return XdgDir("XDG_CONFIG_HOME", ".config") + "/sdvoice";

@@ -7,6 +7,8 @@
 
 // The user's home folder without a trailing "/".
 std::string HomeDir();
+// The login name of the user running the program (the user id when it has none).
+std::string UserName();
 // $XDG_CONFIG_HOME/sdvoice (default ~/.config/sdvoice), without a trailing "/".
 std::string ConfigDir();
 // The settings beyond the configuration file's two lines: ConfigDir() + "/sdvoice.conf" (INI).

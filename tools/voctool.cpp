@@ -130,6 +130,43 @@ const Command kCommands[] = {
          "                  path is kept only once) back to where it was; refused when a file of that name is there\n"
          "  --as NEWNAME    puts it back into the same folder under the file name NEWNAME instead\n"
          "  Each line holds the kept name and, after a tab, the path it came from, relative to DIR.\n")},
+    {"evidence", RunEvidence, "evidence FILE OUT.zip",
+     QT_TRANSLATE_NOOP("Voctool",
+                       "writes a signed evidence package of the recording FILE: the recording byte for byte, a "
+                       "decoded wave file, a manifest of their SHA-256 fingerprints, the desk key's signature and "
+                       "how to check them"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  FILE     the recording\n"
+         "  OUT.zip  the package to write; an existing one is replaced only by a complete new one\n"
+         "  The manifest holds the header's fields, the note when the archive index has one and, when the web\n"
+         "  access log exists, the hash of the export's own entry in it. The desk's signing key is made at the\n"
+         "  first export: $XDG_DATA_HOME/sdvoice/evidence-key (default ~/.local/share/sdvoice/; keep a backup of\n"
+         "  it, it is private), its public half evidence-key.pem beside it.\n")},
+    {"verify-evidence", RunVerifyEvidence, "verify-evidence FILE.zip [--key PUBLIC_KEY.pem]",
+     QT_TRANSLATE_NOOP("Voctool",
+                       "checks every part of an evidence package against its fingerprints and the signature, and "
+                       "names each part that fails"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  FILE.zip  a package that 'voctool evidence' wrote\n"
+         "  --key     the public key of the desk that exported it (its evidence-key.pem); by default this desk's\n"
+         "            own key when it has one, else the package's own key, whose fingerprint must then be\n"
+         "            compared by hand with the one the exporting desk shows\n"
+         "  One line per part with its state, then the key the signature was checked with. Exit status 0 when\n"
+         "  every part is whole, 1 when any was changed, is missing or was added, or the signature fails.\n")},
+    {"verify", RunVerify, "verify DIR [--recursive]",
+     QT_TRANSLATE_NOOP("Voctool",
+                       "checks the recordings of the archive folder DIR against the SHA-256 fingerprints its "
+                       "SHA256SUMS file holds"),
+     QT_TRANSLATE_NOOP(
+         "Voctool",
+         "  DIR          the archive folder\n"
+         "  --recursive  its subfolders too, as 'voctool search --recursive' reads them\n"
+         "  One line per recording: its path below DIR and whole, changed, missing (recorded but gone), cannot be\n"
+         "  read, or no fingerprint recorded (not in its folder's SHA256SUMS); then the counts. Exit status 1\n"
+         "  when any recording was changed, is missing or cannot be read. The same files can be checked without\n"
+         "  this program: sha256sum -c SHA256SUMS in each folder.\n")},
     {"convert", RunConvert, "convert INPUT OUTPUT [--title TEXT] [--comment TEXT]",
      QT_TRANSLATE_NOOP("Voctool", "converts a recording into a wave, FLAC, MP3 or Opus file"),
      QT_TRANSLATE_NOOP(

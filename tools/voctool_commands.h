@@ -23,6 +23,9 @@ int RunNotes(const CommandArgs& args);      // notes export FILE | notes import 
 int RunExport(const CommandArgs& args);     // export DIR [--search --from D --to D ...] OUT.xlsx
 int RunUpload(const CommandArgs& args);     // upload CARD ARCHIVE [--skip-identical] [--month-folders] [--replace]
 int RunReplaced(const CommandArgs& args);   // replaced DIR [--restore NAME]
+int RunEvidence(const CommandArgs& args);       // evidence FILE OUT.zip
+int RunVerifyEvidence(const CommandArgs& args); // verify-evidence FILE.zip [--key PUBLIC_KEY.pem]
+int RunVerify(const CommandArgs& args);         // verify DIR [--recursive]
 int RunStats(const CommandArgs& args);      // stats DIR|--all [--recursive] [--from D --to D] [--by P] [--png F]
 
 // An option that takes a value, given as "--name=VALUE" or as "--name" and VALUE the next word.

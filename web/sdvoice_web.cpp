@@ -1,5 +1,5 @@
 // sdvoice-web: the archive in the browser. Serves the web page in the foreground until SIGTERM or
-// SIGINT, or changes the web page's accounts from a terminal.
+// SIGINT, changes the web page's accounts from a terminal, or checks its access log.
 
 #include "index/archive_index.h"
 #include "web/access_log.h"
@@ -30,7 +30,8 @@ const char* const kUsage =
     "       sdvoice-web account add NAME listen|note|admin   (the password from stdin)\n"
     "       sdvoice-web account role NAME listen|note|admin\n"
     "       sdvoice-web account password NAME                (the password from stdin)\n"
-    "       sdvoice-web account remove NAME\n";
+    "       sdvoice-web account remove NAME\n"
+    "       sdvoice-web log verify [FILE]   (exit 0: the chain is whole, 1: broken at the line named)\n";
 
 int Usage()
 {
@@ -91,6 +92,52 @@ int AccountCommand(const QStringList& arguments)
         return Report(command == "role" ? store.SetRole(name, *role) : store.Add(name, *role, ReadPassword()));
     }
     return Usage();
+}
+
+const char* BreakText(LogBreak problem)
+{
+    switch (problem) {
+    case LogBreak::None:
+        break;
+    case LogBreak::Changed:
+        return "was changed: its text no longer gives its hash";
+    case LogBreak::NotFollowing:
+        return "does not follow the line before it: an entry was removed or moved here, or the one before it "
+               "was changed";
+    case LogBreak::Cut:
+        return "is cut short";
+    case LogBreak::NotAnEntry:
+        return "is not an entry of the log";
+    }
+    return "";
+}
+
+// Checks the chain of the access log's entries and names the first line that breaks it.
+int LogCommand(const QStringList& arguments)
+{
+    if (arguments.value(0) != "verify" || arguments.size() > 2)
+        return Usage();
+    const AccessLog log(arguments.size() == 2 ? arguments[1] : AccessLog::DefaultPath());
+    const Result<LogCheck> check = log.Verify();
+    if (!check)
+        return Report(check.error());
+    const std::string file = log.filePath().toStdString();
+    if (!check->whole()) {
+        std::cout << file << ": line " << check->brokenLine << ' ' << BreakText(check->problem) << '\n';
+        return 1;
+    }
+    const qint64 chained = check->lines - check->unchained;
+    if (chained > 0)
+        std::cout << file << ": whole, " << chained << " chained entries, head " << check->head.toStdString() << '\n';
+    else
+        std::cout << file << ": no entry carries hashes yet\n";
+    if (check->unchained > 0)
+        std::cout << "lines 1 to " << check->unchained << " were written before entries carried hashes: "
+                  << (chained > 0 ? "they are held as they were when line " + std::to_string(check->unchained + 1)
+                                        + " was written"
+                                  : std::string("nothing holds them"))
+                  << '\n';
+    return 0;
 }
 
 Result<QByteArray> ReadPem(const QString& path)
@@ -190,6 +237,8 @@ int main(int argc, char** argv)
     QStringList arguments = application.arguments().mid(1);
     if (arguments.value(0) == "account")
         return AccountCommand(arguments.mid(1));
+    if (arguments.value(0) == "log")
+        return LogCommand(arguments.mid(1));
     if (arguments == QStringList{"--help"}) {
         std::cout << kUsage;
         return 0;

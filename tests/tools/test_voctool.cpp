@@ -1,5 +1,6 @@
 #include "audio/adpcm_converter.h"
 #include "catalogue/upload.h"
+#include "platform/folder_sums.h"
 #include "platform/recording_walk.h"
 #include "support/audio_files.h"
 #include "support/call_reader.h"
@@ -903,4 +904,43 @@ TEST_F(VoctoolStats, SearchAndStatsWithRecursiveReadTheMonthFoldersOfAnUpload)
 
     EXPECT_EQ(Voctool({"stats", "--all", "--recursive"}).exitCode, 2);
     EXPECT_EQ(Voctool({"search", "--all", "--recursive", "--from", "2014-03-01", "--to", "2014-03-31"}).exitCode, 2);
+}
+
+// The key and the index of voctool in a private folder while a test runs.
+using VoctoolEvidence = VoctoolStats;
+
+TEST_F(VoctoolEvidence, EvidenceAndArchiveChecksExitOneAndNameWhatWasChanged)
+{
+    TempFolder archive;
+    ASSERT_TRUE(WriteSampleFolder(archive.path(), 2, 3500));
+    const std::string zipPath = archive.Path("evidence.zip");
+    const Outcome exported = Voctool({"evidence", archive.Path("VOC00001.WAV"), zipPath});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    const LocaleVariables chinese = {{"LANG", "zh_CN.UTF-8"}};
+    const Outcome intact = Voctool({"verify-evidence", zipPath}, chinese);
+    EXPECT_EQ(intact.exitCode, 0) << intact.out << intact.err;
+    EXPECT_NE(intact.out.find("VOC00001.WAV: 完好\n"), std::string::npos) << intact.out;
+
+    std::string raw = TempFolder::Read(zipPath);
+    const std::string recording = TempFolder::Read(archive.Path("VOC00001.WAV"));
+    raw[raw.find(recording.substr(2000, 64)) + 10] ^= 1;
+    const Outcome changed = Voctool({"verify-evidence", archive.Write("changed.zip", raw)}, chinese);
+    EXPECT_EQ(changed.exitCode, 1);
+    EXPECT_NE(changed.out.find("VOC00001.WAV: 已被修改\n"), std::string::npos) << changed.out;
+    EXPECT_EQ(Voctool({"verify-evidence", archive.Path("VOC00002.WAV")}).exitCode, 1);
+    EXPECT_EQ(Voctool({"verify-evidence", zipPath, "--key", archive.Path("VOC00002.WAV")}).exitCode, 1);
+    EXPECT_EQ(Voctool({"evidence", archive.Path("VOC00001.WAV")}).exitCode, 2);
+
+    std::filesystem::remove(zipPath);
+    EXPECT_EQ(Voctool({"verify", archive.path()}).exitCode, 0); // nothing recorded yet: nothing changed
+    ASSERT_TRUE(RecordFolderSums(archive.path(), {{*Sha256HexOfFile(archive.Path("VOC00001.WAV")), "VOC00001.WAV"},
+                                                  {*Sha256HexOfFile(archive.Path("VOC00002.WAV")), "VOC00002.WAV"}}));
+    const Outcome whole = Voctool({"verify", archive.path(), "--recursive"}, chinese);
+    EXPECT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_EQ(whole.out.rfind("VOC00001.WAV: 完好\nVOC00002.WAV: 完好\n", 0), 0u) << whole.out;
+    archive.Write("VOC00002.WAV", recording);
+    const Outcome damaged = Voctool({"verify", archive.path()}, chinese);
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_NE(damaged.out.find("VOC00002.WAV: 已被修改\n"), std::string::npos) << damaged.out;
+    EXPECT_EQ(Voctool({"verify", archive.Path("missing")}).exitCode, 1);
 }

@@ -496,5 +496,140 @@
         <source>the search options go with --from and --to</source>
         <translation>查询选项要和 --from、--to 一起用</translation>
     </message>
+    <message>
+        <source>writes a signed evidence package of the recording FILE: the recording byte for byte, a decoded wave file, a manifest of their SHA-256 fingerprints, the desk key&apos;s signature and how to check them</source>
+        <translation>为录音 FILE 写一个签名的证据包：逐字节未改的录音、解码后的 WAV 文件、列出它们 SHA-256 指纹的清单、本机密钥的签名和核验方法</translation>
+    </message>
+    <message>
+        <source>  FILE     the recording
+  OUT.zip  the package to write; an existing one is replaced only by a complete new one
+  The manifest holds the header&apos;s fields, the note when the archive index has one and, when the web
+  access log exists, the hash of the export&apos;s own entry in it. The desk&apos;s signing key is made at the
+  first export: $XDG_DATA_HOME/sdvoice/evidence-key (default ~/.local/share/sdvoice/; keep a backup of
+  it, it is private), its public half evidence-key.pem beside it.
+</source>
+        <translation>  FILE     录音
+  OUT.zip  要写入的证据包；已有的文件只会被完整的新文件替换
+  清单中有录音头信息、归档索引中的录音说明（有的话），以及网页访问日志存在时本次导出
+  在日志中那一条的哈希值。本机的签名密钥在第一次导出时生成：$XDG_DATA_HOME/sdvoice/evidence-key
+  （默认 ~/.local/share/sdvoice/；它是私密的，请备份），公钥 evidence-key.pem 在它旁边。
+</translation>
+    </message>
+    <message>
+        <source>checks every part of an evidence package against its fingerprints and the signature, and names each part that fails</source>
+        <translation>按指纹和签名核验证据包的每一部分，并指出不符的部分</translation>
+    </message>
+    <message>
+        <source>  FILE.zip  a package that &apos;voctool evidence&apos; wrote
+  --key     the public key of the desk that exported it (its evidence-key.pem); by default this desk&apos;s
+            own key when it has one, else the package&apos;s own key, whose fingerprint must then be
+            compared by hand with the one the exporting desk shows
+  One line per part with its state, then the key the signature was checked with. Exit status 0 when
+  every part is whole, 1 when any was changed, is missing or was added, or the signature fails.
+</source>
+        <translation>  FILE.zip  “voctool evidence”写出的证据包
+  --key     导出它的电脑的公钥（该电脑的 evidence-key.pem）；默认用本机自己的公钥（本机有的话），
+            否则用证据包自带的公钥，这时须把它的指纹与导出电脑显示的指纹
+            逐一核对
+  每一部分一行，显示它的状态，最后是核验签名所用的公钥。每一部分都完好时退出状态为 0；
+  有部分被修改、缺失或多出，或签名不符时为 1。
+</translation>
+    </message>
+    <message>
+        <source>checks the recordings of the archive folder DIR against the SHA-256 fingerprints its SHA256SUMS file holds</source>
+        <translation>按上传文件夹 DIR 中 SHA256SUMS 文件记录的 SHA-256 指纹核验其中的录音</translation>
+    </message>
+    <message>
+        <source>  DIR          the archive folder
+  --recursive  its subfolders too, as &apos;voctool search --recursive&apos; reads them
+  One line per recording: its path below DIR and whole, changed, missing (recorded but gone), cannot be
+  read, or no fingerprint recorded (not in its folder&apos;s SHA256SUMS); then the counts. Exit status 1
+  when any recording was changed, is missing or cannot be read. The same files can be checked without
+  this program: sha256sum -c SHA256SUMS in each folder.
+</source>
+        <translation>  DIR          上传文件夹
+  --recursive  连同它的子文件夹，与“voctool search --recursive”读取的相同
+  每条录音一行：它在 DIR 下的路径和状态：完好、已被修改、缺失（有记录但文件已不在）、无法读取，
+  或无校验记录（不在所在文件夹的 SHA256SUMS 中）；最后是各项的数目。有录音被修改、缺失或
+  无法读取时退出状态为 1。不用本程序也可以核验这些文件：在每个文件夹中运行
+  sha256sum -c SHA256SUMS。
+</translation>
+    </message>
+    <message>
+        <source>whole</source>
+        <translation>完好</translation>
+    </message>
+    <message>
+        <source>changed</source>
+        <translation>已被修改</translation>
+    </message>
+    <message>
+        <source>missing</source>
+        <translation>缺失</translation>
+    </message>
+    <message>
+        <source>no fingerprint recorded</source>
+        <translation>无校验记录</translation>
+    </message>
+    <message>
+        <source>cannot be read</source>
+        <translation>无法读取</translation>
+    </message>
+    <message>
+        <source>not part of the package</source>
+        <translation>多出（不属于证据包）</translation>
+    </message>
+    <message>
+        <source>not the key&apos;s signature of SHA256SUMS</source>
+        <translation>签名不符（不是该密钥对 SHA256SUMS 的签名）</translation>
+    </message>
+    <message>
+        <source>another key than the one trusted</source>
+        <translation>不是受信任的公钥</translation>
+    </message>
+    <message>
+        <source>%1 is no public key in PEM form</source>
+        <translation>%1 不是 PEM 格式的公钥</translation>
+    </message>
+    <message>
+        <source>the evidence package was not written: %1</source>
+        <translation>证据包没有写入：%1</translation>
+    </message>
+    <message>
+        <source>%1 written; the recording&apos;s SHA-256: %2</source>
+        <translation>已写入 %1；录音的 SHA-256：%2</translation>
+    </message>
+    <message>
+        <source>signed with the desk&apos;s key %1</source>
+        <translation>已用本机密钥签名，公钥指纹 %1</translation>
+    </message>
+    <message>
+        <source>the export&apos;s entry in the access log: %1</source>
+        <translation>本次导出在访问日志中的记录：%1</translation>
+    </message>
+    <message>
+        <source>checked with the package&apos;s own key %1: compare it with the key the exporting desk shows</source>
+        <translation>用证据包自带的公钥 %1 核验：请与导出电脑显示的公钥指纹核对</translation>
+    </message>
+    <message>
+        <source>checked with the key %1</source>
+        <translation>用公钥 %1 核验</translation>
+    </message>
+    <message>
+        <source>the package is whole</source>
+        <translation>证据包完好</translation>
+    </message>
+    <message>
+        <source>the package was changed</source>
+        <translation>证据包已被改动</translation>
+    </message>
+    <message>
+        <source>cannot open the folder %1</source>
+        <translation>无法打开文件夹 %1</translation>
+    </message>
+    <message>
+        <source>%1 whole, %2 changed, %3 missing, %4 unreadable, %5 without a recorded fingerprint</source>
+        <translation>完好 %1 条，已被修改 %2 条，缺失 %3 条，无法读取 %4 条，无校验记录 %5 条</translation>
+    </message>
 </context>
 </TS>
