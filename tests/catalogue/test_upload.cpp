@@ -503,22 +503,28 @@ std::string KeptDay(std::chrono::year_month_day day)
 
 TEST(UploadOptions, IdenticalArchivedFilesAreSkippedWithoutAQuestionOnlyWhenAsked)
 {
-    UploadFixture fixture(4);
-    fixture.Run(fixture.Names({1, 2, 3, 4}));
+    UploadFixture fixture(5);
+    fixture.Run(fixture.Names({1, 2, 3, 4, 5}));
     // File 3's archived copy is another recording of the same size and header (a later
-    // modification time); file 4's has other bytes in its header record.
+    // modification time); file 4's has other bytes in its header record; file 5's is longer,
+    // with the same header record and modification time.
     const timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (fixture.upload + fixture.Name(3)).c_str(), later, 0), 0);
     std::string other = fixture.Archived(4);
     other[kHeaderOffset + 5] ^= 1;
     WriteBytes(fixture.upload + fixture.Name(4), other);
+    WriteBytes(fixture.upload + fixture.Name(5), fixture.Archived(5) + "a longer call");
+    struct stat card5 {};
+    ASSERT_EQ(::stat((fixture.device + fixture.Name(5)).c_str(), &card5), 0);
+    const timespec sameSecond[2] = {{0, UTIME_OMIT}, card5.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (fixture.upload + fixture.Name(5)).c_str(), sameSecond, 0), 0);
     fixture.copied.clear();
     fixture.window.messages.clear();
 
     const UploadOptions skipping{.skipIdentical = true};
-    fixture.window.answers = {DialogResult::No, DialogResult::No};
-    fixture.uploader.UploadFileList(fixture.Names({1, 2, 3, 4}), fixture.device, fixture.upload, skipping);
-    EXPECT_EQ(fixture.window.asked, fixture.Names({3, 4}));
+    fixture.window.answers = {DialogResult::No, DialogResult::No, DialogResult::No};
+    fixture.uploader.UploadFileList(fixture.Names({1, 2, 3, 4, 5}), fixture.device, fixture.upload, skipping);
+    EXPECT_EQ(fixture.window.asked, fixture.Names({3, 4, 5}));
     EXPECT_TRUE(fixture.copied.empty());
     EXPECT_EQ(fixture.window.outcome.identicalFiles, 2);
     EXPECT_EQ(fixture.window.outcome.copiedFiles, 0);
@@ -649,6 +655,32 @@ TEST(UploadOptions, TheKeptFileIsOnDiskBeforeTheNameChangesAndGoesAgainWhenTheNa
     EXPECT_TRUE(ListReplaced(fixture.upload).empty());
     EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1})) << "no temporary file";
     EXPECT_EQ(fixture.window.messages.back(), FailedAt(fixture.Name(1), EIO));
+}
+
+// A rename that fails in the middle of a batch leaves the copies renamed before it in place, and
+// the recordings they replaced kept.
+TEST(UploadOptions, ARenameFailingMidBatchKeepsWhatTheCopiesBeforeItReplaced)
+{
+    UploadFixture fixture(4);
+    fixture.PlaceOld(1);
+    fixture.PlaceOld(2);
+    const auto now = std::chrono::steady_clock::now();
+    fixture.uploader.SetClock([now] { return now; }); // one batch
+    fixture.window.answers = {DialogResult::YesToAll};
+    fixture.beforeCopy = [&](std::size_t copyIndex) {
+        if (copyIndex == 3) // file 3 is copied: a folder takes its name
+            fs::create_directory(fixture.upload + fixture.Name(3));
+    };
+    fixture.Run(fixture.Names({1, 2, 3, 4}));
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{FailedAt(fixture.Name(3), EISDIR)});
+    EXPECT_TRUE(fixture.Replaced(1));
+    EXPECT_TRUE(fixture.Replaced(2));
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1, 2, 3}));
+    std::vector<std::string> kept;
+    for (const KeptRecording& recording : ListReplaced(fixture.upload))
+        kept.push_back(TempFolder::Read(ReplacedFolder(fixture.upload) + recording.keptName));
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (std::vector<std::string>{"old " + fixture.Name(1), "old " + fixture.Name(2)}));
 }
 
 TEST(UploadOptions, OnADiskWithoutHardLinksTheKeptFileIsACopy)
