@@ -147,8 +147,6 @@ private:
 
     bool outerSizeApplied_ = false;
     bool summaryWanted_ = false;   // the run that goes on ends with its counts
-    QString uploadFailure_;        // the run's failure, shown when the run has ended
-    bool uploadCancelled_ = false; // the run that goes on was ended at "取消"
     std::string uploadPath_;
     std::string devicePath_;
     DriveFinder driveFinder_;

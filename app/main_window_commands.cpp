@@ -35,19 +35,6 @@ QString ExistingFolderOrEmpty(const std::string& path)
     return std::filesystem::is_directory(path, error) ? ToQString(path) : QString();
 }
 
-// The message at the end of a run: "数据上传完毕！" (or the counts) after a successful last
-// copy, and for a run ended at "取消" how many files it copied, which may be none.
-QString UploadEndText(const UploadOutcome& outcome, bool withCounts, bool cancelled)
-{
-    QString text;
-    if (outcome.copied)
-        text = ToQString(withCounts ? UploadSummaryText(outcome) : kUploadDoneText);
-    if (cancelled)
-        text += (text.isEmpty() ? QString() : QStringLiteral("\n"))
-                + QStringLiteral("上传已取消，共复制了 %1 个文件。").arg(outcome.copiedFiles);
-    return text;
-}
-
 } // namespace
 
 UploadCommands::UploadCommands(MainWindow& window) : QObject(&window)
@@ -69,25 +56,19 @@ void MainWindow::ConnectUpload(UploadWorker& worker)
         progressBar_->setRange(0, fileCount);
         progressBar_->show();
         SetUploadCommandsEnabled(false);
-        uploadCancelled_ = false;
     });
     connect(&worker, &UploadWorker::fileStarted, this, [this](int position, const QString& fileName) {
         progressBar_->setValue(position);
         busyPanel_->setText(QString::fromUtf8(kUploadingFilePrefix) + fileName);
     });
     connect(&worker, &UploadWorker::overwriteQuestion, this, &MainWindow::AskOverwrite);
-    // The failure box is shown when the run's end arrives: a box shown at once would let the end
-    // be handled under it, with the bar gone and the commands enabled while it is still open.
-    connect(&worker, &UploadWorker::failed, this, [this](const QString& text) { uploadFailure_ = text; });
+    // A failure is told when the run's end arrives: a box shown at once would let the end be
+    // handled under it, with the bar gone and the commands enabled while it is still open.
     connect(&worker, &UploadWorker::finished, this, [this](const UploadOutcome& outcome) {
         ShowUploadPanel(false);
-        const bool failed = !uploadFailure_.isEmpty();
-        if (failed)
-            ShowMessage(this, std::exchange(uploadFailure_, QString()), QString::fromUtf8(kUploadCaption),
-                        MessageIcon::Warning);
         busyPanel_->setText(QString::fromUtf8(kCardListingText));
-        if (const QString text = UploadEndText(outcome, summaryWanted_, uploadCancelled_); !failed && !text.isEmpty())
-            ShowMessage(this, text, QString::fromUtf8(kUploadCaption), MessageIcon::Warning);
+        if (const std::string text = UploadEndText(outcome, summaryWanted_); !text.empty())
+            ShowMessage(this, ToQString(text), QString::fromUtf8(kUploadCaption), MessageIcon::Warning);
         progressBar_->setValue(0);
         progressBar_->hide();
         SetUploadCommandsEnabled(true);
@@ -118,7 +99,6 @@ void MainWindow::AskOverwrite(const QString& fileName)
     ShowUploadPanel(false);
     OverwriteQuestionDialog dialog(fileName, this);
     DialogResult answer = uploadCommands().askOverwrite(dialog);
-    uploadCancelled_ = answer == DialogResult::NoToAll;
     switch (answer) {
     case DialogResult::Yes:
     case DialogResult::YesToAll:

@@ -472,5 +472,13 @@
         <source>into %1</source>
         <translation>保存在 %1</translation>
     </message>
+    <message>
+        <source>left %1 on the card (its copy failed)</source>
+        <translation>未上传 %1（复制失败，仍在录音卡上）</translation>
+    </message>
+    <message>
+        <source>left %1 on the card (the upload ended before it)</source>
+        <translation>未上传 %1（上传在它之前已结束，仍在录音卡上）</translation>
+    </message>
 </context>
 </TS>
