@@ -7,34 +7,13 @@
 
 #include <utility>
 
-namespace {
-
-// The message at the end of a run: "数据上传完毕！" (or the counts) after a successful last
-// copy, and for a run ended at "取消" how many files it copied, which may be none.
-QString UploadEndText(const UploadOutcome& outcome, bool withCounts, bool cancelled)
-{
-    QString text;
-    if (outcome.copied)
-        text = ToQString(withCounts ? UploadSummaryText(outcome) : kUploadDoneText);
-    if (cancelled)
-        text += (text.isEmpty() ? QString() : QStringLiteral("\n"))
-                + QStringLiteral("上传已取消，共复制了 %1 个文件。").arg(outcome.copiedFiles);
-    return text;
-}
-
-} // namespace
-
 // The worker's reports arrive queued, in the order it sent them.
 UploadController::UploadController(IndexOwner indexOwner, QObject* parent)
     : QObject(parent), indexOwner_(std::move(indexOwner))
 {
-    connect(&worker_, &UploadWorker::started, this, [this](int fileCount) {
-        cancelled_ = false;
-        emit started(fileCount);
-    });
+    connect(&worker_, &UploadWorker::started, this, &UploadController::started);
     connect(&worker_, &UploadWorker::fileStarted, this, &UploadController::fileStarted);
     connect(&worker_, &UploadWorker::overwriteQuestion, this, &UploadController::overwriteQuestion);
-    connect(&worker_, &UploadWorker::failed, this, [this](const QString& text) { failure_ = text; });
     connect(&worker_, &UploadWorker::finished, this, &UploadController::Finish);
 }
 
@@ -55,7 +34,6 @@ void UploadController::Stop()
 
 void UploadController::Answer(DialogResult answer)
 {
-    cancelled_ = answer == DialogResult::NoToAll;
     switch (answer) {
     case DialogResult::Yes:
     case DialogResult::YesToAll:
@@ -80,6 +58,5 @@ void UploadController::Finish(const UploadOutcome& outcome)
     if (!outcome.folders.empty())
         if (IndexHost* index = indexOwner_())
             index->KnowFolders(outcome.folders);
-    const bool failed = !failure_.isEmpty();
-    emit finished(failed ? std::exchange(failure_, QString()) : UploadEndText(outcome, summaryWanted_, cancelled_));
+    emit finished(ToQString(UploadEndText(outcome, summaryWanted_)));
 }

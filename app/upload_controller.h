@@ -55,6 +55,4 @@ private:
     IndexOwner indexOwner_;
     UploadWorker worker_;
     bool summaryWanted_ = false; // the run that goes on ends with its counts
-    bool cancelled_ = false;     // the run that goes on was ended at "取消"
-    QString failure_;            // the run's failure, told when the run has ended
 };

@@ -50,6 +50,68 @@ bool SameRecording(const std::string& source, const std::string& target)
            && card->modified / kNanosecondsPerSecond == archived->modified / kNanosecondsPerSecond;
 }
 
+// Whether the kept entry is a second name or a copy of the file at path: only then is it a
+// duplicate that can go.
+bool StillHeldAt(const std::string& path, const std::string& kept)
+{
+    struct stat named {};
+    struct stat keptInfo {};
+    if (::lstat(path.c_str(), &named) != 0 || ::lstat(kept.c_str(), &keptInfo) != 0 || !S_ISREG(named.st_mode))
+        return false;
+    return (named.st_dev == keptInfo.st_dev && named.st_ino == keptInfo.st_ino) || SameSizeAndBytes(path, kept);
+}
+
+std::string WithoutTrailingSeparator(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+// "未上传：3 个（回答“否” 1 个，停止 1 个，失败 1 个）" and the first ten files left on the card.
+std::string LeftOnCardText(const UploadOutcome& outcome)
+{
+    constexpr std::size_t kFilesNamed = 10;
+    std::string text = "\n未上传：" + std::to_string(outcome.leftOnCard.size()) + " 个";
+    std::string reasons;
+    for (const auto& [count, reason] :
+         {std::pair{outcome.skippedFiles, "回答“否”"}, std::pair{outcome.notReachedFiles, "停止"},
+          std::pair{outcome.failedFiles, "失败"}}) {
+        if (count > 0)
+            reasons += (reasons.empty() ? "" : "，") + std::string(reason) + " " + std::to_string(count) + " 个";
+    }
+    if (reasons.empty())
+        return text;
+    text += "（" + reasons + "）\n留在卡上：";
+    for (std::size_t i = 0; i < outcome.leftOnCard.size() && i < kFilesNamed; ++i)
+        text += (i == 0 ? "" : "、") + outcome.leftOnCard[i];
+    if (outcome.leftOnCard.size() > kFilesNamed)
+        text += " 等 " + std::to_string(outcome.leftOnCard.size()) + " 个";
+    return text;
+}
+
+// What became of the card's files, line by line, without a title.
+std::string CountsText(const UploadOutcome& outcome)
+{
+    // A card of several years goes into dozens of month folders: the first few name the place.
+    constexpr std::size_t kFoldersNamed = 6;
+    std::string text = "录音卡：" + outcome.card + "（共 " + std::to_string(outcome.cardFiles) + " 个录音）\n复制："
+                       + std::to_string(outcome.copiedFiles) + " 个\n跳过相同录音："
+                       + std::to_string(outcome.identicalFiles) + " 个\n替换：" + std::to_string(outcome.replacedFiles)
+                       + " 个" + LeftOnCardText(outcome);
+    if (!outcome.folders.empty())
+        text += "\n保存在：";
+    const std::size_t shown = outcome.folders.size() > kFoldersNamed ? kFoldersNamed - 1 : outcome.folders.size();
+    auto folder = outcome.folders.begin();
+    for (std::size_t i = 0; i < shown; ++i)
+        text += "\n" + *folder++;
+    if (shown < outcome.folders.size())
+        text += "\n……另有 " + std::to_string(outcome.folders.size() - shown) + " 个文件夹";
+    if (!outcome.replacedFolder.empty())
+        text += "\n被替换的录音保存在：" + outcome.replacedFolder;
+    return text;
+}
+
 } // namespace
 
 std::vector<std::string> CollectSelectedFiles(const std::vector<RecordingEntry>& rows, std::vector<int> selectedRows)
@@ -99,21 +161,19 @@ std::string MonthFolderName(const RecordingHeader& header)
 
 std::string UploadSummaryText(const UploadOutcome& outcome)
 {
-    // A card of several years goes into dozens of month folders: the first few name the place.
-    constexpr std::size_t kFoldersNamed = 6;
-    std::string text = std::string(kUploadDoneText) + "\n复制：" + std::to_string(outcome.copiedFiles)
-                       + " 个\n跳过相同录音：" + std::to_string(outcome.identicalFiles) + " 个\n替换："
-                       + std::to_string(outcome.replacedFiles) + " 个";
-    if (!outcome.folders.empty())
-        text += "\n保存在：";
-    const std::size_t shown = outcome.folders.size() > kFoldersNamed ? kFoldersNamed - 1 : outcome.folders.size();
-    auto folder = outcome.folders.begin();
-    for (std::size_t i = 0; i < shown; ++i)
-        text += "\n" + *folder++;
-    if (shown < outcome.folders.size())
-        text += "\n……另有 " + std::to_string(outcome.folders.size() - shown) + " 个文件夹";
-    if (!outcome.replacedFolder.empty())
-        text += "\n被替换的录音保存在：" + outcome.replacedFolder;
+    return std::string(kUploadDoneText) + "\n" + CountsText(outcome);
+}
+
+std::string UploadEndText(const UploadOutcome& outcome, bool withCounts)
+{
+    std::string text;
+    if (!outcome.failure.empty())
+        text = outcome.failure + (withCounts ? "\n" + CountsText(outcome) : std::string());
+    else if (outcome.copied)
+        text = withCounts ? UploadSummaryText(outcome) : std::string(kUploadDoneText);
+    if (outcome.cancelled)
+        text += (text.empty() ? "" : "\n") + std::string("上传已取消，共复制了 ") + std::to_string(outcome.copiedFiles)
+                + " 个文件。";
     return text;
 }
 
@@ -145,7 +205,10 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
     stopRequested_ = false;
     lastCopyOk_ = false;
     options_ = options;
+    uploadPath_ = uploadPath;
     outcome_ = UploadOutcome{};
+    outcome_.card = WithoutTrailingSeparator(devicePath);
+    outcome_.cardFiles = static_cast<int>(names.size());
     deviceFolder_ = IdentityOfFolder(devicePath);
     reports_.started(static_cast<int>(names.size()));
     overwriteAnswer_.reset();
@@ -157,35 +220,34 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
     lastCommit_ = clock_();
 
     bool stopTakenIn = false;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (stopTakenIn || abortRequested_)
-            break;
-        reports_.fileStarted(static_cast<int>(i + 1), names[i]);
+    std::size_t next = 0;
+    for (; next < names.size() && !stopTakenIn && !abortRequested_; ++next) {
+        reports_.fileStarted(static_cast<int>(next + 1), names[next]);
         stopTakenIn = stopRequested_.load();
 
-        const FileToUpload file = Locate(names[i], devicePath, uploadPath);
+        const FileToUpload file = Locate(names[next], devicePath);
         const Step step = DecideOverwrite(file);
         if (step == Step::EndRun)
             break;
         if (step == Step::Skip || step == Step::Identical) {
             // An identical archived file counts as uploaded.
             lastCopyOk_ = lastCopyOk_ || step == Step::Identical;
-            outcome_.identicalFiles += step == Step::Identical ? 1 : 0;
-            Handled(file, step == Step::Identical ? FileResult::Identical : FileResult::Skipped);
-            continue;
-        }
-        if (!CopyStep(step, file, devicePath, uploadPath))
+            pendingFiles_.push_back({file, step == Step::Identical ? FileResult::Identical : FileResult::Skipped, {}});
+        } else if (!CopyStep(step, file, devicePath)) {
+            ++next;
             break;
+        }
     }
     if (const Result<void> committed = CommitPending(); !committed)
         ReportFailure(committed.error());
+    for (; next < names.size(); ++next)
+        Handled(FileToUpload{names[next], {}, names[next], {}}, FileResult::NotReached);
     Finish();
 }
 
 // An empty upload folder names no folder: the target stays empty and the copy fails instead of
 // landing in the working folder.
-Uploader::FileToUpload Uploader::Locate(const std::string& name, const std::string& devicePath,
-                                        const std::string& uploadPath) const
+Uploader::FileToUpload Uploader::Locate(const std::string& name, const std::string& devicePath) const
 {
     FileToUpload file{name, devicePath + name, name, {}};
     if (options_.monthFolders) {
@@ -194,11 +256,12 @@ Uploader::FileToUpload Uploader::Locate(const std::string& name, const std::stri
                 file.relative = month + "/" + name;
         }
     }
-    if (!uploadPath.empty())
-        file.target = uploadPath + file.relative;
+    if (!uploadPath_.empty())
+        file.target = uploadPath_ + file.relative;
     return file;
 }
 
+// "否" leaves an archived file with the card's bytes, which is then as good as uploaded.
 Uploader::Step Uploader::DecideOverwrite(const FileToUpload& file)
 {
     if (!TargetExists(file.target))
@@ -213,10 +276,11 @@ Uploader::Step Uploader::DecideOverwrite(const FileToUpload& file)
         return Step::EndRun;
     }
     overwriteAnswer_ = reports_.askOverwrite(file.name);
+    outcome_.cancelled = overwriteAnswer_ == DialogResult::NoToAll;
     if (overwriteAnswer_ == DialogResult::NoToAll)
         return Step::EndRun;
     if (overwriteAnswer_ == DialogResult::No)
-        return Step::Skip;
+        return SameSizeAndBytes(file.source, file.target) ? Step::Identical : Step::Skip;
     return ReplaceUnlessIdentical(file);
 }
 
@@ -229,45 +293,67 @@ Uploader::Step Uploader::ReplaceUnlessIdentical(const FileToUpload& file) const
 
 // Copies one file; false when the run ends here (the failure has been reported). The archived
 // file a copy replaces is kept in ".replaced" while the name still holds it.
-bool Uploader::CopyStep(Step step, const FileToUpload& file, const std::string& devicePath,
-                        const std::string& uploadPath)
+bool Uploader::CopyStep(Step step, const FileToUpload& file, const std::string& devicePath)
 {
     if (Result<void> copied = CopyOne(devicePath, file); !copied)
-        return EndWithFailure(file.name, copied.error());
-    std::string keptName;
+        return EndWithFailure(file, copied.error());
+    PendingFile pending{file, step == Step::Replace ? FileResult::Replaced : FileResult::Copied, {}};
     if (step == Step::Replace && options_.keepReplacedDays > 0) {
-        Result<std::string> kept = KeepReplaced(uploadPath, file.relative, LocalToday());
+        Result<std::string> kept = KeepReplaced(uploadPath_, file.relative, LocalToday());
         if (!kept) {
             DiscardTempFile(pending_.back().temp);
             pending_.pop_back();
-            pendingKept_.pop_back();
-            return EndWithFailure(file.name, kept.error());
+            return EndWithFailure(file, kept.error());
         }
-        keptName = *kept;
-        pendingKept_.back() = ReplacedFolder(uploadPath) + keptName;
-        RemoveLeftoversOnce(std::filesystem::path(pendingKept_.back()).parent_path().string());
-        outcome_.replacedFolder = ReplacedFolder(uploadPath);
+        pending.keptName = *kept;
+        RemoveLeftoversOnce(std::filesystem::path(ReplacedFolder(uploadPath_) + *kept).parent_path().string());
     }
-    ++outcome_.copiedFiles;
-    outcome_.replacedFiles += step == Step::Replace ? 1 : 0;
-    Handled(file, step == Step::Replace ? FileResult::Replaced : FileResult::Copied, keptName);
+    pendingFiles_.push_back(std::move(pending));
     return CommitWhenDue();
 }
 
 // The files copied before the failed one stay.
-bool Uploader::EndWithFailure(const std::string& fileName, const Failure& failure)
+bool Uploader::EndWithFailure(const FileToUpload& file, const Failure& failure)
 {
     if (const Result<void> committed = CommitPending(); !committed)
         ReportFailure(committed.error());
     else
-        ReportFailure(Failure{failure.reason, failure.error, fileName});
+        ReportFailure(Failure{failure.reason, failure.error, file.name});
+    Handled(file, FileResult::Failed);
     return false;
 }
 
+// Counts the file and tells of it.
 void Uploader::Handled(const FileToUpload& file, FileResult result, const std::string& keptName)
 {
-    if (result != FileResult::Skipped && !file.target.empty())
+    switch (result) {
+    case FileResult::Replaced:
+        ++outcome_.replacedFiles;
+        if (!keptName.empty())
+            outcome_.replacedFolder = ReplacedFolder(uploadPath_);
+        [[fallthrough]];
+    case FileResult::Copied:
+        ++outcome_.copiedFiles;
+        break;
+    case FileResult::Identical:
+        ++outcome_.identicalFiles;
+        break;
+    case FileResult::Skipped:
+        ++outcome_.skippedFiles;
+        break;
+    case FileResult::Failed:
+        ++outcome_.failedFiles;
+        break;
+    case FileResult::NotReached:
+        ++outcome_.notReachedFiles;
+        break;
+    }
+    const bool inArchive = result == FileResult::Copied || result == FileResult::Replaced
+                           || result == FileResult::Identical;
+    if (inArchive && !file.target.empty())
         outcome_.folders.insert(std::filesystem::path(file.target).parent_path().string());
+    if (!inArchive)
+        outcome_.leftOnCard.push_back(file.name);
     if (reports_.fileHandled)
         reports_.fileHandled(file.relative, result, keptName);
 }
@@ -306,7 +392,6 @@ Result<void> Uploader::CopyOne(const std::string& deviceFolder, const FileToUplo
     }
     lastCopyOk_ = true;
     pending_.push_back({std::move(temp), file.target});
-    pendingKept_.emplace_back();
     return {};
 }
 
@@ -322,34 +407,44 @@ bool Uploader::CommitWhenDue()
     return committed.has_value();
 }
 
-// The kept entries of the batch are made durable before any copy replaces its name. A copy that
-// cannot replace its name leaves the archived file there: its kept entry, a duplicate, goes again.
+// The kept entries of the batch are made durable before any copy replaces its name. The files
+// handled since the last commit are told of in their order, each copy as it came out.
 Result<void> Uploader::CommitPending()
 {
     lastCommit_ = clock_();
-    if (pending_.empty())
-        return {};
     std::set<std::string> keptFolders;
-    for (const std::string& kept : pendingKept_) {
-        if (!kept.empty())
-            keptFolders.insert(std::filesystem::path(kept).parent_path().string());
+    for (const PendingFile& file : pendingFiles_) {
+        if (!file.keptName.empty())
+            keptFolders.insert(
+                std::filesystem::path(ReplacedFolder(uploadPath_) + file.keptName).parent_path().string());
     }
     for (const std::string& folder : keptFolders)
         SyncFolder(folder);
-    std::vector<std::string> targets;
-    for (const PendingCopy& copy : pending_)
-        targets.push_back(copy.target);
-    std::vector<std::string> kept = std::exchange(pendingKept_, {});
-    Result<void> committed = CommitTempFiles(pending_);
-    if (!committed) {
+    const Result<void> committed = pending_.empty() ? Result<void>{} : CommitTempFiles(pending_);
+    if (!committed)
         lastCopyOk_ = false;
-        const auto failed = std::find(targets.begin(), targets.end(), committed.error().path);
-        for (auto entry = kept.begin() + (failed - targets.begin()); entry != kept.end(); ++entry) {
-            if (!entry->empty())
-                ::unlink(entry->c_str());
-        }
-    }
+    Landed(std::exchange(pendingFiles_, {}), committed ? std::string() : committed.error().path);
     return committed;
+}
+
+// The copies before the one whose rename failed (at failedTarget) have their names; it and the
+// ones after it do not. The kept entry of an archived file still at its name is a duplicate and
+// goes again.
+void Uploader::Landed(const std::vector<PendingFile>& files, const std::string& failedTarget)
+{
+    bool failed = false;
+    for (const PendingFile& file : files) {
+        const bool copy = file.result == FileResult::Copied || file.result == FileResult::Replaced;
+        failed = failed || (copy && !failedTarget.empty() && file.file.target == failedTarget);
+        if (!copy || !failed) {
+            Handled(file.file, file.result, file.keptName);
+            continue;
+        }
+        const std::string kept = ReplacedFolder(uploadPath_) + file.keptName;
+        if (!file.keptName.empty() && StillHeldAt(file.file.target, kept))
+            ::unlink(kept.c_str());
+        Handled(file.file, FileResult::Failed);
+    }
 }
 
 // "数据上传失败！" and, on a second line, the file and the reason.
@@ -357,7 +452,10 @@ void Uploader::ReportFailure(const Failure& failure)
 {
     lastCopyOk_ = false;
     const std::string reason = failure.error != 0 ? std::strerror(failure.error) : failure.reason;
-    reports_.failed(std::string(kUploadFailedText) + "\n" + FileNameOf(failure.path) + "：" + reason);
+    const std::string text = std::string(kUploadFailedText) + "\n" + FileNameOf(failure.path) + "：" + reason;
+    if (outcome_.failure.empty())
+        outcome_.failure = text;
+    reports_.failed(text);
 }
 
 void Uploader::Finish()

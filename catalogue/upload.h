@@ -51,24 +51,40 @@ struct UploadOptions {
 // names no month (such a file goes directly into the upload folder).
 std::string MonthFolderName(const RecordingHeader& header);
 
-// What became of one file of a run.
-enum class FileResult { Copied, Replaced, Identical, Skipped };
+// What became of one file of a run: copied (new in the archive), replaced (an archived file of its
+// name kept aside first), identical (the archive holds it already), skipped (answered "否": the
+// archived file of its name differs and stays), failed (its copy could not be made or put in
+// place), or not reached (the run ended before it: a stop, "取消", a failure).
+enum class FileResult { Copied, Replaced, Identical, Skipped, Failed, NotReached };
 
-// The counts of a run, for the summary at its end.
+// What a run did, for the message at its end: every file it was given is counted once, as copied,
+// identical or left on the card.
 struct UploadOutcome {
-    bool copied = false;  // the last copy succeeded: the completion message follows
-    int copiedFiles = 0;  // replaced ones included
+    bool copied = false; // the last copy succeeded: the completion message follows
+    std::string card;    // the card's folder the run copied from, without "/" at the end
+    int cardFiles = 0;   // the files the run was given
+    int copiedFiles = 0; // in the archive when the run ended, replaced ones included
     int replacedFiles = 0;
     int identicalFiles = 0;
-    std::string replacedFolder; // where the replaced files were kept; empty when none was
+    int skippedFiles = 0; // answered "否"
+    int failedFiles = 0;
+    int notReachedFiles = 0;
+    std::vector<std::string> leftOnCard; // the names of the skipped, failed and not reached files
+    bool cancelled = false;              // ended at "取消"
+    std::string failure;                 // the failure message; empty when nothing failed
+    std::string replacedFolder;          // where the replaced files were kept; empty when none was
     // The folders the copied and identical files are in, without "/" at the end: the summary names
     // them, and the archive index is told of them after the run.
     std::set<std::string> folders;
 };
 
-// "数据上传完毕！" followed by the counts, the folders the files are in, and where the replaced
-// files are kept when there are some.
+// "数据上传完毕！" followed by the card and what became of its files: the counts, the files left on the
+// card, the folders the files are in, and where the replaced files are kept when there are some.
 std::string UploadSummaryText(const UploadOutcome& outcome);
+// The message at the end of a run, empty when there is nothing to say: the failure, or after a run
+// whose last copy succeeded "数据上传完毕！"; withCounts adds what UploadSummaryText tells. A run
+// ended at "取消" then says how many files it copied.
+std::string UploadEndText(const UploadOutcome& outcome, bool withCounts);
 
 // What a run reports, in this order: started, then for each file fileStarted and perhaps the
 // overwrite question, failed when a copy fails, and finished last. The calls come from the
@@ -82,9 +98,9 @@ struct UploadReports {
     std::function<void(const std::string& text)> failed;
     // outcome.copied: the last copy of the run succeeded ("数据上传完毕！" follows).
     std::function<void(const UploadOutcome& outcome)> finished;
-    // Optional: what became of each file, by its path relative to the upload folder; keptName is
-    // the replaced file's name inside ".replaced". A copy is reported when it is made; it lands
-    // in the folder at the latest when the run ends, or the run reports a failure.
+    // Optional: what became of each file, by its path relative to the upload folder (a file not
+    // reached: its name), once that is known: a copy is reported when it has taken its name or
+    // failed to; keptName is a replaced file's name inside ".replaced".
     std::function<void(const std::string& path, FileResult result, const std::string& keptName)> fileHandled;
 };
 
@@ -133,15 +149,23 @@ private:
         std::string relative;
         std::string target; // empty when there is no upload folder
     };
+    // A file handled since the last commit: a copy not yet renamed into place, with what it becomes
+    // once it has its name, or a file that needs no copy.
+    struct PendingFile {
+        FileToUpload file;
+        FileResult result = FileResult::Copied;
+        std::string keptName; // of the archived file it replaces, inside ".replaced"; or empty
+    };
     enum class Step { Copy, Replace, Identical, Skip, EndRun };
-    FileToUpload Locate(const std::string& name, const std::string& devicePath, const std::string& uploadPath) const;
+    FileToUpload Locate(const std::string& name, const std::string& devicePath) const;
     Step DecideOverwrite(const FileToUpload& file);
     Step ReplaceUnlessIdentical(const FileToUpload& file) const;
-    bool CopyStep(Step step, const FileToUpload& file, const std::string& devicePath, const std::string& uploadPath);
+    bool CopyStep(Step step, const FileToUpload& file, const std::string& devicePath);
     Result<void> CopyOne(const std::string& deviceFolder, const FileToUpload& file);
-    bool EndWithFailure(const std::string& fileName, const Failure& failure);
+    bool EndWithFailure(const FileToUpload& file, const Failure& failure);
     void RemoveLeftoversOnce(const std::string& folder);
     void Handled(const FileToUpload& file, FileResult result, const std::string& keptName = {});
+    void Landed(const std::vector<PendingFile>& files, const std::string& failedTarget);
     bool CommitWhenDue();
     Result<void> CommitPending();
     // The failure message, naming failure.path's file and the reason.
@@ -155,8 +179,9 @@ private:
     // Copies made but not yet renamed over their targets: they are flushed together, which
     // costs one flush per batch instead of one per file.
     std::vector<PendingCopy> pending_;
-    // For each pending copy, the kept entry of the archived file it replaces, or empty.
-    std::vector<std::string> pendingKept_;
+    // The files handled since the last commit, the pending copies among them, in their order.
+    std::vector<PendingFile> pendingFiles_;
+    std::string uploadPath_;               // of the run that goes on
     std::set<std::string> cleanedFolders_; // folders whose leftover temporary files this run removed
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> abortRequested_{false};

@@ -40,10 +40,7 @@ UploadReports UploadWorker::Reports()
         emit overwriteQuestion(ToQString(fileName));
         return WaitForAnswer();
     };
-    reports.failed = [this](const std::string& text) {
-        ReportCurrentFile();
-        emit failed(ToQString(text));
-    };
+    reports.failed = [this](const std::string&) { ReportCurrentFile(); };
     reports.finished = [this](const UploadOutcome& outcome) { outcome_ = outcome; };
     return reports;
 }

@@ -37,10 +37,9 @@ public:
 signals:
     void started(int fileCount);
     // About ten times a second at most, and for the last file, a file asked about and a file
-    // whose copy failed.
+    // whose copy failed (the failure is in the outcome).
     void fileStarted(int position, const QString& fileName);
     void overwriteQuestion(const QString& fileName);
-    void failed(const QString& text);
     // outcome.folders names the folders the run wrote into, for the archive index's owner.
     void finished(const UploadOutcome& outcome);
 

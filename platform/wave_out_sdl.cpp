@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <type_traits>
@@ -79,6 +80,16 @@ bool AudioSubsystemReady(const SdlFunctions& sdl)
     return ready;
 }
 
+// The sound server plays what the device buffer holds while SDL's thread waits to be run again:
+// a quarter of a second rides out a busy machine (512 frames, 64 ms at 8000 Hz, underran there and
+// cut silence into the sound). The sound starts once the buffer is full, and a pause or a stop can
+// lag the click by as much.
+Uint16 DeviceBufferFrames(std::uint32_t samplesPerSecond)
+{
+    constexpr std::uint32_t kMostFrames = 16384;
+    return static_cast<Uint16>(std::min(std::bit_ceil(std::max(samplesPerSecond / 4, 1u)), kMostFrames));
+}
+
 int Scale(int sample, std::uint32_t gain)
 {
     return static_cast<int>((static_cast<std::int64_t>(sample) * gain) / 0xFFFF);
@@ -127,7 +138,7 @@ Result<void> SdlWaveOut::Open(const WaveFormat& format, DoneCallback onDone)
     wanted.freq = static_cast<int>(format.samplesPerSecond);
     wanted.format = format.bitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16LSB;
     wanted.channels = static_cast<Uint8>(format.channels);
-    wanted.samples = 512;
+    wanted.samples = DeviceBufferFrames(format.samplesPerSecond);
     wanted.callback = &SdlWaveOut::PullSamples;
     wanted.userdata = this;
     SDL_AudioSpec obtained{};

@@ -63,12 +63,11 @@ bool ParseUploadArguments(const CommandArgs& args, UploadArguments& parsed)
 // What a run printed and found, for the summary and the exit status.
 struct UploadLog {
     bool failed = false;
-    int identicalLeft = 0;         // identical archived files that the run did not replace
     std::vector<std::string> left; // archived files that differ and stayed as they were
 };
 
-// Without --replace the run answers every overwrite question with "否"; an archived file that it
-// so leaves is still named identical when it has the card's bytes.
+// Without --replace the run answers every overwrite question with "否". Each file's line says what
+// is in the archive once the run has ended.
 UploadReports PrintingReports(const UploadArguments& parsed, UploadLog& log, UploadOutcome& outcome)
 {
     UploadReports reports;
@@ -84,12 +83,7 @@ UploadReports PrintingReports(const UploadArguments& parsed, UploadLog& log, Upl
         log.failed = true;
     };
     reports.finished = [&outcome](const UploadOutcome& finished) { outcome = finished; };
-    reports.fileHandled = [&parsed, &log](const std::string& path, FileResult result, const std::string& keptName) {
-        const std::string name = path.substr(path.rfind('/') + 1);
-        if (result == FileResult::Skipped && SameSizeAndBytes(parsed.card + name, parsed.archive + path)) {
-            ++log.identicalLeft;
-            result = FileResult::Identical;
-        }
+    reports.fileHandled = [&log](const std::string& path, FileResult result, const std::string& keptName) {
         switch (result) {
         case FileResult::Copied:
             Tell(Voctool::tr("copied %1"), {path});
@@ -103,6 +97,12 @@ UploadReports PrintingReports(const UploadArguments& parsed, UploadLog& log, Upl
         case FileResult::Skipped:
             Tell(Voctool::tr("left %1 (the archived file differs)"), {path});
             log.left.push_back(path);
+            break;
+        case FileResult::Failed:
+            Tell(Voctool::tr("left %1 on the card (its copy failed)"), {path});
+            break;
+        case FileResult::NotReached:
+            Tell(Voctool::tr("left %1 on the card (the upload ended before it)"), {path});
             break;
         }
     };
@@ -143,8 +143,9 @@ int RunUpload(const CommandArgs& args)
     Uploader uploader(PrintingReports(parsed, log, outcome));
     uploader.UploadFileList(names, parsed.card, parsed.archive, parsed.options);
     Tell(Voctool::tr("copied %1, identical %2, replaced %3, left %4 of %5 recordings"),
-         {std::to_string(outcome.copiedFiles), std::to_string(outcome.identicalFiles + log.identicalLeft),
-          std::to_string(outcome.replacedFiles), std::to_string(log.left.size()), std::to_string(names.size())});
+         {std::to_string(outcome.copiedFiles), std::to_string(outcome.identicalFiles),
+          std::to_string(outcome.replacedFiles), std::to_string(outcome.leftOnCard.size()),
+          std::to_string(outcome.cardFiles)});
     for (const std::string& folder : outcome.folders)
         Tell(Voctool::tr("into %1"), {folder});
     for (const std::string& path : log.left)

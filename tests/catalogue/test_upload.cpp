@@ -32,6 +32,7 @@ struct FakeWindow {
     std::vector<std::string> messages;
     std::vector<std::string> asked;
     std::deque<DialogResult> answers;
+    std::vector<std::string> handled; // what became of each file, in the order told
     UploadOutcome outcome;
 
     UploadReports Reports()
@@ -58,6 +59,12 @@ struct FakeWindow {
                 messages.push_back(std::string(kUploadCaption) + ":" + kUploadDoneText);
             log.push_back(outcome.copied ? "finished copied" : "finished");
             this->outcome = outcome;
+        };
+        reports.fileHandled = [this](const std::string& path, FileResult result, const std::string& keptName) {
+            static const char* const kResults[] = {"copied",  "replaced", "identical",
+                                                   "skipped", "failed",   "not reached"};
+            handled.push_back(kResults[static_cast<int>(result)] + (" " + path)
+                              + (keptName.empty() ? "" : " " + keptName));
         };
         return reports;
     }
@@ -503,24 +510,31 @@ std::string KeptDay(std::chrono::year_month_day day)
 
 TEST(UploadOptions, IdenticalArchivedFilesAreSkippedWithoutAQuestionOnlyWhenAsked)
 {
-    UploadFixture fixture(4);
-    fixture.Run(fixture.Names({1, 2, 3, 4}));
+    UploadFixture fixture(5);
+    fixture.Run(fixture.Names({1, 2, 3, 4, 5}));
     // File 3's archived copy is another recording of the same size and header (a later
-    // modification time); file 4's has other bytes in its header record.
+    // modification time); file 4's has other bytes in its header record; file 5's is longer,
+    // with the same header record and modification time.
     const timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (fixture.upload + fixture.Name(3)).c_str(), later, 0), 0);
     std::string other = fixture.Archived(4);
     other[kHeaderOffset + 5] ^= 1;
     WriteBytes(fixture.upload + fixture.Name(4), other);
+    WriteBytes(fixture.upload + fixture.Name(5), fixture.Archived(5) + "a longer call");
+    struct stat card5 {};
+    ASSERT_EQ(::stat((fixture.device + fixture.Name(5)).c_str(), &card5), 0);
+    const timespec sameSecond[2] = {{0, UTIME_OMIT}, card5.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (fixture.upload + fixture.Name(5)).c_str(), sameSecond, 0), 0);
     fixture.copied.clear();
     fixture.window.messages.clear();
 
     const UploadOptions skipping{.skipIdentical = true};
-    fixture.window.answers = {DialogResult::No, DialogResult::No};
-    fixture.uploader.UploadFileList(fixture.Names({1, 2, 3, 4}), fixture.device, fixture.upload, skipping);
-    EXPECT_EQ(fixture.window.asked, fixture.Names({3, 4}));
+    fixture.window.answers = {DialogResult::No, DialogResult::No, DialogResult::No};
+    fixture.uploader.UploadFileList(fixture.Names({1, 2, 3, 4, 5}), fixture.device, fixture.upload, skipping);
+    EXPECT_EQ(fixture.window.asked, fixture.Names({3, 4, 5}));
     EXPECT_TRUE(fixture.copied.empty());
-    EXPECT_EQ(fixture.window.outcome.identicalFiles, 2);
+    // File 3, left at "否", has the card's bytes: it is in the archive all the same.
+    EXPECT_EQ(fixture.window.outcome.identicalFiles, 3);
     EXPECT_EQ(fixture.window.outcome.copiedFiles, 0);
     EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone}) << "skipped files count as uploaded";
 
@@ -529,7 +543,7 @@ TEST(UploadOptions, IdenticalArchivedFilesAreSkippedWithoutAQuestionOnlyWhenAske
     fixture.window.answers = {DialogResult::No, DialogResult::No, DialogResult::No, DialogResult::No};
     fixture.Run(fixture.Names({1, 2, 3, 4}));
     EXPECT_EQ(fixture.window.asked, fixture.Names({1, 2, 3, 4}));
-    EXPECT_EQ(fixture.window.outcome.identicalFiles, 0);
+    EXPECT_EQ(fixture.window.outcome.skippedFiles, 1);
 }
 
 TEST(UploadOptions, AReplacedRecordingIsKeptInReplacedAndRemovedAfterItsDays)
@@ -651,6 +665,71 @@ TEST(UploadOptions, TheKeptFileIsOnDiskBeforeTheNameChangesAndGoesAgainWhenTheNa
     EXPECT_EQ(fixture.window.messages.back(), FailedAt(fixture.Name(1), EIO));
 }
 
+// A rename that fails in the middle of a batch leaves the copies renamed before it in place, and
+// the recordings they replaced kept; what the run tells of each file and counts is what the
+// archive holds afterwards.
+TEST(UploadOptions, ARenameFailingMidBatchKeepsWhatTheCopiesBeforeItReplacedAndIsToldSo)
+{
+    UploadFixture fixture(4);
+    fixture.PlaceOld(1);
+    fixture.PlaceOld(2);
+    const auto now = std::chrono::steady_clock::now();
+    fixture.uploader.SetClock([now] { return now; }); // one batch
+    fixture.window.answers = {DialogResult::YesToAll};
+    fixture.beforeCopy = [&](std::size_t copyIndex) {
+        if (copyIndex == 3) // file 3 is copied: a folder takes its name
+            fs::create_directory(fixture.upload + fixture.Name(3));
+    };
+    fixture.Run(fixture.Names({1, 2, 3, 4}));
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{FailedAt(fixture.Name(3), EISDIR)});
+    EXPECT_TRUE(fixture.Replaced(1));
+    EXPECT_TRUE(fixture.Replaced(2));
+    EXPECT_EQ(fixture.UploadFolderNames(), fixture.Names({1, 2, 3}));
+    std::vector<std::string> kept;
+    for (const KeptRecording& recording : ListReplaced(fixture.upload))
+        kept.push_back(TempFolder::Read(ReplacedFolder(fixture.upload) + recording.keptName));
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (std::vector<std::string>{"old " + fixture.Name(1), "old " + fixture.Name(2)}));
+
+    const std::string day = KeptDay(LocalToday());
+    EXPECT_EQ(fixture.window.handled, (std::vector<std::string>{"replaced VOC00001.WAV " + day + "/VOC00001.WAV",
+                                                                "replaced VOC00002.WAV " + day + "/VOC00002.WAV",
+                                                                "failed VOC00003.WAV", "failed VOC00004.WAV"}));
+    EXPECT_EQ(UploadEndText(fixture.window.outcome, true),
+              FailedAt(fixture.Name(3), EISDIR).substr(std::string("提示:").size()) + "\n录音卡："
+                  + fixture.root.Path("VOICE")
+                  + "（共 4 个录音）\n复制：2 个\n跳过相同录音：0 个\n替换：2 个\n未上传：2 个（失败 2 个）\n"
+                  + "留在卡上：VOC00003.WAV、VOC00004.WAV\n保存在：\n" + fixture.root.Path("archive")
+                  + "\n被替换的录音保存在：" + fixture.upload + ".replaced/");
+    EXPECT_EQ(UploadEndText(fixture.window.outcome, false),
+              FailedAt(fixture.Name(3), EISDIR).substr(std::string("提示:").size()));
+}
+
+// The summary accounts for every file the run was given: copied, identical, or left on the card
+// because of a "否", a stop or a failure, naming the first ten left.
+TEST(UploadOptions, TheSummaryAccountsForEveryFileOfTheCard)
+{
+    UploadFixture fixture(15);
+    fixture.PlaceOld(2);
+    fixture.PlaceOld(3);
+    WriteBytes(fixture.upload + fixture.Name(4), TempFolder::Read(fixture.device + fixture.Name(4)));
+    fixture.window.answers = {DialogResult::No, DialogResult::No, DialogResult::No};
+    fixture.beforeCopy = [&](std::size_t copyIndex) {
+        if (copyIndex == 1) // while file 5 is copied: file 6 still comes, then the run ends
+            fixture.uploader.RequestStop();
+    };
+    fixture.Run(fixture.Names({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}));
+    EXPECT_EQ(fixture.window.asked, fixture.Names({2, 3, 4}));
+    EXPECT_EQ(fixture.window.handled.size(), 15u);
+    EXPECT_EQ(UploadEndText(fixture.window.outcome, true),
+              "数据上传完毕！\n录音卡：" + fixture.root.Path("VOICE")
+                  + "（共 15 个录音）\n复制：3 个\n跳过相同录音：1 个\n替换：0 个\n未上传：11 个（回答“否” 2 个，停止 9 个）\n"
+                    "留在卡上：VOC00002.WAV、VOC00003.WAV、VOC00007.WAV、VOC00008.WAV、VOC00009.WAV、VOC00010.WAV、"
+                    "VOC00011.WAV、VOC00012.WAV、VOC00013.WAV、VOC00014.WAV 等 11 个\n保存在：\n"
+                  + fixture.root.Path("archive"));
+    EXPECT_EQ(UploadEndText(fixture.window.outcome, false), "数据上传完毕！");
+}
+
 TEST(UploadOptions, OnADiskWithoutHardLinksTheKeptFileIsACopy)
 {
     if (::geteuid() != 0 || ::access("/usr/bin/fusefat", X_OK) != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
@@ -712,8 +791,10 @@ TEST(UploadOptions, MonthFoldersFollowTheStartMonthAcrossAYearEndAndTheSummaryNa
     EXPECT_TRUE(fs::exists(fixture.upload + fixture.Name(4))) << "no month: the upload folder itself";
     EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
     EXPECT_EQ(UploadSummaryText(fixture.window.outcome),
-              "数据上传完毕！\n复制：4 个\n跳过相同录音：0 个\n替换：0 个\n保存在：\n" + fixture.root.Path("archive")
-                  + "\n" + fixture.upload + "2022年12月\n" + fixture.upload + "2023年01月");
+              "数据上传完毕！\n录音卡：" + fixture.root.Path("VOICE")
+                  + "（共 4 个录音）\n复制：4 个\n跳过相同录音：0 个\n替换：0 个\n未上传：0 个\n保存在：\n"
+                  + fixture.root.Path("archive") + "\n" + fixture.upload + "2022年12月\n" + fixture.upload
+                  + "2023年01月");
     // Years of months: the first five, then how many more.
     UploadOutcome years;
     for (int month = 1; month <= 9; ++month)

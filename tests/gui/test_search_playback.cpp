@@ -325,6 +325,20 @@ TEST_F(SearchPlaybackTest, PressingAndReleasingThePositionSliderRestartsAtItsPer
     EXPECT_EQ(clock.WrittenBytes().substr(writtenBefore, 8000), data.substr(offset, 8000));
     EXPECT_EQ(clock.CountEvents("open"), 2u);
     EXPECT_TRUE(messages.empty());
+
+    // Started there, the slider follows the sound again, and after "停止" the next "播放" starts
+    // at the beginning.
+    Play(2);
+    EXPECT_GT(slider->value(), 50);
+    Button("btnstop")->click();
+    EXPECT_EQ(slider->value(), 0);
+    WaitForTheEnd();
+    FireTimer1();
+    const std::size_t writtenAtStop = clock.WrittenBytes().size();
+    const std::size_t writesAtStop = clock.CountEvents("write");
+    Click("btnplay");
+    ASSERT_TRUE(clock.WaitForEvents("write", writesAtStop + 8));
+    EXPECT_EQ(clock.WrittenBytes().substr(writtenAtStop, 8000), data.substr(0, 8000));
 }
 
 TEST_F(SearchPlaybackTest, MuteAndTheVolumeSliderSetTheOutputVolume)

@@ -333,7 +333,9 @@ TEST_F(MainWindowFixture, AnUploadIntoMonthFoldersEndsWithTheFoldersNamed)
     ASSERT_TRUE(WriteUploadSettings(SettingsFilePath(), settings));
     ClickAndWaitForUpload("btnupall");
     const std::string summary =
-        "数据上传完毕！\n复制：6 个\n跳过相同录音：0 个\n替换：0 个\n保存在：\n" + archive + "/2023年01月";
+        "数据上传完毕！\n录音卡：" + device.substr(0, device.size() - 1)
+        + "（共 6 个录音）\n复制：6 个\n跳过相同录音：0 个\n替换：0 个\n未上传：0 个\n保存在：\n" + archive
+        + "/2023年01月";
     EXPECT_EQ(messages, (std::vector<Message>{{summary, "提示", MessageIcon::Warning}}));
 }
 
@@ -588,8 +590,10 @@ TEST_F(MainWindowFixture, UploadOptionsGoToTheirOwnFileAndAnInsertedCardIsArchiv
     EXPECT_EQ(TempFolder::Read(archive + "/" + Name(3)), TempFolder::Read(card + Name(3)));
     ASSERT_EQ(ListReplaced(archive + "/").size(), 1u);
     EXPECT_EQ(TempFolder::Read(archive + "/.replaced/" + ListReplaced(archive + "/")[0].keptName), oldThird);
-    const std::string summary = "数据上传完毕！\n复制：2 个\n跳过相同录音：5 个\n替换：1 个\n保存在：\n" + archive
-                                + "\n被替换的录音保存在：" + archive + "/.replaced/";
+    const std::string summary =
+        "数据上传完毕！\n录音卡：" + root.Path("card2/VOICE")
+        + "（共 7 个录音）\n复制：2 个\n跳过相同录音：5 个\n替换：1 个\n未上传：0 个\n保存在：\n" + archive
+        + "\n被替换的录音保存在：" + archive + "/.replaced/";
     EXPECT_EQ(messages, (std::vector<Message>{{summary, "提示", MessageIcon::Warning}}));
     EXPECT_TRUE(WindowIdle());
 }

@@ -266,6 +266,14 @@ TEST_F(ArchiveIndexTest, NoteFollowsTheRecordingAcrossFolders)
     ASSERT_TRUE(index->SetNote(IdentityOfFile(Folder() + "VOC00004.WAV"), note));
     ASSERT_TRUE(index->SetNote(IdentityOfFile(Folder() + "VOC00005.WAV"), {"价格另议", "散客"}));
     IndexedRows(*index, Folder());
+    // The statistics read the user type of every noted recording.
+    std::vector<std::pair<std::string, std::string>> userTypes;
+    ASSERT_TRUE(index->VisitUserTypes(
+        [&](std::string_view record, std::string_view type) { userTypes.emplace_back(record, type); }));
+    std::sort(userTypes.begin(), userTypes.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    EXPECT_EQ(userTypes, (std::vector<std::pair<std::string, std::string>>{
+                             {IdentityOfFile(Folder() + "VOC00004.WAV").record, "大客户"},
+                             {IdentityOfFile(Folder() + "VOC00005.WAV").record, "散客"}}));
 
     const std::string moved = archive.Path("moved/");
     fs::create_directory(moved);

@@ -264,19 +264,95 @@ TEST(AtomicWrite, LeftoversOfDeadWritersAreRemovedThoseOfLivingOnesKept)
         ::_exit(0);
     }
     ASSERT_EQ(::waitpid(writer, nullptr, 0), writer);
+    // A writer in another process that goes on writing (a conversion of voctool's) until the
+    // test closes its pipe, and one of this process.
+    int toWriter[2];
+    int fromWriter[2];
+    ASSERT_EQ(::pipe(toWriter), 0);
+    ASSERT_EQ(::pipe(fromWriter), 0);
+    const pid_t running = ::fork();
+    ASSERT_GE(running, 0);
+    if (running == 0) {
+        ::close(toWriter[1]);
+        char made = CreateTempFileBeside(target, 0644).fd >= 0 ? 1 : 0;
+        if (::write(fromWriter[1], &made, 1) == 1)
+            (void)::read(toWriter[0], &made, 1);
+        ::_exit(0);
+    }
+    ::close(toWriter[0]);
+    ::close(fromWriter[1]);
+    char made = 0;
+    ASSERT_EQ(::read(fromWriter[0], &made, 1), 1);
+    ::close(fromWriter[0]);
+    ASSERT_EQ(made, 1);
     TempFile living = CreateTempFileBeside(target, 0644);
     ASSERT_GE(living.fd, 0);
     folder.Write(".VOC00002.WAV.XXyyZZ", "not ours");
     folder.Write(".notes.sdvoice-x.abcdef", "not ours either");
-    ASSERT_EQ(Names(folder.path()).size(), 5u);
+    const std::vector<std::string> before = Names(folder.path());
+    ASSERT_EQ(before.size(), 6u);
+    const std::string runningPrefix = ".VOC00001.WAV.sdvoice-" + std::to_string(running) + ".";
+    const auto runningName = std::find_if(before.begin(), before.end(),
+                                          [&](const std::string& name) { return name.starts_with(runningPrefix); });
+    ASSERT_NE(runningName, before.end());
 
     EXPECT_EQ(RemoveLeftoverTempFiles(folder.path()), 1);
     const std::string livingName = living.path.substr(folder.path().size() + 1);
-    EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{livingName, ".VOC00002.WAV.XXyyZZ",
-                                                              ".notes.sdvoice-x.abcdef", "VOC00001.WAV"}));
+    std::vector<std::string> kept{livingName, *runningName, ".VOC00002.WAV.XXyyZZ", ".notes.sdvoice-x.abcdef",
+                                  "VOC00001.WAV"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(Names(folder.path()), kept);
     EXPECT_EQ(TempFolder::Read(target), "archived");
+
+    ::close(toWriter[1]);
+    ASSERT_EQ(::waitpid(running, nullptr, 0), running);
+    EXPECT_EQ(RemoveLeftoverTempFiles(folder.path()), 1) << "the other process's file once it has ended";
     DiscardTempFile(living);
     EXPECT_EQ(RemoveLeftoverTempFiles(folder.Path("missing")), 0);
+}
+
+// A save of one file is on the disk before it takes the name: a power cut leaves the old file or
+// the new one whole, never an empty file under the name. A save that cannot be flushed leaves the
+// old file as it was.
+TEST(AtomicWrite, ASaveIsFlushedBeforeItTakesTheName)
+{
+    struct RealFlushCallsAfterwards {
+        ~RealFlushCallsAfterwards() { SetDiskFlushCalls({}); }
+    } restore;
+    TempFolder folder;
+    const std::string settings = folder.Write("sdvoice.conf", "old settings");
+    const std::string source = folder.Write("VOC00001.WAV", "recording");
+    const std::string saved = folder.Path("saved.wav");
+    std::vector<std::string> calls;
+    int failWith = 0;
+    // What the names hold when the data is flushed.
+    const auto flushData = [&](int) {
+        calls.push_back("data: " + TempFolder::Read(settings) + (::access(saved.c_str(), F_OK) == 0 ? ", saved" : ""));
+        errno = failWith;
+        return failWith == 0 ? 0 : -1;
+    };
+    const auto flushFolder = [&](int) {
+        calls.push_back("folder");
+        return 0;
+    };
+    SetDiskFlushCalls({flushData, flushData, flushFolder});
+
+    ASSERT_TRUE(WriteFileAtomically(settings, "new settings").has_value());
+    ASSERT_TRUE(CopyFileAtomically(source, saved).has_value());
+    EXPECT_EQ(calls, (std::vector<std::string>{"data: old settings", "folder", "data: new settings", "folder"}));
+    EXPECT_EQ(TempFolder::Read(saved), "recording");
+
+    calls.clear();
+    ASSERT_EQ(::unlink(saved.c_str()), 0);
+    folder.Write("sdvoice.conf", "old settings");
+    failWith = EIO;
+    const Result<void> failed = WriteFileAtomically(settings, "lost settings");
+    ASSERT_FALSE(failed.has_value());
+    EXPECT_EQ(failed.error().error, EIO);
+    EXPECT_FALSE(CopyFileAtomically(source, saved).has_value());
+    EXPECT_EQ(calls, (std::vector<std::string>{"data: old settings", "data: old settings"}));
+    EXPECT_EQ(TempFolder::Read(settings), "old settings");
+    EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"VOC00001.WAV", "sdvoice.conf"}));
 }
 
 } // namespace

@@ -25,6 +25,9 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -562,6 +565,79 @@ TEST(VoctoolUpload, CopiesSkipsLeavesOrReplacesAndTheReplacedOneCanBeRestored)
     EXPECT_NE(identical.out.find("copied 0, identical 3, replaced 0, left 0 of 3"), std::string::npos) << identical.out;
     EXPECT_EQ(Voctool({"upload", card, again, "--replace"}).exitCode, 0);
     EXPECT_EQ(Voctool({"replaced", again}).out, "") << "nothing identical is kept";
+}
+
+namespace {
+
+// Makes a file immutable (chattr +i) for the scope: nobody, root included, may replace or remove it.
+class ImmutableFile {
+public:
+    explicit ImmutableFile(std::string path) : path_(std::move(path)) { set_ = SetFlag(true); }
+    ~ImmutableFile()
+    {
+        if (set_)
+            SetFlag(false);
+    }
+    ImmutableFile(const ImmutableFile&) = delete;
+    ImmutableFile& operator=(const ImmutableFile&) = delete;
+    bool set() const { return set_; }
+
+private:
+    bool SetFlag(bool on) const
+    {
+        const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return done;
+    }
+
+    std::string path_;
+    bool set_ = false;
+};
+
+} // namespace
+
+// One rename of the batch fails (an archived file that nobody may replace): each file's line and
+// the counts say what the archive holds afterwards, and the recording the run replaced stays kept.
+TEST(VoctoolUpload, ARenameFailingMidBatchIsToldAsTheArchiveHoldsIt)
+{
+    TempFolder root;
+    const std::string card = root.Path("VOICE");
+    const std::string archive = root.Path("archive");
+    ASSERT_TRUE(WriteSampleFolder(card, 4, 4000));
+    std::filesystem::create_directories(archive);
+    ASSERT_TRUE(WriteSampleFile(archive + "/VOC00001.WAV", SampleSpecFor(21, 4000)));
+    ASSERT_TRUE(WriteSampleFile(archive + "/VOC00002.WAV", SampleSpecFor(22, 4000)));
+    const std::string oldFirst = TempFolder::Read(archive + "/VOC00001.WAV");
+    const std::string oldSecond = TempFolder::Read(archive + "/VOC00002.WAV");
+    const ImmutableFile locked(archive + "/VOC00002.WAV");
+    if (!locked.set())
+        GTEST_SKIP() << "this file system or user cannot make a file immutable";
+
+    const Outcome run = Voctool({"upload", card, archive, "--replace"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("VOC00002.WAV"), std::string::npos) << run.err;
+    const std::string listed = Voctool({"replaced", archive}).out;
+    ASSERT_EQ(std::count(listed.begin(), listed.end(), '\n'), 1) << "only the replaced recording is kept: " << listed;
+    const std::vector<std::string> kept = Split(listed.substr(0, listed.find('\n')), '\t');
+    ASSERT_EQ(kept.size(), 2u) << listed;
+    EXPECT_EQ(TempFolder::Read(archive + "/.replaced/" + kept[0]), oldFirst);
+    EXPECT_EQ(TempFolder::Read(archive + "/VOC00001.WAV"), TempFolder::Read(card + "/VOC00001.WAV"));
+    EXPECT_EQ(TempFolder::Read(archive + "/VOC00002.WAV"), oldSecond);
+    EXPECT_FALSE(std::filesystem::exists(archive + "/VOC00003.WAV"));
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n', run.out.find('\n') + 1) + 1),
+              "replaced VOC00001.WAV (the archived one kept as .replaced/" + kept[0]
+                  + ")\nleft VOC00002.WAV on the card (its copy failed)\n")
+        << run.out;
+    for (const char* name : {"VOC00003.WAV", "VOC00004.WAV"})
+        EXPECT_NE(run.out.find("left " + std::string(name) + " on the card ("), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\ncopied 1, identical 0, replaced 1, left 3 of 4 recordings\ninto " + archive + "\n"),
+              std::string::npos)
+        << run.out;
 }
 
 namespace {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -39,6 +41,32 @@ TEST(AccountStore, KeepsAccountsPrivateAndVerifiesOnlyTheRightPassword)
     EXPECT_EQ(status.st_mode & 0777, 0600u);
     const std::string bytes = TempFolder::Read(folder.Path("config/web-accounts"));
     EXPECT_EQ(bytes.find("listen-pass"), std::string::npos);
+}
+
+// A login with an unknown name is refused after a password check as long as a wrong password's:
+// the time of the answer must not tell which names exist.
+TEST(AccountStore, AnUnknownNameIsRefusedAsSlowlyAsAWrongPassword)
+{
+    const TempFolder folder;
+    AccountStore store(PathIn(folder));
+    ASSERT_TRUE(store.Add("zhang", WebRole::Admin, "right password"));
+    std::vector<double> known;
+    std::vector<double> unknown;
+    const auto timed = [&store](const QString& name, std::vector<double>& times) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(store.Verify(name, "wrong password"));
+        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    };
+    for (int round = 0; round < 3; ++round) {
+        timed("zhang", known);
+        timed("nobody", unknown);
+    }
+    const auto median = [](std::vector<double> times) {
+        std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
+        return times[times.size() / 2];
+    };
+    EXPECT_GE(median(unknown), 0.3 * median(known))
+        << "unknown name " << median(unknown) << " ms, wrong password " << median(known) << " ms";
 }
 
 TEST(AccountStore, ChangesOnlyExistingAccountsAndRefusesBadInput)

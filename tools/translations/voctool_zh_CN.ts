@@ -631,5 +631,13 @@
         <source>%1 whole, %2 changed, %3 missing, %4 unreadable, %5 without a recorded fingerprint</source>
         <translation>完好 %1 条，已被修改 %2 条，缺失 %3 条，无法读取 %4 条，无校验记录 %5 条</translation>
     </message>
+    <message>
+        <source>left %1 on the card (its copy failed)</source>
+        <translation>未上传 %1（复制失败，仍在录音卡上）</translation>
+    </message>
+    <message>
+        <source>left %1 on the card (the upload ended before it)</source>
+        <translation>未上传 %1（上传在它之前已结束，仍在录音卡上）</translation>
+    </message>
 </context>
 </TS>
