@@ -1,6 +1,6 @@
 #include "web/call_routes.h"
 
-#include "audio/call_details.h"
+#include "catalogue/call_details.h"
 #include "audio/loudness_outline.h"
 #include "index/archive_index.h"
 #include "web/access_log.h"

@@ -65,6 +65,8 @@ QString ActionText(WebAction action)
         return QStringLiteral("修改备注");
     case WebAction::AccountChange:
         return QStringLiteral("修改账号");
+    case WebAction::EvidenceExport:
+        return QStringLiteral("导出证据");
     }
     return {};
 }
