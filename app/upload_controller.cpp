@@ -5,6 +5,7 @@
 #include "platform/locations.h"
 #include "platform/qt_text.h"
 
+#include <filesystem>
 #include <utility>
 
 namespace {
@@ -22,16 +23,22 @@ QString UploadEndText(const UploadOutcome& outcome, bool withCounts, bool cancel
     return text;
 }
 
+// The card as the desktop names it: the volume's folder, which holds the recorder's "VOICE"
+// folder ("/media/clerk/SDCARD/VOICE/" is "SDCARD"); the folder itself when it has no parent.
+QString CardName(const std::string& devicePath)
+{
+    const std::filesystem::path folder = std::filesystem::path(devicePath).parent_path();
+    const std::filesystem::path volume = folder.parent_path().filename();
+    return ToQString((volume.empty() ? folder : volume).string());
+}
+
 } // namespace
 
 // The worker's reports arrive queued, in the order it sent them.
 UploadController::UploadController(IndexOwner indexOwner, QObject* parent)
     : QObject(parent), indexOwner_(std::move(indexOwner))
 {
-    connect(&worker_, &UploadWorker::started, this, [this](int fileCount) {
-        cancelled_ = false;
-        emit started(fileCount);
-    });
+    connect(&worker_, &UploadWorker::started, this, &UploadController::cardAnswered);
     connect(&worker_, &UploadWorker::fileStarted, this, &UploadController::fileStarted);
     connect(&worker_, &UploadWorker::overwriteQuestion, this, &UploadController::overwriteQuestion);
     connect(&worker_, &UploadWorker::failed, this, [this](const QString& text) { failure_ = text; });
@@ -44,7 +51,13 @@ bool UploadController::Start(const std::vector<std::string>& names, const std::s
     const UploadSettings settings = ReadUploadSettings(SettingsFilePath());
     if (!worker_.Start(names, devicePath, uploadPath, settings.options))
         return false;
+    cancelled_ = false;
     summaryWanted_ = automatic || settings.options.skipIdentical || settings.options.monthFolders;
+    caption_ = QString::fromUtf8(kUploadCaption);
+    if (automatic)
+        caption_ += QStringLiteral(" - 录音卡 ") + CardName(devicePath);
+    // The window shows the run from the click: the worker's first report waits for the card.
+    emit started(static_cast<int>(names.size()));
     return true;
 }
 
@@ -81,5 +94,6 @@ void UploadController::Finish(const UploadOutcome& outcome)
         if (IndexHost* index = indexOwner_())
             index->KnowFolders(outcome.folders);
     const bool failed = !failure_.isEmpty();
-    emit finished(failed ? std::exchange(failure_, QString()) : UploadEndText(outcome, summaryWanted_, cancelled_));
+    emit finished(failed ? std::exchange(failure_, QString()) : UploadEndText(outcome, summaryWanted_, cancelled_),
+                  caption_);
 }
