@@ -124,6 +124,9 @@ MainWindow::MainWindow(QWidget* parent)
                               [this](DeviceState state) { ShowDeviceState(state); },
                           });
     ConnectCardLister();
+    connect(recordingModel_, &RecordingModel::rowsInserted, this, &MainWindow::ShowCardCount);
+    connect(recordingModel_, &RecordingModel::rowsRemoved, this, &MainWindow::ShowCardCount);
+    connect(recordingModel_, &RecordingModel::modelReset, this, &MainWindow::ShowCardCount);
     uploadController_ = new UploadController([this] { return archiveIndex(); }, this);
     ConnectUpload();
     WatchMountTable();
@@ -187,6 +190,11 @@ void MainWindow::BuildControls()
     statusLabel_->setObjectName(QStringLiteral("STStatic"));
     statusLabel_->setGeometry(24, 12, 200, 16);
     SetTextColour(statusLabel_, kDisconnectedColour);
+    // The listed card's count, just after the state's text.
+    const int countLeft = statusLabel_->x() + statusLabel_->fontMetrics().horizontalAdvance(kConnectedText) + 8;
+    cardCountLabel_ = new QLabel(client);
+    cardCountLabel_->setObjectName(QStringLiteral("stCount"));
+    cardCountLabel_->setGeometry(countLeft, 12, 256 - countLeft, 16);
 
     auto* pathLabel = new QLabel(QStringLiteral("上传路径："), client);
     pathLabel->setObjectName(QStringLiteral("stPath"));
@@ -360,6 +368,15 @@ void MainWindow::ShowDeviceState(DeviceState state)
         SetStatus(kDisconnectedText, kDisconnectedColour);
         break;
     }
+    ShowCardCount();
+}
+
+// How many recordings the listed card holds, kept while rows are deleted; nothing while no card
+// is listed.
+void MainWindow::ShowCardCount()
+{
+    const bool listed = deviceCheck_ && deviceCheck_->state() == DeviceState::Listed;
+    cardCountLabel_->setText(listed ? QStringLiteral("共 %1 个录音").arg(recordingModel_->rowCount()) : QString());
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)

@@ -94,6 +94,7 @@ private:
     void ShowDeviceState(DeviceState state);
     void SetStatus(const QString& text, const QColor& colour);
     void ConnectCardLister();
+    void ShowCardCount();
 
     // The commands of the buttons and the menu (main_window_commands.cpp).
     void DeleteSelected();
@@ -122,6 +123,7 @@ private:
     void OpenWebAccess();
 
     QLabel* statusLabel_ = nullptr;
+    QLabel* cardCountLabel_ = nullptr;
     QLineEdit* uploadPathEdit_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QTableView* recordingView_ = nullptr;
