@@ -2,6 +2,7 @@
 
 #include "app/about_dialog.h"
 #include "app/change_password_dialog.h"
+#include "app/menu_icons.h"
 #include "app/statistics_command.h"
 #include "app/upload_controller.h"
 #include "catalogue/card_lister.h"
@@ -29,7 +30,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -54,54 +54,6 @@ constexpr int kButtonHeight = 25;
 constexpr QSize kOuterSize(935, 566);
 // Below this the buttons would overlap and the progress bar would have no room beside the path.
 constexpr QSize kMinimumSize(800, 400);
-
-// The four menu icons, drawn here so that the program needs no image files.
-enum class MenuIcon { Search, Exit, Spreadsheet, About };
-
-QIcon DrawMenuIcon(MenuIcon kind)
-{
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    switch (kind) {
-    case MenuIcon::Search:
-        painter.setPen(QPen(QColor(40, 70, 140), 2));
-        painter.setBrush(QColor(200, 225, 255));
-        painter.drawEllipse(QRectF(2, 2, 8, 8));
-        painter.setPen(QPen(QColor(90, 60, 30), 3, Qt::SolidLine, Qt::RoundCap));
-        painter.drawLine(QPointF(10, 10), QPointF(14, 14));
-        break;
-    case MenuIcon::Exit:
-        painter.setPen(QPen(QColor(90, 60, 30), 1));
-        painter.setBrush(QColor(200, 150, 90));
-        painter.drawRect(QRectF(2.5, 1.5, 8, 13));
-        painter.setPen(QPen(QColor(200, 30, 30), 2, Qt::SolidLine, Qt::RoundCap));
-        painter.drawLine(QPointF(7, 8), QPointF(14, 8));
-        painter.drawLine(QPointF(11, 5), QPointF(14, 8));
-        painter.drawLine(QPointF(11, 11), QPointF(14, 8));
-        break;
-    case MenuIcon::Spreadsheet:
-        painter.setPen(QPen(QColor(20, 110, 50), 1));
-        painter.setBrush(Qt::white);
-        painter.drawRect(QRectF(1.5, 1.5, 13, 13));
-        for (double x : {5.5, 9.5})
-            painter.drawLine(QPointF(x, 1.5), QPointF(x, 14.5));
-        for (double y : {5.5, 9.5})
-            painter.drawLine(QPointF(1.5, y), QPointF(14.5, y));
-        painter.fillRect(QRectF(2, 2, 12.5, 3.5), QColor(20, 110, 50));
-        break;
-    case MenuIcon::About:
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(40, 90, 200));
-        painter.drawEllipse(QRectF(1, 1, 14, 14));
-        painter.setBrush(Qt::white);
-        painter.drawEllipse(QRectF(7, 3.5, 2, 2));
-        painter.drawRect(QRectF(7, 7, 2, 6));
-        break;
-    }
-    return QIcon(pixmap);
-}
 
 QPushButton* MakeButton(QWidget* parent, const char* objectName, const QString& text)
 {
@@ -172,6 +124,9 @@ MainWindow::MainWindow(QWidget* parent)
                               [this](DeviceState state) { ShowDeviceState(state); },
                           });
     ConnectCardLister();
+    connect(recordingModel_, &RecordingModel::rowsInserted, this, &MainWindow::ShowCardCount);
+    connect(recordingModel_, &RecordingModel::rowsRemoved, this, &MainWindow::ShowCardCount);
+    connect(recordingModel_, &RecordingModel::modelReset, this, &MainWindow::ShowCardCount);
     uploadController_ = new UploadController([this] { return archiveIndex(); }, this);
     ConnectUpload();
     WatchMountTable();
@@ -235,6 +190,11 @@ void MainWindow::BuildControls()
     statusLabel_->setObjectName(QStringLiteral("STStatic"));
     statusLabel_->setGeometry(24, 12, 200, 16);
     SetTextColour(statusLabel_, kDisconnectedColour);
+    // The listed card's count, just after the state's text.
+    const int countLeft = statusLabel_->x() + statusLabel_->fontMetrics().horizontalAdvance(kConnectedText) + 8;
+    cardCountLabel_ = new QLabel(client);
+    cardCountLabel_->setObjectName(QStringLiteral("stCount"));
+    cardCountLabel_->setGeometry(countLeft, 12, 256 - countLeft, 16);
 
     auto* pathLabel = new QLabel(QStringLiteral("上传路径："), client);
     pathLabel->setObjectName(QStringLiteral("stPath"));
@@ -408,6 +368,15 @@ void MainWindow::ShowDeviceState(DeviceState state)
         SetStatus(kDisconnectedText, kDisconnectedColour);
         break;
     }
+    ShowCardCount();
+}
+
+// How many recordings the listed card holds, kept while rows are deleted; nothing while no card
+// is listed.
+void MainWindow::ShowCardCount()
+{
+    const bool listed = deviceCheck_ && deviceCheck_->state() == DeviceState::Listed;
+    cardCountLabel_->setText(listed ? QStringLiteral("共 %1 个录音").arg(recordingModel_->rowCount()) : QString());
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)

@@ -5,10 +5,12 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CardLister;
@@ -28,6 +30,8 @@ class UploadController;
 
 // The busy panel's text while the card is listed, and between uploads.
 inline constexpr char kCardListingText[] = "正在传输语音列表...";
+// The busy panel's text from the click on an upload command until the card answers.
+inline constexpr char kWaitingForCardText[] = "正在等待录音卡...";
 
 // The main window "SD卡录音设备语音管理软件": notices the recorder's card, lists its
 // recordings and carries the upload, deletion and menu commands. Every control's object name
@@ -71,7 +75,7 @@ public slots:
 signals:
     // A listing of the card has ended and its rows are shown.
     void cardListed();
-    // An upload run has ended and the window is ready for the next command.
+    // An upload run has ended and its message has been closed.
     void uploadFinished();
 
 protected:
@@ -90,6 +94,7 @@ private:
     void ShowDeviceState(DeviceState state);
     void SetStatus(const QString& text, const QColor& colour);
     void ConnectCardLister();
+    void ShowCardCount();
 
     // The commands of the buttons and the menu (main_window_commands.cpp).
     void DeleteSelected();
@@ -103,6 +108,7 @@ private:
     void EditUploadOptions();
     void ConnectUpload();
     void ShowUploadPanel(bool visible);
+    void ShowEndMessages();
     void SetUploadCommandsEnabled(bool enabled);
     void AskOverwrite(const QString& fileName);
     std::vector<int> SelectedRows() const;
@@ -117,6 +123,7 @@ private:
     void OpenWebAccess();
 
     QLabel* statusLabel_ = nullptr;
+    QLabel* cardCountLabel_ = nullptr;
     QLineEdit* uploadPathEdit_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QTableView* recordingView_ = nullptr;
@@ -129,7 +136,7 @@ private:
     QPushButton* uploadAllButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
     QPushButton* exitButton_ = nullptr;
-    QTimer* scanTimer_ = nullptr;            // single shot, 300 ms before each device scan
+    QTimer* scanTimer_ = nullptr; // single shot, 300 ms before each device scan
     QAction* searchAction_ = nullptr;
     QAction* replacedAction_ = nullptr;
     QAction* exitAction_ = nullptr;
@@ -145,6 +152,9 @@ private:
     CardLister* cardLister_ = nullptr;
     IndexHost* indexHost_ = nullptr; // see archiveIndex()
     QPointer<QWidget> focusBeforeListing_;
+    // The messages of ended runs not yet shown (text, caption), and whether one is being shown.
+    std::deque<std::pair<QString, QString>> endMessages_;
+    bool showingEndMessages_ = false;
 
     bool outerSizeApplied_ = false;
     std::string uploadPath_;

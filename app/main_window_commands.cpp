@@ -37,32 +37,54 @@ QString ExistingFolderOrEmpty(const std::string& path)
 
 } // namespace
 
+// A run shows itself from the click on: a card that is slow to answer before the first file
+// leaves "正在等待录音卡..." and the commands disabled, not a window that seems to ignore the click.
 void MainWindow::ConnectUpload()
 {
     connect(uploadController_, &UploadController::started, this, [this](int fileCount) {
         ShowUploadPanel(true);
-        busyPanel_->setText(QString::fromUtf8(kUploadingText));
+        busyPanel_->setText(QString::fromUtf8(kWaitingForCardText));
         progressBar_->setRange(0, fileCount);
+        progressBar_->setValue(0);
         progressBar_->show();
         SetUploadCommandsEnabled(false);
     });
+    connect(uploadController_, &UploadController::cardAnswered, this,
+            [this] { busyPanel_->setText(QString::fromUtf8(kUploadingText)); });
     connect(uploadController_, &UploadController::fileStarted, this, [this](int position, const QString& fileName) {
         progressBar_->setValue(position);
         busyPanel_->setText(QString::fromUtf8(kUploadingFilePrefix) + fileName);
     });
     connect(uploadController_, &UploadController::overwriteQuestion, this, &MainWindow::AskOverwrite);
-    // The message is shown while the run still holds the window: the bar stays and the commands
-    // stay disabled until it is closed.
-    connect(uploadController_, &UploadController::finished, this, [this](const QString& message) {
-        ShowUploadPanel(false);
+    connect(uploadController_, &UploadController::finished, this,
+            [this](const QString& message, const QString& caption) {
+                ShowUploadPanel(false);
+                endMessages_.emplace_back(message, caption);
+                if (!showingEndMessages_)
+                    ShowEndMessages();
+            });
+}
+
+// Each run's message in turn. A box runs the window's events while it is open, so another card's
+// automatic run may end meanwhile: its message waits until this box is closed instead of opening
+// over it. The bar stays and the commands stay disabled until the last message is closed.
+void MainWindow::ShowEndMessages()
+{
+    showingEndMessages_ = true;
+    while (!endMessages_.empty()) {
+        const auto [message, caption] = endMessages_.front();
+        endMessages_.pop_front();
         if (!message.isEmpty())
-            ShowMessage(this, message, QString::fromUtf8(kUploadCaption), MessageIcon::Warning);
-        busyPanel_->setText(QString::fromUtf8(kCardListingText));
-        progressBar_->setValue(0);
-        progressBar_->hide();
-        SetUploadCommandsEnabled(true);
+            ShowMessage(this, message, caption, MessageIcon::Warning);
+        if (endMessages_.empty() && !uploadController_->running()) {
+            busyPanel_->setText(QString::fromUtf8(kCardListingText));
+            progressBar_->setValue(0);
+            progressBar_->hide();
+            SetUploadCommandsEnabled(true);
+        }
         emit uploadFinished();
-    });
+    }
+    showingEndMessages_ = false;
 }
 
 void MainWindow::ShowUploadPanel(bool visible)
@@ -75,8 +97,8 @@ void MainWindow::ShowUploadPanel(bool visible)
 // The six buttons "删除记录", "上传路径", "上传所选", "分类上传", "全部上传", "系统退出".
 void MainWindow::SetUploadCommandsEnabled(bool enabled)
 {
-    for (QPushButton* button :
-         {deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_, uploadAllButton_, exitButton_})
+    for (QPushButton* button : {deleteButton_, uploadFolderButton_, uploadSelectedButton_, uploadCategoryButton_,
+                                uploadAllButton_, exitButton_})
         button->setEnabled(enabled);
     // A recording put back while a run copies into the folder could meet a copy of its name.
     replacedAction_->setEnabled(enabled);
@@ -200,11 +222,8 @@ void MainWindow::UploadAllRows(bool automatic)
 {
     EnsureTrailingSeparator(uploadPath_);
     CreateUploadFolder(uploadPath_);
-    const int rowCount = recordingModel_->rowCount();
-    progressBar_->setRange(0, rowCount);
-    if (rowCount == 0)
+    if (recordingModel_->rowCount() == 0)
         return;
-    progressBar_->setValue(0);
     uploadController_->Start(CollectAllFiles(recordingModel_->entries()), devicePath_, uploadPath_, automatic);
 }
 

@@ -5,13 +5,27 @@
 #include "platform/locations.h"
 #include "platform/qt_text.h"
 
+#include <filesystem>
 #include <utility>
+
+namespace {
+
+// The card as the desktop names it: the volume's folder, which holds the recorder's "VOICE"
+// folder ("/media/clerk/SDCARD/VOICE/" is "SDCARD"); the folder itself when it has no parent.
+QString CardName(const std::string& devicePath)
+{
+    const std::filesystem::path folder = std::filesystem::path(devicePath).parent_path();
+    const std::filesystem::path volume = folder.parent_path().filename();
+    return ToQString((volume.empty() ? folder : volume).string());
+}
+
+} // namespace
 
 // The worker's reports arrive queued, in the order it sent them.
 UploadController::UploadController(IndexOwner indexOwner, QObject* parent)
     : QObject(parent), indexOwner_(std::move(indexOwner))
 {
-    connect(&worker_, &UploadWorker::started, this, &UploadController::started);
+    connect(&worker_, &UploadWorker::started, this, &UploadController::cardAnswered);
     connect(&worker_, &UploadWorker::fileStarted, this, &UploadController::fileStarted);
     connect(&worker_, &UploadWorker::overwriteQuestion, this, &UploadController::overwriteQuestion);
     connect(&worker_, &UploadWorker::finished, this, &UploadController::Finish);
@@ -24,6 +38,11 @@ bool UploadController::Start(const std::vector<std::string>& names, const std::s
     if (!worker_.Start(names, devicePath, uploadPath, settings.options))
         return false;
     summaryWanted_ = automatic || settings.options.skipIdentical || settings.options.monthFolders;
+    caption_ = QString::fromUtf8(kUploadCaption);
+    if (automatic)
+        caption_ += QStringLiteral(" - 录音卡 ") + CardName(devicePath);
+    // The window shows the run from the click: the worker's first report waits for the card.
+    emit started(static_cast<int>(names.size()));
     return true;
 }
 
@@ -58,5 +77,5 @@ void UploadController::Finish(const UploadOutcome& outcome)
     if (!outcome.folders.empty())
         if (IndexHost* index = indexOwner_())
             index->KnowFolders(outcome.folders);
-    emit finished(ToQString(UploadEndText(outcome, summaryWanted_)));
+    emit finished(ToQString(UploadEndText(outcome, summaryWanted_)), caption_);
 }

@@ -25,9 +25,10 @@ public:
     explicit UploadController(IndexOwner indexOwner, QObject* parent = nullptr);
 
     // Starts a run of the names from the card's folder into the upload folder; false, with
-    // nothing started, while another run goes on. A run started by the card's arrival
-    // (automatic), one that may skip files without a question or one that spreads the files over
-    // month folders ends with the counts of what it did and where.
+    // nothing started, while another run goes on. started() is emitted before it returns. A run
+    // started by the card's arrival (automatic), one that may skip files without a question or
+    // one that spreads the files over month folders ends with the counts of what it did and
+    // where; an automatic run's message names its card in its caption.
     bool Start(const std::vector<std::string>& names, const std::string& devicePath, const std::string& uploadPath,
                bool automatic);
     // Ends the run after its current file (at once while it waits for an answer).
@@ -41,13 +42,17 @@ public:
     void SetCopyCall(TempCopyCall copy);
 
 signals:
+    // The run has started and waits for the card, which may be slow to answer.
     void started(int fileCount);
+    // The card has answered: the run goes on to its files.
+    void cardAnswered();
     void fileStarted(int position, const QString& fileName);
     // The run waits for Answer().
     void overwriteQuestion(const QString& fileName);
     // The run has ended. message is what the user is told: the failed copy, else the completion
-    // (or the counts) and how many files a run ended at "取消" copied; empty for nothing.
-    void finished(const QString& message);
+    // (or the counts) and how many files a run ended at "取消" copied; empty for nothing. caption
+    // is the title of its box.
+    void finished(const QString& message, const QString& caption);
 
 private:
     void Finish(const UploadOutcome& outcome);
@@ -55,4 +60,5 @@ private:
     IndexOwner indexOwner_;
     UploadWorker worker_;
     bool summaryWanted_ = false; // the run that goes on ends with its counts
+    QString caption_;            // the title of the run's message
 };

@@ -210,6 +210,33 @@ TEST_F(MainWindowTest, ListsTheCardWithTheWindowBusyAndEmptiesItWhenTheCardGoes)
     EXPECT_TRUE(messages.empty());
 }
 
+// The status area names how many recordings the listed card holds: each listing's own count,
+// kept as rows are deleted, and nothing once the card is gone.
+TEST_F(MainWindowTest, TheStatusCountsTheListedCardsRecordingsUntilTheCardGoes)
+{
+    const auto* count = Child<QLabel>(*window, "stCount");
+    EXPECT_EQ(count->text(), QString());
+    ScanAndWait();
+    EXPECT_EQ(count->text(), QStringLiteral("共 8 个录音"));
+
+    auto* list = Child<QTableView>(*window, "ListViewVoice");
+    list->selectRow(2);
+    Child<QPushButton>(*window, "btnDel")->click();
+    EXPECT_EQ(count->text(), QStringLiteral("共 7 个录音"));
+
+    attached = false;
+    ScanAndWait();
+    EXPECT_EQ(count->text(), QString());
+
+    TempFolder other;
+    ASSERT_TRUE(WriteSampleFolder(other.Path("VOICE"), 3, 3500));
+    deviceFolder = other.Path("VOICE") + "/";
+    attached = true;
+    ScanAndWait();
+    EXPECT_EQ(count->text(), QStringLiteral("共 3 个录音"));
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(MainWindowTest, HeaderClicksSortWithTheOneSharedFlag)
 {
     ScanAndWait();

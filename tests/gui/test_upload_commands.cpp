@@ -6,12 +6,14 @@
 #include "catalogue/recording_model.h"
 #include "catalogue/replaced_recordings.h"
 #include "catalogue/upload_options_dialog.h"
+#include "catalogue/upload_settings.h"
 #include "index/index_host.h"
 #include "platform/atomic_file.h"
 #include "platform/config_file.h"
 #include "platform/locations.h"
 #include "platform/message_box.h"
 #include "support/find_child.h"
+#include "support/private_mounts.h"
 #include "support/temp_folder.h"
 #include "support/window_wait.h"
 #include "tools/sample_maker.h"
@@ -28,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -35,10 +38,12 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sys/mount.h>
 
 namespace {
 
@@ -170,6 +175,46 @@ protected:
                && Child<QProgressBar>(*window, "Pbarup")->isHidden() && Child<QLabel>(*window, "PanelShow")->isHidden()
                && Child<QLabel>(*window, "PanelShow")->text() == QStringLiteral("正在传输语音列表...");
     }
+};
+
+// A card that stops answering, as a card whose reader hangs does: a FAT image served by a fusefat
+// process of the test's own, in a mount namespace of this process, without the kernel keeping
+// names or attributes, so that while the process is stopped every look at the card waits.
+class StallingCard {
+public:
+    ~StallingCard()
+    {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        Resume();
+        ::umount2(mountPoint_.c_str(), MNT_DETACH);
+        if (!process_.waitForFinished(3000))
+            process_.kill();
+    }
+    // Serves image's files at mountPoint; empty on success, else why it could not.
+    std::string Mount(const std::string& image, const std::string& mountPoint)
+    {
+        if (::access("/usr/bin/fusefat", X_OK) != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
+            return "fusefat or /dev/fuse is missing";
+        if (std::string why = EnterPrivateMountNamespace(); !why.empty())
+            return why;
+        mountPoint_ = mountPoint;
+        process_.setStandardOutputFile(QProcess::nullDevice());
+        process_.setStandardErrorFile(QProcess::nullDevice());
+        process_.start(QStringLiteral("/usr/bin/fusefat"),
+                       {"-f", "-o", "rw+,entry_timeout=0,attr_timeout=0", QString::fromStdString(image),
+                        QString::fromStdString(mountPoint)});
+        if (!process_.waitForStarted(3000)
+            || !WaitForWindow([&] { return fs::exists(mountPoint + "/VOICE"); }, std::chrono::seconds(3)))
+            return "fusefat did not mount the image";
+        return {};
+    }
+    void Stop() { ::kill(pid_t(process_.processId()), SIGSTOP); }
+    void Resume() { ::kill(pid_t(process_.processId()), SIGCONT); }
+
+private:
+    QProcess process_;
+    std::string mountPoint_;
 };
 
 const Message kDone{"数据上传完毕！", "提示", MessageIcon::Warning};
@@ -594,6 +639,90 @@ TEST_F(MainWindowFixture, UploadOptionsGoToTheirOwnFileAndAnInsertedCardIsArchiv
         "数据上传完毕！\n录音卡：" + root.Path("card2/VOICE")
         + "（共 7 个录音）\n复制：2 个\n跳过相同录音：5 个\n替换：1 个\n未上传：0 个\n保存在：\n" + archive
         + "\n被替换的录音保存在：" + archive + "/.replaced/";
-    EXPECT_EQ(messages, (std::vector<Message>{{summary, "提示", MessageIcon::Warning}}));
+    EXPECT_EQ(messages, (std::vector<Message>{{summary, "提示 - 录音卡 card2", MessageIcon::Warning}}));
+    EXPECT_TRUE(WindowIdle());
+}
+
+// A card that does not answer before the first file: the click shows the run at once and
+// disables its commands while the window waits for the card, drawing and answering; the run
+// goes on when the card answers.
+TEST_F(MainWindowFixture, AnUploadShowsItWaitsForAStalledCardFromTheClick)
+{
+    const std::string image = root.Path("card.img");
+    std::string output;
+    if (!RunShell("mkfs.vfat -C '" + image + "' 4096 >/dev/null && mmd -i '" + image + "' ::VOICE && mcopy -i '" + image
+                      + "' '" + device + "'VOC*.WAV ::VOICE/",
+                  &output))
+        GTEST_SKIP() << "cannot make a FAT image with dosfstools and mtools: " << output;
+    fs::create_directory(root.Path("card"));
+    StallingCard card;
+    if (const std::string why = card.Mount(image, root.Path("card")); !why.empty())
+        GTEST_SKIP() << "cannot serve a card that stalls here: " << why;
+    device = root.Path("card") + "/VOICE/";
+    window->ScanDevice();
+    ASSERT_TRUE(WaitForWindow([this] { return window->deviceState() == DeviceState::Listed; }));
+    ASSERT_EQ(window->recordingModel().rowCount(), 6);
+
+    const auto* panel = Child<QLabel>(*window, "PanelShow");
+    const auto waitingForCard = [&] {
+        bool disabled = true;
+        for (const char* name : {"btnDel", "btnPath", "btnupone", "btnuptype", "btnupall", "btnclose"})
+            disabled = disabled && !Child<QPushButton>(*window, name)->isEnabled();
+        return disabled && Child<QPushButton>(*window, "btnstop")->isEnabled() && !panel->isHidden()
+               && panel->text() == QStringLiteral("正在等待录音卡...")
+               && !Child<QProgressBar>(*window, "Pbarup")->isHidden();
+    };
+    card.Stop();
+    Child<QPushButton>(*window, "btnupall")->click();
+    EXPECT_TRUE(waitingForCard()) << "the click left the window as it was";
+    EXPECT_FALSE(WaitForWindow([&] { return !waitingForCard(); }, std::chrono::milliseconds(300)))
+        << "the window stopped waiting for a card that did not answer";
+    card.Resume();
+    ASSERT_TRUE(WaitForWindow([this] { return uploadsFinished == 1; })) << "the upload did not end";
+    EXPECT_EQ(messages, std::vector<Message>{kDone});
+    EXPECT_EQ(ArchiveNames().size(), 6u);
+    EXPECT_TRUE(WindowIdle());
+}
+
+// Two cards uploaded as they arrive: the second card's summary waits until the first card's box
+// is closed, and each box names its card.
+TEST_F(MainWindowFixture, ASecondCardsSummaryWaitsUntilTheFirstIsClosed)
+{
+    UploadSettings settings;
+    settings.automatic = true;
+    ASSERT_TRUE(WriteUploadSettings(SettingsFilePath(), settings));
+    const std::string first = root.Path("CARD_A/VOICE") + "/";
+    const std::string second = root.Path("CARD_B/VOICE") + "/";
+    fs::create_directories(first);
+    fs::create_directories(second);
+    for (int number = 1; number <= 6; ++number)
+        ASSERT_TRUE(CopyFileAtomically(device + Name(number), first + Name(number)));
+    ASSERT_TRUE(WriteSampleFile(second + Name(7), SampleSpecFor(41, 4000)));
+    int runsEnded = 0;
+    QObject::connect(&window->uploadController(), &UploadController::finished, [&] { ++runsEnded; });
+    int boxesOpen = 0;
+    int mostBoxesOpen = 0;
+    SetMessageHandler([&](const MessageRequest& request) {
+        mostBoxesOpen = std::max(mostBoxesOpen, ++boxesOpen);
+        messages.push_back({request.text.toStdString(), request.caption.toStdString(), request.icon});
+        // A real box runs the window's events until it is closed: the second card comes and is
+        // uploaded meanwhile.
+        if (messages.size() == 1) {
+            device = second;
+            window->ScanDevice();
+            // The first run counts as ended once its box is closed.
+            EXPECT_TRUE(WaitForWindow([&] { return runsEnded == 1; })) << "the second card's upload did not end";
+            EXPECT_FALSE(Child<QPushButton>(*window, "btnupall")->isEnabled());
+        }
+        --boxesOpen;
+    });
+    device = first;
+    window->ScanDevice();
+    ASSERT_TRUE(WaitForWindow([this] { return uploadsFinished == 2; })) << "the two uploads did not end";
+    EXPECT_EQ(mostBoxesOpen, 1) << "two summary boxes were open at once";
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].caption, "提示 - 录音卡 CARD_A");
+    EXPECT_EQ(messages[1].caption, "提示 - 录音卡 CARD_B");
+    EXPECT_EQ(ArchiveNames().size(), 7u);
     EXPECT_TRUE(WindowIdle());
 }
