@@ -12,7 +12,6 @@
 #include "statistics/statistics_table.h"
 #include "web/http_parsing.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -215,17 +214,13 @@ std::optional<std::string> KnownFolderOfKey(ArchiveIndex& index, const QString& 
 // symbolic link could lead out of the archive) in a folder the index knows; nothing otherwise.
 std::optional<Located> Locate(ArchiveIndex& index, const QString& id)
 {
-    constexpr qsizetype keyLength = 16;
-    if (id.size() <= keyLength + 1 || id.at(keyLength) != QLatin1Char('-'))
+    const std::optional<RecordingIdParts> parts = SplitRecordingId(id);
+    if (!parts)
         return std::nullopt;
-    const QByteArray hexName = id.mid(keyLength + 1).toLatin1();
-    const QByteArray name = QByteArray::fromHex(hexName);
-    if (name.toHex() != hexName) // fromHex passes over what is no hexadecimal digit
-        return std::nullopt;
-    const std::string fileName = name.toStdString();
+    const std::string& fileName = parts->fileName;
     if (!HasRecordingName(fileName) || fileName.find_first_of(std::string("/\0", 2)) != std::string::npos)
         return std::nullopt;
-    std::optional<std::string> folder = KnownFolderOfKey(index, id.left(keyLength));
+    std::optional<std::string> folder = KnownFolderOfKey(index, parts->folderKey);
     if (!folder)
         return std::nullopt;
     Located located{std::move(*folder), fileName};
@@ -794,17 +789,6 @@ WebResponse HandleStatic(const WebRequest& request)
 }
 
 } // namespace
-
-QString FolderKey(const std::string& folder)
-{
-    const QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(folder), QCryptographicHash::Sha256);
-    return QString::fromLatin1(digest.left(8).toHex());
-}
-
-QString RecordingId(const std::string& folder, const std::string& fileName)
-{
-    return FolderKey(folder) + QLatin1Char('-') + QString::fromLatin1(QByteArray::fromStdString(fileName).toHex());
-}
 
 QList<WebRoute> ContentRoutes(AccessLog& log, const IndexLocation& index)
 {
