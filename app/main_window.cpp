@@ -455,6 +455,6 @@ void MainWindow::ShowReplacedRecordings()
 {
     std::string folder = uploadPath_;
     EnsureTrailingSeparator(folder);
-    ReplacedRecordingsDialog dialog(folder, {}, this);
+    ReplacedRecordingsDialog dialog(folder, archiveIndex(), {}, this);
     dialog.exec();
 }

@@ -2,6 +2,7 @@
 
 #include "catalogue/recording.h"
 #include "platform/atomic_file.h"
+#include "platform/recording_walk.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -57,11 +58,6 @@ std::optional<std::string> OriginalPathOf(const std::string& keptName)
     if (!DayOfFolder(path.begin()->string()))
         return std::nullopt;
     return keptName.substr(keptName.find('/') + 1);
-}
-
-bool IsPlainFileName(const std::string& name)
-{
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
 // Makes folder with its missing parents and syncs the parent of each one made, so that what is
@@ -143,17 +139,41 @@ Result<std::string> KeepReplaced(const std::string& uploadPath, const std::strin
     }
 }
 
-Result<void> RestoreReplaced(const std::string& uploadPath, const std::string& keptName, const std::string& newName)
+Result<std::string> RestoreReplaced(const std::string& uploadPath, const std::string& keptName,
+                                    const std::string& fileName, year_month_day today)
 {
     const std::optional<std::string> original = OriginalPathOf(keptName);
     if (!original)
         return Failure{"not the name of a kept recording: " + keptName, EINVAL, keptName};
-    if (!newName.empty() && !IsPlainFileName(newName))
-        return Failure{"not a plain file name: " + newName, EINVAL, newName};
-    const fs::path target = newName.empty() ? uploadPath + *original : RestoreTarget(uploadPath, *original, newName);
-    if (Result<void> made = MakeFolderDurably(target.parent_path()); !made)
+    if (!fileName.empty() && !IsListedRecordingName(fileName))
+        return Failure{"not a recording's file name: " + fileName, EINVAL, fileName};
+    const std::string kept = KeptPath(uploadPath, keptName);
+    struct stat keptInfo {};
+    if (::lstat(kept.c_str(), &keptInfo) != 0)
+        return Failure{"cannot find " + kept + ": " + std::strerror(errno), errno, kept};
+    const std::string target = fileName.empty() ? uploadPath + *original
+                                                : RestoreTarget(uploadPath, *original, fileName);
+    if (Result<void> made = MakeFolderDurably(fs::path(target).parent_path()); !made)
         return made.error();
-    return RenameWithoutReplacing(KeptPath(uploadPath, keptName), target.string());
+    struct stat holder {};
+    if (::lstat(target.c_str(), &holder) != 0) {
+        if (Result<void> moved = RenameWithoutReplacing(kept, target); !moved)
+            return moved.error();
+        return std::string();
+    }
+    if (SameFile(target, kept)) {
+        if (::unlink(kept.c_str()) != 0)
+            return Failure{"cannot remove " + kept + ": " + std::strerror(errno), errno, kept};
+        SyncFolder(fs::path(kept).parent_path().string());
+        return std::string();
+    }
+    const Result<std::string> holderKept = KeepReplaced(uploadPath, target.substr(uploadPath.size()), today);
+    if (!holderKept)
+        return holderKept.error();
+    SyncFolder(fs::path(KeptPath(uploadPath, *holderKept)).parent_path().string());
+    if (Result<void> moved = RenameReplacing(kept, target); !moved)
+        return moved.error();
+    return *holderKept;
 }
 
 std::string KeptPath(const std::string& uploadPath, const std::string& keptName)
@@ -166,27 +186,11 @@ std::string RestoreTarget(const std::string& uploadPath, const std::string& orig
     return fs::path(uploadPath + originalPath).replace_filename(fileName).string();
 }
 
-std::string FreeRestoreName(const std::string& uploadPath, const std::string& originalPath)
-{
-    const fs::path original(originalPath);
-    const std::string stem = original.stem().string();
-    const std::string extension = original.extension().string();
-    std::string name = original.filename().string();
-    std::error_code error;
-    for (int number = 2; fs::exists(fs::symlink_status(RestoreTarget(uploadPath, originalPath, name), error)); ++number)
-        name = stem + "_" + std::to_string(number) + extension;
-    return name;
-}
-
 Result<std::string> FindKeptName(const std::string& uploadPath, const std::string& name)
 {
     if (OriginalPathOf(name))
         return name;
-    std::vector<std::string> candidates;
-    for (const KeptRecording& kept : ListReplaced(uploadPath)) {
-        if (kept.originalPath == name)
-            candidates.push_back(kept.keptName);
-    }
+    const std::vector<std::string> candidates = KeptNamesOf(uploadPath, name);
     if (candidates.size() == 1)
         return candidates.front();
     if (candidates.empty())
@@ -195,6 +199,16 @@ Result<std::string> FindKeptName(const std::string& uploadPath, const std::strin
     for (const std::string& candidate : candidates)
         reason += "\n  " + candidate;
     return Failure{reason, EEXIST, name};
+}
+
+std::vector<std::string> KeptNamesOf(const std::string& uploadPath, const std::string& originalPath)
+{
+    std::vector<std::string> names;
+    for (const KeptRecording& kept : ListReplaced(uploadPath)) {
+        if (kept.originalPath == originalPath)
+            names.push_back(kept.keptName);
+    }
+    return names;
 }
 
 std::vector<KeptRecording> ListReplaced(const std::string& uploadPath)
@@ -239,6 +253,8 @@ std::vector<ReplacedRecordingRow> ListReplacedRows(const std::string& uploadPath
             row.size = error ? std::string()
                              : SizeText(static_cast<std::uint32_t>(std::min<std::uintmax_t>(size, UINT32_MAX)));
         }
+        std::error_code error;
+        row.nameTaken = fs::exists(fs::symlink_status(uploadPath + kept.originalPath, error));
         row.kept = std::move(kept);
         rows.push_back(std::move(row));
     }

@@ -33,17 +33,23 @@ std::string ReplacedFolder(const std::string& uploadPath);
 Result<std::string> KeepReplaced(const std::string& uploadPath, const std::string& relativePath,
                                  std::chrono::year_month_day today);
 
-// Moves a kept file back to the place it came from, making its folder again when it is gone;
-// with a newName, into the same folder under that name (a plain file name). Refuses (error
-// EEXIST) when a file of the target's name is there, and refuses names that do not lie inside
-// ".replaced".
-Result<void> RestoreReplaced(const std::string& uploadPath, const std::string& keptName,
-                             const std::string& newName = {});
+// Puts a kept file back into the folder it came from, making that folder again when it is gone,
+// under its own file name or, given a fileName, under that one (a name the lists show, see
+// IsListedRecordingName). A recording that holds the name is first kept as an upload keeps the
+// file it replaces (KeepReplaced, on day today), so the two exchange places and nothing is
+// overwritten; when it is this very recording the kept entry just goes. Returns the kept name of
+// the recording that gave the name up, empty when the name was free. A name that is not a kept
+// recording's is refused with EINVAL, a kept file that is gone (restored already) with ENOENT.
+Result<std::string> RestoreReplaced(const std::string& uploadPath, const std::string& keptName,
+                                    const std::string& fileName = {}, std::chrono::year_month_day today = LocalToday());
 
 // The kept name that name stands for: a kept name as it is, or the path a recording was kept
 // from ("VOC00003.WAV", "2023年01月/VOC00003.WAV") when exactly one kept file came from there.
-// A path kept more than once is refused with the kept names to choose from.
+// A path kept more than once is refused (EEXIST) with the kept names to choose from, a path never
+// kept with ENOENT.
 Result<std::string> FindKeptName(const std::string& uploadPath, const std::string& name);
+// The kept names of the files kept from originalPath, by kept name.
+std::vector<std::string> KeptNamesOf(const std::string& uploadPath, const std::string& originalPath);
 
 struct KeptRecording {
     std::string keptName;     // relative to ReplacedFolder(uploadPath)
@@ -60,6 +66,7 @@ struct ReplacedRecordingRow {
     std::string phone;
     std::string startTime;
     std::string size;
+    bool nameTaken = false; // a file holds the name it was kept from
 };
 // Every kept file with the texts of its recording, by kept name. Reading stops, with the rows
 // read so far, once stop is set.
@@ -68,11 +75,6 @@ std::vector<ReplacedRecordingRow> ListReplacedRows(const std::string& uploadPath
 
 // The full path of a kept file, to play it.
 std::string KeptPath(const std::string& uploadPath, const std::string& keptName);
-
-// The name under which a kept file can be put back into the folder it came from without
-// touching another file: its own file name while that is free, else the first free of
-// "VOC00001_2.WAV", "VOC00001_3.WAV", ... (still a name the recording lists show).
-std::string FreeRestoreName(const std::string& uploadPath, const std::string& originalPath);
 
 // Where a kept file goes back to under fileName: the folder it came from + fileName.
 std::string RestoreTarget(const std::string& uploadPath, const std::string& originalPath, const std::string& fileName);

@@ -308,6 +308,17 @@ Result<void> RenameWithoutReplacing(const std::string& from, const std::string& 
     return {};
 }
 
+Result<void> RenameReplacing(const std::string& from, const std::string& to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        const int error = errno;
+        return SystemFailure(error, "cannot move " + from + " to " + to, to);
+    }
+    SyncFolder(FolderOf(to));
+    SyncFolder(FolderOf(from));
+    return {};
+}
+
 Result<void> CopyFileWithoutReplacing(const std::string& source, const std::string& target)
 {
     TempFile temp;

@@ -79,6 +79,10 @@ Result<void> CommitTempFiles(std::vector<PendingCopy>& pending);
 // for an existing file comes just before the rename.
 Result<void> RenameWithoutReplacing(const std::string& from, const std::string& to);
 
+// Renames from to to in one step, replacing a file at to, and makes the rename durable in both
+// folders: for a caller that has kept what to held before.
+Result<void> RenameReplacing(const std::string& from, const std::string& to);
+
 // Removes the temporary files of ours in folder whose writing process is gone (killed or crashed
 // before it could remove them); those of running processes are left alone. Returns how many.
 int RemoveLeftoverTempFiles(const std::string& folder);

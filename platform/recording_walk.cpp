@@ -64,6 +64,11 @@ bool MatchesRecordingPattern(const std::string& name)
         && EqualsIgnoringAsciiCase(whole.substr(whole.size() - kSuffix.size()), kSuffix);
 }
 
+bool IsListedRecordingName(const std::string& name)
+{
+    return name.find('/') == std::string::npos && MatchesRecordingPattern(name) && Gb18030Length(name) == 12;
+}
+
 bool WalkRecordings(const std::string& folder, const std::function<bool(const WalkEntry&)>& visit)
 {
     return WalkRecordingNames(folder, RecordingNames(folder), visit);

@@ -32,3 +32,6 @@ std::vector<std::string> RecordingNames(const std::string& folder);
 
 // Case-insensitive match of "VOC*.WAV" (ASCII letters only fold).
 bool MatchesRecordingPattern(const std::string& name);
+// Whether the lists show a file of this name: a plain name matching the pattern that is 12 bytes
+// long in GB18030 ("VOC00001.WAV").
+bool IsListedRecordingName(const std::string& name);

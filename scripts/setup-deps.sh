@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-translations-l10n libsdl2-dev
   qt6-l10n-tools qt6-tools-dev  # lupdate, lrelease and their CMake functions: voctool's Chinese texts
+  libc-l10n locales  # the system's reasons in Chinese, and localedef for the test that reads them
   qt6-charts-dev libqt6opengl6-dev  # the charts of the call statistics (Qt6Charts's CMake package needs Qt6OpenGL's)
   libgtest-dev libgmock-dev
   fonts-noto-cjk xvfb xauth

@@ -29,7 +29,17 @@ std::vector<FolderRoot> FolderRoots(const std::vector<Volume>& volumes, const st
 // The same over the machine's volume table and the user's home folder.
 std::vector<FolderRoot> MachineFolderRoots();
 
-// The names of the entries of folder (ending with "/") that the tree shows, in name order
-// (GBK bytes, letters of either case together): those whose attribute word lies within read-only | directory, so that hidden
-// folders, symbolic links and plain files are left out. A folder that cannot be read has none.
+// The names of the entries of folder (ending with "/") that the tree shows, in natural name order
+// (Chinese collation, letters of either case together, numbers by their value: 第2批 before
+// 第10批, 2023年1月 before 2023年10月): those whose attribute word lies within read-only |
+// directory, so that hidden folders, symbolic links and plain files are left out. A folder that
+// cannot be read has none.
 std::vector<std::string> ListSubfolders(const std::string& folder);
+
+struct Subfolder {
+    std::string name;
+    bool hasSubfolders = false; // whether the tree gives it an expand button
+};
+// ListSubfolders with, for each, whether it holds a folder the tree would show. Reads every
+// subfolder: a worker's call.
+std::vector<Subfolder> ReadSubfolders(const std::string& folder);

@@ -4,9 +4,11 @@
 
 #include <QApplication>
 #include <QFileSystemWatcher>
+#include <QThread>
 #include <QStyle>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -31,28 +33,98 @@ QIcon ImageIcon(int image)
 
 } // namespace
 
-FolderTreeModel::FolderTreeModel(QObject* parent) : QStandardItemModel(parent), watcher_(new QFileSystemWatcher(this))
+FolderTreeReader::FolderTreeReader() : watcher_(new QFileSystemWatcher(this))
 {
-    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &FolderTreeModel::FolderChanged);
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &FolderTreeReader::Changed);
 }
 
-QStandardItem* FolderTreeModel::MakeNode(const std::string& text, const std::string& path, int image) const
+void FolderTreeReader::Read(const QByteArray& folder)
+{
+    const std::string path = folder.toStdString();
+    std::vector<Subfolder> subfolders = ReadSubfolders(path);
+    Watch(folder);
+    emit folderRead(folder, subfolders);
+}
+
+void FolderTreeReader::Watch(const QByteArray& folder)
+{
+    const QString path = ToQString(folder.toStdString());
+    if (!watcher_->directories().contains(path))
+        watcher_->addPath(path);
+}
+
+void FolderTreeReader::Forget(const QList<QByteArray>& folders)
+{
+    QStringList paths;
+    for (const QByteArray& folder : folders)
+        paths << ToQString(folder.toStdString());
+    if (folders.isEmpty())
+        paths = watcher_->directories();
+    if (!paths.isEmpty())
+        watcher_->removePaths(paths);
+}
+
+// A folder the watcher has let go of is gone; one that changed is read again.
+void FolderTreeReader::Changed(const QString& path)
+{
+    const QByteArray folder = QByteArray::fromStdString(path.toStdString());
+    if (!watcher_->directories().contains(path))
+        emit folderGone(folder);
+    else
+        Read(folder);
+}
+
+FolderTreeModel::FolderTreeModel(QObject* parent)
+    : QStandardItemModel(parent), thread_(new QThread), reader_(new FolderTreeReader)
+{
+    reader_->moveToThread(thread_);
+    connect(thread_, &QThread::finished, reader_, &QObject::deleteLater);
+    connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+    connect(reader_, &FolderTreeReader::folderRead, this, &FolderTreeModel::ShowFolder);
+    connect(reader_, &FolderTreeReader::folderGone, this, &FolderTreeModel::FolderGone);
+    thread_->start();
+}
+
+FolderTreeModel::~FolderTreeModel()
+{
+    thread_->quit();
+}
+
+void FolderTreeModel::Ask(const std::function<void(FolderTreeReader&)>& request)
+{
+    QMetaObject::invokeMethod(
+        reader_, [reader = reader_, request] { request(*reader); }, Qt::QueuedConnection);
+}
+
+QStandardItem* FolderTreeModel::MakeNode(const std::string& text, const std::string& path, int image,
+                                         bool hasSubfolders) const
 {
     auto* node = new QStandardItem(ImageIcon(image), ToQString(text));
     node->setEditable(false);
     node->setData(QByteArray::fromStdString(path), FolderPathRole);
     node->setData(image, ImageRole);
-    auto* placeholder = new QStandardItem(kPlaceholderText);
-    placeholder->setEditable(false);
-    node->appendRow(placeholder);
+    ShowExpandButton(node, hasSubfolders);
     return node;
+}
+
+// A closed node shows its expand button through the placeholder child.
+void FolderTreeModel::ShowExpandButton(QStandardItem* node, bool show)
+{
+    if (Opened(node) && node->rowCount() > 0)
+        return;
+    if (!show) {
+        node->removeRows(0, node->rowCount());
+    } else if (node->rowCount() == 0) {
+        auto* placeholder = new QStandardItem(kPlaceholderText);
+        placeholder->setEditable(false);
+        node->appendRow(placeholder);
+    }
 }
 
 void FolderTreeModel::BuildDriveRoots(const std::vector<FolderRoot>& roots)
 {
     clear();
-    if (const QStringList watched = watcher_->directories(); !watched.isEmpty())
-        watcher_->removePaths(watched);
+    Ask([](FolderTreeReader& reader) { reader.Forget({}); });
     UpdateRoots(roots);
 }
 
@@ -62,7 +134,8 @@ void FolderTreeModel::UpdateRoots(const std::vector<FolderRoot>& roots)
         const std::optional<std::string> path = folderPath(index(row, 0));
         if (std::ranges::none_of(roots, [&](const FolderRoot& root) { return root.path == path; })) {
             ForgetBelow(item(row));
-            watcher_->removePath(ToQString(*path));
+            const QByteArray folder = QByteArray::fromStdString(*path);
+            Ask([folder](FolderTreeReader& reader) { reader.Forget({folder}); });
             removeRow(row);
         }
     }
@@ -70,90 +143,98 @@ void FolderTreeModel::UpdateRoots(const std::vector<FolderRoot>& roots)
         const int row = static_cast<int>(wanted);
         if (row < rowCount() && folderPath(index(row, 0)) == roots[wanted].path)
             continue;
-        insertRow(row, MakeNode(roots[wanted].path, roots[wanted].path, roots[wanted].image));
-        Watch(roots[wanted].path);
+        insertRow(row, MakeNode(roots[wanted].path, roots[wanted].path, roots[wanted].image, true));
+        const QByteArray folder = QByteArray::fromStdString(roots[wanted].path);
+        Ask([folder](FolderTreeReader& reader) { reader.Watch(folder); });
     }
 }
 
 void FolderTreeModel::ExpandFolderNode(const QModelIndex& node)
 {
-    QStandardItem* item = itemFromIndex(node);
-    const std::optional<std::string> path = folderPath(node);
-    if (item == nullptr || !path)
-        return;
-    ForgetBelow(item);
-    item->removeRows(0, item->rowCount());
-    QList<QStandardItem*> children;
-    for (const std::string& name : ListSubfolders(*path))
-        children.append(MakeNode(name, *path + name + "/", kImageFolderClosed));
-    item->appendRows(children);
-    Watch(*path);
+    if (const std::optional<std::string> path = folderPath(node)) {
+        const QByteArray folder = QByteArray::fromStdString(*path);
+        Ask([folder](FolderTreeReader& reader) { reader.Read(folder); });
+    }
 }
 
-// A root the watcher has let go of is gone; an opened folder that changed gets its children
-// brought up to date.
-void FolderTreeModel::FolderChanged(const QString& path)
+void FolderTreeModel::FolderGone(const QByteArray& folder)
 {
-    const std::string folder = path.toStdString();
-    bool rootGone = false;
-    for (int row = 0; row < rowCount(); ++row)
-        rootGone = rootGone || (folderPath(index(row, 0)) == folder && !watcher_->directories().contains(path));
-    if (rootGone) {
-        emit this->rootGone();
-        return;
+    for (int row = 0; row < rowCount(); ++row) {
+        if (item(row)->data(FolderPathRole).toByteArray() == folder) {
+            emit rootGone();
+            return;
+        }
     }
-    const QModelIndexList nodes = match(index(0, 0), FolderPathRole, QByteArray::fromStdString(folder), -1,
-                                        Qt::MatchExactly | Qt::MatchRecursive);
+}
+
+// Every node of the folder gets its children as read; a node still closed gets them too, so
+// that it opens on what is there now.
+void FolderTreeModel::ShowFolder(const QByteArray& folder, const std::vector<Subfolder>& subfolders)
+{
+    const QModelIndexList nodes = match(index(0, 0), FolderPathRole, folder, -1, Qt::MatchExactly | Qt::MatchRecursive);
     for (const QModelIndex& node : nodes) {
-        if (QStandardItem* item = itemFromIndex(node); item != nullptr && Opened(item))
-            UpdateChildren(item, folder);
+        if (QStandardItem* item = itemFromIndex(node)) {
+            if (!Opened(item))
+                item->removeRows(0, item->rowCount());
+            UpdateChildren(item, folder.toStdString(), subfolders);
+        }
     }
+    emit folderShown(folder);
 }
 
 // Removes the children whose folder is gone and inserts the new ones in their place in name
 // order; the children that stay keep what is open below them.
-void FolderTreeModel::UpdateChildren(QStandardItem* node, const std::string& path)
+void FolderTreeModel::UpdateChildren(QStandardItem* node, const std::string& path,
+                                     const std::vector<Subfolder>& subfolders)
 {
-    const std::vector<std::string> names = ListSubfolders(path);
     // The name as the folder holds it, which its text may not show byte for byte.
     const auto nameAt = [&](int row) {
         const std::string childPath = node->child(row)->data(FolderPathRole).toByteArray().toStdString();
         return childPath.substr(path.size(), childPath.size() - path.size() - 1);
     };
+    const auto listed = [&](const std::string& name) {
+        return std::ranges::any_of(subfolders, [&](const Subfolder& subfolder) { return subfolder.name == name; });
+    };
+    QList<QByteArray> gone;
     for (int row = node->rowCount() - 1; row >= 0; --row) {
-        if (std::ranges::find(names, nameAt(row)) == names.end()) {
+        if (!listed(nameAt(row))) {
             ForgetBelow(node->child(row));
-            watcher_->removePath(ToQString(path + nameAt(row) + "/"));
+            gone << QByteArray::fromStdString(path + nameAt(row) + "/");
             node->removeRow(row);
         }
     }
-    for (std::size_t wanted = 0; wanted < names.size(); ++wanted) {
+    if (!gone.isEmpty())
+        Ask([gone](FolderTreeReader& reader) { reader.Forget(gone); });
+    for (std::size_t wanted = 0; wanted < subfolders.size(); ++wanted) {
+        const Subfolder& subfolder = subfolders[wanted];
         const int row = static_cast<int>(wanted);
-        if (row < node->rowCount() && nameAt(row) == names[wanted])
-            continue;
-        node->insertRow(row, MakeNode(names[wanted], path + names[wanted] + "/", kImageFolderClosed));
+        if (row < node->rowCount() && nameAt(row) == subfolder.name)
+            ShowExpandButton(node->child(row), subfolder.hasSubfolders);
+        else
+            node->insertRow(row, MakeNode(subfolder.name, path + subfolder.name + "/", kImageFolderClosed,
+                                          subfolder.hasSubfolders));
     }
-}
-
-void FolderTreeModel::Watch(const std::string& path)
-{
-    const QString folder = ToQString(path);
-    if (!watcher_->directories().contains(folder))
-        watcher_->addPath(folder);
 }
 
 // Stops watching the folders opened below node, which are about to go.
 void FolderTreeModel::ForgetBelow(QStandardItem* node)
 {
-    for (int row = 0; row < node->rowCount(); ++row) {
-        QStandardItem* child = node->child(row);
-        if (const QVariant path = child->data(FolderPathRole); path.isValid() && Opened(child))
-            watcher_->removePath(ToQString(path.toByteArray().toStdString()));
-        ForgetBelow(child);
-    }
+    QList<QByteArray> folders;
+    const std::function<void(QStandardItem*)> collect = [&](QStandardItem* parent) {
+        for (int row = 0; row < parent->rowCount(); ++row) {
+            QStandardItem* child = parent->child(row);
+            if (const QVariant path = child->data(FolderPathRole); path.isValid() && Opened(child))
+                folders << path.toByteArray();
+            collect(child);
+        }
+    };
+    collect(node);
+    if (!folders.isEmpty())
+        Ask([folders](FolderTreeReader& reader) { reader.Forget(folders); });
 }
 
-// Whether node's children have been read: a closed node holds only the placeholder.
+// Whether node's children have been read: a closed node holds only the placeholder, or nothing
+// when it has no subfolders.
 bool FolderTreeModel::Opened(const QStandardItem* node)
 {
     return !(node->rowCount() == 1 && !node->child(0)->data(FolderPathRole).isValid());

@@ -342,10 +342,11 @@ void SearchWindow::ShowSelectedFolder()
 
 // The upload folder while uploads put each recording into the folder of its month: the folder
 // itself holds none of them.
+// The paths are compared as written: asking the disk would wait for a card that does not answer.
 bool SearchWindow::HoldsMonthFolders(const std::string& folder) const
 {
-    std::error_code error;
-    return !uploadFolder_.empty() && std::filesystem::equivalent(folder, uploadFolder_, error)
+    const auto normal = [](const std::string& path) { return (std::filesystem::path(path) / "").lexically_normal(); };
+    return !uploadFolder_.empty() && normal(folder) == normal(uploadFolder_)
            && ReadUploadSettings(SettingsFilePath()).options.monthFolders;
 }
 

@@ -127,8 +127,10 @@ const Command kCommands[] = {
          "Voctool",
          "  DIR             an upload folder\n"
          "  --restore NAME  moves the kept file NAME (the first column of the list, or the second when that\n"
-         "                  path is kept only once) back to where it was; refused when a file of that name is there\n"
-         "  --as NEWNAME    puts it back into the same folder under the file name NEWNAME instead\n"
+         "                  path is kept only once) back under its own name; a recording holding the name is\n"
+         "                  kept in DIR/.replaced/ in its turn, so nothing is overwritten\n"
+         "  --as NEWNAME    puts it back into the same folder under the file name NEWNAME instead, a name\n"
+         "                  the lists show: VOC, 5 characters, .WAV (such as VOC00001.WAV)\n"
          "  Each line holds the kept name and, after a tab, the path it came from, relative to DIR.\n")},
     {"evidence", RunEvidence, "evidence FILE OUT.zip",
      QT_TRANSLATE_NOOP("Voctool",

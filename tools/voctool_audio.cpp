@@ -10,11 +10,13 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -140,6 +142,16 @@ CallTags TagsFor(const ConvertRequest& request)
     return tags;
 }
 
+// Why INPUT cannot be a recording before it is opened: missing, unreadable or a folder; 0 when it
+// may be one.
+int InputProblem(const std::string& input)
+{
+    struct stat info {};
+    if (::stat(input.c_str(), &info) != 0)
+        return errno;
+    return S_ISDIR(info.st_mode) ? EISDIR : 0;
+}
+
 } // namespace
 
 // The output's extension names its format. Without a tag to carry, a wave output is the plain
@@ -158,12 +170,16 @@ int RunConvert(const CommandArgs& args)
             {request->output});
         return 2;
     }
+    if (const int unreadable = InputProblem(request->input); unreadable != 0) {
+        Say(Voctool::tr("cannot convert '%1': %2"), {request->input, SystemReason(unreadable)});
+        return 1;
+    }
     const CallFormat format = *named;
     const bool plain = format == CallFormat::Wav && !request->title && !request->comment;
     const Result<void> converted = plain ? ConvertToPcmWave(request->output, request->input)
                                          : SaveRecordingAs(request->input, format, TagsFor(*request), request->output);
     if (!converted) {
-        Say(Voctool::tr("cannot convert '%1': %2"), {request->input, converted.error().reason});
+        Say(Voctool::tr("cannot convert '%1': %2"), {request->input, FailureText(converted.error())});
         return 1;
     }
     return 0;

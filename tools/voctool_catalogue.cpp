@@ -279,7 +279,7 @@ int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const
                               : SearchArchiveFolder(FolderWithSeparator(parsed.dir), criteria, {}, opened.index.get());
     switch (result.outcome) {
     case SearchOutcome::FromAfterTo:
-        std::fprintf(stderr, "%s\n", std::string(kFromAfterToMessage).c_str());
+        Say(Voctool::tr("the first day (--from) lies after the last day (--to)"));
         return 1;
     case SearchOutcome::FolderUnreadable:
         return ReportUnreadableFolder(parsed.dir);

@@ -46,7 +46,7 @@ int ImportNotes(ArchiveIndex& index, const std::string& file)
 {
     const Result<std::vector<NotedRecording>> notes = ReadNotesFile(file);
     if (!notes) {
-        Say(Voctool::tr("%1; nothing was imported"), {notes.error().reason});
+        Say(Voctool::tr("%1; nothing was imported"), {FailureText(notes.error())});
         return 1;
     }
     if (const Result<void> stored = index.ImportNotes(*notes); !stored) {

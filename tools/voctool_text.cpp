@@ -2,9 +2,12 @@
 
 #include <QTranslator>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <locale.h>
 
 namespace {
 
@@ -46,6 +49,28 @@ QString Voctool::tr(const char* sourceText)
 {
     const QString translated = Translator().translate("Voctool", sourceText);
     return translated.isEmpty() ? QString::fromUtf8(sourceText) : translated;
+}
+
+std::string SystemReason(int error)
+{
+    // UTF-8 text whatever the locale's character set, as every other message.
+    static const locale_t messages = [] {
+        const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+        if (utf8 == locale_t(0))
+            return utf8;
+        const locale_t chosen = ::newlocale(LC_MESSAGES_MASK, "", utf8);
+        return chosen != locale_t(0) ? chosen : utf8; // a locale that is not installed: English
+    }();
+    return messages != locale_t(0) ? ::strerror_l(error, messages) : std::strerror(error);
+}
+
+std::string FailureText(const Failure& failure)
+{
+    if (failure.error == 0)
+        return failure.reason;
+    if (failure.path.empty())
+        return SystemReason(failure.error);
+    return failure.path + ": " + SystemReason(failure.error);
 }
 
 std::string Filled(const QString& text, std::initializer_list<std::string_view> words)

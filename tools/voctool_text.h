@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QString>
 
 #include <initializer_list>
@@ -21,6 +23,14 @@ public:
     static void ChooseLanguage();
     static QString tr(const char* sourceText);
 };
+
+// The system's reason for error (strerror's text) in the language the locale variables name, from
+// the C library's translations (package libc-l10n) where that locale is installed, else in
+// English. Only this call sees the locale: the process's own stays C, so the rows do not change.
+std::string SystemReason(int error);
+// The reason a failure gives the user: the system's reason with the file it concerns where it
+// has both, else the system's reason, else the failure's own text.
+std::string FailureText(const Failure& failure);
 
 // The text with %1, %2... replaced by the words byte for byte (a file name need not be UTF-8).
 std::string Filled(const QString& text, std::initializer_list<std::string_view> words = {});

@@ -7,18 +7,14 @@
 #include "tools/voctool_text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
 
 constexpr const char* kUploadUsage =
     "upload CARD_FOLDER ARCHIVE_FOLDER [--skip-identical] [--month-folders] [--replace]";
-constexpr const char* kReplacedUsage = "replaced DIR [--restore NAME [--as NEWNAME]]";
 
 struct UploadArguments {
     std::string card;
@@ -109,21 +105,6 @@ UploadReports PrintingReports(const UploadArguments& parsed, UploadLog& log, Upl
     return reports;
 }
 
-// An upload folder to list or restore into; a missing one or a file is refused with the reason.
-bool IsFolder(const std::string& path)
-{
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        Say(QStringLiteral("%1: %2"), {path, std::strerror(errno)});
-        return false;
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        Say(QStringLiteral("%1: %2"), {path, std::strerror(ENOTDIR)});
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int RunUpload(const CommandArgs& args)
@@ -155,44 +136,4 @@ int RunUpload(const CommandArgs& args)
     // Once all is said: a slow index server holds up no output.
     KnowFoldersIn(ConfiguredIndexLocation(), outcome.folders);
     return log.failed || !log.left.empty() ? 1 : 0;
-}
-
-int RunReplaced(const CommandArgs& args)
-{
-    const bool restoring = (args.size() == 3 || args.size() == 5) && args[1] == "--restore";
-    if ((args.size() != 1 && !restoring) || (args.size() == 5 && args[3] != "--as")) {
-        return SayUsage(kReplacedUsage);
-    }
-    std::string folder = args[0];
-    if (!IsFolder(folder))
-        return 1;
-    EnsureTrailingSeparator(folder);
-    if (!restoring) {
-        for (const KeptRecording& kept : ListReplaced(folder))
-            std::printf("%s\t%s\n", kept.keptName.c_str(), kept.originalPath.c_str());
-        return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    const Result<std::string> keptName = FindKeptName(folder, args[2]);
-    if (!keptName) {
-        Say(keptName.error().reason);
-        return 1;
-    }
-    const std::string newName = args.size() == 5 ? args[4] : std::string();
-    const Result<void> restored = RestoreReplaced(folder, *keptName, newName);
-    if (!restored) {
-        if (restored.error().error == EEXIST && newName.empty())
-            Say(Voctool::tr("%1 exists; it is not overwritten (restore under another name with --as NEWNAME)"),
-                {restored.error().path});
-        else if (restored.error().error == EEXIST)
-            Say(Voctool::tr("%1 exists; it is not overwritten"), {restored.error().path});
-        else
-            Say(restored.error().reason);
-        return 1;
-    }
-    const std::string original = keptName->substr(keptName->find('/') + 1);
-    if (newName.empty())
-        Tell(Voctool::tr("restored %1"), {original});
-    else
-        Tell(Voctool::tr("restored %1 as %2"), {original, newName});
-    return 0;
 }

@@ -6,7 +6,6 @@
 #include "web/route_context.h"
 #include "web/search_routes.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QRegularExpression>
 #include <memory>
@@ -43,17 +42,6 @@ WebResponse HandleStatic(const WebRequest& request)
 }
 
 } // namespace
-
-QString FolderKey(const std::string& folder)
-{
-    const QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(folder), QCryptographicHash::Sha256);
-    return QString::fromLatin1(digest.left(8).toHex());
-}
-
-QString RecordingId(const std::string& folder, const std::string& fileName)
-{
-    return FolderKey(folder) + QLatin1Char('-') + QString::fromLatin1(QByteArray::fromStdString(fileName).toHex());
-}
 
 QList<WebRoute> ContentRoutes(AccessLog& log, const IndexLocation& index, const ContentOptions& options)
 {

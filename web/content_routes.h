@@ -2,6 +2,7 @@
 
 #include "index/index_settings.h"
 #include "web/access_log.h"
+#include "web/recording_ids.h"
 #include "web/web_request.h"
 #include "web/web_settings.h"
 
@@ -32,12 +33,6 @@ struct ContentOptions {
 // index must have been opened by its owner (ArchiveIndex::Open) before.
 QList<WebRoute> ContentRoutes(AccessLog& log, const IndexLocation& index = ConfiguredIndexLocation(),
                               const ContentOptions& options = {});
-
-// The id of the recording fileName in the known folder folder (ending with "/"): the folder's
-// FolderKey, "-", then the name's bytes in hexadecimal.
-QString RecordingId(const std::string& folder, const std::string& fileName);
-// A folder's key in ids and in the folder filter of a search: 16 hexadecimal digits of its SHA-256.
-QString FolderKey(const std::string& folder);
 
 // The most rows one page of search results holds.
 inline constexpr int kMaximumPageRows = 500;

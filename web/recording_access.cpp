@@ -1,6 +1,7 @@
 #include "web/recording_access.h"
 
 #include "search/archive_search.h"
+#include "web/recording_ids.h"
 #include "web/route_context.h"
 
 #include <QByteArray>
@@ -8,21 +9,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-// The file name an id names, when it is a recording's name written as the id writes it.
-std::optional<std::string> NameOfId(const QString& id, qsizetype keyLength)
-{
-    if (id.size() <= keyLength + 1 || id.at(keyLength) != QLatin1Char('-'))
-        return std::nullopt;
-    const QByteArray hexName = id.mid(keyLength + 1).toLatin1();
-    const QByteArray name = QByteArray::fromHex(hexName);
-    if (name.toHex() != hexName) // fromHex passes over what is no hexadecimal digit
-        return std::nullopt;
-    std::string fileName = name.toStdString();
-    if (!HasRecordingName(fileName) || fileName.find_first_of(std::string("/\0", 2)) != std::string::npos)
-        return std::nullopt;
-    return fileName;
-}
 
 // The regular file name in folder, opened without following a link at either. Not blocking, so
 // that a FIFO named like a recording cannot hold the request.
@@ -44,16 +30,16 @@ UniqueFd OpenInFolder(const std::string& folder, const std::string& name)
 
 std::optional<OpenedRecording> OpenRecordingOfId(ArchiveIndex& index, const QString& id)
 {
-    constexpr qsizetype keyLength = 16;
-    std::optional<std::string> name = NameOfId(id, keyLength);
-    if (!name)
+    std::optional<RecordingIdParts> parts = SplitRecordingId(id);
+    if (!parts || !HasRecordingName(parts->fileName)
+        || parts->fileName.find_first_of(std::string("/\0", 2)) != std::string::npos)
         return std::nullopt;
-    std::optional<std::string> folder = KnownFolderOfKey(index, id.left(keyLength));
+    std::optional<std::string> folder = KnownFolderOfKey(index, parts->folderKey);
     if (!folder)
         return std::nullopt;
-    UniqueFd file = OpenInFolder(*folder, *name);
+    UniqueFd file = OpenInFolder(*folder, parts->fileName);
     const std::optional<RecordingHead> head = file.valid() ? ReadRecordingHead(file.get()) : std::nullopt;
     if (!head)
         return std::nullopt;
-    return OpenedRecording{std::move(*folder), std::move(*name), std::move(file), *head};
+    return OpenedRecording{std::move(*folder), std::move(parts->fileName), std::move(file), *head};
 }

@@ -6,6 +6,7 @@
 #include "platform/qt_text.h"
 #include "styling/flat_styler.h"
 #include "web/desk_addresses.h"
+#include "web/recording_ids.h"
 #include "web/web_settings.h"
 
 #include <QComboBox>
@@ -22,6 +23,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <pwd.h>
 #include <unistd.h>
 #include <utility>
@@ -34,6 +36,9 @@ constexpr int kCertificateRetries = 20;
 constexpr int kCertificateRetryMs = 500;
 
 const QString kCaption = QStringLiteral("提示");
+// Ports below this one are open only to the system administrator's programs.
+constexpr int kFirstUserPort = 1024;
+constexpr int kShortestPassword = 8;
 
 QString RoleText(WebRole role)
 {
@@ -90,6 +95,39 @@ bool NoUserInstance(const QString& errors)
            || errors.contains(QLatin1String("XDG_RUNTIME_DIR"));
 }
 
+bool Mentions(const QString& errors, std::initializer_list<const char*> phrases)
+{
+    return std::any_of(phrases.begin(), phrases.end(),
+                       [&](const char* phrase) { return errors.contains(QLatin1String(phrase), Qt::CaseInsensitive); });
+}
+
+// Why systemctl failed and the one step to take, in the user's words: its own English text is
+// never shown.
+QString SystemctlFailureText(bool started, const QString& errors, int port)
+{
+    if (!started || NoUserInstance(errors))
+        return QStringLiteral(
+                   "本机没有用户的 systemd 服务（systemctl --user）。\n"
+                   "请在终端中以本机桌面的用户运行 sdvoice-web --port %1 代替。")
+            .arg(port);
+    if (Mentions(errors, {"not found", "does not exist", "no such file"}))
+        return QStringLiteral("本机没有安装网页服务 sdvoice-web.service。\n请重新安装 sdvoice 软件包。");
+    if (Mentions(errors, {"access denied", "permission denied", "authentication required"}))
+        return QStringLiteral("没有管理网页服务的权限。\n请以本机桌面的用户（不是管理员）打开本程序后再试。");
+    if (Mentions(errors, {"job for", "failed"}))
+        return QStringLiteral("网页服务没能启动。\n请在终端中运行 journalctl --user -u sdvoice-web 查看原因。");
+    return QStringLiteral("systemctl 没能完成。\n请在终端中运行 systemctl --user status sdvoice-web 查看原因。");
+}
+
+// A name that the log's lines and the page's sign-in take as typed: no "/", no blank, no control
+// character.
+bool IsAccountName(const QString& name)
+{
+    return std::none_of(name.begin(), name.end(), [](QChar c) {
+        return c == u'/' || c.isSpace() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
+    });
+}
+
 // The desk's user, who changes accounts in the dialog.
 QString DeskUserName()
 {
@@ -105,6 +143,7 @@ WebAccessPaths WebAccessPaths::Installed()
     paths.accountsFile = AccountStore::DefaultPath();
     paths.logFile = AccessLog::DefaultPath();
     paths.settingsFile = ToQString(SettingsFilePath());
+    paths.index = ConfiguredIndexLocation();
     return paths;
 }
 
@@ -305,26 +344,43 @@ void WebAccessDialog::ShowServerState(const SystemctlOutcome& outcome)
 void WebAccessDialog::TurnServer(bool on)
 {
     const QString verb = on ? QStringLiteral("enable") : QStringLiteral("disable");
-    RunSystemctl({verb, QStringLiteral("--now")}, [this, on](const SystemctlOutcome& outcome) {
-        if (!outcome.started || outcome.exitCode != 0) {
-            const QString what = on ? QStringLiteral("无法开启网页访问") : QStringLiteral("无法停止网页访问");
-            QString why;
-            if (!outcome.started || NoUserInstance(outcome.errors))
-                why = QStringLiteral(
-                    "本机没有用户的 systemd 服务（systemctl --user）。\n"
-                    "可以在终端中运行 sdvoice-web --port 端口 代替。");
-            else
-                why = outcome.errors;
-            ShowMessage(this, what + QStringLiteral("：\n") + why, kCaption, MessageIcon::Warning);
-        }
-        QueryServerState();
-        ShowFingerprint(on ? kCertificateRetries : 0);
-    });
+    RunSystemctl({verb, QStringLiteral("--now")},
+                 [this, on](const SystemctlOutcome& outcome) { ServerTurned(on, outcome); });
+}
+
+void WebAccessDialog::ServerTurned(bool on, const SystemctlOutcome& outcome)
+{
+    const bool failed = !outcome.started || outcome.exitCode != 0;
+    if (failed) {
+        const QString what = on ? QStringLiteral("无法开启网页访问") : QStringLiteral("无法停止网页访问");
+        ShowMessage(this,
+                    what + QStringLiteral("：\n")
+                        + SystemctlFailureText(outcome.started, outcome.errors, portBox_->value()),
+                    kCaption, MessageIcon::Warning);
+    }
+    // enable has linked the unit to every login before the start failed: undone, so that a server
+    // that cannot start is not tried again and again.
+    if (failed && on && outcome.started) {
+        RunSystemctl({QStringLiteral("disable"), QStringLiteral("--now")},
+                     [this](const SystemctlOutcome&) { QueryServerState(); });
+        return;
+    }
+    QueryServerState();
+    ShowFingerprint(on ? kCertificateRetries : 0);
 }
 
 void WebAccessDialog::SavePort()
 {
     const int port = portBox_->value();
+    if (port < kFirstUserPort) {
+        ShowMessage(this,
+                    QStringLiteral("不能使用端口 %1：%2 以下的端口只有系统管理员的程序才能使用，网页服务用不了。\n"
+                                   "请选择 %2 到 65535 之间的端口，例如 8443。")
+                        .arg(port)
+                        .arg(kFirstUserPort),
+                    kCaption, MessageIcon::Warning);
+        return;
+    }
     if (const Result<void> saved = SaveWebPort(static_cast<quint16>(port), paths_.settingsFile); !saved) {
         ShowErrorBox(this, saved.error());
         return;
@@ -336,6 +392,10 @@ void WebAccessDialog::SavePort()
 
 void WebAccessDialog::ShowAddresses(int port)
 {
+    if (port < kFirstUserPort) {
+        addressLabel_->setText(QStringLiteral("端口须在 %1 到 65535 之间").arg(kFirstUserPort));
+        return;
+    }
     const QStringList addresses = DeskAddresses(port);
     addressLabel_->setText(addresses.isEmpty() ? QStringLiteral("本机没有连上局域网") : addresses.join(u'\n'));
 }
@@ -414,13 +474,15 @@ QString WebAccessDialog::SelectedAccount()
     return selected.front()->text(0);
 }
 
-// The password typed twice alike; nothing (after saying why) when it is empty or the two differ.
+// The password typed twice alike; nothing (after saying why) when it is too short or the two differ.
 std::optional<QByteArray> WebAccessDialog::TypedPassword()
 {
     const QString password = passwordEdit_->text();
     QString problem;
     if (password.isEmpty())
         problem = QStringLiteral("请输入密码。");
+    else if (password.size() < kShortestPassword)
+        problem = QStringLiteral("密码至少要有 %1 个字符。").arg(kShortestPassword);
     else if (password != passwordAgainEdit_->text())
         problem = QStringLiteral("两次输入的密码不一样，请重新输入。");
     if (!problem.isEmpty()) {
@@ -439,6 +501,10 @@ void WebAccessDialog::AddAccount()
         ShowMessage(this, QStringLiteral("请输入账号名称。"), kCaption, MessageIcon::Warning);
         return;
     }
+    if (!IsAccountName(name)) {
+        ShowMessage(this, QStringLiteral("账号名称不能含有“/”、空格或控制字符。"), kCaption, MessageIcon::Warning);
+        return;
+    }
     if (!accountList_->findItems(name, Qt::MatchExactly).isEmpty()) {
         ShowMessage(this, QStringLiteral("已经有名为“%1”的账号。").arg(name), kCaption, MessageIcon::Warning);
         return;
@@ -447,6 +513,7 @@ void WebAccessDialog::AddAccount()
     if (!password)
         return;
     const auto role = static_cast<WebRole>(roleBox_->currentData().toInt());
+    nameEdit_->clear();
     ChangeAccounts(name,
                    [name, role, password = *password](AccountStore& store) { return store.Add(name, role, password); });
 }
@@ -488,10 +555,17 @@ void WebAccessDialog::ReadLog()
 {
     logPending_ = true;
     logJob_.Start([this](const std::atomic<bool>& stopRequested) {
-        const Result<QList<AccessEntry>> entries = AccessLog(paths_.logFile).Newest(kLogEntriesShown);
+        Result<QList<AccessEntry>> entries = AccessLog(paths_.logFile).Newest(kLogEntriesShown);
+        if (!entries) {
+            if (!stopRequested.load())
+                emit logRead({}, ToQString(entries.error().reason));
+            return;
+        }
+        const std::vector<std::string> folders = KnownArchiveFolders(paths_.index);
+        for (AccessEntry& entry : *entries)
+            entry.recording = LoggedRecordingText(entry.recording, folders);
         if (!stopRequested.load())
-            emit logRead(entries ? *entries : QList<AccessEntry>{},
-                         entries ? QString() : ToQString(entries.error().reason));
+            emit logRead(*entries, QString());
     });
 }
 

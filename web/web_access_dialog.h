@@ -1,5 +1,6 @@
 #pragma once
 
+#include "index/index_settings.h"
 #include "platform/background_job.h"
 #include "web/access_log.h"
 #include "web/account_store.h"
@@ -24,8 +25,9 @@ struct WebAccessPaths {
     QString logFile;
     QString settingsFile;
     QString systemctl = QStringLiteral("systemctl");
+    IndexLocation index; // the archive index, whose folders name the log's recordings
 
-    // The files the server reads and the desktop's own systemctl.
+    // The files the server reads, the desktop's own systemctl and the configured index.
     static WebAccessPaths Installed();
 };
 
@@ -48,6 +50,7 @@ public:
 signals:
     // From the workers: the accounts after a change (or the change's failure), the log's entries.
     void accountsRead(const QList<WebAccount>& accounts, const QString& failure);
+    // The entries' recordings are named as the log's column 录音 shows them.
     void logRead(const QList<AccessEntry>& entries, const QString& failure);
 
 private:
@@ -66,6 +69,7 @@ private:
     void QueryServerState();
     void TurnServer(bool on);
     void ShowServerState(const SystemctlOutcome& outcome);
+    void ServerTurned(bool on, const SystemctlOutcome& outcome);
     void SavePort();
     void ShowAddresses(int port);
     void ShowFingerprint(int retries);

@@ -812,7 +812,7 @@ TEST(UploadOptions, MonthFoldersFollowTheStartMonthAcrossAYearEndAndTheSummaryNa
     EXPECT_EQ(blocked.window.messages, std::vector<std::string>{FailedAt(blocked.Name(1), ENOTDIR)});
 }
 
-TEST(ReplacedRecordings, KeptBesideTheNameAndRestoredUnderItsOwnOrAnotherName)
+TEST(ReplacedRecordings, KeptBesideTheNameAndRestoredInExchangeForWhatHoldsTheName)
 {
     TempFolder folder;
     const std::string upload = folder.path() + "/";
@@ -833,20 +833,28 @@ TEST(ReplacedRecordings, KeptBesideTheNameAndRestoredUnderItsOwnOrAnotherName)
     EXPECT_EQ(*FindKeptName(upload, "2023年01月/VOC00001.WAV"), *kept);
     EXPECT_FALSE(FindKeptName(upload, "VOC00002.WAV"));
 
-    // The uploader replaces the name by a rename; a restore never overwrites it.
+    // The uploader replaces the name by a rename. A restore exchanges: the recording holding the
+    // name is kept in its turn and the kept one takes its name back; nothing is overwritten.
     fs::remove(month + "VOC00001.WAV");
     WriteBytes(month + "VOC00001.WAV", "new call");
-    const Result<void> refused = RestoreReplaced(upload, *kept);
-    ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().error, EEXIST);
-    EXPECT_EQ(TempFolder::Read(month + "VOC00001.WAV"), "new call");
     EXPECT_FALSE(RestoreReplaced(upload, "../../etc/passwd"));
     EXPECT_FALSE(RestoreReplaced(upload, "2023-01-01/../../x"));
-    for (const char* badName : {"../VOC00009.WAV", "a/b.WAV", "..", "VOC00001.WAV"})
+    for (const char* badName : {"../VOC00009.WAV", "a/b.WAV", "..", "VOC00001-old.WAV", "bad.txt"})
         EXPECT_FALSE(RestoreReplaced(upload, *kept, badName)) << badName;
     EXPECT_EQ(TempFolder::Read(month + "VOC00001.WAV"), "new call");
-    ASSERT_TRUE(RestoreReplaced(upload, *kept, "VOC00001-old.WAV"));
-    EXPECT_EQ(TempFolder::Read(month + "VOC00001-old.WAV"), "old call");
+    const Result<std::string> exchanged = RestoreReplaced(upload, *kept);
+    ASSERT_TRUE(exchanged) << exchanged.error().reason;
+    EXPECT_EQ(TempFolder::Read(month + "VOC00001.WAV"), "old call");
+    EXPECT_EQ(TempFolder::Read(KeptPath(upload, *exchanged)), "new call");
+    EXPECT_EQ(ListReplaced(upload).size(), 1u);
+    const Result<std::string> restoredAgain = RestoreReplaced(upload, *kept);
+    ASSERT_FALSE(restoredAgain) << "restored already";
+    EXPECT_EQ(restoredAgain.error().error, ENOENT);
+    // Under another recorder name that is free: nothing is kept in exchange.
+    const Result<std::string> renamed = RestoreReplaced(upload, *exchanged, "VOC0001B.WAV");
+    ASSERT_TRUE(renamed) << renamed.error().reason;
+    EXPECT_EQ(*renamed, "");
+    EXPECT_EQ(TempFolder::Read(month + "VOC0001B.WAV"), "new call");
     EXPECT_TRUE(ListReplaced(upload).empty());
 
     // Kept twice: the plain path is ambiguous. A month folder gone since is made again.

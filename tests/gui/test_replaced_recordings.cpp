@@ -2,6 +2,7 @@
 #include "audio/player.h"
 #include "catalogue/replaced_recordings.h"
 #include "catalogue/replaced_recordings_dialog.h"
+#include "index/index_host.h"
 #include "platform/message_box.h"
 #include "support/find_child.h"
 #include "support/temp_folder.h"
@@ -11,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,6 +20,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -72,17 +75,30 @@ std::vector<std::string> RowTexts(const QTableView& view, int row)
     return texts;
 }
 
-TEST_F(ReplacedRecordingsTest, ListsPlaysAndRestoresWithoutOverwriting)
+int RowOf(const QTableView& view, const std::string& path)
+{
+    for (int row = 0; row < view.model()->rowCount(); ++row)
+        if (RowTexts(view, row)[1] == path)
+            return row;
+    return -1;
+}
+
+TEST_F(ReplacedRecordingsTest, ListsPlaysAndRestoresUnderItsOwnNameKeepingWhatHeldIt)
 {
     VirtualClock clock;
-    ReplacedRecordingsDialog dialog(upload, clock.DeviceFactory());
-    bool listed = false;
-    QObject::connect(&dialog, &ReplacedRecordingsDialog::listed, [&] { listed = true; });
+    ReplacedRecordingsDialog dialog(upload, nullptr, clock.DeviceFactory());
+    int listings = 0;
+    QObject::connect(&dialog, &ReplacedRecordingsDialog::listed, [&] { ++listings; });
     dialog.show();
-    ASSERT_TRUE(WaitForWindow([&] { return listed; })) << "the listing did not end";
+    ASSERT_TRUE(WaitForWindow([&] { return listings == 1; })) << "the listing did not end";
     auto* view = Child<QTableView>(dialog, "ListViewReplaced");
     auto* nameEdit = Child<QLineEdit>(dialog, "edtRestoreName");
     auto* restore = Child<QPushButton>(dialog, "btnRestore");
+    const auto restoreAndWait = [&] {
+        const int before = listings;
+        restore->click();
+        return WaitForWindow([&] { return listings > before; });
+    };
 
     // Listed by day, with the recording's texts; a damaged one is listed all the same.
     ASSERT_EQ(view->model()->rowCount(), 4);
@@ -106,38 +122,83 @@ TEST_F(ReplacedRecordingsTest, ListsPlaysAndRestoresWithoutOverwriting)
     const std::string firstBytes = Kept("2026-12-01/VOC00001.WAV");
     view->selectRow(0);
     EXPECT_EQ(nameEdit->text().toStdString(), "VOC00001.WAV");
-    restore->click();
+    EXPECT_TRUE(Child<QLabel>(dialog, "lblNameTaken")->text().isEmpty());
+    ASSERT_TRUE(restoreAndWait()) << "the restore did not end";
     EXPECT_EQ(TempFolder::Read(upload + "VOC00001.WAV"), firstBytes);
     EXPECT_EQ(view->model()->rowCount(), 3);
     EXPECT_EQ(ListReplaced(upload).size(), 3u);
 
-    // A taken name: the dialog offers a new one; the newer recording stays as it is.
+    // A taken name: the kept one takes it back, the newer recording is kept in its place.
     const std::string secondBytes = Kept("2026-12-02/VOC00002.WAV");
     view->selectRow(0);
-    EXPECT_EQ(nameEdit->text().toStdString(), "VOC00002_2.WAV");
+    EXPECT_EQ(nameEdit->text().toStdString(), "VOC00002.WAV");
     EXPECT_FALSE(Child<QLabel>(dialog, "lblNameTaken")->text().isEmpty());
-    restore->click();
-    EXPECT_EQ(TempFolder::Read(upload + "VOC00002_2.WAV"), secondBytes);
-    EXPECT_EQ(TempFolder::Read(upload + "VOC00002.WAV"), "new second");
-    EXPECT_EQ(view->model()->rowCount(), 2);
+    ASSERT_TRUE(restoreAndWait()) << "the restore did not end";
+    EXPECT_EQ(TempFolder::Read(upload + "VOC00002.WAV"), secondBytes);
+    EXPECT_FALSE(fs::exists(upload + "VOC00002_2.WAV"));
+    std::vector<std::string> keptNow;
+    for (const KeptRecording& kept : ListReplaced(upload))
+        keptNow.push_back(Kept(kept.keptName));
+    EXPECT_EQ(std::count(keptNow.begin(), keptNow.end(), "new second"), 1) << "the newer recording is kept";
+    EXPECT_EQ(view->model()->rowCount(), 3);
     EXPECT_TRUE(messages.empty());
 
-    // A name typed over an existing file, or one the lists would not show: refused, said, nothing moved.
+    // A name the lists would not show: refused, said, nothing moved.
     const std::string thirdBytes = Kept("2026-12-03/2026年11月/VOC00003.WAV");
-    view->selectRow(0);
-    EXPECT_EQ(nameEdit->text().toStdString(), "VOC00003_3.WAV");
-    nameEdit->setText(QStringLiteral("VOC00003_2.WAV"));
-    restore->click();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find(upload + "2026年11月/VOC00003_2.WAV"), std::string::npos) << messages[0];
-    nameEdit->setText(QStringLiteral("客户.txt"));
-    restore->click();
-    EXPECT_EQ(messages.size(), 2u);
+    const int third = RowOf(*view, "2026年11月/VOC00003.WAV");
+    ASSERT_GE(third, 0);
+    view->selectRow(third);
+    for (const char* badName : {"VOC00003_2.WAV", "客户.txt", "../VOC00003.WAV"}) {
+        nameEdit->setText(QString::fromUtf8(badName));
+        restore->click();
+    }
+    EXPECT_EQ(messages.size(), 3u);
     EXPECT_EQ(TempFolder::Read(upload + "2026年11月/VOC00003_2.WAV"), "another");
     EXPECT_EQ(TempFolder::Read(upload + "2026年11月/VOC00003.WAV"), "new third");
     EXPECT_FALSE(fs::exists(upload + "2026年11月/客户.txt"));
     EXPECT_EQ(Kept("2026-12-03/2026年11月/VOC00003.WAV"), thirdBytes);
-    EXPECT_EQ(view->model()->rowCount(), 2);
+    EXPECT_EQ(view->model()->rowCount(), 3);
+    dialog.reject();
+}
+
+// After the routine moved on to a new batch folder, the earlier folder's kept recordings are
+// offered by the folder choice: the index knows the month folder the upload went into.
+TEST_F(ReplacedRecordingsTest, TheFolderChoiceOffersAnEarlierUploadFoldersKeptRecordings)
+{
+    const std::string batch = root.Path("第2批") + "/";
+    fs::create_directories(batch);
+    IndexLocation location;
+    location.sqlitePath = root.Path("archive.db");
+    {
+        ArchiveIndex::Opened opened = ArchiveIndex::Open(location);
+        ASSERT_TRUE(opened.index) << opened.message;
+        ASSERT_TRUE(opened.index->KnowFolder(upload + "2026年11月/"));
+        ASSERT_TRUE(opened.index->KnowFolder(batch));
+    }
+    IndexHost index(location);
+    VirtualClock clock;
+    ReplacedRecordingsDialog dialog(batch, &index, clock.DeviceFactory());
+    bool found = false;
+    int listings = 0;
+    QObject::connect(&dialog, &ReplacedRecordingsDialog::foldersFound, [&] { found = true; });
+    QObject::connect(&dialog, &ReplacedRecordingsDialog::listed, [&] { ++listings; });
+    dialog.show();
+    ASSERT_TRUE(WaitForWindow([&] { return found && listings == 1; })) << "the folders were not looked at";
+    auto* folders = Child<QComboBox>(dialog, "cmbFolder");
+    auto* view = Child<QTableView>(dialog, "ListViewReplaced");
+    EXPECT_EQ(view->model()->rowCount(), 0);
+    QStringList offered;
+    for (int item = 0; item < folders->count(); ++item)
+        offered << folders->itemText(item);
+    EXPECT_EQ(offered, QStringList({QString::fromStdString(batch), QString::fromStdString(upload)}));
+
+    folders->setCurrentIndex(1);
+    ASSERT_TRUE(WaitForWindow([&] { return listings == 2; })) << "the earlier folder was not listed";
+    EXPECT_EQ(view->model()->rowCount(), 4);
+    view->selectRow(0);
+    Child<QPushButton>(dialog, "btnRestore")->click();
+    ASSERT_TRUE(WaitForWindow([&] { return listings == 3; })) << "the restore did not end";
+    EXPECT_TRUE(fs::exists(upload + "VOC00001.WAV")) << "restored into the folder chosen";
     dialog.reject();
 }
 

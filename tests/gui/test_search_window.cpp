@@ -9,6 +9,7 @@
 #include "search/search_window.h"
 #include "support/find_child.h"
 #include "support/model_columns.h"
+#include "support/private_mounts.h"
 #include "support/temp_folder.h"
 #include "support/window_wait.h"
 #include "tools/sample_maker.h"
@@ -18,6 +19,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -30,9 +32,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <sys/inotify.h>
+#include <sys/mount.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -117,6 +123,20 @@ protected:
         return texts;
     }
 
+    // Opens node in the tree and waits until the reader's answer is shown.
+    void Open(QTreeView* view, const QModelIndex& node)
+    {
+        auto* model = static_cast<FolderTreeModel*>(view->model());
+        const QByteArray folder = node.data(FolderTreeModel::FolderPathRole).toByteArray();
+        bool shown = false;
+        const QMetaObject::Connection connection = QObject::connect(
+            model, &FolderTreeModel::folderShown, [&](const QByteArray& read) { shown = shown || read == folder; });
+        view->collapse(node);
+        view->expand(node);
+        EXPECT_TRUE(WaitForWindow([&] { return shown; })) << "the folder was not read: " << folder.toStdString();
+        QObject::disconnect(connection);
+    }
+
     void Click(QAbstractItemView* view, const QModelIndex& index)
     {
         const QPointF at = view->visualRect(index).center();
@@ -175,20 +195,19 @@ TEST_F(SearchWindowTest, TreeOpensFoldersOnDemandShowingPlainAndReadOnlyFoldersO
     EXPECT_EQ(Root(2).data(FolderTreeModel::ImageRole).toInt(), kImageCdDrive);
     EXPECT_EQ(Children(Root(0)), QStringList{"temp"}) << "closed until opened";
 
-    tree->expand(Root(0));
+    Open(tree, Root(0));
     EXPECT_EQ(Children(Root(0)), (QStringList{"Calls", "Empty", "ReadOnly"}));
     const QModelIndex empty = tree->model()->index(Children(Root(0)).indexOf("Empty"), 0, Root(0));
-    tree->expand(empty);
-    EXPECT_EQ(tree->model()->rowCount(empty), 0) << "an empty folder loses its expand button";
-    tree->expand(Root(2));
+    EXPECT_EQ(tree->model()->rowCount(empty), 0) << "an empty folder has no expand button";
+    Open(tree, Root(2));
     EXPECT_EQ(tree->model()->rowCount(Root(2)), 0) << "a drive without a disc has no folders";
 
-    // Opening again reads the folder again and closes what was open below.
+    // Opening again reads the folder again; what stays keeps its state.
     fs::create_directory(archive.Path("Later"));
-    tree->collapse(Root(0));
-    tree->expand(Root(0));
+    fs::create_directory(archive.Path("Calls/2023年1月"));
+    Open(tree, Root(0));
     EXPECT_EQ(Children(Root(0)), (QStringList{"Calls", "Empty", "Later", "ReadOnly"}));
-    EXPECT_EQ(Children(tree->model()->index(0, 0, Root(0))), QStringList{"temp"});
+    EXPECT_TRUE(tree->model()->hasChildren(tree->model()->index(0, 0, Root(0)))) << "Calls holds a folder now";
     EXPECT_TRUE(messages.empty());
 }
 
@@ -213,7 +232,7 @@ TEST_F(SearchWindowTest, TheTreeFollowsFoldersMadeAndRemovedAndDropsAGoneCard)
             texts << view->model()->index(row, 0, top).data().toString();
         return texts;
     };
-    view->expand(view->model()->index(0, 0));
+    Open(view, view->model()->index(0, 0));
     EXPECT_EQ(shown(), (QStringList{"Calls", "Empty", "ReadOnly"}));
 
     fs::create_directory(archive.Path("big"));
@@ -230,6 +249,26 @@ TEST_F(SearchWindowTest, TheTreeFollowsFoldersMadeAndRemovedAndDropsAGoneCard)
     fs::remove_all(cardRoot);
     EXPECT_TRUE(WaitForWindow([&] { return view->model()->rowCount() == 1; })) << "the gone card is still a root";
     EXPECT_EQ(view->model()->index(0, 0).data().toString().toStdString(), archive.path() + "/");
+}
+
+// Numbers in names count by their value, and only a folder with subfolders can be opened.
+TEST_F(SearchWindowTest, TheTreeListsFoldersInNaturalOrderWithExpandButtonsWhereThereIsMore)
+{
+    for (const char* name : {"第10批", "第1批", "第2批", "2023年10月", "2023年1月", "2023年2月/早班"})
+        fs::create_directories(archive.Path("Batches/") + name);
+    Open(tree, Root(0));
+    const QModelIndex batches = tree->model()->index(Children(Root(0)).indexOf("Batches"), 0, Root(0));
+    Open(tree, batches);
+    QStringList shown;
+    QStringList openable;
+    for (int row = 0; row < tree->model()->rowCount(batches); ++row) {
+        const QModelIndex node = tree->model()->index(row, 0, batches);
+        shown << node.data().toString();
+        if (tree->model()->hasChildren(node))
+            openable << node.data().toString();
+    }
+    EXPECT_EQ(shown, QStringList({"2023年1月", "2023年2月", "2023年10月", "第1批", "第2批", "第10批"}));
+    EXPECT_EQ(openable, QStringList{"2023年2月"});
 }
 
 TEST_F(SearchWindowTest, SelectingAFolderByClickOrArrowKeyListsItInStartTimeOrder)
@@ -259,7 +298,7 @@ TEST_F(SearchWindowTest, SelectingAFolderByClickOrArrowKeyListsItInStartTimeOrde
 TEST_F(SearchWindowTest, AHeldKeyListsTheFolderWhereItStops)
 {
     ListCalls();
-    tree->expand(Root(0));
+    Open(tree, Root(0));
     tree->setCurrentIndex(Root(0));
     // Held down: one press, then repeated presses and releases, and one release at the end.
     QKeyEvent firstPress(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
@@ -454,7 +493,7 @@ TEST_F(SearchWindowTest, TheUploadFolderWithMonthFoldersIsListedAndSearchedWithI
     ASSERT_TRUE(WriteSampleFile(archive.Path("Uploads/.replaced/2014-04-30/VOC00009.WAV"), sample));
     window->SetUploadFolder(archive.Path("Uploads")); // the same folder, written without the "/"
 
-    tree->expand(Root(0));
+    Open(tree, Root(0));
     const QModelIndex uploads = tree->model()->index(Children(Root(0)).indexOf("Uploads"), 0, Root(0));
     auto* subfolders = Child<QCheckBox>(*window, "chkSubfolders");
     EXPECT_FALSE(subfolders->isChecked());
@@ -543,4 +582,129 @@ TEST(FolderSearchWorkerRuns, AListingReplacedByANewerOneStopsAtItsNextFile)
     ASSERT_TRUE(WaitForWindow([&] { return ended == second; }, std::chrono::seconds(20)));
     EXPECT_LT(countOpens(), kFiles / 2) << "the replaced listing read its folder to the end";
     ::close(watch);
+}
+
+namespace {
+
+// A FAT card image served through FUSE by fusefat in this process's own mount namespace; Stop
+// makes every access to it wait (the server is stopped), Answer lets it go on.
+class HangingCard {
+public:
+    explicit HangingCard(const TempFolder& root) : mountPoint_(root.Path("CARD"))
+    {
+        const std::string image = root.Path("card.img");
+        fs::create_directory(mountPoint_);
+        std::string output;
+        if (!RunShell("mkfs.vfat -C '" + image + "' 4096 >/dev/null && mmd -i '" + image + "' ::VOICE", &output)) {
+            problem_ = "cannot make a FAT image: " + output;
+            return;
+        }
+        if (!RunShell("fusefat -f -o rw+ '" + image + "' '" + mountPoint_ + "' </dev/null >/dev/null 2>&1 & echo $!",
+                      &output)) {
+            problem_ = "cannot start fusefat: " + output;
+            return;
+        }
+        server_ = std::atoi(output.c_str());
+        if (!WaitForWindow([&] { return fs::exists(mountPoint_ + "/VOICE"); }))
+            problem_ = "the card image was not mounted";
+    }
+    ~HangingCard()
+    {
+        if (server_ > 0) {
+            Answer();
+            if (watchdog_.joinable())
+                watchdog_.join();
+            ::umount2(mountPoint_.c_str(), MNT_DETACH); // the server ends when its mount goes
+        }
+    }
+    const std::string& problem() const { return problem_; }
+    const std::string& path() const { return mountPoint_; }
+    // Returns once every thread of the server has stopped: none can take a request after it.
+    bool Stop()
+    {
+        ::kill(server_, SIGSTOP);
+        // A window thread that waits for the card would never get to Answer: the card answers
+        // by itself after a while, so that the test fails instead of hanging.
+        watchdog_ = std::thread([server = server_, answered = answered_.get_future()] {
+            if (answered.wait_for(std::chrono::seconds(4)) == std::future_status::timeout)
+                ::kill(server, SIGCONT);
+        });
+        const std::string tasks = "/proc/" + std::to_string(server_) + "/task";
+        return WaitForWindow([&] {
+            std::error_code error;
+            for (const auto& task : fs::directory_iterator(tasks, error)) {
+                const std::string stat = TempFolder::Read((task.path() / "stat").string());
+                const std::size_t end = stat.rfind(')');
+                if (end == std::string::npos || stat.compare(end + 2, 1, "T") != 0)
+                    return false;
+            }
+            return !error;
+        });
+    }
+    void Answer()
+    {
+        ::kill(server_, SIGCONT);
+        if (!answeredSet_)
+            answered_.set_value();
+        answeredSet_ = true;
+    }
+
+private:
+    std::string mountPoint_;
+    std::string problem_;
+    pid_t server_ = 0;
+    std::promise<void> answered_;
+    bool answeredSet_ = false;
+    std::thread watchdog_;
+};
+
+} // namespace
+
+// The window thread's longest pause, measured by a timer's ticks, stays short while the card
+// that the user opens and clicks in the tree does not answer; once it answers, its folder shows.
+TEST(SearchWindowCard, TheWindowKeepsDrawingAndAnsweringWhileACardHangs)
+{
+    if (::geteuid() != 0 || ::access("/usr/bin/fusefat", X_OK) != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "serving a card through FUSE needs root, fusefat and /dev/fuse";
+    // The tree's reader thread starts after this and so shares the namespace.
+    if (const std::string why = EnterPrivateMountNamespace(); !why.empty())
+        GTEST_SKIP() << "no private mount namespace here: " << why;
+    TempFolder root;
+    HangingCard card(root);
+    ASSERT_EQ(card.problem(), "");
+    SearchWindow window(nullptr, [&] { return std::vector<FolderRoot>{{root.path() + "/", kImageDisk}}; });
+    window.show();
+    auto* tree = Child<QTreeView>(window, "TVSpeakPath");
+    auto* model = static_cast<FolderTreeModel*>(tree->model());
+    QList<QByteArray> shownFolders;
+    QObject::connect(model, &FolderTreeModel::folderShown, [&](const QByteArray& folder) { shownFolders << folder; });
+    tree->expand(model->index(0, 0));
+    ASSERT_TRUE(WaitForWindow([&] { return !shownFolders.isEmpty(); })) << "the root was not read";
+    const QModelIndex cardNode = model->index(0, 0, model->index(0, 0));
+    ASSERT_EQ(cardNode.data().toString(), "CARD");
+
+    ASSERT_TRUE(card.Stop()) << "the card's server did not stop";
+    QElapsedTimer clock;
+    qint64 lastTick = 0;
+    qint64 longestGap = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - lastTick);
+        lastTick = clock.elapsed();
+    });
+    clock.start();
+    ticks.start(5);
+    tree->expand(cardNode);
+    tree->setCurrentIndex(cardNode);
+    emit tree->clicked(cardNode);
+    const bool answeredWhileHanging = WaitForWindow([] { return false; }, std::chrono::milliseconds(1500));
+    ticks.stop();
+    EXPECT_FALSE(answeredWhileHanging);
+    EXPECT_FALSE(shownFolders.contains(QByteArray::fromStdString(card.path() + "/"))) << "the card did not hang";
+    EXPECT_LT(longestGap, 50) << "the window thread waited for the card";
+
+    card.Answer();
+    EXPECT_TRUE(WaitForWindow([&] {
+        return model->rowCount(cardNode) == 1 && model->index(0, 0, cardNode).data() == "VOICE";
+    })) << "the card's folder did not show once it answered";
 }

@@ -107,20 +107,6 @@
         <translation>列出上传到 DIR 时被替换的录音，或恢复其中一条</translation>
     </message>
     <message>
-        <source>  DIR             an upload folder
-  --restore NAME  moves the kept file NAME (the first column of the list, or the second when that
-                  path is kept only once) back to where it was; refused when a file of that name is there
-  --as NEWNAME    puts it back into the same folder under the file name NEWNAME instead
-  Each line holds the kept name and, after a tab, the path it came from, relative to DIR.
-</source>
-        <translation>  DIR             上传文件夹
-  --restore NAME  把保留的文件 NAME（列表的第一列；若该路径只保留了一份，也可以用第二列）
-                  移回原处；原处已有同名文件时拒绝
-  --as NEWNAME    改为以文件名 NEWNAME 放回同一文件夹
-  每行是保留的名称，制表符后是它原来的路径（相对于 DIR）。
-</translation>
-    </message>
-    <message>
         <source>converts a recording into a wave, FLAC, MP3 or Opus file</source>
         <translation>把录音转换为 WAV、FLAC、MP3 或 Opus 文件</translation>
     </message>
@@ -381,14 +367,6 @@
         <translation>未上传，上传文件夹中的同名文件保持不变（内容不同；加 --replace 可替换）：%1</translation>
     </message>
     <message>
-        <source>%1 exists; it is not overwritten (restore under another name with --as NEWNAME)</source>
-        <translation>%1 已存在，不会被覆盖（可用 --as NEWNAME 以另一个名称恢复）</translation>
-    </message>
-    <message>
-        <source>%1 exists; it is not overwritten</source>
-        <translation>%1 已存在，不会被覆盖</translation>
-    </message>
-    <message>
         <source>restored %1</source>
         <translation>已恢复 %1</translation>
     </message>
@@ -638,6 +616,55 @@
     <message>
         <source>left %1 on the card (the upload ended before it)</source>
         <translation>未上传 %1（上传在它之前已结束，仍在录音卡上）</translation>
+    </message>
+    <message>
+        <source>  DIR             an upload folder
+  --restore NAME  moves the kept file NAME (the first column of the list, or the second when that
+                  path is kept only once) back under its own name; a recording holding the name is
+                  kept in DIR/.replaced/ in its turn, so nothing is overwritten
+  --as NEWNAME    puts it back into the same folder under the file name NEWNAME instead, a name
+                  the lists show: VOC, 5 characters, .WAV (such as VOC00001.WAV)
+  Each line holds the kept name and, after a tab, the path it came from, relative to DIR.
+</source>
+        <translation>  DIR             上传文件夹
+  --restore NAME  把保留的文件 NAME（列表的第一列；若该路径只保留了一份，也可以用第二列）
+                  以原来的文件名移回原处；原处现有的录音先保留到 DIR/.replaced/ 中，不覆盖任何文件
+  --as NEWNAME    改为以文件名 NEWNAME 放回同一文件夹；须是录音列表显示的形式：
+                  VOC、5 个字符、.WAV（例如 VOC00001.WAV）
+  每行是保留的名称，制表符后是它原来的路径（相对于 DIR）。
+</translation>
+    </message>
+    <message>
+        <source>the first day (--from) lies after the last day (--to)</source>
+        <translation>查询开始时间大于查询结束时间！（--from 在 --to 之后）</translation>
+    </message>
+    <message>
+        <source>--as takes a file name as the lists show it, VOC and 5 characters then .WAV (such as VOC00001.WAV), not &apos;%1&apos;</source>
+        <translation>--as 只接受录音列表显示的文件名（例如 VOC00001.WAV），不接受“%1”</translation>
+    </message>
+    <message>
+        <source>cannot open the upload folder %1: %2</source>
+        <translation>无法打开上传文件夹 %1：%2</translation>
+    </message>
+    <message>
+        <source>no replaced recording is kept in %1</source>
+        <translation>%1 中没有保留被替换的录音</translation>
+    </message>
+    <message>
+        <source>%1 was kept more than once; name one of:%2</source>
+        <translation>%1 保留了不止一份，请指明其中一个：%2</translation>
+    </message>
+    <message>
+        <source>%1 is not among the kept recordings of %2 (restored already?); &apos;voctool replaced %2&apos; lists them</source>
+        <translation>%1 不在 %2 保留的被替换的录音中（也许已经恢复过了）；“voctool replaced %2”列出保留的录音</translation>
+    </message>
+    <message>
+        <source>cannot restore %1: %2</source>
+        <translation>无法恢复 %1：%2</translation>
+    </message>
+    <message>
+        <source>the recording that held the name is kept as %1/%2</source>
+        <translation>原来占用这个文件名的录音已保留为 %1/%2</translation>
     </message>
 </context>
 </TS>
