@@ -165,10 +165,12 @@ int main(int argc, char** argv)
     std::size_t phoneRows = 0;
     const double phoneMs = Timed([&] { phoneRows = SearchKnownFolders(index, digits).rows.size(); });
     SearchPage page;
-    const double firstPageMs = Timed([&] { page = SearchKnownFoldersPage(index, EveryDay(), std::nullopt, kPageRows); });
+    const double firstPageMs =
+        Timed([&] { page = SearchKnownFoldersPage(index, EveryDay(), std::nullopt, kPageRows); });
     for (int n = 2; n < 100; ++n)
         page = SearchKnownFoldersPage(index, EveryDay(), page.last, kPageRows);
-    const double hundredthPageMs = Timed([&] { page = SearchKnownFoldersPage(index, EveryDay(), page.last, kPageRows); });
+    const double hundredthPageMs =
+        Timed([&] { page = SearchKnownFoldersPage(index, EveryDay(), page.last, kPageRows); });
     const std::string hundredthFirst = page.rows.empty() ? std::string("none") : page.rows.front().startTime();
 
     const QString voctool = QCoreApplication::applicationDirPath() + "/../tools/voctool";

@@ -90,7 +90,8 @@ public:
     {
         return QueryPage(*connection_, notes_, criteria, after, count);
     }
-    Result<CallGroups> FindCallGroups(const RowCriteria& criteria, std::size_t topCount, const std::string& emptyPhoneText)
+    Result<CallGroups> FindCallGroups(const RowCriteria& criteria, std::size_t topCount,
+                                      const std::string& emptyPhoneText)
     {
         return QueryCallGroups(*connection_, notes_, criteria, topCount, emptyPhoneText);
     }

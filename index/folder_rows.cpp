@@ -14,27 +14,6 @@ QString Text(const std::string& utf8)
     return QString::fromStdString(utf8);
 }
 
-// The JSON string of text: quotes, backslashes and control characters escaped.
-void AppendJsonString(std::string& json, const std::string& text)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    json += '"';
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (byte < 0x20) {
-            json += "\\u00";
-            json += kHex[byte >> 4];
-            json += kHex[byte & 0xf];
-        } else {
-            json += c;
-        }
-    }
-    json += '"';
-}
-
 // The table elements of the JSON array bound at its place, as e(value): the elements
 // themselves, or for texts their text.
 QString JsonElements(const IndexConnection& connection, bool texts)
@@ -156,6 +135,37 @@ void AppendFileJson(std::string& json, QByteArray& bytes, std::size_t position, 
 
 } // namespace
 
+void AppendJsonString(std::string& json, const std::string& text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    json += '"';
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20) {
+            json += "\\u00";
+            json += kHex[byte >> 4];
+            json += kHex[byte & 0xf];
+        } else {
+            json += c;
+        }
+    }
+    json += '"';
+}
+
+std::string JsonTextArray(const std::vector<std::string>& texts)
+{
+    std::string json = "[";
+    for (const std::string& text : texts) {
+        if (json.size() > 1)
+            json += ',';
+        AppendJsonString(json, text);
+    }
+    return json + "]";
+}
+
 CachedFile FileFrom(const QSqlQuery& query, int first)
 {
     const QByteArray record = query.value(first + 4).toByteArray();
@@ -246,19 +256,12 @@ std::map<RecordingIdentity, RecordingNote, std::less<>> NotesNamed(const IndexCo
     std::map<RecordingIdentity, RecordingNote, std::less<>> notes;
     if (names.empty())
         return notes;
-    std::string json = "[";
-    for (const std::string& name : names) {
-        if (json.size() > 1)
-            json += ',';
-        AppendJsonString(json, name);
-    }
-    json += ']';
     QSqlQuery query = connection.Query();
     // A join, not "name IN (...)": SQLite would first copy the names into a temporary index.
     query.prepare(QStringLiteral("SELECT n.name, n.size, n.record, n.description, n.user_type FROM %1 "
                                  "JOIN notes n ON n.name = e.value")
                       .arg(JsonElements(connection, true)));
-    query.addBindValue(Text(json));
+    query.addBindValue(Text(JsonTextArray(names)));
     if (query.exec())
         while (query.next())
             notes.emplace(RecordingIdentity{query.value(0).toString().toStdString(), query.value(1).toULongLong(),

@@ -129,14 +129,15 @@ Result<void> MakePhoneIndexPostgres(const IndexConnection& connection)
 QStringList FilesTable(bool sqlite)
 {
     const QString blob = sqlite ? QStringLiteral("BLOB") : QStringLiteral("BYTEA");
-    return {QStringLiteral("CREATE TABLE files (id %1, folder TEXT NOT NULL, position INTEGER NOT NULL, "
-                           "name TEXT NOT NULL, size BIGINT NOT NULL, modified BIGINT NOT NULL, changed BIGINT NOT NULL, "
-                           "record %2, start_key %2, phone TEXT, phone_key TEXT, mode INTEGER, seconds INTEGER, "
-                           "call_minute BIGINT, UNIQUE (folder, position))")
-                .arg(sqlite ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("BIGSERIAL PRIMARY KEY"), blob),
-            QStringLiteral("CREATE INDEX files_identity ON files (name, size, record)"),
-            QStringLiteral("CREATE INDEX files_start ON files (start_key)"),
-            QStringLiteral("CREATE INDEX files_mode ON files (mode)")};
+    return {
+        QStringLiteral("CREATE TABLE files (id %1, folder TEXT NOT NULL, position INTEGER NOT NULL, "
+                       "name TEXT NOT NULL, size BIGINT NOT NULL, modified BIGINT NOT NULL, changed BIGINT NOT NULL, "
+                       "record %2, start_key %2, phone TEXT, phone_key TEXT, mode INTEGER, seconds INTEGER, "
+                       "call_minute BIGINT, UNIQUE (folder, position))")
+            .arg(sqlite ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("BIGSERIAL PRIMARY KEY"), blob),
+        QStringLiteral("CREATE INDEX files_identity ON files (name, size, record)"),
+        QStringLiteral("CREATE INDEX files_start ON files (start_key)"),
+        QStringLiteral("CREATE INDEX files_mode ON files (mode)")};
 }
 
 // From version 0 (nothing), 1 (6.1.2: notes kept, its folder cache of one packed row per folder
@@ -152,17 +153,18 @@ Result<void> Upgrade(const IndexConnection& connection, int from)
     if (from == 2)
         statements << QStringLiteral("DROP TABLE files")
                    << QStringLiteral("UPDATE folders SET folder_time = %1 - 1").arg(kUnsettled + 1);
-    statements
-        << QStringLiteral("CREATE TABLE IF NOT EXISTS notes (id %1, name TEXT NOT NULL, size BIGINT NOT NULL, "
-                          "record %2 NOT NULL, description TEXT NOT NULL, user_type TEXT NOT NULL, "
-                          "UNIQUE (name, size, record))")
-               .arg(sqlite ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("BIGSERIAL PRIMARY KEY"),
-                    sqlite ? QStringLiteral("BLOB") : QStringLiteral("BYTEA"))
-        << QStringLiteral("CREATE TABLE IF NOT EXISTS folders (folder TEXT PRIMARY KEY, folder_time BIGINT NOT NULL)")
-        << FilesTable(sqlite)
-        << QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")
-        << QStringLiteral("DELETE FROM schema_version")
-        << QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kIndexSchemaVersion);
+    statements << QStringLiteral(
+                      "CREATE TABLE IF NOT EXISTS notes (id %1, name TEXT NOT NULL, size BIGINT NOT NULL, "
+                      "record %2 NOT NULL, description TEXT NOT NULL, user_type TEXT NOT NULL, "
+                      "UNIQUE (name, size, record))")
+                      .arg(sqlite ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("BIGSERIAL PRIMARY KEY"),
+                           sqlite ? QStringLiteral("BLOB") : QStringLiteral("BYTEA"))
+               << QStringLiteral(
+                      "CREATE TABLE IF NOT EXISTS folders (folder TEXT PRIMARY KEY, folder_time BIGINT NOT NULL)")
+               << FilesTable(sqlite)
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")
+               << QStringLiteral("DELETE FROM schema_version")
+               << QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kIndexSchemaVersion);
     if (Result<void> made = ExecAll(connection, statements); !made)
         return made;
     if (!sqlite)

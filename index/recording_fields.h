@@ -30,11 +30,11 @@ std::optional<CallStart> ParseStartTime(std::string_view text);
 std::string BytesAsText(std::string_view bytes);
 
 struct RecordingFields {
-    std::string startKey; // the start-time text as GB18030 bytes: what the day filter and the sort compare
-    std::string phone;    // the phone text (UTF-8), as the statistics count numbers
-    std::string phoneKey; // the phone text's GB18030 bytes as BytesAsText: what the phone filter looks in
-    unsigned char mode = 0;                 // the record's mode byte
-    std::uint32_t seconds = 0;              // the duration the row shows, in seconds
+    std::string startKey;      // the start-time text as GB18030 bytes: what the day filter and the sort compare
+    std::string phone;         // the phone text (UTF-8), as the statistics count numbers
+    std::string phoneKey;      // the phone text's GB18030 bytes as BytesAsText: what the phone filter looks in
+    unsigned char mode = 0;    // the record's mode byte
+    std::uint32_t seconds = 0; // the duration the row shows, in seconds
     std::optional<std::int64_t> callMinute; // CallStart::minutes(), nothing for a start time that is no real time
 };
 

@@ -1,12 +1,15 @@
 #include "index/row_query.h"
 
+#include "index/folder_rows.h"
 #include "index/index_connection.h"
 #include "index/index_schema.h"
 #include "index/recording_fields.h"
 #include "index/sqlite_statement.h"
 
 #include <QSqlError>
+#include <QStringList>
 #include <QVariant>
+#include <algorithm>
 #include <variant>
 
 namespace {
@@ -94,39 +97,13 @@ Result<void> Select(const IndexConnection& connection, const QString& sql, const
     return {};
 }
 
-// A JSON array of texts.
-std::string JsonTexts(const std::vector<std::string>& texts)
-{
-    std::string json = "[";
-    for (const std::string& text : texts) {
-        if (json.size() > 1)
-            json += ',';
-        json += '"';
-        for (const char c : text) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (c == '"' || c == '\\') {
-                json += '\\';
-                json += c;
-            } else if (byte < 0x20) {
-                static constexpr char kHex[] = "0123456789abcdef";
-                json += "\\u00";
-                json += kHex[byte >> 4];
-                json += kHex[byte & 0xf];
-            } else {
-                json += c;
-            }
-        }
-        json += '"';
-    }
-    return json + "]";
-}
-
 // The elements of the JSON array bound at its place as c(value, key), key counting from 0 on
 // SQLite and from 1 on PostgreSQL.
 QString JsonTable(const IndexConnection& connection)
 {
-    return connection.sqlite() ? QStringLiteral("json_each(?) AS c")
-                               : QStringLiteral("json_array_elements_text(CAST(? AS json)) WITH ORDINALITY AS c(value, key)");
+    return connection.sqlite()
+               ? QStringLiteral("json_each(?) AS c")
+               : QStringLiteral("json_array_elements_text(CAST(? AS json)) WITH ORDINALITY AS c(value, key)");
 }
 
 // Byte order of texts on PostgreSQL, whose database may sort by a language's rules.
@@ -229,7 +206,8 @@ Result<std::optional<Condition>> ConditionOf(const IndexConnection& connection, 
         condition.joinsNotes = true;
         condition.Add(connection.sqlite()
                           ? QStringLiteral("n.id IN (SELECT value FROM json_each(?))")
-                          : QStringLiteral("n.id IN (SELECT CAST(value AS BIGINT) FROM json_array_elements_text(CAST(? AS json)))"),
+                          : QStringLiteral(
+                              "n.id IN (SELECT CAST(value AS BIGINT) FROM json_array_elements_text(CAST(? AS json)))"),
                       {*ids});
     }
     return std::optional(std::move(condition));
@@ -273,18 +251,21 @@ Result<std::vector<IndexedRow>> QueryRows(const IndexConnection& connection, Not
     std::vector<Bound> values;
     QString sql;
     if (folders) {
-        values.emplace_back(JsonTexts(*folders));
-        sql = QStringLiteral("SELECT f.folder, %1 FROM %2 JOIN files f ON f.folder = c.value%3 WHERE %4 "
-                             "ORDER BY c.key, f.position")
+        values.emplace_back(JsonTextArray(*folders));
+        sql = QStringLiteral(
+                  "SELECT f.folder, %1 FROM %2 JOIN files f ON f.folder = c.value%3 WHERE %4 "
+                  "ORDER BY c.key, f.position")
                   .arg(QLatin1String(kRowColumns), JsonTable(connection), NotesJoin(**condition), (*condition)->sql);
     } else {
-        sql = QStringLiteral("SELECT f.folder, %1 FROM folders d JOIN files f ON f.folder = d.folder%2 WHERE %3 "
-                             "ORDER BY f.folder%4, f.position")
+        sql = QStringLiteral(
+                  "SELECT f.folder, %1 FROM folders d JOIN files f ON f.folder = d.folder%2 WHERE %3 "
+                  "ORDER BY f.folder%4, f.position")
                   .arg(QLatin1String(kRowColumns), NotesJoin(**condition), (*condition)->sql, Bytewise(connection));
     }
     for (Bound& value : (*condition)->values)
         values.push_back(std::move(value));
-    const Result<void> read = Select(connection, sql, values, [&](const ResultRow& row) { rows.push_back(RowOf(row)); });
+    const Result<void> read =
+        Select(connection, sql, values, [&](const ResultRow& row) { rows.push_back(RowOf(row)); });
     if (!read)
         return read.error();
     return rows;
@@ -301,12 +282,14 @@ Result<RowPage> QueryPage(const IndexConnection& connection, NoteStore& notes, c
         return page;
     const QString bytewise = Bytewise(connection);
     if (after)
-        (*condition)->Add(QStringLiteral("f.start_key >= ? AND (f.start_key > ? OR f.folder%1 > ? OR "
-                                         "(f.folder = ? AND f.position > ?))")
-                              .arg(bytewise),
-                          {Bytes{after->startKey}, Bytes{after->startKey}, after->folder, after->folder, after->position});
-    const QString sql = QStringLiteral("SELECT f.folder, %1 FROM folders d JOIN files f ON f.folder = d.folder%2 "
-                                       "WHERE %3 ORDER BY f.start_key, f.folder%4, f.position LIMIT %5")
+        (*condition)
+            ->Add(QStringLiteral("f.start_key >= ? AND (f.start_key > ? OR f.folder%1 > ? OR "
+                                 "(f.folder = ? AND f.position > ?))")
+                      .arg(bytewise),
+                  {Bytes{after->startKey}, Bytes{after->startKey}, after->folder, after->folder, after->position});
+    const QString sql = QStringLiteral(
+                            "SELECT f.folder, %1 FROM folders d JOIN files f ON f.folder = d.folder%2 "
+                            "WHERE %3 ORDER BY f.start_key, f.folder%4, f.position LIMIT %5")
                             .arg(QLatin1String(kRowColumns), NotesJoin(**condition), (*condition)->sql, bytewise)
                             .arg(count);
     const Result<void> read = Select(connection, sql, (*condition)->values, [&](const ResultRow& row) {
@@ -329,7 +312,8 @@ QString KnownRowsQuery(const Condition& condition, const QString& what, const QS
 
 // The phone texts of the topCount numbers first by the order given.
 Result<std::vector<std::string>> TopPhones(const IndexConnection& connection, const Condition& condition,
-                                           const QString& order, std::size_t topCount, const std::string& emptyPhoneText)
+                                           const QString& order, std::size_t topCount,
+                                           const std::string& emptyPhoneText)
 {
     std::vector<Bound> values = condition.values;
     values.emplace_back(emptyPhoneText);
@@ -359,41 +343,44 @@ Result<CallGroups> QueryCallGroups(const IndexConnection& connection, NoteStore&
     if (!*condition)
         return groups;
     const Condition& where = **condition;
-    Result<void> read = Select(
-        connection,
-        KnownRowsQuery(where, QStringLiteral("f.call_minute / 60, f.mode, count(*), sum(f.seconds)"),
-                       QStringLiteral("GROUP BY f.call_minute / 60, f.mode")),
-        where.values, [&](const ResultRow& row) {
-            groups.byHour.push_back({row.IsNull(0) ? std::nullopt : std::optional(row.Integer(0)),
-                                     static_cast<unsigned char>(row.Integer(1)),
-                                     static_cast<std::uint64_t>(row.Integer(2)), static_cast<std::uint64_t>(row.Integer(3))});
-        });
+    Result<void> read =
+        Select(connection,
+               KnownRowsQuery(where, QStringLiteral("f.call_minute / 60, f.mode, count(*), sum(f.seconds)"),
+                              QStringLiteral("GROUP BY f.call_minute / 60, f.mode")),
+               where.values, [&](const ResultRow& row) {
+                   groups.byHour.push_back({row.IsNull(0) ? std::nullopt : std::optional(row.Integer(0)),
+                                            static_cast<unsigned char>(row.Integer(1)),
+                                            static_cast<std::uint64_t>(row.Integer(2)),
+                                            static_cast<std::uint64_t>(row.Integer(3))});
+               });
     if (!read)
         return read.error();
     std::vector<std::string> phones;
-    for (const QString& order : {QStringLiteral("calls DESC, seconds DESC"), QStringLiteral("seconds DESC, calls DESC")}) {
+    for (const QString& order :
+         {QStringLiteral("calls DESC, seconds DESC"), QStringLiteral("seconds DESC, calls DESC")}) {
         Result<std::vector<std::string>> top = TopPhones(connection, where, order, topCount, emptyPhoneText);
         if (!top)
             return top.error();
         phones.insert(phones.end(), top->begin(), top->end());
     }
     std::vector<Bound> values = where.values;
-    values.emplace_back(JsonTexts(phones));
-    read = Select(connection,
-                  KnownRowsQuery(where,
-                                 QStringLiteral("f.phone, f.mode, count(*), sum(f.seconds), min(f.call_minute), "
-                                                "max(f.call_minute)"),
-                                 QStringLiteral("AND f.phone IN (SELECT value FROM %1) GROUP BY f.phone, f.mode")
-                                     .arg(connection.sqlite() ? QStringLiteral("json_each(?)")
-                                                              : QStringLiteral("json_array_elements_text(CAST(? AS json))"))),
-                  values, [&](const ResultRow& row) {
-                      const auto minute = [&](int column) {
-                          return row.IsNull(column) ? std::nullopt : std::optional(row.Integer(column));
-                      };
-                      groups.topNumbers.push_back({row.Text(0), static_cast<unsigned char>(row.Integer(1)),
-                                                   static_cast<std::uint64_t>(row.Integer(2)),
-                                                   static_cast<std::uint64_t>(row.Integer(3)), minute(4), minute(5)});
-                  });
+    values.emplace_back(JsonTextArray(phones));
+    read = Select(
+        connection,
+        KnownRowsQuery(where,
+                       QStringLiteral("f.phone, f.mode, count(*), sum(f.seconds), min(f.call_minute), "
+                                      "max(f.call_minute)"),
+                       QStringLiteral("AND f.phone IN (SELECT value FROM %1) GROUP BY f.phone, f.mode")
+                           .arg(connection.sqlite() ? QStringLiteral("json_each(?)")
+                                                    : QStringLiteral("json_array_elements_text(CAST(? AS json))"))),
+        values, [&](const ResultRow& row) {
+            const auto minute = [&](int column) {
+                return row.IsNull(column) ? std::nullopt : std::optional(row.Integer(column));
+            };
+            groups.topNumbers.push_back({row.Text(0), static_cast<unsigned char>(row.Integer(1)),
+                                         static_cast<std::uint64_t>(row.Integer(2)),
+                                         static_cast<std::uint64_t>(row.Integer(3)), minute(4), minute(5)});
+        });
     if (!read)
         return read.error();
     return groups;

@@ -744,7 +744,7 @@ TEST_F(ArchiveIndexTest, SearchesOfManyFoldersGiveTheWalksRowsInRandomArchives)
                 return Utf8ToGb18030(a.startTime()) < Utf8ToGb18030(b.startTime());
             });
             std::vector<std::string> paged, expected;
-            const std::size_t length = 1 + static_cast<std::size_t>(random.Pick(40));
+            const std::size_t length = 8 + static_cast<std::size_t>(random.Pick(40));
             std::optional<RowKey> after;
             do {
                 const SearchPage page = SearchKnownFoldersPage(*index, criteria, after, length);

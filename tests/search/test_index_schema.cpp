@@ -140,17 +140,19 @@ TEST(IndexSchema, IndexOfVersion2KeepsItsFoldersAndNotes)
     }
     {
         OtherProgram old(path);
-        old.Exec("CREATE TABLE notes (id INTEGER PRIMARY KEY, name TEXT NOT NULL, size BIGINT NOT NULL, record BLOB "
-                 "NOT NULL, description TEXT NOT NULL, user_type TEXT NOT NULL, UNIQUE (name, size, record))");
+        old.Exec(
+            "CREATE TABLE notes (id INTEGER PRIMARY KEY, name TEXT NOT NULL, size BIGINT NOT NULL, record BLOB "
+            "NOT NULL, description TEXT NOT NULL, user_type TEXT NOT NULL, UNIQUE (name, size, record))");
         old.Exec("CREATE TABLE folders (folder TEXT PRIMARY KEY, folder_time BIGINT NOT NULL)");
-        old.Exec("CREATE TABLE files (folder TEXT NOT NULL, position INTEGER NOT NULL, name TEXT NOT NULL, size BIGINT "
-                 "NOT NULL, modified BIGINT NOT NULL, changed BIGINT NOT NULL, record BLOB, PRIMARY KEY (folder, "
-                 "position)) WITHOUT ROWID");
+        old.Exec(
+            "CREATE TABLE files (folder TEXT NOT NULL, position INTEGER NOT NULL, name TEXT NOT NULL, size BIGINT "
+            "NOT NULL, modified BIGINT NOT NULL, changed BIGINT NOT NULL, record BLOB, PRIMARY KEY (folder, "
+            "position)) WITHOUT ROWID");
         old.Exec("CREATE TABLE schema_version (version INTEGER NOT NULL)");
         old.Exec("INSERT INTO schema_version VALUES (2)");
         old.Exec(("INSERT INTO folders VALUES ('" + folder + "', " + std::to_string(folderTime) + ")").c_str());
         old.Exec(("INSERT INTO notes (name, size, record, description, user_type) VALUES ('VOC00002.WAV', "
-                  + std::to_string(head->size) + ", X'" + record + "', 'price agreed', '客户')")
+                  + std::to_string(head->size) + ", X'" + record + "', 'price agreed', 'vip')")
                      .c_str());
     }
     ArchiveIndex::Opened opened = ArchiveIndex::Open(SqliteAt(path));
@@ -166,7 +168,7 @@ TEST(IndexSchema, IndexOfVersion2KeepsItsFoldersAndNotes)
     everyDay.lastDay = QDate(2099, 12, 31);
     const SearchResult found = SearchKnownFolders(*opened.index, everyDay);
     EXPECT_EQ(found.rows.size(), 3u);
-    EXPECT_EQ(found.notes.at(folder + "VOC00002.WAV"), (RecordingNote{"price agreed", "客户"}));
+    EXPECT_EQ(found.notes.at(folder + "VOC00002.WAV"), (RecordingNote{"price agreed", "vip"}));
 }
 
 // An index of a newer version is left byte for byte as it is, and the message says why.
