@@ -55,13 +55,22 @@ Result<void> ArchiveIndex::KnowFolderOf(const std::string& recordingPath)
 
 void KnowFoldersIn(const IndexLocation& location, const std::set<std::string>& folders)
 {
-    // A connection would make an empty SQLite file where the index's owner has not made one.
-    if (folders.empty()
-        || (location.driver == QLatin1String("QSQLITE") && !std::filesystem::exists(location.sqlitePath)))
+    if (folders.empty())
         return;
-    const Result<std::unique_ptr<ArchiveIndex>> index = ArchiveIndex::Connect(location);
+    // A worker's connection to a SQLite file that is there (connecting would make an empty
+    // one); else the owner's opening, which makes the tables where there are none (waiting for
+    // another program making them) and changes nothing where they are up to date.
+    std::unique_ptr<ArchiveIndex> index;
+    if (location.driver == QLatin1String("QSQLITE") && std::filesystem::exists(location.sqlitePath)) {
+        if (Result<std::unique_ptr<ArchiveIndex>> connected = ArchiveIndex::Connect(location); connected)
+            index = std::move(*connected);
+    } else {
+        index = ArchiveIndex::Open(location).index;
+    }
     if (!index)
         return;
+    std::vector<std::string> known;
     for (const std::string& folder : folders)
-        static_cast<void>((*index)->KnowFolder(folder + "/"));
+        known.push_back(folder + "/");
+    static_cast<void>(index->KnowFolders(known));
 }

@@ -4,6 +4,7 @@
 #include "index/index_connection.h"
 #include "index/index_settings.h"
 #include "index/note_store.h"
+#include "index/row_query.h"
 #include "platform/result.h"
 
 #include <functional>
@@ -70,14 +71,29 @@ public:
         return notes_.NotesMentioning(text);
     }
 
-    // See FolderCache::KnownFolders, FolderCache::KnowFolder and FolderCache::NotedRows.
+    // See FolderCache::KnownFolders, FolderCache::KnowFolder(s), FolderCache::Freshen and
+    // FolderCache::FreshKnownFolders.
     std::vector<std::string> KnownFolders() { return folders_.KnownFolders(); }
     Result<void> KnowFolder(const std::string& folder) { return folders_.KnowFolder(folder); }
+    Result<void> KnowFolders(const std::vector<std::string>& folders) { return folders_.KnowFolders(folders); }
     // Makes the folder of the recording at path (as an absolute path) known.
     Result<void> KnowFolderOf(const std::string& recordingPath);
-    std::vector<IndexedRow> NotedRows(const std::string& text, const std::function<bool(const RecordingNote&)>& passes)
+    std::vector<std::string> Freshen(const std::vector<std::string>& folders) { return folders_.Freshen(folders); }
+    std::vector<std::string> FreshKnownFolders() { return folders_.FreshKnownFolders(); }
+
+    // See QueryRows, QueryPage and QueryCallGroups (row_query.h): the rows as the cache holds them.
+    Result<std::vector<IndexedRow>> FindRows(const RowCriteria& criteria, const std::vector<std::string>* folders)
     {
-        return folders_.NotedRows(text, passes);
+        return QueryRows(*connection_, notes_, criteria, folders);
+    }
+    Result<RowPage> FindPage(const RowCriteria& criteria, const std::optional<RowKey>& after, std::size_t count)
+    {
+        return QueryPage(*connection_, notes_, criteria, after, count);
+    }
+    Result<CallGroups> FindCallGroups(const RowCriteria& criteria, std::size_t topCount,
+                                      const std::string& emptyPhoneText)
+    {
+        return QueryCallGroups(*connection_, notes_, criteria, topCount, emptyPhoneText);
     }
 
     const IndexLocation& location() const { return connection_->location(); }
@@ -93,7 +109,7 @@ private:
     FolderCache folders_;
 };
 
-// Makes the folders (each without "/" at the end) known to the index at location through a worker's
-// connection, after an upload: where the index is not made yet or cannot be reached, the folders
-// become known at their next listing instead, and nothing else is told.
+// Makes the folders (each without "/" at the end) known to the index at location after an upload,
+// making the index first where there is none yet (as its owner would). Where it cannot be used,
+// the folders become known at their next listing instead, and nothing else is told.
 void KnowFoldersIn(const IndexLocation& location, const std::set<std::string>& folders);

@@ -3,8 +3,6 @@
 #include "index/folder_cache_writer.h"
 #include "index/folder_rows.h"
 #include "index/index_connection.h"
-#include "platform/file_attributes.h"
-#include "platform/file_attributes_at.h"
 #include "platform/unique_fd.h"
 
 #include <QVariant>
@@ -51,12 +49,6 @@ QString Text(const std::string& utf8)
     return QString::fromStdString(utf8);
 }
 
-// A file as the table files holds it, with the note of its recording then.
-struct StoredFile {
-    CachedFile file;
-    RecordingNote note;
-};
-
 struct StoredFolder {
     std::int64_t folderTime = kUnsettled; // kUnsettled: not stored, or changed too recently then
     std::vector<CachedFile> files;
@@ -85,13 +77,6 @@ struct StoredFolder {
 private:
     std::unordered_map<std::string_view, std::size_t> byName;
 };
-
-// The columns name, size, modified, changed, record, description, user_type from first on.
-StoredFile StoredFrom(const QSqlQuery& query, int first)
-{
-    return {FileFrom(query, first), {query.value(first + 5).toString().toStdString(),
-                                     query.value(first + 6).toString().toStdString()}};
-}
 
 StoredFolder LoadFolder(const IndexConnection& connection, const std::string& folder, RowNotes notes)
 {
@@ -166,41 +151,11 @@ std::vector<std::pair<std::string, std::int64_t>> KnownFolderTimes(const IndexCo
     return folders;
 }
 
-using NotedFiles = std::unordered_map<std::string, std::vector<StoredFile>>;
-
-// The stored files whose note meets condition (on the notes n, binding value) and passes, by
-// folder, each folder's in walk order: one join of the notes with the files.
-NotedFiles NotedFilesWhere(const IndexConnection& connection, const std::pair<QString, QString>& condition,
-                           const std::function<bool(const RecordingNote&)>& passes)
-{
-    NotedFiles noted;
-    QSqlQuery query = connection.Query();
-    query.prepare(QStringLiteral("SELECT f.folder, f.name, f.size, f.modified, f.changed, f.record, n.description, "
-                                 "n.user_type FROM notes n JOIN files f "
-                                 "ON f.name = n.name AND f.size = n.size AND f.record = n.record "
-                                 "WHERE %1 ORDER BY f.position")
-                      .arg(condition.first));
-    query.addBindValue(condition.second);
-    if (query.exec())
-        while (query.next())
-            if (StoredFile stored = StoredFrom(query, 1); passes(stored.note))
-                noted[query.value(0).toString().toStdString()].push_back(std::move(stored));
-    return noted;
-}
-
 struct FileStatus {
     std::uint64_t size = 0;
     std::int64_t modified = 0;
     std::int64_t changed = 0;
 };
-
-std::optional<FileStatus> StatusAt(int dirFd, const std::string& name)
-{
-    struct stat info {};
-    if (::fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return std::nullopt;
-    return FileStatus{static_cast<std::uint64_t>(info.st_size), Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)};
-}
 
 // The file as the cache should now remember it, given its status now: the cached one while
 // its size and times are unchanged, else read again. A file that cannot be opened is not
@@ -231,10 +186,19 @@ std::int64_t FolderTime(int dirFd, std::int64_t clock)
     return ::fstat(dirFd, &info) == 0 ? Settled(clock, Nanoseconds(info.st_mtim)) : kUnsettled;
 }
 
-// The walk keeps the entries whose attribute word has no bit besides archive.
-bool Walkable(std::uint32_t attributes)
+enum class Freshness { Same, Changed, Gone };
+
+// Whether the folder holds the same names as at its last walk, known then at knownTime (nothing
+// when the cache does not know it): one stat.
+Freshness FreshnessOf(const std::string& folder, std::optional<std::int64_t> knownTime, std::int64_t clock)
 {
-    return (attributes & ~kAttrArchive) == 0;
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? Freshness::Gone : Freshness::Changed;
+    if (!S_ISDIR(info.st_mode))
+        return Freshness::Gone;
+    const std::int64_t folderTime = Settled(clock, Nanoseconds(info.st_mtim));
+    return knownTime && folderTime != kUnsettled && folderTime == *knownTime ? Freshness::Same : Freshness::Changed;
 }
 
 std::optional<IndexedRow> RowFor(const std::string& folder, const CachedFile& file, RecordingNote note)
@@ -343,52 +307,49 @@ std::vector<std::string> FolderCache::KnownFolders()
 
 Result<void> FolderCache::KnowFolder(const std::string& folder)
 {
+    return KnowFolders({folder});
+}
+
+std::vector<std::string> FolderCache::Freshen(const std::vector<std::string>& folders)
+{
+    std::unordered_map<std::string, std::int64_t> known;
+    for (auto& [folder, folderTime] : KnownFolderTimes(connection_))
+        known.emplace(std::move(folder), folderTime);
+    std::vector<std::string> fresh;
+    const std::int64_t clock = clock_();
+    for (const std::string& folder : folders) {
+        const auto found = known.find(folder);
+        const Freshness freshness =
+            FreshnessOf(folder, found == known.end() ? std::nullopt : std::optional(found->second), clock);
+        if (freshness == Freshness::Gone) {
+            if (found != known.end())
+                ForgetFolder(connection_, folder);
+            continue;
+        }
+        if (freshness == Freshness::Same
+            || WalkFolder(folder, [](const WalkEntry&, IndexedRow*) { return true; }, RowNotes::Skip))
+            fresh.push_back(folder);
+    }
+    return fresh;
+}
+
+std::vector<std::string> FolderCache::FreshKnownFolders()
+{
+    return Freshen(KnownFolders());
+}
+
+Result<void> FolderCache::KnowFolders(const std::vector<std::string>& folders)
+{
     return connection_.Write([&]() -> Result<void> {
         QSqlQuery query = connection_.Query();
         query.prepare(QStringLiteral("INSERT INTO folders (folder, folder_time) VALUES (?, ?) ON CONFLICT (folder) "
                                      "DO NOTHING"));
-        query.addBindValue(Text(folder));
-        query.addBindValue(static_cast<qlonglong>(kUnsettled));
-        return ExecPrepared(query);
+        for (const std::string& folder : folders) {
+            query.addBindValue(Text(folder));
+            query.addBindValue(static_cast<qlonglong>(kUnsettled));
+            if (Result<void> done = ExecPrepared(query); !done)
+                return done;
+        }
+        return Result<void>();
     });
-}
-
-std::vector<IndexedRow> FolderCache::NotedRows(const std::string& text,
-                                               const std::function<bool(const RecordingNote&)>& passes)
-{
-    NotedFiles noted = NotedFilesWhere(connection_, notes_.MentioningCondition(text), passes);
-    std::vector<IndexedRow> rows;
-    const auto keep = [&](std::optional<IndexedRow>&& row) {
-        if (row && !row->note.empty() && passes(row->note))
-            rows.push_back(std::move(*row));
-    };
-    for (const auto& [folder, knownTime] : KnownFolderTimes(connection_)) {
-        const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!dir.valid()) {
-            if (errno == ENOENT || errno == ENOTDIR)
-                ForgetFolder(connection_, folder);
-            continue;
-        }
-        const std::int64_t clock = clock_();
-        const std::int64_t folderTime = FolderTime(dir.get(), clock);
-        if (folderTime == kUnsettled || folderTime != knownTime) {
-            WalkFolder(folder, [&](const WalkEntry&, IndexedRow* row) {
-                keep(row ? std::optional<IndexedRow>(std::move(*row)) : std::nullopt);
-                return true;
-            });
-            continue;
-        }
-        // The folder holds the same names as at its last walk: each noted file is looked at as
-        // a walk would (attributes, then size and times).
-        const bool onFat = IsFatVolume(dir.get());
-        UnstoredNotes unstored(notes_);
-        for (const StoredFile& stored : noted[folder]) {
-            if (!Walkable(FileAttributesAt(dir.get(), stored.file.name.c_str(), onFat)))
-                continue;
-            const CachedFile now = Refresh(folder, stored.file.name, StatusAt(dir.get(), stored.file.name),
-                                           &stored.file, clock);
-            keep(RowFor(folder, now, NoteFor(unstored, now, &stored.file, stored.note)));
-        }
-    }
-    return rows;
 }

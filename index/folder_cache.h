@@ -50,11 +50,17 @@ public:
     // Adds folder (ending with "/") to the known folders, to be walked at the next search of
     // them all; a folder known already stays as it is.
     Result<void> KnowFolder(const std::string& folder);
-    // The rows of every known folder whose recordings have a note that may mention text (as
-    // NoteStore::NotesMentioning) and that passes: folders in byte order, walk order within.
-    // In a folder unchanged since its last walk only its noted files are looked at; a changed
-    // folder is walked again, and a folder that is gone is forgotten.
-    std::vector<IndexedRow> NotedRows(const std::string& text, const std::function<bool(const RecordingNote&)>& passes);
+    // The same for several folders, in one transaction.
+    Result<void> KnowFolders(const std::vector<std::string>& folders);
+    // Brings the cache of the folders (each ending with "/") up to date for a search of them: one
+    // stat each, and a folder new to the cache or changed since its last walk (its time moved, or
+    // had not settled then) is walked again and so becomes known; a known folder that is gone is
+    // forgotten. A file rewritten in place, which leaves its folder's time as it was, is seen at
+    // the next listing of its folder. Returns the folders that are there and were read, in the
+    // order given.
+    std::vector<std::string> Freshen(const std::vector<std::string>& folders);
+    // Freshen of every known folder: the known folders after it, in byte order.
+    std::vector<std::string> FreshKnownFolders();
 
 private:
     const IndexConnection& connection_;

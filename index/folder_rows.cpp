@@ -1,6 +1,7 @@
 #include "index/folder_rows.h"
 
 #include "index/index_connection.h"
+#include "index/recording_fields.h"
 #include "index/sqlite_statement.h"
 
 #include <QVariant>
@@ -11,27 +12,6 @@ namespace {
 QString Text(const std::string& utf8)
 {
     return QString::fromStdString(utf8);
-}
-
-// The JSON string of text: quotes, backslashes and control characters escaped.
-void AppendJsonString(std::string& json, const std::string& text)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    json += '"';
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (byte < 0x20) {
-            json += "\\u00";
-            json += kHex[byte >> 4];
-            json += kHex[byte & 0xf];
-        } else {
-            json += c;
-        }
-    }
-    json += '"';
 }
 
 // The table elements of the JSON array bound at its place, as e(value): the elements
@@ -77,14 +57,27 @@ std::vector<CachedFile> ReadFolderFilesSqlite(sqlite3* db, const std::string& fo
     return files;
 }
 
+constexpr char kUpsertFiles[] =
+    "INSERT INTO files (folder, position, name, size, modified, changed, record, start_key, phone, phone_key, mode, "
+    "seconds, call_minute) %1 ON CONFLICT (folder, position) DO UPDATE SET name = excluded.name, "
+    "size = excluded.size, modified = excluded.modified, changed = excluded.changed, record = excluded.record, "
+    "start_key = excluded.start_key, phone = excluded.phone, phone_key = excluded.phone_key, mode = excluded.mode, "
+    "seconds = excluded.seconds, call_minute = excluded.call_minute";
+
+// The fields of a file with a record; nothing for one shorter than the header.
+std::optional<RecordingFields> FieldsOfFile(const CachedFile& file)
+{
+    return file.record ? std::optional(FieldsOf(*file.record, file.size)) : std::nullopt;
+}
+
 // The files as one statement on SQLite's own connection, reused for every file.
 Result<void> WriteFolderFilesSqlite(sqlite3* db, const std::string& folder,
                                     const std::vector<std::pair<std::size_t, const CachedFile*>>& files)
 {
-    SqliteStatement statement(db, "INSERT INTO files (folder, position, name, size, modified, changed, record) "
-                                  "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (folder, position) DO UPDATE SET "
-                                  "name = excluded.name, size = excluded.size, modified = excluded.modified, "
-                                  "changed = excluded.changed, record = excluded.record");
+    const std::string sql = QString::fromLatin1(kUpsertFiles)
+                                .arg(QStringLiteral("VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
+                                .toStdString();
+    SqliteStatement statement(db, sql.c_str());
     for (const auto& [position, file] : files) {
         statement.Reset();
         statement.Bind(1, folder);
@@ -93,10 +86,22 @@ Result<void> WriteFolderFilesSqlite(sqlite3* db, const std::string& folder,
         statement.Bind(4, static_cast<std::int64_t>(file->size));
         statement.Bind(5, file->modified);
         statement.Bind(6, file->changed);
-        if (file->record)
+        const std::optional<RecordingFields> fields = FieldsOfFile(*file);
+        if (fields) {
             statement.BindBlob(7, file->record->data(), static_cast<int>(kHeaderSize));
-        else
-            statement.BindNull(7);
+            statement.BindBlob(8, fields->startKey.data(), static_cast<int>(fields->startKey.size()));
+            statement.Bind(9, fields->phone);
+            statement.Bind(10, fields->phoneKey);
+            statement.Bind(11, static_cast<std::int64_t>(fields->mode));
+            statement.Bind(12, static_cast<std::int64_t>(fields->seconds));
+            if (fields->callMinute)
+                statement.Bind(13, *fields->callMinute);
+            else
+                statement.BindNull(13);
+        } else {
+            for (int parameter = 7; parameter <= 13; ++parameter)
+                statement.BindNull(parameter);
+        }
         statement.Step();
         if (Result<void> failed = statement.Failed(); !failed)
             return failed;
@@ -104,7 +109,62 @@ Result<void> WriteFolderFilesSqlite(sqlite3* db, const std::string& folder,
     return statement.Failed();
 }
 
+// One file as the JSON array [position, name, size, modified, changed, record number or -1,
+// start key's offset, its length, phone, phone key, mode, seconds, call minute], its record and
+// start key appended to bytes (SQLite before 3.41 cannot turn hex text into bytes).
+void AppendFileJson(std::string& json, QByteArray& bytes, std::size_t position, const CachedFile& file)
+{
+    json += '[' + std::to_string(position) + ',';
+    AppendJsonString(json, file.name);
+    json += ',' + std::to_string(file.size) + ',' + std::to_string(file.modified) + ',' + std::to_string(file.changed);
+    const std::optional<RecordingFields> fields = FieldsOfFile(file);
+    if (!fields) {
+        json += ",-1,0,0,null,null,null,null,null]";
+        return;
+    }
+    json += ',' + std::to_string(bytes.size()) + ',' + std::to_string(bytes.size() + kHeaderSize) + ','
+        + std::to_string(fields->startKey.size()) + ',';
+    bytes.append(reinterpret_cast<const char*>(file.record->data()), kHeaderSize);
+    bytes.append(fields->startKey.data(), static_cast<qsizetype>(fields->startKey.size()));
+    AppendJsonString(json, fields->phone);
+    json += ',';
+    AppendJsonString(json, fields->phoneKey);
+    json += ',' + std::to_string(fields->mode) + ',' + std::to_string(fields->seconds) + ','
+        + (fields->callMinute ? std::to_string(*fields->callMinute) : std::string("null")) + ']';
+}
+
 } // namespace
+
+void AppendJsonString(std::string& json, const std::string& text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    json += '"';
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20) {
+            json += "\\u00";
+            json += kHex[byte >> 4];
+            json += kHex[byte & 0xf];
+        } else {
+            json += c;
+        }
+    }
+    json += '"';
+}
+
+std::string JsonTextArray(const std::vector<std::string>& texts)
+{
+    std::string json = "[";
+    for (const std::string& text : texts) {
+        if (json.size() > 1)
+            json += ',';
+        AppendJsonString(json, text);
+    }
+    return json + "]";
+}
 
 CachedFile FileFrom(const QSqlQuery& query, int first)
 {
@@ -158,37 +218,34 @@ Result<void> WriteFolderFiles(const IndexConnection& connection, const std::stri
 {
     if (sqlite3* db = connection.SqliteHandle())
         return WriteFolderFilesSqlite(db, folder, files);
-    // The files as [position, name, size, modified, changed, record number or -1], the records
-    // one after another in one BLOB: SQLite before 3.41 cannot turn hex text into bytes.
     std::string json = "[";
-    QByteArray records;
+    QByteArray bytes;
     for (const auto& [position, file] : files) {
         if (json.size() > 1)
             json += ',';
-        json += '[' + std::to_string(position) + ',';
-        AppendJsonString(json, file->name);
-        json += ',' + std::to_string(file->size) + ',' + std::to_string(file->modified) + ','
-            + std::to_string(file->changed) + ',';
-        json += file->record ? std::to_string(records.size() / kHeaderSize) : std::string("-1");
-        json += ']';
-        if (file->record)
-            records.append(reinterpret_cast<const char*>(file->record->data()), kHeaderSize);
+        AppendFileJson(json, bytes, position, *file);
     }
     json += ']';
+    const QString blob = connection.sqlite() ? QStringLiteral("BLOB") : QStringLiteral("BYTEA");
+    const auto column = [](int at, const char* type) {
+        return QStringLiteral("CAST(e.value ->> %1 AS %2)").arg(at).arg(QLatin1String(type));
+    };
+    const auto bytesAt = [&](int offset, const QString& length) {
+        return QStringLiteral("substr(CAST(? AS %1), %2 + 1, %3)").arg(blob, column(offset, "INTEGER"), length);
+    };
     QSqlQuery query = connection.Query();
-    query.prepare(QStringLiteral(
-                      "INSERT INTO files (folder, position, name, size, modified, changed, record) "
-                      "SELECT ?, CAST(e.value ->> 0 AS BIGINT), e.value ->> 1, CAST(e.value ->> 2 AS BIGINT), "
-                      "CAST(e.value ->> 3 AS BIGINT), CAST(e.value ->> 4 AS BIGINT), "
-                      "CASE WHEN CAST(e.value ->> 5 AS BIGINT) >= 0 "
-                      "THEN substr(CAST(? AS %1), CAST(e.value ->> 5 AS INTEGER) * %2 + 1, %2) END FROM %3 WHERE true "
-                      "ON CONFLICT (folder, position) DO UPDATE SET name = excluded.name, size = excluded.size, "
-                      "modified = excluded.modified, changed = excluded.changed, record = excluded.record")
-                      .arg(connection.sqlite() ? QStringLiteral("BLOB") : QStringLiteral("BYTEA"))
-                      .arg(kHeaderSize)
-                      .arg(JsonElements(connection, false)));
+    query.prepare(QString::fromLatin1(kUpsertFiles)
+                      .arg(QStringLiteral("SELECT ?, %1, e.value ->> 1, %2, %3, %4, CASE WHEN %5 >= 0 THEN %6 END, "
+                                          "CASE WHEN %5 >= 0 THEN %7 END, e.value ->> 8, e.value ->> 9, %8, %9, %10 "
+                                          "FROM %11 WHERE true")
+                               .arg(column(0, "BIGINT"), column(2, "BIGINT"), column(3, "BIGINT"),
+                                    column(4, "BIGINT"), column(5, "BIGINT"),
+                                    bytesAt(5, QString::number(kHeaderSize)), bytesAt(6, column(7, "INTEGER")),
+                                    column(10, "INTEGER"), column(11, "INTEGER"))
+                               .arg(column(12, "BIGINT"), JsonElements(connection, false))));
     query.addBindValue(Text(folder));
-    query.addBindValue(records);
+    query.addBindValue(bytes);
+    query.addBindValue(bytes);
     query.addBindValue(Text(json));
     return ExecPrepared(query);
 }
@@ -199,19 +256,12 @@ std::map<RecordingIdentity, RecordingNote, std::less<>> NotesNamed(const IndexCo
     std::map<RecordingIdentity, RecordingNote, std::less<>> notes;
     if (names.empty())
         return notes;
-    std::string json = "[";
-    for (const std::string& name : names) {
-        if (json.size() > 1)
-            json += ',';
-        AppendJsonString(json, name);
-    }
-    json += ']';
     QSqlQuery query = connection.Query();
     // A join, not "name IN (...)": SQLite would first copy the names into a temporary index.
     query.prepare(QStringLiteral("SELECT n.name, n.size, n.record, n.description, n.user_type FROM %1 "
                                  "JOIN notes n ON n.name = e.value")
                       .arg(JsonElements(connection, true)));
-    query.addBindValue(Text(json));
+    query.addBindValue(Text(JsonTextArray(names)));
     if (query.exec())
         while (query.next())
             notes.emplace(RecordingIdentity{query.value(0).toString().toStdString(), query.value(1).toULongLong(),

@@ -49,6 +49,10 @@ std::map<std::size_t, RecordingNote> ReadFolderNotes(const IndexConnection& conn
 // transaction.
 Result<void> WriteFolderFiles(const IndexConnection& connection, const std::string& folder,
                               const std::vector<std::pair<std::size_t, const CachedFile*>>& files);
+// Appends the JSON string of text: quotes, backslashes and control characters escaped.
+void AppendJsonString(std::string& json, const std::string& text);
+// The JSON array of the texts.
+std::string JsonTextArray(const std::vector<std::string>& texts);
 // The notes of every recording named one of names (whatever its size and record).
 std::map<RecordingIdentity, RecordingNote, std::less<>> NotesNamed(const IndexConnection& connection,
                                                                    const std::vector<std::string>& names);

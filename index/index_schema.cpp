@@ -1,5 +1,6 @@
 #include "index/index_schema.h"
 
+#include "index/folder_rows.h"
 #include "index/index_connection.h"
 #include "platform/atomic_file.h"
 #include "platform/locations.h"
@@ -91,36 +92,85 @@ Result<void> MakeTextIndex(const IndexConnection& connection)
                     QStringLiteral("INSERT INTO notes_text (notes_text) VALUES ('rebuild')")});
 }
 
-// From version 0 (nothing) or 1 (6.1.2: notes kept, its folder cache of one packed row per
-// folder and its lists of noted places dropped) to kIndexSchemaVersion.
+// The trigram index of the phone texts of the files, kept by triggers (SQLite with FTS5); a phone
+// text is part of another exactly when its bytes are (BytesAsText), so the letter case counts.
+Result<void> MakePhoneIndexSqlite(const IndexConnection& connection)
+{
+    if (!connection.Exec(QStringLiteral("CREATE VIRTUAL TABLE files_phone USING fts5(phone_key, content='files', "
+                                        "content_rowid='id', tokenize='trigram case_sensitive 1')")))
+        return {};
+    return ExecAll(connection,
+                   {QStringLiteral("CREATE TRIGGER files_phone_insert AFTER INSERT ON files BEGIN "
+                                   "INSERT INTO files_phone (rowid, phone_key) VALUES (new.id, new.phone_key); END"),
+                    QStringLiteral("CREATE TRIGGER files_phone_delete AFTER DELETE ON files BEGIN "
+                                   "INSERT INTO files_phone (files_phone, rowid, phone_key) "
+                                   "VALUES ('delete', old.id, old.phone_key); END"),
+                    QStringLiteral("CREATE TRIGGER files_phone_update AFTER UPDATE ON files "
+                                   "WHEN old.phone_key IS NOT new.phone_key BEGIN "
+                                   "INSERT INTO files_phone (files_phone, rowid, phone_key) "
+                                   "VALUES ('delete', old.id, old.phone_key); "
+                                   "INSERT INTO files_phone (rowid, phone_key) VALUES (new.id, new.phone_key); END")});
+}
+
+// The trigram index of the phone texts on PostgreSQL, where the extension pg_trgm can be made
+// (it is trusted: the database's owner may); without it a phone search reads every row.
+Result<void> MakePhoneIndexPostgres(const IndexConnection& connection)
+{
+    if (Result<void> saved = connection.Exec(QStringLiteral("SAVEPOINT phone_index")); !saved)
+        return saved;
+    if (!connection.Exec(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm")))
+        return connection.Exec(QStringLiteral("ROLLBACK TO SAVEPOINT phone_index"));
+    return connection.Exec(QStringLiteral("CREATE INDEX files_phone ON files USING gin (phone_key gin_trgm_ops)"));
+}
+
+// The table files: one row per file a listing met, at its position in the walk, with the fields
+// the searches of many folders filter, sort and count by (RecordingFields); no record and no
+// fields when the file is shorter than the header.
+QStringList FilesTable(bool sqlite)
+{
+    const QString blob = sqlite ? QStringLiteral("BLOB") : QStringLiteral("BYTEA");
+    return {
+        QStringLiteral("CREATE TABLE files (id %1, folder TEXT NOT NULL, position INTEGER NOT NULL, "
+                       "name TEXT NOT NULL, size BIGINT NOT NULL, modified BIGINT NOT NULL, changed BIGINT NOT NULL, "
+                       "record %2, start_key %2, phone TEXT, phone_key TEXT, mode INTEGER, seconds INTEGER, "
+                       "call_minute BIGINT, UNIQUE (folder, position))")
+            .arg(sqlite ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("BIGSERIAL PRIMARY KEY"), blob),
+        QStringLiteral("CREATE INDEX files_identity ON files (name, size, record)"),
+        QStringLiteral("CREATE INDEX files_start ON files (start_key)"),
+        QStringLiteral("CREATE INDEX files_mode ON files (mode)")};
+}
+
+// From version 0 (nothing), 1 (6.1.2: notes kept, its folder cache of one packed row per folder
+// and its lists of noted places dropped) or 2 (the files without their fields: dropped, the
+// folders kept and read again at their next search) to kIndexSchemaVersion.
 Result<void> Upgrade(const IndexConnection& connection, int from)
 {
     const bool sqlite = connection.sqlite();
-    const QString blob = sqlite ? QStringLiteral("BLOB") : QStringLiteral("BYTEA");
     QStringList statements;
     if (from == 1)
         for (const char* table : {"folders", "noted_places", "place_folders", "index_state"})
             statements << QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(table));
-    statements
-        << QStringLiteral("CREATE TABLE IF NOT EXISTS notes (id %1, name TEXT NOT NULL, size BIGINT NOT NULL, "
-                          "record %2 NOT NULL, description TEXT NOT NULL, user_type TEXT NOT NULL, "
-                          "UNIQUE (name, size, record))")
-               .arg(sqlite ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("BIGSERIAL PRIMARY KEY"), blob)
-        << QStringLiteral("CREATE TABLE folders (folder TEXT PRIMARY KEY, folder_time BIGINT NOT NULL)")
-        // One row per file a listing met, at its position in the walk; no record when the file
-        // is shorter than the header.
-        << QStringLiteral("CREATE TABLE files (folder TEXT NOT NULL, position INTEGER NOT NULL, name TEXT NOT NULL, "
-                          "size BIGINT NOT NULL, modified BIGINT NOT NULL, changed BIGINT NOT NULL, record %1, "
-                          "PRIMARY KEY (folder, position))%2")
-               .arg(blob, sqlite ? QStringLiteral(" WITHOUT ROWID") : QString())
-        << QStringLiteral("CREATE INDEX files_identity ON files (name, size, record)")
-        << QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")
-        << QStringLiteral("DELETE FROM schema_version")
-        << QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kIndexSchemaVersion);
+    if (from == 2)
+        statements << QStringLiteral("DROP TABLE files")
+                   << QStringLiteral("UPDATE folders SET folder_time = %1 - 1").arg(kUnsettled + 1);
+    statements << QStringLiteral(
+                      "CREATE TABLE IF NOT EXISTS notes (id %1, name TEXT NOT NULL, size BIGINT NOT NULL, "
+                      "record %2 NOT NULL, description TEXT NOT NULL, user_type TEXT NOT NULL, "
+                      "UNIQUE (name, size, record))")
+                      .arg(sqlite ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("BIGSERIAL PRIMARY KEY"),
+                           sqlite ? QStringLiteral("BLOB") : QStringLiteral("BYTEA"))
+               << QStringLiteral(
+                      "CREATE TABLE IF NOT EXISTS folders (folder TEXT PRIMARY KEY, folder_time BIGINT NOT NULL)")
+               << FilesTable(sqlite)
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")
+               << QStringLiteral("DELETE FROM schema_version")
+               << QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kIndexSchemaVersion);
     if (Result<void> made = ExecAll(connection, statements); !made)
         return made;
     if (!sqlite)
-        return {};
+        return MakePhoneIndexPostgres(connection);
+    if (Result<void> phones = MakePhoneIndexSqlite(connection); !phones)
+        return phones;
     const Result<bool> textIndex = HasTable(connection, QStringLiteral("notes_text"));
     if (!textIndex)
         return textIndex.error();
@@ -174,6 +224,18 @@ bool HasTextIndex(const IndexConnection& connection)
 {
     const Result<bool> found = HasTable(connection, QStringLiteral("notes_text"));
     return found && *found;
+}
+
+bool HasPhoneIndex(const IndexConnection& connection)
+{
+    if (connection.sqlite()) {
+        const Result<bool> found = HasTable(connection, QStringLiteral("files_phone"));
+        return found && *found;
+    }
+    QSqlQuery query = connection.Query();
+    return query.exec(QStringLiteral("SELECT 1 FROM pg_indexes WHERE indexname = 'files_phone' "
+                                     "AND schemaname = current_schema()"))
+           && query.next();
 }
 
 // A SQLite index keeps a write-ahead log. A file that is not a database fails at the first statement.

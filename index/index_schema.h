@@ -9,11 +9,13 @@
 class IndexConnection;
 
 // The version of the index's tables this program writes; the table schema_version holds the
-// one a file has. Version 1 is the file of 6.1.2 and before, which has no such table.
-inline constexpr int kIndexSchemaVersion = 2;
+// one a file has. Version 1 is the file of 6.1.2 and before, which has no such table; version 2
+// kept no decoded fields beside the header records.
+inline constexpr int kIndexSchemaVersion = 3;
 
 // Makes the tables of a new index, or brings an older one up to date (its notes are kept, its
-// folder cache is dropped and rebuilt by the next listings). An index of a newer version is
+// folder cache is dropped and rebuilt by the next listings; the folders of version 2 stay known
+// and are read again at the next search of them). An index of a newer version is
 // left untouched and fails with a message saying so. Opening an index that is up to date
 // writes nothing.
 Result<void> PrepareSchema(IndexConnection& connection);
@@ -33,3 +35,6 @@ OpenedConnection OpenPreparedIndex(const IndexLocation& location);
 
 // True when the notes have a trigram index of their descriptions (SQLite with FTS5).
 bool HasTextIndex(const IndexConnection& connection);
+// True when the phone texts of the files have a trigram index (SQLite with FTS5: the table
+// files_phone; PostgreSQL with pg_trgm: an index the database uses by itself).
+bool HasPhoneIndex(const IndexConnection& connection);

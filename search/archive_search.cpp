@@ -3,9 +3,11 @@
 #include "catalogue/recording_model.h"
 #include "platform/recording_walk.h"
 #include "platform/text_codec.h"
+#include "platform/unique_fd.h"
 #include "search/folder_tree.h"
 
 #include <cstdio>
+#include <fcntl.h>
 
 namespace {
 
@@ -97,6 +99,20 @@ bool SearchFilter::Keeps(const RecordingEntry& row, const RecordingNote& note) c
     return Keeps(row) && NotePasses(note);
 }
 
+RowCriteria SearchFilter::IndexCriteria() const
+{
+    RowCriteria criteria;
+    criteria.startKeys = std::pair(lowerBound_, upperBound_);
+    if (mode_ != kAllModesItem)
+        criteria.mode = mode_;
+    criteria.phoneBytes = phoneBytes_;
+    if (readsNotes()) {
+        criteria.notePasses = [filter = *this](const RecordingNote& note) { return filter.NotePasses(note); };
+        criteria.noteText = description_;
+    }
+    return criteria;
+}
+
 bool WalkFolderRows(ArchiveIndex* index, const std::string& folder, const IndexedVisit& visit)
 {
     if (index)
@@ -160,12 +176,68 @@ bool WalkFolderTree(ArchiveIndex* index, const std::string& folder, FolderScope 
 namespace {
 
 // Keeps the row, numbered after the rows kept so far, with its note.
-void KeepRow(SearchResult& result, IndexedRow&& row)
+void KeepRow(std::vector<RecordingEntry>& rows, NotesByPath& notes, IndexedRow&& row)
 {
     if (!row.note.empty())
-        result.notes.emplace(row.row.path(), std::move(row.note));
-    result.rows.push_back(std::move(row.row));
-    result.rows.back().texts[kColNumber] = std::to_string(result.rows.size());
+        notes.emplace(row.row.path(), std::move(row.note));
+    rows.push_back(std::move(row.row));
+    rows.back().texts[kColNumber] = std::to_string(rows.size());
+}
+
+void KeepRow(SearchResult& result, IndexedRow&& row)
+{
+    KeepRow(result.rows, result.notes, std::move(row));
+}
+
+// The folder and the subfolders of WalkFolderTree that hold recordings, each before its own
+// subfolders, in the tree's order; entering as for WalkFolderTree. False once entering ended it.
+bool CoveredSubfolders(const std::string& folder, const std::string& relative, std::vector<std::string>& covered,
+                       const SubfolderCallback& entering)
+{
+    for (const std::string& name : ListSubfolders(folder + relative)) {
+        const std::string subfolder = relative + name + "/";
+        if (!entering(subfolder))
+            return false;
+        if (!RecordingNames(folder + subfolder).empty())
+            covered.push_back(folder + subfolder);
+        if (!CoveredSubfolders(folder, subfolder, covered, entering))
+            return false;
+    }
+    return true;
+}
+
+// The search of a folder with its subfolders through the index: the folders brought up to date,
+// then asked for in one query. Where the index cannot answer, the folders are walked.
+SearchResult SearchIndexedTree(const std::string& folder, const SearchFilter& filter,
+                               const std::function<bool(const std::string&)>& goOn, ArchiveIndex& index,
+                               const FoundRowCallback& onRow, SearchResult& result)
+{
+    if (!UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)).valid()) {
+        result.outcome = SearchOutcome::FolderUnreadable;
+        return result;
+    }
+    std::vector<std::string> covered{folder};
+    if (!CoveredSubfolders(folder, {}, covered, goOn))
+        return result;
+    const std::vector<std::string> fresh = index.Freshen(covered);
+    Result<std::vector<IndexedRow>> found = index.FindRows(filter.IndexCriteria(), &fresh);
+    std::vector<IndexedRow> rows;
+    if (found)
+        rows = std::move(*found);
+    else
+        for (const std::string& each : fresh)
+            WalkFolderRows(&index, each, [&](const WalkEntry&, IndexedRow* row) {
+                if (row && filter.Keeps(row->row, row->note))
+                    rows.push_back(std::move(*row));
+                return true;
+            });
+    for (IndexedRow& row : rows) {
+        if (onRow)
+            onRow(std::move(row));
+        else
+            KeepRow(result, std::move(row));
+    }
+    return result;
 }
 
 } // namespace
@@ -183,6 +255,8 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
         result.stopped = progress && !progress(name);
         return !result.stopped;
     };
+    if (index && criteria.scope == FolderScope::WithSubfolders)
+        return SearchIndexedTree(folder, filter, goOn, *index, onRow, result);
     const auto visit = [&](const WalkEntry& entry, IndexedRow* row) {
         ++result.entriesVisited;
         if (!goOn(entry.name))
@@ -209,24 +283,40 @@ SearchResult SearchKnownFolders(ArchiveIndex& index, const SearchCriteria& crite
         result.outcome = SearchOutcome::FromAfterTo;
         return result;
     }
-    const auto keep = [&](IndexedRow& row) {
-        if (filter.Keeps(row.row, row.note))
+    const std::vector<std::string> folders = index.FreshKnownFolders();
+    if (Result<std::vector<IndexedRow>> rows = index.FindRows(filter.IndexCriteria(), nullptr); rows) {
+        for (IndexedRow& row : *rows)
             KeepRow(result, std::move(row));
-    };
-    if (!filter.readsNotes()) {
-        for (const std::string& folder : index.KnownFolders())
-            WalkFolderRows(&index, folder, [&](const WalkEntry&, IndexedRow* row) {
-                if (row)
-                    keep(*row);
-                return true;
-            });
         return result;
     }
-    // Only recordings with a note can pass: the folders are asked for those alone.
-    const auto passes = [&](const RecordingNote& note) { return filter.NotePasses(note); };
-    for (IndexedRow& row : index.NotedRows(TrimBlanksAndControls(criteria.description), passes))
-        keep(row);
+    for (const std::string& folder : folders)
+        WalkFolderRows(&index, folder, [&](const WalkEntry&, IndexedRow* row) {
+            if (row && filter.Keeps(row->row, row->note))
+                KeepRow(result, std::move(*row));
+            return true;
+        });
     return result;
+}
+
+SearchPage SearchKnownFoldersPage(ArchiveIndex& index, const SearchCriteria& criteria,
+                                  const std::optional<RowKey>& after, std::size_t count)
+{
+    SearchPage page;
+    const SearchFilter filter(criteria);
+    if (!filter.boundsInOrder()) {
+        page.outcome = SearchOutcome::FromAfterTo;
+        return page;
+    }
+    index.FreshKnownFolders();
+    Result<RowPage> found = index.FindPage(filter.IndexCriteria(), after, count);
+    if (!found) {
+        page.outcome = SearchOutcome::FolderUnreadable;
+        return page;
+    }
+    for (IndexedRow& row : found->rows)
+        KeepRow(page.rows, page.notes, std::move(row));
+    page.last = std::move(found->last);
+    return page;
 }
 
 void AddFoundRow(FoundRows& found, IndexedRow&& row)

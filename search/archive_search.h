@@ -6,6 +6,7 @@
 #include <QDate>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -63,6 +64,8 @@ public:
     // True when the criteria look at notes at all.
     bool readsNotes() const { return !description_.empty() || !userType_.empty(); }
     bool NotePasses(const RecordingNote& note) const;
+    // The same filters as the index compares them in its queries of many folders.
+    RowCriteria IndexCriteria() const;
 
     bool PhonePasses(const RecordingEntry& row) const;
     bool ModePasses(const RecordingEntry& row) const;
@@ -103,7 +106,10 @@ using SearchProgress = std::function<bool(const std::string& fileName)>;
 // Searches the recordings of folder (ending with "/"; its subfolders too when the criteria's
 // scope says so, as WalkFolderTree reads them) in walk order. Entries whose name is not 12 bytes long give no row, nor do files whose header
 // cannot be read; a dropped row does not use up a number.
-// With an index, only the files that changed since the folder's last listing are opened.
+// With an index, only the files that changed since the folder's last listing are opened. With an
+// index and subfolders, the folders are asked for together in one query of the index once each
+// has been brought up to date (FolderCache::Freshen: a folder that changed is walked again, its
+// entries shown through progress); progress then gets the subfolders only, as they are entered.
 // With onRow, each kept row (not numbered) goes there as it is found instead of into the result.
 using FoundRowCallback = std::function<void(IndexedRow&& row)>;
 SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria& criteria,
@@ -111,9 +117,33 @@ SearchResult SearchArchiveFolder(const std::string& folder, const SearchCriteria
                                  const FoundRowCallback& onRow = {});
 
 // The search of every folder the index knows, folder by folder in byte order, each in walk
-// order, numbered 1, 2, 3 over all. With a description or user type only the noted recordings
-// are looked at.
+// order, numbered 1, 2, 3 over all: one query of the index, once the folders have been brought
+// up to date (FolderCache::FreshKnownFolders: one stat each, a changed folder walked again).
+// Where the index cannot answer, the folders are walked.
 SearchResult SearchKnownFolders(ArchiveIndex& index, const SearchCriteria& criteria);
+
+// One page of the search of every folder the index knows, in start-time order: by the start
+// time (as its GB18030 bytes), then the folder (bytes), then the file's place in its folder's
+// walk. The first page is asked for without a key; each next one with the key of the last row of
+// the page before (SearchPage::last), so that no page is dearer than the first however deep:
+//
+//     std::optional<RowKey> after;
+//     do {
+//         SearchPage page = SearchKnownFoldersPage(index, criteria, after, 500);
+//         ... page.rows, numbered 1, 2, 3 within the page ...
+//         after = page.last;
+//     } while (after);
+//
+// A page shorter than count is the last (its key is still given; the next page is empty).
+// The folders are brought up to date first, as for SearchKnownFolders.
+struct SearchPage {
+    SearchOutcome outcome = SearchOutcome::Searched; // FromAfterTo, or FolderUnreadable when the index cannot answer
+    std::vector<RecordingEntry> rows;
+    NotesByPath notes;
+    std::optional<RowKey> last; // nothing when the page is empty
+};
+SearchPage SearchKnownFoldersPage(ArchiveIndex& index, const SearchCriteria& criteria,
+                                  const std::optional<RowKey>& after, std::size_t count);
 
 // Rows found by a listing or a search, with the notes of those rows.
 struct FoundRows {

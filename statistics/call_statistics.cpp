@@ -3,7 +3,6 @@
 #include "index/archive_index.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <utility>
 
@@ -15,20 +14,6 @@ std::size_t ModeIndex(std::string_view modeName)
 {
     const auto found = std::find(kStatisticsModes.begin(), kStatisticsModes.end(), modeName);
     return found == kStatisticsModes.end() ? kOtherMode : static_cast<std::size_t>(found - kStatisticsModes.begin());
-}
-
-// Reads the two or three digits before unit ("%02d" of a byte) and moves past the unit.
-std::optional<int> ReadField(std::string_view& text, std::string_view unit)
-{
-    const std::size_t at = text.find(unit);
-    if (at < 2 || at > 3) // also when the unit is missing (npos)
-        return std::nullopt;
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + at, value);
-    if (error != std::errc() || end != text.data() + at || text.front() == '-')
-        return std::nullopt;
-    text.remove_prefix(at + unit.size());
-    return value;
 }
 
 std::string NumberKey(const std::string& phone)
@@ -75,6 +60,15 @@ std::vector<NumberFigures> TopNumbers(const std::unordered_map<std::string, Numb
     return top;
 }
 
+void SetTopNumbers(CallStatistics& statistics, const std::unordered_map<std::string, NumberTally>& numbers,
+                   const UserTypesByNumber& userTypes)
+{
+    statistics.mostCalls =
+        TopNumbers(numbers, userTypes, [](const CallFigures& f) { return std::pair(f.calls, f.seconds); });
+    statistics.mostTalk =
+        TopNumbers(numbers, userTypes, [](const CallFigures& f) { return std::pair(f.seconds, f.calls); });
+}
+
 // The first day of the period that holds day.
 QDate PeriodStart(const QDate& day, PeriodKind kind)
 {
@@ -119,11 +113,11 @@ std::string PeriodName(const QDate& start, PeriodKind kind, bool withYear)
 
 } // namespace
 
-void ModeFigures::Add(std::size_t mode, std::uint64_t seconds)
+void ModeFigures::Add(std::size_t mode, std::uint64_t seconds, std::uint64_t calls)
 {
-    ++byMode[mode].calls;
+    byMode[mode].calls += calls;
     byMode[mode].seconds += seconds;
-    ++all.calls;
+    all.calls += calls;
     all.seconds += seconds;
 }
 
@@ -135,25 +129,6 @@ void ModeFigures::Add(const ModeFigures& other)
     }
     all.calls += other.all.calls;
     all.seconds += other.all.seconds;
-}
-
-std::optional<CallStart> ParseStartTime(std::string_view text)
-{
-    if (!text.starts_with("20"))
-        return std::nullopt;
-    text.remove_prefix(2);
-    std::array<int, 5> fields{};
-    constexpr std::array<std::string_view, 5> kUnits = {"年", "月", "日", "时", "分"};
-    for (std::size_t i = 0; i < kUnits.size(); ++i) {
-        const std::optional<int> value = ReadField(text, kUnits[i]);
-        if (!value)
-            return std::nullopt;
-        fields[i] = *value;
-    }
-    const QDate day(2000 + fields[0], fields[1], fields[2]);
-    if (!text.empty() || !day.isValid() || fields[3] > 23 || fields[4] > 59)
-        return std::nullopt;
-    return CallStart{day, fields[3], fields[4]};
 }
 
 namespace {
@@ -222,10 +197,7 @@ void CallCounter::Add(const RecordingEntry& row)
 
 CallStatistics CallCounter::Finish(const UserTypesByNumber& userTypes)
 {
-    statistics_.mostCalls =
-        TopNumbers(numbers_, userTypes, [](const CallFigures& f) { return std::pair(f.calls, f.seconds); });
-    statistics_.mostTalk =
-        TopNumbers(numbers_, userTypes, [](const CallFigures& f) { return std::pair(f.seconds, f.calls); });
+    SetTopNumbers(statistics_, numbers_, userTypes);
     numbers_.clear();
     return std::exchange(statistics_, {});
 }
@@ -272,4 +244,64 @@ std::vector<PeriodFigures> Periods(const CallStatistics& statistics, PeriodKind 
     if (statistics.invalidTimes.all.calls > 0)
         periods.push_back({std::string(kInvalidTimeText), statistics.invalidTimes});
     return periods;
+}
+
+namespace {
+
+// The start-time text of a call that began at minutes (CallStart::minutes()).
+std::string StartTimeOfMinutes(std::int64_t minutes)
+{
+    const QDate day = QDate::fromJulianDay(minutes / 1440);
+    RecordingHeader header;
+    header.year = static_cast<std::int8_t>(day.year() - 2000);
+    header.month = static_cast<std::int8_t>(day.month());
+    header.day = static_cast<std::int8_t>(day.day());
+    header.hour = static_cast<std::int8_t>(minutes % 1440 / 60);
+    header.minute = static_cast<std::int8_t>(minutes % 60);
+    return StartTimeText(header);
+}
+
+// The tallies of the numbers the index found leading, from their groups by mode.
+std::unordered_map<std::string, NumberTally> LeadingNumbers(const std::vector<NumberGroup>& groups)
+{
+    std::unordered_map<std::string, NumberTally> numbers;
+    for (const NumberGroup& group : groups) {
+        NumberTally& tally = numbers[NumberKey(group.phone)];
+        tally.figures.Add(ModeIndex(ModeName(static_cast<char>(group.mode))), group.seconds, group.calls);
+        if (group.firstMinute && (tally.firstCall.empty() || *group.firstMinute < tally.first)) {
+            tally.first = *group.firstMinute;
+            tally.firstCall = StartTimeOfMinutes(tally.first);
+        }
+        if (group.lastMinute && (tally.lastCall.empty() || *group.lastMinute > tally.last)) {
+            tally.last = *group.lastMinute;
+            tally.lastCall = StartTimeOfMinutes(tally.last);
+        }
+    }
+    return numbers;
+}
+
+} // namespace
+
+Result<CallStatistics> CountIndexedCalls(ArchiveIndex& index, const RowCriteria& criteria)
+{
+    const Result<CallGroups> groups = index.FindCallGroups(criteria, kTopNumberCount, std::string(kNoNumberText));
+    if (!groups)
+        return groups.error();
+    CallStatistics statistics;
+    for (const CallGroup& group : groups->byHour) {
+        ModeFigures figures;
+        figures.Add(ModeIndex(ModeName(static_cast<char>(group.mode))), group.seconds, group.calls);
+        statistics.totals.Add(figures);
+        if (!group.hour) {
+            statistics.invalidTimes.Add(figures);
+            continue;
+        }
+        const std::int64_t day = *group.hour / 24;
+        statistics.days[day].Add(figures);
+        statistics.callsByWeekdayHour[static_cast<std::size_t>(QDate::fromJulianDay(day).dayOfWeek() - 1)]
+                                     [static_cast<std::size_t>(*group.hour % 24)] += group.calls;
+    }
+    const std::unordered_map<std::string, NumberTally> numbers = LeadingNumbers(groups->topNumbers);
+    SetTopNumbers(statistics, numbers, UserTypesOf(index));
+    return statistics;
 }

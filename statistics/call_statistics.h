@@ -2,6 +2,9 @@
 
 #include "catalogue/recording.h"
 #include "index/note_store.h"
+#include "index/recording_fields.h"
+#include "index/row_query.h"
+#include "platform/result.h"
 
 #include <QDate>
 #include <array>
@@ -42,20 +45,10 @@ struct ModeFigures {
     std::array<CallFigures, kStatisticsModes.size()> byMode{};
     CallFigures all;
 
-    void Add(std::size_t mode, std::uint64_t seconds);
+    // One call of mode, or calls lasting seconds together.
+    void Add(std::size_t mode, std::uint64_t seconds, std::uint64_t calls = 1);
     void Add(const ModeFigures& other);
 };
-
-// A recording's start read back from its start-time text "20YY年MM月DD日HH时MM分".
-struct CallStart {
-    QDate day;
-    int hour = 0;
-    int minute = 0;
-
-    std::int64_t minutes() const { return day.toJulianDay() * 1440 + hour * 60 + minute; }
-};
-// Nothing when the text is not of that form or names no real day, hour or minute.
-std::optional<CallStart> ParseStartTime(std::string_view text);
 
 struct NumberFigures {
     std::string number; // the phone text, or kNoNumberText
@@ -108,6 +101,12 @@ private:
 // empty figures.
 CallStatistics CountCalls(const std::vector<RecordingEntry>& rows, const UserTypesByNumber& userTypes = {},
                           const std::atomic<bool>* stopRequested = nullptr);
+
+// The statistics of the rows of every known folder that the criteria keep, as CountCalls gives
+// them, counted by the index's queries: no row and no number's tally is held here, however many
+// numbers there are. The index answers as it stands: bring its folders up to date first
+// (ArchiveIndex::FreshKnownFolders).
+Result<CallStatistics> CountIndexedCalls(ArchiveIndex& index, const RowCriteria& criteria);
 
 enum class PeriodKind { Day, Week, Month };
 inline constexpr std::array<std::string_view, 3> kPeriodKindNames = {"日", "周", "月"};

@@ -265,11 +265,9 @@ int SearchRows(const CommandArgs& args, std::vector<RecordingEntry>& rows, const
     if (std::optional<std::string> problem = MakeCriteria(parsed, criteria))
         return SearchUsage(*problem, usage);
 
-    // The archive index is asked only for what needs it, the notes and the known folders: a
-    // plain search reads the folder as it always did.
-    ArchiveIndex::Opened opened;
-    if (parsed.allFolders || SearchFilter(criteria).readsNotes())
-        opened = ArchiveIndex::OpenConfigured();
+    // Through the archive index (made where there is none): a folder searched becomes known to it,
+    // and only its changed files are opened.
+    ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
     if (!opened.message.empty())
         Say(opened.message);
     if (parsed.allFolders && !opened.index)

@@ -105,8 +105,8 @@ std::optional<std::string> SplitStatsArguments(const CommandArgs& args, StatsOpt
     return std::nullopt;
 }
 
-// The count of every folder the index knows, each walked through the index (only changed files
-// are opened): no row is kept, nor sorted, and the notes are read once, for the user types.
+// The count of every folder the index knows, brought up to date (a changed folder is read again),
+// by the index's queries: no row is kept, however many recordings and numbers there are.
 int CountKnownFolders(CallStatistics& statistics)
 {
     ArchiveIndex::Opened opened = ArchiveIndex::OpenConfigured();
@@ -114,17 +114,13 @@ int CountKnownFolders(CallStatistics& statistics)
         Say(opened.message);
     if (!opened.index)
         return 1;
-    CallCounter counter;
-    for (const std::string& folder : opened.index->KnownFolders())
-        opened.index->WalkFolder(
-            folder,
-            [&](const WalkEntry&, IndexedRow* row) {
-                if (row)
-                    counter.Add(row->row);
-                return true;
-            },
-            RowNotes::Skip); // a folder gone since gives no rows
-    statistics = counter.Finish(UserTypesOf(*opened.index));
+    opened.index->FreshKnownFolders();
+    Result<CallStatistics> counted = CountIndexedCalls(*opened.index, RowCriteria{});
+    if (!counted) {
+        Say(counted.error().reason);
+        return 1;
+    }
+    statistics = std::move(*counted);
     return 0;
 }
 

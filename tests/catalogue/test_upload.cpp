@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <deque>
@@ -879,6 +880,10 @@ TEST(ReplacedRecordings, KeptBesideTheNameAndRestoredInExchangeForWhatHoldsTheNa
 TEST(UploadWorker, ItsEndFindsTheRunOverSoThatTheNextUploadStarts)
 {
     UploadFixture fixture(1);
+    // The upload makes the archive index known folders end up in: one of the test's own.
+    const TempFolder desk;
+    ASSERT_EQ(::setenv("XDG_DATA_HOME", desk.Path("data").c_str(), 1), 0);
+    ASSERT_EQ(::setenv("XDG_CONFIG_HOME", desk.Path("config").c_str(), 1), 0);
     UploadWorker worker;
     std::promise<bool> runningAtEnd;
     QObject::connect(&worker, &UploadWorker::finished,

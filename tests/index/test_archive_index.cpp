@@ -1,7 +1,9 @@
 #include "catalogue/catalogue_scan.h"
 #include "catalogue/recording_model.h"
 #include "index/archive_index.h"
+#include "platform/text_codec.h"
 #include "search/archive_search.h"
+#include "statistics/call_statistics.h"
 #include "support/temp_folder.h"
 #include "tools/sample_maker.h"
 
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <csignal>
@@ -576,6 +579,209 @@ TEST_F(ArchiveIndexTest, YoungFilesAreReadAgainAtTheNextListing)
     opens.Take();
     IndexedRows(index, Folder());
     EXPECT_EQ(opens.Take(), std::vector<std::string>{}) << "settled times are trusted";
+}
+
+// A random archive for the property test: a few folders (one below another) of recordings whose
+// headers are partly garbage, whose names are partly lower-case, not UTF-8 or no recording's name.
+class RandomArchive {
+public:
+    RandomArchive(std::string root, std::uint32_t seed) : root_(std::move(root)), random_(seed) {}
+
+    // Adds, replaces (by a rename, as an upload does), removes files and renames a folder.
+    void Change()
+    {
+        for (int i = 0; i < 12; ++i) {
+            const std::string folder = root_ + folders_[Pick(folders_.size())];
+            fs::create_directories(folder);
+            std::vector<std::string> present;
+            for (const auto& entry : fs::directory_iterator(folder))
+                if (entry.is_regular_file())
+                    present.push_back(entry.path().filename().string());
+            const int what = Pick(4);
+            if (what == 0 && !present.empty()) {
+                fs::remove(folder + present[Pick(present.size())]);
+            } else if (what == 1 && !present.empty()) {
+                TempFolder::WriteFile(folder + ".new", FileBytes());
+                fs::rename(folder + ".new", folder + present[Pick(present.size())]);
+            } else {
+                TempFolder::WriteFile(folder + Name(), FileBytes());
+            }
+        }
+        if (Pick(3) == 0) { // a top folder moves, its subfolder with it
+            std::string& renamed = folders_[Pick(2)];
+            const std::string moved = renamed.substr(0, renamed.size() - 1) + "x/";
+            if (fs::exists(root_ + renamed))
+                fs::rename(root_ + renamed, root_ + moved);
+            for (std::string& folder : folders_)
+                if (folder.starts_with(renamed))
+                    folder = moved + folder.substr(renamed.size());
+        }
+    }
+
+    SearchCriteria Criteria()
+    {
+        SearchCriteria criteria;
+        const int firstYear = 2008 + Pick(6);
+        criteria.firstDay = Pick(3) == 0 ? QDate(2000, 1, 1) : QDate(firstYear, 1 + Pick(12), 1 + Pick(28));
+        criteria.lastDay = Pick(3) == 0 ? QDate(2099, 12, 31) : criteria.firstDay.addDays(Pick(2000));
+        criteria.mode = kModeFilterItems[Pick(std::size(kModeFilterItems))];
+        const std::string phones[] = {"", "", "1", "12", "138", "0", "\xb2", "5678", "Ab"};
+        criteria.phone = phones[Pick(std::size(phones))];
+        const std::string descriptions[] = {"", "", "", "PRICE", "ice", "投诉"};
+        criteria.description = descriptions[Pick(std::size(descriptions))];
+        criteria.userType = Pick(4) == 0 ? "客户" : "";
+        return criteria;
+    }
+
+    int Pick(std::size_t count) { return static_cast<int>(random_() % count); }
+
+private:
+    std::string Name()
+    {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%05d", Pick(100));
+        const std::string names[] = {std::string("VOC") + digits + ".WAV", std::string("voc") + digits + ".wav",
+                                     std::string("VOC\xff\xfe") + (digits + 2) + ".WAV", "VOC1.WAV"};
+        return names[Pick(OnPostgres() ? 2 : std::size(names))];
+    }
+
+    // The bytes of a recording: the header record at 256, mostly as the recorder writes it, now
+    // and then garbage; now and then too short to hold it.
+    std::string FileBytes()
+    {
+        if (Pick(12) == 0)
+            return std::string(static_cast<std::size_t>(Pick(279)), 'x');
+        std::string bytes(256 + kHeaderSize + static_cast<std::size_t>(Pick(20000)), '\0');
+        const bool garbage = Pick(5) == 0;
+        const char modes[] = {'Z', 'B', 'L', 'X', 'z', '\x95'};
+        bytes[256] = garbage ? static_cast<char>(Pick(256)) : modes[Pick(std::size(modes))];
+        for (std::size_t at = 257; at < 257 + 17 && (garbage || at < 257 + 11); ++at)
+            bytes[at] = garbage ? static_cast<char>(Pick(256)) : static_cast<char>('0' + Pick(10));
+        const int fields[] = {8 + Pick(6), 1 + Pick(12), 1 + Pick(28), Pick(24), Pick(60)};
+        for (std::size_t i = 0; i < 5; ++i)
+            bytes[274 + i] = static_cast<char>(garbage ? Pick(256) : fields[i]);
+        return bytes;
+    }
+
+    std::string root_;
+    std::mt19937 random_;
+    std::vector<std::string> folders_{"a/", "b/", "a/in/", "b/in/deeper/"};
+};
+
+// The rows the walk of folder (with its subfolders when scope says so) keeps, each file read or
+// taken from the folder cache as a listing does, with its note.
+void AddWalkedRows(ArchiveIndex& index, const std::string& folder, FolderScope scope, const SearchCriteria& criteria,
+                   std::vector<RecordingEntry>& rows)
+{
+    const SearchFilter filter(criteria);
+    WalkFolderTree(&index, folder, scope, [&](const WalkEntry&, IndexedRow* row) {
+        if (row && filter.Keeps(row->row, row->note)) {
+            rows.push_back(row->row);
+            rows.back().texts[kColNumber] = std::to_string(rows.size());
+        }
+        return true;
+    });
+}
+
+std::vector<RecordingEntry> WalkOfKnownFolders(ArchiveIndex& index, const SearchCriteria& criteria)
+{
+    std::vector<RecordingEntry> rows;
+    for (const std::string& folder : index.KnownFolders())
+        AddWalkedRows(index, folder, FolderScope::FolderOnly, criteria, rows);
+    return rows;
+}
+
+// What the statistics show, as lines, to compare two counts.
+std::vector<std::string> Lines(const CallStatistics& statistics)
+{
+    std::vector<std::string> lines;
+    const auto add = [&](const std::string& what, const ModeFigures& figures) {
+        std::string line = what;
+        for (const CallFigures& mode : figures.byMode)
+            line += " " + std::to_string(mode.calls) + "/" + std::to_string(mode.seconds);
+        lines.push_back(line);
+    };
+    add("all", statistics.totals);
+    add("invalid", statistics.invalidTimes);
+    for (const auto& [day, figures] : statistics.days)
+        add(std::to_string(day), figures);
+    for (const auto* top : {&statistics.mostCalls, &statistics.mostTalk})
+        for (const NumberFigures& number : *top)
+            add(number.number + " " + number.firstCall + " " + number.lastCall + " " + number.userType, number.figures);
+    for (const auto& hours : statistics.callsByWeekdayHour)
+        for (const std::uint64_t calls : hours)
+            lines.push_back(std::to_string(calls));
+    return lines;
+}
+
+// Random archives changed between searches: the index's answer for many folders (every known
+// folder, a folder with its subfolders, pages by start time, the statistics) is the plain walk's,
+// row for row, whatever the criteria.
+TEST_F(ArchiveIndexTest, SearchesOfManyFoldersGiveTheWalksRowsInRandomArchives)
+{
+    const std::uint32_t seed = std::random_device()();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const std::unique_ptr<ArchiveIndex> index = OpenIndex(DatabasePath());
+    ASSERT_TRUE(index);
+    const std::string root = archive.Path("tree/");
+    RandomArchive random(root, seed);
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // The file system's clock moves in steps of some milliseconds: a change within the step of
+        // the last search would leave its folder's time as it was.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        random.Change();
+        for (int search = 0; search < 6; ++search) {
+            SearchCriteria criteria = random.Criteria();
+            criteria.scope = FolderScope::WithSubfolders;
+            const SearchResult tree = SearchArchiveFolder(root, criteria, {}, index.get());
+            std::vector<RecordingEntry> walkedTree;
+            AddWalkedRows(*index, root, FolderScope::WithSubfolders, criteria, walkedTree);
+            EXPECT_EQ(Texts(tree.rows), Texts(walkedTree));
+            if (!SearchFilter(criteria).readsNotes()) { // the files read, not the cache
+                EXPECT_EQ(Texts(walkedTree), Texts(SearchArchiveFolder(root, criteria).rows));
+            }
+            criteria.scope = FolderScope::FolderOnly;
+            const SearchResult known = SearchKnownFolders(*index, criteria);
+            const std::vector<RecordingEntry> walked = WalkOfKnownFolders(*index, criteria);
+            ASSERT_EQ(Texts(known.rows), Texts(walked));
+
+            // Pages of a random length, in the order by start time.
+            std::vector<RecordingEntry> sorted = walked;
+            std::stable_sort(sorted.begin(), sorted.end(), [](const RecordingEntry& a, const RecordingEntry& b) {
+                return Utf8ToGb18030(a.startTime()) < Utf8ToGb18030(b.startTime());
+            });
+            std::vector<std::string> paged, expected;
+            const std::size_t length = 8 + static_cast<std::size_t>(random.Pick(40));
+            std::optional<RowKey> after;
+            do {
+                const SearchPage page = SearchKnownFoldersPage(*index, criteria, after, length);
+                ASSERT_LE(page.rows.size(), length);
+                for (const RecordingEntry& row : page.rows)
+                    paged.push_back(row.path());
+                after = page.rows.size() == length ? page.last : std::nullopt;
+            } while (after);
+            for (const RecordingEntry& row : sorted)
+                expected.push_back(row.path());
+            EXPECT_EQ(paged, expected);
+        }
+        // A note now and then; the statistics of every row, whatever its start time.
+        std::vector<RecordingEntry> every;
+        for (const std::string& folder : index->KnownFolders())
+            WalkFolderRows(nullptr, folder, [&](const WalkEntry&, IndexedRow* row) {
+                if (row)
+                    every.push_back(row->row);
+                return true;
+            });
+        if (!every.empty()) {
+            const RecordingEntry& row = every[static_cast<std::size_t>(random.Pick(every.size()))];
+            ASSERT_TRUE(index->SetNote(IdentityOfFile(row.path()), {random.Pick(2) ? "Price agreed" : "投诉", "客户"}));
+        }
+        index->FreshKnownFolders();
+        const Result<CallStatistics> counted = CountIndexedCalls(*index, RowCriteria{});
+        ASSERT_TRUE(counted) << counted.error().reason;
+        EXPECT_EQ(Lines(*counted), Lines(CountCalls(every, UserTypesOf(*index))));
+    }
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "index/archive_index.h"
+#include "index/index_schema.h"
 #include "index/note_exchange.h"
 #include "search/archive_search.h"
 #include "support/temp_folder.h"
@@ -9,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -109,8 +113,62 @@ TEST(IndexSchema, OldIndexIsMigratedWithEveryNote)
     OtherProgram check(path);
     QSqlQuery version(QSqlDatabase::database(QStringLiteral("other program")));
     ASSERT_TRUE(version.exec(QStringLiteral("SELECT version FROM schema_version")) && version.next());
-    EXPECT_EQ(version.value(0).toInt(), 2);
+    EXPECT_EQ(version.value(0).toInt(), kIndexSchemaVersion);
     EXPECT_FALSE(version.exec(QStringLiteral("SELECT 1 FROM noted_places"))) << "the old tables are gone";
+}
+
+// An index of version 2 (its files without their decoded fields) is brought up to date with its
+// notes and its known folders: the next search of every known folder reads a folder again, even
+// one unchanged since its last listing, and finds its recordings with their notes.
+TEST(IndexSchema, IndexOfVersion2KeepsItsFoldersAndNotes)
+{
+    const TempFolder home;
+    const std::string path = home.Path("archive.db");
+    const TempFolder archive;
+    ASSERT_TRUE(WriteSampleFolder(archive.Path("calls"), 3, 512));
+    const std::string folder = archive.Path("calls/");
+    const std::optional<RecordingHead> head = ReadRecordingHead(folder + "VOC00002.WAV");
+    ASSERT_TRUE(head);
+    struct stat status {};
+    ASSERT_EQ(::stat(folder.c_str(), &status), 0);
+    const long long folderTime = status.st_mtim.tv_sec * 1'000'000'000LL + status.st_mtim.tv_nsec;
+    std::string record;
+    for (const unsigned char byte : head->record) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", byte);
+        record += hex;
+    }
+    {
+        OtherProgram old(path);
+        old.Exec(
+            "CREATE TABLE notes (id INTEGER PRIMARY KEY, name TEXT NOT NULL, size BIGINT NOT NULL, record BLOB "
+            "NOT NULL, description TEXT NOT NULL, user_type TEXT NOT NULL, UNIQUE (name, size, record))");
+        old.Exec("CREATE TABLE folders (folder TEXT PRIMARY KEY, folder_time BIGINT NOT NULL)");
+        old.Exec(
+            "CREATE TABLE files (folder TEXT NOT NULL, position INTEGER NOT NULL, name TEXT NOT NULL, size BIGINT "
+            "NOT NULL, modified BIGINT NOT NULL, changed BIGINT NOT NULL, record BLOB, PRIMARY KEY (folder, "
+            "position)) WITHOUT ROWID");
+        old.Exec("CREATE TABLE schema_version (version INTEGER NOT NULL)");
+        old.Exec("INSERT INTO schema_version VALUES (2)");
+        old.Exec(("INSERT INTO folders VALUES ('" + folder + "', " + std::to_string(folderTime) + ")").c_str());
+        old.Exec(("INSERT INTO notes (name, size, record, description, user_type) VALUES ('VOC00002.WAV', "
+                  + std::to_string(head->size) + ", X'" + record + "', 'price agreed', 'vip')")
+                     .c_str());
+    }
+    ArchiveIndex::Opened opened = ArchiveIndex::Open(SqliteAt(path));
+    ASSERT_TRUE(opened.index) << opened.message;
+    EXPECT_EQ(opened.message, "");
+    opened.index->SetClock([] {
+        const auto later = std::chrono::system_clock::now() + std::chrono::hours(1);
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(later.time_since_epoch()).count();
+    });
+    EXPECT_EQ(opened.index->KnownFolders(), std::vector<std::string>{folder});
+    SearchCriteria everyDay;
+    everyDay.firstDay = QDate(2000, 1, 1);
+    everyDay.lastDay = QDate(2099, 12, 31);
+    const SearchResult found = SearchKnownFolders(*opened.index, everyDay);
+    EXPECT_EQ(found.rows.size(), 3u);
+    EXPECT_EQ(found.notes.at(folder + "VOC00002.WAV"), (RecordingNote{"price agreed", "vip"}));
 }
 
 // An index of a newer version is left byte for byte as it is, and the message says why.

@@ -58,6 +58,13 @@ Outcome Voctool(const std::vector<std::string>& words, const LocaleVariables& lo
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
         environment.remove(variable);
+    // The index and the settings of a desk of the tests' own, unless a test gives its own: a
+    // search or an upload makes the index.
+    static const TempFolder desk;
+    if (!environment.contains(QStringLiteral("XDG_DATA_HOME")))
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString(desk.Path("data")));
+    if (!environment.contains(QStringLiteral("XDG_CONFIG_HOME")))
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(desk.Path("config")));
     for (const auto& [variable, value] : locale)
         environment.insert(variable, value);
     QProcess process;
@@ -1000,6 +1007,36 @@ TEST_F(VoctoolKnownFolders, ANoteAListingOrAnUploadMakesTheFolderKnown)
                                "2014年03月05日09时30分\t客户\n"),
               std::string::npos)
         << counted.out;
+}
+
+// On a fresh desk (no index yet) an upload into month folders makes the index and its folders
+// known, and a search of one folder makes that folder known: the search and the count of every
+// known folder find every call at once.
+TEST_F(VoctoolKnownFolders, AnUploadOnAFreshDeskMakesEveryCallFound)
+{
+    TempFolder root;
+    const std::string card = root.Path("VOICE");
+    const std::string archive = root.Path("archive");
+    const std::string searched = root.Path("searched");
+    std::filesystem::create_directories(card);
+    std::filesystem::create_directories(searched);
+    AddRecording(card + "/VOC00001.WAV", 'Z', "13800001111", 5, 9);
+    AddRecording(card + "/VOC00002.WAV", 'B', "13800002222", 6, 9);
+    ASSERT_TRUE(WriteSampleFile(card + "/VOC00003.WAV", {.phone = "13800003333", .month = 4, .dataBytes = 3500}));
+    AddRecording(searched + "/VOC00004.WAV", 'L', "13800004444", 7, 9);
+    const Outcome upload = Voctool({"upload", card, archive, "--month-folders"});
+    ASSERT_EQ(upload.exitCode, 0) << upload.err;
+    EXPECT_EQ(upload.err, "");
+    EXPECT_EQ(Voctool({"search", searched, "--from", "2014-03-01", "--to", "2014-03-31"}).exitCode, 0);
+
+    const Outcome every = Voctool({"search", "--all", "--from", "2014-03-01", "--to", "2014-04-30"});
+    EXPECT_EQ(every.exitCode, 0) << every.err;
+    EXPECT_EQ(Column(Rows(every), 7),
+              (std::vector<std::string>{archive + "/2014年03月/VOC00001.WAV", archive + "/2014年03月/VOC00002.WAV",
+                                        archive + "/2014年04月/VOC00003.WAV", searched + "/VOC00004.WAV"}));
+    const Outcome counted = Voctool({"stats", "--all"});
+    EXPECT_EQ(counted.exitCode, 0) << counted.err;
+    EXPECT_EQ(counted.out.substr(0, counted.out.find('\n')), "合计\t全部\t4\t7秒\t1秒\t1\t1\t2\t0\t0\t\t\t");
 }
 
 // An upload into month folders leaves the archive folder itself without recordings: --recursive
