@@ -18,6 +18,7 @@
 #include "platform/message_box.h"
 #include "platform/mount_watcher.h"
 #include "platform/qt_text.h"
+#include "search/archive_verify_dialog.h"
 #include "search/search_window.h"
 #include "styling/flat_styler.h"
 #include "web/web_access_dialog.h"
@@ -249,6 +250,8 @@ void MainWindow::BuildMenu()
     QMenu* voiceMenu = bar->addMenu(QStringLiteral("语音管理(&F)"));
     searchAction_ = AddAction(voiceMenu, "A1", QStringLiteral("语音查询(&F)"), MenuIcon::Search);
     replacedAction_ = AddAction(voiceMenu, "actReplaced", QStringLiteral("被替换的录音..."));
+    connect(AddAction(voiceMenu, "actVerifyArchive", QStringLiteral("校验存档...")), &QAction::triggered, this,
+            [this] { ArchiveVerifyDialog(uploadPath_, ExportListToExcel, this).exec(); });
     voiceMenu->addSeparator();
     exitAction_ = AddAction(voiceMenu, "A3", QStringLiteral("退出(&X)"), MenuIcon::Exit);
     QMenu* toolsMenu = bar->addMenu(QStringLiteral("工具(&T)"));

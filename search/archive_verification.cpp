@@ -60,7 +60,32 @@ bool VerifyBelow(const std::string& root, const std::string& relative, const Vis
     return true;
 }
 
+void MeasureFolder(const std::string& folder, FolderScope scope, const std::atomic<bool>* stop, ArchiveExtent& extent)
+{
+    for (const std::string& name : RecordingNames(folder)) {
+        struct stat status {};
+        if (::stat((folder + "/" + name).c_str(), &status) == 0) {
+            ++extent.files;
+            extent.bytes += static_cast<std::uint64_t>(status.st_size);
+        }
+    }
+    if (scope == FolderScope::FolderOnly)
+        return;
+    for (const std::string& name : ListSubfolders(folder)) {
+        if (stop && stop->load())
+            return;
+        MeasureFolder(folder + "/" + name, scope, stop, extent);
+    }
+}
+
 } // namespace
+
+ArchiveExtent MeasureArchive(const std::string& folder, FolderScope scope, const std::atomic<bool>* stop)
+{
+    ArchiveExtent extent;
+    MeasureFolder(folder, scope, stop, extent);
+    return extent;
+}
 
 bool IsDamage(FingerprintState state)
 {

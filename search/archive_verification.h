@@ -2,6 +2,7 @@
 
 #include "search/archive_search.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,3 +33,11 @@ bool IsDamage(FingerprintState state);
 // stops the check. Returns false when folder itself cannot be opened.
 bool VerifyArchive(const std::string& folder, FolderScope scope,
                    const std::function<bool(const VerifiedRecording&)>& visit);
+
+// What a check of folder will read, for its progress: the recordings in the folders it visits and
+// their bytes, counted from the directories alone. stop, when set, cuts the count short.
+struct ArchiveExtent {
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+};
+ArchiveExtent MeasureArchive(const std::string& folder, FolderScope scope, const std::atomic<bool>* stop = nullptr);

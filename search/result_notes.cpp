@@ -44,8 +44,14 @@ void ResultNotes::Remember(const std::string& path)
 
 std::string ResultNotes::Description(const std::string& path) const
 {
+    const std::optional<RecordingNote> note = NoteOf(path);
+    return note ? note->description : std::string();
+}
+
+std::optional<RecordingNote> ResultNotes::NoteOf(const std::string& path) const
+{
     const auto note = notes_.find(path);
-    return note == notes_.end() ? std::string() : note->second.description;
+    return note == notes_.end() ? std::nullopt : std::optional(note->second);
 }
 
 void ResultNotes::ReadUserTypes(UserTypesReceiver receive)

@@ -33,6 +33,8 @@ public:
     void Remember(const std::string& path);
     // The description of the recording's note; empty when it has none.
     std::string Description(const std::string& path) const;
+    // The note of the recording at path; nothing when it has none.
+    std::optional<RecordingNote> NoteOf(const std::string& path) const;
     // The user types of all notes, in byte order, handed to receive.
     void ReadUserTypes(UserTypesReceiver receive);
 

@@ -10,6 +10,7 @@
 #include "platform/qt_text.h"
 #include "search/archive_search.h"
 #include "search/call_sharing.h"
+#include "search/evidence_export.h"
 #include "search/folder_search_worker.h"
 #include "search/folder_tree_model.h"
 #include "search/note_dialog.h"
@@ -180,6 +181,8 @@ void SearchWindow::BuildPlayerControls(WaveOutFactory makeOutput)
     };
     new CallSharing(resultView_, selectedPath, [this](const std::string& path) { return notes_.Description(path); },
                     this);
+    new EvidenceExport(resultView_, selectedPath, [this](const std::string& path) { return notes_.NoteOf(path); },
+                       this);
 }
 
 void SearchWindow::ConnectControls()

@@ -1,6 +1,7 @@
 #include "catalogue/recording_model.h"
 #include "index/index_host.h"
 #include "platform/message_box.h"
+#include "search/evidence_export.h"
 #include "search/note_dialog.h"
 #include "search/search_window.h"
 #include "support/find_child.h"
@@ -15,6 +16,8 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHelpEvent>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -23,6 +26,7 @@
 #include <QToolTip>
 #include <QTreeView>
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <cstdlib>
 #include <functional>
@@ -230,6 +234,36 @@ TEST_F(SearchNotesTest, NotesAreEditedShownAndFilteredWhileEmptyBoxesChangeNothi
     ListFolder(0);
     EXPECT_EQ(Texts(), listed);
     EXPECT_TRUE(messages.empty());
+}
+
+// The manifest of an evidence package holds the note the row has in the index.
+TEST_F(SearchNotesTest, EvidenceExportCarriesTheRowsNote)
+{
+    ASSERT_EQ(::setenv("XDG_DATA_HOME", dataHome.path().c_str(), 1), 0);
+    ListFolder(0);
+    EditNote(RowOf("VOC00002.WAV"), RecordingNote{"Customer agreed the PRICE", "VIP"});
+    auto* evidence = window->findChild<EvidenceExport*>("evidenceExport");
+    ASSERT_NE(evidence, nullptr);
+    const std::string zipPath = dataHome.Path("call.zip");
+    evidence->SetOutputChooser([&](QWidget*, const QString&) { return QString::fromStdString(zipPath); });
+    bool written = false;
+    QObject::connect(evidence, &EvidenceExport::exportEnded, [&](bool ok) { written = ok; });
+    list->selectRow(RowOf("VOC00002.WAV"));
+    evidence->ExportSelected();
+    ASSERT_TRUE(WaitForWindow([&] { return written; })) << "no package written within 5 s";
+    ::unsetenv("XDG_DATA_HOME");
+
+    zip_t* archive = zip_open(zipPath.c_str(), ZIP_RDONLY, nullptr);
+    ASSERT_NE(archive, nullptr);
+    zip_file_t* file = zip_fopen(archive, "manifest.json", 0);
+    ASSERT_NE(file, nullptr);
+    QByteArray manifest(64 * 1024, '\0');
+    manifest.truncate(static_cast<int>(zip_fread(file, manifest.data(), manifest.size())));
+    zip_fclose(file);
+    zip_discard(archive);
+    const QJsonObject note = QJsonDocument::fromJson(manifest).object()["note"].toObject();
+    EXPECT_EQ(note["description"].toString(), "Customer agreed the PRICE");
+    EXPECT_EQ(note["user_type"].toString(), "VIP");
 }
 
 // The window closes as soon as the dialog is answered: the index keeps the note all the same.

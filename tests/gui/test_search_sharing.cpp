@@ -1,6 +1,9 @@
 #include "catalogue/recording_model.h"
+#include "export/evidence_package.h"
+#include "platform/locations.h"
 #include "platform/message_box.h"
 #include "search/call_sharing.h"
+#include "search/evidence_export.h"
 #include "search/outline_slider.h"
 #include "search/search_window.h"
 #include "support/call_reader.h"
@@ -187,6 +190,40 @@ TEST_F(SharingTest, SaveAsSaysWhereItSavedWithoutAClick)
     EXPECT_FALSE(SaveAs(QString::fromStdString(saves.Path("missing/call.wav")), CallFormat::Wav));
     EXPECT_FALSE(notice->isVisible());
     EXPECT_EQ(messages.size(), 1u);
+}
+
+// The package is one that the check accepts with the desk's key, and the notice names that key;
+// a package that cannot be written says why in a box.
+TEST_F(SharingTest, ExportEvidenceWritesAPackageSignedWithTheDesksKey)
+{
+    const TempFolder dataHome;
+    ASSERT_EQ(::setenv("XDG_DATA_HOME", dataHome.path().c_str(), 1), 0);
+    auto* evidence = window->findChild<EvidenceExport*>("evidenceExport");
+    ASSERT_NE(evidence, nullptr);
+    const auto exportTo = [&](const std::string& zip) {
+        evidence->SetOutputChooser([zip](QWidget*, const QString&) { return QString::fromStdString(zip); });
+        std::optional<bool> written;
+        const auto watching = QObject::connect(evidence, &EvidenceExport::exportEnded, [&](bool ok) { written = ok; });
+        Child<QAction>(*list, "actExportEvidence")->trigger();
+        EXPECT_TRUE(WaitForWindow([&] { return written.has_value(); })) << "the export did not end within 5 s";
+        QObject::disconnect(watching);
+        return written.value_or(false);
+    };
+
+    const std::string zip = saves.Path("call.zip");
+    ASSERT_TRUE(exportTo(zip));
+    const std::optional<PublicKey> key = ReadPublicKey(DataDir());
+    ASSERT_TRUE(key.has_value());
+    const Result<EvidenceCheck> check = VerifyEvidence(zip, key);
+    ASSERT_TRUE(check);
+    EXPECT_TRUE(check->whole());
+    EXPECT_NE(Child<QLabel>(*window, "passingNotice")->text().toStdString().find(KeyFingerprint(*key)),
+              std::string::npos);
+    EXPECT_TRUE(messages.empty());
+
+    EXPECT_FALSE(exportTo(saves.Path("missing/call.zip")));
+    EXPECT_EQ(messages.size(), 1u);
+    ::unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(SharingTest, DragAndCopyCarryAFileUrlOfTheLastChosenFormat)
