@@ -242,7 +242,8 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
         if (step == Step::Skip || step == Step::Identical) {
             // An identical archived file counts as uploaded.
             lastCopyOk_ = lastCopyOk_ || step == Step::Identical;
-            pendingFiles_.push_back({file, step == Step::Identical ? FileResult::Identical : FileResult::Skipped, {}, {}});
+            pendingFiles_.push_back(
+                {file, step == Step::Identical ? FileResult::Identical : FileResult::Skipped, {}, {}});
         } else if (!CopyStep(step, file, devicePath)) {
             ++next;
             break;
@@ -450,7 +451,7 @@ Result<void> Uploader::CommitPending()
 // ones after it do not. The kept entry of an archived file still at its name is a duplicate and
 // goes again. Returns the files in the archive: the copies that have their names and the identical ones.
 std::vector<Uploader::PendingFile> Uploader::Landed(const std::vector<PendingFile>& files,
-                                                     const std::string& failedTarget)
+                                                    const std::string& failedTarget)
 {
     std::vector<PendingFile> inPlace;
     bool failed = false;
@@ -520,10 +521,9 @@ void Uploader::RecordSums(const std::vector<PendingFile>& inPlace)
 // A fingerprint that cannot be recorded leaves the upload as it is and is named in its outcome.
 void Uploader::ReportSumsFailure(const std::string& folder, const Failure& failure)
 {
-    const std::string reason =
-        failure.error == EBADMSG ? "现有文件不是校验文件，未改动"
-        : failure.error != 0    ? std::strerror(failure.error)
-                                : failure.reason;
+    const std::string reason = failure.error == EBADMSG ? "现有文件不是校验文件，未改动"
+                               : failure.error != 0     ? std::strerror(failure.error)
+                                                        : failure.reason;
     outcome_.sumsFailures.insert("校验文件无法写入：" + folder + "/" + kFolderSumsName + "（" + reason + "）");
 }
 

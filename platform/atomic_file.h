@@ -63,7 +63,7 @@ void DiscardTempFile(TempFile& temp);
 // and only then renames each over its target. digest, when given, takes in every byte copied, so
 // that the copy's fingerprint costs no second read.
 Result<void> CopyToTempFile(const std::string& source, const std::string& target, TempFile& temp,
-                         const ReadCall& readCall = ::read, Sha256* digest = nullptr);
+                            const ReadCall& readCall = ::read, Sha256* digest = nullptr);
 
 struct PendingCopy {
     TempFile temp;

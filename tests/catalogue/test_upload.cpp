@@ -983,7 +983,8 @@ TEST(UploadSums, ASumsFileThatCannotBeWrittenLeavesTheUploadWholeAndIsNamed)
     EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
     EXPECT_TRUE(fixture.Replaced(1) && fixture.Replaced(2));
     EXPECT_EQ(TempFolder::Read(fixture.upload + "SHA256SUMS"), foreign);
-    const std::string line = "校验文件无法写入：" + fixture.root.Path("archive") + "/SHA256SUMS（现有文件不是校验文件，未改动）";
+    const std::string line =
+        "校验文件无法写入：" + fixture.root.Path("archive") + "/SHA256SUMS（现有文件不是校验文件，未改动）";
     EXPECT_EQ(fixture.window.outcome.sumsFailures, std::set<std::string>{line});
     EXPECT_EQ(UploadEndText(fixture.window.outcome, false), "数据上传完毕！\n" + line);
 }
@@ -1005,7 +1006,10 @@ TEST(UploadSums, AnUploadKilledAtAnyMomentLeavesNoLineThatDoesNotMatchItsFile)
         const pid_t child = ::fork();
         ASSERT_GE(child, 0) << std::strerror(errno);
         if (child == 0) {
-            SetDiskFlushCalls({.flushFolder = [](int fd) { ::usleep(5000); return ::fsync(fd); }});
+            SetDiskFlushCalls({.flushFolder = [](int fd) {
+                ::usleep(5000);
+                return ::fsync(fd);
+            }});
             FakeWindow window;
             UploadReports reports = window.Reports();
             reports.askOverwrite = [](const std::string&) { return DialogResult::YesToAll; };
