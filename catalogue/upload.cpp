@@ -1,11 +1,13 @@
 #include "catalogue/upload.h"
 
 #include "catalogue/replaced_recordings.h"
+#include "platform/folder_sums.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,6 +114,11 @@ std::string CountsText(const UploadOutcome& outcome)
     return text;
 }
 
+std::string FolderOfFile(const std::string& path)
+{
+    return std::filesystem::path(path).parent_path().string();
+}
+
 } // namespace
 
 std::vector<std::string> CollectSelectedFiles(const std::vector<RecordingEntry>& rows, std::vector<int> selectedRows)
@@ -174,6 +181,8 @@ std::string UploadEndText(const UploadOutcome& outcome, bool withCounts)
     if (outcome.cancelled)
         text += (text.empty() ? "" : "\n") + std::string("上传已取消，共复制了 ") + std::to_string(outcome.copiedFiles)
                 + " 个文件。";
+    for (const std::string& line : outcome.sumsFailures)
+        text += (text.empty() ? "" : "\n") + line;
     return text;
 }
 
@@ -191,8 +200,9 @@ void Uploader::SetClock(Clock clock)
 void Uploader::SetCopyCall(TempCopyCall copy)
 {
     if (!copy) {
-        copy = [](const std::string& source, const std::string& target, TempFile& temp) {
-            return CopyToTempFile(source, target, temp);
+        copy = [this](const std::string& source, const std::string& target, TempFile& temp) {
+            copyTookDigest_ = true;
+            return CopyToTempFile(source, target, temp, ::read, &digest_);
         };
     }
     copy_ = std::move(copy);
@@ -232,7 +242,8 @@ void Uploader::UploadFileList(const std::vector<std::string>& names, const std::
         if (step == Step::Skip || step == Step::Identical) {
             // An identical archived file counts as uploaded.
             lastCopyOk_ = lastCopyOk_ || step == Step::Identical;
-            pendingFiles_.push_back({file, step == Step::Identical ? FileResult::Identical : FileResult::Skipped, {}});
+            pendingFiles_.push_back(
+                {file, step == Step::Identical ? FileResult::Identical : FileResult::Skipped, {}, {}});
         } else if (!CopyStep(step, file, devicePath)) {
             ++next;
             break;
@@ -295,9 +306,10 @@ Uploader::Step Uploader::ReplaceUnlessIdentical(const FileToUpload& file) const
 // file a copy replaces is kept in ".replaced" while the name still holds it.
 bool Uploader::CopyStep(Step step, const FileToUpload& file, const std::string& devicePath)
 {
-    if (Result<void> copied = CopyOne(devicePath, file); !copied)
+    Result<std::string> copied = CopyOne(devicePath, file);
+    if (!copied)
         return EndWithFailure(file, copied.error());
-    PendingFile pending{file, step == Step::Replace ? FileResult::Replaced : FileResult::Copied, {}};
+    PendingFile pending{file, step == Step::Replace ? FileResult::Replaced : FileResult::Copied, {}, *copied};
     if (step == Step::Replace && options_.keepReplacedDays > 0) {
         Result<std::string> kept = KeepReplaced(uploadPath_, file.relative, LocalToday());
         if (!kept) {
@@ -368,7 +380,7 @@ void Uploader::RemoveLeftoversOnce(const std::string& folder)
 // The card's folder is looked at before and after the copy: a copy during which another card
 // took the first one's place may hold the other card's file, and is thrown away. A month folder
 // is made when its first file comes.
-Result<void> Uploader::CopyOne(const std::string& deviceFolder, const FileToUpload& file)
+Result<std::string> Uploader::CopyOne(const std::string& deviceFolder, const FileToUpload& file)
 {
     lastCopyOk_ = false;
     if (file.target.empty())
@@ -384,15 +396,22 @@ Result<void> Uploader::CopyOne(const std::string& deviceFolder, const FileToUplo
     if (!sameFolder())
         return cardChanged;
     TempFile temp;
+    digest_ = Sha256();
+    copyTookDigest_ = false;
     if (Result<void> copied = copy_(file.source, file.target, temp); !copied)
-        return copied;
+        return copied.error();
     if (!sameFolder()) {
         DiscardTempFile(temp);
         return cardChanged;
     }
+    std::string sha256;
+    if (copyTookDigest_)
+        sha256 = digest_.FinishHex();
+    else if (Result<std::string> readBack = Sha256HexOfFd(temp.fd))
+        sha256 = std::move(*readBack);
     lastCopyOk_ = true;
     pending_.push_back({std::move(temp), file.target});
-    return {};
+    return sha256;
 }
 
 // Renames the batch into place once it holds 100 copies or a second has passed since the last
@@ -420,24 +439,29 @@ Result<void> Uploader::CommitPending()
     }
     for (const std::string& folder : keptFolders)
         SyncFolder(folder);
+    ForgetStaleSums();
     const Result<void> committed = pending_.empty() ? Result<void>{} : CommitTempFiles(pending_);
     if (!committed)
         lastCopyOk_ = false;
-    Landed(std::exchange(pendingFiles_, {}), committed ? std::string() : committed.error().path);
+    RecordSums(Landed(std::exchange(pendingFiles_, {}), committed ? std::string() : committed.error().path));
     return committed;
 }
 
 // The copies before the one whose rename failed (at failedTarget) have their names; it and the
 // ones after it do not. The kept entry of an archived file still at its name is a duplicate and
-// goes again.
-void Uploader::Landed(const std::vector<PendingFile>& files, const std::string& failedTarget)
+// goes again. Returns the files in the archive: the copies that have their names and the identical ones.
+std::vector<Uploader::PendingFile> Uploader::Landed(const std::vector<PendingFile>& files,
+                                                    const std::string& failedTarget)
 {
+    std::vector<PendingFile> inPlace;
     bool failed = false;
     for (const PendingFile& file : files) {
         const bool copy = file.result == FileResult::Copied || file.result == FileResult::Replaced;
         failed = failed || (copy && !failedTarget.empty() && file.file.target == failedTarget);
         if (!copy || !failed) {
             Handled(file.file, file.result, file.keptName);
+            if (copy || file.result == FileResult::Identical)
+                inPlace.push_back(file);
             continue;
         }
         const std::string kept = ReplacedFolder(uploadPath_) + file.keptName;
@@ -445,6 +469,62 @@ void Uploader::Landed(const std::vector<PendingFile>& files, const std::string& 
             ::unlink(kept.c_str());
         Handled(file.file, FileResult::Failed);
     }
+    return inPlace;
+}
+
+// The fingerprint lines of the copies among files, by folder.
+std::map<std::string, std::vector<SumsLine>> Uploader::CopiedSumsByFolder(const std::vector<PendingFile>& files)
+{
+    std::map<std::string, std::vector<SumsLine>> byFolder;
+    for (const PendingFile& file : files) {
+        const bool copy = file.result == FileResult::Copied || file.result == FileResult::Replaced;
+        if (copy && !file.sha256.empty())
+            byFolder[FolderOfFile(file.file.target)].push_back({file.sha256, file.file.name});
+    }
+    return byFolder;
+}
+
+// Before the batch's copies take their names, a line recorded for a name with other bytes goes:
+// a run killed between the renames and the recording of the new lines leaves a file without a
+// line, never one whose line does not match it.
+void Uploader::ForgetStaleSums()
+{
+    for (const auto& [folder, lines] : CopiedSumsByFolder(pendingFiles_)) {
+        if (const Result<void> forgotten = ForgetStaleFolderSums(folder, lines); !forgotten)
+            ReportSumsFailure(folder, forgotten.error());
+    }
+}
+
+// The copies in place get their lines, and an identical archived file one when its folder has none
+// for it (read from the archived file: the card's copy was not made).
+void Uploader::RecordSums(const std::vector<PendingFile>& inPlace)
+{
+    std::map<std::string, std::vector<SumsLine>> byFolder = CopiedSumsByFolder(inPlace);
+    std::map<std::string, Result<std::vector<SumsLine>>> recorded;
+    for (const PendingFile& file : inPlace) {
+        if (file.result != FileResult::Identical)
+            continue;
+        const std::string folder = FolderOfFile(file.file.target);
+        auto known = recorded.try_emplace(folder, ReadFolderSums(folder)).first;
+        const auto sameName = [&](const SumsLine& line) { return line.name == file.file.name; };
+        if (!known->second || std::any_of(known->second->begin(), known->second->end(), sameName))
+            continue;
+        if (const Result<std::string> sha256 = Sha256HexOfFile(file.file.target))
+            byFolder[folder].push_back({*sha256, file.file.name});
+    }
+    for (const auto& [folder, lines] : byFolder) {
+        if (const Result<void> written = RecordFolderSums(folder, lines); !written)
+            ReportSumsFailure(folder, written.error());
+    }
+}
+
+// A fingerprint that cannot be recorded leaves the upload as it is and is named in its outcome.
+void Uploader::ReportSumsFailure(const std::string& folder, const Failure& failure)
+{
+    const std::string reason = failure.error == EBADMSG ? "现有文件不是校验文件，未改动"
+                               : failure.error != 0     ? std::strerror(failure.error)
+                                                        : failure.reason;
+    outcome_.sumsFailures.insert("校验文件无法写入：" + folder + "/" + kFolderSumsName + "（" + reason + "）");
 }
 
 // "数据上传失败！" and, on a second line, the file and the reason.

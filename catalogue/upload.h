@@ -4,10 +4,12 @@
 #include "platform/atomic_file.h"
 #include "platform/dialog_result.h"
 #include "platform/file_attributes.h"
+#include "platform/sha256_digest.h"
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -76,6 +78,9 @@ struct UploadOutcome {
     // The folders the copied and identical files are in, without "/" at the end: the summary names
     // them, and the archive index is told of them after the run.
     std::set<std::string> folders;
+    // "校验文件无法写入：PATH（原因）" for each folder whose SHA256SUMS could not take the run's
+    // fingerprints: the files are in place all the same.
+    std::set<std::string> sumsFailures;
 };
 
 // "数据上传完毕！" followed by the card and what became of its files: the counts, the files left on the
@@ -115,7 +120,9 @@ inline constexpr const char* kUploadCaption = "提示";
 
 class Uploader {
 public:
-    // Without a copy call the files are copied with CopyToTempFile.
+    // Without a copy call the files are copied with CopyToTempFile, which takes each file's
+    // fingerprint as it copies; after a copy call that took none it is read from the copy. Each
+    // batch records the fingerprints of its files in place in their folders' SHA256SUMS.
     explicit Uploader(UploadReports reports, TempCopyCall copy = {});
 
     // Copies each name from devicePath into uploadPath (both ending with "/"), asking before
@@ -155,17 +162,22 @@ private:
         FileToUpload file;
         FileResult result = FileResult::Copied;
         std::string keptName; // of the archived file it replaces, inside ".replaced"; or empty
+        std::string sha256;   // of a copy's bytes; empty when it could not be taken
     };
     enum class Step { Copy, Replace, Identical, Skip, EndRun };
     FileToUpload Locate(const std::string& name, const std::string& devicePath) const;
     Step DecideOverwrite(const FileToUpload& file);
     Step ReplaceUnlessIdentical(const FileToUpload& file) const;
     bool CopyStep(Step step, const FileToUpload& file, const std::string& devicePath);
-    Result<void> CopyOne(const std::string& deviceFolder, const FileToUpload& file);
+    Result<std::string> CopyOne(const std::string& deviceFolder, const FileToUpload& file);
     bool EndWithFailure(const FileToUpload& file, const Failure& failure);
     void RemoveLeftoversOnce(const std::string& folder);
     void Handled(const FileToUpload& file, FileResult result, const std::string& keptName = {});
-    void Landed(const std::vector<PendingFile>& files, const std::string& failedTarget);
+    std::vector<PendingFile> Landed(const std::vector<PendingFile>& files, const std::string& failedTarget);
+    static std::map<std::string, std::vector<SumsLine>> CopiedSumsByFolder(const std::vector<PendingFile>& files);
+    void ForgetStaleSums();
+    void RecordSums(const std::vector<PendingFile>& inPlace);
+    void ReportSumsFailure(const std::string& folder, const Failure& failure);
     bool CommitWhenDue();
     Result<void> CommitPending();
     // The failure message, naming failure.path's file and the reason.
@@ -174,6 +186,9 @@ private:
 
     UploadReports reports_;
     TempCopyCall copy_;
+    // The fingerprint the default copy call takes; copyTookDigest_ says whether the last copy fed it.
+    Sha256 digest_;
+    bool copyTookDigest_ = false;
     Clock clock_;
     std::chrono::steady_clock::time_point lastCommit_;
     // Copies made but not yet renamed over their targets: they are flushed together, which

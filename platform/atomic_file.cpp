@@ -217,7 +217,7 @@ Result<void> CopyFileAtomicallyWith(const std::string& source, const std::string
 }
 
 Result<void> CopyToTempFile(const std::string& source, const std::string& target, TempFile& temp,
-                            const ReadCall& readCall)
+                            const ReadCall& readCall, Sha256* digest)
 {
     // Not blocking: a pipe named like a recording must fail here, not wait for a writer.
     const UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -248,6 +248,8 @@ Result<void> CopyToTempFile(const std::string& source, const std::string& target
         }
         if (got == 0)
             break;
+        if (digest != nullptr)
+            digest->Add(buffer.data(), static_cast<std::size_t>(got));
     }
     const timespec times[2] = {info.st_atim, info.st_mtim};
     ::futimens(temp.fd, times);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/result.h"
+#include "platform/sha256_digest.h"
 #include "platform/unique_fd.h"
 
 #include <cstddef>
@@ -59,9 +60,10 @@ void DiscardTempFile(TempFile& temp);
 // Copying many files at the cost of one flush: CopyToTempFile puts the source's bytes and
 // modification time into a temporary file beside target (not flushed, nothing renamed; on
 // failure no temporary file is left), and CommitTempFiles flushes a batch of them together
-// and only then renames each over its target.
+// and only then renames each over its target. digest, when given, takes in every byte copied, so
+// that the copy's fingerprint costs no second read.
 Result<void> CopyToTempFile(const std::string& source, const std::string& target, TempFile& temp,
-                         const ReadCall& readCall = ::read);
+                            const ReadCall& readCall = ::read, Sha256* digest = nullptr);
 
 struct PendingCopy {
     TempFile temp;

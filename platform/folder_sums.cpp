@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <sys/stat.h>
 
@@ -45,7 +46,13 @@ Result<std::vector<SumsLine>> ReadFolderSums(const std::string& folder)
     return std::move(*lines);
 }
 
-Result<void> RecordFolderSums(const std::string& folder, const std::vector<SumsLine>& lines)
+namespace {
+
+using SumsByName = std::map<std::string, std::string>;
+
+// Reads folder's SHA256SUMS under the folder's lock, lets change alter its lines (false: nothing
+// changed) and writes the result back.
+Result<void> ChangeFolderSums(const std::string& folder, const std::function<bool(SumsByName&)>& change)
 {
     const UniqueFd lock = LockFolder(folder);
     if (!lock.valid())
@@ -53,12 +60,39 @@ Result<void> RecordFolderSums(const std::string& folder, const std::vector<SumsL
     const Result<std::vector<SumsLine>> recorded = ReadFolderSums(folder);
     if (!recorded)
         return recorded.error();
-    std::map<std::string, std::string> byName;
-    for (const std::vector<SumsLine>* list : {&*recorded, &lines})
-        for (const SumsLine& line : *list)
-            byName[line.name] = line.sha256;
+    SumsByName byName;
+    for (const SumsLine& line : *recorded)
+        byName[line.name] = line.sha256;
+    if (!change(byName))
+        return {};
     std::vector<SumsLine> merged;
     for (auto& [name, sha256] : byName)
         merged.push_back({sha256, name});
     return WriteFileAtomically(SumsPath(folder), SumsText(merged), SharedFileMode());
+}
+
+} // namespace
+
+Result<void> RecordFolderSums(const std::string& folder, const std::vector<SumsLine>& lines)
+{
+    return ChangeFolderSums(folder, [&](SumsByName& byName) {
+        for (const SumsLine& line : lines)
+            byName[line.name] = line.sha256;
+        return true;
+    });
+}
+
+Result<void> ForgetStaleFolderSums(const std::string& folder, const std::vector<SumsLine>& lines)
+{
+    return ChangeFolderSums(folder, [&](SumsByName& byName) {
+        bool changed = false;
+        for (const SumsLine& line : lines) {
+            const auto recorded = byName.find(line.name);
+            if (recorded != byName.end() && recorded->second != line.sha256) {
+                byName.erase(recorded);
+                changed = true;
+            }
+        }
+        return changed;
+    });
 }

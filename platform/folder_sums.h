@@ -20,3 +20,7 @@ Result<std::vector<SumsLine>> ReadFolderSums(const std::string& folder);
 // mode, a new one is made as archive copies are) under the folder's lock, so that uploads into one
 // folder at once keep each other's lines. A SHA256SUMS that is not one is refused, never overwritten.
 Result<void> RecordFolderSums(const std::string& folder, const std::vector<SumsLine>& lines);
+// Removes, in the same way, the line of each name in lines whose recorded fingerprint differs from
+// the one given there: done before a file of that name is replaced, so that no line outlives its
+// file. The file is not written when no line goes.
+Result<void> ForgetStaleFolderSums(const std::string& folder, const std::vector<SumsLine>& lines);

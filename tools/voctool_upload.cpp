@@ -131,6 +131,8 @@ int RunUpload(const CommandArgs& args)
         Tell(Voctool::tr("into %1"), {folder});
     for (const std::string& path : log.left)
         Tell(Voctool::tr("left as it was (differs; --replace replaces it): %1"), {path});
+    for (const std::string& line : outcome.sumsFailures)
+        Say(line);
     if (std::fflush(stdout) != 0)
         return 1;
     // Once all is said: a slow index server holds up no output.

@@ -2,6 +2,7 @@
 
 #include "catalogue/replaced_recordings.h"
 #include "catalogue/upload_worker.h"
+#include "platform/folder_sums.h"
 
 #include "support/private_mounts.h"
 #include "support/temp_folder.h"
@@ -14,6 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <csignal>
+#include <sys/wait.h>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -134,7 +138,8 @@ struct UploadFixture {
     {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(upload)) {
-            if (entry.path().filename() != kReplacedFolderName) // replaced files kept aside
+            // Replaced files kept aside, and the fingerprints of the folder's files.
+            if (entry.path().filename() != kReplacedFolderName && entry.path().filename() != kFolderSumsName)
                 names.push_back(entry.path().filename().string());
         }
         std::sort(names.begin(), names.end());
@@ -634,7 +639,11 @@ TEST(UploadOptions, TheKeptFileIsOnDiskBeforeTheNameChangesAndGoesAgainWhenTheNa
     const std::string old = "old " + fixture.Name(1);
     std::vector<std::string> calls;
     int failWith = 0;
-    const auto flushData = [&](int) {
+    const auto flushData = [&](int fd) {
+        if (fs::read_symlink("/proc/self/fd/" + std::to_string(fd)).filename().string().starts_with(".SHA256SUMS")) {
+            calls.push_back("sums");
+            return 0;
+        }
         calls.push_back("data");
         EXPECT_EQ(fixture.Archived(1), old) << "the name changes only after the flush";
         EXPECT_EQ(TempFolder::Read(kept), old) << "kept before the flush";
@@ -650,9 +659,10 @@ TEST(UploadOptions, TheKeptFileIsOnDiskBeforeTheNameChangesAndGoesAgainWhenTheNa
     fixture.Run(fixture.Names({1, 2}));
     EXPECT_TRUE(fixture.Replaced(1));
     EXPECT_EQ(TempFolder::Read(kept), old);
-    // The new folders, the kept link, the data, and the renames into the upload folder.
-    EXPECT_EQ(calls,
-              (std::vector<std::string>{"folder .replaced/", "folder ", "folder " + day + "/", "data", "folder "}));
+    // The new folders, the kept link, the data, the renames into the upload folder, and then the
+    // fingerprints of the files in place.
+    EXPECT_EQ(calls, (std::vector<std::string>{"folder .replaced/", "folder ", "folder " + day + "/", "data", "folder ",
+                                               "sums", "folder "}));
 
     // A copy that cannot be flushed leaves the archived file at its name and nothing kept.
     fs::remove_all(fixture.upload);
@@ -893,4 +903,147 @@ TEST(UploadWorker, ItsEndFindsTheRunOverSoThatTheNextUploadStarts)
     ASSERT_EQ(ended.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the upload did not end";
     EXPECT_FALSE(ended.get());
     EXPECT_TRUE(fixture.Replaced(1));
+}
+
+namespace {
+
+// Whether coreutils' `sha256sum -c` in folder accepts its SHA256SUMS.
+bool Sha256sumAccepts(const std::string& folder)
+{
+    const std::string command = "cd '" + folder + "' && sha256sum -c --quiet SHA256SUMS >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+// The names whose SHA256SUMS line does not match the file of that name in folder (files that are
+// not there count as matching), or "unreadable SHA256SUMS".
+std::vector<std::string> MismatchedSums(const std::string& folder)
+{
+    const Result<std::vector<SumsLine>> lines = ReadFolderSums(folder);
+    if (!lines)
+        return {"unreadable SHA256SUMS"};
+    std::vector<std::string> wrong;
+    for (const SumsLine& line : *lines) {
+        const Result<std::string> actual = Sha256HexOfFile(folder + "/" + line.name);
+        if (fs::exists(folder + "/" + line.name) && (!actual || *actual != line.sha256))
+            wrong.push_back(line.name);
+    }
+    return wrong;
+}
+
+std::size_t SumsLineCount(const std::string& folder)
+{
+    const Result<std::vector<SumsLine>> lines = ReadFolderSums(folder);
+    return lines ? lines->size() : 0;
+}
+
+} // namespace
+
+// The fingerprints taken during the copy are those coreutils computes; a replaced file's line
+// follows it, and an identical archived file left in place gets its line when it had none.
+TEST(UploadSums, EveryFileInPlaceHasTheLineSha256sumAccepts)
+{
+    UploadFixture fixture(0);
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        SampleSpec sample = SampleSpecFor(i, 3000);
+        sample.year = 23;
+        sample.month = i < 2 ? 1 : 2;
+        ASSERT_TRUE(WriteSampleFile(fixture.device + fixture.Name(static_cast<int>(i) + 1), sample));
+    }
+    const std::string january = fixture.upload + "2023年01月";
+    const std::string february = fixture.upload + "2023年02月";
+    FakeWindow window;
+    Uploader uploader(window.Reports()); // the copy that takes the fingerprint as it goes
+    const auto upload = [&](UploadOptions options) {
+        options.monthFolders = true;
+        uploader.UploadFileList(fixture.Names({1, 2, 3, 4}), fixture.device, fixture.upload, options);
+    };
+    upload({});
+    EXPECT_TRUE(Sha256sumAccepts(january));
+    EXPECT_TRUE(Sha256sumAccepts(february));
+    EXPECT_EQ(SumsLineCount(january), 2u);
+    EXPECT_EQ(SumsLineCount(february), 2u);
+
+    SampleSpec changed = SampleSpecFor(9, 5000);
+    changed.year = 23;
+    changed.month = 1;
+    ASSERT_TRUE(WriteSampleFile(fixture.device + fixture.Name(1), changed));
+    upload({});
+    EXPECT_EQ(window.asked.size(), 4u);
+    EXPECT_TRUE(Sha256sumAccepts(january)) << "the replaced file's line is the new file's";
+    EXPECT_EQ(SumsLineCount(january), 2u);
+
+    fs::remove(february + "/SHA256SUMS");
+    upload(UploadOptions{.skipIdentical = true});
+    EXPECT_EQ(window.outcome.identicalFiles, 4);
+    EXPECT_TRUE(Sha256sumAccepts(february)) << "identical files get their lines back";
+    EXPECT_EQ(SumsLineCount(february), 2u);
+    EXPECT_TRUE(window.outcome.sumsFailures.empty());
+
+    // A copy call of its own (the fixture's) takes no fingerprint: it is read from the copy.
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_TRUE(Sha256sumAccepts(fixture.upload));
+    EXPECT_EQ(SumsLineCount(fixture.upload), 2u);
+}
+
+// A SHA256SUMS that is not one (an edited or foreign file) is left as it is; the files are
+// uploaded all the same and the end's message names the file that could not take their lines.
+TEST(UploadSums, ASumsFileThatCannotBeWrittenLeavesTheUploadWholeAndIsNamed)
+{
+    UploadFixture fixture(2);
+    const std::string foreign = "not a list of fingerprints\n";
+    WriteBytes(fixture.upload + "SHA256SUMS", foreign);
+    fixture.Run(fixture.Names({1, 2}));
+    EXPECT_EQ(fixture.window.messages, std::vector<std::string>{kDone});
+    EXPECT_TRUE(fixture.Replaced(1) && fixture.Replaced(2));
+    EXPECT_EQ(TempFolder::Read(fixture.upload + "SHA256SUMS"), foreign);
+    const std::string line =
+        "校验文件无法写入：" + fixture.root.Path("archive") + "/SHA256SUMS（现有文件不是校验文件，未改动）";
+    EXPECT_EQ(fixture.window.outcome.sumsFailures, std::set<std::string>{line});
+    EXPECT_EQ(UploadEndText(fixture.window.outcome, false), "数据上传完毕！\n" + line);
+}
+
+// A run killed at any moment (power cut, crash) leaves files without a line at worst, never a
+// line that its file does not match: each round replaces every archived file with other bytes.
+// The folder flush after the renames is slowed so that kills often fall between the renames and
+// the recording of their lines.
+TEST(UploadSums, AnUploadKilledAtAnyMomentLeavesNoLineThatDoesNotMatchItsFile)
+{
+    UploadFixture fixture(0);
+    std::random_device seeder;
+    const unsigned seed = seeder();
+    std::mt19937 random(seed);
+    constexpr int kRounds = 10;
+    constexpr std::uint32_t kFiles = 20;
+    for (int round = 0; round < kRounds; ++round) {
+        ASSERT_TRUE(WriteSampleFolder(fixture.device, kFiles, 2000 + 500 * static_cast<std::uint32_t>(round)));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0) << std::strerror(errno);
+        if (child == 0) {
+            SetDiskFlushCalls({.flushFolder = [](int fd) {
+                ::usleep(5000);
+                return ::fsync(fd);
+            }});
+            FakeWindow window;
+            UploadReports reports = window.Reports();
+            reports.askOverwrite = [](const std::string&) { return DialogResult::YesToAll; };
+            Uploader uploader(reports);
+            // Every file is its own batch: many renames, each followed by its line.
+            uploader.SetClock([] {
+                static auto now = std::chrono::steady_clock::now();
+                return now += std::chrono::seconds(2);
+            });
+            std::vector<std::string> names;
+            for (std::uint32_t i = 1; i <= kFiles; ++i)
+                names.push_back(fixture.Name(static_cast<int>(i)));
+            uploader.UploadFileList(names, fixture.device, fixture.upload);
+            ::_exit(0);
+        }
+        ::usleep(std::uniform_int_distribution<useconds_t>(0, 300000)(random));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_EQ(MismatchedSums(fixture.root.Path("archive")), std::vector<std::string>{})
+            << "round " << round << ", seed " << seed;
+    }
+    EXPECT_GT(SumsLineCount(fixture.root.Path("archive")), 0u) << "no round got as far as recording a line";
 }
