@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <fcntl.h>
+#include <openssl/evp.h>
+#include <sodium.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -16,21 +19,35 @@ constexpr std::size_t kReadPiece = 256 * 1024;
 
 } // namespace
 
-Sha256::Sha256()
-{
-    crypto_hash_sha256_init(&state_);
-}
+struct Sha256::Context {
+    Context() : digest(EVP_MD_CTX_new())
+    {
+        if (digest == nullptr || EVP_DigestInit_ex(digest, EVP_sha256(), nullptr) != 1)
+            throw std::bad_alloc();
+    }
+    ~Context() { EVP_MD_CTX_free(digest); }
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+
+    EVP_MD_CTX* digest;
+};
+
+Sha256::Sha256() : context_(std::make_unique<Context>()) {}
+Sha256::~Sha256() = default;
+Sha256::Sha256(Sha256&&) noexcept = default;
+Sha256& Sha256::operator=(Sha256&&) noexcept = default;
 
 void Sha256::Add(const void* bytes, std::size_t size)
 {
-    crypto_hash_sha256_update(&state_, static_cast<const unsigned char*>(bytes), size);
+    EVP_DigestUpdate(context_->digest, bytes, size);
 }
 
 Sha256Bytes Sha256::Finish()
 {
     Sha256Bytes digest{};
-    crypto_hash_sha256_final(&state_, digest.data());
-    crypto_hash_sha256_init(&state_);
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context_->digest, digest.data(), &length);
+    EVP_DigestInit_ex(context_->digest, EVP_sha256(), nullptr);
     return digest;
 }
 

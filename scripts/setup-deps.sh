@@ -25,6 +25,7 @@ packages=(
   python3-markdown  # the user guide made into HTML when building
   libmicrohttpd-dev libgnutls28-dev libsodium-dev  # sdvoice-web: its HTTPS server, certificate and password hashes
   openssl  # s_client tries the protocols and suites sdvoice-web accepts in its tests
+  libssl-dev  # SHA-256 fingerprints of the archived recordings (OpenSSL's digest)
   libzip-dev unzip  # the signed evidence package of a call, and a reader in its tests that is not libzip
   chromium chromium-driver python3-selenium wrk  # the web pages driven in a real browser, and the load run by hand
 )
