@@ -458,6 +458,10 @@ void MainWindow::ShowReplacedRecordings()
 {
     std::string folder = uploadPath_;
     EnsureTrailingSeparator(folder);
-    ReplacedRecordingsDialog dialog(folder, archiveIndex(), {}, this);
+    IndexHost* index = archiveIndex();
+    const auto knownFolders = [index](QObject* receiver, std::function<void(std::vector<std::string>)> done) {
+        index->AskKnownFolders(receiver, std::move(done));
+    };
+    ReplacedRecordingsDialog dialog(folder, knownFolders, {}, this);
     dialog.exec();
 }

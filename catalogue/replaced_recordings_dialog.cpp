@@ -1,7 +1,6 @@
 #include "catalogue/replaced_recordings_dialog.h"
 
 #include "audio/player.h"
-#include "index/index_host.h"
 #include "platform/common_widgets.h"
 #include "platform/dialog_font.h"
 #include "platform/message_box.h"
@@ -67,7 +66,8 @@ std::vector<std::string> CandidateFolders(const std::vector<std::string>& knownF
 
 } // namespace
 
-ReplacedRecordingsDialog::ReplacedRecordingsDialog(std::string uploadPath, IndexHost* index, WaveOutFactory makeOutput,
+ReplacedRecordingsDialog::ReplacedRecordingsDialog(std::string uploadPath, KnownFoldersQuery knownFolders,
+                                                   WaveOutFactory makeOutput,
                                                    QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       player_(new Player(makeOutput ? std::move(makeOutput) : WaveOutFactory(MakeSdlWaveOut), this))
@@ -82,7 +82,7 @@ ReplacedRecordingsDialog::ReplacedRecordingsDialog(std::string uploadPath, Index
     folderBox_->addItem(ToQString(uploadPath), QByteArray::fromStdString(uploadPath));
     connect(folderBox_, &QComboBox::currentIndexChanged, this, &ReplacedRecordingsDialog::StartListing);
     StartListing();
-    FindFolders(index);
+    FindFolders(knownFolders);
 }
 
 void ReplacedRecordingsDialog::BuildControls()
@@ -160,15 +160,13 @@ QLayout* ReplacedRecordingsDialog::BuildNameRow()
 
 // The index is asked for its folders once it is open; the folders are looked at on a worker, as
 // a folder on a card or a share may take its time.
-void ReplacedRecordingsDialog::FindFolders(IndexHost* index)
+void ReplacedRecordingsDialog::FindFolders(const KnownFoldersQuery& knownFolders)
 {
-    if (index == nullptr) {
+    if (!knownFolders) {
         QMetaObject::invokeMethod(this, &ReplacedRecordingsDialog::foldersFound, Qt::QueuedConnection);
         return;
     }
-    index->Request<std::vector<std::string>>(
-        this, [](ArchiveIndex* archive) { return archive ? archive->KnownFolders() : std::vector<std::string>(); },
-        [this](std::vector<std::string> folders) { SearchFolders(std::move(folders)); });
+    knownFolders(this, [this](std::vector<std::string> folders) { SearchFolders(std::move(folders)); });
 }
 
 void ReplacedRecordingsDialog::SearchFolders(std::vector<std::string> knownFolders)

@@ -5,11 +5,11 @@
 #include "platform/wave_out.h"
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-class IndexHost;
 class Player;
 class QComboBox;
 class QLabel;
@@ -32,9 +32,14 @@ class ReplacedRecordingsDialog : public QDialog {
     Q_OBJECT
 
 public:
-    // uploadPath ends with "/"; index (may be null) knows the other folders; makeOutput makes the
-    // sound output of each playback, without one the dialog plays through SDL.
-    explicit ReplacedRecordingsDialog(std::string uploadPath, IndexHost* index = nullptr,
+    // Asks for the folders the archive index knows, then calls done with them on receiver's
+    // thread (unless receiver is gone by then).
+    using KnownFoldersQuery =
+        std::function<void(QObject* receiver, std::function<void(std::vector<std::string>)> done)>;
+
+    // uploadPath ends with "/"; knownFolders (may be empty) asks for the other folders; makeOutput
+    // makes the sound output of each playback, without one the dialog plays through SDL.
+    explicit ReplacedRecordingsDialog(std::string uploadPath, KnownFoldersQuery knownFolders = {},
                                       WaveOutFactory makeOutput = {}, QWidget* parent = nullptr);
 
     // Every way of closing ends here: the listing stops and the playback ends at once.
@@ -49,7 +54,7 @@ signals:
 private:
     void BuildControls();
     QLayout* BuildNameRow();
-    void FindFolders(IndexHost* index);
+    void FindFolders(const KnownFoldersQuery& knownFolders);
     void SearchFolders(std::vector<std::string> knownFolders);
     void AddFolders(const std::vector<std::string>& folders);
     std::string Folder() const;

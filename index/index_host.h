@@ -55,6 +55,15 @@ public:
         });
     }
 
+    // Hands the folders the index knows (none when it could not be opened) to done on the thread of
+    // receiver, unless receiver is gone by then.
+    void AskKnownFolders(QObject* receiver, std::function<void(std::vector<std::string>)> done)
+    {
+        Request<std::vector<std::string>>(
+            receiver, [](ArchiveIndex* index) { return index ? index->KnownFolders() : std::vector<std::string>(); },
+            std::move(done));
+    }
+
     // Makes the folders (each without "/" at the end) known to the index, after the requests
     // before; nothing when the index could not be opened or cannot write.
     void KnowFolders(std::set<std::string> folders);

@@ -174,12 +174,25 @@ void FolderTreeModel::ShowFolder(const QByteArray& folder, const std::vector<Sub
     const QModelIndexList nodes = match(index(0, 0), FolderPathRole, folder, -1, Qt::MatchExactly | Qt::MatchRecursive);
     for (const QModelIndex& node : nodes) {
         if (QStandardItem* item = itemFromIndex(node)) {
-            if (!Opened(item))
-                item->removeRows(0, item->rowCount());
-            UpdateChildren(item, folder.toStdString(), subfolders);
+            if (Opened(item))
+                UpdateChildren(item, folder.toStdString(), subfolders);
+            else
+                ReplacePlaceholder(item, folder.toStdString(), subfolders);
         }
     }
     emit folderShown(folder);
+}
+
+// The children of a node read for the first time take the placeholder's place. They come before
+// it goes: a view closes a node that is left without children, and the user has just opened it.
+void FolderTreeModel::ReplacePlaceholder(QStandardItem* node, const std::string& path,
+                                         const std::vector<Subfolder>& subfolders)
+{
+    const int placeholders = node->rowCount();
+    for (const Subfolder& subfolder : subfolders)
+        node->appendRow(
+            MakeNode(subfolder.name, path + subfolder.name + "/", kImageFolderClosed, subfolder.hasSubfolders));
+    node->removeRows(0, placeholders);
 }
 
 // Removes the children whose folder is gone and inserts the new ones in their place in name

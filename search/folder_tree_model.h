@@ -81,6 +81,7 @@ private:
     QStandardItem* MakeNode(const std::string& text, const std::string& path, int image, bool hasSubfolders) const;
     void ShowFolder(const QByteArray& folder, const std::vector<Subfolder>& subfolders);
     void FolderGone(const QByteArray& folder);
+    void ReplacePlaceholder(QStandardItem* node, const std::string& path, const std::vector<Subfolder>& subfolders);
     void UpdateChildren(QStandardItem* node, const std::string& path, const std::vector<Subfolder>& subfolders);
     void ForgetBelow(QStandardItem* node);
     static bool Opened(const QStandardItem* node);

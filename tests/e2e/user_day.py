@@ -213,13 +213,16 @@ class Screen:
                          for child in (app.getChildAtIndex(i) for i in range(app.childCount)) if child)
 
     def find(self, root, role, name=None, prefix=None):
+        found = self.find_if_there(root, role, name, prefix)
+        check(found is not None, f"no {role} named \"{name or prefix or ''}\" in \"{root.name}\"")
+        return found
+
+    def find_if_there(self, root, role, name=None, prefix=None):
         def matches(accessible):
             return (accessible is not None and accessible.getRoleName() == role
                     and (name is None or accessible.name == name)
                     and (prefix is None or accessible.name.startswith(prefix)))
-        found = self.atspi.findDescendant(root, matches)
-        check(found is not None, f"no {role} named \"{name or prefix or ''}\" in \"{root.name}\"")
-        return found
+        return self.atspi.findDescendant(root, matches)
 
     def press(self, root, name):
         button = self.find(root, "push button", name)
@@ -232,6 +235,9 @@ class Screen:
     def click(self, accessible, event="b1c"):
         box = accessible.queryComponent().getExtents(self.atspi.DESKTOP_COORDS)
         self.atspi.Registry.generateMouseEvent(box.x + box.width // 2, box.y + box.height // 2, event)
+
+    def key(self, keysym):
+        self.atspi.Registry.generateKeyboardEvent(keysym, None, self.atspi.KEY_SYM)
 
     def choose_menu(self, window, menu, item):
         """Opens a menu of the menu bar and chooses one of its items, with the mouse.
@@ -491,8 +497,10 @@ def walk_the_day(machine):
     screen.press(main, "全部上传")
     screen.answer_message("数据上传完毕！", lambda: machine.shot(3))
     names = sorted(os.listdir(voice))
-    check(sorted(os.listdir(archive)) == names, f"upload folder holds {sorted(os.listdir(archive))}, "
-          f"the card {names}")
+    archived = sorted(set(os.listdir(archive)) - {"SHA256SUMS"})
+    check(archived == names, f"upload folder holds {archived}, the card {names}")
+    sums = subprocess.run(["sha256sum", "--quiet", "-c", "SHA256SUMS"], cwd=archive, capture_output=True, text=True)
+    check(sums.returncode == 0, f"sha256sum -c refuses the upload's SHA256SUMS: {sums.stdout}{sums.stderr}")
     for name in names:
         source, copy = os.path.join(voice, name), os.path.join(archive, name)
         check(filecmp.cmp(source, copy, shallow=False), f"{name} differs from the card's")
@@ -503,8 +511,16 @@ def walk_the_day(machine):
     screen.choose_menu(main, "语音管理", "语音查询")
     search = screen.window("语音查询")
     tree = screen.find(search, "tree", "查询语音路径")
-    screen.click(screen.find(tree, "table cell", machine.home + "/"), "b1d")  # opens the home folder
-    screen.click(wait_until("the upload folder in the tree", lambda: screen.find(tree, "table cell", ARCHIVE_FOLDER)))
+    # A click lists the home folder, with the window disabled meanwhile; Right then opens it, and
+    # its subfolders come from the tree's own thread.
+    screen.click(screen.find(tree, "table cell", machine.home + "/"))
+
+    def open_home():
+        found = screen.find_if_there(tree, "table cell", ARCHIVE_FOLDER)
+        if found is None and tree.getState().contains(screen.atspi.STATE_ENABLED):
+            screen.key(0xff53)  # XK_Right
+        return found
+    screen.click(wait_until("the upload folder in the tree", open_home))
     results = screen.find(search, "table", "语音列表")
     wait_until("the upload folder's recordings listed", lambda: results.queryTable().nRows == CARD_RECORDINGS, 10,
                lambda: f"{results.queryTable().nRows} rows")

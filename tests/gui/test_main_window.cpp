@@ -131,9 +131,10 @@ TEST_F(MainWindowTest, ShowsTheControlsWithTheirTextsColoursAndNames)
         menus << action->text();
     EXPECT_EQ(menus, (QStringList{"语音管理(&F)", "工具(&T)", "设置(&E)", "帮助(&H)"}));
     const QList<QAction*> voiceItems = w.menuBar()->actions().front()->menu()->actions();
-    ASSERT_EQ(voiceItems.size(), 4);
+    ASSERT_EQ(voiceItems.size(), 5);
     EXPECT_EQ(voiceItems[1], Child<QAction>(w, "actReplaced"));
-    EXPECT_TRUE(voiceItems[2]->isSeparator());
+    EXPECT_EQ(voiceItems[2], Child<QAction>(w, "actVerifyArchive"));
+    EXPECT_TRUE(voiceItems[3]->isSeparator());
     EXPECT_EQ(Child<QAction>(w, "A1")->text(), QStringLiteral("语音查询(&F)"));
     EXPECT_EQ(Child<QAction>(w, "A3")->text(), QStringLiteral("退出(&X)"));
     EXPECT_EQ(Child<QAction>(w, "D2")->text(), QStringLiteral("导出Excel(&E)"));

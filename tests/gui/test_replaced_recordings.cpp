@@ -177,7 +177,10 @@ TEST_F(ReplacedRecordingsTest, TheFolderChoiceOffersAnEarlierUploadFoldersKeptRe
     }
     IndexHost index(location);
     VirtualClock clock;
-    ReplacedRecordingsDialog dialog(batch, &index, clock.DeviceFactory());
+    const auto knownFolders = [&index](QObject* receiver, std::function<void(std::vector<std::string>)> done) {
+        index.AskKnownFolders(receiver, std::move(done));
+    };
+    ReplacedRecordingsDialog dialog(batch, knownFolders, clock.DeviceFactory());
     bool found = false;
     int listings = 0;
     QObject::connect(&dialog, &ReplacedRecordingsDialog::foldersFound, [&] { found = true; });

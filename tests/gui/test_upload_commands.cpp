@@ -150,11 +150,13 @@ protected:
             return RunAnswered(dialog, [&dialog, answer] { answer(dialog)->click(); });
         };
     }
+    // The upload folder's entries but its fingerprints file.
     std::vector<std::string> ArchiveNames() const
     {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(archive))
-            names.push_back(entry.path().filename().string());
+            if (entry.path().filename() != "SHA256SUMS")
+                names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
