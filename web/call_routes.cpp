@@ -94,16 +94,23 @@ WebResponse LogUnwritable()
     return ErrorAnswer(503, QStringLiteral("访问记录无法写入，请联系管理员"));
 }
 
+// The audio response, once its entry is written; a range refused (416) sends no audio and writes none.
+WebResponse Audited(RouteContext& context, const WebRequest& request, WebAction action, WebResponse response)
+{
+    if (response.status == 416 || Audit(context, request, action))
+        return response;
+    return LogUnwritable();
+}
+
 WebResponse WaveBody(RouteContext& context, const WebRequest& request, const OpenedRecording& opened, WebAction action)
 {
     Result<RecordingDecoder> decoder = RecordingDecoder::Open(opened.file.get());
     if (!decoder)
         return Undecodable();
-    if (!Audit(context, request, action))
-        return LogUnwritable();
     const qint64 size = qint64(kWaveHeaderBytes) + decoder->OutputBytes();
-    return RangedBody(request, size, "audio/wav",
-                      [&](qint64 first) { return std::make_shared<DecodedWave>(std::move(*decoder), first); });
+    return Audited(context, request, action, RangedBody(request, size, "audio/wav", [&](qint64 first) {
+                       return std::make_shared<DecodedWave>(std::move(*decoder), first);
+                   }));
 }
 
 void AddAttachmentHeader(WebResponse& response, const OpenedRecording& opened, CallFormat format)
@@ -136,10 +143,9 @@ WebResponse Mp3Body(RouteContext& context, const WebRequest& request, const Open
     struct stat status {};
     if (!mp3 || ::fstat(mp3->get(), &status) != 0)
         return ErrorAnswer(422, QStringLiteral("这条录音无法转换为MP3"));
-    if (!Audit(context, request, WebAction::Download))
-        return LogUnwritable();
-    return RangedBody(request, status.st_size, "audio/mpeg",
-                      [&](qint64 first) { return std::make_shared<FileBody>(std::move(*mp3), first); });
+    return Audited(context, request, WebAction::Download,
+                   RangedBody(request, status.st_size, "audio/mpeg",
+                              [&](qint64 first) { return std::make_shared<FileBody>(std::move(*mp3), first); }));
 }
 
 } // namespace

@@ -309,6 +309,9 @@ TEST_F(ContentRoutesTest, NoAudioLeavesWithoutAnEntryAndEachListeningIsOnePlay)
     EXPECT_EQ(Ask("GET", "/api/download", mp3, "bytes=100-").status, 206);
     EXPECT_EQ(Ask("GET", "/api/download", id, "bytes=1-").status, 206);
     EXPECT_EQ(actions(), QList<WebAction>(3, WebAction::Download));
+    // A range past the end sends nothing and writes nothing.
+    EXPECT_EQ(Ask("GET", "/api/download", id, "bytes=999999999-").status, 416);
+    EXPECT_EQ(actions().size(), 3);
     // Opening the call's page and HEAD send no audio and write nothing.
     EXPECT_EQ(Ask("GET", "/api/call", id).status, 200);
     EXPECT_EQ(Ask("HEAD", "/api/audio", id).status, 200);
